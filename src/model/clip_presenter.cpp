@@ -1,0 +1,105 @@
+// Presenter layout: which camera layout holds when, as a step function of source time.
+#include <algorithm>
+#include <cmath>
+
+#include "model/clip.h"
+#include "model/motion_spring.h"
+
+namespace vantry {
+
+namespace {
+
+constexpr double kReplaceWindow = 1.0 / 120;
+constexpr double kMixFrequency = 10;
+
+void sortByTime(std::vector<PresenterEvent>& events) {
+  std::stable_sort(
+      events.begin(), events.end(),
+      [](const PresenterEvent& a, const PresenterEvent& b) { return a.time < b.time; });
+}
+
+}  // namespace
+
+bool Clip::presenterIsFull(double sourceTime) const {
+  if (!presenterEvents) return false;
+  const PresenterEvent* choice = nullptr;
+  for (const PresenterEvent& e : *presenterEvents) {
+    if (!(e.time <= sourceTime)) continue;
+    if (!choice || e.time > choice->time) choice = &e;
+  }
+  return choice ? choice->fullScreen : false;
+}
+
+void Clip::setPresenter(bool fullScreen, double sourceTime) {
+  // A NaN time would land in the document and make every later save fail.
+  if (std::isnan(sourceTime)) return;
+  const double t = std::max(std::min(sourceTime, duration), 0.0);
+  std::vector<PresenterEvent> events = presenterEvents.value_or(std::vector<PresenterEvent>{});
+  std::erase_if(events,
+                [&](const PresenterEvent& e) { return std::abs(e.time - t) <= kReplaceWindow; });
+  events.push_back(PresenterEvent{Uuid::random(), t, fullScreen});
+  sortByTime(events);
+  presenterEvents = std::move(events);
+}
+
+void Clip::setPresenter(bool fullScreen, const PresenterBlock& block) {
+  const std::vector<PresenterBlock> blocks = presenterBlocks();
+  const auto found = std::find_if(blocks.begin(), blocks.end(), [&](const PresenterBlock& b) {
+    return b.id == block.id && b.sourceEnd == block.sourceEnd;
+  });
+  if (found == blocks.end()) return;
+  const double s = found->id.sourceStart;
+  const double e = found->sourceEnd;
+  const bool after = presenterIsFull(e);
+
+  std::vector<PresenterEvent> events = presenterEvents.value_or(std::vector<PresenterEvent>{});
+  std::erase_if(events, [&](const PresenterEvent& ev) { return s <= ev.time && ev.time < e; });
+  events.push_back(PresenterEvent{Uuid::random(), s, fullScreen});
+  const bool standsAtEnd = std::any_of(events.begin(), events.end(),
+                                       [&](const PresenterEvent& ev) { return ev.time == e; });
+  if (e < duration && !standsAtEnd) events.push_back(PresenterEvent{Uuid::random(), e, after});
+  sortByTime(events);
+  presenterEvents = std::move(events);
+}
+
+std::vector<PresenterBlock> Clip::presenterBlocks() const {
+  std::vector<PresenterBlock> blocks;
+  std::vector<double> times;
+  for (const PlacedRange& p : placedRanges()) {
+    times.clear();
+    if (presenterEvents) {
+      for (const PresenterEvent& e : *presenterEvents) {
+        if (p.range.start < e.time && e.time < p.range.end) times.push_back(e.time);
+      }
+    }
+    std::sort(times.begin(), times.end());
+    times.erase(std::unique(times.begin(), times.end()), times.end());
+    times.insert(times.begin(), p.range.start);
+    for (std::size_t i = 0; i < times.size(); ++i) {
+      const double t = times[i];
+      const double end = i + 1 < times.size() ? times[i + 1] : p.range.end;
+      blocks.push_back(
+          PresenterBlock{{p.range.id, t}, end, t + p.start - p.range.start, presenterIsFull(t)});
+    }
+  }
+  return blocks;
+}
+
+double Clip::presenterMix(double sourceTime) const {
+  std::vector<PresenterEvent> events = presenterEvents.value_or(std::vector<PresenterEvent>{});
+  sortByTime(events);
+  double target = 0;
+  if (!events.empty() && events.front().time <= 0) target = events.front().fullScreen ? 1 : 0;
+  MotionSpring spring{target, 0};
+  double o = 0;
+  for (const PresenterEvent& e : events) {
+    if (!(e.time <= sourceTime)) continue;
+    spring.advance(target, kMixFrequency, std::max(e.time - o, 0.0));
+    target = e.fullScreen ? 1 : 0;
+    o = std::max(e.time, 0.0);
+  }
+  spring.advance(target, kMixFrequency, std::max(sourceTime - o, 0.0));
+  return spring.value;
+}
+
+}  // namespace vantry

@@ -1,0 +1,3 @@
+#include "model/document_json.h"
+
+namespace vantry {}  // namespace vantry
