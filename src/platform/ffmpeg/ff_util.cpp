@@ -1,0 +1,54 @@
+#include "platform/ffmpeg/ff_util.h"
+
+#include <cmath>
+
+namespace vantry::ff {
+
+void FormatContextDeleter::operator()(AVFormatContext* c) const {
+  if (!c) return;
+  if (c->pb && !(c->oformat && (c->oformat->flags & AVFMT_NOFILE))) avio_closep(&c->pb);
+  avformat_free_context(c);
+}
+
+void InputContextDeleter::operator()(AVFormatContext* c) const {
+  if (c) avformat_close_input(&c);
+}
+
+FramePtr makeFrame() {
+  return FramePtr(av_frame_alloc());
+}
+PacketPtr makePacket() {
+  return PacketPtr(av_packet_alloc());
+}
+
+std::string errorText(int code) {
+  char buf[AV_ERROR_MAX_STRING_SIZE] = {};
+  if (av_strerror(code, buf, sizeof buf) < 0) return "error " + std::to_string(code);
+  return buf;
+}
+
+InputFormatPtr openInput(const std::string& path, std::string* error) {
+  AVFormatContext* raw = nullptr;
+  int rc = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+  if (rc < 0) {
+    if (error) *error = errorText(rc);
+    return nullptr;
+  }
+  InputFormatPtr ctx(raw);
+  rc = avformat_find_stream_info(ctx.get(), nullptr);
+  if (rc < 0) {
+    if (error) *error = errorText(rc);
+    return nullptr;
+  }
+  return ctx;
+}
+
+int64_t toTicks(double seconds, AVRational tb) {
+  return static_cast<int64_t>(std::llround(seconds * tb.den / tb.num));
+}
+
+double toSeconds(int64_t ticks, AVRational tb) {
+  return static_cast<double>(ticks) * av_q2d(tb);
+}
+
+}  // namespace vantry::ff

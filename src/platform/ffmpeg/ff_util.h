@@ -1,0 +1,58 @@
+// Small RAII helpers around the FFmpeg C API: owning pointers that free with the right
+// call, and error texts from av_strerror.
+#pragma once
+
+#include <memory>
+#include <string>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
+
+namespace vantry::ff {
+
+struct FormatContextDeleter {
+  // Closes the output file (when the muxer owns one) before freeing; input contexts opened
+  // with avformat_open_input must use InputContextDeleter instead.
+  void operator()(AVFormatContext* c) const;
+};
+struct InputContextDeleter {
+  void operator()(AVFormatContext* c) const;
+};
+struct CodecContextDeleter {
+  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameDeleter {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketDeleter {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct SwsDeleter {
+  void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+
+using OutputFormatPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
+using InputFormatPtr = std::unique_ptr<AVFormatContext, InputContextDeleter>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
+
+FramePtr makeFrame();
+PacketPtr makePacket();
+
+// av_strerror's text for an FFmpeg error code ("No space left on device", ...).
+std::string errorText(int code);
+
+// Opens a file for reading and finds its streams; null with `error` set on failure.
+InputFormatPtr openInput(const std::string& path, std::string* error = nullptr);
+
+// Rescales `seconds` into ticks of `tb`, rounding to the nearest tick.
+int64_t toTicks(double seconds, AVRational tb);
+double toSeconds(int64_t ticks, AVRational tb);
+
+}  // namespace vantry::ff

@@ -1,0 +1,607 @@
+#include "platform/ffmpeg/movie_writer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/ffmpeg/ff_util.h"
+
+extern "C" {
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+}
+
+namespace vantry {
+
+struct MovieWriter::Item {
+  bool audio = false;
+  VideoFrameView frame;
+  double time = 0;
+  std::optional<double> duration;
+  std::vector<float> samples;  // interleaved
+  int sampleFrames = 0;
+};
+
+struct MovieWriter::Encoder {
+  ff::OutputFormatPtr fmt;
+  bool headerWritten = false;
+
+  ff::CodecContextPtr video;
+  AVStream* videoStream = nullptr;
+  SwsContext* sws = nullptr;  // from sws_getCachedContext
+  ff::FramePtr picture;
+  int64_t lastPts = -1;
+  int64_t nominalTicks = 1;
+  std::map<int64_t, int64_t> durations;  // pts -> ticks, filled as frames arrive
+  std::deque<ff::PacketPtr> pending;     // encoded, waiting for their duration
+  ff::PacketPtr packet = ff::makePacket();
+
+  ff::CodecContextPtr audio;
+  AVStream* audioStream = nullptr;
+  AVAudioFifo* fifo = nullptr;
+  bool audioStarted = false;
+  int64_t audioNextPts = 0;
+  std::vector<std::vector<float>> planes;
+
+  ~Encoder() {
+    if (sws) sws_freeContext(sws);
+    if (fifo) av_audio_fifo_free(fifo);
+  }
+};
+
+namespace {
+
+bool isMovFamily(const AVOutputFormat* f) {
+  const std::string n = f ? f->name : "";
+  return n.find("mp4") != std::string::npos || n.find("mov") != std::string::npos ||
+         n.find("ipod") != std::string::npos;
+}
+
+}  // namespace
+
+MovieWriter::MovieWriter(MovieWriterSettings settings)
+    : settings_(std::move(settings)), enc_(std::make_unique<Encoder>()) {
+  if (settings_.queueFrames == 0) settings_.queueFrames = 1;
+}
+
+MovieWriter::~MovieWriter() {
+  cancel();
+}
+
+bool MovieWriter::start() {
+  {
+    std::lock_guard lock(mutex_);
+    if (state_ != State::idle) return false;
+  }
+  auto failStart = [this](const std::string& message) {
+    std::lock_guard lock(mutex_);
+    state_ = State::failed;
+    error_ = message;
+    return false;
+  };
+  if (!settings_.video && !settings_.audio) return failStart("no track to write");
+
+  AVFormatContext* raw = nullptr;
+  int rc = avformat_alloc_output_context2(
+      &raw, nullptr, settings_.container.empty() ? nullptr : settings_.container.c_str(),
+      settings_.path.c_str());
+  if (rc < 0 || !raw) return failStart(ff::errorText(rc));
+  enc_->fmt.reset(raw);
+  AVFormatContext* fmt = raw;
+  const bool globalHeader = fmt->oformat->flags & AVFMT_GLOBALHEADER;
+
+  if (settings_.video) {
+    const VideoTrackSettings& v = *settings_.video;
+    std::string lastError = "no video encoder";
+    for (const std::string& name : v.encoders) {
+      const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
+      if (!codec) {
+        lastError = "encoder " + name + " not found";
+        continue;
+      }
+      ff::CodecContextPtr ctx(avcodec_alloc_context3(codec));
+      ctx->width = v.width;
+      ctx->height = v.height;
+      ctx->time_base = v.timeBase;
+      ctx->framerate = AVRational{v.frameRate, 1};
+      ctx->pix_fmt = v.encoderFormat;
+      ctx->bit_rate = v.averageBitRate;
+      ctx->gop_size = v.keyFrameInterval;
+      ctx->max_b_frames = v.maxBFrames;
+      ctx->color_primaries = v.primaries;
+      ctx->color_trc = v.transfer;
+      ctx->colorspace = v.matrix;
+      ctx->color_range = AVCOL_RANGE_MPEG;
+      ctx->sample_aspect_ratio = AVRational{1, 1};
+      if (globalHeader) ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+      AVDictionary* opts = nullptr;
+      for (const auto& [k, val] : v.encoderOptions)
+        av_dict_set(&opts, k.c_str(), val.c_str(), 0);
+      rc = avcodec_open2(ctx.get(), codec, &opts);
+      av_dict_free(&opts);
+      if (rc < 0) {
+        lastError = name + ": " + ff::errorText(rc);
+        continue;
+      }
+      enc_->video = std::move(ctx);
+      break;
+    }
+    if (!enc_->video) return failStart(lastError);
+    enc_->videoStream = avformat_new_stream(fmt, nullptr);
+    if (!enc_->videoStream) return failStart("could not add a video stream");
+    enc_->videoStream->time_base = v.timeBase;
+    enc_->videoStream->avg_frame_rate = AVRational{v.frameRate, 1};
+    rc = avcodec_parameters_from_context(enc_->videoStream->codecpar, enc_->video.get());
+    if (rc < 0) return failStart(ff::errorText(rc));
+    enc_->picture = ff::makeFrame();
+    enc_->picture->format = v.encoderFormat;
+    enc_->picture->width = v.width;
+    enc_->picture->height = v.height;
+    enc_->picture->color_primaries = v.primaries;
+    enc_->picture->color_trc = v.transfer;
+    enc_->picture->colorspace = v.matrix;
+    enc_->picture->color_range = AVCOL_RANGE_MPEG;
+    rc = av_frame_get_buffer(enc_->picture.get(), 0);
+    if (rc < 0) return failStart(ff::errorText(rc));
+    enc_->nominalTicks =
+        std::max<int64_t>(1, av_rescale_q(1, AVRational{1, std::max(v.frameRate, 1)}, v.timeBase));
+  }
+
+  if (settings_.audio) {
+    const AudioTrackSettings& a = *settings_.audio;
+    const AVCodec* codec = avcodec_find_encoder_by_name(a.encoder.c_str());
+    if (!codec) return failStart("encoder " + a.encoder + " not found");
+    ff::CodecContextPtr ctx(avcodec_alloc_context3(codec));
+    ctx->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    ctx->sample_rate = a.sampleRate;
+    av_channel_layout_default(&ctx->ch_layout, a.channels);
+    ctx->bit_rate = a.bitRate;
+    ctx->time_base = AVRational{1, a.sampleRate};
+    if (globalHeader) ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    rc = avcodec_open2(ctx.get(), codec, nullptr);
+    if (rc < 0) return failStart(a.encoder + ": " + ff::errorText(rc));
+    enc_->audio = std::move(ctx);
+    enc_->audioStream = avformat_new_stream(fmt, nullptr);
+    if (!enc_->audioStream) return failStart("could not add an audio stream");
+    enc_->audioStream->time_base = enc_->audio->time_base;
+    rc = avcodec_parameters_from_context(enc_->audioStream->codecpar, enc_->audio.get());
+    if (rc < 0) return failStart(ff::errorText(rc));
+    enc_->fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, a.channels, 4096);
+    if (!enc_->fifo) return failStart("out of memory");
+    enc_->planes.resize(a.channels);
+  }
+
+  if (!(fmt->oformat->flags & AVFMT_NOFILE)) {
+    rc = avio_open(&fmt->pb, settings_.path.c_str(), AVIO_FLAG_WRITE);
+    if (rc < 0) return failStart(ff::errorText(rc));
+  }
+  AVDictionary* opts = nullptr;
+  if (isMovFamily(fmt->oformat)) {
+    std::string flags = "+write_colr";
+    if (settings_.crashSafe) {
+      flags += "+empty_moov+default_base_moof";
+      // Video fragments start at key frames; sound alone is cut once a second.
+      if (settings_.video)
+        flags += "+frag_keyframe";
+      else
+        av_dict_set(&opts, "frag_duration", "1000000", 0);
+    }
+    av_dict_set(&opts, "movflags", flags.c_str(), 0);
+  }
+  rc = avformat_write_header(fmt, &opts);
+  av_dict_free(&opts);
+  if (rc < 0) return failStart(ff::errorText(rc));
+  enc_->headerWritten = true;
+
+  std::lock_guard lock(mutex_);
+  state_ = State::writing;
+  thread_ = std::thread([this] { run(); });
+  return true;
+}
+
+bool MovieWriter::appendVideo(VideoFrameView frame, double time, std::optional<double> duration,
+                              bool waitForRoom) {
+  if (!settings_.video || !frame.data || frame.width <= 0 || frame.height <= 0) return false;
+  std::unique_lock lock(mutex_);
+  if (state_ != State::writing || stopRequested_) return false;
+  if (queuedVideo_ >= settings_.queueFrames) {
+    if (!waitForRoom) {
+      ++stats_.framesRefused;
+      return false;
+    }
+    room_.wait(lock, [&] {
+      return queuedVideo_ < settings_.queueFrames || state_ != State::writing || stopRequested_;
+    });
+    if (state_ != State::writing || stopRequested_) return false;
+  }
+  Item item;
+  item.frame = std::move(frame);
+  item.time = time;
+  item.duration = duration;
+  items_.push_back(std::move(item));
+  ++queuedVideo_;
+  ++stats_.framesQueued;
+  wake_.notify_one();
+  return true;
+}
+
+bool MovieWriter::readyForVideo() const {
+  std::lock_guard lock(mutex_);
+  return state_ == State::writing && !stopRequested_ && queuedVideo_ < settings_.queueFrames;
+}
+
+bool MovieWriter::appendAudio(const float* samples, int frames, double time) {
+  if (!settings_.audio || !samples || frames <= 0) return false;
+  Item item;
+  item.audio = true;
+  item.time = time;
+  item.sampleFrames = frames;
+  item.samples.assign(samples, samples + static_cast<size_t>(frames) * settings_.audio->channels);
+  std::lock_guard lock(mutex_);
+  if (state_ != State::writing || stopRequested_) return false;
+  items_.push_back(std::move(item));
+  wake_.notify_one();
+  return true;
+}
+
+MovieWriter::State MovieWriter::state() const {
+  std::lock_guard lock(mutex_);
+  return state_;
+}
+
+std::string MovieWriter::error() const {
+  std::lock_guard lock(mutex_);
+  return error_;
+}
+
+double MovieWriter::writtenDuration() const {
+  std::lock_guard lock(mutex_);
+  return writtenDuration_;
+}
+
+MovieWriter::Stats MovieWriter::stats() const {
+  std::lock_guard lock(mutex_);
+  return stats_;
+}
+
+void MovieWriter::fail(const std::string& message) {
+  std::function<void(const std::string&)> callback;
+  {
+    std::lock_guard lock(mutex_);
+    if (state_ == State::writing) state_ = State::failed;
+    if (error_.empty()) error_ = message;
+    if (!failureReported_) {
+      failureReported_ = true;
+      callback = settings_.onFailure;
+    }
+    room_.notify_all();
+  }
+  if (callback) callback(message);
+}
+
+namespace {
+
+// Writes one packet; returns the FFmpeg result.
+int writePacket(AVFormatContext* fmt, AVPacket* pkt, AVRational from, AVStream* st) {
+  av_packet_rescale_ts(pkt, from, st->time_base);
+  pkt->stream_index = st->index;
+  int rc = av_interleaved_write_frame(fmt, pkt);
+  // Keeps the file on disk current, so a killed process leaves every finished fragment.
+  if (rc >= 0 && fmt->pb) avio_flush(fmt->pb);
+  if (rc >= 0 && fmt->pb && fmt->pb->error < 0) rc = fmt->pb->error;
+  return rc;
+}
+
+}  // namespace
+
+void MovieWriter::run() {
+  Encoder& e = *enc_;
+  AVFormatContext* fmt = e.fmt.get();
+
+  auto noteWritten = [&](double end) {
+    std::lock_guard lock(mutex_);
+    writtenDuration_ = std::max(writtenDuration_, end);
+  };
+
+  // Writes the encoded pictures whose length is known (all of them when `flush`).
+  auto writePending = [&](bool flush) -> bool {
+    while (!e.pending.empty()) {
+      AVPacket* pkt = e.pending.front().get();
+      auto it = e.durations.find(pkt->pts);
+      if (it == e.durations.end() && !flush) break;
+      pkt->duration = it != e.durations.end() ? it->second : e.nominalTicks;
+      if (it != e.durations.end()) e.durations.erase(it);
+      const AVRational tb = e.video->time_base;
+      const double end = ff::toSeconds(pkt->pts + pkt->duration, tb);
+      int rc = writePacket(fmt, pkt, tb, e.videoStream);
+      e.pending.pop_front();
+      if (rc < 0) {
+        fail(ff::errorText(rc));
+        return false;
+      }
+      noteWritten(end);
+      std::lock_guard lock(mutex_);
+      ++stats_.packetsWritten;
+    }
+    return true;
+  };
+
+  auto receiveVideo = [&]() -> bool {
+    for (;;) {
+      ff::PacketPtr pkt = ff::makePacket();
+      int rc = avcodec_receive_packet(e.video.get(), pkt.get());
+      if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
+      if (rc < 0) {
+        fail(ff::errorText(rc));
+        return false;
+      }
+      e.pending.push_back(std::move(pkt));
+    }
+  };
+
+  auto receiveAudio = [&]() -> bool {
+    for (;;) {
+      int rc = avcodec_receive_packet(e.audio.get(), e.packet.get());
+      if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
+      if (rc < 0) {
+        fail(ff::errorText(rc));
+        return false;
+      }
+      const AVRational tb = e.audio->time_base;
+      const double end = ff::toSeconds(e.packet->pts + e.packet->duration, tb);
+      rc = writePacket(fmt, e.packet.get(), tb, e.audioStream);
+      av_packet_unref(e.packet.get());
+      if (rc < 0) {
+        fail(ff::errorText(rc));
+        return false;
+      }
+      if (!settings_.video) noteWritten(end);
+    }
+  };
+
+  auto encodeVideo = [&](Item& item) -> bool {
+    const VideoTrackSettings& v = *settings_.video;
+    int64_t pts = ff::toTicks(item.time, v.timeBase);
+    if (pts <= e.lastPts) pts = e.lastPts + 1;
+    if (e.lastPts >= 0 && !e.durations.count(e.lastPts)) e.durations[e.lastPts] = pts - e.lastPts;
+    e.lastPts = pts;
+    if (item.duration)
+      e.durations[pts] = std::max<int64_t>(1, ff::toTicks(*item.duration, v.timeBase));
+
+    SwsContext* sws =
+        sws_getCachedContext(e.sws, item.frame.width, item.frame.height, item.frame.format, v.width,
+                             v.height, v.encoderFormat, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (!sws) {
+      fail("unsupported picture format");
+      return false;
+    }
+    if (sws != e.sws) {
+      e.sws = sws;
+      const int* table = sws_getCoefficients(SWS_CS_ITU709);
+      sws_setColorspaceDetails(sws, table, 1, table, 0, 0, 1 << 16, 1 << 16);
+    }
+    int rc = av_frame_make_writable(e.picture.get());
+    if (rc < 0) {
+      fail(ff::errorText(rc));
+      return false;
+    }
+    const uint8_t* src[4] = {item.frame.data, nullptr, nullptr, nullptr};
+    const int srcStride[4] = {item.frame.stride, 0, 0, 0};
+    sws_scale(sws, src, srcStride, 0, item.frame.height, e.picture->data, e.picture->linesize);
+    item.frame.owner.reset();  // the pixels are no longer needed
+    e.picture->pts = pts;
+    rc = avcodec_send_frame(e.video.get(), e.picture.get());
+    if (rc < 0) {
+      fail(ff::errorText(rc));
+      return false;
+    }
+    {
+      std::lock_guard lock(mutex_);
+      ++stats_.framesEncoded;
+    }
+    return receiveVideo() && writePending(false);
+  };
+
+  auto sendAudioFrames = [&](bool all) -> bool {
+    const int frameSize = e.audio->frame_size > 0 ? e.audio->frame_size : 1024;
+    while (av_audio_fifo_size(e.fifo) >= frameSize || (all && av_audio_fifo_size(e.fifo) > 0)) {
+      const int n = std::min(frameSize, av_audio_fifo_size(e.fifo));
+      ff::FramePtr frame = ff::makeFrame();
+      frame->nb_samples = n;
+      frame->format = AV_SAMPLE_FMT_FLTP;
+      frame->sample_rate = e.audio->sample_rate;
+      av_channel_layout_copy(&frame->ch_layout, &e.audio->ch_layout);
+      int rc = av_frame_get_buffer(frame.get(), 0);
+      if (rc >= 0) rc = av_audio_fifo_read(e.fifo, reinterpret_cast<void**>(frame->data), n);
+      if (rc < 0) {
+        fail(ff::errorText(rc));
+        return false;
+      }
+      frame->pts = e.audioNextPts;
+      e.audioNextPts += n;
+      rc = avcodec_send_frame(e.audio.get(), frame.get());
+      if (rc < 0) {
+        fail(ff::errorText(rc));
+        return false;
+      }
+      if (!receiveAudio()) return false;
+    }
+    return true;
+  };
+
+  auto encodeAudio = [&](Item& item) -> bool {
+    const int channels = settings_.audio->channels;
+    if (!e.audioStarted) {
+      e.audioStarted = true;
+      e.audioNextPts = std::max<int64_t>(0, std::llround(item.time * e.audio->sample_rate));
+    }
+    for (int c = 0; c < channels; ++c) {
+      e.planes[c].resize(item.sampleFrames);
+      for (int i = 0; i < item.sampleFrames; ++i)
+        e.planes[c][i] = item.samples[static_cast<size_t>(i) * channels + c];
+    }
+    std::vector<void*> data(channels);
+    for (int c = 0; c < channels; ++c)
+      data[c] = e.planes[c].data();
+    if (av_audio_fifo_write(e.fifo, data.data(), item.sampleFrames) < item.sampleFrames) {
+      fail("out of memory");
+      return false;
+    }
+    return sendAudioFrames(false);
+  };
+
+  for (;;) {
+    Item item;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [&] { return !items_.empty() || stopRequested_; });
+      if (items_.empty() || (stopRequested_ && !drainOnStop_)) break;
+      item = std::move(items_.front());
+      items_.pop_front();
+      if (!item.audio) --queuedVideo_;
+      room_.notify_all();
+      if (state_ != State::writing) continue;  // failed: drop what is still queued
+    }
+    if (item.audio)
+      encodeAudio(item);
+    else
+      encodeVideo(item);
+  }
+
+  {
+    std::lock_guard lock(mutex_);
+    items_.clear();
+    queuedVideo_ = 0;
+  }
+  // Whatever happened, put everything already encoded into the file and close it properly.
+  bool ok = state() == State::writing;
+  if (ok && e.video) {
+    int rc = avcodec_send_frame(e.video.get(), nullptr);
+    ok = rc >= 0 && receiveVideo();
+  }
+  if (e.video && state() == State::writing) writePending(true);
+  if (ok && e.audio && e.audioStarted) {
+    ok = sendAudioFrames(true) && avcodec_send_frame(e.audio.get(), nullptr) >= 0 && receiveAudio();
+  }
+  if (e.headerWritten) {
+    int rc = av_write_trailer(fmt);
+    if (rc >= 0 && fmt->pb && fmt->pb->error < 0) rc = fmt->pb->error;
+    if (rc < 0) fail(ff::errorText(rc));
+    e.headerWritten = false;
+  }
+  if (fmt->pb) avio_closep(&fmt->pb);
+}
+
+bool MovieWriter::finish() {
+  {
+    std::lock_guard lock(mutex_);
+    if (joined_ || !thread_.joinable()) return state_ == State::finished;
+    stopRequested_ = true;
+    drainOnStop_ = true;
+    wake_.notify_all();
+    room_.notify_all();
+  }
+  thread_.join();
+  bool ok;
+  {
+    std::lock_guard lock(mutex_);
+    joined_ = true;
+    ok = state_ == State::writing;
+  }
+  if (!ok) return false;
+  if (settings_.crashSafe && isMovFamily(enc_->fmt->oformat)) rewriteSeekable();
+  std::lock_guard lock(mutex_);
+  state_ = State::finished;
+  return true;
+}
+
+void MovieWriter::cancel() {
+  {
+    std::lock_guard lock(mutex_);
+    if (joined_ || !thread_.joinable()) return;
+    stopRequested_ = true;
+    drainOnStop_ = false;
+    wake_.notify_all();
+    room_.notify_all();
+  }
+  thread_.join();
+  std::lock_guard lock(mutex_);
+  joined_ = true;
+  if (state_ == State::writing) state_ = State::cancelled;
+}
+
+// Copies the fragmented file into an ordinary one beside it and swaps them. The fragmented
+// file stays as it is when anything fails.
+bool MovieWriter::rewriteSeekable() {
+  namespace fs = std::filesystem;
+  const fs::path target(settings_.path);
+  std::string tmpl =
+      (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+  std::vector<char> name(tmpl.begin(), tmpl.end());
+  name.push_back('\0');
+  int fd = mkstemp(name.data());
+  if (fd < 0) return false;
+  close(fd);
+  const std::string tmp(name.data());
+
+  bool ok = [&] {
+    ff::InputFormatPtr in = ff::openInput(settings_.path);
+    if (!in) return false;
+    AVFormatContext* raw = nullptr;
+    if (avformat_alloc_output_context2(&raw, enc_->fmt->oformat, nullptr, tmp.c_str()) < 0)
+      return false;
+    ff::OutputFormatPtr out(raw);
+    for (unsigned i = 0; i < in->nb_streams; ++i) {
+      AVStream* s = avformat_new_stream(out.get(), nullptr);
+      if (!s || avcodec_parameters_copy(s->codecpar, in->streams[i]->codecpar) < 0) return false;
+      s->codecpar->codec_tag = 0;
+      s->time_base = in->streams[i]->time_base;
+      s->avg_frame_rate = in->streams[i]->avg_frame_rate;
+    }
+    if (avio_open(&out->pb, tmp.c_str(), AVIO_FLAG_WRITE) < 0) return false;
+    AVDictionary* opts = nullptr;
+    av_dict_set(&opts, "movflags", "+write_colr", 0);
+    int rc = avformat_write_header(out.get(), &opts);
+    av_dict_free(&opts);
+    if (rc < 0) return false;
+    ff::PacketPtr pkt = ff::makePacket();
+    while ((rc = av_read_frame(in.get(), pkt.get())) >= 0) {
+      const unsigned si = pkt->stream_index;
+      av_packet_rescale_ts(pkt.get(), in->streams[si]->time_base, out->streams[si]->time_base);
+      rc = av_interleaved_write_frame(out.get(), pkt.get());
+      av_packet_unref(pkt.get());
+      if (rc < 0) return false;
+    }
+    if (rc != AVERROR_EOF) return false;
+    if (av_write_trailer(out.get()) < 0) return false;
+    if (out->pb->error < 0) return false;
+    avio_closep(&out->pb);
+    return true;
+  }();
+
+  if (ok) {
+    int tfd = open(tmp.c_str(), O_RDONLY);
+    ok = tfd >= 0 && fsync(tfd) == 0;
+    if (tfd >= 0) close(tfd);
+  }
+  // Only our own copy is ever removed; the recorded file is replaced only by a complete one.
+  if (!ok || std::rename(tmp.c_str(), settings_.path.c_str()) != 0) {
+    std::remove(tmp.c_str());
+    return false;
+  }
+  int dfd = open(target.parent_path().empty() ? "." : target.parent_path().c_str(), O_RDONLY);
+  if (dfd >= 0) {
+    fsync(dfd);
+    close(dfd);
+  }
+  return true;
+}
+
+}  // namespace vantry
