@@ -24,4 +24,7 @@ std::string encodeClip(const Clip& clip);
 // Throws DocumentError when the bytes are not a valid document.
 Clip decodeClip(std::string_view bytes);
 
+// Reads and decodes a document file; an unreadable file is a DocumentError too.
+Clip decodeClipFile(const std::string& path);
+
 }  // namespace vantry
