@@ -140,6 +140,9 @@ bool MovieWriter::start() {
     enc_->videoStream->avg_frame_rate = AVRational{v.frameRate, 1};
     rc = avcodec_parameters_from_context(enc_->videoStream->codecpar, enc_->video.get());
     if (rc < 0) return failStart(ff::errorText(rc));
+    if (v.codecTag.size() == 4)
+      enc_->videoStream->codecpar->codec_tag =
+          MKTAG(v.codecTag[0], v.codecTag[1], v.codecTag[2], v.codecTag[3]);
     enc_->picture = ff::makeFrame();
     enc_->picture->format = v.encoderFormat;
     enc_->picture->width = v.width;
@@ -208,7 +211,8 @@ bool MovieWriter::start() {
 
 bool MovieWriter::appendVideo(VideoFrameView frame, double time, std::optional<double> duration,
                               bool waitForRoom) {
-  if (!settings_.video || !frame.data || frame.width <= 0 || frame.height <= 0) return false;
+  if (!settings_.video || (!frame.data && !frame.picture) || frame.width <= 0 || frame.height <= 0)
+    return false;
   std::unique_lock lock(mutex_);
   if (state_ != State::writing || stopRequested_) return false;
   if (queuedVideo_ >= settings_.queueFrames) {
@@ -249,6 +253,10 @@ bool MovieWriter::appendAudio(const float* samples, int frames, double time) {
   items_.push_back(std::move(item));
   wake_.notify_one();
   return true;
+}
+
+std::string MovieWriter::videoEncoderName() const {
+  return enc_->video && enc_->video->codec ? enc_->video->codec->name : "";
 }
 
 MovieWriter::State MovieWriter::state() const {
@@ -375,6 +383,26 @@ void MovieWriter::run() {
     if (item.duration)
       e.durations[pts] = std::max<int64_t>(1, ff::toTicks(*item.duration, v.timeBase));
 
+    if (item.frame.picture) {
+      ff::FramePtr ref = ff::makeFrame();
+      int rc = av_frame_ref(ref.get(), item.frame.picture);
+      if (rc < 0) {
+        fail(ff::errorText(rc));
+        return false;
+      }
+      item.frame.owner.reset();
+      ref->pts = pts;
+      rc = avcodec_send_frame(e.video.get(), ref.get());
+      if (rc < 0) {
+        fail(ff::errorText(rc));
+        return false;
+      }
+      {
+        std::lock_guard lock(mutex_);
+        ++stats_.framesEncoded;
+      }
+      return receiveVideo() && writePending(false);
+    }
     SwsContext* sws =
         sws_getCachedContext(e.sws, item.frame.width, item.frame.height, item.frame.format, v.width,
                              v.height, v.encoderFormat, SWS_BILINEAR, nullptr, nullptr, nullptr);

@@ -23,6 +23,7 @@
 #include <vector>
 
 extern "C" {
+#include <libavutil/frame.h>
 #include <libavutil/pixfmt.h>
 #include <libavutil/rational.h>
 }
@@ -38,6 +39,9 @@ struct VideoFrameView {
   int stride = 0;  // bytes per row
   AVPixelFormat format = AV_PIX_FMT_BGRA;
   std::shared_ptr<const void> owner;
+  // Instead of `data`: a picture already in the encoder's size and pixel format (the
+  // exporter converts on its own workers); sent as a new reference, never converted.
+  const AVFrame* picture = nullptr;
 };
 
 struct VideoTrackSettings {
@@ -58,6 +62,9 @@ struct VideoTrackSettings {
   AVColorPrimaries primaries = AVCOL_PRI_BT709;
   AVColorTransferCharacteristic transfer = AVCOL_TRC_IEC61966_2_1;  // sRGB
   AVColorSpace matrix = AVCOL_SPC_BT709;
+  // Four-character stream tag for MP4/MOV ("hvc1" makes HEVC playable everywhere); empty
+  // keeps the muxer's default.
+  std::string codecTag;
 };
 
 struct AudioTrackSettings {
@@ -128,6 +135,8 @@ class MovieWriter {
   double writtenDuration() const;
   Stats stats() const;
   const MovieWriterSettings& settings() const { return settings_; }
+  // Name of the video encoder that opened (empty before start()).
+  std::string videoEncoderName() const;
 
  private:
   struct Item;

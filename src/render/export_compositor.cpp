@@ -1,0 +1,154 @@
+#include "render/export_compositor.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+#include <cmath>
+
+#include "model/camera_layout.h"
+#include "render/composition_geometry.h"
+#include "render/frame_renderer.h"
+#include "render/video_color.h"
+
+namespace vantry {
+
+namespace {
+
+constexpr double kRingDuration = 0.55;
+
+uint32_t opaque(uint32_t hex) {
+  return 0xFF000000u | (hex & 0xFFFFFFu);
+}
+
+}  // namespace
+
+ExportCompositor::ExportCompositor(const EditSettings& settings, QSize output,
+                                   CompositorStyle style)
+    : settings_(settings),
+      size_(output.isValid() && !output.isEmpty() ? output : QSize(1920, 1080)),
+      style_(style),
+      sx_(size_.width() / CompositionGeometry::canvasWidth),
+      sy_(size_.height() / CompositionGeometry::canvasHeight) {
+  background_ = CompositionGeometry::background(settings_.background, size_);
+  const int cw = static_cast<int>(std::ceil(64 * sx_)), ch = static_cast<int>(std::ceil(72 * sx_));
+  cursor_ = QImage(cw, ch, QImage::Format_ARGB32_Premultiplied);
+  cursor_.setColorSpace(VideoColor::space());
+  cursor_.fill(Qt::transparent);
+  QPainter p(&cursor_);
+  drawCursor(p, QPointF(8 * sx_, 8 * sx_), 1.4 * sx_);
+}
+
+QRectF ExportCompositor::toOutput(const QRectF& r) const {
+  return {r.x() * sx_, r.y() * sy_, r.width() * sx_, r.height() * sy_};
+}
+
+void ExportCompositor::ensureBase(const QRectF& card) {
+  if (cachedRect_ && *cachedRect_ == card) return;
+  cachedRect_ = card;
+  ++baseBuilds_;
+  base_ = background_.copy();
+  cardShape_ = kernels::RoundedRect::from(toOutput(card),
+                                          CompositionGeometry::screenRadius(settings_) * sx_);
+  cardPixels_ = cardShape_.pixelBounds(size_.width(), size_.height());
+  kernels::Shadow shadow;
+  shadow.build(cardShape_, 27.5 * sx_, 18 * sy_, 0.35);
+  shadow.apply(base_);
+  kernels::fillRoundedRect(base_, cardShape_, opaque(style_.cardColor), edge_);
+}
+
+QImage ExportCompositor::image(const QImage* screen, const QImage* camera,
+                               const FrameState& state) {
+  QImage out;
+  render(screen, camera, state, out);
+  return out;
+}
+
+void ExportCompositor::render(const QImage* screen, const QImage* camera, const FrameState& state,
+                              QImage& out) {
+  if (screen && screen->isNull()) screen = nullptr;
+  if (camera && camera->isNull()) camera = nullptr;
+  if (out.size() != size_ || out.format() != QImage::Format_ARGB32_Premultiplied ||
+      !out.isDetached()) {
+    out = QImage(size_, QImage::Format_ARGB32_Premultiplied);
+    out.setColorSpace(VideoColor::space());
+  }
+  const double ratio =
+      screen ? static_cast<double>(screen->width()) / screen->height() : 16.0 / 9.0;
+  const QRectF r = CompositionGeometry::screenRect(ratio, settings_);
+  ensureBase(CompositionGeometry::screenClip(r));
+
+  if (screen && !cardPixels_.isEmpty()) {
+    kernels::copyOutside(out, base_, cardPixels_);
+    drawScreen(*screen, state, r, out);
+  } else {
+    kernels::copyOutside(out, base_, QRect());
+  }
+  if (settings_.showCamera && camera) drawCamera(*camera, state, out);
+}
+
+void ExportCompositor::drawScreen(const QImage& screen, const FrameState& state, const QRectF& r,
+                                  QImage& out) {
+  const QRectF s = toOutput(CompositionGeometry::sourceRect(r, state));
+  const QImage src = screen.format() == QImage::Format_ARGB32_Premultiplied ||
+                             screen.format() == QImage::Format_RGB32
+                         ? screen
+                         : screen.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  // Sub-pixel placement: the sampling grid follows the exact rectangle, so a slow zoom
+  // moves the picture smoothly instead of in whole-pixel steps.
+  kernels::samplePicture(out, src, kernels::placementFor(s, src.width(), src.height(), false),
+                         cardPixels_, columns_);
+
+  if (settings_.showCursor) {
+    const QPointF p(s.x() + state.pointer.x * s.width(), s.y() + state.pointer.y * s.height());
+    QPainter painter(&out);
+    painter.setClipRect(cardPixels_);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    if (settings_.showClicks && state.pulse >= 0 && state.pulse < kRingDuration) {
+      const double t = state.pulse / kRingDuration;
+      const double radius = (18 + 46 * t) * sx_;
+      const double width = (1 + 5 * (1 - t)) * sx_;
+      QPainterPath ring;
+      ring.addEllipse(p, radius + width / 2, radius + width / 2);
+      QPainterPath inner;
+      inner.addEllipse(p, radius - width / 2, radius - width / 2);
+      painter.setPen(Qt::NoPen);
+      painter.setBrush(VideoColor::fromHex(0x4A85FF, 1 - t));
+      painter.drawPath(ring.subtracted(inner));
+    }
+    painter.drawImage(QPointF(p.x() - 8 * sx_, p.y() - 8 * sx_), cursor_);
+  }
+  kernels::clipToRoundedRect(out, base_, cardShape_, edge_);
+}
+
+void ExportCompositor::drawCamera(const QImage& camera, const FrameState& state, QImage& out) {
+  const Rect b = CameraLayout::rect(settings_, state.zoom, state.presenterMix);
+  const QRectF bubble = toOutput(QRectF(b.x, b.y, b.width, b.height));
+  if (bubble.isEmpty()) return;
+  const double mix = std::clamp(state.presenterMix, 0.0, 1.0);
+  const double radius = (1 - mix) * 32 * sx_;
+  const kernels::RoundedRect shape = kernels::RoundedRect::from(bubble, radius);
+
+  // Fully grown the bubble covers the canvas and its shadow falls outside.
+  if (mix < 1) {
+    if (!cameraShadow_.matches(bubble.width(), bubble.height(), radius, 17.5 * sx_, 12 * sy_, 0.4))
+      cameraShadow_.build(shape, 17.5 * sx_, 12 * sy_, 0.4);
+    else
+      cameraShadow_.moveTo(bubble.x(), bubble.y());
+    cameraShadow_.apply(out);
+  }
+
+  const QImage src = camera.format() == QImage::Format_ARGB32_Premultiplied ||
+                             camera.format() == QImage::Format_RGB32
+                         ? camera
+                         : camera.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  const double a = static_cast<double>(src.width()) / src.height();
+  const double tw = std::max(bubble.width(), a * bubble.height());
+  const double th = std::max(bubble.height(), bubble.width() / a);
+  const QRectF target(bubble.center().x() - tw / 2, bubble.center().y() - th / 2, tw, th);
+  kernels::samplePictureClipped(
+      out, src, kernels::placementFor(target, src.width(), src.height(), settings_.mirrorsCamera()),
+      shape, columns_, edge_);
+}
+
+}  // namespace vantry

@@ -1,0 +1,99 @@
+// Small CPU kernels the compositors are built from. Pictures are 32-bit premultiplied
+// (QImage::Format_ARGB32_Premultiplied or RGB32); coordinates are output pixels with
+// pixel centres at +0.5.
+#pragma once
+
+#include <QImage>
+#include <QRectF>
+#include <cstdint>
+#include <vector>
+
+namespace vantry::kernels {
+
+// A rounded rectangle with analytic anti-aliased coverage.
+struct RoundedRect {
+  double x0 = 0, y0 = 0, x1 = 0, y1 = 0, radius = 0;
+
+  static RoundedRect from(const QRectF& r, double radius);
+  bool empty() const { return !(x1 > x0 && y1 > y0); }
+  // Coverage 0..1 of the pixel whose centre is (px, py), from the signed distance.
+  double coverage(double px, double py) const;
+  // Pixel rows/columns touched, cut to [0, w) x [0, h).
+  QRect pixelBounds(int w, int h) const;
+};
+
+// Per-row coverage layout: [partialStart, fullStart) and [fullEnd, partialEnd) have
+// partial coverage (given in `edge`), [fullStart, fullEnd) is fully covered.
+struct RowSpan {
+  int partialStart = 0, fullStart = 0, fullEnd = 0, partialEnd = 0;
+};
+void rowSpan(const RoundedRect& r, int y, int width, RowSpan& span, std::vector<uint8_t>& edge);
+
+// How output pixels map into a source picture: u = (x + 0.5 - originX) * scaleX - 0.5,
+// likewise v; mirrored pictures use a negative scale from the right edge.
+struct Placement {
+  double originX = 0, originY = 0;  // output position of the picture's left/top edge
+  double scaleX = 1, scaleY = 1;    // source pixels per output pixel
+  bool mirrored = false;            // source read right to left
+};
+// The placement that stretches `src` (srcW x srcH) to fill `target` (output pixels).
+Placement placementFor(const QRectF& target, int srcW, int srcH, bool mirrored);
+
+// Reusable bilinear column table for one placement and column range.
+struct ColumnTable {
+  std::vector<int32_t> index;    // left source column
+  std::vector<uint16_t> weight;  // 0..256 towards the right column
+  void build(const Placement& p, int srcW, int x0, int x1);
+};
+
+// Writes the bilinear samples of `src` into `out` over `rect` (no blending).
+void samplePicture(QImage& out, const QImage& src, const Placement& p, const QRect& rect,
+                   ColumnTable& columns);
+// Composites the samples of `src` over `out`, clipped by a rounded rectangle.
+void samplePictureClipped(QImage& out, const QImage& src, const Placement& p,
+                          const RoundedRect& clip, ColumnTable& columns,
+                          std::vector<uint8_t>& edge);
+// Restores `base` where the rounded rectangle does not fully cover the pixel, within
+// the rectangle's pixel bounds: out = out * coverage + base * (1 - coverage).
+void clipToRoundedRect(QImage& out, const QImage& base, const RoundedRect& clip,
+                       std::vector<uint8_t>& edge);
+// Fills the rounded rectangle with an opaque colour (anti-aliased edges).
+void fillRoundedRect(QImage& out, const RoundedRect& r, uint32_t argb, std::vector<uint8_t>& edge);
+// Copies `src` to `out` everywhere except inside `hole` (same sizes).
+void copyOutside(QImage& out, const QImage& src, const QRect& hole);
+
+// A soft drop shadow of a rounded rectangle, computed at a reduced resolution (it is
+// blurred anyway) and applied by bilinear upsampling.
+class Shadow {
+ public:
+  // `shape` in output pixels; sigma and the downward offset in output pixels.
+  void build(const RoundedRect& shape, double sigma, double offsetY, double opacity);
+  // Darkens `out` by the shadow.
+  void apply(QImage& out) const;
+  bool matches(double w, double h, double radius, double sigma, double offsetY,
+               double opacity) const;
+  void moveTo(double x0, double y0);
+
+ private:
+  double shapeW_ = -1, shapeH_ = -1, radius_ = -1, sigma_ = -1, offsetY_ = 0, opacity_ = 0;
+  double originX_ = 0, originY_ = 0;  // output position of map cell (0, 0)'s top-left corner
+  double shapeX0_ = 0, shapeY0_ = 0;  // shape position the map was built for
+  double cell_ = 1;                   // output pixels per map cell
+  int mapW_ = 0, mapH_ = 0;
+  std::vector<uint8_t> map_;
+};
+
+// Packed-pixel helpers.
+inline uint32_t scalePixel(uint32_t p, uint32_t w /*0..256*/) {
+  const uint32_t rb = ((p & 0x00FF00FFu) * w >> 8) & 0x00FF00FFu;
+  const uint32_t ag = (((p >> 8) & 0x00FF00FFu) * w) & 0xFF00FF00u;
+  return rb | ag;
+}
+inline uint32_t lerpPixel(uint32_t a, uint32_t b, uint32_t w /*0..256 towards b*/) {
+  const uint32_t iw = 256 - w;
+  const uint32_t rb = (((a & 0x00FF00FFu) * iw + (b & 0x00FF00FFu) * w) >> 8) & 0x00FF00FFu;
+  const uint32_t ag = (((a >> 8) & 0x00FF00FFu) * iw + ((b >> 8) & 0x00FF00FFu) * w) & 0xFF00FF00u;
+  return rb | ag;
+}
+
+}  // namespace vantry::kernels
