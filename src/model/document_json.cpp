@@ -315,7 +315,8 @@ std::int64_t integer(const json& value, const Path& path) {
     // A whole number written with a fraction or exponent (1920.0, 1e3) is still whole.
     const double v = value.get<double>();
     if (!std::isfinite(v) || std::trunc(v) != v) fail(path, "expected a whole number");
-    if (v < -9223372036854775808.0 || v >= 9223372036854775808.0) {
+    // Strict at both ends: a text just below the smallest integer rounds to it.
+    if (!(v > -9223372036854775808.0 && v < 9223372036854775808.0)) {
       fail(path, "integer out of the 64-bit range");
     }
     return static_cast<std::int64_t>(v);
