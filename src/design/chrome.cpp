@@ -1,0 +1,203 @@
+#include "design/chrome.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QRadialGradient>
+#include <QTimer>
+
+#include <cmath>
+
+#include "design/painting.h"
+#include "design/theme.h"
+
+namespace vantry {
+
+QPainterPath ambientGrid(double width, double height) {
+  QPainterPath path;
+  const double w = std::max(width, 0.0), h = std::max(height, 0.0);
+  // Multiplying instead of adding keeps long rows of lines from drifting.
+  for (long k = 0;; ++k) {
+    const double x = static_cast<double>(k) * 32.0;
+    if (x > w) break;
+    path.moveTo(x, 0);
+    path.lineTo(x, h);
+  }
+  for (long k = 0;; ++k) {
+    const double y = static_cast<double>(k) * 32.0;
+    if (y > h) break;
+    path.moveTo(0, y);
+    path.lineTo(w, y);
+  }
+  return path;
+}
+
+// --- AmbientBackground ---------------------------------------------------------------------
+
+AmbientBackground::AmbientBackground(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  markShadowHost(this);
+}
+
+QImage AmbientBackground::render(QSize size, double scale) {
+  QImage image(QSize(std::max(1, int(std::ceil(size.width() * scale))),
+                     std::max(1, int(std::ceil(size.height() * scale)))),
+               QImage::Format_ARGB32_Premultiplied);
+  image.setDevicePixelRatio(scale);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  const QRectF r(0, 0, size.width(), size.height());
+  p.fillRect(r, VisualEffectBackground::toneOf(VisualEffectBackground::Material::hudWindow));
+  p.fillRect(r, Color(0x07090F, 0.82));
+
+  QRadialGradient cyan(QPointF(0.08 * r.width(), 0), 620);
+  cyan.setColorAt(0, faded(Theme::cyan, 0.16));
+  cyan.setColorAt(1, QColor(0, 0, 0, 0));
+  p.fillRect(r, cyan);
+  QRadialGradient violet(QPointF(0.95 * r.width(), r.height()), 700);
+  violet.setColorAt(0, faded(Theme::violet, 0.16));
+  violet.setColorAt(1, QColor(0, 0, 0, 0));
+  p.fillRect(r, violet);
+
+  p.setPen(QPen(Color(0xFFFFFF, 0.018), 0.5));
+  p.setBrush(Qt::NoBrush);
+  p.drawPath(ambientGrid(r.width(), r.height()));
+  return image;
+}
+
+void AmbientBackground::paintEvent(QPaintEvent* event) {
+  const double scale = devicePixelRatioF();
+  if (cache_.isNull() || cache_.deviceIndependentSize().toSize() != size() ||
+      cache_.devicePixelRatio() != scale) {
+    cache_ = render(size(), scale);
+  }
+  QPainter p(this);
+  const QRect exposed = event->rect();
+  p.drawImage(exposed, cache_, QRectF(exposed.topLeft() * scale, QSizeF(exposed.size()) * scale));
+  p.setRenderHint(QPainter::Antialiasing);
+  paintHostedShadows(this, p);
+}
+
+// --- VisualEffectBackground ----------------------------------------------------------------
+
+VisualEffectBackground::VisualEffectBackground(Material material, Blending blending,
+                                               QWidget* parent)
+    : QWidget(parent), material_(material), blending_(blending) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void VisualEffectBackground::setMaterial(Material material, Blending blending) {
+  material_ = material;
+  blending_ = blending;
+  update();
+}
+
+QColor VisualEffectBackground::toneOf(Material material) {
+  switch (material) {
+    case Material::hudWindow:
+      return Color(0x161A24);
+    case Material::ultraThin:
+      return Color(0x1B1F2B);
+    case Material::sidebar:
+      return Color(0x12151E);
+  }
+  return Color(0x161A24);
+}
+
+void VisualEffectBackground::paintEvent(QPaintEvent* event) {
+  QPainter p(this);
+  p.fillRect(event->rect(), toneOf(material_));
+}
+
+// --- GlassSurface --------------------------------------------------------------------------
+
+Shadow glassShadow(const GlassStyle& style) {
+  if (style.glow) return {faded(*style.glow, 0.35), 22, {0, 0}};
+  return {Color(0x000000, 0.35), 18, {0, 10}};
+}
+
+void paintGlass(QPainter& painter, const QRectF& rect, const GlassStyle& style) {
+  // The thinnest dark material over the ambient ground, then the white wash.
+  fillRounded(painter, rect, style.radius, Color(0x0E1220, 0.42));
+  fillRounded(painter, rect, style.radius, Color(0xFFFFFF, style.tint));
+  strokeRoundedInside(painter, rect, style.radius, Theme::glassStroke.over(rect), 1);
+}
+
+GlassSurface* glass(QWidget* widget, GlassStyle style) {
+  if (auto* existing = widget->findChild<GlassSurface*>(QString(), Qt::FindDirectChildrenOnly)) {
+    existing->setStyle(style);
+    return existing;
+  }
+  return new GlassSurface(widget, style);
+}
+
+GlassSurface::GlassSurface(QWidget* widget, GlassStyle style)
+    : QObject(widget), widget_(widget), style_(std::move(style)) {
+  markShadowHost(widget);
+  widget->installEventFilter(this);
+  shadow_ = new ShadowCaster(
+      widget,
+      [this](QPainter& p) {
+        const QRectF r = widget_->rect();
+        paintShadow(p, r, style_.radius, glassShadow(style_));
+      },
+      shadowReach(glassShadow(style_)));
+  widget->update();
+}
+
+void GlassSurface::setStyle(const GlassStyle& style) {
+  style_ = style;
+  shadow_->setReach(shadowReach(glassShadow(style_)));
+  shadow_->update();
+  widget_->update();
+}
+
+bool GlassSurface::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == widget_ && event->type() == QEvent::Paint) {
+    // Painted before the widget's own paintEvent, which then draws over the glass.
+    QPainter p(widget_);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setClipRegion(static_cast<QPaintEvent*>(event)->region());
+    paintGlass(p, widget_->rect(), style_);
+    paintHostedShadows(widget_, p);
+  }
+  return false;
+}
+
+// --- TransparentWindow ---------------------------------------------------------------------
+
+TransparentWindow::TransparentWindow(QWidget* inside, std::function<void()> quit)
+    : QObject(inside), inside_(inside), quit_(std::move(quit)) {
+  // The widget may not be in its final window yet: look once on the next turn.
+  QTimer::singleShot(0, this, &TransparentWindow::attach);
+}
+
+void TransparentWindow::attach() {
+  QWidget* w = inside_->window();
+  if (!w) return;
+  window_ = w;
+  window_->setAttribute(Qt::WA_TranslucentBackground, false);
+  window_->setAutoFillBackground(true);
+  QPalette palette = window_->palette();
+  palette.setColor(QPalette::Window, Theme::base);
+  window_->setPalette(palette);
+  window_->installEventFilter(this);
+}
+
+bool TransparentWindow::eventFilter(QObject* watched, QEvent* event) {
+  // Only the window manager's close button; close() from our own code still closes.
+  if (watched == window_ && event->type() == QEvent::Close && event->spontaneous()) {
+    event->ignore();
+    emit quitRequested();
+    if (quit_) {
+      quit_();
+    } else {
+      QCoreApplication::quit();
+    }
+    return true;
+  }
+  return false;
+}
+
+}  // namespace vantry

@@ -1,0 +1,39 @@
+#pragma once
+
+// Shared drawing helpers of the controls: the interface font, inside-stroked rounded shapes
+// and the pointing-hand cursor.
+
+#include <QColor>
+#include <QFont>
+#include <QRectF>
+#include <QString>
+
+class QBrush;
+class QPainter;
+class QWidget;
+
+namespace vantry {
+
+// The interface font (Noto Sans CJK, which carries Latin and Chinese alike) at a size in
+// points, where one point is one device-independent pixel.
+QFont uiFont(double points, QFont::Weight weight);
+
+// A rounded rectangle filled, or stroked inside its edge (inset by half the line width so the
+// stroke never grows the shape). Radii are clamped to a capsule.
+void fillRounded(QPainter& painter, const QRectF& rect, double radius, const QBrush& brush);
+void strokeRoundedInside(QPainter& painter, const QRectF& rect, double radius, const QBrush& brush,
+                         double lineWidth);
+
+// `color` with its opacity multiplied by `factor` (clamped to 0...1).
+QColor faded(const QColor& color, double factor);
+// Straight mix of two colours, t in 0...1.
+QColor mixed(const QColor& from, const QColor& to, double t);
+
+// Shows the pointing-hand cursor over `widget` while it is enabled and the platform cursor
+// otherwise; follows later enable and disable changes. Layout and look are untouched.
+void handCursor(QWidget* widget);
+
+// Scales the painter about the centre of `rect`.
+void scaleAbout(QPainter& painter, const QRectF& rect, double scale);
+
+}  // namespace vantry

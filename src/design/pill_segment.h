@@ -1,0 +1,69 @@
+#pragma once
+
+// A segmented picker whose selected segment wears a tinted pill that springs from segment
+// to segment.
+
+#include <QColor>
+#include <QVariant>
+#include <QWidget>
+
+#include <vector>
+
+#include "design/theme.h"
+
+namespace vantry {
+
+class Animated;
+
+class PillSegment : public QWidget {
+  Q_OBJECT
+
+ public:
+  struct Item {
+    QVariant value;
+    QString title;  // already translated
+    QString icon;   // a symbol name, or empty
+  };
+
+  PillSegment(std::vector<Item> items, QVariant selection, QColor tint = Theme::cyan,
+              QWidget* parent = nullptr);
+
+  const std::vector<Item>& items() const { return items_; }
+  void setItems(std::vector<Item> items);
+  QVariant selection() const { return selection_; }
+  // Sets the bound value from outside; emits nothing. A value no item has highlights none.
+  void setSelection(const QVariant& value);
+  // Index of the selected segment, or -1.
+  int selectedIndex() const;
+  int segmentAt(QPointF pos) const;
+  QRectF segmentRect(int index) const;
+  // Where the pill is drawn now (empty when none is selected).
+  QRectF pillRect() const;
+
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
+
+ signals:
+  // A segment was chosen (also when it already was the selection).
+  void selectionChanged(const QVariant& value);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void movePill(bool animated);
+  QSizeF contentSize(int index, bool selected) const;
+
+  std::vector<Item> items_;
+  QVariant selection_;
+  QColor tint_;
+  int pressed_ = -1;
+  Animated* pillX_;
+  Animated* pillW_;
+  bool pillShown_ = false;
+};
+
+}  // namespace vantry
