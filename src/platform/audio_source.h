@@ -18,6 +18,7 @@ struct AudioChunk {
   // hostTime() at which samples[0] was captured, from the stream's own timing; NaN while
   // the sound server has not reported timing yet.
   double firstSampleTime = 0;
+  double arrivalTime = 0;  // hostTime() when the chunk reached us
 };
 
 enum class AudioFailure {

@@ -64,6 +64,14 @@ void PulseMicrophone::readAvailable() {
     size_t bytes = 0;
     if (pa_stream_peek(stream_, &data, &bytes) < 0 || bytes == 0) return;
 
+    // Keep the timing fresh: the automatic updates slow down to more than a second apart.
+    const double now = hostTime();
+    if (now - lastTimingRequest_ > 0.1) {
+      lastTimingRequest_ = now;
+      if (pa_operation* op = pa_stream_update_timing_info(stream_, nullptr, nullptr)) {
+        pa_operation_unref(op);
+      }
+    }
     // Timing before the drop: the latency then runs from the capture of this chunk's first
     // sample to now.
     double firstTime = std::numeric_limits<double>::quiet_NaN();
@@ -86,6 +94,7 @@ void PulseMicrophone::readAvailable() {
       chunk.count = count;
       chunk.firstIndex = index_;
       chunk.firstSampleTime = firstTime;
+      chunk.arrivalTime = now;
       chunks_(chunk);
     }
     index_ += count;

@@ -47,6 +47,7 @@ class PulseMicrophone : public AudioSource {
   bool streaming_ = false;
   bool failed_ = false;
   uint64_t index_ = 0;
+  double lastTimingRequest_ = 0;
   std::vector<float> silence_;
 };
 
