@@ -187,6 +187,7 @@ MotionTimeline::MotionTimeline(const Clip& clip, const EditSettings& settings) {
 }
 
 FrameState MotionTimeline::state(double at) const {
+  if (frames.empty()) return {};  // only a caller that emptied the table by hand
   const double last = static_cast<double>(frames.size() - 1);
   double x = at * fps;
   if (std::isnan(x)) x = 0;
