@@ -1,6 +1,7 @@
 #include "platform/ffmpeg/movie_writer.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 extern "C" {
 #include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 }
 
@@ -50,6 +52,10 @@ struct MovieWriter::Encoder {
   int64_t audioNextPts = 0;
   std::vector<std::vector<float>> planes;
 
+  // Length of the last packet written per stream, in seconds: fragmented files do not give
+  // it back when read, and the rewrite needs it for the file to keep its length.
+  std::map<int, double> lastDuration;
+
   ~Encoder() {
     if (sws) sws_freeContext(sws);
     if (fifo) av_audio_fifo_free(fifo);
@@ -68,6 +74,11 @@ bool isMovFamily(const AVOutputFormat* f) {
 
 MovieWriter::MovieWriter(MovieWriterSettings settings)
     : settings_(std::move(settings)), enc_(std::make_unique<Encoder>()) {
+  // The libraries' chatter (encoder statistics) has no reader; errors still show.
+  static std::once_flag quiet;
+  std::call_once(quiet, [] {
+    if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_ERROR);
+  });
   if (settings_.queueFrames == 0) settings_.queueFrames = 1;
 }
 
@@ -327,7 +338,8 @@ void MovieWriter::run() {
       pkt->duration = it != e.durations.end() ? it->second : e.nominalTicks;
       if (it != e.durations.end()) e.durations.erase(it);
       const AVRational tb = e.video->time_base;
-      const double end = ff::toSeconds(pkt->pts + pkt->duration, tb);
+      const int64_t duration = pkt->duration;
+      const double end = ff::toSeconds(pkt->pts + duration, tb);
       int rc = writePacket(fmt, pkt, tb, e.videoStream);
       e.pending.pop_front();
       if (rc < 0) {
@@ -335,6 +347,7 @@ void MovieWriter::run() {
         return false;
       }
       noteWritten(end);
+      e.lastDuration[e.videoStream->index] = ff::toSeconds(duration, tb);
       std::lock_guard lock(mutex_);
       ++stats_.packetsWritten;
     }
@@ -364,6 +377,7 @@ void MovieWriter::run() {
       }
       const AVRational tb = e.audio->time_base;
       const double end = ff::toSeconds(e.packet->pts + e.packet->duration, tb);
+      e.lastDuration[e.audioStream->index] = ff::toSeconds(e.packet->duration, tb);
       rc = writePacket(fmt, e.packet.get(), tb, e.audioStream);
       av_packet_unref(e.packet.get());
       if (rc < 0) {
@@ -570,12 +584,16 @@ void MovieWriter::cancel() {
 bool MovieWriter::rewriteSeekable() {
   namespace fs = std::filesystem;
   const fs::path target(settings_.path);
+  // A hidden name beside the target that keeps its extension.
+  const std::string ext = target.extension().string();
   std::string tmpl =
-      (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+      (target.parent_path() / ("." + target.stem().string() + ".XXXXXX" + ext)).string();
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
-  int fd = mkstemp(name.data());
+  int fd = mkstemps(name.data(), int(ext.size()));
   if (fd < 0) return false;
+  struct stat original {};
+  if (stat(settings_.path.c_str(), &original) == 0) fchmod(fd, original.st_mode & 07777);
   close(fd);
   const std::string tmp(name.data());
 
@@ -589,7 +607,6 @@ bool MovieWriter::rewriteSeekable() {
     for (unsigned i = 0; i < in->nb_streams; ++i) {
       AVStream* s = avformat_new_stream(out.get(), nullptr);
       if (!s || avcodec_parameters_copy(s->codecpar, in->streams[i]->codecpar) < 0) return false;
-      s->codecpar->codec_tag = 0;
       s->time_base = in->streams[i]->time_base;
       s->avg_frame_rate = in->streams[i]->avg_frame_rate;
     }
@@ -599,15 +616,37 @@ bool MovieWriter::rewriteSeekable() {
     int rc = avformat_write_header(out.get(), &opts);
     av_dict_free(&opts);
     if (rc < 0) return false;
-    ff::PacketPtr pkt = ff::makePacket();
-    while ((rc = av_read_frame(in.get(), pkt.get())) >= 0) {
+    // Each packet waits for the next one of its stream, which gives its length.
+    std::vector<ff::PacketPtr> held(in->nb_streams);
+    auto put = [&](ff::PacketPtr& pkt) {
       const unsigned si = pkt->stream_index;
       av_packet_rescale_ts(pkt.get(), in->streams[si]->time_base, out->streams[si]->time_base);
-      rc = av_interleaved_write_frame(out.get(), pkt.get());
-      av_packet_unref(pkt.get());
+      const int r = av_interleaved_write_frame(out.get(), pkt.get());
+      pkt.reset();
+      return r >= 0;
+    };
+    for (;;) {
+      ff::PacketPtr pkt = ff::makePacket();
+      rc = av_read_frame(in.get(), pkt.get());
+      if (rc == AVERROR_EOF) break;
       if (rc < 0) return false;
+      const unsigned si = pkt->stream_index;
+      if (si >= held.size()) continue;
+      if (held[si]) {
+        if (held[si]->duration <= 0) held[si]->duration = pkt->dts - held[si]->dts;
+        if (!put(held[si])) return false;
+      }
+      held[si] = std::move(pkt);
     }
-    if (rc != AVERROR_EOF) return false;
+    for (unsigned si = 0; si < held.size(); ++si) {
+      if (!held[si]) continue;
+      if (held[si]->duration <= 0) {
+        auto it = enc_->lastDuration.find(int(si));
+        const double seconds = it != enc_->lastDuration.end() ? it->second : 0;
+        held[si]->duration = ff::toTicks(seconds, in->streams[si]->time_base);
+      }
+      if (!put(held[si])) return false;
+    }
     if (av_write_trailer(out.get()) < 0) return false;
     if (out->pb->error < 0) return false;
     avio_closep(&out->pb);

@@ -1,0 +1,190 @@
+#include "platform/ffmpeg/audio_source.h"
+
+#include <algorithm>
+#include <cmath>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+namespace vantry {
+
+std::unique_ptr<AudioSource> AudioSource::open(const std::string& path, int sampleRate,
+                                               std::string* error) {
+  std::unique_ptr<AudioSource> s(new AudioSource());
+  s->rate_ = sampleRate;
+  s->fmt_ = ff::openInput(path, error);
+  if (!s->fmt_) return nullptr;
+  const AVCodec* decoder = nullptr;
+  const int index = av_find_best_stream(s->fmt_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
+  if (index == AVERROR_STREAM_NOT_FOUND) return s;  // no sound: not a failure
+  auto failWith = [&](int rc) -> std::unique_ptr<AudioSource> {
+    if (error) *error = ff::errorText(rc);
+    return nullptr;
+  };
+  if (index < 0 || !decoder) return failWith(index < 0 ? index : AVERROR_DECODER_NOT_FOUND);
+  AVStream* st = s->fmt_->streams[index];
+  s->codec_.reset(avcodec_alloc_context3(decoder));
+  int rc = avcodec_parameters_to_context(s->codec_.get(), st->codecpar);
+  if (rc < 0) return failWith(rc);
+  s->codec_->pkt_timebase = st->time_base;
+  rc = avcodec_open2(s->codec_.get(), decoder, nullptr);
+  if (rc < 0) return failWith(rc);
+  for (unsigned i = 0; i < s->fmt_->nb_streams; ++i)
+    if (static_cast<int>(i) != index) s->fmt_->streams[i]->discard = AVDISCARD_ALL;
+
+  AVChannelLayout in{};
+  if (s->codec_->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC ||
+      s->codec_->ch_layout.nb_channels == 0)
+    av_channel_layout_default(&in, std::max(1, s->codec_->ch_layout.nb_channels));
+  else
+    av_channel_layout_copy(&in, &s->codec_->ch_layout);
+  s->channels_ = std::clamp(in.nb_channels, 1, 2);
+  AVChannelLayout out{};
+  av_channel_layout_default(&out, s->channels_);
+  rc = swr_alloc_set_opts2(&s->swr_, &out, AV_SAMPLE_FMT_FLT, sampleRate, &in,
+                           s->codec_->sample_fmt, s->codec_->sample_rate, 0, nullptr);
+  av_channel_layout_uninit(&in);
+  av_channel_layout_uninit(&out);
+  if (rc < 0) return failWith(rc);
+  rc = swr_init(s->swr_);
+  if (rc < 0) return failWith(rc);
+  s->stream_ = index;
+  if (st->duration > 0 && st->duration != AV_NOPTS_VALUE)
+    s->duration_ = ff::toSeconds(st->duration, st->time_base);
+  else if (s->fmt_->duration > 0)
+    s->duration_ = s->fmt_->duration / static_cast<double>(AV_TIME_BASE);
+  return s;
+}
+
+AudioSource::~AudioSource() {
+  if (swr_) swr_free(&swr_);
+}
+
+bool AudioSource::seek(int64_t position, std::string* error) {
+  AVStream* st = fmt_->streams[stream_];
+  const int64_t origin = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+  const int64_t ts =
+      origin + av_rescale_q(std::max<int64_t>(position, 0), AVRational{1, rate_}, st->time_base);
+  int rc = av_seek_frame(fmt_.get(), stream_, ts, AVSEEK_FLAG_BACKWARD);
+  if (rc < 0) rc = av_seek_frame(fmt_.get(), stream_, origin, AVSEEK_FLAG_BACKWARD);
+  if (rc < 0) {
+    if (error) *error = ff::errorText(rc);
+    return false;
+  }
+  avcodec_flush_buffers(codec_.get());
+  swr_close(swr_);
+  rc = swr_init(swr_);
+  if (rc < 0) {
+    if (error) *error = ff::errorText(rc);
+    return false;
+  }
+  buffer_.clear();
+  positioned_ = false;
+  ended_ = false;
+  flushing_ = false;
+  return true;
+}
+
+bool AudioSource::decodeMore(std::string* error) {
+  auto append = [&](const uint8_t** data, int count) -> bool {
+    const int capacity = swr_get_out_samples(swr_, count);
+    if (capacity <= 0) return true;
+    scratch_.resize(static_cast<size_t>(capacity) * channels_);
+    uint8_t* outPtr = reinterpret_cast<uint8_t*>(scratch_.data());
+    const int got = swr_convert(swr_, &outPtr, capacity, data, count);
+    if (got < 0) {
+      if (error) *error = ff::errorText(got);
+      return false;
+    }
+    buffer_.insert(buffer_.end(), scratch_.begin(),
+                   scratch_.begin() + static_cast<size_t>(got) * channels_);
+    return true;
+  };
+  for (;;) {
+    if (ended_) return false;
+    int rc = avcodec_receive_frame(codec_.get(), frame_.get());
+    if (rc >= 0) {
+      if (!positioned_) {
+        AVStream* st = fmt_->streams[stream_];
+        int64_t pts = frame_->best_effort_timestamp;
+        if (pts == AV_NOPTS_VALUE) pts = frame_->pts;
+        const int64_t origin = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+        bufferStart_ = pts == AV_NOPTS_VALUE
+                           ? 0
+                           : av_rescale_q(pts - origin, st->time_base, AVRational{1, rate_});
+        positioned_ = true;
+      }
+      const bool ok =
+          append(const_cast<const uint8_t**>(frame_->extended_data), frame_->nb_samples);
+      av_frame_unref(frame_.get());
+      if (!ok) return false;
+      return true;
+    }
+    if (rc == AVERROR_EOF) {
+      append(nullptr, 0);
+      ended_ = true;
+      return false;
+    }
+    if (rc != AVERROR(EAGAIN)) {
+      if (error) *error = ff::errorText(rc);
+      return false;
+    }
+    if (flushing_) {
+      ended_ = true;
+      return false;
+    }
+    rc = av_read_frame(fmt_.get(), packet_.get());
+    if (rc == AVERROR_EOF) {
+      flushing_ = true;
+      avcodec_send_packet(codec_.get(), nullptr);
+      continue;
+    }
+    if (rc < 0) {
+      if (error) *error = ff::errorText(rc);
+      return false;
+    }
+    if (packet_->stream_index != stream_) {
+      av_packet_unref(packet_.get());
+      continue;
+    }
+    rc = avcodec_send_packet(codec_.get(), packet_.get());
+    av_packet_unref(packet_.get());
+    if (rc < 0 && rc != AVERROR(EAGAIN)) {
+      if (error) *error = ff::errorText(rc);
+      return false;
+    }
+  }
+}
+
+bool AudioSource::read(int64_t start, int64_t frames, std::vector<float>& out, std::string* error) {
+  if (error) error->clear();
+  out.assign(static_cast<size_t>(std::max<int64_t>(frames, 0)) * channels_, 0.0f);
+  if (!hasAudio() || frames <= 0) return true;
+  const int64_t bufferEnd = bufferStart_ + static_cast<int64_t>(buffer_.size()) / channels_;
+  if (!positioned_ || start < bufferStart_ || start > bufferEnd + 2 * int64_t{rate_}) {
+    if (!seek(start, error)) return false;
+  }
+  while (!ended_ &&
+         (!positioned_ ||
+          bufferStart_ + static_cast<int64_t>(buffer_.size()) / channels_ < start + frames)) {
+    if (!decodeMore(error) && error && !error->empty()) return false;
+  }
+  // Drop what lies before the wanted stretch.
+  if (start > bufferStart_) {
+    const size_t drop =
+        std::min(buffer_.size(), static_cast<size_t>(start - bufferStart_) * channels_);
+    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(drop));
+    bufferStart_ += static_cast<int64_t>(drop) / channels_;
+  }
+  const int64_t lead = std::max<int64_t>(bufferStart_ - start, 0);  // silence before the sound
+  const int64_t available = static_cast<int64_t>(buffer_.size()) / channels_;
+  const int64_t count = std::clamp<int64_t>(frames - lead, 0, available);
+  std::copy(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(count * channels_),
+            out.begin() + static_cast<std::ptrdiff_t>(lead * channels_));
+  return true;
+}
+
+}  // namespace vantry

@@ -1,0 +1,58 @@
+// Decoded sound of one file as float samples at a fixed rate, read by sample position.
+// Reading forward is sequential; a jump back or far ahead seeks. A decoding error is
+// reported, never papered over with silence.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/ffmpeg/ff_util.h"
+
+struct SwrContext;
+
+namespace vantry {
+
+class AudioSource {
+ public:
+  // Null with `error` set when the file cannot be opened; a file without sound gives a
+  // source whose hasAudio() is false.
+  static std::unique_ptr<AudioSource> open(const std::string& path, int sampleRate,
+                                           std::string* error);
+  ~AudioSource();
+
+  bool hasAudio() const { return stream_ >= 0; }
+  int channels() const { return channels_; }
+  int sampleRate() const { return rate_; }
+  // Length of the sound in seconds.
+  double duration() const { return duration_; }
+
+  // Fills `out` (interleaved, frames × channels) with the samples from frame position
+  // `start` on; positions past the end give silence. false with `error` on a failure.
+  bool read(int64_t start, int64_t frames, std::vector<float>& out, std::string* error);
+
+ private:
+  AudioSource() = default;
+  bool seek(int64_t position, std::string* error);
+  bool decodeMore(std::string* error);  // false at the end (error empty) or on failure
+
+  ff::InputFormatPtr fmt_;
+  ff::CodecContextPtr codec_;
+  SwrContext* swr_ = nullptr;
+  int stream_ = -1;
+  int rate_ = 48000;
+  int channels_ = 1;
+  double duration_ = 0;
+  ff::PacketPtr packet_ = ff::makePacket();
+  ff::FramePtr frame_ = ff::makeFrame();
+  std::deque<float> buffer_;  // interleaved samples from bufferStart_ on
+  int64_t bufferStart_ = 0;
+  bool positioned_ = false;  // bufferStart_ known since the last seek
+  bool ended_ = false;
+  bool flushing_ = false;
+  std::vector<float> scratch_;
+};
+
+}  // namespace vantry

@@ -1,0 +1,199 @@
+#include "platform/ffmpeg/video_reader.h"
+
+#include <cmath>
+#include <cstring>
+
+extern "C" {
+#include <libavutil/display.h>
+#include <libavutil/imgutils.h>
+}
+
+namespace vantry {
+
+std::unique_ptr<VideoReader> VideoReader::open(const std::string& path, OpenError* kind,
+                                               std::string* error) {
+  auto failWith = [&](OpenError k, const std::string& text) -> std::unique_ptr<VideoReader> {
+    if (kind) *kind = k;
+    if (error) *error = text;
+    return nullptr;
+  };
+  std::unique_ptr<VideoReader> r(new VideoReader());
+  std::string text;
+  r->fmt_ = ff::openInput(path, &text);
+  if (!r->fmt_) return failWith(OpenError::failed, text);
+  const AVCodec* decoder = nullptr;
+  const int index = av_find_best_stream(r->fmt_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
+  if (index == AVERROR_STREAM_NOT_FOUND) return failWith(OpenError::noVideoTrack, "");
+  if (index < 0 || !decoder) return failWith(OpenError::failed, ff::errorText(index));
+  AVStream* st = r->fmt_->streams[index];
+  r->stream_ = index;
+  r->timeBase_ = st->time_base;
+  r->codec_.reset(avcodec_alloc_context3(decoder));
+  int rc = avcodec_parameters_to_context(r->codec_.get(), st->codecpar);
+  if (rc < 0) return failWith(OpenError::failed, ff::errorText(rc));
+  r->codec_->thread_count = 0;
+  r->codec_->pkt_timebase = st->time_base;
+  rc = avcodec_open2(r->codec_.get(), decoder, nullptr);
+  if (rc < 0) return failWith(OpenError::failed, ff::errorText(rc));
+  for (int i = 0; i < st->nb_side_data; ++i) {
+    if (st->side_data[i].type != AV_PKT_DATA_DISPLAYMATRIX) continue;
+    const double angle =
+        -av_display_rotation_get(reinterpret_cast<const int32_t*>(st->side_data[i].data));
+    if (std::isfinite(angle)) {
+      const int quarter = static_cast<int>(std::lround(angle / 90.0));
+      r->rotation_ = ((quarter % 4) + 4) % 4 * 90;
+    }
+  }
+  for (unsigned i = 0; i < r->fmt_->nb_streams; ++i)
+    if (static_cast<int>(i) != index) r->fmt_->streams[i]->discard = AVDISCARD_ALL;
+  if (kind) *kind = OpenError::none;
+  return r;
+}
+
+VideoReader::~VideoReader() {
+  if (sws_) sws_freeContext(sws_);
+}
+
+int VideoReader::width() const {
+  return rotation_ % 180 ? codec_->height : codec_->width;
+}
+
+int VideoReader::height() const {
+  return rotation_ % 180 ? codec_->width : codec_->height;
+}
+
+double VideoReader::duration() const {
+  AVStream* st = fmt_->streams[stream_];
+  if (st->duration > 0) return ff::toSeconds(st->duration, st->time_base);
+  if (fmt_->duration > 0) return fmt_->duration / static_cast<double>(AV_TIME_BASE);
+  return 0;
+}
+
+bool VideoReader::restart(double seconds, std::string* error) {
+  const int64_t start = fmt_->streams[stream_]->start_time;
+  const int64_t origin = start != AV_NOPTS_VALUE ? start : 0;
+  const int64_t ts = origin + (seconds > 0 ? ff::toTicks(seconds, timeBase_) : 0);
+  int rc = av_seek_frame(fmt_.get(), stream_, ts, AVSEEK_FLAG_BACKWARD);
+  if (rc < 0) rc = av_seek_frame(fmt_.get(), stream_, origin, AVSEEK_FLAG_BACKWARD);
+  if (rc < 0) {
+    if (error) *error = ff::errorText(rc);
+    return false;
+  }
+  avcodec_flush_buffers(codec_.get());
+  drained_ = false;
+  flushing_ = false;
+  return true;
+}
+
+bool VideoReader::next(ff::FramePtr& frame, double& seconds, std::string* error) {
+  if (error) error->clear();
+  if (!frame) frame = ff::makeFrame();
+  for (;;) {
+    if (drained_) return false;
+    int rc = avcodec_receive_frame(codec_.get(), frame.get());
+    if (rc >= 0) {
+      int64_t pts = frame->best_effort_timestamp;
+      if (pts == AV_NOPTS_VALUE) pts = frame->pts;
+      if (pts == AV_NOPTS_VALUE) pts = fallbackPts_;
+      fallbackPts_ = pts + 1;
+      const int64_t start = fmt_->streams[stream_]->start_time;
+      seconds = ff::toSeconds(pts - (start != AV_NOPTS_VALUE ? start : 0), timeBase_);
+      return true;
+    }
+    if (rc == AVERROR_EOF) {
+      drained_ = true;
+      return false;
+    }
+    if (rc != AVERROR(EAGAIN)) {
+      if (error) *error = ff::errorText(rc);
+      return false;
+    }
+    if (flushing_) {
+      drained_ = true;
+      return false;
+    }
+    rc = av_read_frame(fmt_.get(), packet_.get());
+    if (rc == AVERROR_EOF) {
+      flushing_ = true;
+      avcodec_send_packet(codec_.get(), nullptr);
+      continue;
+    }
+    if (rc < 0) {
+      if (error) *error = ff::errorText(rc);
+      return false;
+    }
+    if (packet_->stream_index != stream_) {
+      av_packet_unref(packet_.get());
+      continue;
+    }
+    rc = avcodec_send_packet(codec_.get(), packet_.get());
+    av_packet_unref(packet_.get());
+    if (rc < 0 && rc != AVERROR(EAGAIN)) {
+      // A damaged packet: the decoder skips it and the movie goes on.
+      if (rc == AVERROR_INVALIDDATA) continue;
+      if (error) *error = ff::errorText(rc);
+      return false;
+    }
+  }
+}
+
+bool VideoReader::convert(const AVFrame* frame, uint8_t* dst, int stride) {
+  const int w = frame->width, h = frame->height;
+  // Pictures without a colour tag are taken as BT.709, like everything this system writes.
+  const int space = SWS_CS_ITU709;
+  const int range =
+      frame->color_range == AVCOL_RANGE_JPEG || frame->format == AV_PIX_FMT_YUVJ420P ||
+              frame->format == AV_PIX_FMT_YUVJ422P || frame->format == AV_PIX_FMT_YUVJ444P
+          ? 1
+          : 0;
+  if (!sws_ || swsW_ != w || swsH_ != h || swsFormat_ != frame->format || swsSpace_ != space ||
+      swsRange_ != range) {
+    if (sws_) sws_freeContext(sws_);
+    sws_ = sws_getContext(w, h, static_cast<AVPixelFormat>(frame->format), w, h, AV_PIX_FMT_BGRA,
+                          SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+    if (!sws_) return false;
+    const int* table = sws_getCoefficients(space);
+    sws_setColorspaceDetails(sws_, table, range, table, 1, 0, 1 << 16, 1 << 16);
+    swsW_ = w;
+    swsH_ = h;
+    swsFormat_ = frame->format;
+    swsSpace_ = space;
+    swsRange_ = range;
+  }
+  uint8_t* target = dst;
+  int targetStride = stride;
+  if (rotation_) {
+    const size_t need = static_cast<size_t>(w) * h * 4;
+    if (rotateSize_ < need) {
+      rotateBuffer_.reset(new uint8_t[need]);
+      rotateSize_ = need;
+    }
+    target = rotateBuffer_.get();
+    targetStride = w * 4;
+  }
+  uint8_t* planes[4] = {target, nullptr, nullptr, nullptr};
+  int strides[4] = {targetStride, 0, 0, 0};
+  if (sws_scale(sws_, frame->data, frame->linesize, 0, h, planes, strides) <= 0) return false;
+  if (!rotation_) return true;
+  const uint32_t* src = reinterpret_cast<const uint32_t*>(target);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      int dx = x, dy = y;
+      if (rotation_ == 90) {
+        dx = h - 1 - y;
+        dy = x;
+      } else if (rotation_ == 180) {
+        dx = w - 1 - x;
+        dy = h - 1 - y;
+      } else if (rotation_ == 270) {
+        dx = y;
+        dy = w - 1 - x;
+      }
+      reinterpret_cast<uint32_t*>(dst + static_cast<size_t>(dy) * stride)[dx] =
+          src[static_cast<size_t>(y) * w + x];
+    }
+  }
+  return true;
+}
+
+}  // namespace vantry

@@ -1,0 +1,60 @@
+// Sequential video decoding of one movie file: decoded pictures in presentation order,
+// restartable at any time, converted to BGRA (BT.709) only on request, with the stream's
+// display rotation applied.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/ffmpeg/ff_util.h"
+
+namespace vantry {
+
+class VideoReader {
+ public:
+  enum class OpenError { none, noVideoTrack, failed };
+
+  // Null on failure: `kind` tells whether the file has no video track or could not be
+  // opened at all (`error` then carries the library's text).
+  static std::unique_ptr<VideoReader> open(const std::string& path, OpenError* kind,
+                                           std::string* error);
+  ~VideoReader();
+
+  // Restarts decoding so that the first pictures returned include the one shown at
+  // `seconds` (decoding starts at the key frame before it). false with `error` on failure.
+  bool restart(double seconds, std::string* error);
+
+  // The next decoded picture in presentation order. false at the end of the movie (then
+  // `error` is empty) or on a failure (`error` set).
+  bool next(ff::FramePtr& frame, double& seconds, std::string* error);
+
+  // Picture size after rotation.
+  int width() const;
+  int height() const;
+  // Clockwise rotation in degrees applied to every picture (0, 90, 180, 270).
+  int rotation() const { return rotation_; }
+  double duration() const;
+
+  // Converts a decoded picture to BGRA (premultiplied, opaque) at width() x height().
+  bool convert(const AVFrame* frame, uint8_t* dst, int stride);
+
+ private:
+  VideoReader() = default;
+
+  ff::InputFormatPtr fmt_;
+  ff::CodecContextPtr codec_;
+  int stream_ = -1;
+  AVRational timeBase_{1, 1};
+  int rotation_ = 0;
+  ff::PacketPtr packet_ = ff::makePacket();
+  bool drained_ = false;  // end of file reached and the decoder flushed
+  bool flushing_ = false;
+  int64_t fallbackPts_ = 0;
+  SwsContext* sws_ = nullptr;
+  int swsW_ = 0, swsH_ = 0, swsFormat_ = -1, swsSpace_ = -1, swsRange_ = -1;
+  std::unique_ptr<uint8_t[]> rotateBuffer_;
+  size_t rotateSize_ = 0;
+};
+
+}  // namespace vantry
