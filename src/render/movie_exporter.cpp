@@ -1,0 +1,501 @@
+#include "render/movie_exporter.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "localization/localization.h"
+#include "model/frame_state.h"
+#include "model/motion_timeline.h"
+#include "model/uuid.h"
+#include "platform/ffmpeg/audio_source.h"
+#include "platform/ffmpeg/ff_util.h"
+#include "platform/ffmpeg/movie_writer.h"
+#include "platform/ffmpeg/remux_sound.h"
+#include "render/export_compositor.h"
+#include "render/frame_renderer.h"
+#include "render/render_error.h"
+#include "render/sound_placement.h"
+#include "render/video_frames.h"
+#include "render/yuv_convert.h"
+
+namespace vantry {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+[[noreturn]] void failWith(const std::string& libraryText, const char* key) {
+  if (!libraryText.empty()) throw std::runtime_error(libraryText);
+  throwStudioError(L(key));
+}
+
+std::string systemError(int code) {
+  return std::strerror(code);
+}
+
+void checkStop(const std::stop_token& stop) {
+  if (stop.stop_requested()) throw CancelledError();
+}
+
+// The private working folder: 0700, unpredictable name, refused if it already exists.
+class WorkingFolder {
+ public:
+  WorkingFolder() {
+    const fs::path root = MovieExporter::temporaryRoot();
+    path_ = root / ("pexilar-export-" + Uuid::random().toString());
+    if (::mkdir(path_.c_str(), 0700) != 0) {
+      const int err = errno;
+      path_.clear();
+      throw std::runtime_error(systemError(err));
+    }
+  }
+  ~WorkingFolder() {
+    std::error_code ec;
+    if (!path_.empty()) fs::remove_all(path_, ec);
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+bool sameFile(const fs::path& a, const fs::path& b) {
+  std::error_code ec;
+  if (fs::exists(a, ec) && fs::exists(b, ec)) return fs::equivalent(a, b, ec);
+  return fs::weakly_canonical(a, ec) == fs::weakly_canonical(b, ec);
+}
+
+// A destination that is one of the project's own files would destroy the recording.
+void refuseOwnFiles(const Clip& clip, const fs::path& destination) {
+  static const char* kOwnNames[] = {"screen.mp4", "camera.mov", "voice.m4a", "edit.json",
+                                    "project.json"};
+  std::vector<fs::path> folders;
+  for (const auto& p : {clip.screenPath, clip.cameraPath, clip.audioPath}) {
+    if (!p) continue;
+    if (sameFile(*p, destination))
+      throwStudioError(L("不能导出到项目自己的文件，请选择其他文件名。"));
+    folders.push_back(fs::path(*p).parent_path());
+  }
+  const std::string name = destination.filename().string();
+  for (const fs::path& folder : folders) {
+    if (!sameFile(folder, destination.parent_path())) continue;
+    for (const char* own : kOwnNames)
+      if (name == own) throwStudioError(L("不能导出到项目自己的文件，请选择其他文件名。"));
+  }
+}
+
+// Copies `from` to `to` (created new), fsyncs it; a partial copy is removed.
+void copyDurably(const fs::path& from, const fs::path& to) {
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) throw std::runtime_error(systemError(errno));
+  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (out < 0) {
+    const int err = errno;
+    ::close(in);
+    throw std::runtime_error(systemError(err));
+  }
+  int err = 0;
+  std::vector<char> buffer(1 << 20);
+  for (;;) {
+    const ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      err = errno;
+      break;
+    }
+    if (n == 0) break;
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = ::write(out, buffer.data() + done, n - done);
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        err = errno;
+        break;
+      }
+      done += w;
+    }
+    if (err) break;
+  }
+  if (!err && ::fsync(out) != 0) err = errno;
+  if (::close(out) != 0 && !err) err = errno;
+  ::close(in);
+  if (err) {
+    ::unlink(to.c_str());
+    throw std::runtime_error(systemError(err));
+  }
+}
+
+void syncFolder(const fs::path& folder) {
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+// ---- The rendering pass: decode -> compose (several workers) -> encode ----
+
+struct Job {
+  long long index = 0;
+  std::optional<QImage> screen;
+  std::optional<QImage> camera;
+  FrameState state;
+};
+
+struct Composed {
+  std::shared_ptr<AVFrame> picture;
+};
+
+class RenderPass {
+ public:
+  RenderPass(const Clip& clip, const EditSettings& settings, const ExportOptions& options,
+             std::string path, const MovieExporter::Progress& progress, std::stop_token stop)
+      : clip_(clip),
+        settings_(settings),
+        options_(options),
+        path_(std::move(path)),
+        progress_(progress),
+        stop_(stop) {}
+
+  void run();
+
+ private:
+  void produce();
+  void compose();
+  std::shared_ptr<AVFrame> takePicture();
+  void abort(std::exception_ptr error);
+  void report(double value) {
+    if (progress_) progress_(value);
+  }
+
+  const Clip& clip_;
+  const EditSettings& settings_;
+  const ExportOptions& options_;
+  std::string path_;
+  const MovieExporter::Progress& progress_;
+  std::stop_token stop_;
+
+  long long count_ = 1;
+  int fps_ = 60;
+  MotionTimeline timeline_;
+  std::optional<QImage> demoScreen_, demoCamera_;
+  std::unique_ptr<VideoFrames> screenReader_, cameraReader_;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Job> jobs_;
+  std::map<long long, Composed> done_;
+  long long inFlight_ = 0;  // produced and not yet handed to the writer
+  long long maxInFlight_ = 8;
+  bool producerFinished_ = false;
+  bool aborted_ = false;
+  std::exception_ptr error_;
+  std::vector<std::shared_ptr<AVFrame>> pictures_;
+};
+
+void RenderPass::abort(std::exception_ptr error) {
+  std::lock_guard lock(mutex_);
+  if (!error_) error_ = error;
+  aborted_ = true;
+  changed_.notify_all();
+}
+
+std::shared_ptr<AVFrame> RenderPass::takePicture() {
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& p : pictures_)
+      if (p.use_count() == 1 && av_frame_is_writable(p.get())) return p;
+  }
+  std::shared_ptr<AVFrame> frame(av_frame_alloc(), [](AVFrame* f) { av_frame_free(&f); });
+  if (!frame) return nullptr;
+  frame->format = AV_PIX_FMT_YUV420P;
+  frame->width = options_.width();
+  frame->height = options_.height();
+  frame->color_primaries = AVCOL_PRI_BT709;
+  frame->color_trc = AVCOL_TRC_IEC61966_2_1;
+  frame->colorspace = AVCOL_SPC_BT709;
+  frame->color_range = AVCOL_RANGE_MPEG;
+  if (av_frame_get_buffer(frame.get(), 0) < 0) return nullptr;
+  std::lock_guard lock(mutex_);
+  pictures_.push_back(frame);
+  return frame;
+}
+
+void RenderPass::produce() {
+  try {
+    for (long long i = 0; i < count_; ++i) {
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(
+            lock, [&] { return aborted_ || stop_.stop_requested() || inFlight_ < maxInFlight_; });
+        if (aborted_ || stop_.stop_requested()) return;
+      }
+      Job job;
+      job.index = i;
+      const double t = clip_.sourceTime(static_cast<double>(i) / fps_);
+      job.state = timeline_.state(t);
+      job.state.presenterMix = clip_.presenterMix(t);
+      if (screenReader_) job.screen = screenReader_->image(t);
+      if (!job.screen) job.screen = demoScreen_;
+      if (cameraReader_) job.camera = cameraReader_->image(clip_.cameraTime(t));
+      if (!job.camera) job.camera = demoCamera_;
+      std::lock_guard lock(mutex_);
+      jobs_.push_back(std::move(job));
+      ++inFlight_;
+      changed_.notify_all();
+    }
+    std::lock_guard lock(mutex_);
+    producerFinished_ = true;
+    changed_.notify_all();
+  } catch (...) {
+    abort(std::current_exception());
+  }
+}
+
+void RenderPass::compose() {
+  try {
+    ExportCompositor compositor(settings_, QSize(options_.width(), options_.height()));
+    QImage canvas;
+    for (;;) {
+      Job job;
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] {
+          return aborted_ || stop_.stop_requested() || !jobs_.empty() || producerFinished_;
+        });
+        if (aborted_ || stop_.stop_requested()) return;
+        if (jobs_.empty()) return;  // producer finished
+        job = std::move(jobs_.front());
+        jobs_.pop_front();
+      }
+      compositor.render(job.screen ? &*job.screen : nullptr, job.camera ? &*job.camera : nullptr,
+                        job.state, canvas);
+      job.screen.reset();
+      job.camera.reset();
+      std::shared_ptr<AVFrame> picture = takePicture();
+      if (!picture) {
+        abort(std::make_exception_ptr(std::runtime_error(L("导出内存分配失败。"))));
+        return;
+      }
+      convertToYuv420(canvas, picture.get());
+      std::lock_guard lock(mutex_);
+      done_[job.index] = Composed{std::move(picture)};
+      changed_.notify_all();
+    }
+  } catch (...) {
+    abort(std::current_exception());
+  }
+}
+
+void RenderPass::run() {
+  fps_ = options_.frameRate();
+  const double edited = clip_.editedDuration();
+  count_ = MovieExporter::frameCount(edited, fps_);
+  timeline_ = MotionTimeline(clip_, settings_);
+  if (clip_.isDemo) {
+    demoScreen_ = drawDemoScreen();
+    demoCamera_ = drawDemoCamera();
+  }
+  if (clip_.screenPath) screenReader_ = std::make_unique<VideoFrames>(*clip_.screenPath);
+  if (clip_.cameraPath) cameraReader_ = std::make_unique<VideoFrames>(*clip_.cameraPath);
+
+  MovieWriterSettings ws;
+  ws.path = path_;
+  ws.container = options_.fileType();
+  ws.crashSafe = false;
+  ws.queueFrames = 4;
+  VideoTrackSettings v;
+  v.encoders = MovieExporter::encodersFor(options_);
+  v.width = options_.width();
+  v.height = options_.height();
+  v.timeBase = AVRational{1, 60000};
+  v.frameRate = fps_;
+  v.averageBitRate = options_.bitRate();
+  v.keyFrameInterval = options_.keyFrameInterval();
+  v.maxBFrames = 3;
+  v.encoderOptions = {{"preset", "fast"}};
+  if (options_.encoding == ExportOptions::Encoding::h264) {
+    v.encoderOptions["profile"] = "high";
+  } else {
+    v.codecTag = "hvc1";
+    v.encoderOptions["x265-params"] = "log-level=error";
+  }
+  ws.video = v;
+  MovieWriter writer(ws);
+  if (!writer.start()) {
+    if (writer.videoEncoderName().empty())
+      throwStudioError(L("当前设备不支持所选导出设置，请尝试 H.264 / 1080p。"));
+    failWith(writer.error(), "无法开始导出。");
+  }
+
+  const unsigned cores = std::max(2u, std::thread::hardware_concurrency());
+  const int workers = static_cast<int>(std::clamp(cores / 2, 2u, 6u));
+  maxInFlight_ = 2 * workers + 4;
+
+  std::vector<std::jthread> threads;
+  auto stopThreads = [&] {
+    {
+      std::lock_guard lock(mutex_);
+      aborted_ = true;
+      changed_.notify_all();
+    }
+    threads.clear();  // joins
+  };
+  std::stop_callback wake(stop_, [&] {
+    std::lock_guard lock(mutex_);
+    changed_.notify_all();
+  });
+  try {
+    threads.emplace_back([this] { produce(); });
+    for (int w = 0; w < workers; ++w)
+      threads.emplace_back([this] { compose(); });
+
+    const double frameLength = 1.0 / fps_;
+    for (long long i = 0; i < count_; ++i) {
+      Composed frame;
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return aborted_ || stop_.stop_requested() || done_.count(i); });
+        if (error_) std::rethrow_exception(error_);
+        checkStop(stop_);
+        if (aborted_) throw CancelledError();
+        frame = std::move(done_[i]);
+        done_.erase(i);
+      }
+      VideoFrameView view;
+      view.picture = frame.picture.get();
+      view.width = options_.width();
+      view.height = options_.height();
+      view.format = AV_PIX_FMT_YUV420P;
+      view.owner = frame.picture;
+      const double time = static_cast<double>(i) * frameLength;
+      std::optional<double> duration;
+      if (i == count_ - 1) {
+        // The movie ends at the edited duration; an empty edit still shows its one frame
+        // for a whole frame's length.
+        const double rest = edited - time;
+        duration = rest > 1e-9 ? std::min(rest, frameLength) : frameLength;
+      }
+      checkStop(stop_);
+      if (!writer.appendVideo(std::move(view), time, duration, true)) {
+        checkStop(stop_);
+        failWith(writer.error(), writer.state() == MovieWriter::State::writing ? "导出帧写入失败。"
+                                                                               : "视频编码失败。");
+      }
+      {
+        std::lock_guard lock(mutex_);
+        --inFlight_;
+        changed_.notify_all();
+      }
+      if (i % 8 == 0) report(static_cast<double>(i) / count_ * 0.94);
+    }
+    stopThreads();
+    report(0.94);
+    if (!writer.finish()) failWith(writer.error(), "导出未完成。");
+    checkStop(stop_);
+  } catch (...) {
+    stopThreads();
+    writer.cancel();
+    throw;
+  }
+}
+
+}  // namespace
+
+long long MovieExporter::frameCount(double editedDuration, int fps) {
+  const double exact = editedDuration * fps;
+  if (!std::isfinite(exact) || exact <= 0) return 1;
+  const double frames = std::ceil(exact - 1e-9 * std::max(1.0, exact));
+  return std::max(1LL, static_cast<long long>(frames));
+}
+
+std::vector<std::string> MovieExporter::encodersFor(const ExportOptions& options) {
+  if (const char* forced = std::getenv("VANTRY_EXPORT_ENCODER"); forced && *forced) return {forced};
+  std::error_code ec;
+  const bool nvidia = fs::exists("/dev/nvidiactl", ec);
+  std::vector<std::string> list;
+  if (options.encoding == ExportOptions::Encoding::h264) {
+    if (nvidia) list.push_back("h264_nvenc");
+    list.push_back("libx264");
+  } else {
+    if (nvidia) list.push_back("hevc_nvenc");
+    list.push_back("libx265");
+  }
+  return list;
+}
+
+std::string MovieExporter::temporaryRoot() {
+  if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp) return tmp;
+  return "/var/tmp";
+}
+
+void MovieExporter::exportMovie(const Clip& clip, const EditSettings& settings,
+                                const ExportOptions& options, const std::string& destination,
+                                const Progress& progress, std::stop_token stop) {
+  auto report = [&](double v) {
+    if (progress) progress(v);
+  };
+  const fs::path dest = fs::absolute(destination);
+  refuseOwnFiles(clip, dest);
+  checkStop(stop);
+  WorkingFolder work;
+  const std::string ext = options.fileExtension();
+  const fs::path rendered = work.path() / ("render." + ext);
+  RenderPass(clip, settings, options, rendered.string(), progress, stop).run();
+  checkStop(stop);
+  report(0.95);
+
+  fs::path deliver = rendered;
+  if (clip.audioPath) {
+    std::string error;
+    std::unique_ptr<AudioSource> sound = AudioSource::open(*clip.audioPath, 48000, &error);
+    if (!sound) throw std::runtime_error(error);
+    std::vector<PlacedSound> placed;
+    if (sound->hasAudio()) {
+      for (const SoundPiece& p : soundPieces(clip, sound->duration()))
+        placed.push_back({p.read, p.length, p.at});
+    }
+    const fs::path withAudio = work.path() / ("with-audio." + ext);
+    const RemuxResult result = remuxWithSound(
+        rendered.string(), withAudio.string(), options.fileType(), *sound, placed,
+        [&] { return stop.stop_requested(); }, &error);
+    if (result == RemuxResult::cancelled) throw CancelledError();
+    if (result == RemuxResult::noVideo) throwStudioError(L("无法合成导出视频。"));
+    if (result == RemuxResult::failed) throw std::runtime_error(error);
+    deliver = withAudio;
+  }
+
+  checkStop(stop);
+  report(0.99);
+  const fs::path hidden =
+      dest.parent_path() / (".pexilar-" + Uuid::random().toString() + "." + ext);
+  struct HiddenCopy {
+    fs::path path;
+    ~HiddenCopy() {
+      std::error_code ec;
+      fs::remove(path, ec);
+    }
+  } guard{hidden};
+  copyDurably(deliver, hidden);
+  checkStop(stop);
+  if (std::rename(hidden.c_str(), dest.c_str()) != 0) throw std::runtime_error(systemError(errno));
+  syncFolder(dest.parent_path());
+  report(1.0);
+}
+
+}  // namespace vantry

@@ -1,0 +1,42 @@
+// Renders an edited project into a movie: every output frame through the motion timeline
+// and the export compositor, encoded with the chosen options, the recorded sound laid
+// along the kept segments, then delivered atomically to the destination.
+#pragma once
+
+#include <functional>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "model/clip.h"
+#include "render/export_options.h"
+
+namespace vantry {
+
+class MovieExporter {
+ public:
+  using Progress = std::function<void(double)>;
+
+  MovieExporter() = default;
+
+  // Runs one export on the calling thread (the work itself is spread over worker
+  // threads). Progress runs 0 .. 0.94 while frames are written (every 8 frames), then
+  // 0.94, 0.95, 0.99 and 1.0; it is called from worker threads too. Throws CancelledError
+  // when `stop` is requested, a translated error or the library's own text otherwise.
+  // The destination is untouched unless the export succeeds; the working folder and the
+  // hidden copy beside the destination are gone on every way out.
+  void exportMovie(const Clip& clip, const EditSettings& settings, const ExportOptions& options,
+                   const std::string& destination, const Progress& progress,
+                   std::stop_token stop = {});
+
+  // Number of output frames for an edited duration: ceil(d · fps), at least 1; floating
+  // point noise just above a whole number does not add a frame.
+  static long long frameCount(double editedDuration, int fps);
+  // Encoders tried in order for the options (hardware first when its device exists).
+  // VANTRY_EXPORT_ENCODER forces one encoder by name.
+  static std::vector<std::string> encodersFor(const ExportOptions& options);
+  // Where working folders go: $TMPDIR, else /var/tmp.
+  static std::string temporaryRoot();
+};
+
+}  // namespace vantry

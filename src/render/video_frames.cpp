@@ -1,0 +1,104 @@
+#include "render/video_frames.h"
+
+#include <algorithm>
+
+#include "localization/localization.h"
+#include "render/render_error.h"
+#include "render/video_color.h"
+
+namespace vantry {
+
+namespace {
+
+[[noreturn]] void fail(const std::string& libraryText, const char* fallbackKey) {
+  if (!libraryText.empty()) throw std::runtime_error(libraryText);
+  throwStudioError(L(fallbackKey));
+}
+
+}  // namespace
+
+VideoFrames::VideoFrames(const std::string& path) {
+  VideoReader::OpenError kind = VideoReader::OpenError::none;
+  std::string error;
+  reader_ = VideoReader::open(path, &kind, &error);
+  if (!reader_) {
+    if (kind == VideoReader::OpenError::noVideoTrack) throwStudioError(L("视频文件没有画面轨道。"));
+    fail(error, "视频无法解码。");
+  }
+  pending_ = ff::makeFrame();
+  candidate_ = ff::makeFrame();
+  reset(0);
+}
+
+VideoFrames::~VideoFrames() = default;
+
+bool VideoFrames::readPending(std::string* error) {
+  double t = 0;
+  hasPending_ = reader_->next(pending_, t, error);
+  pendingTime_ = t;
+  if (!hasPending_ && error && !error->empty()) {
+    failed_ = true;
+    failure_ = *error;
+    return false;
+  }
+  return true;
+}
+
+void VideoFrames::reset(double seconds) {
+  std::string error;
+  if (!reader_->restart(seconds, &error)) fail(error, "视频无法解码。");
+  ++seeks_;
+  failed_ = false;
+  failure_.clear();
+  if (!readPending(&error)) fail(error, "视频无法解码。");
+  currentImage_.reset();
+  currentTime_ = -1;
+}
+
+QImage VideoFrames::takeBuffer() {
+  const int w = reader_->width(), h = reader_->height();
+  for (QImage& image : pool_) {
+    if (image.isDetached() && image.width() == w && image.height() == h) return image;
+  }
+  QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
+  image.setColorSpace(VideoColor::space());
+  if (pool_.size() < 8) pool_.push_back(image);
+  return image;
+}
+
+std::optional<QImage> VideoFrames::image(double t) {
+  if (t < lastRequest_ - 0.001 || t - lastRequest_ > 0.8) reset(std::max(t - 0.1, 0.0));
+  lastRequest_ = t;
+  if (failed_) fail(failure_, "视频读取失败。");
+
+  const double deadline = t + 0.001;
+  bool haveCandidate = false;
+  double candidateTime = 0;
+  std::string error;
+  auto take = [&] {
+    std::swap(candidate_, pending_);
+    candidateTime = pendingTime_;
+    haveCandidate = true;
+    return readPending(&error);
+  };
+  while (hasPending_ && pendingTime_ <= deadline) {
+    if (!take()) break;
+  }
+  if (!haveCandidate && hasPending_ && !currentImage_ && !failed_) take();
+
+  if (haveCandidate) {
+    QImage buffer = takeBuffer();
+    // The pool keeps a reference: detach-free writing is fine since nobody else holds it.
+    uchar* bits = const_cast<uchar*>(buffer.constBits());
+    if (reader_->convert(candidate_.get(), bits, static_cast<int>(buffer.bytesPerLine()))) {
+      ++conversions_;
+      currentImage_ = buffer;
+      currentTime_ = candidateTime;
+    }
+    av_frame_unref(candidate_.get());
+  }
+  if (failed_) fail(failure_, "视频读取失败。");
+  return currentImage_;
+}
+
+}  // namespace vantry

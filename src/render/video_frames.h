@@ -1,0 +1,55 @@
+// Reads the pictures of one movie for mostly increasing times: decodes sequentially and
+// seeks only when a request steps back more than 1 ms or jumps ahead more than 0.8 s.
+// Only the picture finally shown is converted; not safe for concurrent use.
+#pragma once
+
+#include <QImage>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ffmpeg/video_reader.h"
+
+namespace vantry {
+
+class VideoFrames {
+ public:
+  // Throws StudioError (no video track, cannot be decoded) or the library's error text.
+  explicit VideoFrames(const std::string& path);
+  ~VideoFrames();
+
+  // Restarts decoding at a source time.
+  void reset(double seconds);
+  // The picture shown at a time, or nothing when the movie has yielded no picture yet.
+  std::optional<QImage> image(double seconds);
+  // The same picture; the same object for as long as the picture does not change.
+  std::optional<QImage> frame(double seconds) { return image(seconds); }
+
+  double currentTime() const { return currentTime_; }
+  int width() const { return reader_->width(); }
+  int height() const { return reader_->height(); }
+  // Counters for tests and benchmarks.
+  int seeks() const { return seeks_; }
+  int conversions() const { return conversions_; }
+
+ private:
+  bool readPending(std::string* error);
+  QImage takeBuffer();
+
+  std::unique_ptr<VideoReader> reader_;
+  ff::FramePtr pending_;
+  bool hasPending_ = false;
+  double pendingTime_ = 0;
+  ff::FramePtr candidate_;
+  std::optional<QImage> currentImage_;
+  double currentTime_ = -1;
+  double lastRequest_ = -1;
+  bool failed_ = false;  // the decoder failed; only a re-seek starts it again
+  std::string failure_;
+  std::vector<QImage> pool_;  // converted pictures, reused once nobody else holds them
+  int seeks_ = 0;
+  int conversions_ = 0;
+};
+
+}  // namespace vantry

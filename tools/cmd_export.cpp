@@ -1,0 +1,144 @@
+// vantry-tool export (FILE | --demo) OUT [--format mp4|mov] [--encoding h264|hevc]
+//   [--resolution 720|1080|1440|2160] [--fps 30|60] [--quality compact|balanced|high]
+// Exports with the real exporter, printing every progress value; SIGINT cancels.
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <stop_token>
+#include <thread>
+
+#include "command.h"
+#include "localization/localization.h"
+#include "model/demo_project.h"
+#include "model/document_json.h"
+#include "render/export_options.h"
+#include "render/movie_exporter.h"
+#include "render/render_error.h"
+
+namespace {
+
+std::atomic<bool> gInterrupted{false};
+
+void onSignal(int) {
+  gInterrupted = true;
+}
+
+int usage() {
+  std::cerr << "usage: vantry-tool export (FILE | --demo) OUT [--format mp4|mov] "
+               "[--encoding h264|hevc] [--resolution 720|1080|1440|2160] [--fps 30|60] "
+               "[--quality compact|balanced|high]\n";
+  return 64;
+}
+
+int run(const vantry::tool::Args& args) {
+  using vantry::ExportOptions;
+  std::string input, output;
+  bool demo = false;
+  ExportOptions options;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
+    if (a == "--demo") {
+      demo = true;
+    } else if (a == "--format") {
+      const std::string v = value();
+      if (v == "mp4")
+        options.format = ExportOptions::Format::mp4;
+      else if (v == "mov")
+        options.format = ExportOptions::Format::mov;
+      else
+        return usage();
+    } else if (a == "--encoding") {
+      const std::string v = value();
+      if (v == "h264")
+        options.encoding = ExportOptions::Encoding::h264;
+      else if (v == "hevc")
+        options.encoding = ExportOptions::Encoding::hevc;
+      else
+        return usage();
+    } else if (a == "--resolution") {
+      const auto r = vantry::resolutionFromRaw(std::atoi(value().c_str()));
+      if (!r) return usage();
+      options.resolution = *r;
+    } else if (a == "--fps") {
+      const auto r = vantry::frameRateFromRaw(std::atoi(value().c_str()));
+      if (!r) return usage();
+      options.framesPerSecond = *r;
+    } else if (a == "--quality") {
+      const std::string v = value();
+      if (v == "compact")
+        options.quality = ExportOptions::Quality::compact;
+      else if (v == "balanced")
+        options.quality = ExportOptions::Quality::balanced;
+      else if (v == "high")
+        options.quality = ExportOptions::Quality::high;
+      else
+        return usage();
+    } else if (!a.empty() && a[0] == '-') {
+      return usage();
+    } else if (!demo && input.empty()) {
+      input = a;
+    } else if (output.empty()) {
+      output = a;
+    } else {
+      return usage();
+    }
+  }
+  if (output.empty() || (!demo && input.empty())) return usage();
+
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static int argc = 1;
+  static char name[] = "vantry-tool";
+  static char* argv[] = {name, nullptr};
+  QCoreApplication::setOrganizationName("Vantry");
+  QCoreApplication::setApplicationName("Vantry");
+  QGuiApplication app(argc, argv);
+
+  std::stop_source stop;
+  std::signal(SIGINT, onSignal);
+  std::jthread watcher([&](std::stop_token done) {
+    while (!done.stop_requested()) {
+      if (gInterrupted) {
+        stop.request_stop();
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+
+  const auto started = std::chrono::steady_clock::now();
+  try {
+    vantry::Clip clip = demo ? vantry::makeDemoClip() : vantry::decodeClipFile(input);
+    const vantry::EditSettings settings = clip.savedSettings.value_or(vantry::EditSettings{});
+    vantry::MovieExporter exporter;
+    exporter.exportMovie(
+        clip, settings, options, output,
+        [](double v) {
+          std::printf("%.6g\n", v);
+          std::fflush(stdout);
+        },
+        stop.get_token());
+  } catch (const vantry::CancelledError&) {
+    std::cerr << vantry::L("已取消导出 · 项目和原始录屏已保留") << "\n";
+    return 1;
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << "\n";
+    return 1;
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::printf("done in %.1f s\n", seconds);
+  return 0;
+}
+
+const vantry::tool::Command kCommand{
+    "export",
+    "export (FILE | --demo) OUT [--format mp4|mov] [--encoding h264|hevc] "
+    "[--resolution 720|1080|1440|2160] [--fps 30|60] [--quality compact|balanced|high]",
+    run};
+
+}  // namespace
