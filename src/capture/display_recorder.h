@@ -1,0 +1,147 @@
+// DisplayRecorder: one recording of a display or a window into a new recording folder:
+// the screen into "screen.mp4", the pointer and left button sixty times a second, and at
+// stop "capture-timing.json" and "project.json". The camera and the microphone plug in as
+// RecordingCompanions, which take part in the start order, its undo and the stop.
+//
+// Threads: the screen stream's frames and the 60 Hz pointer ticks are handled on the
+// writer queue ("studio.screen.writer"); encoding runs on the movie writer's own thread.
+// start() and stop() block the caller; the controller runs them off the main thread.
+#pragma once
+
+#include <QImage>
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "capture/serial_queue.h"
+#include "model/clip.h"
+#include "platform/ffmpeg/video_sink.h"
+#include "platform/screen_source.h"
+
+namespace vantry {
+
+// Host-clock timings written as "capture-timing.json".
+using CaptureTimings = std::map<std::string, double>;
+
+// Something recorded beside the screen (the camera movie, the voice file).
+class RecordingCompanion {
+ public:
+  virtual ~RecordingCompanion() = default;
+  // Before the screen stream starts: open the device and the file in `folder`. Throws a
+  // translated error; the recording then does not start.
+  virtual void prepare(const std::string& folder) = 0;
+  // Right after the screen stream started capturing (the voice file starts here). Throws.
+  virtual void begin() {}
+  // The start failed after prepare(): stop what was opened. Files stay. Never throws.
+  virtual void abandon() = 0;
+  // Every pointer tick on the writer queue, once the recording's clock runs.
+  virtual void tick(double /*now*/, CaptureTimings& /*timings*/) {}
+  // The recording stops. A translated warning when something went wrong (the files keep
+  // what was recorded). Never throws.
+  virtual std::optional<std::string> stop() = 0;
+  // Adds its paths, offsets (from `startClock`, the host-clock instant of time 0) and
+  // timing entries to the finished recording.
+  virtual void complete(Clip& clip, double startClock, CaptureTimings& timings) = 0;
+};
+
+struct RecorderEnvironment {
+  std::shared_ptr<platform::ScreenCapture> screen;  // empty: the running system's
+  VideoSinkFactory makeSink;                        // empty: the screen movie writer
+  std::string recordingsFolder;                     // empty: defaultRecordingsFolder()
+};
+
+class DisplayRecorder {
+ public:
+  struct CaptureSize {
+    int width = 1920;
+    int height = 1080;
+    bool operator==(const CaptureSize&) const = default;
+  };
+
+  explicit DisplayRecorder(RecorderEnvironment environment = {});
+  // Stops the stream, the timer, the companions and the writer and joins every thread. The
+  // folder and whatever was written stay.
+  ~DisplayRecorder();
+  DisplayRecorder(const DisplayRecorder&) = delete;
+  DisplayRecorder& operator=(const DisplayRecorder&) = delete;
+
+  // Set before start(). Live frames, at most sixty a second, on the writer queue; the
+  // image shares the frame's pixels. Must return quickly.
+  std::function<void(const QImage&)> onFrame;
+  // Set before start(). A failure while recording (a failed append, the file that can no
+  // longer be written, the stream that stopped), reported at once with a translated
+  // message; the recording goes on and stop() keeps what was recorded. Called on the writer
+  // queue.
+  std::function<void(const std::string&)> onFailure;
+
+  // Starts recording the display, or the window when `windowID` is given. Returns once the
+  // stream captures and the pointer is sampled. Throws a translated error (StudioError or
+  // platform::PlatformError); whatever was opened is closed again, the folder stays.
+  void start(platform::DisplayId displayID, std::optional<platform::WindowId> windowID,
+             std::vector<std::shared_ptr<RecordingCompanion>> companions = {});
+
+  // Ends the recording and returns its document. A failure after frames were written keeps
+  // the recording: the movie is completed with what was written, both JSON files are
+  // written and warning() says what went wrong. Throws only when nothing was recorded or a
+  // JSON file cannot be written. Nothing is ever deleted.
+  Clip stop();
+  // After stop(): the translated warning of a recording kept despite a failure; empty when
+  // all went well.
+  std::string warning() const;
+
+  // Safe to read from any thread while recording.
+  std::optional<double> startClock() const;
+  platform::Rect screenRect() const;
+  CaptureSize captureSize() const;
+  std::string folder() const;
+
+  // The pixel size of the stream and movie for a source of `points` at `scale` pixels per
+  // point: at most 2560 wide, the height scaled alike, both even and at least 2.
+  static CaptureSize captureSizeFor(const platform::Rect& points, double scale);
+  // <generic data location>/Pexilar/Recordings
+  static std::string defaultRecordingsFolder();
+
+ private:
+  void handleFrame(const platform::Frame& frame);
+  void tick();
+  void recordFailure(const std::string& message);
+  void undoStart();
+
+  RecorderEnvironment env_;
+  std::vector<std::shared_ptr<RecordingCompanion>> companions_;
+  std::unique_ptr<platform::FrameStream> stream_;
+  std::unique_ptr<VideoSink> sink_;
+
+  // Read by other threads.
+  mutable std::mutex stateMutex_;
+  std::optional<double> startClock_;
+  platform::Rect screenRect_;
+  CaptureSize captureSize_;
+  std::string folder_;
+  std::vector<std::string> warnings_;
+
+  // Writer queue only.
+  std::optional<double> firstPTS_;
+  std::optional<platform::Frame> lastSample_;
+  std::vector<PointerSample> samples_;
+  std::unique_ptr<platform::PointerSource> pointer_;
+  std::optional<platform::WindowId> capturedWindowID_;
+  double lastWindowRefresh_ = 0;
+  double lastPreviewTime_ = 0;
+  bool lastPressed_ = false;
+  bool finished_ = false;
+  std::vector<std::string> failures_;
+  CaptureTimings timings_;
+
+  std::atomic<bool> started_{false};
+  std::atomic<bool> stopped_{false};
+  // Declared last so that it is joined first, while everything its tasks touch still exists.
+  SerialQueue queue_{"studio.screen.writer"};
+};
+
+}  // namespace vantry
