@@ -158,6 +158,8 @@ double GlassButton::scale() const {
 }
 
 void GlassButton::paintEvent(QPaintEvent*) {
+  // setDown() from code emits no pressed(); catch up here.
+  if (press_->target() != (isDown() ? 1 : 0)) pressedChanged();
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
   const QRectF r = rect();

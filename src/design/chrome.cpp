@@ -14,21 +14,28 @@
 
 namespace vantry {
 
-QPainterPath ambientGrid(double width, double height) {
-  QPainterPath path;
+std::vector<QLineF> ambientGridLines(double width, double height) {
+  std::vector<QLineF> lines;
   const double w = std::max(width, 0.0), h = std::max(height, 0.0);
   // Multiplying instead of adding keeps long rows of lines from drifting.
   for (long k = 0;; ++k) {
     const double x = static_cast<double>(k) * 32.0;
     if (x > w) break;
-    path.moveTo(x, 0);
-    path.lineTo(x, h);
+    lines.emplace_back(x, 0, x, h);
   }
   for (long k = 0;; ++k) {
     const double y = static_cast<double>(k) * 32.0;
     if (y > h) break;
-    path.moveTo(0, y);
-    path.lineTo(w, y);
+    lines.emplace_back(0, y, w, y);
+  }
+  return lines;
+}
+
+QPainterPath ambientGrid(double width, double height) {
+  QPainterPath path;
+  for (const QLineF& line : ambientGridLines(width, height)) {
+    path.moveTo(line.p1());
+    path.lineTo(line.p2());
   }
   return path;
 }

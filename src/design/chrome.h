@@ -8,19 +8,23 @@
 
 #include <QColor>
 #include <QImage>
+#include <QLineF>
 #include <QObject>
 #include <QPainterPath>
 #include <QWidget>
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "design/shadow.h"
 
 namespace vantry {
 
 // The grid of the ambient ground: vertical lines at x = k * 32 for every k with x <= width
-// and horizontal ones likewise, as one path.
+// and horizontal ones likewise (a zero size still has one of each, of zero length), stroked
+// as one path.
+std::vector<QLineF> ambientGridLines(double width, double height);
 QPainterPath ambientGrid(double width, double height);
 
 // Fills the window behind everything else: dark ground, two coloured glows in opposite

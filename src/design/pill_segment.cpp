@@ -78,6 +78,8 @@ int PillSegment::segmentAt(QPointF pos) const {
 
 QRectF PillSegment::pillRect() const {
   if (!pillShown_) return {};
+  // At rest the pill is exactly its segment, whatever resizes happened since it moved.
+  if (!pillX_->running() && !pillW_->running()) return segmentRect(selectedIndex());
   return QRectF(pillX_->value(), kInset, pillW_->value(), std::max(0.0, height() - 2 * kInset));
 }
 

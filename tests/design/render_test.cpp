@@ -1,0 +1,296 @@
+// Pixel probes of rendered controls: fills and borders at known points.
+#include <gtest/gtest.h>
+
+#include <QEnterEvent>
+#include <QPainter>
+
+#include <cmath>
+
+#include "design/buttons.h"
+#include "design/chrome.h"
+#include "design/icons.h"
+#include "design/neon_switch.h"
+#include "design/painting.h"
+#include "design/pill_segment.h"
+#include "design/shadow.h"
+#include "render_probe.h"
+
+namespace vantry {
+namespace {
+
+int brightness(QRgb c) {
+  return qRed(c) + qGreen(c) + qBlue(c);
+}
+
+// Expected colour of `over` composited on an opaque `under`.
+QRgb over(QRgb under, const QColor& c) {
+  const double a = c.alphaF();
+  return qRgb(int(std::lround(qRed(under) * (1 - a) + c.red() * a)),
+              int(std::lround(qGreen(under) * (1 - a) + c.green() * a)),
+              int(std::lround(qBlue(under) * (1 - a) + c.blue() * a)));
+}
+
+::testing::AssertionResult near(QRgb actual, QRgb expected, int tolerance = 3) {
+  const int d = std::max({std::abs(qRed(actual) - qRed(expected)),
+                          std::abs(qGreen(actual) - qGreen(expected)),
+                          std::abs(qBlue(actual) - qBlue(expected))});
+  if (d <= tolerance) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << QColor(actual).name().toStdString() << " vs " << QColor(expected).name().toStdString();
+}
+
+TEST(AmbientGround, GridLinesEveryThirtyTwoPointsUpToTheEdge) {
+  const auto verticals = [](double w) {
+    std::vector<double> xs;
+    for (const QLineF& l : ambientGridLines(w, 100)) {
+      if (l.x1() == l.x2() && l.y1() == 0 && l.y2() == 100) xs.push_back(l.x1());
+    }
+    return xs;
+  };
+  const std::vector<double> at640 = verticals(640);
+  ASSERT_EQ(at640.size(), 21u);
+  EXPECT_EQ(at640.front(), 0);
+  EXPECT_EQ(at640[1], 32);
+  EXPECT_EQ(at640.back(), 640);
+  EXPECT_EQ(verticals(650), at640);  // no line at 650
+  // Horizontals span the full width: 0, 32, 64, 96 for a height of 100.
+  const auto all = ambientGridLines(650, 100);
+  EXPECT_EQ(all.size(), 21u + 4u);
+  EXPECT_EQ(all.back(), QLineF(0, 96, 650, 96));
+  // Zero size: one vertical and one horizontal line of zero length at the origin.
+  const auto empty = ambientGridLines(0, 0);
+  ASSERT_EQ(empty.size(), 2u);
+  EXPECT_EQ(empty[0], QLineF(0, 0, 0, 0));
+  EXPECT_EQ(empty[1], QLineF(0, 0, 0, 0));
+  // Long rows do not drift: line 1000 lies exactly at 32000.
+  EXPECT_EQ(ambientGridLines(32000, 1)[1000].x1(), 32000.0);
+  // All of it is one path.
+  EXPECT_EQ(ambientGrid(640, 100).elementCount(), 2 * (21 + 4));
+}
+
+TEST(AmbientGround, DarkGroundWithCornerGlows) {
+  const QImage image = AmbientBackground::render({1000, 700});
+  const QRgb topLeft = image.pixel(80, 1);
+  const QRgb bottomRight = image.pixel(950, 698);
+  const QRgb middle = image.pixel(500, 350);
+  // Cyan glow top-leading, violet glow bottom-trailing, dark in between.
+  EXPECT_GT(qBlue(topLeft), qRed(topLeft) + 20);
+  EXPECT_GT(qGreen(topLeft), qGreen(middle) + 15);
+  EXPECT_GT(qRed(bottomRight), qRed(middle) + 10);
+  EXPECT_GT(qBlue(bottomRight), qGreen(bottomRight));
+  EXPECT_LT(brightness(middle), 3 * 40);
+  EXPECT_EQ(qAlpha(middle), 255);
+}
+
+TEST(GlassCard, EdgeBrightAtTopFaintAtBottomAndShadowBelow) {
+  auto* card = new QWidget;
+  card->resize(200, 100);
+  glass(card);
+  auto* host = probeHost(card, {260, 180});
+  const QImage image = grabOnGround(host);
+  const QImage ground = AmbientBackground::render(host->size());
+  // Top edge (white 0.16) is brighter than the bottom edge (white 0.04).
+  const int top = brightness(image.pixel(120, 20)) - brightness(ground.pixel(120, 20));
+  const int bottom = brightness(image.pixel(120, 119)) - brightness(ground.pixel(120, 119));
+  EXPECT_GT(top, bottom + 40);
+  // The drop shadow darkens below the card more than above it.
+  const int below = brightness(ground.pixel(120, 128)) - brightness(image.pixel(120, 128));
+  const int above = brightness(ground.pixel(120, 12)) - brightness(image.pixel(120, 12));
+  EXPECT_GT(below, above + 3);
+  EXPECT_GT(below, 4);
+  delete host;
+}
+
+TEST(GlassCard, ShadowParameters) {
+  const Shadow plain = glassShadow({});
+  EXPECT_EQ(plain.color.rgb(), QColor(Qt::black).rgb());
+  EXPECT_NEAR(plain.color.alphaF(), 0.35, 1e-3);
+  EXPECT_EQ(plain.radius, 18);
+  EXPECT_EQ(plain.offset, QPointF(0, 10));
+  const Shadow halo = glassShadow({16, 0.035, Theme::violet});
+  EXPECT_EQ(halo.color.rgb(), Theme::violet.rgb());
+  EXPECT_NEAR(halo.color.alphaF(), 0.35, 1e-3);
+  EXPECT_EQ(halo.radius, 22);
+  EXPECT_EQ(halo.offset, QPointF(0, 0));
+}
+
+TEST(GlassCard, ContentLargerThanTheCardIsNotClipped) {
+  QWidget outer;
+  outer.resize(300, 200);
+  auto* card = new QWidget(&outer);
+  card->setGeometry(50, 50, 100, 60);
+  glass(card);
+  auto* child = new QWidget(card);
+  child->setGeometry(-10, -10, 140, 90);
+  EXPECT_FALSE(card->mask().isEmpty() == false);
+  EXPECT_EQ(card->geometry(), QRect(50, 50, 100, 60));  // no added space
+}
+
+TEST(ShadowMask, BlurSpreadsEvenlyAndStaysInside) {
+  const QImage mask = shadowMask({40, 20}, 10, 8, 1.0);
+  const int pad = (mask.width() - 40) / 2;
+  EXPECT_EQ(mask.height(), 20 + 2 * pad);
+  // Solid in the middle, nothing at the outer edge, symmetric left to right.
+  EXPECT_GT(mask.pixelIndex(mask.width() / 2, mask.height() / 2), -1);
+  const auto at = [&](int x, int y) { return int(mask.constScanLine(y)[x]); };
+  EXPECT_GT(at(mask.width() / 2, mask.height() / 2), 200);
+  EXPECT_LT(at(0, 0), 3);
+  EXPECT_NEAR(at(pad - 2, mask.height() / 2), at(mask.width() - pad + 1, mask.height() / 2), 3);
+  EXPECT_GT(at(pad - 2, mask.height() / 2), at(pad - 8, mask.height() / 2));
+}
+
+TEST(GlassButtonPixels, ActiveFillAndBorderInTheTint) {
+  GlassButton* button = new GlassButton("Split", {}, {true, Theme::cyan, false});
+  button->resize(100, 28);
+  auto* host = probeHost(button);
+  const QImage image = grabOnGround(host);
+  const QImage ground = AmbientBackground::render(host->size());
+  // Fill: cyan at 0.16 over the ground, away from the label and the border.
+  const QPoint fillPoint(20 + 4, 20 + 14);
+  EXPECT_TRUE(
+      near(image.pixel(fillPoint), over(ground.pixel(fillPoint), faded(Theme::cyan, 0.16))));
+  // Border: cyan at 0.55 over the fill, on the one-point line inside the top edge.
+  const QPoint borderPoint(20 + 50, 20);
+  const QRgb filled = over(ground.pixel(borderPoint), faded(Theme::cyan, 0.16));
+  EXPECT_TRUE(near(image.pixel(borderPoint), over(filled, faded(Theme::cyan, 0.55)), 6));
+  // Nothing outside the button.
+  const QPoint outside(20 + 50, 17);
+  EXPECT_TRUE(near(image.pixel(outside), ground.pixel(outside)));
+  delete host;
+}
+
+TEST(GlassButtonPixels, HoverWashesWhite) {
+  GlassButton* button = new GlassButton("Split");
+  button->resize(100, 28);
+  auto* host = probeHost(button);
+  QEnterEvent e(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+  QCoreApplication::sendEvent(button, &e);
+  const QImage image = grabOnGround(host);
+  const QImage ground = AmbientBackground::render(host->size());
+  const QPoint p(20 + 4, 20 + 14);
+  EXPECT_TRUE(near(image.pixel(p), over(ground.pixel(p), Color(0xFFFFFF, 0.08))));
+  delete host;
+}
+
+TEST(PrimaryButtonPixels, GradientRunsCyanToViolet) {
+  auto* button = new PrimaryButton("Go");
+  button->resize(200, 32);
+  auto* host = probeHost(button, {240, 72});
+  const QImage image = grabOnGround(host);
+  const QRgb left = image.pixel(20 + 18, 20 + 16);
+  const QRgb right = image.pixel(20 + 182, 20 + 16);
+  EXPECT_TRUE(near(left, QColor(Theme::cyan).rgb(), 24));
+  EXPECT_TRUE(near(right, QColor(Theme::violet).rgb(), 24));
+  // The halo tints the ground just outside the capsule.
+  const QImage ground = AmbientBackground::render(host->size());
+  EXPECT_GT(qGreen(image.pixel(120, 20 + 35)), qGreen(ground.pixel(120, 20 + 35)) + 4);
+
+  button->setEnabled(false);
+  const QImage dim = grabOnGround(host);
+  EXPECT_TRUE(near(dim.pixel(20 + 18, 20 + 16),
+                   over(ground.pixel(20 + 18, 20 + 16), Color(0xFFFFFF, 0.08)), 4));
+  EXPECT_TRUE(near(dim.pixel(120, 20 + 35), ground.pixel(120, 20 + 35), 1));
+  delete host;
+}
+
+TEST(RecordButtonPixels, RedCapsuleWhileRecording) {
+  auto* button = new RecordButton("Stop", {true});
+  button->resize(120, 32);
+  auto* host = probeHost(button);
+  const QImage image = grabOnGround(host);
+  const QImage ground = AmbientBackground::render(host->size());
+  const QPoint fill(20 + 100, 20 + 16);
+  EXPECT_TRUE(near(image.pixel(fill), over(ground.pixel(fill), faded(Theme::rec, 0.18)), 4));
+  // The stop mark: a solid red square centred in the 14-point indicator at x 11...25.
+  EXPECT_TRUE(near(image.pixel(20 + 18, 20 + 16), QColor(Theme::rec).rgb(), 4));
+  delete host;
+}
+
+TEST(PillSegmentPixels, SelectedPillAndHairlineFrame) {
+  auto* pill = new PillSegment({{0, "A", {}}, {1, "B", {}}}, 1);
+  pill->resize(202, 30);
+  auto* host = probeHost(pill);
+  const QImage image = grabOnGround(host);
+  const QImage ground = AmbientBackground::render(host->size());
+  const QRgb trough = over(ground.pixel(20 + 30, 20 + 6), Color(0x000000, 0.28));
+  EXPECT_TRUE(near(image.pixel(20 + 30, 20 + 6), trough));
+  // Second segment carries the pill: cyan 0.2 fill inside a cyan 0.5 border.
+  const QPoint in(20 + 110, 20 + 6);
+  const QRgb inTrough = over(ground.pixel(in), Color(0x000000, 0.28));
+  EXPECT_TRUE(near(image.pixel(in), over(inTrough, faded(Theme::cyan, 0.2))));
+  const QPoint border(20 + 150, 20 + 2);
+  EXPECT_GT(qGreen(image.pixel(border)), qGreen(image.pixel(in)) + 40);
+  // Hairline frame: white 0.08 on the outermost line.
+  const QPoint frame(20 + 100, 20);
+  EXPECT_TRUE(near(image.pixel(frame),
+                   over(over(ground.pixel(frame), Color(0, 0.28)), Theme::hairline), 4));
+  delete host;
+}
+
+TEST(NeonSwitchPixels, TrackFillFollowsTheState) {
+  auto* toggle = new NeonSwitch(QString(), false);
+  toggle->resize(60, 20);
+  auto* host = probeHost(toggle);
+  const QImage ground = AmbientBackground::render(host->size());
+  const QPoint track(20 + 26 + 30, 20 + 10);  // inside the track, right of the knob when off
+  const QImage off = grabOnGround(host);
+  EXPECT_TRUE(near(off.pixel(track), over(ground.pixel(track), Color(0xFFFFFF, 0.12))));
+  toggle->setChecked(true);
+  const QImage on = grabOnGround(host);
+  const QPoint left(20 + 26 + 6, 20 + 10);  // left of the knob when on: cyan end
+  EXPECT_TRUE(near(on.pixel(left), QColor(Theme::cyan).rgb(), 30));
+  // Knob is white at the trailing end.
+  EXPECT_TRUE(near(on.pixel(20 + 26 + 24, 20 + 10), qRgb(255, 255, 255), 2));
+  delete host;
+}
+
+TEST(Symbols, EveryNamedSymbolDrawsInsideItsBox) {
+  const char* names[] = {"play.fill",         "pause.fill",
+                         "scissors",          "plus.magnifyingglass",
+                         "record.circle",     "person.fill",
+                         "video.slash.fill",  "mic.fill",
+                         "xmark.circle.fill", "square.and.arrow.up",
+                         "sparkles",          "trash",
+                         "gearshape",         "display",
+                         "cursorarrow",       "timeline.selection"};
+  for (const char* name : names) {
+    ASSERT_TRUE(hasSymbol(QString::fromLatin1(name))) << name;
+    QImage image(40, 40, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+      QPainter p(&image);
+      paintSymbol(p, QString::fromLatin1(name), QRectF(10, 10, 20, 20), Theme::text);
+    }
+    int inside = 0, outside = 0;
+    for (int y = 0; y < 40; ++y) {
+      for (int x = 0; x < 40; ++x) {
+        const int a = qAlpha(image.pixel(x, y));
+        if (x >= 9 && x <= 30 && y >= 9 && y <= 30) {
+          inside += a > 0;
+        } else {
+          outside += a > 0;
+        }
+      }
+    }
+    EXPECT_GT(inside, 20) << name;
+    EXPECT_EQ(outside, 0) << name;
+  }
+  EXPECT_FALSE(hasSymbol(u"no.such.symbol"));
+}
+
+TEST(Symbols, HolesDoNotCutThroughTheGround) {
+  QImage image(24, 24, QImage::Format_ARGB32);
+  image.fill(qRgb(200, 0, 0));
+  {
+    QPainter p(&image);
+    paintSymbol(p, u"xmark.circle.fill", QRectF(0, 0, 24, 24), Theme::text);
+  }
+  // The centre of the cross is knocked out of the disc: the red ground shows, opaque.
+  EXPECT_EQ(qAlpha(image.pixel(12, 12)), 255);
+  EXPECT_GT(qRed(image.pixel(12, 12)), 150);
+  EXPECT_LT(qGreen(image.pixel(12, 12)), 100);
+  EXPECT_GT(qGreen(image.pixel(12, 4)), 200);  // the disc itself
+}
+
+}  // namespace
+}  // namespace vantry
