@@ -355,7 +355,11 @@ void Shadow::apply(QImage& out) const {
       const float bottom = m1[i] + (m1[i + stepX] - m1[i]) * fx;
       const float a = top + (bottom - top) * fy;
       if (a < 0.5f) continue;
-      dst[x] = scalePixel(dst[x], 256 - static_cast<uint32_t>(a * (256.0f / 255.0f) + 0.5f));
+      // Black at coverage a over the pixel: colour scaled down, alpha grows towards 1.
+      const uint32_t w = static_cast<uint32_t>(a * (256.0f / 255.0f) + 0.5f);
+      const uint32_t alpha = dst[x] >> 24;
+      const uint32_t grown = alpha + (((255 - alpha) * w) >> 8);
+      dst[x] = (scalePixel(dst[x], 256 - w) & 0x00FFFFFFu) | (grown << 24);
     }
   }
 }
