@@ -1,0 +1,121 @@
+#include "design/language_settings_view.h"
+
+#include <QButtonGroup>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include "design/icons.h"
+#include "design/theme.h"
+#include "localization/qt/language_settings.h"
+#include "localization/qt/qt_text.h"
+
+namespace vantry {
+
+namespace {
+
+constexpr int kTitlePixels = 22;
+constexpr int kCalloutPixels = 13;
+
+class GearIcon final : public QWidget {
+ public:
+  explicit GearIcon(QWidget* parent) : QWidget(parent) { setFixedSize(24, 24); }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    paintSymbol(painter, u"gearshape", QRectF(rect()).adjusted(2, 2, -2, -2), Qt::white, 600);
+  }
+};
+
+}  // namespace
+
+LanguageSettingsView::LanguageSettingsView(QWidget* parent) : QWidget(parent) {
+  // Dark scheme on the design system's ink, white text.
+  QPalette colours = palette();
+  colours.setColor(QPalette::Window, ink);
+  colours.setColor(QPalette::Base, Theme::raised);
+  colours.setColor(QPalette::Button, Theme::raised);
+  for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+    colours.setColor(role, Qt::white);
+  }
+  colours.setColor(QPalette::Highlight, Theme::cyan);
+  setPalette(colours);
+  setAutoFillBackground(true);
+  setFixedWidth(480);
+
+  auto* stack = new QVBoxLayout(this);
+  stack->setContentsMargins(28, 28, 28, 28);
+  stack->setSpacing(20);
+  stack->setSizeConstraint(QLayout::SetFixedSize);
+
+  auto* titleRow = new QHBoxLayout;
+  titleRow->setSpacing(8);
+  titleRow->addWidget(new GearIcon(this));
+  title_ = new QLabel(this);
+  title_->setObjectName(QStringLiteral("title"));
+  QFont titleFont = font();
+  titleFont.setPixelSize(kTitlePixels);
+  titleFont.setWeight(QFont::DemiBold);
+  title_->setFont(titleFont);
+  titleRow->addWidget(title_);
+  titleRow->addStretch();
+  stack->addLayout(titleRow);
+
+  auto* pickerRow = new QHBoxLayout;
+  pickerRow->setSpacing(12);
+  heading_ = new QLabel(this);
+  heading_->setObjectName(QStringLiteral("languageHeading"));
+  pickerRow->addWidget(heading_, 0, Qt::AlignTop);
+  auto* radios = new QVBoxLayout;
+  radios->setSpacing(6);
+  choices_ = new QButtonGroup(this);
+  for (AppLanguage::Value value : AppLanguage::allCases) {
+    const AppLanguage language(value);
+    // Each language is named in its own words in both interface languages.
+    const std::string_view label = language.label();
+    auto* radio = new QRadioButton(QString::fromUtf8(label.data(), label.size()), this);
+    const std::string_view raw = language.rawValue();
+    radio->setObjectName(QString::fromUtf8(raw.data(), raw.size()));
+    choices_->addButton(radio, static_cast<int>(value));
+    radios->addWidget(radio);
+  }
+  pickerRow->addLayout(radios);
+  pickerRow->addStretch();
+  stack->addLayout(pickerRow);
+
+  caption_ = new QLabel(this);
+  caption_->setObjectName(QStringLiteral("caption"));
+  caption_->setWordWrap(true);
+  QFont calloutFont = font();
+  calloutFont.setPixelSize(kCalloutPixels);
+  caption_->setFont(calloutFont);
+  QPalette secondary = caption_->palette();
+  secondary.setColor(QPalette::WindowText, QColor(255, 255, 255, 150));
+  caption_->setPalette(secondary);
+  stack->addWidget(caption_);
+
+  connect(choices_, &QButtonGroup::idClicked, this, [](int id) {
+    LanguageSettings::shared().setSelected(static_cast<AppLanguage::Value>(id));
+  });
+  connect(&LanguageSettings::shared(), &LanguageSettings::changed, this,
+          &LanguageSettingsView::refresh);
+  refresh();
+}
+
+void LanguageSettingsView::refresh() {
+  const AppLanguage selected = LanguageSettings::shared().selected();
+  setLocale(qtLocale(selected));
+  title_->setText(QL("设置"));
+  heading_->setText(QL("语言"));
+  caption_->setText(QL("选择界面语言。更改立即生效，并在下次打开时保留。"));
+  if (QAbstractButton* chosen =
+          choices_->button(static_cast<int>(selected.operator AppLanguage::Value()))) {
+    chosen->setChecked(true);
+  }
+}
+
+}  // namespace vantry
