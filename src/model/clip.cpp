@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "localization/localization.h"
+
 namespace vantry {
 
 std::vector<PointerSample>& SampleList::edit() {
@@ -45,15 +47,15 @@ std::optional<CameraCorner> cameraCornerFromRaw(std::string_view raw) {
 std::string label(CameraCorner corner) {
   switch (corner) {
     case CameraCorner::bottomRight:
-      return "右下角";
+      return L("右下角");
     case CameraCorner::bottomLeft:
-      return "左下角";
+      return L("左下角");
     case CameraCorner::topRight:
-      return "右上角";
+      return L("右上角");
     case CameraCorner::topLeft:
-      return "左上角";
+      return L("左上角");
   }
-  return "右下角";
+  return L("右下角");
 }
 
 bool EditSettings::changesMotion(const EditSettings& other) const {

@@ -319,6 +319,42 @@ TEST(DocumentJsonReading, HostileBytesFailWithADescription) {
   }
 }
 
+TEST(DocumentJsonReading, PointerTrackIsCheckedSampleBySample) {
+  json doc = validDocument();
+  doc["samples"][1]["extra"] = json::parse(R"({"a":[1,{"time":"no"}],"b":null})");
+  doc["samples"][1]["more"] = json::array({json::array(), json::object()});
+  const Clip clip = decodeClip(doc.dump());
+  ASSERT_EQ(clip.samples.size(), 2u);
+  EXPECT_TRUE(clip.samples[1].clicked);
+  EXPECT_EQ(clip.samples[1].x, 0.3);
+
+  doc["samples"][1]["time"] = nullptr;  // null counts as missing
+  EXPECT_THAT(readError(doc), HasSubstr("samples[1].time"));
+  doc = validDocument();
+  doc["samples"][1]["x"] = json::array({0.5});
+  EXPECT_THAT(readError(doc), HasSubstr("samples[1].x"));
+  doc = validDocument();
+  doc["samples"][0] = 0.5;
+  EXPECT_THAT(readError(doc), HasSubstr("samples[0]"));
+  doc = validDocument();
+  doc["samples"] = nullptr;
+  EXPECT_THAT(readError(doc), HasSubstr("samples"));
+
+  // With a key given twice the later value is the one read, as for every other key.
+  const std::string base = encodeClip(minimalClip());
+  const std::string twiceBad = base.substr(0, base.size() - 1) + R"(,"samples":7})";
+  EXPECT_THROW(decodeClip(twiceBad), DocumentError);
+  const std::string twiceGood =
+      base.substr(0, base.size() - 1) + R"(,"samples":[{"time":2,"x":0,"y":1,"clicked":false}]})";
+  const Clip later = decodeClip(twiceGood);
+  ASSERT_EQ(later.samples.size(), 1u);
+  EXPECT_EQ(later.samples[0].time, 2);
+  // A "samples" key inside another object is not the pointer track.
+  json nested = validDocument();
+  nested["savedSettings"]["samples"] = json::array({1, 2});
+  EXPECT_EQ(decodeClip(nested.dump()).samples.size(), 2u);
+}
+
 TEST(DocumentJsonReading, IntegersAtTheEdgesOfTheRange) {
   json doc = validDocument();
   doc["width"] = std::numeric_limits<std::int64_t>::max();
