@@ -28,7 +28,10 @@ Point CameraLayout::clampedCenter(Point center, Size size) {
 Rect CameraLayout::rect(const EditSettings& settings, double zoom, double presenterMix) {
   // A zoom below 1 (or not a number) counts as 1.
   const double z = zoom > 1 ? zoom : 1;
-  const double w = std::max(1 / std::sqrt(z), kSmallestShrink) * settings.cameraSize * canvas.width;
+  // A bubble wider than the canvas means nothing; a hand-edited size near the top of the
+  // double range would otherwise make the rectangle infinite and its origin NaN.
+  const double cameraSize = std::clamp(settings.cameraSize, 0.0, 1.0);
+  const double w = std::max(1 / std::sqrt(z), kSmallestShrink) * cameraSize * canvas.width;
   const double h = kHeightPerWidth * w;
   const double m = settings.padding * canvas.width + kCornerGap;
 

@@ -58,6 +58,23 @@ TEST(LayoutCameraRect, PresenterMixGrowsTowardTheWholeCanvas) {
             CameraLayout::rect(defaults, 1, 0));
 }
 
+TEST(LayoutCameraRect, HandEditedSettingsGiveAFiniteRectangle) {
+  EditSettings s;
+  s.cameraSize = 1e306;
+  s.padding = 1e308;
+  for (double mix : {0.0, 0.5}) {
+    const Rect r = CameraLayout::rect(s, 1, mix);
+    EXPECT_TRUE(std::isfinite(r.x) && std::isfinite(r.y) && std::isfinite(r.width) &&
+                std::isfinite(r.height))
+        << mix;
+  }
+  expectRect(CameraLayout::rect(s, 1, 1), 0, 0, 1920, 1080);
+  s.cameraSize = -0.2;
+  const Rect r = CameraLayout::rect(s, 1, 0);
+  EXPECT_EQ(r.width, 0);
+  EXPECT_EQ(r.height, 0);
+}
+
 TEST(LayoutCameraClamp, MarginsAndOversizedBoxes) {
   EXPECT_EQ(CameraLayout::clampedCenter({960, 540}, {100, 100}), (Point{960, 540}));
   EXPECT_EQ(CameraLayout::clampedCenter({5000, -5000}, {100, 100}), (Point{1854, 66}));
