@@ -1,0 +1,268 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <stop_token>
+#include <thread>
+
+#include "localization/localization.h"
+#include "model/clip.h"
+#include "movie_fixtures.h"
+#include "render/movie_exporter.h"
+#include "render/render_error.h"
+
+namespace vantry {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+
+// Exports into private folders: the working folder goes under a TMPDIR of our own, so
+// that "nothing left behind" can be checked.
+class Exporter : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    sources_ = new TempDir();
+    testing::makeIndexedMovie(sources_->file("screen.mp4"), 4 * 30, 30);
+    // Tones at known source times.
+    testing::makeToneSound(sources_->file("voice.m4a"), 4, {0.5, 1.5, 2.5, 3.5});
+  }
+  static void TearDownTestSuite() { delete sources_; }
+
+  void SetUp() override {
+    const char* old = std::getenv("TMPDIR");
+    oldTmp_ = old ? old : "";
+    setenv("TMPDIR", tmp_.path().c_str(), 1);
+  }
+  void TearDown() override {
+    if (oldTmp_.empty())
+      unsetenv("TMPDIR");
+    else
+      setenv("TMPDIR", oldTmp_.c_str(), 1);
+    unsetenv("VANTRY_EXPORT_ENCODER");
+    EXPECT_TRUE(tmp_.entries().empty()) << "working folder left behind";
+  }
+
+  Clip screenClip(double duration) const {
+    Clip clip;
+    clip.title = "test";
+    clip.duration = duration;
+    clip.screenPath = sources_->file("screen.mp4");
+    return clip;
+  }
+  // Full bleed without pointer or camera: output frames show the source frame alone.
+  static EditSettings plainSettings() {
+    EditSettings s;
+    s.padding = 0;
+    s.showCursor = false;
+    s.showCamera = false;
+    return s;
+  }
+  static ExportOptions small() {
+    ExportOptions o;
+    o.resolution = ExportOptions::Resolution::p720;
+    o.framesPerSecond = ExportOptions::FrameRate::fps30;
+    return o;
+  }
+
+  std::vector<double> run(const Clip& clip, const EditSettings& settings, const ExportOptions& o,
+                          const std::string& dest, std::stop_token stop = {}) {
+    std::vector<double> progress;
+    std::mutex m;
+    MovieExporter().exportMovie(
+        clip, settings, o, dest,
+        [&](double v) {
+          std::lock_guard lock(m);
+          progress.push_back(v);
+        },
+        stop);
+    return progress;
+  }
+
+  static TempDir* sources_;
+  TempDir tmp_;
+  TempDir out_;
+  std::string oldTmp_;
+};
+
+TempDir* Exporter::sources_ = nullptr;
+
+TEST_F(Exporter, FramesDurationTagsAndProgress) {
+  const Clip clip = screenClip(20.0 / 30.0);  // 20 frames at 30 fps
+  const std::string dest = out_.file("movie.mp4");
+  const auto progress = run(clip, plainSettings(), small(), dest);
+  const std::vector<double> expected{0, 8.0 / 20 * 0.94, 16.0 / 20 * 0.94, 0.94, 0.95, 0.99, 1.0};
+  ASSERT_EQ(progress.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i)
+    EXPECT_NEAR(progress[i], expected[i], 1e-12);
+
+  const testing::MovieInfo info = testing::probeMovie(dest);
+  EXPECT_EQ(info.videoFrames, 20);
+  EXPECT_NEAR(info.videoDuration, 20.0 / 30, 0.002);
+  EXPECT_EQ(info.width, 1280);
+  EXPECT_EQ(info.height, 720);
+  EXPECT_EQ(info.codec, "h264");
+  EXPECT_EQ(info.profile, 100);  // High
+  EXPECT_EQ(info.primaries, AVCOL_PRI_BT709);
+  EXPECT_EQ(info.transfer, AVCOL_TRC_IEC61966_2_1);
+  EXPECT_EQ(info.matrix, AVCOL_SPC_BT709);
+  EXPECT_FALSE(info.hasAudio);
+  for (size_t i = 0; i < info.frameTimes.size(); ++i)
+    EXPECT_NEAR(info.frameTimes[i], i / 30.0, 1e-6);
+  // Only the movie is left in the destination's folder.
+  EXPECT_EQ(out_.entries(), std::vector<std::string>{"movie.mp4"});
+}
+
+TEST_F(Exporter, CutsPickTheRightSourceFramesAndSound) {
+  Clip clip = screenClip(4);
+  clip.audioPath = sources_->file("voice.m4a");
+  // Keep 0..1 and 2..4: the tone at 1.5 s is cut away, the later ones move 1 s earlier.
+  clip.keptRanges = std::vector<SourceRange>{{Uuid::random(), 0, 1}, {Uuid::random(), 2, 4}};
+  const std::string dest = out_.file("cut.mov");
+  ExportOptions o = small();
+  o.format = ExportOptions::Format::mov;
+  run(clip, plainSettings(), o, dest);
+  const auto info = testing::probeMovie(dest);
+  EXPECT_EQ(info.videoFrames, 90);
+  EXPECT_TRUE(info.hasAudio);
+  const auto pictures = testing::decodePictures(dest);
+  ASSERT_EQ(pictures.size(), 90u);
+  for (int i : {0, 29, 30, 45, 89}) {
+    const int sourceFrame = i < 30 ? i : i + 30;
+    EXPECT_EQ(testing::readIndex(pictures[i], pictures[i].rect()), sourceFrame) << "frame " << i;
+  }
+  const auto onsets = testing::toneOnsets(dest);
+  ASSERT_EQ(onsets.size(), 3u);
+  EXPECT_NEAR(onsets[0], 0.5, 0.03);
+  EXPECT_NEAR(onsets[1], 1.5, 0.03);
+  EXPECT_NEAR(onsets[2], 2.5, 0.03);
+}
+
+TEST_F(Exporter, SoundOffsetStartsLater) {
+  Clip clip = screenClip(3);
+  clip.audioPath = sources_->file("voice.m4a");
+  clip.audioOffset = -1;  // the sound started 1 s after the screen
+  const std::string dest = out_.file("offset.mp4");
+  run(clip, plainSettings(), small(), dest);
+  const auto onsets = testing::toneOnsets(dest);
+  ASSERT_EQ(onsets.size(), 2u);  // sound 0.5 and 1.5 s land at 1.5 and 2.5 s
+  EXPECT_NEAR(onsets[0], 1.5, 0.03);
+  EXPECT_NEAR(onsets[1], 2.5, 0.03);
+}
+
+TEST_F(Exporter, ReplacesAnExistingFileAtomically) {
+  const std::string dest = out_.file("movie.mp4");
+  std::ofstream(dest) << "old movie";
+  run(screenClip(0.2), plainSettings(), small(), dest);
+  EXPECT_EQ(testing::probeMovie(dest).videoFrames, 6);
+  EXPECT_EQ(out_.entries(), std::vector<std::string>{"movie.mp4"});
+}
+
+TEST_F(Exporter, EmptyEditGivesOneWholeFrame) {
+  Clip clip = screenClip(2);
+  clip.keptRanges = std::vector<SourceRange>{};
+  const std::string dest = out_.file("empty.mp4");
+  run(clip, plainSettings(), small(), dest);
+  const auto info = testing::probeMovie(dest);
+  EXPECT_EQ(info.videoFrames, 1);
+  EXPECT_NEAR(info.videoDuration, 1.0 / 30, 0.002);
+}
+
+TEST_F(Exporter, CancellationLeavesTheDestinationUntouched) {
+  const std::string dest = out_.file("keep.mp4");
+  std::ofstream(dest) << "precious";
+  std::stop_source stop;
+  std::atomic<int> reports{0};
+  std::vector<double> progress;
+  EXPECT_THROW(MovieExporter().exportMovie(
+                   screenClip(4), plainSettings(), small(), dest,
+                   [&](double v) {
+                     progress.push_back(v);
+                     if (v > 0.2) stop.request_stop();
+                   },
+                   stop.get_token()),
+               CancelledError);
+  ASSERT_FALSE(progress.empty());
+  EXPECT_LT(progress.back(), 0.5);  // stopped within a frame of the request
+  std::ifstream in(dest);
+  std::string text;
+  std::getline(in, text);
+  EXPECT_EQ(text, "precious");
+  EXPECT_EQ(out_.entries(), std::vector<std::string>{"keep.mp4"});
+}
+
+TEST_F(Exporter, UnsupportedEncoderMessage) {
+  setenv("VANTRY_EXPORT_ENCODER", "no-such-encoder", 1);
+  const std::string dest = out_.file("never.mp4");
+  try {
+    run(screenClip(1), plainSettings(), small(), dest);
+    FAIL() << "export succeeded without an encoder";
+  } catch (const CancelledError&) {
+    FAIL() << "cancelled";
+  } catch (const std::exception& e) {
+    EXPECT_EQ(e.what(), L("当前设备不支持所选导出设置，请尝试 H.264 / 1080p。"));
+  }
+  EXPECT_TRUE(out_.entries().empty());
+}
+
+TEST_F(Exporter, RefusesTheProjectsOwnFiles) {
+  TempDir recording;
+  fs::copy_file(sources_->file("screen.mp4"), recording.file("screen.mp4"));
+  Clip clip = screenClip(1);
+  clip.screenPath = recording.file("screen.mp4");
+  const auto before = fs::file_size(recording.file("screen.mp4"));
+  for (const char* name : {"screen.mp4", "project.json", "voice.m4a"}) {
+    try {
+      run(clip, plainSettings(), small(), recording.file(name));
+      FAIL() << "exported over " << name;
+    } catch (const std::exception& e) {
+      EXPECT_EQ(e.what(), L("不能导出到项目自己的文件，请选择其他文件名。"));
+    }
+  }
+  EXPECT_EQ(fs::file_size(recording.file("screen.mp4")), before);
+  EXPECT_EQ(recording.entries(), std::vector<std::string>{"screen.mp4"});
+}
+
+TEST_F(Exporter, DamagedSoundFailsTheExport) {
+  const std::string damaged = out_.file("damaged.m4a");
+  fs::copy_file(sources_->file("voice.m4a"), damaged);
+  {
+    // Overwrite the middle of the sound data with noise.
+    std::fstream f(damaged, std::ios::in | std::ios::out | std::ios::binary);
+    const auto size = fs::file_size(damaged);
+    f.seekp(static_cast<std::streamoff>(size / 2));
+    for (int i = 0; i < 4000; ++i)
+      f.put(static_cast<char>((i * 7919) & 0xFF));
+  }
+  Clip clip = screenClip(4);
+  clip.audioPath = damaged;
+  EXPECT_THROW(run(clip, plainSettings(), small(), out_.file("bad.mp4")), std::exception);
+  EXPECT_FALSE(fs::exists(out_.file("bad.mp4")));
+}
+
+TEST_F(Exporter, DemoProjectAndHevc) {
+  Clip clip;
+  clip.isDemo = true;
+  clip.duration = 0.1;
+  ExportOptions o = small();
+  o.encoding = ExportOptions::Encoding::hevc;
+  const std::string dest = out_.file("demo.mp4");
+  run(clip, EditSettings{}, o, dest);
+  const auto info = testing::probeMovie(dest);
+  EXPECT_EQ(info.codec, "hevc");
+  EXPECT_EQ(info.codecTag, "hvc1");
+  EXPECT_EQ(info.videoFrames, 3);
+  const auto pictures = testing::decodePictures(dest);
+  ASSERT_FALSE(pictures.empty());
+  // The demonstration screen's title bar shows inside the card.
+  const QColor title = pictures[0].pixelColor(200, 40);
+  EXPECT_NEAR(title.red(), 0xE8, 12);
+}
+
+}  // namespace
+}  // namespace vantry
