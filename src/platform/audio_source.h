@@ -22,10 +22,11 @@ struct AudioChunk {
 };
 
 enum class AudioFailure {
-  NoServer,    // no sound server could be reached
-  NoDevice,    // the server has no input to record from
-  CannotOpen,  // the record stream was refused
-  Stopped,     // the stream or the server went away while recording
+  NoServer,      // no sound server could be reached
+  NoDevice,      // the server has no input to record from
+  AccessDenied,  // the server refused us
+  CannotOpen,    // the record stream was refused
+  Stopped,       // the stream or the server went away while recording
 };
 
 class AudioError : public std::runtime_error {

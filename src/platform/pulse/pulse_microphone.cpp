@@ -13,6 +13,13 @@ namespace {
 
 constexpr pa_sample_spec kSpec{PA_SAMPLE_FLOAT32LE, PulseMicrophone::kRate, 1};
 
+AudioFailure failureFor(pa_context* c, AudioFailure otherwise) {
+  const int err = c ? pa_context_errno(c) : PA_ERR_UNKNOWN;
+  if (err == PA_ERR_ACCESS || err == PA_ERR_AUTHKEY) return AudioFailure::AccessDenied;
+  if (err == PA_ERR_NOENTITY) return AudioFailure::NoDevice;
+  return otherwise;
+}
+
 std::string contextError(pa_context* c, const char* what) {
   return std::string(what) + ": " + pa_strerror(c ? pa_context_errno(c) : PA_ERR_UNKNOWN);
 }
@@ -135,7 +142,8 @@ void PulseMicrophone::start(ChunkHandler chunks, ErrorHandler errors) {
     const pa_context_state_t state = pa_context_get_state(context_);
     if (state == PA_CONTEXT_READY) break;
     if (!PA_CONTEXT_IS_GOOD(state)) {
-      AudioError error(AudioFailure::NoServer, contextError(context_, "sound server"));
+      AudioError error(failureFor(context_, AudioFailure::NoServer),
+                       contextError(context_, "sound server"));
       pa_threaded_mainloop_unlock(loop_);
       teardown();
       throw error;
@@ -172,8 +180,7 @@ void PulseMicrophone::start(ChunkHandler chunks, ErrorHandler errors) {
     const pa_stream_state_t state = pa_stream_get_state(stream_);
     if (state == PA_STREAM_READY) break;
     if (!PA_STREAM_IS_GOOD(state)) {
-      const int err = pa_context_errno(context_);
-      AudioError error(err == PA_ERR_NOENTITY ? AudioFailure::NoDevice : AudioFailure::CannotOpen,
+      AudioError error(failureFor(context_, AudioFailure::CannotOpen),
                        contextError(context_, "record stream"));
       pa_threaded_mainloop_unlock(loop_);
       teardown();

@@ -37,6 +37,10 @@ void SyntheticCamera::start(FrameHandler frames, ErrorHandler errors) {
   }
   if (running_) return;
   if (!open_) throw CameraError(CameraFailure::CannotOpen, "the camera is not open");
+  if (startsFailed_ < options_.failingStarts) {
+    ++startsFailed_;
+    throw CameraError(CameraFailure::Busy, "synthetic camera is busy");
+  }
   running_ = true;
   thread_ = std::jthread([this](std::stop_token st) { run(st); });
 }

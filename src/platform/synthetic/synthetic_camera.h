@@ -21,6 +21,8 @@ class SyntheticCamera : public CameraSource {
     // open() fails with this failure when set (NoDevice, Busy, ...).
     bool failOpen = false;
     CameraFailure openFailure = CameraFailure::NoDevice;
+    // The first this-many start() calls fail with Busy, as a camera held by another program.
+    int failingStarts = 0;
     // No frame reaches the handler before this many seconds after start().
     double firstFrameDelay = 0;
     // After this many frames the device "goes away": the error handler is called once
@@ -59,6 +61,7 @@ class SyntheticCamera : public CameraSource {
   std::atomic<bool> running_{false};
   std::atomic<int> openCount_{0};
   std::atomic<int> delivered_{0};
+  int startsFailed_ = 0;
   std::vector<uint8_t> pixels_;
   std::jthread thread_;
 };
