@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPixmap>
 
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include "command.h"
 #include "design/buttons.h"
 #include "design/chrome.h"
+#include "design/icons.h"
 #include "design/labels.h"
 #include "design/motion.h"
 #include "design/neon_slider.h"
@@ -98,6 +100,33 @@ QWidget* later(W* widget, std::function<void(W*)> apply) {
 QWidget* disabled(QWidget* w) {
   w->setEnabled(false);
   return w;
+}
+
+// Every symbol at the sizes the controls use, in text colour and in the accent.
+QWidget* symbolSheet() {
+  std::vector<State> states;
+  static std::vector<QByteArray> names;
+  names.clear();
+  for (const QString& name : symbolNames())
+    names.push_back(name.toUtf8());
+  for (const QByteArray& name : names) {
+    states.push_back({name.constData(), [name] {
+                        auto* w = new QLabel;
+                        QPixmap pixmap(QSize(76, 24));
+                        pixmap.fill(Qt::transparent);
+                        {
+                          QPainter p(&pixmap);
+                          p.setRenderHint(QPainter::Antialiasing);
+                          const QString n = QString::fromUtf8(name);
+                          paintSymbol(p, n, QRectF(2, 5, 14, 14), Theme::text);
+                          paintSymbol(p, n, QRectF(24, 3, 18, 18), Theme::text);
+                          paintSymbol(p, n, QRectF(52, 2, 20, 20), Theme::cyan, QFont::Bold);
+                        }
+                        w->setPixmap(pixmap);
+                        return static_cast<QWidget*>(w);
+                      }});
+  }
+  return sheet("Symbols", states, 6);
 }
 
 std::vector<std::pair<QString, QWidget*>> sheets() {
@@ -298,6 +327,7 @@ std::vector<std::pair<QString, QWidget*>> sheets() {
                                            return card({10, 0.08, {}});
                                          }}},
                                        3));
+  out.emplace_back("symbols", symbolSheet());
   return out;
 }
 

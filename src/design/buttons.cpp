@@ -18,6 +18,11 @@ namespace {
 
 constexpr double kLabelGap = 6;
 
+// A symbol beside text is drawn a little larger than the font's size, as glyph icons are.
+double symbolSizeFor(const QFont& font) {
+  return std::round(font.pointSizeF() * 96.0 / 72.0 * 1.3);
+}
+
 QRectF capsuleOf(const QRect& r) {
   return QRectF(r);
 }
@@ -117,13 +122,12 @@ void GlassButton::setSymbol(const QString& symbol) {
 }
 
 QSizeF GlassButton::contentSize() const {
-  return tightLabelSize(symbol_, std::round(font().pointSizeF() * 96.0 / 72.0 * 1.1), text(),
-                        font());
+  return tightLabelSize(symbol_, symbolSizeFor(font()), text(), font());
 }
 
 void GlassButton::paintContent(QPainter& painter, const QRectF& rect, const QColor& color) {
-  paintTightLabel(painter, rect, symbol_, std::round(font().pointSizeF() * 96.0 / 72.0 * 1.1),
-                  font().weight(), text(), font(), color);
+  paintTightLabel(painter, rect, symbol_, symbolSizeFor(font()), font().weight(), text(), font(),
+                  color);
 }
 
 QSize GlassButton::sizeHint() const {
@@ -214,7 +218,7 @@ void IconButton::paintContent(QPainter& painter, const QRectF& rect, const QColo
   const double side = std::max(frameSide(), 0.0);
   const QRectF frame(rect.center().x() - side / 2, rect.center().y() - side / 2, side, side);
   // The symbol follows the 13-point font, centred in its frame.
-  const double glyph = std::min(side, 15.0);
+  const double glyph = std::min(side, 18.0);
   paintSymbol(painter, symbol(),
               QRectF(frame.center().x() - glyph / 2, frame.center().y() - glyph / 2, glyph, glyph),
               color, QFont::Medium);
@@ -261,7 +265,7 @@ Shadow PrimaryButton::glowShadow() const {
 }
 
 QSize PrimaryButton::sizeHint() const {
-  const double symbolSize = 13;
+  const double symbolSize = symbolSizeFor(font());
   const QSizeF content = tightLabelSize(symbol_, symbolSize, text(), font());
   return QSize(static_cast<int>(std::ceil(content.width() + 30)), 32);
 }
@@ -287,8 +291,8 @@ void PrimaryButton::paintEvent(QPaintEvent*) {
   p.setCompositionMode(QPainter::CompositionMode_Overlay);
   strokeRoundedInside(p, r, radius, Color(0xFFFFFF, enabled ? 0.35 : 0.06), 0.8);
   p.restore();
-  paintTightLabel(p, r.adjusted(15, 0, -15, 0), symbol_, 13, QFont::DemiBold, text(), font(),
-                  enabled ? Color(0x05070C) : Theme::tertiary);
+  paintTightLabel(p, r.adjusted(15, 0, -15, 0), symbol_, symbolSizeFor(font()), QFont::DemiBold,
+                  text(), font(), enabled ? Color(0x05070C) : Theme::tertiary);
 }
 
 void PrimaryButton::setHovering(bool hovering) {

@@ -146,8 +146,18 @@ GlassSurface::GlassSurface(QWidget* widget, GlassStyle style)
   shadow_ = new ShadowCaster(
       widget,
       [this](QPainter& p) {
+        // Glass is translucent: keep the shadow from showing through the card itself.
         const QRectF r = widget_->rect();
-        paintShadow(p, r, style_.radius, glassShadow(style_));
+        const Shadow shadow = glassShadow(style_);
+        const int reach = shadowReach(shadow);
+        QPainterPath outside;
+        outside.addRect(r.adjusted(-reach, -reach, reach, reach));
+        QPainterPath card;
+        card.addRoundedRect(r, style_.radius, style_.radius);
+        p.save();
+        p.setClipPath(outside.subtracted(card), Qt::IntersectClip);
+        paintShadow(p, r, style_.radius, shadow);
+        p.restore();
       },
       shadowReach(glassShadow(style_)));
   widget->update();

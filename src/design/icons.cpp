@@ -532,6 +532,12 @@ const QHash<QString, Draw>& symbols() {
 
 }  // namespace
 
+QStringList symbolNames() {
+  QStringList names = symbols().keys();
+  names.sort();
+  return names;
+}
+
 bool hasSymbol(QStringView name) {
   return symbols().contains(name.toString());
 }

@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <QRectF>
+#include <QStringList>
 #include <QStringView>
 
 class QPainter;
@@ -17,5 +18,7 @@ void paintSymbol(QPainter& painter, QStringView name, const QRectF& box, const Q
                  int weight = 500);
 
 bool hasSymbol(QStringView name);
+// Every symbol name, sorted.
+QStringList symbolNames();
 
 }  // namespace vantry

@@ -65,8 +65,27 @@ QRectF PillSegment::segmentRect(int index) const {
   const int n = static_cast<int>(items_.size());
   if (index < 0 || index >= n) return {};
   const double inner = std::max(0.0, width() - 2 * kInset - kGap * (n - 1));
-  const double w = inner / n;
-  return QRectF(kInset + index * (w + kGap), kInset, w, std::max(0.0, height() - 2 * kInset));
+  // Equal shares; but when a title would be cut in its share while the whole row has room
+  // for every title, each segment gets its own need plus an equal part of what is left.
+  std::vector<double> need(n);
+  double total = 0;
+  bool cramped = false;
+  for (int i = 0; i < n; ++i) {
+    need[i] = contentSize(i, true).width() + 2 * kPadding;
+    total += need[i];
+    cramped = cramped || need[i] > inner / n;
+  }
+  double x = kInset;
+  double w = inner / n;
+  if (cramped && total <= inner) {
+    const double extra = (inner - total) / n;
+    for (int i = 0; i < index; ++i)
+      x += need[i] + extra + kGap;
+    w = need[index] + extra;
+  } else {
+    x += index * (w + kGap);
+  }
+  return QRectF(x, kInset, w, std::max(0.0, height() - 2 * kInset));
 }
 
 int PillSegment::segmentAt(QPointF pos) const {

@@ -44,21 +44,21 @@ std::vector<PillSegment::Item> threeItems() {
 
 TEST(PillSegmentSelection, ClickChoosesTheSegmentUnderThePointer) {
   PillSegment pill(threeItems(), QString("screen"));
-  pill.resize(302, 30);
-  // Three equal segments between 2-point insets with 2-point gaps: 98 wide each.
-  EXPECT_EQ(pill.segmentRect(0), QRectF(2, 2, 98, 26));
-  EXPECT_EQ(pill.segmentRect(2), QRectF(202, 2, 98, 26));
-  EXPECT_EQ(pill.segmentAt({101, 15}), -1);  // the gap
+  pill.resize(452, 30);
+  // Three equal segments between 2-point insets with 2-point gaps: 148 wide each.
+  EXPECT_EQ(pill.segmentRect(0), QRectF(2, 2, 148, 26));
+  EXPECT_EQ(pill.segmentRect(2), QRectF(302, 2, 148, 26));
+  EXPECT_EQ(pill.segmentAt({151, 15}), -1);  // the gap
 
   SignalLog chosen(&pill, &PillSegment::selectionChanged);
-  click(&pill, {250, 15});
+  click(&pill, {400, 15});
   ASSERT_EQ(chosen.count(), 1);
   EXPECT_EQ(chosen[0][0].toString(), "camera");
   EXPECT_EQ(pill.selectedIndex(), 2);
   EXPECT_EQ(pill.pillRect(), pill.segmentRect(2));
 
   // Choosing the selected segment again sets the same value again.
-  click(&pill, {250, 15});
+  click(&pill, {400, 15});
   EXPECT_EQ(chosen.count(), 2);
   EXPECT_EQ(chosen[1][0].toString(), "camera");
 }
@@ -89,6 +89,23 @@ TEST(PillSegmentSelection, BoundValueDrivesTheHighlight) {
   EXPECT_EQ(chosen.count(), 0);  // setting the binding is not a user choice
   pill.resize(152, 30);
   EXPECT_EQ(pill.pillRect(), pill.segmentRect(1));
+}
+
+TEST(PillSegmentLayout, LongTitlesBorrowRoomBeforeBeingCut) {
+  PillSegment pill({{0, "A", {}}, {1, "A much longer segment title", {}}, {2, "A", {}}}, 0);
+  const int need = pill.sizeHint().width();  // room for every title at the widest share
+  pill.resize(need, 30);
+  EXPECT_EQ(pill.segmentRect(0).width(), pill.segmentRect(1).width());
+  // Narrower than equal shares allow, but wide enough for all titles side by side.
+  pill.resize(need * 2 / 3, 30);
+  const QRectF a = pill.segmentRect(0), b = pill.segmentRect(1), c = pill.segmentRect(2);
+  EXPECT_GT(b.width(), a.width());
+  EXPECT_DOUBLE_EQ(a.width(), c.width());
+  EXPECT_DOUBLE_EQ(b.left(), a.right() + 2);
+  EXPECT_DOUBLE_EQ(c.right(), pill.width() - 2);
+  // Too narrow for that: equal shares again, the titles are cut.
+  pill.resize(90, 30);
+  EXPECT_DOUBLE_EQ(pill.segmentRect(0).width(), pill.segmentRect(1).width());
 }
 
 TEST(NeonSwitchToggle, AnyPointOfTheRowTogglesIt) {
@@ -176,8 +193,12 @@ TEST(GlassButtonLook, FollowsTheStateTable) {
 }
 
 TEST(GlassButtonLook, SizesFromInsetsAndMinimums) {
-  GlassButton compact(QString(), "plus", {false, Theme::cyan, true});
+  // Compact: 7-point insets but never narrower than 28; regular: 11-point insets.
+  GlassButton compact(QString(), QString(), {false, Theme::cyan, true});
   EXPECT_EQ(compact.sizeHint(), QSize(28, 28));
+  GlassButton regular(QString(), "plus");
+  GlassButton compactIcon(QString(), "plus", {false, Theme::cyan, true});
+  EXPECT_EQ(regular.sizeHint().width() - compactIcon.sizeHint().width(), 8);
   GlassButton wide("Split");
   EXPECT_EQ(wide.sizeHint().height(), 28);
   GlassButton widePlusIcon("Split", "scissors");
