@@ -26,6 +26,11 @@ namespace vantry {
 // as one path.
 std::vector<QLineF> ambientGridLines(double width, double height);
 QPainterPath ambientGrid(double width, double height);
+// Adds those lines, 0.5 points wide, in white at `opacity` to an ARGB32 premultiplied image
+// of the given size in points at `scale` pixels per point: the same pixels as stroking the
+// path, far faster than Qt's rasteriser draws hair-thin lines.
+void blendAmbientGrid(QImage& image, double width, double height, double scale,
+                      double opacity = 0.018);
 
 // Fills the window behind everything else: dark ground, two coloured glows in opposite
 // corners and a faint 32-point grid. The drawing is cached per size. It also paints the
@@ -37,7 +42,7 @@ class AmbientBackground : public QWidget {
   explicit AmbientBackground(QWidget* parent = nullptr);
 
   // The ground drawn at the given size (device scale 1), as the widget paints it.
-  static QImage render(QSize size, double scale = 1.0);
+  static QImage drawGround(QSize size, double scale = 1.0);
 
  protected:
   void paintEvent(QPaintEvent* event) override;

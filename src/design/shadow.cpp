@@ -145,11 +145,16 @@ bool isShadowHost(const QWidget* widget) {
   return widget && widget->property(kHostProperty).toBool();
 }
 
-void paintHostedShadows(QWidget* host, QPainter& painter) {
+void paintHostedShadows(QWidget* host, QPainter& painter, const QRect& exposed) {
   const auto casters = host->findChildren<ShadowCaster*>();
   for (const ShadowCaster* caster : casters) {
     QWidget* target = caster->target();
     if (!target || !target->isVisibleTo(host) || caster->host() != host) continue;
+    if (!exposed.isEmpty()) {
+      const int reach = caster->reach();
+      const QRect area(target->mapTo(host, QPoint(0, 0)), target->size());
+      if (!area.adjusted(-reach, -reach, reach, reach).intersects(exposed)) continue;
+    }
     caster->paintFor(host, painter);
   }
 }

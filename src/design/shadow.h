@@ -40,7 +40,8 @@ QImage shadowMask(QSizeF size, double cornerRadius, double blurRadius, double sc
 // from its paintEvent after drawing its own ground.
 void markShadowHost(QWidget* host);
 bool isShadowHost(const QWidget* widget);
-void paintHostedShadows(QWidget* host, QPainter& painter);
+// Paints the shadows that reach into `exposed` (host coordinates; empty = everywhere).
+void paintHostedShadows(QWidget* host, QPainter& painter, const QRect& exposed = {});
 
 // Attached to a control (as its child): draws the control's shadows in the control's own
 // coordinates when the host asks, and asks the host to repaint when they change.

@@ -33,7 +33,7 @@ inline QImage grabOnGround(QWidget* host) {
 
 // The ground's own colour at a point, for comparisons.
 inline QRgb groundAt(QWidget* host, QPoint p) {
-  return AmbientBackground::render(host->size()).pixel(p);
+  return AmbientBackground::drawGround(host->size()).pixel(p);
 }
 
 }  // namespace vantry

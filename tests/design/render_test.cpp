@@ -68,8 +68,36 @@ TEST(AmbientGround, GridLinesEveryThirtyTwoPointsUpToTheEdge) {
   EXPECT_EQ(ambientGrid(640, 100).elementCount(), 2 * (21 + 4));
 }
 
+TEST(AmbientGround, GridPixelsMatchTheStrokedPath) {
+  for (double scale : {1.0, 2.0}) {
+    const QSize px(int(130 * scale), int(70 * scale));
+    QImage fast(px, QImage::Format_ARGB32_Premultiplied);
+    fast.fill(Qt::black);
+    blendAmbientGrid(fast, 130, 70, scale, 1.0);
+    QImage stroked(px, QImage::Format_ARGB32_Premultiplied);
+    stroked.fill(Qt::black);
+    {
+      QPainter p(&stroked);
+      p.setRenderHint(QPainter::Antialiasing);
+      p.scale(scale, scale);
+      p.setPen(QPen(Qt::white, 0.5));
+      p.drawPath(ambientGrid(130, 70));
+    }
+    int worst = 0;
+    for (int y = 0; y < px.height(); ++y) {
+      for (int x = 0; x < px.width(); ++x) {
+        worst = std::max(worst, std::abs(qRed(fast.pixel(x, y)) - qRed(stroked.pixel(x, y))));
+      }
+    }
+    EXPECT_LE(worst, 12) << "scale " << scale;
+    // A line at 64 lights the pixels beside it; the middle of a cell stays dark.
+    EXPECT_GT(qRed(fast.pixel(int(64 * scale), int(10 * scale))), 40);
+    EXPECT_EQ(qRed(fast.pixel(int(48 * scale), int(16 * scale))), 0);
+  }
+}
+
 TEST(AmbientGround, DarkGroundWithCornerGlows) {
-  const QImage image = AmbientBackground::render({1000, 700});
+  const QImage image = AmbientBackground::drawGround({1000, 700});
   const QRgb topLeft = image.pixel(80, 1);
   const QRgb bottomRight = image.pixel(950, 698);
   const QRgb middle = image.pixel(500, 350);
@@ -88,7 +116,7 @@ TEST(GlassCard, EdgeBrightAtTopFaintAtBottomAndShadowBelow) {
   glass(card);
   auto* host = probeHost(card, {260, 180});
   const QImage image = grabOnGround(host);
-  const QImage ground = AmbientBackground::render(host->size());
+  const QImage ground = AmbientBackground::drawGround(host->size());
   // Top edge (white 0.16) is brighter than the bottom edge (white 0.04).
   const int top = brightness(image.pixel(120, 20)) - brightness(ground.pixel(120, 20));
   const int bottom = brightness(image.pixel(120, 119)) - brightness(ground.pixel(120, 119));
@@ -144,7 +172,7 @@ TEST(GlassButtonPixels, ActiveFillAndBorderInTheTint) {
   button->resize(100, 28);
   auto* host = probeHost(button);
   const QImage image = grabOnGround(host);
-  const QImage ground = AmbientBackground::render(host->size());
+  const QImage ground = AmbientBackground::drawGround(host->size());
   // Fill: cyan at 0.16 over the ground, away from the label and the border.
   const QPoint fillPoint(20 + 4, 20 + 14);
   EXPECT_TRUE(
@@ -166,7 +194,7 @@ TEST(GlassButtonPixels, HoverWashesWhite) {
   QEnterEvent e(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
   QCoreApplication::sendEvent(button, &e);
   const QImage image = grabOnGround(host);
-  const QImage ground = AmbientBackground::render(host->size());
+  const QImage ground = AmbientBackground::drawGround(host->size());
   const QPoint p(20 + 4, 20 + 14);
   EXPECT_TRUE(near(image.pixel(p), over(ground.pixel(p), Color(0xFFFFFF, 0.08))));
   delete host;
@@ -182,7 +210,7 @@ TEST(PrimaryButtonPixels, GradientRunsCyanToViolet) {
   EXPECT_TRUE(near(left, QColor(Theme::cyan).rgb(), 24));
   EXPECT_TRUE(near(right, QColor(Theme::violet).rgb(), 24));
   // The halo tints the ground just outside the capsule.
-  const QImage ground = AmbientBackground::render(host->size());
+  const QImage ground = AmbientBackground::drawGround(host->size());
   EXPECT_GT(qGreen(image.pixel(120, 20 + 35)), qGreen(ground.pixel(120, 20 + 35)) + 4);
 
   button->setEnabled(false);
@@ -198,7 +226,7 @@ TEST(RecordButtonPixels, RedCapsuleWhileRecording) {
   button->resize(120, 32);
   auto* host = probeHost(button);
   const QImage image = grabOnGround(host);
-  const QImage ground = AmbientBackground::render(host->size());
+  const QImage ground = AmbientBackground::drawGround(host->size());
   const QPoint fill(20 + 100, 20 + 16);
   EXPECT_TRUE(near(image.pixel(fill), over(ground.pixel(fill), faded(Theme::rec, 0.18)), 4));
   // The stop mark: a solid red square centred in the 14-point indicator at x 11...25.
@@ -211,7 +239,7 @@ TEST(PillSegmentPixels, SelectedPillAndHairlineFrame) {
   pill->resize(202, 30);
   auto* host = probeHost(pill);
   const QImage image = grabOnGround(host);
-  const QImage ground = AmbientBackground::render(host->size());
+  const QImage ground = AmbientBackground::drawGround(host->size());
   const QRgb trough = over(ground.pixel(20 + 30, 20 + 6), Color(0x000000, 0.28));
   EXPECT_TRUE(near(image.pixel(20 + 30, 20 + 6), trough));
   // Second segment carries the pill: cyan 0.2 fill inside a cyan 0.5 border.
@@ -231,7 +259,7 @@ TEST(NeonSwitchPixels, TrackFillFollowsTheState) {
   auto* toggle = new NeonSwitch(QString(), false);
   toggle->resize(60, 20);
   auto* host = probeHost(toggle);
-  const QImage ground = AmbientBackground::render(host->size());
+  const QImage ground = AmbientBackground::drawGround(host->size());
   const QPoint track(20 + 26 + 30, 20 + 10);  // inside the track, right of the knob when off
   const QImage off = grabOnGround(host);
   EXPECT_TRUE(near(off.pixel(track), over(ground.pixel(track), Color(0xFFFFFF, 0.12))));
