@@ -94,6 +94,14 @@ class DisplayRecorder {
   // all went well.
   std::string warning() const;
 
+  struct Stats {
+    int64_t framesTaken = 0;    // complete frames handled while writing
+    int64_t framesWritten = 0;  // handed to the movie writer
+    int64_t framesDropped = 0;  // found the writer busy
+    int64_t ticks = 0;          // pointer samples taken
+  };
+  Stats stats() const;
+
   // Safe to read from any thread while recording.
   std::optional<double> startClock() const;
   platform::Rect screenRect() const;
@@ -138,6 +146,10 @@ class DisplayRecorder {
   std::vector<std::string> failures_;
   CaptureTimings timings_;
 
+  std::atomic<int64_t> framesTaken_{0};
+  std::atomic<int64_t> framesWritten_{0};
+  std::atomic<int64_t> framesDropped_{0};
+  std::atomic<int64_t> ticks_{0};
   std::atomic<bool> started_{false};
   std::atomic<bool> stopped_{false};
   // Declared last so that it is joined first, while everything its tasks touch still exists.

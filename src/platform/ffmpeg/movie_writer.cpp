@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/ffmpeg/bgra_to_yuv.h"
 #include "platform/ffmpeg/ff_util.h"
 
 extern "C" {
@@ -417,26 +418,36 @@ void MovieWriter::run() {
       }
       return receiveVideo() && writePending(false);
     }
-    SwsContext* sws =
-        sws_getCachedContext(e.sws, item.frame.width, item.frame.height, item.frame.format, v.width,
-                             v.height, v.encoderFormat, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    if (!sws) {
-      fail("unsupported picture format");
-      return false;
-    }
-    if (sws != e.sws) {
-      e.sws = sws;
-      const int* table = sws_getCoefficients(SWS_CS_ITU709);
-      sws_setColorspaceDetails(sws, table, 1, table, 0, 0, 1 << 16, 1 << 16);
-    }
     int rc = av_frame_make_writable(e.picture.get());
     if (rc < 0) {
       fail(ff::errorText(rc));
       return false;
     }
-    const uint8_t* src[4] = {item.frame.data, nullptr, nullptr, nullptr};
-    const int srcStride[4] = {item.frame.stride, 0, 0, 0};
-    sws_scale(sws, src, srcStride, 0, item.frame.height, e.picture->data, e.picture->linesize);
+    const bool direct = item.frame.format == AV_PIX_FMT_BGRA &&
+                        v.encoderFormat == AV_PIX_FMT_YUV420P && item.frame.width == v.width &&
+                        item.frame.height == v.height && v.width % 2 == 0 && v.height % 2 == 0 &&
+                        v.matrix == AVCOL_SPC_BT709;
+    if (direct) {
+      AVFrame* p = e.picture.get();
+      ff::bgraToYuv420Bt709(item.frame.data, item.frame.stride, v.width, v.height, p->data[0],
+                            p->linesize[0], p->data[1], p->linesize[1], p->data[2], p->linesize[2]);
+    } else {
+      SwsContext* sws = sws_getCachedContext(e.sws, item.frame.width, item.frame.height,
+                                             item.frame.format, v.width, v.height, v.encoderFormat,
+                                             SWS_BILINEAR, nullptr, nullptr, nullptr);
+      if (!sws) {
+        fail("unsupported picture format");
+        return false;
+      }
+      if (sws != e.sws) {
+        e.sws = sws;
+        const int* table = sws_getCoefficients(SWS_CS_ITU709);
+        sws_setColorspaceDetails(sws, table, 1, table, 0, 0, 1 << 16, 1 << 16);
+      }
+      const uint8_t* src[4] = {item.frame.data, nullptr, nullptr, nullptr};
+      const int srcStride[4] = {item.frame.stride, 0, 0, 0};
+      sws_scale(sws, src, srcStride, 0, item.frame.height, e.picture->data, e.picture->linesize);
+    }
     item.frame.owner.reset();  // the pixels are no longer needed
     e.picture->pts = pts;
     rc = avcodec_send_frame(e.video.get(), e.picture.get());

@@ -82,6 +82,7 @@ class SyntheticStream : public FrameStream {
         return;
       }
       if (fault_ == SyntheticScreenCapture::StreamFault::noFrames) continue;
+      if (fault_ == SyntheticScreenCapture::StreamFault::stall && elapsed >= faultAfter_) continue;
       auto buffer = std::make_shared<FrameBuffer>();
       buffer->width = config_.width;
       buffer->height = config_.height;

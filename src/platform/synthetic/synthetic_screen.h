@@ -23,6 +23,7 @@ class SyntheticScreenCapture : public ScreenCapture,
     noFrames,       // starts, never delivers a frame
     failToStart,    // start() throws PlatformError
     stopWithError,  // delivers frames, then stops by itself with an error
+    stall,          // delivers frames, then none (a screen that stays still)
   };
 
   // One primary 1920 x 1080 display, id 1, at (0, 0), and no windows.

@@ -1,0 +1,49 @@
+#include "platform/ffmpeg/bgra_to_yuv.h"
+
+namespace vantry::ff {
+
+namespace {
+
+// Kr 0.2126, Kb 0.0722; luma scaled to 16..235, chroma to 16..240; weights in 1/32768.
+constexpr int kYR = 5983, kYG = 20127, kYB = 2032;
+constexpr int kUR = -3298, kUG = -11094, kUB = 14392;
+constexpr int kVR = 14392, kVG = -13073, kVB = -1319;
+
+// Simple loops over one row each, written so that the compiler vectorises them.
+[[gnu::always_inline]] inline void lumaRow(const uint8_t* __restrict s, uint8_t* __restrict y,
+                                           int width) {
+  for (int x = 0; x < width; ++x) {
+    const int b = s[4 * x], g = s[4 * x + 1], r = s[4 * x + 2];
+    y[x] = uint8_t((kYR * r + kYG * g + kYB * b + (16 << 15) + (1 << 14)) >> 15);
+  }
+}
+
+[[gnu::always_inline]] inline void chromaRow(const uint8_t* __restrict s0,
+                                             const uint8_t* __restrict s1, uint8_t* __restrict u,
+                                             uint8_t* __restrict v, int half) {
+  for (int x = 0; x < half; ++x) {
+    const int b = s0[8 * x] + s0[8 * x + 4] + s1[8 * x] + s1[8 * x + 4];
+    const int g = s0[8 * x + 1] + s0[8 * x + 5] + s1[8 * x + 1] + s1[8 * x + 5];
+    const int r = s0[8 * x + 2] + s0[8 * x + 6] + s1[8 * x + 2] + s1[8 * x + 6];
+    u[x] = uint8_t((kUR * r + kUG * g + kUB * b + (128 << 17) + (1 << 16)) >> 17);
+    v[x] = uint8_t((kVR * r + kVG * g + kVB * b + (128 << 17) + (1 << 16)) >> 17);
+  }
+}
+
+}  // namespace
+
+// One build for AVX2 machines and one for the rest; the loader picks at start.
+__attribute__((target_clones("avx2", "default"))) void bgraToYuv420Bt709(
+    const uint8_t* bgra, int bgraStride, int width, int height, uint8_t* y, int yStride, uint8_t* u,
+    int uStride, uint8_t* v, int vStride) {
+  for (int row = 0; row + 1 < height; row += 2) {
+    const uint8_t* s0 = bgra + static_cast<long>(row) * bgraStride;
+    const uint8_t* s1 = s0 + bgraStride;
+    lumaRow(s0, y + static_cast<long>(row) * yStride, width);
+    lumaRow(s1, y + static_cast<long>(row + 1) * yStride, width);
+    chromaRow(s0, s1, u + static_cast<long>(row / 2) * uStride,
+              v + static_cast<long>(row / 2) * vStride, width / 2);
+  }
+}
+
+}  // namespace vantry::ff
