@@ -50,7 +50,6 @@ LanguageSettingsView::LanguageSettingsView(QWidget* parent) : QWidget(parent) {
   auto* stack = new QVBoxLayout(this);
   stack->setContentsMargins(28, 28, 28, 28);
   stack->setSpacing(20);
-  stack->setSizeConstraint(QLayout::SetFixedSize);
 
   auto* titleRow = new QHBoxLayout;
   titleRow->setSpacing(8);
@@ -112,10 +111,13 @@ void LanguageSettingsView::refresh() {
   title_->setText(QL("设置"));
   heading_->setText(QL("语言"));
   caption_->setText(QL("选择界面语言。更改立即生效，并在下次打开时保留。"));
-  if (QAbstractButton* chosen =
-          choices_->button(static_cast<int>(selected.operator AppLanguage::Value()))) {
+  if (QAbstractButton* chosen = choices_->button(static_cast<int>(AppLanguage::Value(selected)))) {
     chosen->setChecked(true);
   }
+  // Fixed width; the height follows the wrapped caption in the current language.
+  const int height = layout()->hasHeightForWidth() ? layout()->heightForWidth(width())
+                                                   : layout()->sizeHint().height();
+  setFixedHeight(height);
 }
 
 }  // namespace vantry

@@ -121,7 +121,7 @@ std::string L(std::string_view key, const Args&... args) {
     return Localizer::text(key, {}, currentLanguage());
   } else {
     const std::array<std::string, sizeof...(Args)> texts{
-        TextArgument<std::decay_t<Args>>::text(args)...};
+        TextArgument<std::decay_t<const Args>>::text(args)...};
     return Localizer::text(key, texts, currentLanguage());
   }
 }
