@@ -6,9 +6,16 @@
 #pragma once
 
 #include <pulse/pulseaudio.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -17,7 +24,92 @@
 
 #include "platform/screen_source.h"
 
+extern char** environ;
+
 namespace vantry::test {
+
+// A sound server of the test's own: a PulseAudio daemon with one null sink whose monitor
+// is the default source, reachable through PULSE_SERVER for as long as the object lives.
+// Tests run in parallel; a private server keeps other tests' sounds and players out of
+// the measurement.
+class PrivateSoundServer {
+ public:
+  PrivateSoundServer() {
+    char pattern[] = "/tmp/vantry-pulse-XXXXXX";
+    if (!mkdtemp(pattern)) return;
+    dir_ = pattern;
+    const std::string socket = dir_ + "/native";
+    const std::string server = "unix:" + socket;
+    const std::string protocol =
+        "--load=module-native-protocol-unix socket=" + socket + " auth-anonymous=1";
+    const std::string sink = "--load=module-null-sink sink_name=vantry_null rate=48000";
+    std::vector<std::string> args = {"pulseaudio",
+                                     "--daemonize=no",
+                                     "--exit-idle-time=-1",
+                                     "--disallow-exit",
+                                     "-n",
+                                     protocol,
+                                     sink,
+                                     "--log-target=file:" + dir_ + "/log"};
+    std::vector<char*> argv;
+    for (auto& a : args)
+      argv.push_back(a.data());
+    argv.push_back(nullptr);
+    saveEnv("PULSE_SERVER", savedServer_, hadServer_);
+    saveEnv("PULSE_RUNTIME_PATH", savedRuntime_, hadRuntime_);
+    saveEnv("XDG_RUNTIME_DIR", savedXdg_, hadXdg_);
+    setenv("PULSE_RUNTIME_PATH", dir_.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+    if (posix_spawnp(&pid_, "pulseaudio", nullptr, nullptr, argv.data(), environ) != 0) {
+      pid_ = 0;
+      return;
+    }
+    setenv("PULSE_SERVER", server.c_str(), 1);
+    for (int i = 0; i < 100 && !ready(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (ready()) {
+      const std::string cmd = "pactl set-default-source vantry_null.monitor >/dev/null 2>&1";
+      ok_ = std::system(cmd.c_str()) == 0;
+    }
+  }
+
+  ~PrivateSoundServer() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int status = 0;
+      waitpid(pid_, &status, 0);
+    }
+    restoreEnv("PULSE_SERVER", savedServer_, hadServer_);
+    restoreEnv("PULSE_RUNTIME_PATH", savedRuntime_, hadRuntime_);
+    restoreEnv("XDG_RUNTIME_DIR", savedXdg_, hadXdg_);
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+  }
+
+  // False when no daemon could be started here (no pulseaudio installed).
+  bool ok() const { return ok_; }
+
+ private:
+  static bool ready() { return std::system("pactl info >/dev/null 2>&1") == 0; }
+  static void saveEnv(const char* name, std::string& value, bool& had) {
+    const char* v = std::getenv(name);
+    had = v != nullptr;
+    value = v ? v : "";
+  }
+  static void restoreEnv(const char* name, const std::string& value, bool had) {
+    if (had) {
+      setenv(name, value.c_str(), 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+
+  std::string dir_;
+  pid_t pid_ = 0;
+  bool ok_ = false;
+  std::string savedServer_, savedRuntime_, savedXdg_;
+  bool hadServer_ = false, hadRuntime_ = false, hadXdg_ = false;
+};
 
 class TonePlayer {
  public:

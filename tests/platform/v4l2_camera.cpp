@@ -142,6 +142,26 @@ TEST(CameraPictureDecoder, YuyvIsVideoRangeBt601) {
   EXPECT_FALSE(decoder.decode(buffer.data(), buffer.size() - 1)) << "a short buffer is refused";
 }
 
+TEST(CameraPictureDecoder, OtherShapesAreCutAroundTheCentreNotStretched) {
+  // A 4:3 picture (16 x 12) into a 16:9 output (16 x 9): nine rows from row 1 are kept.
+  const int w = 16, h = 12;
+  std::vector<uint8_t> buffer;
+  for (int y = 0; y < h; ++y) {
+    const uint8_t luma = y == 0 ? 81 : (y >= 10 ? 16 : 235);  // red-ish top, black bottom
+    const uint8_t v = y == 0 ? 240 : 128;
+    const uint8_t u = y == 0 ? 90 : 128;
+    for (int x = 0; x < w; x += 2) {
+      const uint8_t group[4] = {luma, u, luma, v};
+      buffer.insert(buffer.end(), group, group + 4);
+    }
+  }
+  CameraPictureDecoder decoder(CameraPixelFormat::yuyv, w, h, 16, 9);
+  ASSERT_TRUE(decoder.decode(buffer.data(), buffer.size())) << decoder.error();
+  for (int y = 0; y < 9; ++y) {
+    expectColour(pixel(decoder, 8, y), {255, 255, 255}, 4, "only the white middle is kept");
+  }
+}
+
 TEST(V4l2Camera, DeviceNodesAreFoundInNumberOrder) {
   TempDir dir;
   for (const char* name : {"video10", "video2", "video0", "videoX", "video", "video1a", "vbi0"}) {

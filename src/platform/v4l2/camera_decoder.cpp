@@ -1,5 +1,6 @@
 #include "platform/v4l2/camera_decoder.h"
 
+#include <algorithm>
 #include <cstring>
 
 extern "C" {
@@ -31,8 +32,40 @@ CameraPictureDecoder::~CameraPictureDecoder() {
   sws_freeContext(sws_);
 }
 
-bool CameraPictureDecoder::convert(const uint8_t* const src[], const int srcStride[], int w, int h,
-                                   int avFormat, bool fullRange) {
+bool CameraPictureDecoder::convert(const uint8_t* const srcIn[], const int srcStride[], int w,
+                                   int h, int avFormat, bool fullRange) {
+  // A camera whose picture has another shape (4:3) is cut to the output's shape around
+  // its centre rather than stretched.
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(avFormat));
+  if (!desc) {
+    error_ = "unknown picture format";
+    return false;
+  }
+  int cropW = w, cropH = h;
+  if (int64_t(w) * outHeight_ > int64_t(h) * outWidth_) {
+    cropW = int(int64_t(h) * outWidth_ / outHeight_);
+  } else {
+    cropH = int(int64_t(w) * outHeight_ / outWidth_);
+  }
+  const int alignX = 1 << std::max<int>(desc->log2_chroma_w, 1);
+  const int alignY = 1 << desc->log2_chroma_h;
+  cropW = std::max(alignX, cropW - cropW % alignX);
+  cropH = std::max(alignY, cropH - cropH % alignY);
+  int x0 = (w - cropW) / 2;
+  int y0 = (h - cropH) / 2;
+  x0 -= x0 % alignX;
+  y0 -= y0 % alignY;
+  const uint8_t* src[4] = {nullptr, nullptr, nullptr, nullptr};
+  for (int plane = 0; plane < 4 && srcIn[plane]; ++plane) {
+    const bool chroma = plane == 1 || plane == 2;
+    const int px = chroma ? (x0 >> desc->log2_chroma_w) : x0;
+    const int py = chroma ? (y0 >> desc->log2_chroma_h) : y0;
+    // Packed formats (YUYV) hold two bytes a pixel in their one plane.
+    const int bytesPerPixel = (desc->flags & AV_PIX_FMT_FLAG_PLANAR) ? 1 : 2;
+    src[plane] = srcIn[plane] + ptrdiff_t(py) * srcStride[plane] + ptrdiff_t(px) * bytesPerPixel;
+  }
+  w = cropW;
+  h = cropH;
   sws_ = sws_getCachedContext(sws_, w, h, AVPixelFormat(avFormat), outWidth_, outHeight_,
                               AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
   if (!sws_) {
@@ -40,7 +73,6 @@ bool CameraPictureDecoder::convert(const uint8_t* const src[], const int srcStri
     error_ = std::string("no conversion from ") + (name ? name : "?");
     return false;
   }
-  // Webcams encode with the BT.601 matrix; MJPEG is full range, raw YUYV is video range.
   const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
   sws_setColorspaceDetails(sws_, coefficients, fullRange ? 1 : 0, coefficients, 1, 0, 1 << 16,
                            1 << 16);
