@@ -14,6 +14,7 @@ class LanguageSettings final : public QObject {
 
  public:
   // Created on first use with the stored language, which also becomes the current one.
+  // The application asks for it at start, before any thread translates a text.
   static LanguageSettings& shared();
 
   AppLanguage selected() const { return selected_; }
