@@ -245,9 +245,15 @@ void TransparentWindow::attach() {
   window_->installEventFilter(this);
 }
 
+void TransparentWindow::allowClose() {
+  if (window_) window_->removeEventFilter(this);
+  window_ = nullptr;
+}
+
 bool TransparentWindow::eventFilter(QObject* watched, QEvent* event) {
-  // Only the window manager's close button; close() from our own code still closes.
-  if (watched == window_ && event->type() == QEvent::Close && event->spontaneous()) {
+  // Every close request (the window manager's button, Ctrl+W routed here) asks to quit
+  // instead; the quit flow decides, and the window stays open if it says no.
+  if (watched == window_ && event->type() == QEvent::Close) {
     event->ignore();
     emit quitRequested();
     if (quit_) {

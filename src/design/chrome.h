@@ -116,9 +116,10 @@ class GlassSurface : public QObject {
   ShadowCaster* shadow_;
 };
 
-// Attached to a top-level window: keeps it opaque with its own dark ground and turns the
-// window's close button into a request to quit (the window stays open; the quit flow
-// decides). Applied once the widget is in its window, on the next turn of the event loop.
+// Attached to a top-level window: keeps it opaque with its own dark ground and turns every
+// request to close the window (its close button included) into a request to quit; the
+// window stays open and the quit flow decides. Applied once the widget is in its window, on
+// the next turn of the event loop.
 class TransparentWindow : public QObject {
   Q_OBJECT
 
@@ -128,6 +129,8 @@ class TransparentWindow : public QObject {
   explicit TransparentWindow(QWidget* inside, std::function<void()> quit = {});
 
   QWidget* window() const { return window_; }
+  // Lets close requests through again (for a shutdown that closes windows itself).
+  void allowClose();
 
  signals:
   void quitRequested();
