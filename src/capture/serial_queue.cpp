@@ -4,6 +4,10 @@
 
 namespace vantry {
 
+namespace {
+constexpr int kCatchUp = 6;
+}  // namespace
+
 SerialQueue::SerialQueue(std::string label) : label_(std::move(label)) {
   thread_ = std::thread([this] { run(); });
   pthread_setname_np(thread_.native_handle(), label_.substr(0, 15).c_str());
@@ -59,9 +63,10 @@ void SerialQueue::run() {
     if (timerOn_ && Clock::now() >= nextTick_) {
       auto tick = tick_;
       nextTick_ += interval_;
+      // A late tick is made up at once, so that a busy moment keeps the count; after a real
+      // stall (more than kCatchUp periods) the missed ticks are given up.
       const auto now = Clock::now();
-      // Fell behind by more than a period (a stall): resume on the next deadline.
-      if (nextTick_ + interval_ < now) nextTick_ = now + interval_;
+      if (nextTick_ + kCatchUp * interval_ < now) nextTick_ = now + interval_;
       lock.unlock();
       tick();
       lock.lock();

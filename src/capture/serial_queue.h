@@ -1,7 +1,7 @@
 // A serial work queue on its own thread, with one optional repeating timer whose ticks run
 // on the same thread, so that tasks and ticks never overlap and share state without locks.
-// Ticks are paced to absolute deadlines; a tick that falls more than a period behind is
-// skipped rather than run in a burst.
+// Ticks are paced to absolute deadlines; late ticks are made up, except after a stall of
+// more than a tenth of a second at 60 Hz.
 #pragma once
 
 #include <chrono>
