@@ -26,10 +26,12 @@ SectionTitle::SectionTitle(const QString& icon, const QString& title, QColor tin
     : QWidget(parent), icon_(icon), title_(title), tint_(tint) {
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   setFixedHeight(20);
+  setAccessibleName(title);
 }
 
 void SectionTitle::setTitle(const QString& title) {
   title_ = title;
+  setAccessibleName(title);
   updateGeometry();
   update();
 }

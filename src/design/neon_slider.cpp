@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "design/accessibility.h"
 #include "design/motion.h"
 #include "design/painting.h"
 #include "design/shadow.h"
@@ -37,6 +38,7 @@ NeonSlider::NeonSlider(double value, double lo, double hi, std::optional<double>
       tint_(tint),
       knob_(new Animated(kKnob, this)),
       drag_(new Animated(0, this)) {
+  installDesignAccessibility();
   setAttribute(Qt::WA_Hover);
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   setFixedHeight(kHeight);
@@ -56,6 +58,18 @@ void NeonSlider::setValue(double value) {
   value_ = value;
   update();
   shadow_->update();
+}
+
+void NeonSlider::setValueFromAccessibility(double value) {
+  if (!std::isfinite(value)) return;
+  double v = value;
+  if (step_ && std::isfinite(*step_) && *step_ > 0) v = *step_ * std::round(v / *step_);
+  v = std::max(lo_, std::min(v, hi_));
+  if (v == value_) return;
+  value_ = v;
+  update();
+  shadow_->update();
+  emit valueChanged(v);
 }
 
 void NeonSlider::setRange(double lo, double hi) {

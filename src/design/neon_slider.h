@@ -29,6 +29,9 @@ class NeonSlider : public QWidget {
   // Sets the value from outside (the binding); emits nothing. A value outside the range is
   // kept and drawn at the nearer end.
   void setValue(double value);
+  // A value set through the accessibility view: clamped and snapped like a drag, reported
+  // through valueChanged, without editingChanged.
+  void setValueFromAccessibility(double value);
   double lower() const { return lo_; }
   double upper() const { return hi_; }
   void setRange(double lo, double hi);

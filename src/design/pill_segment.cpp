@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "design/accessibility.h"
 #include "design/icons.h"
 #include "design/motion.h"
 #include "design/painting.h"
@@ -33,6 +34,7 @@ PillSegment::PillSegment(std::vector<Item> items, QVariant selection, QColor tin
       tint_(tint),
       pillX_(new Animated(0, this)),
       pillW_(new Animated(0, this)) {
+  installDesignAccessibility();
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   connect(pillX_, &Animated::changed, this, qOverload<>(&QWidget::update));
   connect(pillW_, &Animated::changed, this, qOverload<>(&QWidget::update));
@@ -191,11 +193,19 @@ void PillSegment::mouseReleaseEvent(QMouseEvent* event) {
   const int index = segmentAt(event->position());
   const bool click = index >= 0 && index == pressed_;
   pressed_ = -1;
-  if (!click) return;
+  if (click) choose(index);
+}
+
+void PillSegment::choose(int index) {
+  if (index < 0 || index >= static_cast<int>(items_.size())) return;
   selection_ = items_[index].value;
   movePill(true);
   update();
   emit selectionChanged(selection_);
+}
+
+PillSegment::~PillSegment() {
+  releaseSegmentAccess(this);
 }
 
 void PillSegment::resizeEvent(QResizeEvent* event) {

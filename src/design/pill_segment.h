@@ -27,6 +27,7 @@ class PillSegment : public QWidget {
 
   PillSegment(std::vector<Item> items, QVariant selection, QColor tint = Theme::cyan,
               QWidget* parent = nullptr);
+  ~PillSegment() override;
 
   const std::vector<Item>& items() const { return items_; }
   void setItems(std::vector<Item> items);
@@ -39,6 +40,9 @@ class PillSegment : public QWidget {
   QRectF segmentRect(int index) const;
   // Where the pill is drawn now (empty when none is selected).
   QRectF pillRect() const;
+  // What a click on segment `index` does: select its value (even if already selected), slide
+  // the pill there and emit selectionChanged.
+  void choose(int index);
 
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;

@@ -1,0 +1,149 @@
+#include "design/accessibility.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QPointer>
+
+#include "design/neon_slider.h"
+#include "design/pill_segment.h"
+
+namespace vantry {
+
+namespace {
+
+class SliderAccess : public QAccessibleWidget, public QAccessibleValueInterface {
+ public:
+  explicit SliderAccess(NeonSlider* slider) : QAccessibleWidget(slider, QAccessible::Slider) {}
+
+  void* interface_cast(QAccessible::InterfaceType type) override {
+    if (type == QAccessible::ValueInterface) return static_cast<QAccessibleValueInterface*>(this);
+    return QAccessibleWidget::interface_cast(type);
+  }
+
+  QVariant currentValue() const override { return slider()->value(); }
+  // Goes through the same clamping and snapping as a drag, without the editing signals.
+  void setCurrentValue(const QVariant& value) override {
+    slider()->setValueFromAccessibility(value.toDouble());
+  }
+  QVariant maximumValue() const override { return slider()->upper(); }
+  QVariant minimumValue() const override { return slider()->lower(); }
+  QVariant minimumStepSize() const override {
+    return slider()->step() ? QVariant(*slider()->step()) : QVariant(0.0);
+  }
+
+ private:
+  NeonSlider* slider() const { return static_cast<NeonSlider*>(widget()); }
+};
+
+class SegmentAccess;
+
+class PillAccess : public QAccessibleWidget {
+ public:
+  explicit PillAccess(PillSegment* pill) : QAccessibleWidget(pill, QAccessible::Grouping) {}
+
+  int childCount() const override { return static_cast<int>(pill()->items().size()); }
+  QAccessibleInterface* child(int index) const override;
+  int indexOfChild(const QAccessibleInterface* child) const override;
+
+  PillSegment* pill() const { return static_cast<PillSegment*>(widget()); }
+};
+
+// One segment; identified by its index in the pill.
+class SegmentAccess : public QAccessibleInterface, public QAccessibleActionInterface {
+ public:
+  SegmentAccess(PillSegment* pill, int index) : pill_(pill), index_(index) {}
+
+  bool isValid() const override {
+    return pill_ && index_ < static_cast<int>(pill_->items().size());
+  }
+  QObject* object() const override { return nullptr; }
+  QWindow* window() const override { return pill_ ? pill_->window()->windowHandle() : nullptr; }
+  QAccessibleInterface* parent() const override {
+    return QAccessible::queryAccessibleInterface(pill_);
+  }
+  QAccessibleInterface* child(int) const override { return nullptr; }
+  int childCount() const override { return 0; }
+  int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+  QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+  QString text(QAccessible::Text t) const override {
+    if (!isValid() || t != QAccessible::Name) return {};
+    return pill_->items()[index_].title;
+  }
+  void setText(QAccessible::Text, const QString&) override {}
+  QRect rect() const override {
+    if (!isValid()) return {};
+    const QRect r = pill_->segmentRect(index_).toAlignedRect();
+    return QRect(pill_->mapToGlobal(r.topLeft()), r.size());
+  }
+  QAccessible::Role role() const override { return QAccessible::RadioButton; }
+  QAccessible::State state() const override {
+    QAccessible::State s;
+    s.checkable = true;
+    s.checked = isValid() && pill_->selectedIndex() == index_;
+    s.disabled = !pill_ || !pill_->isEnabled();
+    return s;
+  }
+  void* interface_cast(QAccessible::InterfaceType type) override {
+    if (type == QAccessible::ActionInterface) return static_cast<QAccessibleActionInterface*>(this);
+    return nullptr;
+  }
+  QStringList actionNames() const override { return {pressAction()}; }
+  void doAction(const QString& name) override {
+    if (name == pressAction() && isValid() && pill_->isEnabled()) pill_->choose(index_);
+  }
+  QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+  int index() const { return index_; }
+
+ private:
+  QPointer<PillSegment> pill_;
+  int index_;
+};
+
+QAccessibleInterface* PillAccess::child(int index) const {
+  if (index < 0 || index >= childCount()) return nullptr;
+  // Qt owns registered interfaces; one per segment index is kept for the pill's lifetime.
+  const QString key = QStringLiteral("vantryAccessibleSegment%1").arg(index);
+  const QVariant stored = pill()->property(key.toLatin1().constData());
+  if (stored.isValid()) {
+    const auto id = stored.value<QAccessible::Id>();
+    if (QAccessibleInterface* existing = QAccessible::accessibleInterface(id)) return existing;
+  }
+  auto* segment = new SegmentAccess(pill(), index);
+  const QAccessible::Id id = QAccessible::registerAccessibleInterface(segment);
+  pill()->setProperty(key.toLatin1().constData(), QVariant::fromValue(id));
+  return segment;
+}
+
+int PillAccess::indexOfChild(const QAccessibleInterface* child) const {
+  if (const auto* segment = dynamic_cast<const SegmentAccess*>(child)) return segment->index();
+  return -1;
+}
+
+QAccessibleInterface* factory(const QString& className, QObject* object) {
+  if (className == QLatin1String("vantry::NeonSlider"))
+    return new SliderAccess(static_cast<NeonSlider*>(object));
+  if (className == QLatin1String("vantry::PillSegment"))
+    return new PillAccess(static_cast<PillSegment*>(object));
+  return nullptr;
+}
+
+}  // namespace
+
+void releaseSegmentAccess(PillSegment* pill) {
+  for (const QByteArray& name : pill->dynamicPropertyNames()) {
+    if (!name.startsWith("vantryAccessibleSegment")) continue;
+    const auto id = pill->property(name.constData()).value<QAccessible::Id>();
+    if (QAccessible::accessibleInterface(id)) QAccessible::deleteAccessibleInterface(id);
+  }
+}
+
+void installDesignAccessibility() {
+  static const bool installed = [] {
+    QAccessible::installFactory(factory);
+    return true;
+  }();
+  (void)installed;
+}
+
+}  // namespace vantry
