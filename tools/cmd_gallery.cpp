@@ -28,7 +28,7 @@
 #include "design/painting.h"
 #include "design/pill_segment.h"
 #include "design/theme.h"
-#include "localization/localization.h"
+#include "localization/qt/qt_text.h"
 
 namespace {
 
@@ -133,7 +133,7 @@ std::vector<std::pair<QString, QWidget*>> sheets() {
   std::vector<std::pair<QString, QWidget*>> out;
 
   const auto glassButton = [](GlassButtonStyle style) {
-    return new GlassButton(tr("分割片段"), QStringLiteral("scissors"), style);
+    return new GlassButton(QL("分割片段"), QStringLiteral("scissors"), style);
   };
   out.emplace_back(
       "glass-button",
@@ -157,7 +157,7 @@ std::vector<std::pair<QString, QWidget*>> sheets() {
                              }}}));
 
   const auto iconButton = [](double size) {
-    return new IconButton(QStringLiteral("backward.end.fill"), tr("回到开头"), size);
+    return new IconButton(QStringLiteral("backward.end.fill"), QL("回到开头"), size);
   };
   out.emplace_back(
       "icon-button",
@@ -174,7 +174,7 @@ std::vector<std::pair<QString, QWidget*>> sheets() {
                            {"size 40", [&] { return iconButton(40); }}}));
 
   const auto primary = [] {
-    return new PrimaryButton(tr("开始导出"), QStringLiteral("square.and.arrow.up"));
+    return new PrimaryButton(QL("开始导出"), QStringLiteral("square.and.arrow.up"));
   };
   out.emplace_back(
       "primary-button",
@@ -190,12 +190,12 @@ std::vector<std::pair<QString, QWidget*>> sheets() {
                               {"disabled", [&] { return disabled(primary()); }},
                               {"rec glow", [] {
                                  return new PrimaryButton(
-                                     tr("开始录制"), QString(),
+                                     QL("开始录制"), QString(),
                                      PrimaryButtonStyle{Theme::recGradient, Theme::rec});
                                }}}));
 
   const auto record = [](bool recording) {
-    return new RecordButton(recording ? tr("停止录制") : tr("开始录制"),
+    return new RecordButton(recording ? QL("停止录制") : QL("开始录制"),
                             RecordButtonStyle{recording});
   };
   out.emplace_back(
@@ -213,9 +213,9 @@ std::vector<std::pair<QString, QWidget*>> sheets() {
              {"recording hover", [&] { return later<RecordButton>(record(true), hover); }}}));
 
   const std::vector<PillSegment::Item> items{
-      {0, tr("屏幕"), QStringLiteral("display")},
-      {1, tr("屏幕＋人物"), QStringLiteral("rectangle.inset.bottomtrailing.filled")},
-      {2, tr("人物全屏"), QStringLiteral("person.crop.rectangle.fill")}};
+      {0, QL("屏幕"), QStringLiteral("display")},
+      {1, QL("屏幕＋人物"), QStringLiteral("rectangle.inset.bottomtrailing.filled")},
+      {2, QL("人物全屏"), QStringLiteral("person.crop.rectangle.fill")}};
   const auto pill = [items](QVariant selection, QColor tint = Theme::cyan) {
     auto* p = new PillSegment(items, selection, tint);
     p->setFixedWidth(360);
@@ -237,7 +237,7 @@ std::vector<std::pair<QString, QWidget*>> sheets() {
                                          2));
 
   const auto neonSwitch = [](bool on) {
-    auto* s = new NeonSwitch(tr("人物音画同步"), on);
+    auto* s = new NeonSwitch(QL("人物音画同步"), on);
     s->setFixedWidth(220);
     return s;
   };
@@ -247,10 +247,10 @@ std::vector<std::pair<QString, QWidget*>> sheets() {
                           {"on", [&] { return neonSwitch(true); }},
                           {"disabled off", [&] { return disabled(neonSwitch(false)); }},
                           {"disabled on", [&] { return disabled(neonSwitch(true)); }},
-                          {"hand switch off", [] { return new HandSwitch(tr("已关闭")); }},
+                          {"hand switch off", [] { return new HandSwitch(QL("已关闭")); }},
                           {"hand switch on",
                            [] {
-                             auto* s = new HandSwitch(tr("已开启"));
+                             auto* s = new HandSwitch(QL("已开启"));
                              s->setChecked(true);
                              return s;
                            }}},
@@ -292,10 +292,10 @@ std::vector<std::pair<QString, QWidget*>> sheets() {
       "section-title-status-dot",
       sheet(
           "SectionTitle / StatusDot",
-          {{"section", [] { return new SectionTitle(QStringLiteral("person.fill"), tr("人物")); }},
+          {{"section", [] { return new SectionTitle(QStringLiteral("person.fill"), QL("人物")); }},
            {"section violet",
             [] {
-              return new SectionTitle(QStringLiteral("sparkles"), tr("平滑程度"), Theme::violet);
+              return new SectionTitle(QStringLiteral("sparkles"), QL("平滑程度"), Theme::violet);
             }},
            {"dot idle", [] { return new StatusDot(Theme::cyan); }},
            {"dot live", [] { return new StatusDot(Theme::mint); }},
@@ -309,11 +309,11 @@ std::vector<std::pair<QString, QWidget*>> sheets() {
     glass(w, style);
     auto* layout = new QGridLayout(w);
     layout->setContentsMargins(14, 14, 14, 14);
-    auto* label = new QLabel(tr("导出视频"));
+    auto* label = new QLabel(QL("导出视频"));
     label->setFont(uiFont(12, QFont::DemiBold));
     label->setStyleSheet(QStringLiteral("color: #EEF2FA"));
     layout->addWidget(label, 0, 0, Qt::AlignLeft | Qt::AlignTop);
-    layout->addWidget(new GlassButton(tr("取消")), 1, 0, Qt::AlignLeft | Qt::AlignBottom);
+    layout->addWidget(new GlassButton(QL("取消")), 1, 0, Qt::AlignLeft | Qt::AlignBottom);
     return w;
   };
   out.emplace_back("glass-card", sheet("Glass cards",
