@@ -24,6 +24,7 @@
 #include "model/motion_timeline.h"
 #include "model/uuid.h"
 #include "platform/ffmpeg/audio_source.h"
+#include "platform/ffmpeg/bgra_to_yuv.h"
 #include "platform/ffmpeg/ff_util.h"
 #include "platform/ffmpeg/movie_writer.h"
 #include "platform/ffmpeg/remux_sound.h"
@@ -32,7 +33,6 @@
 #include "render/render_error.h"
 #include "render/sound_placement.h"
 #include "render/video_frames.h"
-#include "render/yuv_convert.h"
 
 namespace vantry {
 
@@ -292,7 +292,10 @@ void RenderPass::compose() {
         abort(std::make_exception_ptr(std::runtime_error(L("导出内存分配失败。"))));
         return;
       }
-      convertToYuv420(canvas, picture.get());
+      ff::bgraToYuv420Bt709(canvas.constBits(), static_cast<int>(canvas.bytesPerLine()),
+                            canvas.width(), canvas.height(), picture->data[0], picture->linesize[0],
+                            picture->data[1], picture->linesize[1], picture->data[2],
+                            picture->linesize[2]);
       std::lock_guard lock(mutex_);
       done_[job.index] = Composed{std::move(picture)};
       changed_.notify_all();
@@ -328,7 +331,7 @@ void RenderPass::run() {
   v.averageBitRate = options_.bitRate();
   v.keyFrameInterval = options_.keyFrameInterval();
   v.maxBFrames = 3;
-  v.encoderOptions = {{"preset", "fast"}};
+  v.encoderOptions = {{"preset", "fast"}, {"threads", "auto"}};
   if (options_.encoding == ExportOptions::Encoding::h264) {
     v.encoderOptions["profile"] = "high";
   } else {

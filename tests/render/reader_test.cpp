@@ -1,7 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <QTransform>
 #include "localization/localization.h"
+
 #include "movie_fixtures.h"
+#include "platform/ffmpeg/ff_util.h"
+
+extern "C" {
+#include <libavutil/display.h>
+}
 #include "render/video_frames.h"
 
 namespace vantry {
@@ -62,6 +69,44 @@ TEST_F(VideoFramesTest, SeekThresholds) {
   // Past the end: the last frame, however far.
   EXPECT_EQ(indexAt(frames, 1.6), 89);
   EXPECT_EQ(indexAt(frames, 30), 89);
+}
+
+// Copies a movie, marking its video as shown turned a quarter clockwise.
+void rotatedCopy(const std::string& from, const std::string& to) {
+  ff::InputFormatPtr in = ff::openInput(from);
+  ASSERT_TRUE(in);
+  AVFormatContext* raw = nullptr;
+  ASSERT_GE(avformat_alloc_output_context2(&raw, nullptr, "mp4", to.c_str()), 0);
+  ff::OutputFormatPtr out(raw);
+  AVStream* st = avformat_new_stream(out.get(), nullptr);
+  ASSERT_GE(avcodec_parameters_copy(st->codecpar, in->streams[0]->codecpar), 0);
+  st->codecpar->codec_tag = 0;
+  st->time_base = in->streams[0]->time_base;
+  auto* matrix = reinterpret_cast<int32_t*>(
+      av_stream_new_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)));
+  ASSERT_TRUE(matrix);
+  av_display_rotation_set(matrix, 90);  // shown turned a quarter clockwise
+  ASSERT_GE(avio_open(&out->pb, to.c_str(), AVIO_FLAG_WRITE), 0);
+  ASSERT_GE(avformat_write_header(out.get(), nullptr), 0);
+  ff::PacketPtr pkt = ff::makePacket();
+  while (av_read_frame(in.get(), pkt.get()) >= 0) {
+    av_packet_rescale_ts(pkt.get(), in->streams[0]->time_base, st->time_base);
+    pkt->stream_index = 0;
+    ASSERT_GE(av_interleaved_write_frame(out.get(), pkt.get()), 0);
+  }
+  ASSERT_GE(av_write_trailer(out.get()), 0);
+  avio_closep(&out->pb);
+}
+
+TEST_F(VideoFramesTest, DisplayRotationIsApplied) {
+  rotatedCopy(dir_->file("indexed.mp4"), dir_->file("rotated.mp4"));
+  VideoFrames frames(dir_->file("rotated.mp4"));
+  auto image = frames.image(5 / 60.0);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->size(), QSize(180, 320));
+  // Turned clockwise, the blocks run top to bottom: read them from a rotated-back copy.
+  const QImage back = image->transformed(QTransform().rotate(-90));
+  EXPECT_EQ(testing::readIndex(back, back.rect()), 5);
 }
 
 TEST_F(VideoFramesTest, SoundOnlyFileHasNoVideoTrack) {
