@@ -368,10 +368,27 @@ constexpr CatalogRow kRows[] = {
     {"独立设置", "Custom"},
 };
 
+// Texts only this build shows: the X11 session and the check that keeps an export from
+// overwriting the project's own files.
+constexpr CatalogRow kPlatformRows[] = {
+    {"无法连接 X11 显示服务。Vantry 只能在 X11 桌面会话中录屏（纯 Wayland "
+     "会话无法录制），请登录 X11 会话后重试。",
+     "Could not connect to the X11 display server. Vantry can record only in an X11 desktop "
+     "session (a pure Wayland session cannot be recorded). Log in to an X11 session and try "
+     "again."},
+    {"与 X11 显示服务的连接已断开。", "The connection to the X11 display server was lost."},
+    {"不能导出到项目自己的文件，请选择其他文件名。",
+     "Cannot export over one of the project's own files. Choose another file name."},
+};
+
 }  // namespace
 
 std::span<const CatalogRow> rows() {
   return kRows;
+}
+
+std::span<const CatalogRow> platformRows() {
+  return kPlatformRows;
 }
 
 }  // namespace vantry::Localizer

@@ -89,6 +89,9 @@ struct CatalogRow {
 
 // The constant table in its own order.
 std::span<const CatalogRow> rows();
+// Further rows for texts of this platform (display server, sound server, devices) that the
+// table above has no key for. Looked up exactly like the others.
+std::span<const CatalogRow> platformRows();
 
 // Chinese key -> English text. Built once; never changed afterwards.
 using Catalog = std::unordered_map<std::string_view, std::string_view>;

@@ -32,15 +32,16 @@ namespace Localizer {
 const Catalog& catalog() {
   static const Catalog map = [] {
     Catalog built;
-    const auto table = rows();
-    built.reserve(table.size());
-    for (const CatalogRow& row : table) {
-      if (row.chinese.empty() || row.english.empty() ||
-          !built.emplace(row.chinese, row.english).second) {
-        // A broken table is a programming fault; carrying on would show wrong texts.
-        std::fprintf(stderr, "vantry: catalogue row \"%.*s\" is empty or repeated\n",
-                     static_cast<int>(row.chinese.size()), row.chinese.data());
-        std::abort();
+    built.reserve(rows().size() + platformRows().size());
+    for (const auto table : {rows(), platformRows()}) {
+      for (const CatalogRow& row : table) {
+        if (row.chinese.empty() || row.english.empty() ||
+            !built.emplace(row.chinese, row.english).second) {
+          // A broken table is a programming fault; carrying on would show wrong texts.
+          std::fprintf(stderr, "vantry: catalogue row \"%.*s\" is empty or repeated\n",
+                       static_cast<int>(row.chinese.size()), row.chinese.data());
+          std::abort();
+        }
       }
     }
     return built;

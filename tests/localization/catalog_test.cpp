@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <set>
 #include <string>
@@ -48,8 +52,10 @@ std::vector<std::string> matches(std::string_view text, const std::regex& patter
 
 TEST(Catalog, HoldsEveryKeyOnceWithTextInBothColumns) {
   ASSERT_EQ(rows().size(), 299u);
+  std::vector<Localizer::CatalogRow> all(rows().begin(), rows().end());
+  all.insert(all.end(), Localizer::platformRows().begin(), Localizer::platformRows().end());
   std::set<std::string_view> keys;
-  for (const auto& row : rows()) {
+  for (const auto& row : all) {
     EXPECT_FALSE(row.chinese.empty());
     EXPECT_FALSE(row.english.empty()) << row.chinese;
     EXPECT_TRUE(keys.insert(row.chinese).second) << "repeated key " << row.chinese;
@@ -58,7 +64,7 @@ TEST(Catalog, HoldsEveryKeyOnceWithTextInBothColumns) {
     // An escape slip in the table would show a backslash on screen.
     EXPECT_EQ(row.english.find('\\'), std::string_view::npos) << row.english;
   }
-  EXPECT_EQ(catalog().size(), 299u);
+  EXPECT_EQ(catalog().size(), all.size());
   EXPECT_EQ(rows().front().chinese, "正在准备导出…");
   EXPECT_EQ(rows().back().chinese, "独立设置");
 }
@@ -66,7 +72,9 @@ TEST(Catalog, HoldsEveryKeyOnceWithTextInBothColumns) {
 TEST(Catalog, EnglishCarriesTheSamePlaceholdersAndConversions) {
   const std::regex placeholder(R"(\{\d+\})");
   const std::regex conversion(R"(%[-+ #0]*\d*(\.\d+)?(ll|l|h)?[dfgs%@])");
-  for (const auto& row : rows()) {
+  std::vector<Localizer::CatalogRow> all(rows().begin(), rows().end());
+  all.insert(all.end(), Localizer::platformRows().begin(), Localizer::platformRows().end());
+  for (const auto& row : all) {
     auto keyPlaceholders = matches(row.chinese, placeholder);
     auto englishPlaceholders = matches(row.english, placeholder);
     std::sort(keyPlaceholders.begin(), keyPlaceholders.end());
@@ -135,6 +143,61 @@ TEST(Catalog, TellingRowsHaveTheirExactEnglish) {
   ASSERT_NE(permission, rows().end());
   EXPECT_TRUE(permission->chinese.ends_with("\n\n"));
   EXPECT_TRUE(permission->english.ends_with("\n\n"));
+}
+
+// The first string literal argument of every L, LF, QL and QLF call in a source text
+// (adjacent literals joined, escapes resolved).
+std::vector<std::string> literalKeys(const std::string& source) {
+  std::vector<std::string> keys;
+  static const std::regex call(R"((^|[^A-Za-z0-9_])Q?LF?\(\s*")");
+  for (auto it = std::sregex_iterator(source.begin(), source.end(), call);
+       it != std::sregex_iterator(); ++it) {
+    std::size_t at = static_cast<std::size_t>(it->position() + it->length()) - 1;  // the quote
+    std::string key;
+    while (at < source.size() && source[at] == '"') {
+      ++at;
+      while (at < source.size() && source[at] != '"') {
+        if (source[at] == '\\' && at + 1 < source.size()) {
+          const char escaped = source[++at];
+          key += escaped == 'n' ? '\n' : escaped == 't' ? '\t' : escaped;
+        } else {
+          key += source[at];
+        }
+        ++at;
+      }
+      ++at;  // closing quote
+      while (at < source.size() && std::isspace(static_cast<unsigned char>(source[at])))
+        ++at;
+    }
+    keys.push_back(key);
+  }
+  return keys;
+}
+
+TEST(Catalog, EveryTextTheProgramTranslatesIsInIt) {
+  // A key missing from the catalogue shows in Chinese in the English interface.
+  // Lexically: tests/data need not exist.
+  const std::filesystem::path root =
+      std::filesystem::path(VANTRY_TEST_DATA).parent_path().parent_path();
+  std::size_t checked = 0;
+  for (const char* folder : {"src", "tools"}) {
+    ASSERT_TRUE(std::filesystem::is_directory(root / folder)) << (root / folder).string();
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root / folder)) {
+      const auto extension = entry.path().extension();
+      if (extension != ".cpp" && extension != ".h") continue;
+      if (entry.path().string().find("/localization/") != std::string::npos) continue;
+      std::ifstream file(entry.path());
+      const std::string source((std::istreambuf_iterator<char>(file)),
+                               std::istreambuf_iterator<char>());
+      for (const std::string& key : literalKeys(source)) {
+        ++checked;
+        EXPECT_TRUE(catalog().contains(key)) << entry.path().string() << ": \"" << key << "\"";
+      }
+    }
+  }
+  EXPECT_EQ(literalKeys("L(\"设置\") + QLF(\"a\"\n  \"b\\n\", 1) + URL(\"x\")"),
+            (std::vector<std::string>{"设置", "ab\n"}));
+  EXPECT_GT(checked, 10u);
 }
 
 TEST(Catalog, MessageVariantsAreLongestFirstWithCodePointTies) {
