@@ -1,6 +1,7 @@
 // vantry-tool demo [--language english|chinese]: prints the demonstration project's
 // document. The title follows the stored interface language unless one is given.
 #include <iostream>
+#include <optional>
 
 #include "command.h"
 #include "localization/app_language.h"
@@ -10,19 +11,19 @@
 namespace {
 
 int run(const vantry::tool::Args& args) {
-  vantry::AppLanguage language = vantry::AppLanguage::load();
+  std::optional<vantry::AppLanguage> language;
   if (args.size() == 2 && args[0] == "--language") {
-    const auto given = vantry::AppLanguage::fromRawValue(args[1]);
-    if (!given) {
+    language = vantry::AppLanguage::fromRawValue(args[1]);
+    if (!language) {
       std::cerr << "vantry-tool demo: language must be english or chinese\n";
       return 64;
     }
-    language = *given;
   } else if (!args.empty()) {
     std::cerr << "usage: vantry-tool demo [--language english|chinese]\n";
     return 64;
   }
-  vantry::setCurrentLanguage(language);
+  if (!language) language = vantry::AppLanguage::load();
+  vantry::setCurrentLanguage(*language);
   try {
     std::cout << vantry::encodeClip(vantry::makeDemoClip()) << "\n";
   } catch (const vantry::DocumentError& e) {

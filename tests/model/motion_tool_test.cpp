@@ -79,6 +79,9 @@ TEST_F(MotionTool, DemoPrintsTheDemonstrationDocument) {
   EXPECT_EQ(clip.title, "Let the camera guide your focus");
   EXPECT_TRUE(clip.isDemo);
   EXPECT_EQ(clip.samples.size(), 961u);
+  const ToolRun chinese = tool("demo --language chinese");
+  ASSERT_EQ(chinese.status, 0);
+  EXPECT_EQ(decodeClip(chinese.out).title, "把注意力，交给镜头");
   EXPECT_EQ(tool("demo --language klingon").status, 64);
 }
 
