@@ -1,5 +1,6 @@
 #include "design/painting.h"
 
+#include <QApplication>
 #include <QBrush>
 #include <QEvent>
 #include <QPainter>
@@ -19,6 +20,10 @@ QFont uiFont(double points, QFont::Weight weight) {
   font.setPointSizeF(points * 72.0 / 96.0);
   font.setWeight(weight);
   return font;
+}
+
+void installInterfaceFont() {
+  QApplication::setFont(uiFont(13, QFont::Normal));
 }
 
 void fillRounded(QPainter& painter, const QRectF& rect, double radius, const QBrush& brush) {

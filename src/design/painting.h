@@ -17,6 +17,9 @@ namespace vantry {
 // The interface font (Noto Sans CJK, which carries Latin and Chinese alike) at a size in
 // points, where one point is one device-independent pixel.
 QFont uiFont(double points, QFont::Weight weight);
+// Makes that font (13 points, regular) the application's default, for labels and dialogs
+// built from plain widgets. Call once the QApplication exists.
+void installInterfaceFont();
 
 // A rounded rectangle filled, or stroked inside its edge (inset by half the line width so the
 // stroke never grows the shape). Radii are clamped to a capsule.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QFontInfo>
 #include <QImage>
 #include <QPainter>
@@ -7,6 +8,7 @@
 #include <cmath>
 #include <limits>
 
+#include "design/painting.h"
 #include "design/theme.h"
 
 namespace vantry {
@@ -97,6 +99,18 @@ TEST(Fonts, MonoIsAnElevenPixelFixedPitchFace) {
   EXPECT_EQ(f.weight(), QFont::Medium);
   EXPECT_TRUE(QFontInfo(f).fixedPitch());
   EXPECT_EQ(&Theme::mono(), &f);
+}
+
+TEST(Fonts, InterfaceFontIsNotoSansCjkAtPointsAsPixels) {
+  const QFont f = uiFont(11.5, QFont::Medium);
+  EXPECT_TRUE(QFontInfo(f).family().startsWith("Noto Sans CJK"))
+      << QFontInfo(f).family().toStdString();
+  EXPECT_NEAR(QFontInfo(uiFont(12, QFont::DemiBold)).pixelSize(), 12, 1);
+  EXPECT_EQ(uiFont(12, QFont::DemiBold).weight(), QFont::DemiBold);
+  const QFont before = QApplication::font();
+  installInterfaceFont();
+  EXPECT_TRUE(QFontInfo(QApplication::font()).family().startsWith("Noto Sans CJK"));
+  QApplication::setFont(before);
 }
 
 }  // namespace
