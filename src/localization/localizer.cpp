@@ -14,7 +14,7 @@ namespace vantry {
 
 namespace detail {
 
-// Like a Swift Double's description: shortest round-trip digits, "2.0" for whole values.
+// Shortest round-trip digits, and "2.0" rather than "2" so that a fraction reads as one.
 std::string describeDouble(double value) {
   std::array<char, 64> buffer{};
   auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
