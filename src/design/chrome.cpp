@@ -194,8 +194,7 @@ GlassSurface::GlassSurface(QWidget* widget, GlassStyle style)
         const int reach = shadowReach(shadow);
         QPainterPath outside;
         outside.addRect(r.adjusted(-reach, -reach, reach, reach));
-        QPainterPath card;
-        card.addRoundedRect(r, style_.radius, style_.radius);
+        const QPainterPath card = continuousRoundedRect(r, style_.radius);
         p.save();
         p.setClipPath(outside.subtracted(card), Qt::IntersectClip);
         paintShadow(p, r, style_.radius, shadow);

@@ -4,6 +4,7 @@
 #include <QBrush>
 #include <QEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPen>
 #include <QWidget>
 
@@ -26,13 +27,51 @@ void installInterfaceFont() {
   QApplication::setFont(uiFont(13, QFont::Normal));
 }
 
+QPainterPath continuousRoundedRect(const QRectF& rect, double radius) {
+  QPainterPath path;
+  if (rect.isEmpty()) return path;
+  const double half = std::min(rect.width(), rect.height()) / 2;
+  const double r = std::clamp(radius, 0.0, half);
+  constexpr double kReach = 1.52866471;
+  if (r <= 0 || r * kReach > half) {
+    path.addRoundedRect(rect, r, r);
+    return path;
+  }
+  // One corner as offsets along the incoming edge (back towards where it came from) and the
+  // outgoing edge, in radii.
+  static constexpr double kCorner[10][2] = {{1.52866471, 0},          {1.08849323, 0},
+                                            {0.86840689, 0.02337243}, {0.63149399, 0.07491100},
+                                            {0.37282392, 0.16905966}, {0.16905966, 0.37282392},
+                                            {0.07491100, 0.63149399}, {0.02337243, 0.86840689},
+                                            {0, 1.08849323},          {0, 1.52866471}};
+  struct Corner {
+    QPointF at, back, out;
+  };
+  const double l = rect.left(), t = rect.top(), rr = rect.right(), b = rect.bottom();
+  const Corner corners[4] = {{{rr, t}, {-1, 0}, {0, 1}},
+                             {{rr, b}, {0, -1}, {-1, 0}},
+                             {{l, b}, {1, 0}, {0, -1}},
+                             {{l, t}, {0, 1}, {1, 0}}};
+  const auto point = [r](const Corner& c, int i) {
+    return c.at + c.back * (kCorner[i][0] * r) + c.out * (kCorner[i][1] * r);
+  };
+  path.moveTo(point(corners[3], 9));
+  for (const Corner& c : corners) {
+    path.lineTo(point(c, 0));
+    path.cubicTo(point(c, 1), point(c, 2), point(c, 3));
+    path.cubicTo(point(c, 4), point(c, 5), point(c, 6));
+    path.cubicTo(point(c, 7), point(c, 8), point(c, 9));
+  }
+  path.closeSubpath();
+  return path;
+}
+
 void fillRounded(QPainter& painter, const QRectF& rect, double radius, const QBrush& brush) {
   if (rect.isEmpty()) return;
-  const double r = std::clamp(radius, 0.0, std::min(rect.width(), rect.height()) / 2);
   painter.save();
   painter.setPen(Qt::NoPen);
   painter.setBrush(brush);
-  painter.drawRoundedRect(rect, r, r);
+  painter.drawPath(continuousRoundedRect(rect, radius));
   painter.restore();
 }
 
@@ -41,12 +80,11 @@ void strokeRoundedInside(QPainter& painter, const QRectF& rect, double radius, c
   if (rect.isEmpty() || lineWidth <= 0) return;
   const double h = lineWidth / 2;
   const QRectF inner = rect.adjusted(h, h, -h, -h);
-  const double r =
-      std::clamp(radius - h, 0.0, std::max(0.0, std::min(inner.width(), inner.height()) / 2));
+  if (inner.isEmpty()) return;
   painter.save();
   painter.setPen(QPen(brush, lineWidth));
   painter.setBrush(Qt::NoBrush);
-  painter.drawRoundedRect(inner, r, r);
+  painter.drawPath(continuousRoundedRect(inner, std::max(0.0, radius - h)));
   painter.restore();
 }
 

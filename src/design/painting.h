@@ -9,6 +9,7 @@
 #include <QString>
 
 class QBrush;
+class QPainterPath;
 class QPainter;
 class QWidget;
 
@@ -20,6 +21,12 @@ QFont uiFont(double points, QFont::Weight weight);
 // Makes that font (13 points, regular) the application's default, for labels and dialogs
 // built from plain widgets. Call once the QApplication exists.
 void installInterfaceFont();
+
+// A rounded rectangle with continuous corners: the curvature eases into the straight edges
+// (each corner starts about 1.53 radii from its vertex) instead of a circular arc meeting them
+// abruptly. Where the rectangle is too small for that, the plain arc is used, clamped to a
+// capsule.
+QPainterPath continuousRoundedRect(const QRectF& rect, double radius);
 
 // A rounded rectangle filled, or stroked inside its edge (inset by half the line width so the
 // stroke never grows the shape). Radii are clamped to a capsule.

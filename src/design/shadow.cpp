@@ -11,6 +11,8 @@
 #include <cmath>
 #include <vector>
 
+#include "design/painting.h"
+
 namespace vantry {
 
 namespace {
@@ -85,8 +87,7 @@ QImage shadowMask(QSizeF size, double cornerRadius, double blurRadius, double sc
     p.scale(scale, scale);
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::black);
-    const double r = std::min({cornerRadius, size.width() / 2, size.height() / 2});
-    p.drawRoundedRect(QRectF(pad, pad, size.width(), size.height()), r, r);
+    p.drawPath(continuousRoundedRect(QRectF(pad, pad, size.width(), size.height()), cornerRadius));
   }
   // Three box passes approximate a Gaussian of sigma = radius / 2.
   const double sigma = blurRadius / 2 * scale;

@@ -154,6 +154,29 @@ TEST(GlassCard, ContentLargerThanTheCardIsNotClipped) {
   EXPECT_EQ(card->geometry(), QRect(50, 50, 100, 60));  // no added space
 }
 
+TEST(ContinuousCorners, EaseIntoTheEdgesAndFallBackToArcsWhenCramped) {
+  const QRectF r(10, 20, 200, 100);
+  const QPainterPath path = continuousRoundedRect(r, 16);
+  EXPECT_EQ(path.boundingRect(), r);
+  EXPECT_TRUE(path.contains(r.center()));
+  EXPECT_FALSE(path.contains(QPointF(10 + 3, 20 + 3)));  // the vertex is cut away
+  // The curve starts earlier (about 1.53 radii from the vertex) and bends more gently than a
+  // circular corner: three quarters of a radius in, it lies deeper below the top edge.
+  const QRectF big(0, 0, 300, 200);
+  QPainterPath arc;
+  arc.addRoundedRect(big, 40, 40);
+  const QPainterPath smooth = continuousRoundedRect(big, 40);
+  const QPointF probe(30, 1.55);
+  EXPECT_TRUE(arc.contains(probe));
+  EXPECT_FALSE(smooth.contains(probe));
+  EXPECT_FALSE(smooth.contains(QPointF(55, 0.02)));
+  EXPECT_TRUE(smooth.contains(QPointF(70, 0.02)));
+  // A capsule (radius half the height) keeps plain arcs; nothing is larger than a capsule.
+  EXPECT_EQ(continuousRoundedRect(QRectF(0, 0, 100, 32), 16).boundingRect(), QRectF(0, 0, 100, 32));
+  EXPECT_TRUE(continuousRoundedRect(QRectF(0, 0, 100, 32), 500).contains(QPointF(50, 16)));
+  EXPECT_TRUE(continuousRoundedRect(QRectF(), 8).isEmpty());
+}
+
 TEST(ShadowMask, BlurSpreadsEvenlyAndStaysInside) {
   const QImage mask = shadowMask({40, 20}, 10, 8, 1.0);
   const int pad = (mask.width() - 40) / 2;
