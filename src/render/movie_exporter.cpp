@@ -431,14 +431,12 @@ std::vector<std::string> MovieExporter::encodersFor(const ExportOptions& options
   if (const char* forced = std::getenv("VANTRY_EXPORT_ENCODER"); forced && *forced) return {forced};
   std::error_code ec;
   const bool nvidia = fs::exists("/dev/nvidiactl", ec);
+  const bool vaapi = fs::exists("/dev/dri/renderD128", ec);
+  const std::string family = options.encoding == ExportOptions::Encoding::h264 ? "h264" : "hevc";
   std::vector<std::string> list;
-  if (options.encoding == ExportOptions::Encoding::h264) {
-    if (nvidia) list.push_back("h264_nvenc");
-    list.push_back("libx264");
-  } else {
-    if (nvidia) list.push_back("hevc_nvenc");
-    list.push_back("libx265");
-  }
+  if (nvidia) list.push_back(family + "_nvenc");
+  if (vaapi) list.push_back(family + "_vaapi");
+  list.push_back(family == "h264" ? "libx264" : "libx265");
   return list;
 }
 

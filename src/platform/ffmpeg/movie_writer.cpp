@@ -17,6 +17,7 @@
 extern "C" {
 #include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/hwcontext.h>
 #include <libavutil/log.h>
 #include <libavutil/opt.h>
 }
@@ -57,13 +58,38 @@ struct MovieWriter::Encoder {
   // it back when read, and the rewrite needs it for the file to keep its length.
   std::map<int, double> lastDuration;
 
+  // Hardware (VAAPI) encoders take pictures uploaded into their own frames.
+  AVBufferRef* hwFrames = nullptr;
+  SwsContext* upload = nullptr;
+  ff::FramePtr nv12;
+
   ~Encoder() {
+    if (upload) sws_freeContext(upload);
+    if (hwFrames) av_buffer_unref(&hwFrames);
     if (sws) sws_freeContext(sws);
     if (fifo) av_audio_fifo_free(fifo);
   }
 };
 
 namespace {
+
+// Frames on the default VAAPI device for an encoder of that size; null without one.
+AVBufferRef* makeVaapiFrames(int width, int height) {
+  AVBufferRef* device = nullptr;
+  if (av_hwdevice_ctx_create(&device, AV_HWDEVICE_TYPE_VAAPI, nullptr, nullptr, 0) < 0)
+    return nullptr;
+  AVBufferRef* frames = av_hwframe_ctx_alloc(device);
+  av_buffer_unref(&device);
+  if (!frames) return nullptr;
+  auto* fc = reinterpret_cast<AVHWFramesContext*>(frames->data);
+  fc->format = AV_PIX_FMT_VAAPI;
+  fc->sw_format = AV_PIX_FMT_NV12;
+  fc->width = width;
+  fc->height = height;
+  fc->initial_pool_size = 32;
+  if (av_hwframe_ctx_init(frames) < 0) av_buffer_unref(&frames);
+  return frames;
+}
 
 bool isMovFamily(const AVOutputFormat* f) {
   const std::string n = f ? f->name : "";
@@ -133,15 +159,27 @@ bool MovieWriter::start() {
       ctx->color_range = AVCOL_RANGE_MPEG;
       ctx->sample_aspect_ratio = AVRational{1, 1};
       if (globalHeader) ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+      AVBufferRef* hwFrames = nullptr;
+      if (name.ends_with("_vaapi")) {
+        hwFrames = makeVaapiFrames(v.width, v.height);
+        if (!hwFrames) {
+          lastError = name + ": no VAAPI device";
+          continue;
+        }
+        ctx->pix_fmt = AV_PIX_FMT_VAAPI;
+        ctx->hw_frames_ctx = av_buffer_ref(hwFrames);
+      }
       AVDictionary* opts = nullptr;
       for (const auto& [k, val] : v.encoderOptions)
         av_dict_set(&opts, k.c_str(), val.c_str(), 0);
       rc = avcodec_open2(ctx.get(), codec, &opts);
       av_dict_free(&opts);
       if (rc < 0) {
+        if (hwFrames) av_buffer_unref(&hwFrames);
         lastError = name + ": " + ff::errorText(rc);
         continue;
       }
+      enc_->hwFrames = hwFrames;
       enc_->video = std::move(ctx);
       break;
     }
@@ -389,6 +427,33 @@ void MovieWriter::run() {
     }
   };
 
+  // Sends a software picture, uploading it first for a hardware encoder.
+  auto sendVideo = [&](AVFrame* picture) -> int {
+    if (!e.hwFrames) return avcodec_send_frame(e.video.get(), picture);
+    e.upload = sws_getCachedContext(
+        e.upload, picture->width, picture->height, static_cast<AVPixelFormat>(picture->format),
+        picture->width, picture->height, AV_PIX_FMT_NV12, SWS_POINT, nullptr, nullptr, nullptr);
+    if (!e.upload) return AVERROR(EINVAL);
+    if (!e.nv12) {
+      e.nv12 = ff::makeFrame();
+      e.nv12->format = AV_PIX_FMT_NV12;
+      e.nv12->width = picture->width;
+      e.nv12->height = picture->height;
+      int rc = av_frame_get_buffer(e.nv12.get(), 0);
+      if (rc < 0) return rc;
+    }
+    int rc = av_frame_make_writable(e.nv12.get());
+    if (rc < 0) return rc;
+    sws_scale(e.upload, picture->data, picture->linesize, 0, picture->height, e.nv12->data,
+              e.nv12->linesize);
+    ff::FramePtr hw = ff::makeFrame();
+    rc = av_hwframe_get_buffer(e.hwFrames, hw.get(), 0);
+    if (rc >= 0) rc = av_hwframe_transfer_data(hw.get(), e.nv12.get(), 0);
+    if (rc < 0) return rc;
+    av_frame_copy_props(hw.get(), picture);
+    return avcodec_send_frame(e.video.get(), hw.get());
+  };
+
   auto encodeVideo = [&](Item& item) -> bool {
     const VideoTrackSettings& v = *settings_.video;
     int64_t pts = ff::toTicks(item.time, v.timeBase);
@@ -407,7 +472,7 @@ void MovieWriter::run() {
       }
       item.frame.owner.reset();
       ref->pts = pts;
-      rc = avcodec_send_frame(e.video.get(), ref.get());
+      rc = sendVideo(ref.get());
       if (rc < 0) {
         fail(ff::errorText(rc));
         return false;
@@ -450,7 +515,7 @@ void MovieWriter::run() {
     }
     item.frame.owner.reset();  // the pixels are no longer needed
     e.picture->pts = pts;
-    rc = avcodec_send_frame(e.video.get(), e.picture.get());
+    rc = sendVideo(e.picture.get());
     if (rc < 0) {
       fail(ff::errorText(rc));
       return false;
