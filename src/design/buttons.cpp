@@ -18,11 +18,6 @@ namespace {
 
 constexpr double kLabelGap = 6;
 
-// A symbol beside text is drawn a little larger than the font's size, as glyph icons are.
-double symbolSizeFor(const QFont& font) {
-  return std::round(font.pointSizeF() * 96.0 / 72.0 * 1.3);
-}
-
 QRectF capsuleOf(const QRect& r) {
   return QRectF(r);
 }
@@ -39,6 +34,11 @@ bool insideCapsule(const QRectF& r, const QPointF& p) {
 }
 
 }  // namespace
+
+// A symbol beside text is drawn a little larger than the font's size, as glyph icons are.
+double symbolSizeFor(const QFont& font) {
+  return std::round(font.pointSizeF() * 96.0 / 72.0 * 1.3);
+}
 
 QSizeF tightLabelSize(const QString& symbol, double symbolSize, const QString& title,
                       const QFont& font) {

@@ -15,6 +15,9 @@ class Animated;
 class Repeating;
 class ShadowCaster;
 
+// The size of a symbol drawn beside text in `font`.
+double symbolSizeFor(const QFont& font);
+
 // Icon then title, six points apart, centred in `rect`.
 QSizeF tightLabelSize(const QString& symbol, double symbolSize, const QString& title,
                       const QFont& font);

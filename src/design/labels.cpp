@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "design/buttons.h"
 #include "design/icons.h"
 #include "design/motion.h"
 #include "design/painting.h"
@@ -21,6 +22,36 @@ QFont captionFont() {
 }
 
 }  // namespace
+
+TightLabel::TightLabel(const QString& symbol, const QString& title, QFont font, QColor color,
+                       QWidget* parent)
+    : QWidget(parent), symbol_(symbol), title_(title), color_(color) {
+  setFont(font);
+  setAccessibleName(title);
+}
+
+void TightLabel::setTitle(const QString& title) {
+  title_ = title;
+  setAccessibleName(title);
+  updateGeometry();
+  update();
+}
+
+void TightLabel::setColor(const QColor& color) {
+  color_ = color;
+  update();
+}
+
+QSize TightLabel::sizeHint() const {
+  return tightLabelSize(symbol_, symbolSizeFor(font()), title_, font()).toSize();
+}
+
+void TightLabel::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  paintTightLabel(p, rect(), symbol_, symbolSizeFor(font()), font().weight(), title_, font(),
+                  color_);
+}
 
 SectionTitle::SectionTitle(const QString& icon, const QString& title, QColor tint, QWidget* parent)
     : QWidget(parent), icon_(icon), title_(title), tint_(tint) {

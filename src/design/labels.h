@@ -13,6 +13,30 @@ namespace vantry {
 class Repeating;
 class ShadowCaster;
 
+// A label of a symbol and a title six points apart (the tight label style), for views that
+// show an icon with text outside a button.
+class TightLabel : public QWidget {
+  Q_OBJECT
+
+ public:
+  TightLabel(const QString& symbol, const QString& title, QFont font, QColor color,
+             QWidget* parent = nullptr);
+
+  void setTitle(const QString& title);
+  void setColor(const QColor& color);
+  QString title() const { return title_; }
+
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QString symbol_;
+  QString title_;
+  QColor color_;
+};
+
 class SectionTitle : public QWidget {
   Q_OBJECT
 

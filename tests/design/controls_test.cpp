@@ -2,8 +2,10 @@
 
 #include <QCoreApplication>
 #include <QEnterEvent>
+#include <QFontMetricsF>
 #include <QMouseEvent>
 
+#include <cmath>
 #include <memory>
 
 #include "design/buttons.h"
@@ -237,6 +239,18 @@ TEST(RecordButtonPulse, StartsWhenShownInBothLooks) {
     EXPECT_TRUE(button.pulsing());
     EXPECT_EQ(button.sizeHint().height(), 32);
   }
+}
+
+TEST(TightLabelLayout, IconAndTitleSixPointsApart) {
+  const QFont font = uiFont(12, QFont::Medium);
+  const double symbol = symbolSizeFor(font);
+  const double text = QFontMetricsF(font).horizontalAdvance("Play");
+  TightLabel both("play.fill", "Play", font, Theme::text);
+  EXPECT_EQ(both.sizeHint().width(), int(std::ceil(symbol + 6 + text)));
+  TightLabel titleOnly(QString(), "Play", font, Theme::text);
+  EXPECT_EQ(titleOnly.sizeHint().width(), int(std::ceil(text)));
+  TightLabel iconOnly("play.fill", QString(), font, Theme::text);
+  EXPECT_EQ(iconOnly.sizeHint(), QSize(int(symbol), int(symbol)));
 }
 
 TEST(SectionTitleCaption, UpperCasesLatinAndKeepsChinese) {
