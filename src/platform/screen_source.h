@@ -101,6 +101,8 @@ struct StreamConfiguration {
   // The source is scaled to fit inside width x height with its aspect ratio kept and
   // centred; the bars are black.
   double minimumFrameInterval = 1.0 / 60.0;
+  // Consumers may hold at most queueDepth + 1 frames at once; while they do, new frames
+  // are dropped rather than queued.
   int queueDepth = 6;
   bool showsCursor = false;
 };

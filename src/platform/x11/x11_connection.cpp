@@ -1,0 +1,202 @@
+#include "platform/x11/x11_connection.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "localization/localization.h"
+
+namespace vantry::platform::x11 {
+namespace {
+
+thread_local unsigned long tErrors = 0;
+
+int countError(Display*, XErrorEvent*) {
+  ++tErrors;
+  return 0;
+}
+
+// Called before the per-connection exit handler; that handler keeps the process alive.
+int quietIOError(Display*) {
+  return 0;
+}
+
+void installHandlers() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    XInitThreads();
+    XSetIOErrorHandler(quietIOError);
+  });
+  // Others (a toolkit) may have replaced it since; every handler we meet only records.
+  XErrorHandler previous = XSetErrorHandler(countError);
+  (void)previous;
+}
+
+// Property texts that claim to be Latin-1 are often UTF-8 already; keep valid UTF-8.
+bool validUtf8(const std::string& s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const unsigned char c = s[i];
+    int n = c < 0x80 ? 0 : (c >> 5) == 0x6 ? 1 : (c >> 4) == 0xE ? 2 : (c >> 3) == 0x1E ? 3 : -1;
+    if (n < 0) return false;
+    for (int k = 1; k <= n; ++k) {
+      if (i + k >= s.size() || (static_cast<unsigned char>(s[i + k]) >> 6) != 0x2) return false;
+    }
+    i += n + 1;
+  }
+  return true;
+}
+
+std::string latin1ToUtf8(const std::string& s) {
+  if (validUtf8(s)) return s;
+  std::string out;
+  for (unsigned char c : s) {
+    if (c < 0x80) {
+      out += char(c);
+    } else {
+      out += char(0xC0 | (c >> 6));
+      out += char(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+struct XFreeDeleter {
+  void operator()(void* p) const {
+    if (p) XFree(p);
+  }
+};
+
+}  // namespace
+
+std::string noDisplayMessage() {
+  return L(
+      "无法连接 X11 显示服务。Vantry 只能在 X11 桌面会话中录屏（纯 Wayland 会话无法录制），"
+      "请登录 X11 会话后重试。");
+}
+
+Connection::Connection() {
+  installHandlers();
+  dpy_ = XOpenDisplay(nullptr);
+  if (!dpy_) throw PlatformError(noDisplayMessage());
+  XSetIOErrorExitHandler(dpy_, &Connection::onLostConnection, this);
+  root_ = DefaultRootWindow(dpy_);
+}
+
+Connection::~Connection() {
+  if (!dpy_) return;
+  // Xlib keeps a lost display locked; closing it would hang. Only its socket is released.
+  if (dead_) {
+    close(ConnectionNumber(dpy_));
+  } else {
+    XCloseDisplay(dpy_);
+  }
+}
+
+void Connection::onLostConnection(Display*, void* self) {
+  static_cast<Connection*>(self)->dead_ = true;
+}
+
+unsigned long Connection::errorCount() {
+  return tErrors;
+}
+
+Atom Connection::atom(const char* name) {
+  return XInternAtom(dpy_, name, False);
+}
+
+namespace {
+
+struct Property {
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0;
+  std::unique_ptr<unsigned char, XFreeDeleter> data;
+};
+
+Property readProperty(Connection& c, Window w, const char* name, long maxLength = 1 << 16) {
+  Property p;
+  unsigned long after = 0;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(c.display(), w, c.atom(name), 0, maxLength, False, AnyPropertyType,
+                         &p.type, &p.format, &p.count, &after, &data) != Success) {
+    return {};
+  }
+  p.data.reset(data);
+  return p;
+}
+
+}  // namespace
+
+std::string Connection::textProperty(Window w, const char* name) {
+  Property p = readProperty(*this, w, name);
+  if (!p.data || p.format != 8 || p.count == 0) return {};
+  std::string raw(reinterpret_cast<const char*>(p.data.get()), p.count);
+  if (p.type == atom("UTF8_STRING")) return raw;
+  if (p.type == XA_STRING) return latin1ToUtf8(raw);
+  // COMPOUND_TEXT and others: let Xlib convert.
+  XTextProperty tp{p.data.get(), p.type, p.format, p.count};
+  char** list = nullptr;
+  int n = 0;
+  std::string out;
+  if (Xutf8TextPropertyToTextList(dpy_, &tp, &list, &n) >= Success && list) {
+    if (n > 0 && list[0]) out = list[0];
+    XFreeStringList(list);
+  }
+  return out;
+}
+
+std::optional<unsigned long> Connection::cardinalProperty(Window w, const char* name) {
+  Property p = readProperty(*this, w, name, 1);
+  if (!p.data || p.format != 32 || p.count < 1 || p.type != XA_CARDINAL) return std::nullopt;
+  return reinterpret_cast<const unsigned long*>(p.data.get())[0];
+}
+
+std::vector<unsigned long> Connection::windowListProperty(Window w, const char* name) {
+  Property p = readProperty(*this, w, name);
+  if (!p.data || p.format != 32 || p.type != XA_WINDOW) return {};
+  const auto* v = reinterpret_cast<const unsigned long*>(p.data.get());
+  return {v, v + p.count};
+}
+
+std::vector<Atom> Connection::atomListProperty(Window w, const char* name) {
+  Property p = readProperty(*this, w, name);
+  if (!p.data || p.format != 32 || p.type != XA_ATOM) return {};
+  const auto* v = reinterpret_cast<const unsigned long*>(p.data.get());
+  return {v, v + p.count};
+}
+
+std::pair<std::string, std::string> Connection::wmClass(Window w) {
+  Property p = readProperty(*this, w, "WM_CLASS");
+  if (!p.data || p.format != 8 || p.count == 0) return {};
+  // Two NUL-terminated strings; the second may lack its terminator.
+  const char* s = reinterpret_cast<const char*>(p.data.get());
+  std::string instance(s, strnlen(s, p.count));
+  std::string cls;
+  if (instance.size() + 1 < p.count) {
+    const char* t = s + instance.size() + 1;
+    cls.assign(t, strnlen(t, p.count - instance.size() - 1));
+  }
+  return {latin1ToUtf8(instance), latin1ToUtf8(cls)};
+}
+
+Connection& threadConnection() {
+  thread_local std::unique_ptr<Connection> connection;
+  thread_local std::string openedFor;
+  const char* env = getenv("DISPLAY");
+  const std::string wanted = env ? env : "";
+  if (!connection || connection->dead() || openedFor != wanted) {
+    connection.reset();
+    connection = std::make_unique<Connection>();
+    openedFor = wanted;
+  }
+  return *connection;
+}
+
+}  // namespace vantry::platform::x11

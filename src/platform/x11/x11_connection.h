@@ -1,0 +1,63 @@
+// One X connection, used by one thread at a time. X protocol errors never end the
+// process: they are counted per thread, and a lost connection only marks itself dead.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <atomic>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/screen_source.h"
+
+namespace vantry::platform::x11 {
+
+class Connection {
+ public:
+  // Throws PlatformError with a translated message when no X display can be reached.
+  Connection();
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  Display* display() const { return dpy_; }
+  Window root() const { return root_; }
+  bool dead() const { return dead_.load(); }
+  Atom atom(const char* name);
+
+  // Runs `request` and reports whether the server answered it without an X error.
+  template <typename F>
+  bool checked(F&& request) {
+    const unsigned long before = errorCount();
+    request();
+    XSync(dpy_, False);
+    return !dead() && errorCount() == before;
+  }
+
+  // Properties; empty/nullopt when absent or of another type.
+  std::string textProperty(Window w, const char* name);  // UTF8_STRING or Latin-1 STRING
+  std::optional<unsigned long> cardinalProperty(Window w, const char* name);
+  std::vector<unsigned long> windowListProperty(Window w, const char* name);
+  std::vector<Atom> atomListProperty(Window w, const char* name);
+  // WM_CLASS as (instance, class).
+  std::pair<std::string, std::string> wmClass(Window w);
+
+  // X errors seen on this thread so far.
+  static unsigned long errorCount();
+
+ private:
+  static void onLostConnection(Display*, void* self);
+
+  Display* dpy_ = nullptr;
+  Window root_ = 0;
+  std::atomic<bool> dead_{false};
+};
+
+// The connection of the calling thread, opened on first use and reopened after a loss.
+Connection& threadConnection();
+
+// The translated message for "no X display" (for instance a pure Wayland session).
+std::string noDisplayMessage();
+
+}  // namespace vantry::platform::x11

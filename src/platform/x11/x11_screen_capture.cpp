@@ -1,0 +1,173 @@
+#include "platform/x11/x11_screen_capture.h"
+
+#include <X11/extensions/XInput2.h>
+#include <X11/extensions/Xfixes.h>
+#include <unistd.h>
+
+#include <array>
+#include <map>
+
+#include "platform/x11/x11_connection.h"
+#include "platform/x11/x11_frame_stream.h"
+#include "platform/x11/x11_windows.h"
+
+namespace vantry::platform::x11 {
+
+X11ScreenCapture::X11ScreenCapture(std::string applicationId)
+    : applicationId_(std::move(applicationId)) {}
+
+ApplicationInfo X11ScreenCapture::ownApplication() {
+  return {applicationId_, applicationId_, std::int64_t(getpid())};
+}
+
+ShareableContent X11ScreenCapture::shareableContent() {
+  ShareableContent content;
+  // A connection kept from earlier may have lost its server meanwhile: one fresh try.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    Connection& c = threadConnection();
+    content.displays = listDisplays(c);
+    content.windows = listWindows(c);
+    if (!c.dead()) break;
+    if (attempt == 1) throw PlatformError(noDisplayMessage());
+  }
+  std::map<std::pair<std::string, std::int64_t>, bool> seen;
+  for (const WindowInfo& w : content.windows) {
+    if (!seen.emplace(std::pair(w.application.identifier, w.application.pid), true).second)
+      continue;
+    content.applications.push_back(w.application);
+  }
+  return content;
+}
+
+std::optional<Rect> X11ScreenCapture::windowRect(WindowId id) {
+  try {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      Connection& c = threadConnection();
+      auto rect = windowFrame(c, Window(id));
+      if (!c.dead()) return rect;
+    }
+  } catch (const PlatformError&) {
+  }
+  return std::nullopt;
+}
+
+std::unique_ptr<FrameStream> X11ScreenCapture::createStream(const ContentFilter& filter,
+                                                            const StreamConfiguration& config,
+                                                            FrameStream::Callbacks callbacks) {
+  return std::make_unique<X11FrameStream>(filter, config, std::move(callbacks));
+}
+
+std::optional<CursorImage> X11ScreenCapture::cursorImage() {
+  try {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      Connection& c = threadConnection();
+      auto image = readCursorImage(c);
+      if (!c.dead()) return image;
+    }
+  } catch (const PlatformError&) {
+  }
+  return std::nullopt;
+}
+
+std::optional<CursorImage> readCursorImage(Connection& c) {
+  int eventBase = 0, errorBase = 0;
+  if (!XFixesQueryExtension(c.display(), &eventBase, &errorBase)) return std::nullopt;
+  XFixesCursorImage* image = XFixesGetCursorImage(c.display());
+  if (!image) return std::nullopt;
+  CursorImage out;
+  out.width = image->width;
+  out.height = image->height;
+  out.xhot = image->xhot;
+  out.yhot = image->yhot;
+  out.argb.resize(std::size_t(out.width) * out.height);
+  for (std::size_t i = 0; i < out.argb.size(); ++i)
+    out.argb[i] = std::uint32_t(image->pixels[i]);
+  XFree(image);
+  return out;
+}
+
+namespace {
+
+// XQueryPointer for the position and the button held now; XInput2 raw presses so that a
+// tap that begins and ends between two reads is still seen.
+class X11PointerSource : public PointerSource {
+ public:
+  X11PointerSource() {
+    Display* dpy = c_.display();
+    int event = 0, error = 0;
+    if (XQueryExtension(dpy, "XInputExtension", &xiOpcode_, &event, &error)) {
+      int major = 2, minor = 2;
+      if (XIQueryVersion(dpy, &major, &minor) == Success) {
+        std::array<unsigned char, XIMaskLen(XI_LASTEVENT)> bits{};
+        XISetMask(bits.data(), XI_RawButtonPress);
+        XIEventMask mask{XIAllMasterDevices, int(bits.size()), bits.data()};
+        rawPresses_ = c_.checked([&] { XISelectEvents(dpy, c_.root(), &mask, 1); });
+      }
+    }
+    // Raw events carry physical buttons; the logical left one may sit elsewhere.
+    std::array<unsigned char, 256> map{};
+    const int n = XGetPointerMapping(dpy, map.data(), int(map.size()));
+    for (int i = 0; i < n; ++i) {
+      if (map[i] == 1) leftPhysical_ = i + 1;
+    }
+  }
+
+ protected:
+  std::optional<Raw> query() override {
+    if (c_.dead()) return std::nullopt;
+    Display* dpy = c_.display();
+    Window root = 0, child = 0;
+    int rx = 0, ry = 0, wx = 0, wy = 0;
+    unsigned int mask = 0;
+    if (!XQueryPointer(dpy, c_.root(), &root, &child, &rx, &ry, &wx, &wy, &mask) || c_.dead()) {
+      drain();
+      return std::nullopt;
+    }
+    Raw raw;
+    raw.location = {double(rx), double(ry)};
+    raw.leftDown = (mask & Button1Mask) != 0;
+    // The reply above came after every event the server sent before it.
+    raw.presses = drain();
+    return raw;
+  }
+
+ private:
+  int drain() {
+    Display* dpy = c_.display();
+    int presses = 0;
+    while (!c_.dead() && XEventsQueued(dpy, QueuedAlready) > 0) {
+      XEvent ev;
+      XNextEvent(dpy, &ev);
+      XGenericEventCookie* cookie = &ev.xcookie;
+      if (cookie->type != GenericEvent || cookie->extension != xiOpcode_) continue;
+      if (!XGetEventData(dpy, cookie)) continue;
+      if (cookie->evtype == XI_RawButtonPress) {
+        const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
+        if (raw->detail == leftPhysical_) ++presses;
+      }
+      XFreeEventData(dpy, cookie);
+    }
+    return rawPresses_ ? presses : 0;
+  }
+
+  Connection c_;
+  int xiOpcode_ = -1;
+  bool rawPresses_ = false;
+  int leftPhysical_ = 1;
+};
+
+}  // namespace
+
+std::unique_ptr<PointerSource> X11ScreenCapture::createPointerSource() {
+  return std::make_unique<X11PointerSource>();
+}
+
+}  // namespace vantry::platform::x11
+
+namespace vantry::platform {
+
+std::shared_ptr<ScreenCapture> defaultScreenCapture() {
+  return std::make_shared<x11::X11ScreenCapture>();
+}
+
+}  // namespace vantry::platform

@@ -1,0 +1,177 @@
+#include "platform/x11/x11_windows.h"
+
+#include <X11/Xatom.h>
+#include <X11/extensions/Xrandr.h>
+
+#include <algorithm>
+
+namespace vantry::platform::x11 {
+
+std::vector<DisplayInfo> listDisplays(Connection& c) {
+  std::vector<DisplayInfo> out;
+  Display* dpy = c.display();
+  int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+  if (XRRQueryExtension(dpy, &eventBase, &errorBase) && XRRQueryVersion(dpy, &major, &minor) &&
+      (major > 1 || (major == 1 && minor >= 5))) {
+    int n = 0;
+    XRRMonitorInfo* monitors = XRRGetMonitors(dpy, c.root(), True, &n);
+    for (int i = 0; i < n; ++i) {
+      const XRRMonitorInfo& m = monitors[i];
+      if (m.width <= 0 || m.height <= 0) continue;
+      DisplayInfo d;
+      d.id = DisplayId(m.name);
+      if (char* name = XGetAtomName(dpy, m.name)) {
+        d.name = name;
+        XFree(name);
+      }
+      d.frame = {double(m.x), double(m.y), double(m.width), double(m.height)};
+      d.primary = m.primary;
+      out.push_back(std::move(d));
+    }
+    if (monitors) XRRFreeMonitors(monitors);
+  }
+  if (out.empty()) {
+    const int screen = DefaultScreen(dpy);
+    DisplayInfo d;
+    d.id = DisplayId(c.root());
+    d.name = "Screen " + std::to_string(screen);
+    d.frame = {0, 0, double(DisplayWidth(dpy, screen)), double(DisplayHeight(dpy, screen))};
+    out.push_back(std::move(d));
+  }
+  if (std::none_of(out.begin(), out.end(), [](const DisplayInfo& d) { return d.primary; })) {
+    out.front().primary = true;
+  }
+  return out;
+}
+
+std::optional<Rect> windowFrame(Connection& c, Window w) {
+  XWindowAttributes a{};
+  Window child = 0;
+  int x = 0, y = 0;
+  bool ok = c.checked([&] {
+    if (!XGetWindowAttributes(c.display(), w, &a)) a.width = -1;
+    if (!XTranslateCoordinates(c.display(), w, c.root(), 0, 0, &x, &y, &child)) a.width = -1;
+  });
+  if (!ok || a.width < 0) return std::nullopt;
+  return Rect{double(x), double(y), double(a.width), double(a.height)};
+}
+
+namespace {
+
+bool hasWmState(Connection& c, Window w) {
+  Atom type = None;
+  int format = 0;
+  unsigned long n = 0, after = 0;
+  unsigned char* data = nullptr;
+  const Atom wmState = c.atom("WM_STATE");
+  if (XGetWindowProperty(c.display(), w, wmState, 0, 0, False, AnyPropertyType, &type, &format, &n,
+                         &after, &data) != Success) {
+    return false;
+  }
+  if (data) XFree(data);
+  return type != None;
+}
+
+std::vector<Window> children(Connection& c, Window w, Window* parent = nullptr) {
+  Window root = 0, par = 0;
+  Window* kids = nullptr;
+  unsigned int n = 0;
+  std::vector<Window> out;
+  if (XQueryTree(c.display(), w, &root, &par, &kids, &n)) {
+    out.assign(kids, kids + n);
+    if (parent) *parent = par;
+  } else if (parent) {
+    *parent = None;
+  }
+  if (kids) XFree(kids);
+  return out;
+}
+
+Window findClient(Connection& c, Window w, int depth) {
+  if (hasWmState(c, w)) return w;
+  if (depth == 0) return None;
+  for (Window k : children(c, w)) {
+    if (Window found = findClient(c, k, depth - 1)) return found;
+  }
+  return None;
+}
+
+int layerOf(Connection& c, Window w) {
+  const std::vector<Atom> types = c.atomListProperty(w, "_NET_WM_WINDOW_TYPE");
+  if (types.empty()) return 0;
+  const Atom t = types.front();
+  if (t == c.atom("_NET_WM_WINDOW_TYPE_DESKTOP")) return -1;
+  if (t == c.atom("_NET_WM_WINDOW_TYPE_NORMAL") || t == c.atom("_NET_WM_WINDOW_TYPE_DIALOG")) {
+    return 0;
+  }
+  return 1;  // docks, toolbars, menus, splash screens, notifications...
+}
+
+}  // namespace
+
+Window clientOf(Connection& c, Window topLevel) {
+  Window client = findClient(c, topLevel, 3);
+  return client ? client : topLevel;
+}
+
+Window topLevelOf(Connection& c, Window w) {
+  Window current = w;
+  for (int i = 0; i < 64; ++i) {
+    Window parent = None;
+    const unsigned long before = Connection::errorCount();
+    children(c, current, &parent);
+    if (parent == None || Connection::errorCount() != before) return None;
+    if (parent == c.root()) return current;
+    current = parent;
+  }
+  return None;
+}
+
+WindowInfo describeWindow(Connection& c, Window w) {
+  WindowInfo info;
+  info.id = WindowId(w);
+  info.title = c.textProperty(w, "_NET_WM_NAME");
+  if (info.title.empty()) info.title = c.textProperty(w, "WM_NAME");
+  auto [instance, cls] = c.wmClass(w);
+  info.application.identifier = cls.empty() ? instance : cls;
+  info.application.name = info.application.identifier;
+  if (auto pid = c.cardinalProperty(w, "_NET_WM_PID")) info.application.pid = std::int64_t(*pid);
+  info.layer = layerOf(c, w);
+  return info;
+}
+
+std::vector<WindowInfo> listWindows(Connection& c) {
+  std::vector<Window> stack = c.windowListProperty(c.root(), "_NET_CLIENT_LIST_STACKING");
+  if (stack.empty()) stack = c.windowListProperty(c.root(), "_NET_CLIENT_LIST");
+  if (stack.empty()) {
+    // No window manager: the top-level windows themselves, bottom to top.
+    for (Window w : children(c, c.root())) {
+      XWindowAttributes a{};
+      if (!c.checked([&] { XGetWindowAttributes(c.display(), w, &a); })) continue;
+      if (a.c_class == InputOutput && !a.override_redirect) stack.push_back(clientOf(c, w));
+    }
+  }
+  std::vector<WindowInfo> out;
+  for (auto it = stack.rbegin(); it != stack.rend(); ++it) {
+    const Window w = *it;
+    XWindowAttributes a{};
+    if (!c.checked([&] { XGetWindowAttributes(c.display(), w, &a); })) continue;
+    if (a.map_state != IsViewable || a.c_class != InputOutput) continue;
+    WindowInfo info = describeWindow(c, w);
+    if (info.layer < 0) continue;
+    auto frame = windowFrame(c, w);
+    if (!frame) continue;
+    info.frame = *frame;
+    out.push_back(std::move(info));
+  }
+  return out;
+}
+
+bool matchesApplication(const ApplicationInfo& window, const std::vector<ApplicationInfo>& apps) {
+  return std::any_of(apps.begin(), apps.end(), [&](const ApplicationInfo& app) {
+    return (!app.identifier.empty() && app.identifier == window.identifier) ||
+           (app.pid != 0 && app.pid == window.pid);
+  });
+}
+
+}  // namespace vantry::platform::x11

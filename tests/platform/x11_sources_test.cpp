@@ -1,0 +1,118 @@
+// Listing displays and windows on a private X server.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "localization/localization.h"
+#include "platform/x11/x11_screen_capture.h"
+#include "x11_test_server.h"
+
+namespace vantry {
+namespace {
+
+using platform::Rect;
+using testing::ColourWindow;
+using testing::PrivateXServer;
+
+const platform::WindowInfo* findWindow(const platform::ShareableContent& c, Window id) {
+  for (const auto& w : c.windows) {
+    if (w.id == platform::WindowId(id)) return &w;
+  }
+  return nullptr;
+}
+
+TEST(X11Sources, MonitorsAreDisplaysInRootCoordinatesWithThePrimaryMarked) {
+  PrivateXServer x(3840, 1080);
+  x.setMonitors({PrivateXServer::monitor(x.display(), "LEFT", 0, 0, 1920, 1080, false),
+                 PrivateXServer::monitor(x.display(), "RIGHT", 1920, 0, 1920, 1080, true)});
+  platform::x11::X11ScreenCapture capture;
+  const auto content = capture.shareableContent();
+  ASSERT_EQ(content.displays.size(), 2u);
+  auto left = std::find_if(content.displays.begin(), content.displays.end(),
+                           [](const auto& d) { return d.name == "LEFT"; });
+  auto right = std::find_if(content.displays.begin(), content.displays.end(),
+                            [](const auto& d) { return d.name == "RIGHT"; });
+  ASSERT_NE(left, content.displays.end());
+  ASSERT_NE(right, content.displays.end());
+  EXPECT_EQ(left->frame, (Rect{0, 0, 1920, 1080}));
+  EXPECT_EQ(right->frame, (Rect{1920, 0, 1920, 1080}));
+  EXPECT_FALSE(left->primary);
+  EXPECT_TRUE(right->primary);
+  EXPECT_NE(left->id, right->id);
+
+  // The identifiers stay the same from one listing to the next.
+  const auto again = capture.shareableContent();
+  ASSERT_EQ(again.displays.size(), 2u);
+  EXPECT_TRUE(again.displays[0].id == left->id || again.displays[1].id == left->id);
+}
+
+TEST(X11Sources, WindowsCarryTitleApplicationPidAndFollowTheirMoves) {
+  PrivateXServer x;
+  ColourWindow back(x.display(), 50, 60, 400, 300, 0xff0000, "Back 窗口", "Editor", 4242);
+  ColourWindow front(x.display(), 500, 100, 200, 150, 0x00ff00, "Front", "Browser");
+  platform::x11::X11ScreenCapture capture;
+  auto content = capture.shareableContent();
+
+  const auto* b = findWindow(content, back.id());
+  const auto* f = findWindow(content, front.id());
+  ASSERT_TRUE(b && f);
+  EXPECT_EQ(b->title, "Back 窗口");
+  EXPECT_EQ(b->application.identifier, "Editor");
+  EXPECT_EQ(b->application.pid, 4242);
+  EXPECT_EQ(b->frame, (Rect{50, 60, 400, 300}));
+  EXPECT_EQ(b->layer, 0);
+  EXPECT_EQ(f->application.pid, 0);
+  // Front to back: the window mapped last is on top.
+  EXPECT_LT(f - content.windows.data(), b - content.windows.data());
+  EXPECT_TRUE(std::any_of(content.applications.begin(), content.applications.end(),
+                          [](const auto& a) { return a.identifier == "Editor" && a.pid == 4242; }));
+
+  back.move(700, 400);
+  EXPECT_EQ(capture.windowRect(platform::WindowId(back.id())), (Rect{700, 400, 400, 300}));
+}
+
+TEST(X11Sources, UnmappedAndDestroyedWindowsAreNotListed) {
+  PrivateXServer x;
+  platform::x11::X11ScreenCapture capture;
+  Window gone = 0;
+  {
+    ColourWindow w(x.display(), 10, 10, 100, 100, 0x0000ff);
+    gone = w.id();
+    ASSERT_TRUE(findWindow(capture.shareableContent(), gone));
+  }
+  EXPECT_FALSE(findWindow(capture.shareableContent(), gone));
+  EXPECT_EQ(capture.windowRect(platform::WindowId(gone)), std::nullopt);
+  EXPECT_EQ(capture.windowRect(0x7ffffff), std::nullopt);
+}
+
+TEST(X11Sources, OwnApplicationIsThisProcessUnderTheGivenClass) {
+  platform::x11::X11ScreenCapture capture("Vantry");
+  const auto own = capture.ownApplication();
+  EXPECT_EQ(own.identifier, "Vantry");
+  EXPECT_EQ(own.pid, getpid());
+}
+
+TEST(X11Sources, NoXServerGivesAPlainMessageInBothLanguages) {
+  setenv("DISPLAY", ":59999", 1);
+  platform::x11::X11ScreenCapture capture;
+  for (AppLanguage language : {AppLanguage::english, AppLanguage::chinese}) {
+    setCurrentLanguage(language);
+    try {
+      capture.shareableContent();
+      ADD_FAILURE() << "listing without an X server succeeded";
+    } catch (const platform::PlatformError& e) {
+      const std::string message = e.what();
+      EXPECT_NE(message.find("X11"), std::string::npos) << message;
+      EXPECT_NE(message.find("Wayland"), std::string::npos) << message;
+      if (language == AppLanguage::chinese) {
+        EXPECT_NE(message.find("无法连接"), std::string::npos) << message;
+      }
+    }
+    EXPECT_THROW(capture.createPointerSource(), platform::PlatformError);
+    EXPECT_EQ(capture.windowRect(1), std::nullopt);
+  }
+  setCurrentLanguage(AppLanguage::english);
+}
+
+}  // namespace
+}  // namespace vantry

@@ -1,0 +1,195 @@
+// A private Xvfb for X11 tests that move the pointer, need several monitors or a quiet
+// screen, plus small Xlib helpers to put known pictures on it.
+#pragma once
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/extensions/Xrandr.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vantry::testing {
+
+class PrivateXServer {
+ public:
+  // Starts Xvfb with one screen of the given size and points DISPLAY at it.
+  PrivateXServer(int width = 1920, int height = 1080) {
+    for (int attempt = 0; attempt < 50 && pid_ <= 0; ++attempt) {
+      const int n = 300 + int((getpid() * 7 + attempt * 13) % 600);
+      const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+      struct stat st {};
+      if (stat(lock.c_str(), &st) == 0 || stat(socket.c_str(), &st) == 0) continue;
+      const std::string name = ":" + std::to_string(n);
+      const std::string geometry = std::to_string(width) + "x" + std::to_string(height) + "x24";
+      pid_t pid = fork();
+      if (pid == 0) {
+        // Keep the test's pipes free: the server may outlive a crashed test.
+        freopen("/dev/null", "w", stdout);
+        freopen("/dev/null", "w", stderr);
+        execlp("Xvfb", "Xvfb", name.c_str(), "-screen", "0", geometry.c_str(), "+extension",
+               "RANDR", "+extension", "Composite", "-nolisten", "tcp", "-noreset",
+               static_cast<char*>(nullptr));
+        _exit(127);
+      }
+      for (int i = 0; i < 100; ++i) {
+        if (stat(socket.c_str(), &st) == 0) break;
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+          pid = -1;
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+      if (pid > 0 && stat(socket.c_str(), &st) == 0) {
+        pid_ = pid;
+        name_ = name;
+      } else if (pid > 0) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+      }
+    }
+    if (pid_ <= 0) throw std::runtime_error("could not start Xvfb");
+    setenv("DISPLAY", name_.c_str(), 1);
+    for (int i = 0; i < 100 && !dpy_; ++i) {
+      dpy_ = XOpenDisplay(name_.c_str());
+      if (!dpy_) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (!dpy_) throw std::runtime_error("could not open the private Xvfb");
+    // Until the code under test installs its own handler, errors of ours must not exit.
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+  }
+  ~PrivateXServer() {
+    if (dpy_) XCloseDisplay(dpy_);
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  PrivateXServer(const PrivateXServer&) = delete;
+  PrivateXServer& operator=(const PrivateXServer&) = delete;
+
+  Display* display() const { return dpy_; }
+  const std::string& name() const { return name_; }
+
+  // Replaces RandR's monitors by the given ones. The first takes over the server's only
+  // output, which retires the automatic monitor of that output.
+  void setMonitors(std::vector<XRRMonitorInfo> monitors) {
+    Window root = DefaultRootWindow(dpy_);
+    int n = 0;
+    if (XRRMonitorInfo* old = XRRGetMonitors(dpy_, root, False, &n)) {
+      for (int i = 0; i < n; ++i) {
+        if (!old[i].automatic) XRRDeleteMonitor(dpy_, root, old[i].name);
+      }
+      XRRFreeMonitors(old);
+    }
+    XRRScreenResources* res = XRRGetScreenResources(dpy_, root);
+    RROutput output = res && res->noutput > 0 ? res->outputs[0] : None;
+    for (std::size_t i = 0; i < monitors.size(); ++i) {
+      if (i == 0 && output != None) {
+        monitors[i].noutput = 1;
+        monitors[i].outputs = &output;
+      }
+      XRRSetMonitor(dpy_, root, &monitors[i]);
+    }
+    if (res) XRRFreeScreenResources(res);
+    XSync(dpy_, False);
+  }
+
+  static XRRMonitorInfo monitor(Display* dpy, const char* name, int x, int y, int w, int h,
+                                bool primary) {
+    XRRMonitorInfo m{};
+    m.name = XInternAtom(dpy, name, False);
+    m.primary = primary;
+    m.automatic = False;
+    m.noutput = 0;
+    m.x = x;
+    m.y = y;
+    m.width = w;
+    m.height = h;
+    m.mwidth = w / 4;
+    m.mheight = h / 4;
+    m.outputs = nullptr;
+    return m;
+  }
+
+  void movePointer(int x, int y) {
+    XTestFakeMotionEvent(dpy_, DefaultScreen(dpy_), x, y, CurrentTime);
+    XSync(dpy_, False);
+  }
+  void button(bool down) {
+    XTestFakeButtonEvent(dpy_, 1, down ? True : False, CurrentTime);
+    XSync(dpy_, False);
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::string name_;
+  Display* dpy_ = nullptr;
+};
+
+// A plain top-level window filled with one colour (0xRRGGBB), mapped and drawn.
+class ColourWindow {
+ public:
+  ColourWindow(Display* dpy, int x, int y, int w, int h, std::uint32_t rgb,
+               const char* title = "Colour", const char* wmClass = "ColourTest", long pid = 0)
+      : dpy_(dpy) {
+    XSetWindowAttributes a{};
+    a.background_pixel = rgb;
+    a.border_pixel = 0;
+    win_ =
+        XCreateWindow(dpy, DefaultRootWindow(dpy), x, y, unsigned(w), unsigned(h), 0,
+                      CopyFromParent, InputOutput, CopyFromParent, CWBackPixel | CWBorderPixel, &a);
+    XStoreName(dpy, win_, title);
+    XChangeProperty(dpy, win_, XInternAtom(dpy, "_NET_WM_NAME", False),
+                    XInternAtom(dpy, "UTF8_STRING", False), 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(title), int(strlen(title)));
+    std::string cls = std::string(wmClass) + '\0' + wmClass + '\0';
+    XChangeProperty(dpy, win_, XA_WM_CLASS, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(cls.data()), int(cls.size()));
+    if (pid != 0) {
+      unsigned long p = static_cast<unsigned long>(pid);
+      XChangeProperty(dpy, win_, XInternAtom(dpy, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                      PropModeReplace, reinterpret_cast<unsigned char*>(&p), 1);
+    }
+    XMapRaised(dpy, win_);
+    XClearWindow(dpy, win_);
+    XSync(dpy, False);
+  }
+  ~ColourWindow() {
+    XDestroyWindow(dpy_, win_);
+    XSync(dpy_, False);
+  }
+  Window id() const { return win_; }
+  void move(int x, int y) {
+    XMoveWindow(dpy_, win_, x, y);
+    XSync(dpy_, False);
+  }
+  void raise() {
+    XRaiseWindow(dpy_, win_);
+    XSync(dpy_, False);
+  }
+  void fill(std::uint32_t rgb) {
+    XSetWindowBackground(dpy_, win_, rgb);
+    XClearWindow(dpy_, win_);
+    XSync(dpy_, False);
+  }
+
+ private:
+  Display* dpy_;
+  Window win_;
+};
+
+}  // namespace vantry::testing
