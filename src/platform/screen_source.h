@@ -40,6 +40,12 @@ struct Rect {
   bool operator==(const Rect&) const = default;
 };
 
+struct Size {
+  double width = 0;
+  double height = 0;
+  bool operator==(const Size&) const = default;
+};
+
 using DisplayId = std::uint32_t;
 using WindowId = std::uint32_t;
 

@@ -1,0 +1,17 @@
+// The one error whose text the user sees from capture (and the layers that reuse it). Its
+// message is translated where the error is made and never translated again.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace vantry {
+
+class StudioError : public std::runtime_error {
+ public:
+  explicit StudioError(const std::string& message) : std::runtime_error(message) {}
+  // The text to show; the same as what().
+  std::string message() const { return what(); }
+};
+
+}  // namespace vantry
