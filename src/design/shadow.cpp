@@ -114,13 +114,15 @@ void paintShadow(QPainter& painter, const QRectF& shape, double cornerRadius,
   const double r = q(std::min({cornerRadius, w / 2, h / 2}));
   const double blur = q(shadow.radius);
   const QString mk = maskKey(int(w * 4), int(h * 4), r, blur, scale);
-  const QString key = mk + QStringLiteral("c%1").arg(shadow.color.rgba64(), 0, 16);
+  // Tinted at full strength and laid down at the colour's opacity, so fading glows share
+  // one image.
+  const QString key = mk + QStringLiteral("c%1").arg(shadow.color.rgb(), 0, 16);
   const QImage* tinted = cached(key, [&] {
     const QImage* maskPtr = cached(mk, [&] { return shadowMask({w, h}, r, blur, scale); });
     const QImage mask = maskPtr ? *maskPtr : shadowMask({w, h}, r, blur, scale);
     QImage out(mask.size(), QImage::Format_ARGB32_Premultiplied);
-    const QRgb c = shadow.color.rgba();
-    const int ca = qAlpha(c), cr = qRed(c), cg = qGreen(c), cb = qBlue(c);
+    const QRgb c = shadow.color.rgb();
+    const int ca = 255, cr = qRed(c), cg = qGreen(c), cb = qBlue(c);
     for (int y = 0; y < mask.height(); ++y) {
       const uchar* m = mask.constScanLine(y);
       auto* o = reinterpret_cast<QRgb*>(out.scanLine(y));
@@ -135,7 +137,10 @@ void paintShadow(QPainter& painter, const QRectF& shape, double cornerRadius,
   if (!tinted) return;
   const int pad = padFor(blur);
   const QPointF origin = shape.center() - QPointF(w / 2 + pad, h / 2 + pad) + shadow.offset;
+  const double opacity = painter.opacity();
+  painter.setOpacity(opacity * shadow.color.alphaF());
   painter.drawImage(origin, *tinted);
+  painter.setOpacity(opacity);
 }
 
 void markShadowHost(QWidget* host) {

@@ -190,6 +190,29 @@ TEST(ShadowMask, BlurSpreadsEvenlyAndStaysInside) {
   EXPECT_GT(at(pad - 2, mask.height() / 2), at(pad - 8, mask.height() / 2));
 }
 
+TEST(ShadowPainting, OpacityScalesAndOffsetMoves) {
+  const auto paint = [](const Shadow& shadow) {
+    QImage image(200, 200, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    paintShadow(p, QRectF(60, 60, 80, 40), 8, shadow);
+    return image;
+  };
+  const QImage full = paint({Color(0x000000, 1.0), 18, {}});
+  const QImage faint = paint({Color(0x000000, 0.35), 18, {}});
+  const QImage dropped = paint({Color(0x000000, 1.0), 18, {0, 10}});
+  // Inside the shape the blurred coverage is near full; opacity scales it.
+  const int a = qAlpha(full.pixel(100, 80));
+  EXPECT_GT(a, 200);
+  EXPECT_NEAR(qAlpha(faint.pixel(100, 80)), a * 0.35, 3);
+  // Halo: equal above and below the shape; drop shadow: stronger below.
+  EXPECT_NEAR(qAlpha(full.pixel(100, 52)), qAlpha(full.pixel(100, 107)), 2);
+  EXPECT_GT(qAlpha(dropped.pixel(100, 110)), qAlpha(dropped.pixel(100, 50)) + 40);
+  // Clear colours and empty shapes draw nothing.
+  const QImage none = paint({QColor(Qt::transparent), 18, {}});
+  EXPECT_EQ(qAlpha(none.pixel(100, 80)), 0);
+}
+
 TEST(GlassButtonPixels, ActiveFillAndBorderInTheTint) {
   GlassButton* button = new GlassButton("Split", {}, {true, Theme::cyan, false});
   button->resize(100, 28);
