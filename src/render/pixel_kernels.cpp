@@ -177,17 +177,78 @@ inline uint32_t sampleAt(const RowPair& rp, const ColumnTable& t, int k, int ste
 
 }  // namespace
 
+namespace {
+
+// Horizontal pass of one source row through the column table.
+void horizontalRow(const uint32_t* __restrict row, const ColumnTable& t, int step,
+                   uint32_t* __restrict out, int n) {
+  const int32_t* index = t.index.data();
+  const uint16_t* weight = t.weight.data();
+  for (int k = 0; k < n; ++k) {
+    const int i = index[k];
+    out[k] = lerpPixel(row[i], row[i + step], weight[k]);
+  }
+}
+
+// Vertical blend of two horizontally scaled rows; a plain loop the compiler vectorises.
+__attribute__((target_clones("avx2", "default"))) void verticalBlend(const uint32_t* __restrict a,
+                                                                     const uint32_t* __restrict b,
+                                                                     uint32_t w,
+                                                                     uint32_t* __restrict out,
+                                                                     int n) {
+  const uint32_t iw = 256 - w;
+  for (int k = 0; k < n; ++k) {
+    const uint32_t pa = a[k], pb = b[k];
+    const uint32_t rb = (((pa & 0x00FF00FFu) * iw + (pb & 0x00FF00FFu) * w) >> 8) & 0x00FF00FFu;
+    const uint32_t ag =
+        (((pa >> 8) & 0x00FF00FFu) * iw + ((pb >> 8) & 0x00FF00FFu) * w) & 0xFF00FF00u;
+    out[k] = rb | ag;
+  }
+}
+
+}  // namespace
+
 void samplePicture(QImage& out, const QImage& src, const Placement& p, const QRect& rect,
                    ColumnTable& columns) {
   if (rect.isEmpty() || src.isNull()) return;
   columns.build(p, src.width(), rect.left(), rect.right() + 1);
   const int step = src.width() > 1 ? 1 : 0;
   const int n = rect.width();
+  // Each source row is scaled horizontally once and kept while neighbouring output rows
+  // use it (a zoomed picture reuses every source row for several output rows).
+  std::vector<uint32_t>& cache = columns.rows;
+  cache.resize(static_cast<size_t>(n) * 2);
+  uint32_t* slot[2] = {cache.data(), cache.data() + n};
+  int cached[2] = {-1, -1};
+  auto scaled = [&](int sourceRow) -> const uint32_t* {
+    if (cached[0] == sourceRow) return slot[0];
+    if (cached[1] == sourceRow) return slot[1];
+    // Replace the slot not holding the other row of the current pair.
+    const int victim = cached[0] < cached[1] ? 0 : 1;
+    horizontalRow(reinterpret_cast<const uint32_t*>(src.constScanLine(sourceRow)), columns, step,
+                  slot[victim], n);
+    cached[victim] = sourceRow;
+    return slot[victim];
+  };
+  const int srcH = src.height();
   for (int y = rect.top(); y <= rect.bottom(); ++y) {
-    const RowPair rp = rowsFor(src, p, y);
+    double v = (y + 0.5 - p.originY) * p.scaleY - 0.5;
+    v = std::clamp(v, 0.0, static_cast<double>(srcH - 1));
+    int i = static_cast<int>(v);
+    uint32_t w = static_cast<uint32_t>(std::lround((v - i) * 256));
+    if (i >= srcH - 1) {
+      i = srcH - 1;
+      w = 0;
+    }
     uint32_t* dst = reinterpret_cast<uint32_t*>(out.scanLine(y)) + rect.left();
-    for (int k = 0; k < n; ++k)
-      dst[k] = sampleAt(rp, columns, k, step);
+    const uint32_t* top = scaled(i);
+    if (w == 0) {
+      std::memcpy(dst, top, static_cast<size_t>(n) * 4);
+      continue;
+    }
+    const uint32_t* bottom = scaled(i + 1);
+    top = scaled(i);  // still cached: the pair occupies both slots
+    verticalBlend(top, bottom, w, dst, n);
   }
 }
 

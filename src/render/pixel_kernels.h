@@ -43,6 +43,7 @@ Placement placementFor(const QRectF& target, int srcW, int srcH, bool mirrored);
 struct ColumnTable {
   std::vector<int32_t> index;    // left source column
   std::vector<uint16_t> weight;  // 0..256 towards the right column
+  std::vector<uint32_t> rows;    // scratch: horizontally scaled source rows
   void build(const Placement& p, int srcW, int x0, int x1);
 };
 
