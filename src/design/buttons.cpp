@@ -218,7 +218,7 @@ void IconButton::paintContent(QPainter& painter, const QRectF& rect, const QColo
   const double side = std::max(frameSide(), 0.0);
   const QRectF frame(rect.center().x() - side / 2, rect.center().y() - side / 2, side, side);
   // The symbol follows the 13-point font, centred in its frame.
-  const double glyph = std::min(side, 18.0);
+  const double glyph = std::min(side, 20.0);
   paintSymbol(painter, symbol(),
               QRectF(frame.center().x() - glyph / 2, frame.center().y() - glyph / 2, glyph, glyph),
               color, QFont::Medium);
