@@ -113,21 +113,27 @@ void paintShadow(QPainter& painter, const QRectF& shape, double cornerRadius,
   const double w = q(shape.width()), h = q(shape.height());
   const double r = q(std::min({cornerRadius, w / 2, h / 2}));
   const double blur = q(shadow.radius);
-  const QString mk = maskKey(int(w * 4), int(h * 4), r, blur, scale);
+  const int pad = padFor(blur);
+  // Across the middle of a long shape its shadow does not change: blur a short stand-in
+  // and stretch its centre line, so a large card's shadow is a small image.
+  const double core = std::ceil(1.53 * r) + 2 * pad + 2;
+  const double mw = w > 2 * core + 1 ? 2 * core + 1 : w;
+  const double mh = h > 2 * core + 1 ? 2 * core + 1 : h;
+  const QString mk = maskKey(int(mw * 4), int(mh * 4), r, blur, scale);
   // Tinted at full strength and laid down at the colour's opacity, so fading glows share
   // one image.
   const QString key = mk + QStringLiteral("c%1").arg(shadow.color.rgb(), 0, 16);
   const QImage* tinted = cached(key, [&] {
-    const QImage* maskPtr = cached(mk, [&] { return shadowMask({w, h}, r, blur, scale); });
-    const QImage mask = maskPtr ? *maskPtr : shadowMask({w, h}, r, blur, scale);
+    const QImage* maskPtr = cached(mk, [&] { return shadowMask({mw, mh}, r, blur, scale); });
+    const QImage mask = maskPtr ? *maskPtr : shadowMask({mw, mh}, r, blur, scale);
     QImage out(mask.size(), QImage::Format_ARGB32_Premultiplied);
     const QRgb c = shadow.color.rgb();
-    const int ca = 255, cr = qRed(c), cg = qGreen(c), cb = qBlue(c);
+    const int cr = qRed(c), cg = qGreen(c), cb = qBlue(c);
     for (int y = 0; y < mask.height(); ++y) {
       const uchar* m = mask.constScanLine(y);
       auto* o = reinterpret_cast<QRgb*>(out.scanLine(y));
       for (int x = 0; x < mask.width(); ++x) {
-        const int a = (m[x] * ca + 127) / 255;
+        const int a = m[x];
         o[x] = qRgba(cr * a / 255, cg * a / 255, cb * a / 255, a);
       }
     }
@@ -135,11 +141,35 @@ void paintShadow(QPainter& painter, const QRectF& shape, double cornerRadius,
     return out;
   });
   if (!tinted) return;
-  const int pad = padFor(blur);
   const QPointF origin = shape.center() - QPointF(w / 2 + pad, h / 2 + pad) + shadow.offset;
   const double opacity = painter.opacity();
   painter.setOpacity(opacity * shadow.color.alphaF());
-  painter.drawImage(origin, *tinted);
+  if (mw == w && mh == h) {
+    painter.drawImage(origin, *tinted);
+  } else {
+    // Source spans in pixels and target spans in points: start half, stretched centre line,
+    // end half.
+    struct Span {
+      int from, length;
+      double at, size;
+    };
+    const auto spans = [scale](int pixels, double gap) {
+      const int half = pixels / 2;
+      std::vector<Span> out{{0, half, 0, half / scale}};
+      if (gap > 0) out.push_back({half, 1, half / scale, gap});
+      out.push_back(
+          {half, pixels - half, half / scale + std::max(gap, 0.0), (pixels - half) / scale});
+      return out;
+    };
+    const auto xs = spans(tinted->width(), w - mw);
+    const auto ys = spans(tinted->height(), h - mh);
+    for (const Span& y : ys) {
+      for (const Span& x : xs) {
+        painter.drawImage(QRectF(origin.x() + x.at, origin.y() + y.at, x.size, y.size), *tinted,
+                          QRectF(x.from, y.from, x.length, y.length));
+      }
+    }
+  }
   painter.setOpacity(opacity);
 }
 

@@ -213,6 +213,31 @@ TEST(ShadowPainting, OpacityScalesAndOffsetMoves) {
   EXPECT_EQ(qAlpha(none.pixel(100, 80)), 0);
 }
 
+TEST(ShadowPainting, LargeShapesMatchAFullBlur) {
+  // A card-sized shadow is drawn from a short stand-in; it must look like the full blur.
+  for (double scale : {1.0, 2.0}) {
+    const QSizeF size(600, 260);
+    QImage sliced(QSize(int(720 * scale), int(400 * scale)), QImage::Format_ARGB32_Premultiplied);
+    sliced.setDevicePixelRatio(scale);
+    sliced.fill(Qt::transparent);
+    {
+      QPainter p(&sliced);
+      paintShadow(p, QRectF(QPointF(60, 50), size), 16, Shadow{Qt::black, 18, {0, 10}});
+    }
+    const QImage full = shadowMask(size, 16, 18, scale);
+    const int pad = int((full.width() / scale - size.width()) / 2);
+    int worst = 0;
+    for (int y = 0; y < full.height(); y += 3) {
+      for (int x = 0; x < full.width(); x += 3) {
+        const int expected = full.constScanLine(y)[x];
+        const QPoint at(int((60 - pad) * scale) + x, int((60 - pad) * scale) + y);
+        worst = std::max(worst, std::abs(qAlpha(sliced.pixel(at)) - expected));
+      }
+    }
+    EXPECT_LE(worst, 3) << "scale " << scale;
+  }
+}
+
 TEST(GlassButtonPixels, ActiveFillAndBorderInTheTint) {
   GlassButton* button = new GlassButton("Split", {}, {true, Theme::cyan, false});
   button->resize(100, 28);
