@@ -1,0 +1,98 @@
+// DisplayPreview on a real (private) X server: what the user sees before recording.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "../platform/x11_test_server.h"
+#include "capture/display_preview.h"
+#include "platform/x11/x11_screen_capture.h"
+
+namespace vantry {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Latest {
+  std::mutex mutex;
+  QImage image;
+  int count = 0;
+  QImage waitFor(int frames) {
+    for (int i = 0; i < 300; ++i) {
+      {
+        std::lock_guard lock(mutex);
+        if (count >= frames) return image.copy();
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return {};
+  }
+};
+
+TEST(DisplayPreviewX11, ShowsTheDisplayWithThePointerButNotTheApplication) {
+  testing::PrivateXServer x;
+  testing::ColourWindow backdrop(x.display(), 0, 0, 1920, 1080, 0x204080, "Desktop", "Editor");
+  testing::ColourWindow own(x.display(), 960, 0, 960, 1080, 0xff00ff, "Vantry", "Vantry", getpid());
+  x.movePointer(480, 540);
+  DisplayPreview preview(std::make_shared<platform::x11::X11ScreenCapture>("Vantry"));
+  Latest latest;
+  preview.onFrame = [&](const QImage& image) {
+    std::lock_guard lock(latest.mutex);
+    latest.image = image;
+    ++latest.count;
+  };
+  const auto displays = platform::x11::X11ScreenCapture().shareableContent().displays;
+  preview.start(displays.front().id, std::nullopt);
+  QImage image = latest.waitFor(3);
+  ASSERT_FALSE(image.isNull());
+  EXPECT_EQ(image.size(), QSize(960, 540));
+  // The application's own window is left out: the right half shows the backdrop.
+  EXPECT_EQ(image.pixel(720, 100) & 0xffffff, 0x204080u);
+  EXPECT_EQ(image.pixel(100, 100) & 0xffffff, 0x204080u);
+  // The pointer is drawn in, near (240, 270) at half size.
+  bool pointerSeen = false;
+  for (int y = 262; y < 285 && !pointerSeen; ++y) {
+    for (int x2 = 232; x2 < 255; ++x2) {
+      if ((image.pixel(x2, y) & 0xffffff) != 0x204080u) pointerSeen = true;
+    }
+  }
+  EXPECT_TRUE(pointerSeen);
+
+  // At most fifteen frames a second.
+  int before = 0;
+  {
+    std::lock_guard lock(latest.mutex);
+    before = latest.count;
+  }
+  std::this_thread::sleep_for(1s);
+  int after = 0;
+  {
+    std::lock_guard lock(latest.mutex);
+    after = latest.count;
+  }
+  EXPECT_LE(after - before, 16);
+  EXPECT_GE(after - before, 8);
+  preview.stop();
+}
+
+TEST(DisplayPreviewX11, AWindowPreviewFollowsTheWindowAspect) {
+  testing::PrivateXServer x;
+  testing::ColourWindow window(x.display(), 200, 200, 1000, 500, 0x00ff00, "Chart", "Charts");
+  DisplayPreview preview(std::make_shared<platform::x11::X11ScreenCapture>("Vantry"));
+  Latest latest;
+  preview.onFrame = [&](const QImage& image) {
+    std::lock_guard lock(latest.mutex);
+    latest.image = image;
+    ++latest.count;
+  };
+  preview.start(0, platform::WindowId(window.id()));
+  QImage image = latest.waitFor(2);
+  preview.stop();
+  ASSERT_FALSE(image.isNull());
+  EXPECT_EQ(image.size(), QSize(960, 480));
+  EXPECT_EQ(image.pixel(20, 20) & 0xffffff, 0x00ff00u);
+}
+
+}  // namespace
+}  // namespace vantry
