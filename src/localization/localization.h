@@ -27,7 +27,8 @@ std::string describeDouble(double value);
 }  // namespace detail
 
 // How an argument of L becomes text: texts unchanged, integers as decimal digits.
-// Other layers may specialise this for their own types (the Qt glue does for QString).
+// Other layers add their own types by defining TextArgument for them (the Qt glue does
+// for QString).
 template <typename T>
 struct TextArgument {
   static std::string text(const T& value) {

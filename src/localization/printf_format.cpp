@@ -13,7 +13,7 @@ namespace vantry::Localizer {
 
 namespace {
 
-struct Spec {
+struct Directive {
   bool left = false;       // '-'
   bool plus = false;       // '+'
   bool space = false;      // ' '
@@ -68,19 +68,19 @@ void appendUtf8(std::string& out, std::uint32_t cp) {
 
 // Pads `body` (already carrying its sign and prefix) to the field width. Zero padding goes
 // between the first `signLength` bytes and the digits.
-void appendPadded(std::string& out, const Spec& spec, std::string_view body, std::size_t signLength,
-                  bool zeroAllowed) {
+void appendPadded(std::string& out, const Directive& directive, std::string_view body,
+                  std::size_t signLength, bool zeroAllowed) {
   const std::size_t shown = codePointCount(body);
-  const std::size_t width = static_cast<std::size_t>(spec.width);
+  const std::size_t width = static_cast<std::size_t>(directive.width);
   if (shown >= width) {
     out += body;
     return;
   }
   const std::size_t fill = width - shown;
-  if (spec.left) {
+  if (directive.left) {
     out += body;
     out.append(fill, ' ');
-  } else if (spec.zero && zeroAllowed) {
+  } else if (directive.zero && zeroAllowed) {
     out += body.substr(0, signLength);
     out.append(fill, '0');
     out += body.substr(signLength);
@@ -100,14 +100,15 @@ std::string groupThousands(std::string_view digits) {
   return out;
 }
 
-std::string signFor(bool negative, const Spec& spec) {
+std::string signFor(bool negative, const Directive& directive) {
   if (negative) return "-";
-  if (spec.plus) return "+";
-  if (spec.space) return " ";
+  if (directive.plus) return "+";
+  if (directive.space) return " ";
   return {};
 }
 
-void appendSigned(std::string& out, const Spec& spec, std::int64_t value, bool negativeZero) {
+void appendSigned(std::string& out, const Directive& directive, std::int64_t value,
+                  bool negativeZero) {
   const bool negative = value < 0 || negativeZero;
   const std::uint64_t magnitude =
       value < 0 ? static_cast<std::uint64_t>(0) - static_cast<std::uint64_t>(value)
@@ -115,44 +116,44 @@ void appendSigned(std::string& out, const Spec& spec, std::int64_t value, bool n
   std::array<char, 24> buffer{};
   auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), magnitude);
   std::string digits(buffer.data(), result.ptr);
-  if (spec.precision) {
-    if (*spec.precision == 0 && magnitude == 0) digits.clear();
-    if (digits.size() < static_cast<std::size_t>(*spec.precision)) {
-      digits.insert(0, static_cast<std::size_t>(*spec.precision) - digits.size(), '0');
+  if (directive.precision) {
+    if (*directive.precision == 0 && magnitude == 0) digits.clear();
+    if (digits.size() < static_cast<std::size_t>(*directive.precision)) {
+      digits.insert(0, static_cast<std::size_t>(*directive.precision) - digits.size(), '0');
     }
   }
-  if (spec.group) digits = groupThousands(digits);
-  const std::string sign = signFor(negative, spec);
-  appendPadded(out, spec, sign + digits, sign.size(), !spec.precision);
+  if (directive.group) digits = groupThousands(digits);
+  const std::string sign = signFor(negative, directive);
+  appendPadded(out, directive, sign + digits, sign.size(), !directive.precision);
 }
 
-void appendUnsigned(std::string& out, const Spec& spec, std::uint64_t value) {
+void appendUnsigned(std::string& out, const Directive& directive, std::uint64_t value) {
   int base = 10;
-  if (spec.conversion == 'o') base = 8;
-  if (spec.conversion == 'x' || spec.conversion == 'X') base = 16;
+  if (directive.conversion == 'o') base = 8;
+  if (directive.conversion == 'x' || directive.conversion == 'X') base = 16;
   std::array<char, 72> buffer{};
   auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, base);
   std::string digits(buffer.data(), result.ptr);
-  if (spec.conversion == 'X')
+  if (directive.conversion == 'X')
     std::transform(digits.begin(), digits.end(), digits.begin(), ::toupper);
-  if (spec.precision) {
-    if (*spec.precision == 0 && value == 0) digits.clear();
-    if (digits.size() < static_cast<std::size_t>(*spec.precision)) {
-      digits.insert(0, static_cast<std::size_t>(*spec.precision) - digits.size(), '0');
+  if (directive.precision) {
+    if (*directive.precision == 0 && value == 0) digits.clear();
+    if (digits.size() < static_cast<std::size_t>(*directive.precision)) {
+      digits.insert(0, static_cast<std::size_t>(*directive.precision) - digits.size(), '0');
     }
   }
   std::string prefix;
-  if (spec.alternate) {
+  if (directive.alternate) {
     if (base == 8 && (digits.empty() || digits.front() != '0')) digits.insert(0, "0");
-    if (base == 16 && value != 0) prefix = spec.conversion == 'X' ? "0X" : "0x";
+    if (base == 16 && value != 0) prefix = directive.conversion == 'X' ? "0X" : "0x";
   }
-  if (spec.group && base == 10) digits = groupThousands(digits);
-  appendPadded(out, spec, prefix + digits, prefix.size(), !spec.precision);
+  if (directive.group && base == 10) digits = groupThousands(digits);
+  appendPadded(out, directive, prefix + digits, prefix.size(), !directive.precision);
 }
 
-void appendFloating(std::string& out, const Spec& spec, double value) {
-  const bool upper = spec.conversion == 'F' || spec.conversion == 'E' || spec.conversion == 'G' ||
-                     spec.conversion == 'A';
+void appendFloating(std::string& out, const Directive& directive, double value) {
+  const bool upper = directive.conversion == 'F' || directive.conversion == 'E' ||
+                     directive.conversion == 'G' || directive.conversion == 'A';
   const bool negative = std::signbit(value);
   const double magnitude = std::fabs(value);
   std::string body;
@@ -160,16 +161,17 @@ void appendFloating(std::string& out, const Spec& spec, double value) {
   if (!finite) {
     body = std::isnan(value) ? "nan" : "inf";
   } else {
-    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(spec.conversion)));
+    const char lower =
+        static_cast<char>(std::tolower(static_cast<unsigned char>(directive.conversion)));
     std::chars_format style = std::chars_format::fixed;
     if (lower == 'e') style = std::chars_format::scientific;
     if (lower == 'g') style = std::chars_format::general;
     if (lower == 'a') style = std::chars_format::hex;
-    int precision = spec.precision.value_or(6);
+    int precision = directive.precision.value_or(6);
     if (lower == 'g' && precision == 0) precision = 1;
     std::string buffer(static_cast<std::size_t>(precision) + 400, '\0');
     std::to_chars_result result{};
-    if (lower == 'a' && !spec.precision) {
+    if (lower == 'a' && !directive.precision) {
       result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), magnitude, style);
     } else {
       result =
@@ -181,21 +183,21 @@ void appendFloating(std::string& out, const Spec& spec, double value) {
       body.assign(buffer.data(), result.ptr);
     }
     if (lower == 'a') body.insert(0, "0x");
-    if (spec.alternate && body.find('.') == std::string::npos && lower != 'g') {
+    if (directive.alternate && body.find('.') == std::string::npos && lower != 'g') {
       const std::size_t exponent = body.find_first_of("ep");
       body.insert(exponent == std::string::npos ? body.size() : exponent, ".");
     }
-    if (spec.group && (lower == 'f' || lower == 'g') &&
+    if (directive.group && (lower == 'f' || lower == 'g') &&
         body.find_first_of("ep") == std::string::npos) {
       const std::size_t point = std::min(body.find('.'), body.size());
       body = groupThousands(body.substr(0, point)) + body.substr(point);
     }
   }
   if (upper) std::transform(body.begin(), body.end(), body.begin(), ::toupper);
-  const std::string sign = signFor(negative, spec);
+  const std::string sign = signFor(negative, directive);
   std::size_t signLength = sign.size();
-  if (finite && (spec.conversion == 'a' || spec.conversion == 'A')) signLength += 2;
-  appendPadded(out, spec, sign + body, signLength, finite);
+  if (finite && (directive.conversion == 'a' || directive.conversion == 'A')) signLength += 2;
+  appendPadded(out, directive, sign + body, signLength, finite);
 }
 
 std::int64_t toSigned(const FormatArgument::Value& value) {
@@ -268,7 +270,7 @@ std::string formatPrintf(std::string_view format, std::span<const FormatArgument
       out += '%';
       break;
     }
-    Spec spec;
+    Directive directive;
     bool malformed = false;
     // Positional "%2$d": digits followed by '$'.
     std::optional<std::size_t> position;
@@ -286,17 +288,17 @@ std::string formatPrintf(std::string_view format, std::span<const FormatArgument
     for (; i < format.size(); ++i) {
       const char f = format[i];
       if (f == '-')
-        spec.left = true;
+        directive.left = true;
       else if (f == '+')
-        spec.plus = true;
+        directive.plus = true;
       else if (f == ' ')
-        spec.space = true;
+        directive.space = true;
       else if (f == '#')
-        spec.alternate = true;
+        directive.alternate = true;
       else if (f == '0')
-        spec.zero = true;
+        directive.zero = true;
       else if (f == '\'')
-        spec.group = true;
+        directive.group = true;
       else
         break;
     }
@@ -313,19 +315,19 @@ std::string formatPrintf(std::string_view format, std::span<const FormatArgument
       } else {
         std::int64_t width = toSigned(w->value());
         if (width < 0) {
-          spec.left = true;
+          directive.left = true;
           width = width == std::numeric_limits<std::int64_t>::min() ? kMaxField + 1 : -width;
         }
         if (width > kMaxField)
           malformed = true;
         else
-          spec.width = static_cast<int>(width);
+          directive.width = static_cast<int>(width);
       }
     } else if (std::optional<int> w = readNumber(format, i)) {
       if (*w < 0)
         malformed = true;
       else
-        spec.width = *w;
+        directive.width = *w;
     }
     if (i < format.size() && format[i] == '.') {
       ++i;
@@ -339,28 +341,28 @@ std::string formatPrintf(std::string_view format, std::span<const FormatArgument
           if (precision > kMaxField)
             malformed = true;
           else if (precision >= 0)
-            spec.precision = static_cast<int>(precision);
+            directive.precision = static_cast<int>(precision);
         }
       } else {
         std::optional<int> p = readNumber(format, i);
         if (p && *p < 0)
           malformed = true;
         else
-          spec.precision = p.value_or(0);
+          directive.precision = p.value_or(0);
       }
     }
     // Length modifiers only matter for how negative values show in unsigned conversions.
     if (i < format.size()) {
       const char m = format[i];
       if (m == 'h') {
-        spec.lengthBits = 16;
+        directive.lengthBits = 16;
         ++i;
         if (i < format.size() && format[i] == 'h') {
-          spec.lengthBits = 8;
+          directive.lengthBits = 8;
           ++i;
         }
       } else if (m == 'l' || m == 'q' || m == 'j' || m == 'z' || m == 't' || m == 'L') {
-        spec.lengthBits = 64;
+        directive.lengthBits = 64;
         ++i;
         if (m == 'l' && i < format.size() && format[i] == 'l') ++i;
       }
@@ -368,16 +370,16 @@ std::string formatPrintf(std::string_view format, std::span<const FormatArgument
     if (i >= format.size())
       malformed = true;
     else
-      spec.conversion = format[i++];
-    if (spec.left) spec.zero = false;
-    if (spec.plus) spec.space = false;
+      directive.conversion = format[i++];
+    if (directive.left) directive.zero = false;
+    if (directive.plus) directive.space = false;
 
-    if (!malformed && spec.conversion == '%') {
+    if (!malformed && directive.conversion == '%') {
       out += '%';
       continue;
     }
     static constexpr std::string_view kConversions = "diouxXfFeEgGaAcsS@C";
-    if (malformed || kConversions.find(spec.conversion) == std::string_view::npos) {
+    if (malformed || kConversions.find(directive.conversion) == std::string_view::npos) {
       out.append(format.substr(start, i - start));  // not a conversion: shown as written
       continue;
     }
@@ -387,33 +389,33 @@ std::string formatPrintf(std::string_view format, std::span<const FormatArgument
       continue;
     }
     const FormatArgument::Value& value = argument->value();
-    const char conversion = spec.conversion;
+    const char conversion = directive.conversion;
     if (conversion == 's' || conversion == 'S' || conversion == '@' ||
         std::holds_alternative<std::string>(value)) {
       // A text given for a number shows as the text itself.
       std::string text = describe(value);
       std::string_view shown = text;
-      if (spec.precision && (conversion == 's' || conversion == 'S')) {
-        shown = truncateCodePoints(shown, static_cast<std::size_t>(*spec.precision));
+      if (directive.precision && (conversion == 's' || conversion == 'S')) {
+        shown = truncateCodePoints(shown, static_cast<std::size_t>(*directive.precision));
       }
-      appendPadded(out, spec, shown, 0, false);
+      appendPadded(out, directive, shown, 0, false);
     } else if (conversion == 'c' || conversion == 'C') {
       std::string one;
       appendUtf8(one, static_cast<std::uint32_t>(toUnsigned(value, 64) & 0xFFFFFFFFu));
-      appendPadded(out, spec, one, 0, false);
+      appendPadded(out, directive, one, 0, false);
     } else if (conversion == 'd' || conversion == 'i') {
       if (const auto* u = std::get_if<std::uint64_t>(&value);
           u && *u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-        Spec asUnsigned = spec;
+        Directive asUnsigned = directive;
         asUnsigned.conversion = 'u';
         appendUnsigned(out, asUnsigned, *u);
       } else {
-        appendSigned(out, spec, toSigned(value), false);
+        appendSigned(out, directive, toSigned(value), false);
       }
     } else if (conversion == 'o' || conversion == 'u' || conversion == 'x' || conversion == 'X') {
-      appendUnsigned(out, spec, toUnsigned(value, spec.lengthBits));
+      appendUnsigned(out, directive, toUnsigned(value, directive.lengthBits));
     } else {
-      appendFloating(out, spec, toDouble(value));
+      appendFloating(out, directive, toDouble(value));
     }
   }
   return out;
