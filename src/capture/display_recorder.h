@@ -115,6 +115,7 @@ class DisplayRecorder {
   static std::string defaultRecordingsFolder();
 
  private:
+  void startSteps(platform::DisplayId displayID, std::optional<platform::WindowId> windowID);
   void handleFrame(const platform::Frame& frame);
   void tick();
   void recordFailure(const std::string& message);
@@ -122,6 +123,7 @@ class DisplayRecorder {
 
   RecorderEnvironment env_;
   std::vector<std::shared_ptr<RecordingCompanion>> companions_;
+  size_t preparedCompanions_ = 0;
   std::unique_ptr<platform::FrameStream> stream_;
   std::unique_ptr<VideoSink> sink_;
 

@@ -1,0 +1,191 @@
+// Recording benchmark: records a 1920x1080 and a 2560x1440 display of a private Xvfb with
+// moving content and prints frames written per second (target 60, none dropped for a busy
+// encoder), pointer samples per second (target 60 +- 0.5) and CPU time per second of
+// recording (this process, and the X server's share). Run by hand in a Release build:
+//   bench_capture [SECONDS]   (default 30)
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "capture/display_recorder.h"
+
+// Xlib last: its macros clash with names in the headers above.
+#include <X11/Xlib.h>
+#undef Bool
+#undef Status
+
+namespace {
+
+double cpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return double(u.ru_utime.tv_sec) + u.ru_utime.tv_usec * 1e-6 + double(u.ru_stime.tv_sec) +
+         u.ru_stime.tv_usec * 1e-6;
+}
+
+double processCpuSeconds(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string field;
+  unsigned long long utime = 0, stime = 0;
+  for (int i = 1; i <= 15 && in >> field; ++i) {
+    if (i == 14) utime = std::stoull(field);
+    if (i == 15) stime = std::stoull(field);
+  }
+  return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+}
+
+struct Xvfb {
+  pid_t pid = -1;
+  Display* dpy = nullptr;
+  Xvfb(int w, int h) {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid = fork();
+    if (pid == 0) {
+      close(fds[0]);
+      const std::string screen = std::to_string(w) + "x" + std::to_string(h) + "x24";
+      const std::string fd = std::to_string(fds[1]);
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "+extension",
+             "RANDR", "+extension", "Composite", "-nolisten", "tcp", (char*)nullptr);
+      _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n')
+      number += c;
+    close(fds[0]);
+    if (number.empty()) return;
+    setenv("DISPLAY", (":" + number).c_str(), 1);
+    dpy = XOpenDisplay(nullptr);
+  }
+  ~Xvfb() {
+    if (dpy) XCloseDisplay(dpy);
+    if (pid > 0) {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+};
+
+struct Result {
+  double seconds = 0;
+  double framesPerSecond = 0;
+  long dropped = 0;
+  double samplesPerSecond = 0;
+  double cpuPerSecond = 0;
+  double serverCpuPerSecond = 0;
+};
+
+bool run(int w, int h, double seconds, Result& r) {
+  Xvfb x(w, h);
+  if (!x.dpy) {
+    std::fprintf(stderr, "could not start Xvfb %dx%d\n", w, h);
+    return false;
+  }
+  // Moving content: three windows that slide and change colour every frame.
+  Window wins[3];
+  for (int i = 0; i < 3; ++i) {
+    wins[i] = XCreateSimpleWindow(x.dpy, DefaultRootWindow(x.dpy), 0, 0, w / 4, h / 4, 0, 0,
+                                  0x204080u * (i + 1));
+    XMapRaised(x.dpy, wins[i]);
+  }
+  XSync(x.dpy, False);
+  std::atomic<bool> stop{false};
+  std::thread animator([&] {
+    Display* d = XOpenDisplay(nullptr);
+    for (int n = 0; !stop.load(); ++n) {
+      for (int i = 0; i < 3; ++i) {
+        XMoveWindow(d, wins[i], (n * (7 + i * 3)) % (w - w / 4),
+                    (n * (5 + i)) % (h - h / 4) + i * 10);
+        XSetWindowBackground(d, wins[i], 0x010203u * ((n * 5 + i * 40) % 256));
+        XClearWindow(d, wins[i]);
+      }
+      XFlush(d);
+      std::this_thread::sleep_for(std::chrono::milliseconds(16));
+    }
+    XCloseDisplay(d);
+  });
+
+  const auto folder =
+      std::filesystem::temp_directory_path() / ("vantry-bench-" + std::to_string(getpid()));
+  vantry::RecorderEnvironment env;
+  env.recordingsFolder = folder.string();
+  bool ok = true;
+  try {
+    vantry::DisplayRecorder recorder(env);
+    vantry::platform::DisplayId id = 0;
+    for (const auto& d : vantry::platform::defaultScreenCapture()->shareableContent().displays)
+      if (d.primary || id == 0) id = d.id;
+    const double cpu0 = cpuSeconds();
+    const double server0 = processCpuSeconds(x.pid);
+    const auto t0 = std::chrono::steady_clock::now();
+    recorder.start(id, std::nullopt);
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    const vantry::Clip clip = recorder.stop();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const auto stats = recorder.stats();
+    r.seconds = clip.duration;
+    r.framesPerSecond = double(stats.framesWritten) / clip.duration;
+    r.dropped = long(stats.framesDropped);
+    // Over the sampled span: the timer stops before the stream does, by design.
+    const auto& samples = clip.samples.get();
+    if (samples.size() > 1)
+      r.samplesPerSecond =
+          double(samples.size() - 1) / (samples.back().time - samples.front().time);
+    r.cpuPerSecond = (cpuSeconds() - cpu0) / wall;
+    r.serverCpuPerSecond = (processCpuSeconds(x.pid) - server0) / wall;
+    if (!recorder.warning().empty())
+      std::fprintf(stderr, "warning: %s\n", recorder.warning().c_str());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%dx%d: %s\n", w, h, e.what());
+    ok = false;
+  }
+  stop.store(true);
+  animator.join();
+  std::filesystem::remove_all(folder);
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const double seconds = argc > 1 ? std::atof(argv[1]) : 30.0;
+  std::printf(
+      "recording %.0f s per size; targets: 60 frames/s, 0 dropped, 60 +- 0.5 samples/s, "
+      "< 1 core at 1080p\n",
+      seconds);
+  std::printf("%-10s %8s %10s %8s %10s %12s %12s\n", "size", "seconds", "frames/s", "dropped",
+              "samples/s", "cpu/s (own)", "cpu/s (X)");
+  std::fflush(stdout);
+  int failures = 0;
+  for (auto [w, h] : {std::pair{1920, 1080}, std::pair{2560, 1440}}) {
+    // Each size in its own process: X connections are kept per thread for the process's life.
+    pid_t child = fork();
+    if (child == 0) {
+      QCoreApplication app(argc, argv);
+      Result r;
+      if (!run(w, h, seconds, r)) _exit(1);
+      std::printf("%4dx%-5d %8.2f %10.2f %8ld %10.2f %12.3f %12.3f   (x%.3f of 60 frames/s)\n", w,
+                  h, r.seconds, r.framesPerSecond, r.dropped, r.samplesPerSecond, r.cpuPerSecond,
+                  r.serverCpuPerSecond, r.framesPerSecond / 60.0);
+      std::fflush(stdout);
+      _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ++failures;
+  }
+  return failures ? 1 : 0;
+}

@@ -1,0 +1,472 @@
+#include "capture/display_recorder.h"
+
+#include <QLocale>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QTime>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "capture/capture_target.h"
+#include "capture/studio_error.h"
+#include "localization/localization.h"
+#include "model/document_json.h"
+
+namespace vantry {
+
+namespace {
+
+constexpr double kFrame = 1.0 / 60.0;
+constexpr int kMaxCaptureWidth = 2560;
+
+// Writes `bytes` to `path` through a temporary file and a rename; the old file (if any)
+// stays intact on failure. Returns the error text, empty on success.
+std::string writeAtomically(const std::string& path, const std::string& bytes) {
+  QSaveFile file(QString::fromStdString(path));
+  if (!file.open(QIODevice::WriteOnly)) return file.errorString().toStdString();
+  if (file.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size())) {
+    std::string error = file.errorString().toStdString();
+    file.cancelWriting();
+    return error;
+  }
+  if (!file.commit()) return file.errorString().toStdString();
+  return {};
+}
+
+std::string withDetail(const std::string& message, const std::string& detail) {
+  return detail.empty() ? message : message + " (" + detail + ")";
+}
+
+VideoFrameView viewOf(const platform::Frame& frame) {
+  VideoFrameView v;
+  v.data = frame.image->pixels.data();
+  v.width = frame.image->width;
+  v.height = frame.image->height;
+  v.stride = frame.image->stride;
+  v.format = AV_PIX_FMT_BGRA;
+  v.owner = frame.image;
+  return v;
+}
+
+}  // namespace
+
+DisplayRecorder::DisplayRecorder(RecorderEnvironment environment) : env_(std::move(environment)) {
+  if (!env_.makeSink) env_.makeSink = makeScreenMovieSink;
+  if (env_.recordingsFolder.empty()) env_.recordingsFolder = defaultRecordingsFolder();
+}
+
+DisplayRecorder::~DisplayRecorder() {
+  queue_.stopTimer();
+  if (stream_) {
+    try {
+      stream_->stop();
+    } catch (...) {
+    }
+  }
+  // Frames still queued are not written any more, and report nothing.
+  queue_.sync([this] { finished_ = true; });
+  if (!stopped_.load()) {
+    for (size_t i = preparedCompanions_; i-- > 0;)
+      companions_[i]->abandon();
+  }
+  // The movie keeps what was written: it is crash-safe while writing.
+  if (sink_) sink_->cancel();
+}
+
+std::string DisplayRecorder::defaultRecordingsFolder() {
+  const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+  return (std::filesystem::path(base.toStdString()) / "Pexilar" / "Recordings").string();
+}
+
+DisplayRecorder::CaptureSize DisplayRecorder::captureSizeFor(const platform::Rect& points,
+                                                             double scale) {
+  const double pw = points.width * scale;
+  const double ph = points.height * scale;
+  double w = pw;
+  double h = ph;
+  if (pw > kMaxCaptureWidth) {
+    // The capped width is exactly 2560; scaling by 2560 / pw and back would lose a pixel to
+    // rounding for some widths.
+    w = kMaxCaptureWidth;
+    h = ph * kMaxCaptureWidth / pw;
+  }
+  auto even = [](double v) {
+    if (!(v >= 2)) return 2;  // also NaN
+    const int i = int(std::min(std::floor(v + 1e-9), 1e9));
+    return i < 2 ? 2 : i - (i % 2);
+  };
+  return CaptureSize{even(w), even(h)};
+}
+
+std::optional<double> DisplayRecorder::startClock() const {
+  std::lock_guard lock(stateMutex_);
+  return startClock_;
+}
+
+platform::Rect DisplayRecorder::screenRect() const {
+  std::lock_guard lock(stateMutex_);
+  return screenRect_;
+}
+
+DisplayRecorder::CaptureSize DisplayRecorder::captureSize() const {
+  std::lock_guard lock(stateMutex_);
+  return captureSize_;
+}
+
+std::string DisplayRecorder::folder() const {
+  std::lock_guard lock(stateMutex_);
+  return folder_;
+}
+
+DisplayRecorder::Stats DisplayRecorder::stats() const {
+  return Stats{framesTaken_.load(), framesWritten_.load(), framesDropped_.load(), ticks_.load()};
+}
+
+std::string DisplayRecorder::warning() const {
+  std::lock_guard lock(stateMutex_);
+  std::string text;
+  for (const auto& w : warnings_)
+    text += (text.empty() ? "" : " ") + w;
+  return text;
+}
+
+void DisplayRecorder::start(platform::DisplayId displayID,
+                            std::optional<platform::WindowId> windowID,
+                            std::vector<std::shared_ptr<RecordingCompanion>> companions) {
+  // One recorder serves one recording.
+  if (started_.exchange(true)) throw StudioError(L("录屏文件无法写入。"));
+  companions_ = std::move(companions);
+  try {
+    startSteps(displayID, windowID);
+  } catch (...) {
+    stopped_.store(true);
+    throw;
+  }
+}
+
+void DisplayRecorder::startSteps(platform::DisplayId displayID,
+                                 std::optional<platform::WindowId> windowID) {
+  if (!env_.screen) env_.screen = platform::defaultScreenCapture();
+
+  // 1. The recording folder.
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::path(env_.recordingsFolder) / Uuid::random().toString();
+  {
+    std::lock_guard lock(stateMutex_);
+    folder_ = folder.string();
+  }
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec) throw StudioError(withDetail(L("录屏文件无法写入。"), ec.message()));
+
+  // 2, 3. What to capture.
+  const platform::ShareableContent content = env_.screen->shareableContent();
+  const CaptureTarget target =
+      CaptureTarget::resolve(content, displayID, windowID, env_.screen->ownApplication());
+  capturedWindowID_ = windowID;
+
+  // 4. The pixel size of the stream and the movie.
+  const CaptureSize size = captureSizeFor(target.rect, target.filter.pointPixelScale);
+  {
+    std::lock_guard lock(stateMutex_);
+    screenRect_ = target.rect;
+    captureSize_ = size;
+  }
+
+  // 5. The stream's configuration.
+  platform::StreamConfiguration config;
+  config.width = size.width;
+  config.height = size.height;
+  config.minimumFrameInterval = kFrame;
+  config.queueDepth = 6;
+  config.showsCursor = false;
+
+  // 6-8. The screen movie.
+  VideoSinkRequest request;
+  request.path = (folder / "screen.mp4").string();
+  request.width = size.width;
+  request.height = size.height;
+  request.onFailure = [this](const std::string& error) {
+    queue_.post([this, error] { recordFailure(withDetail(L("录屏文件无法写入。"), error)); });
+  };
+  std::unique_ptr<VideoSink> sink = env_.makeSink(request);
+  if (!sink) throw StudioError(L("无法创建录屏编码器。"));
+  if (!sink->start()) {
+    const std::string error = sink->error();
+    sink.reset();
+    throw StudioError(withDetail(L("录屏文件无法写入。"), error));
+  }
+  sink_ = std::move(sink);
+
+  try {
+    // 9. Camera or voice.
+    for (auto& c : companions_) {
+      ++preparedCompanions_;  // a companion that fails part way is undone too
+      c->prepare(folder.string());
+    }
+
+    // 10. The stream; its frames are handled on the writer queue.
+    platform::FrameStream::Callbacks callbacks;
+    callbacks.onFrame = [this](const platform::Frame& frame) {
+      queue_.post([this, frame] { handleFrame(frame); });
+    };
+    callbacks.onStopped = [this](std::exception_ptr error) {
+      std::string text;
+      try {
+        if (error) std::rethrow_exception(error);
+      } catch (const std::exception& e) {
+        text = e.what();
+      } catch (...) {
+      }
+      queue_.post([this, text] { recordFailure(text.empty() ? L("录屏文件无法写入。") : text); });
+    };
+    stream_ = env_.screen->createStream(target.filter, config, std::move(callbacks));
+    stream_->start();
+
+    // 11. The voice recording begins only once the screen is captured.
+    for (auto& c : companions_)
+      c->begin();
+  } catch (...) {
+    undoStart();
+    throw;
+  }
+
+  // 12. The pointer, sixty times a second on the writer queue.
+  queue_.startTimer(kFrame, [this] { tick(); });
+}
+
+void DisplayRecorder::undoStart() {
+  if (stream_) {
+    try {
+      stream_->stop();
+    } catch (...) {
+    }
+    stream_.reset();
+  }
+  for (size_t i = preparedCompanions_; i-- > 0;)
+    companions_[i]->abandon();
+  preparedCompanions_ = 0;
+  if (sink_) sink_->cancel();
+  stopped_.store(true);
+}
+
+void DisplayRecorder::recordFailure(const std::string& message) {
+  if (finished_) return;
+  if (std::find(failures_.begin(), failures_.end(), message) != failures_.end()) return;
+  const bool first = failures_.empty();
+  failures_.push_back(message);
+  if (first && onFailure) onFailure(message);
+}
+
+void DisplayRecorder::handleFrame(const platform::Frame& frame) {
+  if (finished_ || !sink_ || !frame.image) return;
+  if (sink_->failed()) return;
+  if (frame.status != platform::FrameStatus::complete) return;
+
+  // Live view, at most sixty images a second, fed whether or not the frame is written.
+  const double now = platform::hostTime();
+  if (now - lastPreviewTime_ > kFrame) {
+    lastPreviewTime_ = now;
+    if (onFrame) {
+      const auto& buffer = frame.image;
+      auto* keep = new std::shared_ptr<const platform::FrameBuffer>(buffer);
+      QImage image(
+          buffer->pixels.data(), buffer->width, buffer->height, buffer->stride,
+          QImage::Format_RGB32,
+          [](void* p) { delete static_cast<std::shared_ptr<const platform::FrameBuffer>*>(p); },
+          keep);
+      onFrame(image);
+    }
+  }
+
+  // The first frame taken fixes the recording's time 0.
+  if (!firstPTS_) {
+    firstPTS_ = frame.timestamp;
+    {
+      std::lock_guard lock(stateMutex_);
+      startClock_ = frame.timestamp;
+    }
+    timings_["screenFirstPTS"] = frame.timestamp;
+    timings_["screenCallbackHostTime"] = platform::hostTime();
+  }
+
+  // Frames that find the encoder busy are dropped, never queued without bound.
+  framesTaken_.fetch_add(1, std::memory_order_relaxed);
+  if (!sink_->readyForVideo()) {
+    framesDropped_.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  if (sink_->appendVideo(viewOf(frame), frame.timestamp - *firstPTS_, std::nullopt)) {
+    framesWritten_.fetch_add(1, std::memory_order_relaxed);
+    lastSample_ = frame;
+  } else {
+    recordFailure(withDetail(L("录屏文件无法写入。"), sink_->error()));
+  }
+}
+
+void DisplayRecorder::tick() {
+  if (finished_ || !firstPTS_) return;
+  const double now = platform::hostTime();
+  for (auto& c : companions_)
+    c->tick(now, timings_);
+
+  platform::Rect rect;
+  CaptureSize size;
+  {
+    std::lock_guard lock(stateMutex_);
+    rect = screenRect_;
+    size = captureSize_;
+  }
+  if (capturedWindowID_ && now - lastWindowRefresh_ > 0.1) {
+    lastWindowRefresh_ = now;
+    if (auto current = CaptureTarget::windowRect(*env_.screen, *capturedWindowID_)) {
+      rect = *current;
+      std::lock_guard lock(stateMutex_);
+      screenRect_ = rect;
+    }
+  }
+
+  // One pointer reader per thread: this one lives on the writer queue.
+  if (!pointer_) pointer_ = env_.screen->createPointerSource();
+  // An unreadable pointer repeats the last known place with the button up.
+  const platform::PointerState state = pointer_->read();
+  const bool pressed = state.live && state.leftDown;
+  const Point at = CaptureTarget::normalizedPointer(
+      state.location, rect, platform::Size{double(size.width), double(size.height)});
+  const double t = std::max(platform::hostTime() - *firstPTS_, 0.0);
+  // A press edge, or a tap that began and ended between two ticks.
+  const bool newPress = pressed && (!lastPressed_ || state.pressesSinceLastRead > 0);
+  const bool clicked = newPress && rect.contains(state.location);
+  samples_.push_back(PointerSample{t, at.x, at.y, clicked});
+  ticks_.fetch_add(1, std::memory_order_relaxed);
+  lastPressed_ = pressed;
+}
+
+Clip DisplayRecorder::stop() {
+  if (!started_.load() || stopped_.exchange(true))
+    throw StudioError(L("没有捕获到画面。请检查屏幕录制权限，然后重试。"));
+
+  // 1. No pointer sample after this.
+  queue_.stopTimer();
+
+  std::vector<std::string> late;
+  // 2. The stream; no frame arrives after this.
+  if (stream_) {
+    try {
+      stream_->stop();
+    } catch (const std::exception& e) {
+      late.push_back(e.what());
+    }
+    stream_.reset();
+  }
+  // 3, 4. Voice and camera.
+  for (auto& c : companions_) {
+    if (auto w = c->stop()) late.push_back(*w);
+  }
+
+  // 5. On the writer queue, after everything already queued there: the last frame again at
+  // the stop instant, so that the movie lasts until the user stopped.
+  struct Last {
+    bool placed = false;
+    double length = 0;  // a
+    bool anyFrame = false;
+    std::optional<double> startClock;
+    std::vector<PointerSample> samples;
+    std::vector<std::string> failures;
+    CaptureTimings timings;
+  };
+  Last last = queue_.sync([this] {
+    Last r;
+    r.startClock = firstPTS_;
+    r.anyFrame = lastSample_.has_value();
+    if (firstPTS_ && lastSample_ && sink_) {
+      const double now = platform::hostTime();
+      r.length = std::max(now - *firstPTS_, kFrame);
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+      while (!sink_->readyForVideo() && !sink_->failed() &&
+             std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      if (sink_->readyForVideo()) {
+        if (sink_->appendVideo(viewOf(*lastSample_), r.length, kFrame))
+          r.placed = true;
+        else
+          recordFailure(withDetail(L("最后一帧保存失败。"), sink_->error()));
+      } else if (!sink_->failed()) {
+        recordFailure(L("保存录屏最后一帧时超时，请重新录制。"));
+      }
+    }
+    finished_ = true;
+    lastSample_.reset();
+    r.samples = std::move(samples_);
+    r.failures = failures_;
+    r.timings = timings_;
+    return r;
+  });
+
+  // 6. Keep whatever was recorded; fail only when there is nothing.
+  std::vector<std::string> warnings = last.failures;
+  warnings.insert(warnings.end(), late.begin(), late.end());
+  if (!last.anyFrame || !sink_) {
+    if (sink_) sink_->cancel();
+    throw StudioError(!last.failures.empty() ? last.failures.front()
+                                             : L("没有捕获到画面。请检查屏幕录制权限，然后重试。"));
+  }
+  const bool finished = sink_->finish();
+  if (!finished) {
+    const std::string w = withDetail(L("录屏文件无法写入。"), sink_->error());
+    if (std::find(warnings.begin(), warnings.end(), w) == warnings.end()) warnings.push_back(w);
+  }
+  // The document lasts as long as the movie: to the stop instant when the last frame was
+  // placed, else to the end of what was written.
+  double duration = last.placed && finished ? last.length + kFrame : sink_->writtenDuration();
+  if (!(duration > 0)) {
+    throw StudioError(!warnings.empty() ? warnings.front()
+                                        : L("没有捕获到画面。请检查屏幕录制权限，然后重试。"));
+  }
+  {
+    std::lock_guard lock(stateMutex_);
+    warnings_ = warnings;
+  }
+
+  // 8 (prepared first, the companions add their parts and timings). The document.
+  const std::string folder = this->folder();
+  const CaptureSize size = captureSize();
+  Clip clip;
+  clip.id = Uuid::random();
+  clip.title = L("录屏 · ") +
+               QLocale::system().toString(QTime::currentTime(), QLocale::ShortFormat).toStdString();
+  clip.duration = duration;
+  clip.screenPath = (std::filesystem::path(folder) / "screen.mp4").string();
+  clip.samples = std::move(last.samples);
+  clip.isDemo = false;
+  clip.width = size.width;
+  clip.height = size.height;
+  CaptureTimings timings = last.timings;
+  for (auto& c : companions_)
+    c->complete(clip, *last.startClock, timings);
+
+  // 7. Timings.
+  nlohmann::json timing = nlohmann::json::object();
+  for (const auto& [key, value] : timings)
+    if (std::isfinite(value)) timing[key] = value;
+  std::string error = writeAtomically(
+      (std::filesystem::path(folder) / "capture-timing.json").string(), timing.dump());
+  if (!error.empty()) throw StudioError(withDetail(L("录屏文件无法写入。"), error));
+
+  // 8. The first document of the recording.
+  std::string bytes;
+  try {
+    bytes = encodeClip(clip);
+  } catch (const std::exception& e) {
+    throw StudioError(withDetail(L("录屏文件无法写入。"), e.what()));
+  }
+  error = writeAtomically((std::filesystem::path(folder) / "project.json").string(), bytes);
+  if (!error.empty()) throw StudioError(withDetail(L("录屏文件无法写入。"), error));
+  return clip;
+}
+
+}  // namespace vantry

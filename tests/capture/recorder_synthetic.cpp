@@ -1,0 +1,504 @@
+// DisplayRecorder on the synthetic screen: the recording folder and its files, the pointer
+// track, and every failure path (no frames, a stream error, a failed append, a writer that
+// is never ready, failures during start).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "capture/display_recorder.h"
+#include "capture/studio_error.h"
+#include "model/document_json.h"
+#include "platform/synthetic/faulty_video_sink.h"
+#include "platform/synthetic/synthetic_screen.h"
+#include "recorder_support.h"
+
+namespace vantry {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::synthetic::FaultyVideoSink;
+using platform::synthetic::SyntheticScreenCapture;
+using Fault = SyntheticScreenCapture::StreamFault;
+
+void sleepFor(double seconds) {
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+struct SyntheticRecording : ::testing::Test {
+  test::RecorderTempDir dir;
+  std::shared_ptr<SyntheticScreenCapture> screen = std::make_shared<SyntheticScreenCapture>();
+
+  void SetUp() override {
+    platform::DisplayInfo d;
+    d.id = 7;
+    d.frame = {0, 0, 640, 360};
+    d.primary = true;
+    screen->setDisplays({d});
+  }
+
+  RecorderEnvironment env(VideoSinkFactory sink = {}) {
+    RecorderEnvironment e;
+    e.screen = screen;
+    e.makeSink = std::move(sink);
+    e.recordingsFolder = (dir.path / "Recordings").string();
+    return e;
+  }
+
+  // Waits until `condition` holds, at most `seconds`.
+  template <typename F>
+  bool waitFor(F condition, double seconds = 3) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!condition()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      sleepFor(0.005);
+    }
+    return true;
+  }
+};
+
+TEST(CaptureSize, ExamplesAndTheCappedWidthIsExactly2560) {
+  using R = platform::Rect;
+  using S = DisplayRecorder::CaptureSize;
+  EXPECT_EQ(DisplayRecorder::captureSizeFor(R{0, 0, 1920, 1080}, 1), (S{1920, 1080}));
+  EXPECT_EQ(DisplayRecorder::captureSizeFor(R{0, 0, 1920, 1080}, 2), (S{2560, 1440}));
+  EXPECT_EQ(DisplayRecorder::captureSizeFor(R{0, 0, 1512, 982}, 2), (S{2560, 1662}));
+  EXPECT_EQ(DisplayRecorder::captureSizeFor(R{0, 0, 1001, 601}, 1), (S{1000, 600}));
+  EXPECT_EQ(DisplayRecorder::captureSizeFor(R{0, 0, 1, 1}, 1), (S{2, 2}));
+  EXPECT_EQ(DisplayRecorder::captureSizeFor(R{0, 0, 3000, 1}, 1), (S{2560, 2}));
+  EXPECT_EQ(DisplayRecorder::captureSizeFor(R{0, 0, 3000, 1000}, 1), (S{2560, 852}));
+  // Scaling by 2560 / w and back loses a pixel for some widths; the width never drops.
+  for (int w = 2561; w <= 8000; ++w) {
+    for (double scale : {1.0, 1.25, 2.0}) {
+      const S s = DisplayRecorder::captureSizeFor(R{0, 0, w / scale, 1440}, scale);
+      ASSERT_EQ(s.width, 2560) << "width " << w << " scale " << scale;
+    }
+  }
+}
+
+TEST_F(SyntheticRecording, FolderFilesDocumentAndMovieAgree) {
+  DisplayRecorder recorder(env());
+  std::atomic<int> frames{0};
+  recorder.onFrame = [&](const QImage& image) {
+    if (image.width() == 640 && image.height() == 360) frames.fetch_add(1);
+  };
+  EXPECT_FALSE(recorder.startClock());
+  screen->setPointer({320, 180}, false);
+  const double before = platform::hostTime();
+  recorder.start(7, std::nullopt);
+  ASSERT_TRUE(waitFor([&] { return recorder.startClock().has_value(); }));
+  EXPECT_GE(*recorder.startClock(), before);
+  EXPECT_EQ(recorder.screenRect(), (platform::Rect{0, 0, 640, 360}));
+  EXPECT_EQ(recorder.captureSize(), (DisplayRecorder::CaptureSize{640, 360}));
+  sleepFor(1.0);
+  const Clip clip = recorder.stop();
+  EXPECT_TRUE(recorder.warning().empty()) << recorder.warning();
+  EXPECT_GT(frames.load(), 20);
+
+  // <folder>/<UPPER-CASE UUID>/
+  const fs::path folder = recorder.folder();
+  EXPECT_EQ(folder.parent_path(), dir.path / "Recordings");
+  const std::string name = folder.filename().string();
+  ASSERT_TRUE(Uuid::parse(name));
+  EXPECT_EQ(name, Uuid::parse(name)->toString());
+
+  // The stream was asked for the capture size, 60 frames a second, no cursor.
+  auto config = screen->lastConfiguration();
+  ASSERT_TRUE(config);
+  EXPECT_EQ(config->width, 640);
+  EXPECT_EQ(config->height, 360);
+  EXPECT_NEAR(config->minimumFrameInterval, 1.0 / 60, 1e-12);
+  EXPECT_EQ(config->queueDepth, 6);
+  EXPECT_FALSE(config->showsCursor);
+
+  // project.json is the returned document.
+  const Clip stored = decodeClipFile((folder / "project.json").string());
+  EXPECT_EQ(stored.id, clip.id);
+  EXPECT_EQ(stored.duration, clip.duration);
+  EXPECT_EQ(stored.width, 640);
+  EXPECT_EQ(stored.height, 360);
+  EXPECT_EQ(stored.screenPath, (folder / "screen.mp4").string());
+  EXPECT_FALSE(stored.cameraPath || stored.audioPath || stored.cameraOffset || stored.audioOffset);
+  EXPECT_FALSE(stored.keptRanges || stored.presenterEvents || stored.zoomEventsOverride ||
+               stored.savedSettings);
+  EXPECT_FALSE(stored.isDemo);
+  EXPECT_EQ(stored.title.rfind("Recording · ", 0), 0u) << stored.title;
+  EXPECT_GE(clip.duration, 1.0);
+  EXPECT_LT(clip.duration, 1.5);
+
+  // Sixty samples a second, in time order, never negative, all at the centre.
+  const auto& samples = stored.samples.get();
+  EXPECT_NEAR(double(samples.size()) / clip.duration, 60.0, 6.0);
+  for (size_t i = 0; i < samples.size(); ++i) {
+    EXPECT_GE(samples[i].time, 0.0);
+    if (i) EXPECT_GE(samples[i].time, samples[i - 1].time);
+    EXPECT_NEAR(samples[i].x, 0.5, 1e-9);
+    EXPECT_NEAR(samples[i].y, 0.5, 1e-9);
+    EXPECT_FALSE(samples[i].clicked);
+  }
+
+  // capture-timing.json: compact, the two screen keys only.
+  const std::string timing = test::readText(folder / "capture-timing.json");
+  EXPECT_EQ(timing.find(' '), std::string::npos);
+  EXPECT_EQ(timing.find('\n'), std::string::npos);
+  const auto json = nlohmann::json::parse(timing);
+  EXPECT_EQ(json.size(), 2u);
+  EXPECT_DOUBLE_EQ(json.at("screenFirstPTS").get<double>(), *recorder.startClock());
+  EXPECT_GE(json.at("screenCallbackHostTime").get<double>(),
+            json.at("screenFirstPTS").get<double>());
+
+  // The movie lasts exactly as long as the document and carries the colour tags.
+  const test::MovieFacts movie = test::readMovie(folder / "screen.mp4");
+  ASSERT_TRUE(movie.opened) << movie.error;
+  EXPECT_EQ(movie.codec, AV_CODEC_ID_H264);
+  EXPECT_EQ(movie.width, 640);
+  EXPECT_EQ(movie.height, 360);
+  EXPECT_EQ(movie.primaries, AVCOL_PRI_BT709);
+  EXPECT_EQ(movie.transfer, AVCOL_TRC_IEC61966_2_1);
+  EXPECT_EQ(movie.matrix, AVCOL_SPC_BT709);
+  EXPECT_NEAR(movie.firstPts, 0.0, 1e-9);
+  EXPECT_NEAR(movie.end, clip.duration, 1e-3);
+  EXPECT_GT(movie.packets, 20);
+}
+
+TEST_F(SyntheticRecording, AStillScreenAtTheEndStillCountsAndTheLengthRuleHolds) {
+  screen->setStreamFault(Fault::stall, 0.4);
+  DisplayRecorder recorder(env());
+  recorder.start(7, std::nullopt);
+  ASSERT_TRUE(waitFor([&] { return recorder.startClock().has_value(); }));
+  sleepFor(1.2);
+  const double stopCalled = platform::hostTime();
+  const Clip clip = recorder.stop();
+  const double stopped = platform::hostTime();
+  // max(stop instant - time 0, 1/60) + 1/60, with the stop instant inside stop().
+  EXPECT_GE(clip.duration, stopCalled - *recorder.startClock() + 1.0 / 60 - 1e-6);
+  EXPECT_LE(clip.duration, stopped - *recorder.startClock() + 1.0 / 60 + 1e-6);
+  const auto movie = test::readMovie(fs::path(recorder.folder()) / "screen.mp4");
+  EXPECT_NEAR(movie.end, clip.duration, 1e-3);
+  EXPECT_GT(movie.end, 1.2);
+}
+
+TEST_F(SyntheticRecording, NoFramesFailsWithItsMessageAndKeepsTheFolder) {
+  screen->setStreamFault(Fault::noFrames);
+  DisplayRecorder recorder(env());
+  recorder.start(7, std::nullopt);
+  sleepFor(0.3);
+  try {
+    recorder.stop();
+    FAIL() << "stop() should fail";
+  } catch (const StudioError& e) {
+    EXPECT_STREQ(e.what(),
+                 "No video frames captured. Check screen recording permissions and try again.");
+  }
+  EXPECT_TRUE(fs::exists(recorder.folder()));
+  EXPECT_FALSE(fs::exists(fs::path(recorder.folder()) / "project.json"));
+}
+
+TEST_F(SyntheticRecording, AStreamErrorIsReportedAtOnceAndTheRecordingIsKept) {
+  screen->setStreamFault(Fault::stopWithError, 0.5, "The display went away.");
+  DisplayRecorder recorder(env());
+  std::mutex mutex;
+  std::vector<std::string> reported;
+  recorder.onFailure = [&](const std::string& m) {
+    std::lock_guard lock(mutex);
+    reported.push_back(m);
+  };
+  recorder.start(7, std::nullopt);
+  ASSERT_TRUE(waitFor([&] {
+    std::lock_guard lock(mutex);
+    return !reported.empty();
+  }));
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(reported, std::vector<std::string>{"The display went away."});
+  }
+  sleepFor(0.3);  // the pointer is still sampled after the error
+  const Clip clip = recorder.stop();
+  EXPECT_NE(recorder.warning().find("The display went away."), std::string::npos);
+  EXPECT_GT(clip.duration, 0.75);
+  EXPECT_GT(clip.samples.size(), 40u);
+  const fs::path folder = recorder.folder();
+  EXPECT_TRUE(fs::exists(folder / "project.json"));
+  EXPECT_TRUE(fs::exists(folder / "capture-timing.json"));
+  EXPECT_NEAR(test::readMovie(folder / "screen.mp4").end, clip.duration, 1e-3);
+}
+
+TEST_F(SyntheticRecording, AFailedAppendIsReportedAtOnceAndWhatWasWrittenIsKept) {
+  DisplayRecorder recorder(env(FaultyVideoSink::factory(FaultyVideoSink::Fault::failAppend, 20)));
+  std::atomic<int> reports{0};
+  std::atomic<double> reportedAt{0};
+  recorder.onFailure = [&](const std::string& m) {
+    EXPECT_NE(m.find("Could not write the screen recording file."), std::string::npos) << m;
+    reportedAt.store(platform::hostTime());
+    reports.fetch_add(1);
+  };
+  recorder.start(7, std::nullopt);
+  ASSERT_TRUE(waitFor([&] { return reports.load() > 0; }));
+  sleepFor(0.5);
+  const double stopAt = platform::hostTime();
+  // At the 20th frame, long before the stop.
+  EXPECT_LT(reportedAt.load(), stopAt - 0.4);
+  const Clip clip = recorder.stop();
+  EXPECT_EQ(reports.load(), 1);
+  EXPECT_FALSE(recorder.warning().empty());
+  // The document lasts as long as the movie holds: 19 frames.
+  const auto movie = test::readMovie(fs::path(recorder.folder()) / "screen.mp4");
+  EXPECT_EQ(movie.packets, 19);
+  EXPECT_NEAR(movie.end, clip.duration, 1e-3);
+  EXPECT_LT(clip.duration, stopAt - *recorder.startClock() - 0.4);
+  EXPECT_TRUE(fs::exists(fs::path(recorder.folder()) / "project.json"));
+}
+
+TEST_F(SyntheticRecording, NothingWrittenFailsButNeverDeletes) {
+  {
+    // The very first append fails: nothing was recorded, the failure is the error.
+    DisplayRecorder recorder(env(FaultyVideoSink::factory(FaultyVideoSink::Fault::failAppend, 1)));
+    recorder.start(7, std::nullopt);
+    sleepFor(0.3);
+    EXPECT_THROW(
+        {
+          try {
+            recorder.stop();
+          } catch (const StudioError& e) {
+            EXPECT_NE(std::string(e.what()).find("Could not write the screen recording file."),
+                      std::string::npos);
+            throw;
+          }
+        },
+        StudioError);
+    EXPECT_TRUE(fs::exists(fs::path(recorder.folder()) / "screen.mp4"));
+  }
+  {
+    // A writer that never has room: no frame was written; stop() does not hang.
+    DisplayRecorder recorder(env(FaultyVideoSink::factory(FaultyVideoSink::Fault::neverReady)));
+    recorder.start(7, std::nullopt);
+    ASSERT_TRUE(waitFor([&] { return recorder.startClock().has_value(); }));
+    sleepFor(0.2);
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_THROW(recorder.stop(), StudioError);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(), 3.0);
+    EXPECT_TRUE(fs::exists(fs::path(recorder.folder()) / "screen.mp4"));
+  }
+}
+
+// Records what the recorder asked of it, and when.
+struct ProbeCompanion : RecordingCompanion {
+  std::shared_ptr<SyntheticScreenCapture> screen;
+  std::vector<std::string> calls;
+  std::mutex mutex;
+  bool failPrepare = false;
+  bool failBegin = false;
+  int streamsAtPrepare = -1;
+  int streamsAtBegin = -1;
+  int ticks = 0;
+
+  void note(const std::string& c) {
+    std::lock_guard lock(mutex);
+    if (calls.empty() || calls.back() != c) calls.push_back(c);
+  }
+  void prepare(const std::string& folder) override {
+    note("prepare");
+    streamsAtPrepare = screen->runningStreams();
+    std::ofstream(fs::path(folder) / "voice.m4a") << "x";
+    if (failPrepare) throw StudioError("prepare failed");
+  }
+  void begin() override {
+    note("begin");
+    streamsAtBegin = screen->runningStreams();
+    if (failBegin) throw StudioError("begin failed");
+  }
+  void abandon() override { note("abandon"); }
+  void tick(double now, CaptureTimings& timings) override {
+    note("tick");
+    ++ticks;
+    if (!timings.count("probeTick")) timings["probeTick"] = now;
+  }
+  std::optional<std::string> stop() override {
+    note("stop");
+    EXPECT_EQ(screen->runningStreams(), 0);
+    return std::string("voice trouble");
+  }
+  void complete(Clip& clip, double startClock, CaptureTimings& timings) override {
+    note("complete");
+    clip.audioPath = "voice.m4a";
+    clip.audioOffset = startClock - 1.0;
+    timings["probeComplete"] = 1.5;
+  }
+};
+
+TEST_F(SyntheticRecording, CompanionsJoinTheStartOrderTheTicksAndTheStop) {
+  auto probe = std::make_shared<ProbeCompanion>();
+  probe->screen = screen;
+  DisplayRecorder recorder(env());
+  recorder.start(7, std::nullopt, {probe});
+  EXPECT_EQ(probe->streamsAtPrepare, 0);  // before the screen stream
+  EXPECT_EQ(probe->streamsAtBegin, 1);    // after it captures
+  sleepFor(0.3);
+  const Clip clip = recorder.stop();
+  EXPECT_EQ(probe->calls,
+            (std::vector<std::string>{"prepare", "begin", "tick", "stop", "complete"}));
+  EXPECT_GT(probe->ticks, 5);
+  EXPECT_EQ(clip.audioPath, "voice.m4a");
+  EXPECT_DOUBLE_EQ(*clip.audioOffset, *recorder.startClock() - 1.0);
+  // A companion's warning is kept; the recording is not lost for it.
+  EXPECT_NE(recorder.warning().find("voice trouble"), std::string::npos);
+  const auto timing =
+      nlohmann::json::parse(test::readText(fs::path(recorder.folder()) / "capture-timing.json"));
+  EXPECT_TRUE(timing.contains("probeTick"));
+  EXPECT_EQ(timing.at("probeComplete").get<double>(), 1.5);
+  EXPECT_EQ(decodeClipFile(fs::path(recorder.folder()) / "project.json").audioPath, "voice.m4a");
+}
+
+TEST_F(SyntheticRecording, StartFailuresUndoWhatWasOpenedAndKeepTheFolder) {
+  {
+    screen->setContentError("Cannot reach the X display.");
+    DisplayRecorder recorder(env());
+    EXPECT_THROW(recorder.start(7, std::nullopt), platform::PlatformError);
+    EXPECT_TRUE(fs::exists(recorder.folder()));
+    screen->setContentError("");
+  }
+  {
+    DisplayRecorder recorder(env());
+    try {
+      recorder.start(99, std::nullopt);
+      FAIL();
+    } catch (const StudioError& e) {
+      EXPECT_STREQ(e.what(), "The selected display was disconnected. Select another display.");
+    }
+  }
+  {
+    // A window id wins over the display id, even one that names no display.
+    DisplayRecorder recorder(env());
+    try {
+      recorder.start(7, 1234);
+      FAIL();
+    } catch (const StudioError& e) {
+      EXPECT_STREQ(e.what(), "The selected window has closed. Select another window.");
+    }
+  }
+  {
+    auto probe = std::make_shared<ProbeCompanion>();
+    probe->screen = screen;
+    probe->failPrepare = true;
+    DisplayRecorder recorder(env());
+    EXPECT_THROW(recorder.start(7, std::nullopt, {probe}), StudioError);
+    EXPECT_EQ(probe->calls, (std::vector<std::string>{"prepare", "abandon"}));
+    EXPECT_FALSE(screen->lastConfiguration() && screen->runningStreams() > 0);
+    // The files already made stay.
+    EXPECT_TRUE(fs::exists(fs::path(recorder.folder()) / "screen.mp4"));
+    EXPECT_TRUE(fs::exists(fs::path(recorder.folder()) / "voice.m4a"));
+  }
+  {
+    auto probe = std::make_shared<ProbeCompanion>();
+    probe->screen = screen;
+    probe->failBegin = true;
+    DisplayRecorder recorder(env());
+    EXPECT_THROW(recorder.start(7, std::nullopt, {probe}), StudioError);
+    EXPECT_EQ(probe->calls, (std::vector<std::string>{"prepare", "begin", "abandon"}));
+    EXPECT_EQ(screen->runningStreams(), 0);
+  }
+  {
+    screen->setStreamFault(Fault::failToStart, 0, "The stream could not start.");
+    auto probe = std::make_shared<ProbeCompanion>();
+    probe->screen = screen;
+    DisplayRecorder recorder(env());
+    try {
+      recorder.start(7, std::nullopt, {probe});
+      FAIL();
+    } catch (const platform::PlatformError& e) {
+      EXPECT_STREQ(e.what(), "The stream could not start.");
+    }
+    EXPECT_EQ(probe->calls, (std::vector<std::string>{"prepare", "abandon"}));
+  }
+}
+
+TEST_F(SyntheticRecording, ClickEdgesTapsAndAnUnreadablePointer) {
+  DisplayRecorder recorder(env());
+  screen->setPointer({160, 90}, false);
+  recorder.start(7, std::nullopt);
+  ASSERT_TRUE(waitFor([&] { return recorder.startClock().has_value(); }));
+  sleepFor(0.2);
+  screen->setPointer({160, 90}, true);  // press inside, held for many ticks
+  sleepFor(0.25);
+  screen->setPointer({160, 90}, false);
+  sleepFor(0.2);
+  screen->setPointer({700, 90}, true);  // press outside, dragged inside
+  sleepFor(0.2);
+  screen->setPointer({320, 90}, true);
+  sleepFor(0.2);
+  screen->setPointer({320, 90}, false);
+  sleepFor(0.2);
+  screen->tap();  // down and up between two ticks
+  sleepFor(0.2);
+  screen->setPointerReadable(false);  // repeats the last place, button up
+  sleepFor(0.2);
+  const Clip clip = recorder.stop();
+  std::vector<PointerSample> clicks;
+  for (const auto& s : clip.samples.get())
+    if (s.clicked) clicks.push_back(s);
+  ASSERT_EQ(clicks.size(), 2u);
+  EXPECT_NEAR(clicks[0].x, 0.25, 1e-9);
+  EXPECT_NEAR(clicks[0].y, 0.25, 1e-9);
+  EXPECT_NEAR(clicks[1].x, 0.5, 1e-9);
+  // The pointer right of the display clamps to 1; an unreadable pointer never jumps to 0.
+  bool sawRightEdge = false;
+  for (const auto& s : clip.samples.get()) {
+    if (s.x == 1.0) sawRightEdge = true;
+    EXPECT_FALSE(s.x == 0 && s.y == 0);
+  }
+  EXPECT_TRUE(sawRightEdge);
+  EXPECT_NEAR(clip.samples.get().back().x, 0.5, 1e-9);
+}
+
+TEST_F(SyntheticRecording, AWindowRecordingFollowsTheMovedWindow) {
+  platform::WindowInfo w;
+  w.id = 42;
+  w.title = "Editor";
+  w.application = {"org.example.editor", "Editor", 4242};
+  w.frame = {100, 100, 400, 300};
+  screen->setWindows({w});
+  DisplayRecorder recorder(env());
+  screen->setPointer({300, 250}, false);  // the window's centre
+  recorder.start(999, 42);                // the display id plays no part
+  EXPECT_EQ(recorder.captureSize(), (DisplayRecorder::CaptureSize{400, 300}));
+  ASSERT_EQ(screen->lastFilter()->kind, platform::ContentFilter::Kind::window);
+  ASSERT_TRUE(waitFor([&] { return recorder.startClock().has_value(); }));
+  sleepFor(0.3);
+  const double moved = platform::hostTime() - *recorder.startClock();
+  screen->setWindowRect(42, platform::Rect{200, 100, 400, 300});
+  sleepFor(0.4);
+  screen->setWindowRect(42, std::nullopt);  // gone: the last rectangle is kept
+  sleepFor(0.2);
+  const Clip clip = recorder.stop();
+  EXPECT_EQ(recorder.screenRect(), (platform::Rect{200, 100, 400, 300}));
+  double firstMovedSample = -1;
+  for (const auto& s : clip.samples.get()) {
+    if (s.time < moved) EXPECT_NEAR(s.x, 0.5, 1e-9);
+    if (firstMovedSample < 0 && std::abs(s.x - 0.25) < 1e-9) firstMovedSample = s.time;
+  }
+  ASSERT_GE(firstMovedSample, 0);
+  EXPECT_LT(firstMovedSample - moved, 0.25);  // re-read ten times a second
+  EXPECT_NEAR(clip.samples.get().back().x, 0.25, 1e-9);
+}
+
+TEST_F(SyntheticRecording, DroppingARunningRecorderStopsEverythingAndKeepsAPlayableMovie) {
+  fs::path folder;
+  {
+    auto probe = std::make_shared<ProbeCompanion>();
+    probe->screen = screen;
+    DisplayRecorder recorder(env());
+    recorder.start(7, std::nullopt, {probe});
+    sleepFor(2.3);
+    folder = recorder.folder();
+    (void)probe;
+  }
+  EXPECT_EQ(screen->runningStreams(), 0);
+  const auto movie = test::readMovie(folder / "screen.mp4");
+  ASSERT_TRUE(movie.opened) << movie.error;
+  EXPECT_GE(movie.end, 1.0);  // at least the whole fragments
+}
+
+}  // namespace
+}  // namespace vantry
