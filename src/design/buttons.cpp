@@ -274,12 +274,8 @@ bool PrimaryButton::hitButton(const QPoint& pos) const {
   return insideCapsule(capsuleOf(rect()), QPointF(pos) + QPointF(0.5, 0.5));
 }
 
-void PrimaryButton::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.setRenderHint(QPainter::Antialiasing);
-  const QRectF r = rect();
+void PrimaryButton::paintFace(QPainter& p, const QRectF& r) const {
   const double radius = capsuleRadius(r);
-  scaleAbout(p, r, isDown() ? 0.97 : 1.0);
   const bool enabled = isEnabled();
   if (enabled) {
     fillRounded(p, r, radius, style_.gradient.over(r));
@@ -291,6 +287,45 @@ void PrimaryButton::paintEvent(QPaintEvent*) {
   p.setCompositionMode(QPainter::CompositionMode_Overlay);
   strokeRoundedInside(p, r, radius, Color(0xFFFFFF, enabled ? 0.35 : 0.06), 0.8);
   p.restore();
+}
+
+void PrimaryButton::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  const QRectF r = rect();
+  scaleAbout(p, r, isDown() ? 0.97 : 1.0);
+  const bool enabled = isEnabled();
+  const double hover = hover_->value();
+  // The enabled face at rest (an opaque gradient, so the overlay border needs nothing from
+  // behind) is kept as an image: the gradient capsule and its border cost far more than the
+  // label.
+  if (enabled && (hover == 0.0 || hover == 1.0)) {
+    const double scale = devicePixelRatioF();
+    const Gradient& g = style_.gradient;
+    const QString key = QStringLiteral("%1x%2@%3 h%4 %5 %6 %7,%8 %9,%10")
+                            .arg(width())
+                            .arg(height())
+                            .arg(scale)
+                            .arg(hover)
+                            .arg(g.from.rgba64(), 0, 16)
+                            .arg(g.to.rgba64(), 0, 16)
+                            .arg(g.start.x())
+                            .arg(g.start.y())
+                            .arg(g.end.x())
+                            .arg(g.end.y());
+    if (key != faceKey_) {
+      face_ = QImage((QSizeF(size()) * scale).toSize(), QImage::Format_ARGB32_Premultiplied);
+      face_.setDevicePixelRatio(scale);
+      face_.fill(Qt::transparent);
+      QPainter fp(&face_);
+      fp.setRenderHint(QPainter::Antialiasing);
+      paintFace(fp, QRectF(QPointF(0, 0), QSizeF(size())));
+      faceKey_ = key;
+    }
+    p.drawImage(r.topLeft(), face_);
+  } else {
+    paintFace(p, r);
+  }
   paintTightLabel(p, r.adjusted(15, 0, -15, 0), symbol_, symbolSizeFor(font()), QFont::DemiBold,
                   text(), font(), enabled ? Color(0x05070C) : Theme::tertiary);
 }

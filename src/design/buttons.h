@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QColor>
+#include <QImage>
 
 #include "design/shadow.h"
 #include "design/theme.h"
@@ -125,12 +126,15 @@ class PrimaryButton : public QAbstractButton {
 
  private:
   void setHovering(bool hovering);
+  void paintFace(QPainter& painter, const QRectF& rect) const;
 
   PrimaryButtonStyle style_;
   QString symbol_;
   bool hovering_ = false;
   Animated* hover_;
   ShadowCaster* shadow_;
+  QImage face_;  // the enabled face at rest, for repaints
+  QString faceKey_;
 };
 
 struct RecordButtonStyle {

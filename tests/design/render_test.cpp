@@ -284,6 +284,13 @@ TEST(PrimaryButtonPixels, GradientRunsCyanToViolet) {
   const QImage ground = AmbientBackground::drawGround(host->size());
   EXPECT_GT(qGreen(image.pixel(120, 20 + 35)), qGreen(ground.pixel(120, 20 + 35)) + 4);
 
+  // A new style is painted at once, not a kept image of the old one.
+  button->setButtonStyle({Theme::recGradient, Theme::rec});
+  const QRgb red = grabOnGround(host).pixel(20 + 18, 20 + 16);
+  EXPECT_GT(qRed(red), 200);
+  EXPECT_LT(qGreen(red), 120);
+  button->setButtonStyle({});
+
   button->setEnabled(false);
   const QImage dim = grabOnGround(host);
   EXPECT_TRUE(near(dim.pixel(20 + 18, 20 + 16),
