@@ -65,6 +65,14 @@ TEST(SliderMapping, TrackNoWiderThanTheKnobSplitsAtItsCentre) {
   EXPECT_DOUBLE_EQ(NeonSlider::knobOffset(1.0, 8, 15), 0.0);
 }
 
+TEST(SliderMapping, InvertedRangeCollapsesToItsLowerBound) {
+  NeonSlider slider(3, 5, 1);
+  EXPECT_EQ(slider.lower(), 5);
+  EXPECT_EQ(slider.upper(), 5);
+  slider.setRange(2, -2);
+  EXPECT_EQ(slider.upper(), 2);
+}
+
 TEST(SliderMapping, DisplayedFractionClampsAndTreatsNaNAsFull) {
   EXPECT_DOUBLE_EQ(NeonSlider::fraction(-3, 0, 1), 0.0);
   EXPECT_DOUBLE_EQ(NeonSlider::fraction(7, 0, 1), 1.0);
