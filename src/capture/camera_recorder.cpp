@@ -1,0 +1,276 @@
+#include "capture/camera_recorder.h"
+
+#include <cstring>
+#include <vector>
+
+#include "capture/microphone_recorder.h"
+#include "capture/studio_error.h"
+#include "localization/localization.h"
+#include "platform/screen_source.h"
+
+namespace vantry {
+
+std::string cameraErrorMessage(const platform::CameraError& error) {
+  using platform::CameraFailure;
+  switch (error.kind()) {
+    case CameraFailure::NoDevice:
+      return L("没有找到摄像头。可关闭摄像头后继续录屏。");
+    case CameraFailure::AccessDenied:
+      return L("摄像头权限未开启。请在系统设置 → 隐私与安全性 → 摄像头中允许 Vantry。");
+    case CameraFailure::Busy:
+      return L("摄像头未能启动，请检查设备是否被其他应用占用。");
+    case CameraFailure::CannotOpen:
+    case CameraFailure::Unsupported:
+      // The device's own reason follows the sentence, as it has no translation.
+      return L("摄像头暂时无法使用。") + " (" + error.what() + ")";
+    case CameraFailure::Stopped:
+      break;
+  }
+  return L("摄像头暂时无法使用。");
+}
+
+CameraRecorder::CameraRecorder(CameraFactory camera, MicrophoneFactory microphone)
+    : cameraFactory_(std::move(camera)), microphoneFactory_(std::move(microphone)) {
+  if (!cameraFactory_) cameraFactory_ = [] { return platform::makeCameraSource(); };
+  if (!microphoneFactory_) microphoneFactory_ = [] { return platform::makeMicrophoneSource(); };
+}
+
+CameraRecorder::~CameraRecorder() {
+  try {
+    stop();
+  } catch (...) {
+    // Nothing to report to from a destructor; the file keeps what was written.
+  }
+  stopMicrophone();
+  if (camera_) camera_->close();
+}
+
+void CameraRecorder::setOnFrame(FrameHandler handler) {
+  std::lock_guard lock(mutex_);
+  onFrame_ = std::move(handler);
+}
+
+void CameraRecorder::preparePreview() {
+  // One device for the life of the recorder: a second call after a failure part way
+  // continues with the same one instead of adding it again.
+  if (!camera_) camera_ = cameraFactory_();
+  try {
+    camera_->open();
+    if (!camera_->isRunning()) {
+      camera_->start([this](const platform::CameraFrame& f) { onCameraFrame(f); },
+                     [this](const platform::CameraError& e) { onCameraError(e); });
+    }
+  } catch (const platform::CameraError& e) {
+    throw StudioError(cameraErrorMessage(e));
+  }
+  if (!camera_->isRunning()) {
+    throw StudioError(L("摄像头未能启动，请检查设备是否被其他应用占用。"));
+  }
+}
+
+void CameraRecorder::start(const std::string& path, bool microphone) {
+  if (!camera_ || !camera_->isRunning()) preparePreview();
+  {
+    std::lock_guard lock(mutex_);
+    if (armed_ || recording_ || writer_) throw StudioError(L("摄像头未能开始录像。"));
+  }
+
+  int rate = 48000;
+  if (microphone) {
+    // The sound stream runs before the file is armed, so its clock has settled when the
+    // first frame fixes the recording's start.
+    microphone_ = microphoneFactory_();
+    rate = microphone_->sampleRate();
+    track_ = std::make_unique<MicrophoneTrack>(rate, [this](const float* s, int n, double t) {
+      if (writer_) writer_->appendAudio(s, n, t);
+    });
+    try {
+      microphone_->start([this](const platform::AudioChunk& c) { track_->add(c); },
+                         [this](const platform::AudioError&) {
+                           std::lock_guard lock(mutex_);
+                           if (recording_ && !warning_) warning_ = L("无法连接麦克风。");
+                         });
+    } catch (const platform::AudioError& e) {
+      microphone_.reset();
+      track_.reset();
+      throw StudioError(microphoneErrorMessage(e, true));
+    }
+  }
+
+  // Every track is in the file before the first frame arrives.
+  MovieWriterSettings settings;
+  settings.path = path;
+  settings.container = "mov";
+  VideoTrackSettings video;
+  video.width = kWidth;
+  video.height = kHeight;
+  video.timeBase = {1, 90000};
+  video.frameRate = 30;
+  video.averageBitRate = 6'000'000;
+  video.keyFrameInterval = 30;
+  settings.video = video;
+  if (microphone) {
+    AudioTrackSettings audio;
+    audio.sampleRate = rate;
+    audio.channels = 1;
+    settings.audio = audio;
+  }
+  settings.onFailure = [this](const std::string& error) {
+    std::lock_guard lock(mutex_);
+    if (writeFailure_.empty()) writeFailure_ = error;
+  };
+  auto writer = std::make_unique<MovieWriter>(settings);
+  if (!writer->start()) {
+    const std::string error = writer->error();
+    stopMicrophone();
+    throw StudioError(L("摄像头未能开始录像。") + " (" + error + ")");
+  }
+
+  std::unique_lock lock(mutex_);
+  writer_ = std::move(writer);
+  armed_ = true;
+  startError_.reset();
+  const bool ended = started_.wait_for(lock, std::chrono::duration<double>(startTimeout_),
+                                       [this] { return recording_ || startError_.has_value(); });
+  if (recording_) return;
+  armed_ = false;
+  const std::string message =
+      ended && startError_ ? *startError_ : L("等待摄像头首帧超时，请重新录制。");
+  auto failed = std::move(writer_);
+  lock.unlock();
+  stopMicrophone();
+  failed->cancel();  // the empty file stays where it is
+  throw StudioError(message);
+}
+
+void CameraRecorder::onCameraFrame(const platform::CameraFrame& frame) {
+  if (!frame.bgra || frame.width <= 0 || frame.height <= 0) return;
+  // One copy serves the file and the preview; the camera reuses its buffer.
+  const int stride = frame.width * 4;
+  auto pixels = std::make_shared<std::vector<uint8_t>>(size_t(stride) * size_t(frame.height));
+  for (int y = 0; y < frame.height; ++y) {
+    std::memcpy(pixels->data() + size_t(y) * stride, frame.bgra + size_t(y) * frame.stride,
+                size_t(stride));
+  }
+
+  FrameHandler handler;
+  {
+    std::lock_guard lock(mutex_);
+    if (armed_) {
+      armed_ = false;
+      startedAt_ = frame.time;
+      firstSampleHostTime_ = frame.time;
+      recording_ = true;
+      lastVideoTime_ = -1;
+      if (track_) track_->begin(frame.time);
+    }
+    if (recording_ && writer_) {
+      const double t = frame.time - *startedAt_;
+      if (t > lastVideoTime_) {
+        VideoFrameView view;
+        view.data = pixels->data();
+        view.width = frame.width;
+        view.height = frame.height;
+        view.stride = stride;
+        view.owner = pixels;
+        const bool first = lastVideoTime_ < 0;
+        // A busy encoder drops this frame rather than holding up the camera.
+        if (writer_->appendVideo(view, t) || first) lastVideoTime_ = t;
+        if (first) {
+          startNotificationHostTime_ = platform::hostTime();
+          started_.notify_all();
+        }
+      }
+    }
+    handler = onFrame_;
+  }
+  if (handler) {
+    auto* keep = new std::shared_ptr<std::vector<uint8_t>>(pixels);
+    QImage image(
+        pixels->data(), frame.width, frame.height, stride, QImage::Format_RGB32,
+        [](void* p) { delete static_cast<std::shared_ptr<std::vector<uint8_t>>*>(p); }, keep);
+    handler(image);
+  }
+}
+
+void CameraRecorder::onCameraError(const platform::CameraError& error) {
+  std::lock_guard lock(mutex_);
+  if (armed_) {
+    startError_ = cameraErrorMessage(error);
+    started_.notify_all();
+  } else if (recording_ && !warning_) {
+    warning_ = cameraErrorMessage(error);
+  }
+}
+
+void CameraRecorder::stopMicrophone() {
+  if (microphone_) microphone_->stop();  // no chunk arrives after this
+  if (track_) track_->flush();
+}
+
+void CameraRecorder::endRecording() {
+  bool wasRecording;
+  {
+    std::lock_guard lock(mutex_);
+    wasRecording = recording_;
+    recording_ = false;
+    armed_ = false;
+    if (wasRecording && writer_) finishPending_ = true;
+  }
+  if (wasRecording) stopMicrophone();  // the last sound is handed over before the file closes
+  if (camera_) camera_->stop();
+}
+
+void CameraRecorder::finishRecording() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!finishPending_) return;
+    finishPending_ = false;
+  }
+  const bool finished = writer_->finish();
+  std::optional<std::string> error;
+  {
+    std::lock_guard lock(mutex_);
+    if (!writeFailure_.empty()) {
+      error = writeFailure_;
+    } else if (!finished) {
+      error = writer_->error();
+    }
+  }
+  if (error) throw StudioError(*error);
+}
+
+void CameraRecorder::stop() {
+  endRecording();
+  finishRecording();
+}
+
+void CameraRecorder::stopPreview() {
+  if (camera_) camera_->stop();
+}
+
+std::optional<double> CameraRecorder::startedAt() const {
+  std::lock_guard lock(mutex_);
+  return startedAt_;
+}
+
+std::optional<double> CameraRecorder::firstSampleHostTime() const {
+  std::lock_guard lock(mutex_);
+  return firstSampleHostTime_;
+}
+
+std::optional<double> CameraRecorder::startNotificationHostTime() const {
+  std::lock_guard lock(mutex_);
+  return startNotificationHostTime_;
+}
+
+bool CameraRecorder::recordsMicrophone() const {
+  return track_ != nullptr;
+}
+
+std::optional<std::string> CameraRecorder::warning() const {
+  std::lock_guard lock(mutex_);
+  return warning_;
+}
+
+}  // namespace vantry

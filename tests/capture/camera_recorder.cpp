@@ -1,0 +1,210 @@
+// The camera recorder on the synthetic camera: preview, armed start, the camera movie and
+// the failures a real device shows (missing, busy, silent, unplugged).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "capture/camera_recorder.h"
+#include "capture/mic_media.h"
+#include "capture/studio_error.h"
+#include "localization/localization.h"
+#include "platform/screen_source.h"
+#include "platform/synthetic/synthetic_camera.h"
+
+using namespace vantry;
+using platform::SyntheticCamera;
+
+namespace {
+
+struct TempDir {
+  std::filesystem::path path;
+  TempDir() {
+    char pattern[] = "/tmp/vantry-camera-XXXXXX";
+    path = mkdtemp(pattern);
+  }
+  ~TempDir() { std::filesystem::remove_all(path); }
+  std::string file(const char* name) const { return (path / name).string(); }
+};
+
+// A recorder on a synthetic camera; `made` counts how often a device was made.
+struct Rig {
+  SyntheticCamera::Options options;
+  SyntheticCamera* camera = nullptr;
+  int made = 0;
+  std::unique_ptr<CameraRecorder> recorder;
+
+  explicit Rig(SyntheticCamera::Options o = {}) : options(o) {
+    recorder = std::make_unique<CameraRecorder>([this] {
+      ++made;
+      auto c = std::make_unique<SyntheticCamera>(options);
+      camera = c.get();
+      return c;
+    });
+  }
+};
+
+std::string messageOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const StudioError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+void sleepFor(double seconds) {
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+}  // namespace
+
+TEST(CameraRecorder, RecordsFromTheArmingFrameIntoCameraMov) {
+  TempDir dir;
+  Rig rig;
+  std::atomic<int> previewFrames{0};
+  std::atomic<int> wrongSize{0};
+  rig.recorder->setOnFrame([&](const QImage& image) {
+    if (image.width() != 1280 || image.height() != 720) ++wrongSize;
+    ++previewFrames;
+  });
+  rig.recorder->preparePreview();
+  sleepFor(0.2);
+  EXPECT_GT(previewFrames.load(), 2);
+  EXPECT_FALSE(rig.recorder->startedAt());
+
+  const double before = platform::hostTime();
+  rig.recorder->start(dir.file("camera.mov"), false);
+  const double after = platform::hostTime();
+  ASSERT_TRUE(rig.recorder->startedAt());
+  // The first frame after arming starts the file: its capture instant lies within start().
+  EXPECT_GE(*rig.recorder->startedAt(), before);
+  EXPECT_LE(*rig.recorder->startedAt(), after);
+  EXPECT_EQ(rig.recorder->firstSampleHostTime(), rig.recorder->startedAt());
+  ASSERT_TRUE(rig.recorder->startNotificationHostTime());
+  EXPECT_GE(*rig.recorder->startNotificationHostTime(), *rig.recorder->startedAt());
+
+  const int beforeRecording = previewFrames.load();
+  sleepFor(1.0);
+  EXPECT_GT(previewFrames.load(), beforeRecording + 10) << "the preview keeps flowing";
+  rig.recorder->stop();
+  EXPECT_FALSE(rig.camera->isRunning());
+  EXPECT_EQ(wrongSize.load(), 0);
+
+  const auto facts = test::probeMedia(dir.file("camera.mov"));
+  ASSERT_TRUE(facts.opened);
+  EXPECT_TRUE(facts.container.find("mov") != std::string::npos);
+  ASSERT_TRUE(facts.video.present);
+  EXPECT_EQ(facts.video.codec, "h264");
+  EXPECT_EQ(facts.video.width, 1280);
+  EXPECT_EQ(facts.video.height, 720);
+  EXPECT_FALSE(facts.audio.present) << "no microphone asked for";
+  EXPECT_NEAR(facts.video.start, 0.0, 1e-3);
+  EXPECT_NEAR(facts.video.duration, 1.0, 0.25);
+  EXPECT_GE(facts.video.packets, 15);  // 30 a second when the machine is not busy
+}
+
+TEST(CameraRecorder, StartPreparesThePreviewWhenItDoesNotRun) {
+  TempDir dir;
+  Rig rig;
+  rig.recorder->start(dir.file("camera.mov"), false);
+  EXPECT_EQ(rig.made, 1);
+  EXPECT_TRUE(rig.camera->isRunning());
+  sleepFor(0.3);
+  rig.recorder->stop();
+  EXPECT_TRUE(test::probeMedia(dir.file("camera.mov")).video.present);
+}
+
+TEST(CameraRecorder, DeviceFailuresGiveTheirMessages) {
+  struct Case {
+    platform::CameraFailure failure;
+    const char* key;
+  } cases[] = {
+      {platform::CameraFailure::NoDevice, "没有找到摄像头。可关闭摄像头后继续录屏。"},
+      {platform::CameraFailure::AccessDenied,
+       "摄像头权限未开启。请在系统设置 → 隐私与安全性 → 摄像头中允许 Vantry。"},
+      {platform::CameraFailure::Busy, "摄像头未能启动，请检查设备是否被其他应用占用。"},
+  };
+  for (const auto& c : cases) {
+    SyntheticCamera::Options o;
+    o.failOpen = true;
+    o.openFailure = c.failure;
+    Rig rig(o);
+    EXPECT_EQ(messageOf([&] { rig.recorder->preparePreview(); }), L(c.key));
+  }
+  // English unless Chinese is chosen.
+  SyntheticCamera::Options o;
+  o.failOpen = true;
+  Rig rig(o);
+  EXPECT_EQ(messageOf([&] { rig.recorder->preparePreview(); }),
+            "No camera found. You can turn off the camera and continue recording.");
+}
+
+TEST(CameraRecorder, SecondPrepareAfterAFailurePartWayReusesTheDevice) {
+  SyntheticCamera::Options o;
+  o.failingStarts = 1;  // opened, then refused to stream: a camera held elsewhere
+  Rig rig(o);
+  EXPECT_EQ(messageOf([&] { rig.recorder->preparePreview(); }),
+            L("摄像头未能启动，请检查设备是否被其他应用占用。"));
+  EXPECT_EQ(messageOf([&] { rig.recorder->preparePreview(); }), "");
+  EXPECT_EQ(rig.made, 1);
+  EXPECT_EQ(rig.camera->openCount(), 1);
+  EXPECT_TRUE(rig.camera->isRunning());
+  // And once more while it runs: nothing is added or restarted.
+  rig.recorder->preparePreview();
+  EXPECT_EQ(rig.camera->openCount(), 1);
+}
+
+TEST(CameraRecorder, SilentCameraTimesOutOnceAndALateFrameStartsNothing) {
+  TempDir dir;
+  SyntheticCamera::Options o;
+  o.firstFrameDelay = 1.2;
+  Rig rig(o);
+  rig.recorder->setStartTimeout(0.4);
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(messageOf([&] { rig.recorder->start(dir.file("camera.mov"), false); }),
+            L("等待摄像头首帧超时，请重新录制。"));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
+  sleepFor(1.2);  // frames now arrive
+  EXPECT_GT(rig.camera->framesDelivered(), 0);
+  EXPECT_FALSE(rig.recorder->startedAt());
+  EXPECT_EQ(messageOf([&] { rig.recorder->stop(); }), "");
+  EXPECT_FALSE(rig.camera->isRunning());
+}
+
+TEST(CameraRecorder, UnpluggedCameraKeepsWhatWasRecordedAndWarns) {
+  TempDir dir;
+  SyntheticCamera::Options o;
+  o.vanishAfterFrames = 20;
+  Rig rig(o);
+  rig.recorder->start(dir.file("camera.mov"), false);
+  sleepFor(1.2);
+  EXPECT_EQ(messageOf([&] { rig.recorder->stop(); }), "");
+  ASSERT_TRUE(rig.recorder->warning());
+  EXPECT_EQ(*rig.recorder->warning(), L("摄像头暂时无法使用。"));
+  const auto facts = test::probeMedia(dir.file("camera.mov"));
+  ASSERT_TRUE(facts.video.present);
+  EXPECT_GE(facts.video.packets, 10);
+  EXPECT_LE(facts.video.packets, 20);
+}
+
+TEST(CameraRecorder, StoppingWithoutARecordingOnlyStopsTheCamera) {
+  Rig rig;
+  rig.recorder->stopPreview();  // nothing runs yet: harmless
+  rig.recorder->preparePreview();
+  EXPECT_EQ(messageOf([&] { rig.recorder->stop(); }), "");
+  EXPECT_FALSE(rig.camera->isRunning());
+  rig.recorder->stopPreview();
+  EXPECT_FALSE(rig.recorder->startedAt());
+}
+
+TEST(CameraRecorder, UnwritableFileFailsTheStartAndReleasesNothingTwice) {
+  Rig rig;
+  const std::string message =
+      messageOf([&] { rig.recorder->start("/nonexistent-folder/camera.mov", false); });
+  EXPECT_EQ(message.rfind(L("摄像头未能开始录像。"), 0), 0u) << message;
+  EXPECT_FALSE(rig.recorder->startedAt());
+  rig.recorder->stop();
+}

@@ -1,0 +1,85 @@
+// "voice.m4a" recorded for real from the test script's sound server.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "capture/mic_media.h"
+#include "capture/microphone_recorder.h"
+#include "capture/studio_error.h"
+#include "localization/localization.h"
+#include "platform/pulse_tone.h"
+#include "platform/screen_source.h"
+
+using namespace vantry;
+
+namespace {
+struct TempDir {
+  std::filesystem::path path;
+  TempDir() {
+    char pattern[] = "/tmp/vantry-voice-XXXXXX";
+    path = mkdtemp(pattern);
+  }
+  ~TempDir() { std::filesystem::remove_all(path); }
+};
+}  // namespace
+
+TEST(MicrophoneRecorder, VoiceFileStartsAtTheRecordInstant) {
+  test::PrivateSoundServer server;
+  if (!server.ok()) GTEST_SKIP() << "no sound server can be started here";
+  TempDir dir;
+  const std::string path = (dir.path / "voice.m4a").string();
+  test::TonePlayer player;
+  MicrophoneRecorder mic;
+  mic.prepare(path);
+  const double begin = platform::hostTime();
+  ASSERT_TRUE(mic.record(begin));
+  EXPECT_EQ(mic.startedAt(), begin);
+  // An idle null sink takes a second or two to deliver its first sound; the tone comes
+  // once the stream has settled.
+  std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+  const double onset = player.playTone(0.2);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const double end = platform::hostTime();
+  EXPECT_FALSE(mic.stop());
+
+  const auto facts = test::probeMedia(path);
+  ASSERT_TRUE(facts.audio.present);
+  EXPECT_FALSE(facts.video.present);
+  EXPECT_EQ(facts.audio.codec, "aac");
+  EXPECT_EQ(facts.audio.sampleRate, 48000);
+  EXPECT_EQ(facts.audio.channels, 1);
+  EXPECT_NEAR(facts.audio.start + facts.audio.duration, end - begin, 0.3);
+
+  const auto sound = test::decodeSound(path);
+  const long index = test::firstLoudSample(sound.samples);
+  ASSERT_GE(index, 0) << "the tone is not in the file";
+  const double heard = begin + sound.start + double(index) / sound.sampleRate;
+  EXPECT_NEAR(heard, onset, 0.060) << "off by " << (heard - onset) * 1000 << " ms";
+}
+
+TEST(MicrophoneRecorder, NoSoundServerMeansNoMicrophoneAndNoFile) {
+  TempDir dir;
+  const std::string path = (dir.path / "voice.m4a").string();
+  const char* old = std::getenv("PULSE_SERVER");
+  const std::string saved = old ? old : "";
+  setenv("PULSE_SERVER", "unix:/nonexistent/vantry-no-server", 1);
+  std::string message;
+  {
+    MicrophoneRecorder mic;
+    try {
+      mic.prepare(path);
+    } catch (const StudioError& e) {
+      message = e.what();
+    }
+  }
+  if (old) {
+    setenv("PULSE_SERVER", saved.c_str(), 1);
+  } else {
+    unsetenv("PULSE_SERVER");
+  }
+  EXPECT_EQ(message, L("没有找到麦克风。"));
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
