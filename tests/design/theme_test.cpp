@@ -20,7 +20,7 @@ TEST(ColorFromHex, SplitsBytesOverTwoFiftyFive) {
   EXPECT_FLOAT_EQ(c.greenF(), 216 / 255.0f);
   EXPECT_FLOAT_EQ(c.blueF(), 1.0f);
   EXPECT_FLOAT_EQ(c.alphaF(), 1.0f);
-  EXPECT_EQ(c.spec(), QColor::Rgb);
+  EXPECT_EQ(c.toRgb(), c);  // already an RGB colour
   EXPECT_EQ(c, QColor(79, 216, 255));
 
   const QColor rec = Color(0xFF4D6D, 0.18);
