@@ -65,7 +65,7 @@ class DisplayRecorder {
 
   explicit DisplayRecorder(RecorderEnvironment environment = {});
   // Stops the stream, the timer, the companions and the writer and joins every thread. The
-  // folder and whatever was written stay.
+  // folder and whatever was written stay. Not to be destroyed from its own callbacks.
   ~DisplayRecorder();
   DisplayRecorder(const DisplayRecorder&) = delete;
   DisplayRecorder& operator=(const DisplayRecorder&) = delete;
