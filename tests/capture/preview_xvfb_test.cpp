@@ -5,8 +5,10 @@
 #include <mutex>
 #include <thread>
 
-#include "../platform/x11_test_server.h"
+// Qt before Xlib: Xlib's macros (Status, None...) break Qt's headers.
 #include "capture/display_preview.h"
+
+#include "../platform/x11_test_server.h"
 #include "platform/x11/x11_screen_capture.h"
 
 namespace vantry {

@@ -3,6 +3,8 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -89,10 +91,20 @@ Connection::Connection() {
   root_ = DefaultRootWindow(dpy_);
 }
 
+bool Connection::peerGone() const {
+  if (dead_) return true;
+  pollfd p{ConnectionNumber(dpy_), POLLIN, 0};
+  if (poll(&p, 1, 0) <= 0) return false;
+  if (p.revents & (POLLHUP | POLLERR)) return true;
+  char byte = 0;
+  return (p.revents & POLLIN) && recv(p.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+}
+
 Connection::~Connection() {
   if (!dpy_) return;
-  // Xlib keeps a lost display locked; closing it would hang. Only its socket is released.
-  if (dead_) {
+  // Xlib keeps a lost display locked, and closing one whose server is gone runs into the
+  // loss half-way: only the socket is released then.
+  if (peerGone()) {
     close(ConnectionNumber(dpy_));
   } else {
     XCloseDisplay(dpy_);
@@ -191,7 +203,7 @@ Connection& threadConnection() {
   thread_local std::string openedFor;
   const char* env = getenv("DISPLAY");
   const std::string wanted = env ? env : "";
-  if (!connection || connection->dead() || openedFor != wanted) {
+  if (!connection || connection->peerGone() || openedFor != wanted) {
     connection.reset();
     connection = std::make_unique<Connection>();
     openedFor = wanted;

@@ -24,6 +24,8 @@ class Connection {
   Display* display() const { return dpy_; }
   Window root() const { return root_; }
   bool dead() const { return dead_.load(); }
+  // Lost, or the server has hung up without our having noticed yet.
+  bool peerGone() const;
   Atom atom(const char* name);
 
   // Runs `request` and reports whether the server answered it without an X error.

@@ -270,8 +270,10 @@ bool X11FrameStream::displaySource(Source& src) {
   src.width = int(monitor_.width);
   src.height = int(monitor_.height);
   if (!composite_) return true;
-  // The application's own windows on this display are painted over; that needs a
-  // picture of our own at the display's size.
+  const std::vector<Window> tops = stackedTopLevels();
+  const std::vector<XRectangle> own = ownAreas(tops, monitor_);
+  if (own.empty()) return true;  // nothing of ours on this display: the screen as it is
+  // Our windows are painted over from what lies beneath them, in a picture of our own.
   Display* dpy = c_->display();
   if (!native_ || nativeW_ != src.width || nativeH_ != src.height) {
     if (nativePic_) XRenderFreePicture(dpy, nativePic_);
@@ -283,54 +285,62 @@ bool X11FrameStream::displaySource(Source& src) {
   }
   XRenderComposite(dpy, PictOpSrc, rootPic_, None, nativePic_, src.x, src.y, 0, 0, 0, 0, nativeW_,
                    nativeH_);
-  paintOverOwnWindows(monitor_, nativePic_);
+  paintBeneath(tops, own, monitor_, nativePic_);
   src.picture = nativePic_;
   src.x = src.y = 0;
   return true;
 }
 
-void X11FrameStream::paintOverOwnWindows(const Rect& monitor, Picture dst) {
-  Display* dpy = c_->display();
+std::vector<Window> X11FrameStream::stackedTopLevels() {
   Window rootRet = 0, parent = 0;
   Window* kids = nullptr;
   unsigned int n = 0;
-  if (!XQueryTree(dpy, c_->root(), &rootRet, &parent, &kids, &n)) return;
-  std::vector<Window> tops(kids, kids + n);  // bottom to top
+  std::vector<Window> tops;
+  if (XQueryTree(c_->display(), c_->root(), &rootRet, &parent, &kids, &n)) {
+    tops.assign(kids, kids + n);  // bottom to top
+  }
   if (kids) XFree(kids);
+  return tops;
+}
 
-  std::map<Window, bool> seen;
+std::vector<XRectangle> X11FrameStream::ownAreas(const std::vector<Window>& tops,
+                                                 const Rect& monitor) {
+  const double now = hostTime();
+  std::map<Window, Ownership> known;
   for (Window w : tops) {
     auto it = ownTop_.find(w);
-    if (it != ownTop_.end()) {
-      seen.emplace(w, it->second);
+    // A window that was not ours is asked again now and then: a new window may not carry
+    // its pid and class yet.
+    if (it != ownTop_.end() && (it->second.own || now - it->second.checkedAt < 2.0)) {
+      known.emplace(w, it->second);
       continue;
     }
-    // A new window may not carry its properties yet; only a positive answer is kept.
     const bool own = matchesApplication(describeWindow(*c_, clientOf(*c_, w)).application,
                                         filter_.excludedApplications);
-    if (own) seen.emplace(w, true);
+    known.emplace(w, Ownership{own, now});
   }
-  ownTop_ = std::move(seen);
+  ownTop_ = std::move(known);
 
-  struct Placed {
-    Window w;
-    XWindowAttributes a;
-    Rect r;
-  };
   std::vector<XRectangle> own;
   for (Window w : tops) {
-    if (!ownTop_.count(w)) continue;
+    if (!ownTop_[w].own) continue;
     XWindowAttributes a{};
-    if (!XGetWindowAttributes(dpy, w, &a) || a.map_state != IsViewable) continue;
+    if (!XGetWindowAttributes(c_->display(), w, &a) || a.map_state != IsViewable) continue;
     const Rect r{double(a.x), double(a.y), double(a.width + 2 * a.border_width),
                  double(a.height + 2 * a.border_width)};
     if (!intersects(r, monitor)) continue;
     own.push_back({short(r.x - monitor.x), short(r.y - monitor.y), (unsigned short)r.width,
                    (unsigned short)r.height});
   }
-  if (own.empty()) return;
+  return own;
+}
 
-  XserverRegion region = XFixesCreateRegion(dpy, own.data(), int(own.size()));
+void X11FrameStream::paintBeneath(const std::vector<Window>& tops,
+                                  const std::vector<XRectangle>& own, const Rect& monitor,
+                                  Picture dst) {
+  Display* dpy = c_->display();
+  XserverRegion region =
+      XFixesCreateRegion(dpy, const_cast<XRectangle*>(own.data()), int(own.size()));
   XFixesSetPictureClipRegion(dpy, dst, 0, 0, region);
   XRenderColor black{0, 0, 0, 0xffff};
   XRenderFillRectangle(dpy, PictOpSrc, dst, &black, 0, 0, int(monitor.width), int(monitor.height));
@@ -355,7 +365,7 @@ void X11FrameStream::paintOverOwnWindows(const Rect& monitor, Picture dst) {
     if (data) XFree(data);
   }
   for (Window w : tops) {
-    if (ownTop_.count(w)) continue;
+    if (ownTop_[w].own) continue;
     XWindowAttributes a{};
     if (!XGetWindowAttributes(dpy, w, &a) || a.map_state != IsViewable ||
         a.c_class != InputOutput) {

@@ -50,7 +50,12 @@ class X11FrameStream : public FrameStream {
   bool grab(FrameBuffer& out);
   bool displaySource(Source& src);
   bool windowSource(Source& src);
-  void paintOverOwnWindows(const Rect& monitor, Picture dst);
+  std::vector<Window> stackedTopLevels();
+  // Where the application's own windows cover the display, relative to its origin.
+  std::vector<XRectangle> ownAreas(const std::vector<Window>& tops, const Rect& monitor);
+  // Paints, inside `own`, what lies beneath those windows.
+  void paintBeneath(const std::vector<Window>& tops, const std::vector<XRectangle>& own,
+                    const Rect& monitor, Picture dst);
   void drawCursor(FrameBuffer& out, const Rect& area, double scale, int offX, int offY);
   void checkStillThere(double now);
   std::shared_ptr<FrameBuffer> freeBuffer();
@@ -77,7 +82,11 @@ class X11FrameStream : public FrameStream {
   Rect monitor_;
   double lastCheck_ = 0;
   Window top_ = None;
-  std::map<Window, bool> ownTop_;
+  struct Ownership {
+    bool own = false;
+    double checkedAt = 0;
+  };
+  std::map<Window, Ownership> ownTop_;
   std::vector<std::shared_ptr<FrameBuffer>> pool_;
   bool ended_ = false;
 
