@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "../tests/capture/recorder_support.h"
 #include "capture/display_recorder.h"
 
 // Xlib last: its macros clash with names in the headers above.
@@ -44,37 +45,18 @@ double processCpuSeconds(pid_t pid) {
   return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
 }
 
+// The benchmark's own X server, started the same way the recorder tests start theirs.
 struct Xvfb {
+  vantry::test::PrivateXvfbServer server;
   pid_t pid = -1;
   Display* dpy = nullptr;
-  Xvfb(int w, int h) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid = fork();
-    if (pid == 0) {
-      close(fds[0]);
-      const std::string screen = std::to_string(w) + "x" + std::to_string(h) + "x24";
-      const std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "+extension",
-             "RANDR", "+extension", "Composite", "-nolisten", "tcp", (char*)nullptr);
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n')
-      number += c;
-    close(fds[0]);
-    if (number.empty()) return;
-    setenv("DISPLAY", (":" + number).c_str(), 1);
+  Xvfb(int w, int h) : server(w, h), pid(server.pid) {
+    if (server.display.empty()) return;
+    setenv("DISPLAY", server.display.c_str(), 1);
     dpy = XOpenDisplay(nullptr);
   }
   ~Xvfb() {
     if (dpy) XCloseDisplay(dpy);
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
   }
 };
 
