@@ -3,10 +3,12 @@
 // balanced), and times `ffmpeg` decoding the same movie and encoding it with the same
 // encoder, preset and bit rate (scaling only). Prints export time / baseline time.
 // Usage: bench_export [SECONDS]   (run from a Release build)
+#include <sys/resource.h>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
+
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -67,6 +69,12 @@ bool writeMovie(const std::string& path, int w, int h, int fps, double seconds, 
   return writer.finish();
 }
 
+double cpuSeconds(int who) {
+  rusage u{};
+  getrusage(who, &u);
+  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 double timeCommand(const std::string& command) {
   const auto start = Clock::now();
   const int rc = std::system(command.c_str());
@@ -106,6 +114,13 @@ int main(int argc, char** argv) {
   clip.samples = samples;
   vantry::EditSettings settings;
   settings.showClicks = true;
+  // BENCH_PLAIN=1: the screen alone, full frame, no motion (what the baseline encodes).
+  if (std::getenv("BENCH_PLAIN")) {
+    clip.cameraPath.reset();
+    clip.samples = std::vector<vantry::PointerSample>{};
+    settings.padding = 0;
+    settings.showCursor = false;
+  }
 
   struct Case {
     vantry::ExportOptions::Resolution resolution;
@@ -121,6 +136,7 @@ int main(int argc, char** argv) {
     o.resolution = c.resolution;
     const std::string out = (dir / ("export-" + std::to_string(o.height()) + ".mp4")).string();
     const auto start = Clock::now();
+    const double cpuBefore = cpuSeconds(RUSAGE_SELF);
     try {
       vantry::MovieExporter().exportMovie(clip, settings, o, out, nullptr);
     } catch (const std::exception& e) {
@@ -128,6 +144,8 @@ int main(int argc, char** argv) {
       return 1;
     }
     const double exportTime = std::chrono::duration<double>(Clock::now() - start).count();
+    const double exportCpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
+    const double childBefore = cpuSeconds(RUSAGE_CHILDREN);
     const std::string baseOut =
         (dir / ("baseline-" + std::to_string(o.height()) + ".mp4")).string();
     const std::string command =
@@ -136,6 +154,8 @@ int main(int argc, char** argv) {
         std::to_string(o.bitRate()) + " -g " + std::to_string(o.keyFrameInterval()) +
         " -bf 3 -pix_fmt yuv420p -an '" + baseOut + "'";
     const double baseTime = timeCommand(command);
+    const double baseCpu = cpuSeconds(RUSAGE_CHILDREN) - childBefore;
+    std::printf("  cpu: export %.1f s, baseline %.1f s\n", exportCpu, baseCpu);
     std::printf(
         "%dp60 H.264 balanced: export %.2f s (%.1f fps), baseline %.2f s, ratio %.3f (target <= "
         "%.2f)\n",

@@ -180,13 +180,17 @@ inline uint32_t sampleAt(const RowPair& rp, const ColumnTable& t, int k, int ste
 namespace {
 
 // Horizontal pass of one source row through the column table.
-void horizontalRow(const uint32_t* __restrict row, const ColumnTable& t, int step,
-                   uint32_t* __restrict out, int n) {
-  const int32_t* index = t.index.data();
-  const uint16_t* weight = t.weight.data();
+__attribute__((target_clones("avx2", "default"))) void horizontalRow(
+    const uint32_t* __restrict row, const int32_t* __restrict index,
+    const uint16_t* __restrict weight, int step, uint32_t* __restrict out, int n) {
   for (int k = 0; k < n; ++k) {
     const int i = index[k];
-    out[k] = lerpPixel(row[i], row[i + step], weight[k]);
+    const uint32_t a = row[i], b = row[i + step];
+    const uint32_t w = weight[k], iw = 256 - w;
+    const uint32_t rb = (((a & 0x00FF00FFu) * iw + (b & 0x00FF00FFu) * w) >> 8) & 0x00FF00FFu;
+    const uint32_t ag =
+        (((a >> 8) & 0x00FF00FFu) * iw + ((b >> 8) & 0x00FF00FFu) * w) & 0xFF00FF00u;
+    out[k] = rb | ag;
   }
 }
 
@@ -225,8 +229,8 @@ void samplePicture(QImage& out, const QImage& src, const Placement& p, const QRe
     if (cached[1] == sourceRow) return slot[1];
     // Replace the slot not holding the other row of the current pair.
     const int victim = cached[0] < cached[1] ? 0 : 1;
-    horizontalRow(reinterpret_cast<const uint32_t*>(src.constScanLine(sourceRow)), columns, step,
-                  slot[victim], n);
+    horizontalRow(reinterpret_cast<const uint32_t*>(src.constScanLine(sourceRow)),
+                  columns.index.data(), columns.weight.data(), step, slot[victim], n);
     cached[victim] = sourceRow;
     return slot[victim];
   };

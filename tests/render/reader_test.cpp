@@ -42,6 +42,11 @@ TEST_F(VideoFramesTest, SequentialRequestsDecodeForwardWithoutSeeking) {
     EXPECT_EQ(indexAt(frames, i / 60.0), i);
   EXPECT_EQ(frames.seeks(), seeksAfterOpen + 1);  // only the first request re-seeks
   EXPECT_EQ(frames.conversions(), 60);
+  // Colours come back through the BT.709 matrix: the mid-grey background stays mid-grey.
+  const QColor grey = frames.image(59 / 60.0)->pixelColor(2, 2);
+  EXPECT_NEAR(grey.red(), 128, 3);
+  EXPECT_NEAR(grey.green(), 128, 3);
+  EXPECT_NEAR(grey.blue(), 128, 3);
   // The same picture asked twice is the same image, not converted again.
   auto a = frames.image(59 / 60.0);
   auto b = frames.frame(59 / 60.0);

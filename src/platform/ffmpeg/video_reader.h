@@ -41,6 +41,9 @@ class VideoReader {
 
  private:
   VideoReader() = default;
+  bool convertGeneral(const AVFrame* frame, uint8_t* target, int targetStride, int space,
+                      int range);
+  bool rotate(const uint8_t* target, int w, int h, uint8_t* dst, int stride);
 
   ff::InputFormatPtr fmt_;
   ff::CodecContextPtr codec_;
