@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
+#include <nlohmann/json.hpp>
 
 #include "localization/localization.h"
 #include "platform/x11/x11_screen_capture.h"
@@ -112,6 +115,52 @@ TEST(X11Sources, NoXServerGivesAPlainMessageInBothLanguages) {
     EXPECT_EQ(capture.windowRect(1), std::nullopt);
   }
   setCurrentLanguage(AppLanguage::english);
+}
+
+struct ToolRun {
+  int status = -1;
+  std::string out;
+};
+
+ToolRun runTool(const std::string& args) {
+  ToolRun run;
+  FILE* pipe = popen((std::string(VANTRY_TOOL_PATH) + " " + args + " 2>&1").c_str(), "r");
+  if (!pipe) return run;
+  std::array<char, 4096> buffer{};
+  while (std::size_t n = fread(buffer.data(), 1, buffer.size(), pipe))
+    run.out.append(buffer.data(), n);
+  run.status = WEXITSTATUS(pclose(pipe));
+  return run;
+}
+
+TEST(X11Sources, TheToolListsDisplaysAndWindowsAsJson) {
+  PrivateXServer x(2560, 1440);
+  ColourWindow w(x.display(), 30, 40, 640, 480, 0xff0000, "Slides — 第一页", "Presenter", 777);
+  const ToolRun run = runTool("sources");
+  ASSERT_EQ(run.status, 0) << run.out;
+  const auto json = nlohmann::json::parse(run.out);
+  ASSERT_EQ(json["displays"].size(), 1u);
+  EXPECT_EQ(json["displays"][0]["rect"]["width"], 2560);
+  EXPECT_EQ(json["displays"][0]["rect"]["height"], 1440);
+  EXPECT_TRUE(json["displays"][0]["primary"].get<bool>());
+  bool found = false;
+  for (const auto& win : json["windows"]) {
+    if (win["id"] != w.id()) continue;
+    found = true;
+    EXPECT_EQ(win["title"], "Slides — 第一页");
+    EXPECT_EQ(win["application"], "Presenter");
+    EXPECT_EQ(win["pid"], 777);
+    EXPECT_EQ(win["rect"]["x"], 30);
+    EXPECT_EQ(win["rect"]["width"], 640);
+  }
+  EXPECT_TRUE(found) << run.out;
+}
+
+TEST(X11Sources, TheToolSaysSoWhenThereIsNoXServer) {
+  setenv("DISPLAY", ":59998", 1);
+  const ToolRun run = runTool("sources");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("X11"), std::string::npos) << run.out;
 }
 
 }  // namespace
