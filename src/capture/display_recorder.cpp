@@ -412,8 +412,10 @@ Clip DisplayRecorder::stop() {
   warnings.insert(warnings.end(), late.begin(), late.end());
   if (!last.anyFrame || !sink_) {
     if (sink_) sink_->cancel();
-    throw StudioError(!last.failures.empty() ? last.failures.front()
-                                             : L("没有捕获到画面。请检查屏幕录制权限，然后重试。"));
+    if (!last.failures.empty()) throw StudioError(last.failures.front());
+    // Frames came but the writer never took one: the screen was readable, the file was not.
+    if (framesTaken_.load() > 0) throw StudioError(L("录屏文件无法写入。"));
+    throw StudioError(L("没有捕获到画面。请检查屏幕录制权限，然后重试。"));
   }
   const bool finished = sink_->finish();
   if (!finished) {
