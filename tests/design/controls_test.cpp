@@ -230,6 +230,15 @@ TEST(PrimaryButtonLook, DisabledLosesItsGlow) {
   EXPECT_EQ(button.glowShadow().color.alpha(), 0);
 }
 
+TEST(RecordButtonHover, FollowsThePointerEvenWhenDisabled) {
+  RecordButton button("Record");
+  button.setEnabled(false);
+  enter(&button);
+  EXPECT_TRUE(button.hovering());
+  leave(&button);
+  EXPECT_FALSE(button.hovering());
+}
+
 TEST(RecordButtonPulse, StartsWhenShownInBothLooks) {
   for (bool recording : {false, true}) {
     RecordButton button("Record", {recording});
