@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "model/clip.h"
+#include "model/document_json.h"
+#include "movie_fixtures.h"
+
+namespace vantry {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+
+// Runs vantry-tool with arguments; stdout lines are handed to `onLine` as they come.
+// Returns the exit status (or 128 + signal).
+template <typename OnLine>
+int runTool(const std::vector<std::string>& args, OnLine onLine, std::string* err = nullptr) {
+  int out[2], errPipe[2];
+  if (pipe(out) != 0 || pipe(errPipe) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    dup2(errPipe[1], 2);
+    close(out[0]);
+    close(errPipe[0]);
+    std::vector<char*> argv{const_cast<char*>(VANTRY_TOOL_PATH)};
+    for (const auto& a : args)
+      argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(VANTRY_TOOL_PATH, argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(errPipe[1]);
+  FILE* f = fdopen(out[0], "r");
+  char line[256];
+  while (fgets(line, sizeof line, f)) {
+    std::string text(line);
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    onLine(text, pid);
+  }
+  fclose(f);
+  std::string errors;
+  char buffer[512];
+  ssize_t n;
+  while ((n = read(errPipe[0], buffer, sizeof buffer)) > 0)
+    errors.append(buffer, n);
+  close(errPipe[0]);
+  if (err) *err = errors;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+class ToolExport : public ::testing::Test {
+ protected:
+  void SetUp() override { testing::makeIndexedMovie(dir_.file("screen.mp4"), 60, 30); }
+  std::string project(double duration) {
+    Clip clip;
+    clip.title = "tool";
+    clip.duration = duration;
+    clip.screenPath = dir_.file("screen.mp4");
+    const std::string path = dir_.file("edit.json");
+    std::ofstream(path) << encodeClip(clip);
+    return path;
+  }
+  TempDir dir_;
+};
+
+TEST_F(ToolExport, PrintsEveryProgressValueThenTheTime) {
+  const std::string out = dir_.file("out.mov");
+  std::vector<std::string> lines;
+  const int rc = runTool({"export", project(0.6), out, "--format", "mov", "--resolution", "720",
+                          "--fps", "30", "--quality", "compact"},
+                         [&](const std::string& line, pid_t) { lines.push_back(line); });
+  ASSERT_EQ(rc, 0);
+  ASSERT_GE(lines.size(), 6u);
+  // 18 frames: 0, 8/18, 16/18 of 0.94, then 0.94, 0.95, 0.99, 1.
+  const std::vector<double> expected{0, 8.0 / 18 * 0.94, 16.0 / 18 * 0.94, 0.94, 0.95, 0.99, 1};
+  ASSERT_EQ(lines.size(), expected.size() + 1);
+  for (size_t i = 0; i < expected.size(); ++i)
+    EXPECT_NEAR(std::stod(lines[i]), expected[i], 1e-5);
+  EXPECT_EQ(lines.back().rfind("done in ", 0), 0u);
+  EXPECT_EQ(testing::probeMovie(out).videoFrames, 18);
+}
+
+TEST_F(ToolExport, InterruptCancelsAndFailuresExitWithTheMessage) {
+  const std::string out = dir_.file("never.mp4");
+  bool sent = false;
+  std::string errors;
+  const int rc = runTool(
+      {"export", project(2), out, "--resolution", "720", "--fps", "30"},
+      [&](const std::string&, pid_t pid) {
+        if (!sent) kill(pid, SIGINT);
+        sent = true;
+      },
+      &errors);
+  EXPECT_TRUE(sent);
+  EXPECT_EQ(rc, 1);
+  EXPECT_FALSE(fs::exists(out));
+  EXPECT_NE(errors, "");
+  // A project file that does not exist.
+  EXPECT_EQ(runTool({"export", dir_.file("missing.json"), out}, [](const std::string&, pid_t) {}),
+            1);
+  EXPECT_EQ(runTool({"export", "--demo", out, "--fps", "25"}, [](const std::string&, pid_t) {}),
+            64);
+}
+
+TEST_F(ToolExport, FrameComposesOnePicture) {
+  const std::string png = dir_.file("frame.png");
+  ASSERT_EQ(runTool({"frame", project(2), "--at", "1", png, "--size", "640x360"},
+                    [](const std::string&, pid_t) {}),
+            0);
+  QImage image(QString::fromStdString(png));
+  ASSERT_EQ(image.size(), QSize(640, 360));
+  // The card holds source frame 30 (one second in), drawn smaller than the canvas.
+  const QRect card(qRound(51.2 / 3), qRound(28.8 / 3), qRound(1817.6 / 3), qRound(1022.4 / 3));
+  EXPECT_EQ(testing::readIndex(image, card), 30);
+}
+
+}  // namespace
+}  // namespace vantry
