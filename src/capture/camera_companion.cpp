@@ -109,10 +109,15 @@ void VoiceCompanion::tick(double now, CaptureTimings& timings) {
 }
 
 std::optional<std::string> VoiceCompanion::stop() {
-  return microphone_.stop();
+  return microphone_.end();
+}
+
+std::optional<std::string> VoiceCompanion::finish() {
+  return microphone_.finish();
 }
 
 void VoiceCompanion::complete(Clip& clip, double startClock, CaptureTimings& timings) {
+  finish();  // when the recorder did not ask for it already
   clip.audioPath = microphone_.path();
   if (const auto startedAt = audioStartedAt()) {
     clip.audioOffset = startClock - *startedAt;

@@ -26,7 +26,7 @@ class CameraCompanion : public RecordingCompanion {
   void abandon() override;
   // Stops the camera and the sound at once; finish() completes "camera.mov".
   std::optional<std::string> stop() override;
-  std::optional<std::string> finish();
+  std::optional<std::string> finish() override;
   void complete(Clip& clip, double startClock, CaptureTimings& timings) override;
 
   const std::shared_ptr<CameraRecorder>& recorder() const { return camera_; }
@@ -51,7 +51,7 @@ class VoiceCompanion : public RecordingCompanion {
   void tick(double now, CaptureTimings& timings) override;
   // Stops the sound at once; finish() completes "voice.m4a".
   std::optional<std::string> stop() override;
-  std::optional<std::string> finish();
+  std::optional<std::string> finish() override;
   void complete(Clip& clip, double startClock, CaptureTimings& timings) override;
 
   std::optional<double> audioStartedAt() const;

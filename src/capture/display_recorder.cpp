@@ -407,6 +407,11 @@ Clip DisplayRecorder::stop() {
     return r;
   });
 
+  // The camera and voice files are completed only now: their finishing is not recording.
+  for (auto& c : companions_) {
+    if (auto w = c->finish()) late.push_back(*w);
+  }
+
   // 6. Keep whatever was recorded; fail only when there is nothing.
   std::vector<std::string> warnings = last.failures;
   warnings.insert(warnings.end(), late.begin(), late.end());

@@ -44,6 +44,9 @@ class RecordingCompanion {
   // The recording stops. A translated warning when something went wrong (the files keep
   // what was recorded). Never throws.
   virtual std::optional<std::string> stop() = 0;
+  // After the stop instant was read: completes the files, so that their finishing does not
+  // lengthen the recording. A translated warning when that went wrong. Never throws.
+  virtual std::optional<std::string> finish() { return std::nullopt; }
   // Adds its paths, offsets (from `startClock`, the host-clock instant of time 0) and
   // timing entries to the finished recording.
   virtual void complete(Clip& clip, double startClock, CaptureTimings& timings) = 0;
