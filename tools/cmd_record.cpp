@@ -12,6 +12,7 @@
 #include <optional>
 #include <thread>
 
+#include "capture/camera_companion.h"
 #include "capture/display_preview.h"
 #include "capture/display_recorder.h"
 #include "command.h"
@@ -29,7 +30,8 @@ void onSignal(int) {
 }
 
 constexpr const char* kUsage =
-    "record [--display ID | --window ID] --seconds N [--preview-seconds N --preview-out DIR]";
+    "record [--display ID | --window ID] --seconds N [--camera] [--mic] [--preview-seconds N "
+    "--preview-out DIR]";
 
 std::optional<unsigned long> parseId(const std::string& text) {
   try {
@@ -71,8 +73,14 @@ int run(const vantry::tool::Args& args) {
   std::optional<double> seconds;
   std::optional<double> previewSeconds;
   std::string previewOut;
+  bool camera = false;
+  bool mic = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (a == "--camera" || a == "--mic") {  // switches without a value
+      (a == "--camera" ? camera : mic) = true;
+      continue;
+    }
     if (i + 1 >= args.size()) return usage();
     const std::string& v = args[++i];
     if (a == "--display") {
@@ -145,7 +153,7 @@ int run(const vantry::tool::Args& args) {
     env.screen = screen;
     vantry::DisplayRecorder recorder(env);
     recorder.onFailure = [](const std::string& message) { std::cerr << message << "\n"; };
-    recorder.start(*display, window);
+    recorder.start(*display, window, vantry::makeRecordingCompanions(camera, mic));
     waitOrInterrupt(*seconds);
     recorder.stop();
     if (!recorder.warning().empty()) std::cerr << recorder.warning() << "\n";
