@@ -251,6 +251,24 @@ TEST_F(SyntheticRecording, AFailedAppendIsReportedAtOnceAndWhatWasWrittenIsKept)
   EXPECT_TRUE(fs::exists(fs::path(recorder.folder()) / "project.json"));
 }
 
+TEST_F(SyntheticRecording, ATimeoutOnTheLastFrameKeepsTheRecording) {
+  // The writer takes 30 frames and then never has room again.
+  DisplayRecorder recorder(env(FaultyVideoSink::factory(FaultyVideoSink::Fault::busyAfter, 30)));
+  recorder.start(7, std::nullopt);
+  sleepFor(1.0);
+  const auto begin = std::chrono::steady_clock::now();
+  const Clip clip = recorder.stop();
+  // The last frame is waited for two seconds, not forever.
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(), 4.0);
+  EXPECT_NE(recorder.warning().find("Timed out saving the final frame."), std::string::npos)
+      << recorder.warning();
+  const auto movie = test::readMovie(fs::path(recorder.folder()) / "screen.mp4");
+  EXPECT_EQ(movie.packets, 30);
+  EXPECT_NEAR(movie.end, clip.duration, 1e-3);
+  EXPECT_GT(clip.samples.size(), 40u);
+  EXPECT_TRUE(fs::exists(fs::path(recorder.folder()) / "project.json"));
+}
+
 TEST_F(SyntheticRecording, NothingWrittenFailsButNeverDeletes) {
   {
     // The very first append fails: nothing was recorded, the failure is the error.

@@ -1,5 +1,6 @@
 // A movie writer that misbehaves on request, wrapped around the real one: it never has room,
-// or one append fails (as a full disk would) after which it takes nothing more.
+// or has none any more after some frames (an encoder that stalls), or one append fails (as
+// a full disk would) after which it takes nothing more.
 #pragma once
 
 #include <atomic>
@@ -12,15 +13,18 @@ namespace vantry::platform::synthetic {
 
 class FaultyVideoSink : public VideoSink {
  public:
-  enum class Fault { none, neverReady, failAppend };
+  enum class Fault { none, neverReady, busyAfter, failAppend };
 
-  // failAppend: the append numbered `failAt` (1 = the first) fails.
+  // busyAfter: no room after `failAt` appends. failAppend: the append numbered `failAt`
+  // (1 = the first) fails.
   FaultyVideoSink(std::unique_ptr<VideoSink> inner, Fault fault, int failAt = 1)
       : inner_(std::move(inner)), fault_(fault), failAt_(failAt) {}
 
   bool start() override { return inner_->start(); }
   bool readyForVideo() const override {
-    return fault_ != Fault::neverReady && !failed_.load() && inner_->readyForVideo();
+    if (fault_ == Fault::neverReady || failed_.load()) return false;
+    if (fault_ == Fault::busyAfter && appends_.load() >= failAt_) return false;
+    return inner_->readyForVideo();
   }
   bool appendVideo(VideoFrameView frame, double time, std::optional<double> duration) override {
     if (failed_.load()) return false;
@@ -28,6 +32,7 @@ class FaultyVideoSink : public VideoSink {
       failed_.store(true);
       return false;
     }
+    if (fault_ != Fault::failAppend) ++appends_;
     return inner_->appendVideo(std::move(frame), time, duration);
   }
   bool finish() override { return inner_->finish() && !failed_.load(); }
@@ -49,7 +54,7 @@ class FaultyVideoSink : public VideoSink {
   std::unique_ptr<VideoSink> inner_;
   Fault fault_;
   int failAt_;
-  int appends_ = 0;  // touched only by the one appending thread
+  std::atomic<int> appends_{0};
   std::atomic<bool> failed_{false};
 };
 
