@@ -62,7 +62,11 @@ QImage VideoFrames::takeBuffer() {
   }
   QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
   image.setColorSpace(VideoColor::space());
-  if (pool_.size() < 8) pool_.push_back(image);
+  // Pictures stay referenced while an export pipeline composes them; keep enough to reuse
+  // within about 256 MB.
+  const size_t bytes = static_cast<size_t>(w) * h * 4;
+  const size_t limit = std::clamp<size_t>((256u << 20) / std::max<size_t>(bytes, 1), 4, 32);
+  if (pool_.size() < limit) pool_.push_back(image);
   return image;
 }
 

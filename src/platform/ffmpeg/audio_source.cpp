@@ -84,7 +84,7 @@ bool AudioSource::seek(int64_t position, std::string* error) {
   buffer_.clear();
   positioned_ = false;
   ended_ = false;
-  flushing_ = false;
+  pump_.restart();
   return true;
 }
 
@@ -103,60 +103,29 @@ bool AudioSource::decodeMore(std::string* error) {
                    scratch_.begin() + static_cast<size_t>(got) * channels_);
     return true;
   };
-  for (;;) {
-    if (ended_) return false;
-    int rc = avcodec_receive_frame(codec_.get(), frame_.get());
-    if (rc >= 0) {
-      if (!positioned_) {
-        AVStream* st = fmt_->streams[stream_];
-        int64_t pts = frame_->best_effort_timestamp;
-        if (pts == AV_NOPTS_VALUE) pts = frame_->pts;
-        const int64_t origin = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-        bufferStart_ = pts == AV_NOPTS_VALUE
-                           ? 0
-                           : av_rescale_q(pts - origin, st->time_base, AVRational{1, rate_});
-        positioned_ = true;
-      }
-      const bool ok =
-          append(const_cast<const uint8_t**>(frame_->extended_data), frame_->nb_samples);
-      av_frame_unref(frame_.get());
-      if (!ok) return false;
-      return true;
-    }
-    if (rc == AVERROR_EOF) {
+  if (ended_) return false;
+  switch (pump_.next(fmt_.get(), codec_.get(), stream_, frame_.get(), false, error)) {
+    case PacketPump::Result::failed:
+      return false;
+    case PacketPump::Result::end:
       append(nullptr, 0);
       ended_ = true;
       return false;
-    }
-    if (rc != AVERROR(EAGAIN)) {
-      if (error) *error = ff::errorText(rc);
-      return false;
-    }
-    if (flushing_) {
-      ended_ = true;
-      return false;
-    }
-    rc = av_read_frame(fmt_.get(), packet_.get());
-    if (rc == AVERROR_EOF) {
-      flushing_ = true;
-      avcodec_send_packet(codec_.get(), nullptr);
-      continue;
-    }
-    if (rc < 0) {
-      if (error) *error = ff::errorText(rc);
-      return false;
-    }
-    if (packet_->stream_index != stream_) {
-      av_packet_unref(packet_.get());
-      continue;
-    }
-    rc = avcodec_send_packet(codec_.get(), packet_.get());
-    av_packet_unref(packet_.get());
-    if (rc < 0 && rc != AVERROR(EAGAIN)) {
-      if (error) *error = ff::errorText(rc);
-      return false;
-    }
+    case PacketPump::Result::frame:
+      break;
   }
+  if (!positioned_) {
+    AVStream* st = fmt_->streams[stream_];
+    int64_t pts = frame_->best_effort_timestamp;
+    if (pts == AV_NOPTS_VALUE) pts = frame_->pts;
+    const int64_t origin = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    bufferStart_ =
+        pts == AV_NOPTS_VALUE ? 0 : av_rescale_q(pts - origin, st->time_base, AVRational{1, rate_});
+    positioned_ = true;
+  }
+  const bool ok = append(const_cast<const uint8_t**>(frame_->extended_data), frame_->nb_samples);
+  av_frame_unref(frame_.get());
+  return ok;
 }
 
 bool AudioSource::read(int64_t start, int64_t frames, std::vector<float>& out, std::string* error) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/ffmpeg/ff_util.h"
+#include "platform/ffmpeg/video_reader.h"
 
 struct SwrContext;
 
@@ -45,13 +46,12 @@ class AudioSource {
   int rate_ = 48000;
   int channels_ = 1;
   double duration_ = 0;
-  ff::PacketPtr packet_ = ff::makePacket();
+  PacketPump pump_;
   ff::FramePtr frame_ = ff::makeFrame();
   std::deque<float> buffer_;  // interleaved samples from bufferStart_ on
   int64_t bufferStart_ = 0;
   bool positioned_ = false;  // bufferStart_ known since the last seek
   bool ended_ = false;
-  bool flushing_ = false;
   std::vector<float> scratch_;
 };
 

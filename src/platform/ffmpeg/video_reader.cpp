@@ -115,61 +115,61 @@ bool VideoReader::restart(double seconds, std::string* error) {
     return false;
   }
   avcodec_flush_buffers(codec_.get());
-  drained_ = false;
-  flushing_ = false;
+  pump_.restart();
   return true;
+}
+
+PacketPump::Result PacketPump::next(AVFormatContext* fmt, AVCodecContext* codec, int stream,
+                                    AVFrame* frame, bool skipDamaged, std::string* error) {
+  for (;;) {
+    if (ended) return Result::end;
+    int rc = avcodec_receive_frame(codec, frame);
+    if (rc >= 0) return Result::frame;
+    if (rc == AVERROR_EOF || (rc == AVERROR(EAGAIN) && flushing)) {
+      ended = true;
+      return Result::end;
+    }
+    if (rc != AVERROR(EAGAIN)) {
+      if (error) *error = ff::errorText(rc);
+      return Result::failed;
+    }
+    rc = av_read_frame(fmt, packet.get());
+    if (rc == AVERROR_EOF) {
+      flushing = true;
+      avcodec_send_packet(codec, nullptr);
+      continue;
+    }
+    if (rc < 0) {
+      if (error) *error = ff::errorText(rc);
+      return Result::failed;
+    }
+    if (packet->stream_index != stream) {
+      av_packet_unref(packet.get());
+      continue;
+    }
+    rc = avcodec_send_packet(codec, packet.get());
+    av_packet_unref(packet.get());
+    if (rc < 0 && rc != AVERROR(EAGAIN)) {
+      if (rc == AVERROR_INVALIDDATA && skipDamaged) continue;
+      if (error) *error = ff::errorText(rc);
+      return Result::failed;
+    }
+  }
 }
 
 bool VideoReader::next(ff::FramePtr& frame, double& seconds, std::string* error) {
   if (error) error->clear();
   if (!frame) frame = ff::makeFrame();
-  for (;;) {
-    if (drained_) return false;
-    int rc = avcodec_receive_frame(codec_.get(), frame.get());
-    if (rc >= 0) {
-      int64_t pts = frame->best_effort_timestamp;
-      if (pts == AV_NOPTS_VALUE) pts = frame->pts;
-      if (pts == AV_NOPTS_VALUE) pts = fallbackPts_;
-      fallbackPts_ = pts + 1;
-      const int64_t start = fmt_->streams[stream_]->start_time;
-      seconds = ff::toSeconds(pts - (start != AV_NOPTS_VALUE ? start : 0), timeBase_);
-      return true;
-    }
-    if (rc == AVERROR_EOF) {
-      drained_ = true;
-      return false;
-    }
-    if (rc != AVERROR(EAGAIN)) {
-      if (error) *error = ff::errorText(rc);
-      return false;
-    }
-    if (flushing_) {
-      drained_ = true;
-      return false;
-    }
-    rc = av_read_frame(fmt_.get(), packet_.get());
-    if (rc == AVERROR_EOF) {
-      flushing_ = true;
-      avcodec_send_packet(codec_.get(), nullptr);
-      continue;
-    }
-    if (rc < 0) {
-      if (error) *error = ff::errorText(rc);
-      return false;
-    }
-    if (packet_->stream_index != stream_) {
-      av_packet_unref(packet_.get());
-      continue;
-    }
-    rc = avcodec_send_packet(codec_.get(), packet_.get());
-    av_packet_unref(packet_.get());
-    if (rc < 0 && rc != AVERROR(EAGAIN)) {
-      // A damaged packet: the decoder skips it and the movie goes on.
-      if (rc == AVERROR_INVALIDDATA) continue;
-      if (error) *error = ff::errorText(rc);
-      return false;
-    }
-  }
+  if (pump_.next(fmt_.get(), codec_.get(), stream_, frame.get(), true, error) !=
+      PacketPump::Result::frame)
+    return false;
+  int64_t pts = frame->best_effort_timestamp;
+  if (pts == AV_NOPTS_VALUE) pts = frame->pts;
+  if (pts == AV_NOPTS_VALUE) pts = fallbackPts_;
+  fallbackPts_ = pts + 1;
+  const int64_t start = fmt_->streams[stream_]->start_time;
+  seconds = ff::toSeconds(pts - (start != AV_NOPTS_VALUE ? start : 0), timeBase_);
+  return true;
 }
 
 bool VideoReader::convert(const AVFrame* frame, uint8_t* dst, int stride) {

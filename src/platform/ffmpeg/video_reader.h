@@ -11,6 +11,21 @@
 
 namespace vantry {
 
+// Pulls the decoded frames of one stream: reads packets as the decoder asks for them and
+// drains the decoder at the end of the file. Shared by the picture and sound readers.
+struct PacketPump {
+  enum class Result { frame, end, failed };
+  // `skipDamaged`: a packet the decoder refuses as invalid is dropped and decoding goes on
+  // (a damaged picture); otherwise it is a failure (sound must not lose a stretch silently).
+  Result next(AVFormatContext* fmt, AVCodecContext* codec, int stream, AVFrame* frame,
+              bool skipDamaged, std::string* error);
+  void restart() { ended = flushing = false; }
+
+  bool ended = false;
+  bool flushing = false;
+  ff::PacketPtr packet = ff::makePacket();
+};
+
 class VideoReader {
  public:
   enum class OpenError { none, noVideoTrack, failed };
@@ -50,9 +65,7 @@ class VideoReader {
   int stream_ = -1;
   AVRational timeBase_{1, 1};
   int rotation_ = 0;
-  ff::PacketPtr packet_ = ff::makePacket();
-  bool drained_ = false;  // end of file reached and the decoder flushed
-  bool flushing_ = false;
+  PacketPump pump_;
   int64_t fallbackPts_ = 0;
   SwsContext* sws_ = nullptr;
   int swsW_ = 0, swsH_ = 0, swsFormat_ = -1, swsSpace_ = -1, swsRange_ = -1;
