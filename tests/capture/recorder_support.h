@@ -68,9 +68,9 @@ struct MovieFacts {
   int width = 0;
   int height = 0;
   AVCodecID codec = AV_CODEC_ID_NONE;
-  AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
-  AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
-  AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;
+  AVColorPrimaries primaries{};
+  AVColorTransferCharacteristic transfer{};
+  AVColorSpace matrix{};
   int packets = 0;
   double end = 0;  // end of the last video packet, seconds
   double firstPts = -1;
