@@ -93,7 +93,7 @@ GlassButton::GlassButton(const QString& title, const QString& symbol, GlassButto
   setText(title);
   setFont(uiFont(11.5, QFont::Medium));
   setAttribute(Qt::WA_Hover);
-  setFocusPolicy(Qt::TabFocus);
+  setFocusPolicy(Qt::TabFocus);  // a click does not take the keyboard focus
   setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
   connect(hover_, &Animated::changed, this, qOverload<>(&QWidget::update));
   connect(press_, &Animated::changed, this, qOverload<>(&QWidget::update));
@@ -172,6 +172,7 @@ void GlassButton::paintEvent(QPaintEvent*) {
   if (style_.active) strokeRoundedInside(p, r, 8, borderColor(), 1);
   const double inset = style_.compact ? 7 : 11;
   paintContent(p, r.adjusted(inset, 0, -inset, 0), labelColor());
+  paintFocusRing(p, this, r, 8);
 }
 
 void GlassButton::setHovering(bool hovering) {
@@ -232,6 +233,7 @@ PrimaryButton::PrimaryButton(const QString& title, const QString& symbol, Primar
   setText(title);
   setFont(uiFont(12, QFont::DemiBold));
   setAttribute(Qt::WA_Hover);
+  setFocusPolicy(Qt::TabFocus);  // a click does not take the keyboard focus
   setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
   shadow_ = new ShadowCaster(
       this,
@@ -328,6 +330,7 @@ void PrimaryButton::paintEvent(QPaintEvent*) {
   }
   paintTightLabel(p, r.adjusted(15, 0, -15, 0), symbol_, symbolSizeFor(font()), QFont::DemiBold,
                   text(), font(), enabled ? Color(0x05070C) : Theme::tertiary);
+  paintFocusRing(p, this, r, capsuleRadius(r));
 }
 
 void PrimaryButton::setHovering(bool hovering) {
@@ -360,6 +363,7 @@ RecordButton::RecordButton(const QString& title, RecordButtonStyle style, QWidge
   setText(title);
   setFont(uiFont(12, QFont::DemiBold));
   setAttribute(Qt::WA_Hover);
+  setFocusPolicy(Qt::TabFocus);  // a click does not take the keyboard focus
   setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
   connect(pulse_, &Repeating::changed, this, [this] { update(QRect(0, 0, 40, height())); });
   handCursor(this);
@@ -396,6 +400,7 @@ void RecordButton::paintEvent(QPaintEvent*) {
   fillRounded(p, r, radius,
               rec ? faded(Theme::rec, 0.18) : Color(0xFFFFFF, hovering_ ? 0.10 : 0.06));
   strokeRoundedInside(p, r, radius, rec ? faded(Theme::rec, 0.6) : Color(0xFFFFFF, 0.12), 1);
+  paintFocusRing(p, this, r, radius);
 
   const QRectF indicator(r.left() + 11, r.center().y() - 7, 14, 14);
   const QPointF c = indicator.center();
@@ -448,6 +453,7 @@ HandSwitch::HandSwitch(const QString& title, QWidget* parent)
     : QAbstractButton(parent), knob_(new Animated(0, this)) {
   setText(title);
   setCheckable(true);
+  setFocusPolicy(Qt::TabFocus);
   setFont(uiFont(12, QFont::Normal));
   connect(knob_, &Animated::changed, this, qOverload<>(&QWidget::update));
   connect(this, &QAbstractButton::toggled, this,
@@ -480,6 +486,7 @@ void HandSwitch::paintEvent(QPaintEvent*) {
   p.setPen(Qt::NoPen);
   p.setBrush(isEnabled() ? Theme::text : Theme::secondary);
   p.drawEllipse(knob);
+  paintFocusRing(p, this, track, 7.5);
 }
 
 }  // namespace vantry

@@ -23,6 +23,7 @@ NeonSwitch::NeonSwitch(const QString& title, bool on, QWidget* parent)
     : QAbstractButton(parent), knob_(new Animated(on ? 1 : 0, this)) {
   setText(title);
   setCheckable(true);
+  setFocusPolicy(Qt::TabFocus);  // a click does not take the keyboard focus
   setChecked(on);
   setFont(uiFont(12, QFont::Normal));
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -92,6 +93,7 @@ void NeonSwitch::paintEvent(QPaintEvent*) {
   p.setPen(Qt::NoPen);
   p.setBrush(Qt::white);
   p.drawEllipse(knobRect());
+  paintFocusRing(p, this, track, r);
 }
 
 }  // namespace vantry

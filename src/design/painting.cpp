@@ -139,6 +139,11 @@ void handCursor(QWidget* widget) {
   new HandCursorFilter(widget);
 }
 
+void paintFocusRing(QPainter& painter, const QWidget* widget, const QRectF& rect, double radius) {
+  if (!widget->hasFocus()) return;
+  strokeRoundedInside(painter, rect, radius, QColor::fromRgbF(0.31f, 0.847f, 1.0f, 0.7f), 1.5);
+}
+
 void scaleAbout(QPainter& painter, const QRectF& rect, double scale) {
   if (scale == 1.0) return;
   const QPointF c = rect.center();

@@ -271,6 +271,26 @@ TEST(GlassButtonPixels, HoverWashesWhite) {
   delete host;
 }
 
+TEST(FocusRing, ShownOnlyWithTheKeyboardFocus) {
+  auto* button = new GlassButton("Split");
+  button->resize(100, 28);
+  auto* host = probeHost(button);
+  EXPECT_EQ(button->focusPolicy(), Qt::TabFocus);  // a click does not focus it
+  const QPoint edge(20 + 50, 20);
+  const QRgb before = grabOnGround(host).pixel(edge);
+  QApplication::setActiveWindow(host);
+  button->setFocus(Qt::TabFocusReason);
+  QCoreApplication::processEvents();
+  if (!button->hasFocus()) {
+    delete host;
+    GTEST_SKIP() << "no focus on this platform";
+  }
+  const QRgb ring = grabOnGround(host).pixel(edge);
+  EXPECT_GT(qBlue(ring), qBlue(before) + 80);
+  EXPECT_GT(qGreen(ring), qRed(ring) + 40);
+  delete host;
+}
+
 TEST(PrimaryButtonPixels, GradientRunsCyanToViolet) {
   auto* button = new PrimaryButton("Go");
   button->resize(200, 32);
