@@ -101,6 +101,15 @@ TEST_F(RecordTool, FailuresPrintTheTranslatedErrorAndExitOne) {
   EXPECT_EQ(closed.exitCode, 1);
   EXPECT_EQ(firstLine(closed.err), "The selected window has closed. Select another window.");
 
+  // No X server at all (a pure Wayland session looks like this): said plainly.
+  const std::string real = display;
+  display = ":65000";
+  const ToolRun noServer = run({"--seconds", "1"});
+  display = real;
+  EXPECT_EQ(noServer.exitCode, 1);
+  EXPECT_EQ(firstLine(noServer.err).rfind("Could not connect to the X11 display server.", 0), 0u)
+      << noServer.err;
+
   EXPECT_EQ(run({"--seconds"}).exitCode, 64);
   EXPECT_EQ(run({"--display", "1", "--window", "2", "--seconds", "1"}).exitCode, 64);
 }
