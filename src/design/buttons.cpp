@@ -18,10 +18,6 @@ namespace {
 
 constexpr double kLabelGap = 6;
 
-QRectF capsuleOf(const QRect& r) {
-  return QRectF(r);
-}
-
 double capsuleRadius(const QRectF& r) {
   return std::min(r.width(), r.height()) / 2;
 }
@@ -273,7 +269,7 @@ QSize PrimaryButton::sizeHint() const {
 }
 
 bool PrimaryButton::hitButton(const QPoint& pos) const {
-  return insideCapsule(capsuleOf(rect()), QPointF(pos) + QPointF(0.5, 0.5));
+  return insideCapsule(QRectF(rect()), QPointF(pos) + QPointF(0.5, 0.5));
 }
 
 void PrimaryButton::paintFace(QPainter& p, const QRectF& r) const {
@@ -387,7 +383,7 @@ QSize RecordButton::sizeHint() const {
 }
 
 bool RecordButton::hitButton(const QPoint& pos) const {
-  return insideCapsule(capsuleOf(rect()), QPointF(pos) + QPointF(0.5, 0.5));
+  return insideCapsule(QRectF(rect()), QPointF(pos) + QPointF(0.5, 0.5));
 }
 
 void RecordButton::paintEvent(QPaintEvent*) {

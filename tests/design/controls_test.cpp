@@ -230,6 +230,27 @@ TEST(PrimaryButtonLook, DisabledLosesItsGlow) {
   EXPECT_EQ(button.glowShadow().color.alpha(), 0);
 }
 
+TEST(CapsuleButtons, CornersOutsideTheCapsuleDoNotClick) {
+  PrimaryButton primary("Go");
+  RecordButton record("Rec");
+  for (QAbstractButton* button : std::initializer_list<QAbstractButton*>{&primary, &record}) {
+    button->resize(100, 32);
+    SignalLog clicks(button, &QAbstractButton::clicked);
+    click(button, {1, 1});
+    click(button, {98, 30});
+    EXPECT_EQ(clicks.count(), 0);
+    click(button, {50, 16});
+    click(button, {4, 16});  // the rounded end, inside
+    EXPECT_EQ(clicks.count(), 2);
+  }
+  // The glass button's whole rectangle counts, corners included.
+  GlassButton glassButton("Split");
+  glassButton.resize(100, 28);
+  SignalLog clicks(&glassButton, &QAbstractButton::clicked);
+  click(&glassButton, {0, 0});
+  EXPECT_EQ(clicks.count(), 1);
+}
+
 TEST(RecordButtonHover, FollowsThePointerEvenWhenDisabled) {
   RecordButton button("Record");
   button.setEnabled(false);
