@@ -22,8 +22,8 @@
 namespace vantry {
 
 // The grid of the ambient ground: vertical lines at x = k * 32 for every k with x <= width
-// and horizontal ones likewise (a zero size still has one of each, of zero length), stroked
-// as one path.
+// and horizontal ones likewise (a zero size still has one of each, of zero length);
+// ambientGrid joins them into one path.
 std::vector<QLineF> ambientGridLines(double width, double height);
 QPainterPath ambientGrid(double width, double height);
 // Adds those lines, 0.5 points wide, in white at `opacity` to an ARGB32 premultiplied image
@@ -41,7 +41,7 @@ class AmbientBackground : public QWidget {
  public:
   explicit AmbientBackground(QWidget* parent = nullptr);
 
-  // The ground drawn at the given size (device scale 1), as the widget paints it.
+  // The ground of a window of `size` points at `scale` pixels per point, as painted.
   static QImage drawGround(QSize size, double scale = 1.0);
 
  protected:
