@@ -14,7 +14,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -34,6 +36,7 @@ class PrivateXServer {
       if (stat(lock.c_str(), &st) == 0 || stat(socket.c_str(), &st) == 0) continue;
       const std::string name = ":" + std::to_string(n);
       const std::string geometry = std::to_string(width) + "x" + std::to_string(height) + "x24";
+      std::fflush(nullptr);  // or the child repeats what is still buffered
       pid_t pid = fork();
       if (pid == 0) {
         // Keep the test's pipes free: the server may outlive a crashed test.
@@ -82,6 +85,7 @@ class PrivateXServer {
   PrivateXServer& operator=(const PrivateXServer&) = delete;
 
   Display* display() const { return dpy_; }
+  pid_t pid() const { return pid_; }
   const std::string& name() const { return name_; }
 
   // Replaces RandR's monitors by the given ones. The first takes over the server's only

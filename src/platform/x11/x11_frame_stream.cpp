@@ -391,50 +391,59 @@ void X11FrameStream::paintBeneath(const std::vector<Window>& tops,
 bool X11FrameStream::windowSource(Source& src) {
   Display* dpy = c_->display();
   const Window client = Window(filter_.window);
+  const unsigned long errorsBefore = Connection::errorCount();
   XWindowAttributes ca{};
-  if (!c_->checked([&] { XGetWindowAttributes(dpy, client, &ca); })) return false;
-  if (ca.map_state != IsViewable || ca.width <= 0 || ca.height <= 0) return false;
-  auto frame = windowFrame(*c_, client);
-  if (!frame) return false;
-  src.rootRect = *frame;
-  src.width = ca.width;
-  src.height = ca.height;
-  if (!composite_) {
-    src.picture = rootPic_;
-    src.x = int(frame->x);
-    src.y = int(frame->y);
-    return true;
-  }
-  if (!top_ || !c_->checked([&] {
-        XWindowAttributes t{};
-        XGetWindowAttributes(dpy, top_, &t);
-      })) {
-    top_ = topLevelOf(*c_, client);
-  }
-  if (!top_) return false;
-  XWindowAttributes ta{};
-  Window child = 0;
-  int ox = 0, oy = 0;
-  if (!c_->checked([&] {
-        XGetWindowAttributes(dpy, top_, &ta);
-        XTranslateCoordinates(dpy, client, top_, 0, 0, &ox, &oy, &child);
-      })) {
-    top_ = None;
+  if (!XGetWindowAttributes(dpy, client, &ca) || Connection::errorCount() != errorsBefore) {
     return false;
   }
-  XRenderPictFormat* format = XRenderFindVisualFormat(dpy, ta.visual);
-  if (!format) return false;
-  // The pixmap holds the top-level window with its border; the client sits inside.
+  if (ca.map_state != IsViewable || ca.width <= 0 || ca.height <= 0) return false;
+  src.width = ca.width;
+  src.height = ca.height;
+  const double now = hostTime();
+  // Where the window sits rarely changes: the root position is read only when it is needed
+  // (no compositing, or a pointer to draw), the place inside its frame a few times a second.
+  if (!composite_ || config_.showsCursor) {
+    auto frame = windowFrame(*c_, client);
+    if (!frame) return false;
+    src.rootRect = *frame;
+  }
+  if (!composite_) {
+    src.picture = rootPic_;
+    src.x = int(src.rootRect.x);
+    src.y = int(src.rootRect.y);
+    return true;
+  }
+  if (!top_ || now - topCheckedAt_ > 0.25) {
+    top_ = topLevelOf(*c_, client);
+    if (!top_) return false;
+    XWindowAttributes ta{};
+    Window child = 0;
+    int ox = 0, oy = 0;
+    if (!c_->checked([&] {
+          XGetWindowAttributes(dpy, top_, &ta);
+          XTranslateCoordinates(dpy, client, top_, 0, 0, &ox, &oy, &child);
+        })) {
+      top_ = None;
+      return false;
+    }
+    topFormat_ = XRenderFindVisualFormat(dpy, ta.visual);
+    // The pixmap holds the top-level window with its border; the client sits inside.
+    topOffsetX_ = ox + ta.border_width;
+    topOffsetY_ = oy + ta.border_width;
+    topCheckedAt_ = now;
+  }
+  if (!topFormat_) return false;
   src.pixmap = XCompositeNameWindowPixmap(dpy, top_);
-  src.picture = XRenderCreatePicture(dpy, src.pixmap, format, 0, nullptr);
-  src.x = ox + ta.border_width;
-  src.y = oy + ta.border_width;
+  src.picture = XRenderCreatePicture(dpy, src.pixmap, topFormat_, 0, nullptr);
+  src.x = topOffsetX_;
+  src.y = topOffsetY_;
   return true;
 }
 
 bool X11FrameStream::grab(FrameBuffer& out) {
   Display* dpy = c_->display();
   const int W = config_.width, H = config_.height;
+  const unsigned long errorsAtStart = Connection::errorCount();
   Source src;
   const bool ok =
       filter_.kind == ContentFilter::Kind::display ? displaySource(src) : windowSource(src);
@@ -496,6 +505,11 @@ bool X11FrameStream::grab(FrameBuffer& out) {
   if (src.pixmap) {
     XRenderFreePicture(dpy, src.picture);
     XFreePixmap(dpy, src.pixmap);
+    // The frame window went away or was unmapped meanwhile: look it up afresh next time.
+    if (Connection::errorCount() != errorsAtStart) {
+      top_ = None;
+      grabbed = false;
+    }
   }
   if (grabbed && config_.showsCursor) drawCursor(out, src.rootRect, fit.scale, fit.x, fit.y);
   return grabbed;

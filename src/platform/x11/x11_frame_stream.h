@@ -81,7 +81,10 @@ class X11FrameStream : public FrameStream {
 
   Rect monitor_;
   double lastCheck_ = 0;
-  Window top_ = None;
+  Window top_ = None;  // the captured window's frame (child of the root)
+  double topCheckedAt_ = 0;
+  XRenderPictFormat* topFormat_ = nullptr;
+  int topOffsetX_ = 0, topOffsetY_ = 0;
   struct Ownership {
     bool own = false;
     double checkedAt = 0;
