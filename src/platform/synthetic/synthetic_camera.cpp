@@ -25,6 +25,7 @@ void SyntheticCamera::open() {
   if (open_) return;
   if (options_.failOpen) throw CameraError(options_.openFailure, "synthetic camera refused");
   pixels_.assign(size_t(options_.width) * size_t(options_.height) * 4, 0);
+  if (background_.empty()) makeBackground();
   open_ = true;
   ++openCount_;
 }
@@ -61,28 +62,34 @@ void SyntheticCamera::close() {
   open_ = false;
 }
 
-void SyntheticCamera::paint(int index) {
+void SyntheticCamera::makeBackground() {
+  // A fixed gradient, made once: painting each frame must stay cheap in unoptimised test
+  // builds.
   const int w = options_.width, h = options_.height;
-  // A slowly shifting gradient with a square that crosses the picture every two seconds.
-  const int shift = (index * 2) % 256;
-  std::vector<uint8_t> row(size_t(w) * 4);
+  const size_t rowBytes = size_t(w) * 4;
+  background_.resize(rowBytes * h);
   for (int y = 0; y < h; ++y) {
-    const uint8_t g = uint8_t((y * 255 / h + shift) & 0xff);
     for (int x = 0; x < w; ++x) {
-      uint8_t* p = &row[size_t(x) * 4];
+      uint8_t* p = &background_[size_t(y) * rowBytes + size_t(x) * 4];
       p[0] = uint8_t(x * 255 / w);
-      p[1] = g;
+      p[1] = uint8_t(y * 255 / h);
       p[2] = 96;
       p[3] = 255;
     }
-    std::memcpy(&pixels_[size_t(y) * w * 4], row.data(), row.size());
   }
+}
+
+void SyntheticCamera::paint(int index) {
+  const int w = options_.width, h = options_.height;
+  const size_t rowBytes = size_t(w) * 4;
+  std::memcpy(pixels_.data(), background_.data(), background_.size());
+  // A white square crosses the picture every two seconds.
   const int side = std::max(2, h / 6);
   const double phase = std::fmod(index / (2.0 * options_.framesPerSecond), 1.0);
   const int x0 = int(phase * (w - side));
   const int y0 = (h - side) / 2;
   for (int y = y0; y < y0 + side; ++y) {
-    std::memset(&pixels_[(size_t(y) * w + x0) * 4], 0xff, size_t(side) * 4);
+    std::memset(&pixels_[size_t(y) * rowBytes + size_t(x0) * 4], 0xff, size_t(side) * 4);
   }
 }
 

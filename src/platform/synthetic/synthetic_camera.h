@@ -51,6 +51,7 @@ class SyntheticCamera : public CameraSource {
 
  private:
   void run(std::stop_token stop);
+  void makeBackground();
   void paint(int index);
 
   Options options_;
@@ -63,6 +64,7 @@ class SyntheticCamera : public CameraSource {
   std::atomic<int> delivered_{0};
   int startsFailed_ = 0;
   std::vector<uint8_t> pixels_;
+  std::vector<uint8_t> background_;
   std::jthread thread_;
 };
 
