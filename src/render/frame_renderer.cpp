@@ -3,7 +3,10 @@
 #include <QFont>
 #include <QPainterPath>
 #include <QPolygonF>
+#include <algorithm>
 #include <array>
+#include <cmath>
+#include <vector>
 
 #include "localization/localization.h"
 #include "render/video_color.h"
@@ -57,22 +60,67 @@ void text(QPainter& painter, const std::string& string, const QRectF& rect, doub
   painter.restore();
 }
 
+namespace {
+
+// Box blur of an image's alpha (three passes approximate a Gaussian); colour stays black.
+void blurAlpha(QImage& image, int radius) {
+  if (radius <= 0) return;
+  const int w = image.width(), h = image.height();
+  std::vector<int> line(std::max(w, h));
+  auto pass = [&](bool horizontal) {
+    const int count = horizontal ? w : h, lines = horizontal ? h : w;
+    for (int l = 0; l < lines; ++l) {
+      auto at = [&](int i) -> uint32_t& {
+        return reinterpret_cast<uint32_t*>(image.scanLine(horizontal ? l : i))[horizontal ? i : l];
+      };
+      for (int i = 0; i < count; ++i)
+        line[i] = static_cast<int>(at(i) >> 24);
+      int sum = 0;
+      for (int i = 0; i <= radius && i < count; ++i)
+        sum += line[i];
+      for (int i = 0; i < count; ++i) {
+        at(i) = static_cast<uint32_t>(sum / (2 * radius + 1)) << 24;
+        if (i + radius + 1 < count) sum += line[i + radius + 1];
+        if (i - radius >= 0) sum -= line[i - radius];
+      }
+    }
+  };
+  for (int k = 0; k < 3; ++k) {
+    pass(true);
+    pass(false);
+  }
+}
+
+}  // namespace
+
 void drawCursor(QPainter& painter, QPointF tip, double scale) {
+  QPainterPath path;
+  path.addPolygon(arrowPolygon());
+  path.closeSubpath();
+  // Shadow: black at 0.4, two points down, blurred by 4 points.
+  const double blur = 4 * scale;
+  const int pad = static_cast<int>(std::ceil(blur * 1.5)) + 2;
+  QImage shadow(static_cast<int>(std::ceil(26 * scale)) + 2 * pad,
+                static_cast<int>(std::ceil(36 * scale)) + 2 * pad,
+                QImage::Format_ARGB32_Premultiplied);
+  if (!shadow.isNull()) {
+    shadow.fill(Qt::transparent);
+    {
+      QPainter p(&shadow);
+      p.setRenderHint(QPainter::Antialiasing);
+      p.translate(pad, pad + 2 * scale);
+      p.scale(scale, scale);
+      p.setPen(Qt::NoPen);
+      p.setBrush(QColor(0, 0, 0, 102));
+      p.drawPath(path);
+    }
+    blurAlpha(shadow, std::max(1, static_cast<int>(std::lround(blur / 2))));
+    painter.drawImage(QPointF(tip.x() - pad, tip.y() - pad), shadow);
+  }
   painter.save();
   painter.setRenderHint(QPainter::Antialiasing);
   painter.translate(tip);
   painter.scale(scale, scale);
-  QPainterPath path;
-  path.addPolygon(arrowPolygon());
-  path.closeSubpath();
-  // Soft shadow: black at 0.4, two points down, a few blurred rings approximate blur 4.
-  painter.setPen(Qt::NoPen);
-  for (int i = 3; i >= 0; --i) {
-    QPen pen(QColor(0, 0, 0, 26), 1.0 + i * 1.3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-    painter.setPen(pen);
-    painter.setBrush(QColor(0, 0, 0, 26));
-    painter.drawPath(path.translated(0, 2));
-  }
   painter.setBrush(VideoColor::fromHex(0x14263D));
   painter.setPen(QPen(Qt::white, 2.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
   painter.drawPath(path);

@@ -288,10 +288,7 @@ void RenderPass::compose() {
       job.screen.reset();
       job.camera.reset();
       std::shared_ptr<AVFrame> picture = takePicture();
-      if (!picture) {
-        abort(std::make_exception_ptr(std::runtime_error(L("导出内存分配失败。"))));
-        return;
-      }
+      if (!picture) throwStudioError(L("导出内存分配失败。"));
       ff::bgraToYuv420Bt709(canvas.constBits(), static_cast<int>(canvas.bytesPerLine()),
                             canvas.width(), canvas.height(), picture->data[0], picture->linesize[0],
                             picture->data[1], picture->linesize[1], picture->data[2],
