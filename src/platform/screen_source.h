@@ -206,6 +206,9 @@ class ScreenCapture {
   virtual std::optional<CursorImage> cursorImage() = 0;
   // This application as it appears in ShareableContent::applications.
   virtual ApplicationInfo ownApplication() = 0;
+  // False when display captures cannot leave the application's own windows out (they are
+  // then recorded as they appear on screen).
+  virtual bool canExcludeOwnWindows() { return true; }
 };
 
 // The backend of the running system (X11).

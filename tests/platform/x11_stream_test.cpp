@@ -2,6 +2,7 @@
 // application's own windows left out, pacing, and streams that end by themselves.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <thread>
@@ -86,6 +87,7 @@ TEST(X11DisplayStream, TheApplicationsOwnWindowsAreLeftOut) {
   ColourWindow other(x.display(), 600, 100, 200, 200, 0x00ff00, "Vantry 2", "Vantry");
   ColourWindow above(x.display(), 350, 350, 100, 100, 0xffff00, "Sticky", "Notes");
   platform::x11::X11ScreenCapture capture("Vantry");
+  EXPECT_TRUE(capture.canExcludeOwnWindows());
 
   FrameCollector frames;
   auto stream = capture.createStream(displayFilter(capture), sized(1920, 1080), frames.callbacks());
@@ -108,6 +110,7 @@ TEST(X11DisplayStream, WithoutCompositeTheRootIsGrabbedAsItIs) {
   ColourWindow under(x.display(), 0, 0, 900, 700, 0x0000ff);
   ColourWindow mine(x.display(), 100, 100, 300, 300, 0x00ff00, "Vantry", "Recorder", getpid());
   platform::x11::X11ScreenCapture capture;
+  EXPECT_FALSE(capture.canExcludeOwnWindows());  // the notice must say the window shows
   FrameCollector frames;
   auto stream = capture.createStream(displayFilter(capture), sized(960, 540), frames.callbacks());
   stream->start();
@@ -220,16 +223,23 @@ TEST(X11DisplayStream, FramesArePacedAtAbsoluteDeadlinesOnTheHostClock) {
   stream->stop();
   stopped = true;
   const double after = platform::hostTime();
-  ASSERT_GE(stamps.size(), 50u);
+  // A loaded machine may wake late now and then, but the grid never drifts: sleeping a
+  // whole period after each grab would stretch every gap by the grab's own time.
+  ASSERT_GE(stamps.size(), 40u);
   EXPECT_LE(stamps.size(), 62u);
   EXPECT_GE(stamps.front(), before);
   EXPECT_LE(stamps.back(), after);
-  // On the grid: every gap is close to a whole number of periods.
-  for (std::size_t i = 1; i < stamps.size(); ++i) {
-    const double gap = (stamps[i] - stamps[i - 1]) * 60.0;
-    EXPECT_GT(gap, 0.5);
-    EXPECT_LT(std::abs(gap - std::round(gap)), 0.5);
+  for (std::size_t i = 1; i < stamps.size(); ++i)
+    EXPECT_GT(stamps[i], stamps[i - 1]);
+  // Phase on the 1/60 s grid, measured from the first frame: wake-ups cluster at the
+  // deadlines; a stream that slept a whole period after each grab would drift through it.
+  std::vector<double> offGrid;
+  for (double t : stamps) {
+    const double f = (t - stamps.front()) * 60.0 - std::floor((t - stamps.front()) * 60.0);
+    offGrid.push_back(std::min(f, 1.0 - f));
   }
+  std::nth_element(offGrid.begin(), offGrid.begin() + offGrid.size() / 2, offGrid.end());
+  EXPECT_LT(offGrid[offGrid.size() / 2], 0.15);
 }
 
 TEST(X11DisplayStream, AHeldBufferIsNeverOverwrittenAndABusyConsumerDropsFrames) {

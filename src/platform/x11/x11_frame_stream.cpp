@@ -50,6 +50,16 @@ bool intersects(const Rect& a, const Rect& b) {
 
 }  // namespace
 
+bool canCompose(Connection& c) {
+  Display* dpy = c.display();
+  int event = 0, error = 0, major = 0, minor = 2;
+  if (getenv("VANTRY_X11_NO_COMPOSITE")) return false;  // exercises the fallback
+  return XRenderQueryExtension(dpy, &event, &error) &&
+         XCompositeQueryExtension(dpy, &event, &error) &&
+         XCompositeQueryVersion(dpy, &major, &minor) && (major > 0 || minor >= 2) &&
+         XFixesQueryExtension(dpy, &event, &error);
+}
+
 X11FrameStream::X11FrameStream(ContentFilter filter, StreamConfiguration config,
                                Callbacks callbacks)
     : filter_(std::move(filter)), config_(config), callbacks_(std::move(callbacks)) {
@@ -87,13 +97,7 @@ void X11FrameStream::setUp() {
   Bool pixmaps = False;
   shm_ = XShmQueryExtension(dpy) && XShmQueryVersion(dpy, &major, &minor, &pixmaps);
   render_ = XRenderQueryExtension(dpy, &event, &error);
-  major = 0;
-  minor = 2;
-  composite_ = render_ && XCompositeQueryExtension(dpy, &event, &error) &&
-               XCompositeQueryVersion(dpy, &major, &minor) && (major > 0 || minor >= 2) &&
-               XFixesQueryExtension(dpy, &event, &error);
-  if (getenv("VANTRY_X11_NO_COMPOSITE")) composite_ = false;  // exercises the fallback
-  if (!render_) composite_ = false;
+  composite_ = canCompose(*c_);
 
   if (filter_.kind == ContentFilter::Kind::display) {
     monitor_ = filter_.rect;

@@ -23,6 +23,10 @@ namespace vantry::platform::x11 {
 
 std::optional<CursorImage> readCursorImage(Connection& c);
 
+// Whether the server can compose a display without some windows (XComposite 0.2 with
+// named pixmaps, XRender, XFixes regions).
+bool canCompose(Connection& c);
+
 class X11FrameStream : public FrameStream {
  public:
   X11FrameStream(ContentFilter filter, StreamConfiguration config, Callbacks callbacks);

@@ -20,6 +20,14 @@ ApplicationInfo X11ScreenCapture::ownApplication() {
   return {applicationId_, applicationId_, std::int64_t(getpid())};
 }
 
+bool X11ScreenCapture::canExcludeOwnWindows() {
+  try {
+    return canCompose(threadConnection());
+  } catch (const PlatformError&) {
+    return false;
+  }
+}
+
 ShareableContent X11ScreenCapture::shareableContent() {
   ShareableContent content;
   // A connection kept from earlier may have lost its server meanwhile: one fresh try.

@@ -22,6 +22,7 @@ class X11ScreenCapture : public ScreenCapture {
   std::unique_ptr<PointerSource> createPointerSource() override;
   std::optional<CursorImage> cursorImage() override;
   ApplicationInfo ownApplication() override;
+  bool canExcludeOwnWindows() override;
 
  private:
   std::string applicationId_;
