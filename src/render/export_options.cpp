@@ -1,6 +1,8 @@
 #include "render/export_options.h"
 
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <limits>
 
 namespace vantry {
@@ -31,6 +33,43 @@ std::string ExportOptions::summary() const {
   return std::to_string(width()) + " \u00D7 " + std::to_string(height()) + " \u00B7 " +
          std::to_string(frameRate()) + " fps \u00B7 " + rawValue(format) + " \u00B7 " +
          shortName(encoding);
+}
+
+std::vector<std::string> ExportOptions::encoders() const {
+  if (const char* forced = std::getenv("VANTRY_EXPORT_ENCODER"); forced && *forced) return {forced};
+  std::error_code ec;
+  const bool nvidia = std::filesystem::exists("/dev/nvidiactl", ec);
+  const bool vaapi = std::filesystem::exists("/dev/dri/renderD128", ec);
+  const std::string family = codec();
+  std::vector<std::string> list;
+  if (nvidia) list.push_back(family + "_nvenc");
+  if (vaapi) list.push_back(family + "_vaapi");
+  list.push_back(encoding == Encoding::h264 ? "libx264" : "libx265");
+  return list;
+}
+
+VideoTrackSettings ExportOptions::writerSettings() const {
+  VideoTrackSettings v;
+  v.encoders = encoders();
+  v.width = width();
+  v.height = height();
+  v.timeBase = AVRational{1, 60000};
+  v.frameRate = frameRate();
+  v.averageBitRate = bitRate();
+  v.keyFrameInterval = keyFrameInterval();
+  v.maxBFrames = 3;  // frame reordering allowed
+  // "fast": export is what users wait for; the rate is fixed by the options anyway.
+  v.encoderOptions = {{"preset", "fast"}, {"threads", "auto"}};
+  if (encoding == Encoding::h264) {
+    v.encoderOptions["profile"] = "high";
+  } else {
+    v.codecTag = "hvc1";
+    v.encoderOptions["x265-params"] = "log-level=error";
+  }
+  v.primaries = AVCOL_PRI_BT709;
+  v.transfer = AVCOL_TRC_IEC61966_2_1;
+  v.matrix = AVCOL_SPC_BT709;
+  return v;
 }
 
 std::string rawValue(ExportOptions::Format f) {

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "platform/ffmpeg/movie_writer.h"
 
 namespace vantry {
 
@@ -48,6 +51,13 @@ struct ExportOptions {
   int64_t estimatedBytes(double duration) const;
   // "1920 × 1080 · 60 fps · MP4 · H.264"; never translated.
   std::string summary() const;
+  // Encoders tried in order: hardware first when its device exists (NVENC, VAAPI), then
+  // libx264 / libx265. VANTRY_EXPORT_ENCODER forces one encoder by name.
+  std::vector<std::string> encoders() const;
+  // The complete video settings of the movie writer: size, rate, bit rate, key frame every
+  // two seconds, frame reordering, H.264 High profile (HEVC carries no profile and is
+  // tagged "hvc1"), BT.709 primaries and matrix with the sRGB transfer.
+  VideoTrackSettings writerSettings() const;
 };
 
 // Raw values: the Chinese ones are catalogue keys (shown through L by the sheet).

@@ -319,23 +319,7 @@ void RenderPass::run() {
   ws.container = options_.fileType();
   ws.crashSafe = false;
   ws.queueFrames = 4;
-  VideoTrackSettings v;
-  v.encoders = MovieExporter::encodersFor(options_);
-  v.width = options_.width();
-  v.height = options_.height();
-  v.timeBase = AVRational{1, 60000};
-  v.frameRate = fps_;
-  v.averageBitRate = options_.bitRate();
-  v.keyFrameInterval = options_.keyFrameInterval();
-  v.maxBFrames = 3;
-  v.encoderOptions = {{"preset", "fast"}, {"threads", "auto"}};
-  if (options_.encoding == ExportOptions::Encoding::h264) {
-    v.encoderOptions["profile"] = "high";
-  } else {
-    v.codecTag = "hvc1";
-    v.encoderOptions["x265-params"] = "log-level=error";
-  }
-  ws.video = v;
+  ws.video = options_.writerSettings();
   MovieWriter writer(ws);
   if (!writer.start()) {
     if (writer.videoEncoderName().empty())
@@ -422,19 +406,6 @@ long long MovieExporter::frameCount(double editedDuration, int fps) {
   if (!std::isfinite(exact) || exact <= 0) return 1;
   const double frames = std::ceil(exact - 1e-9 * std::max(1.0, exact));
   return std::max(1LL, static_cast<long long>(frames));
-}
-
-std::vector<std::string> MovieExporter::encodersFor(const ExportOptions& options) {
-  if (const char* forced = std::getenv("VANTRY_EXPORT_ENCODER"); forced && *forced) return {forced};
-  std::error_code ec;
-  const bool nvidia = fs::exists("/dev/nvidiactl", ec);
-  const bool vaapi = fs::exists("/dev/dri/renderD128", ec);
-  const std::string family = options.encoding == ExportOptions::Encoding::h264 ? "h264" : "hevc";
-  std::vector<std::string> list;
-  if (nvidia) list.push_back(family + "_nvenc");
-  if (vaapi) list.push_back(family + "_vaapi");
-  list.push_back(family == "h264" ? "libx264" : "libx265");
-  return list;
 }
 
 std::string MovieExporter::temporaryRoot() {

@@ -32,9 +32,6 @@ class MovieExporter {
   // Number of output frames for an edited duration: ceil(d · fps), at least 1; floating
   // point noise just above a whole number does not add a frame.
   static long long frameCount(double editedDuration, int fps);
-  // Encoders tried in order for the options (hardware first when its device exists).
-  // VANTRY_EXPORT_ENCODER forces one encoder by name.
-  static std::vector<std::string> encodersFor(const ExportOptions& options);
   // Where working folders go: $TMPDIR, else /var/tmp.
   static std::string temporaryRoot();
 };

@@ -4,7 +4,9 @@
 #include <QGuiApplication>
 
 // libx265 keeps one allocation of its own for the life of the process; not ours to free.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libx265.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libx265.so\n";
+}
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

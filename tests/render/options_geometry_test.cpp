@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 #include "model/clip.h"
@@ -68,6 +69,33 @@ TEST(ExportOptions, DefaultsLegacyAndSizes) {
   EXPECT_EQ(mov.summary(), "2560 × 1440 · 30 fps · MOV · HEVC");
   EXPECT_EQ(mov.fileExtension(), "mov");
   EXPECT_EQ(mov.keyFrameInterval(), 60);
+}
+
+TEST(ExportOptions, WriterSettings) {
+  unsetenv("VANTRY_EXPORT_ENCODER");
+  const VideoTrackSettings h264 = O().writerSettings();
+  EXPECT_EQ(h264.width, 1920);
+  EXPECT_EQ(h264.height, 1080);
+  EXPECT_EQ(h264.frameRate, 60);
+  EXPECT_EQ(h264.averageBitRate, 6'000'000);
+  EXPECT_EQ(h264.keyFrameInterval, 120);
+  EXPECT_GT(h264.maxBFrames, 0);
+  EXPECT_EQ(h264.encoderOptions.at("profile"), "high");
+  EXPECT_EQ(h264.encoders.back(), "libx264");  // software last, after any hardware encoder
+  EXPECT_EQ(h264.primaries, AVCOL_PRI_BT709);
+  EXPECT_EQ(h264.transfer, AVCOL_TRC_IEC61966_2_1);
+  EXPECT_EQ(h264.matrix, AVCOL_SPC_BT709);
+  const VideoTrackSettings hevc =
+      make(O::Quality::high, O::Resolution::p2160, O::FrameRate::fps30, O::Encoding::hevc)
+          .writerSettings();
+  EXPECT_EQ(hevc.encoderOptions.count("profile"), 0u);
+  EXPECT_EQ(hevc.codecTag, "hvc1");
+  EXPECT_EQ(hevc.keyFrameInterval, 60);
+  EXPECT_EQ(hevc.averageBitRate, 15'763'452);
+  EXPECT_EQ(hevc.encoders.back(), "libx265");
+  setenv("VANTRY_EXPORT_ENCODER", "h264_nvenc", 1);
+  EXPECT_EQ(O().encoders(), std::vector<std::string>{"h264_nvenc"});
+  unsetenv("VANTRY_EXPORT_ENCODER");
 }
 
 TEST(ExportOptions, SizeEstimates) {
