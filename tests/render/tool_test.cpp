@@ -98,7 +98,7 @@ TEST_F(ToolExport, InterruptCancelsAndFailuresExitWithTheMessage) {
   bool sent = false;
   std::string errors;
   const int rc = runTool(
-      {"export", project(2), out, "--resolution", "720", "--fps", "30"},
+      {"export", project(6), out, "--resolution", "720", "--fps", "30"},
       [&](const std::string&, pid_t pid) {
         if (!sent) kill(pid, SIGINT);
         sent = true;
