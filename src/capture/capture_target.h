@@ -23,7 +23,7 @@ struct CaptureTarget {
                                const platform::ApplicationInfo& ownApplication);
 
   // The pointer's place in the captured frame, which shows `rect` fitted into `canvas`
-  // (aspect kept, centred), as fractions 0..1 of the canvas, y down, clamped. Degenerate
+  // (proportions kept, centred), as fractions 0..1 of the canvas, y down, clamped. Degenerate
   // input (a rect or canvas without area, or not a number) gives the centre.
   static Point normalizedPointer(platform::Point point, const platform::Rect& rect,
                                  platform::Size canvas);

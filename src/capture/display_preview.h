@@ -27,7 +27,8 @@ class DisplayPreview {
   // called on the stream's thread.
   std::function<void(const QImage&)> onFrame;
   // Set before start(). The stream ended by itself (display unplugged, window closed,
-  // connection lost), with a translated message; called on the stream's thread.
+  // connection lost), with a translated message; called on the stream's thread. Neither
+  // handler may call stop() or start(): hand the work to another thread.
   std::function<void(const std::string&)> onError;
 
   // No windowID previews the display, one previews that window. A stream still running is
@@ -38,7 +39,7 @@ class DisplayPreview {
   void stop();
   bool running() const;
 
-  // 960 wide, the height following the source's aspect (cut toward zero, at least 2),
+  // 960 wide, the height following the source's proportions (cut toward zero, at least 2),
   // at most 15 frames a second, pointer visible.
   static platform::StreamConfiguration configurationFor(const platform::Rect& rect);
 

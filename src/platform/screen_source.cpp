@@ -1,13 +1,12 @@
 #include "platform/screen_source.h"
 
-#include <time.h>
+#include <chrono>
 
 namespace vantry::platform {
 
 double hostTime() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+  // steady_clock is CLOCK_MONOTONIC on Linux.
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 PointerState PointerSource::read() {

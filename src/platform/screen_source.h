@@ -104,7 +104,7 @@ struct ContentFilter {
 struct StreamConfiguration {
   int width = 1920;  // pixel size of every delivered frame
   int height = 1080;
-  // The source is scaled to fit inside width x height with its aspect ratio kept and
+  // The source is scaled to fit inside width x height with its proportions kept and
   // centred; the bars are black.
   double minimumFrameInterval = 1.0 / 60.0;
   // Consumers may hold at most queueDepth + 1 frames at once; while they do, new frames

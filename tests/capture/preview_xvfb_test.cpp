@@ -78,7 +78,7 @@ TEST(DisplayPreviewX11, ShowsTheDisplayWithThePointerButNotTheApplication) {
   preview.stop();
 }
 
-TEST(DisplayPreviewX11, AWindowPreviewFollowsTheWindowAspect) {
+TEST(DisplayPreviewX11, AWindowPreviewFollowsTheWindowShape) {
   testing::PrivateXServer x;
   testing::ColourWindow window(x.display(), 200, 200, 1000, 500, 0x00ff00, "Chart", "Charts");
   DisplayPreview preview(std::make_shared<platform::x11::X11ScreenCapture>("Vantry"));

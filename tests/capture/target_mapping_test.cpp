@@ -38,7 +38,7 @@ TEST(PointerMapping, OutsideTheSourceClampsToItsEdges) {
   expectNear(CaptureTarget::normalizedPointer({3840, 1080}, rect, canvas), 1, 1);
 }
 
-TEST(PointerMapping, TheSourceCentreIsTheFrameCentreWhateverTheAspect) {
+TEST(PointerMapping, TheSourceCentreIsTheFrameCentreWhateverTheProportions) {
   const Rect sources[] = {{0, 0, 1000, 1000}, {10, 20, 400, 1200}, {-300, 7, 2560, 1080}};
   const Size canvases[] = {{1920, 1080}, {1000, 600}, {2, 2}, {960, 2}};
   for (const Rect& r : sources) {

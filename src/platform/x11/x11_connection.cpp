@@ -31,13 +31,12 @@ int quietIOError(Display*) {
 
 void installHandlers() {
   static std::once_flag once;
-  std::call_once(once, [] {
-    XInitThreads();
-    XSetIOErrorHandler(quietIOError);
-  });
-  // Others (a toolkit) may have replaced it since; every handler we meet only records.
-  XErrorHandler previous = XSetErrorHandler(countError);
-  (void)previous;
+  std::call_once(once, [] { XInitThreads(); });
+  // Set again on every connection: a toolkit started meanwhile may have put its own in
+  // place (some end the process on a lost connection). Lost connections of others still
+  // end in their own exit handler.
+  XSetIOErrorHandler(quietIOError);
+  XSetErrorHandler(countError);
 }
 
 // Property texts that claim to be Latin-1 are often UTF-8 already; keep valid UTF-8.

@@ -32,7 +32,7 @@ struct Fit {
   int x = 0, y = 0, width = 0, height = 0;  // placement inside the frame
 };
 
-// `w` x `h` scaled to fit inside the frame, aspect kept, centred.
+// `w` x `h` scaled to fit inside the frame, proportions kept, centred.
 Fit fitInside(double w, double h, int frameW, int frameH) {
   Fit f;
   if (!(w > 0) || !(h > 0)) return f;
