@@ -278,6 +278,7 @@ TEST_F(Exporter, DemoProjectAndHevc) {
   Clip clip;
   clip.isDemo = true;
   clip.duration = 0.1;
+  clip.audioPath = sources_->file("voice.m4a");  // the sound is added by remuxing
   ExportOptions o = small();
   o.encoding = ExportOptions::Encoding::hevc;
   const std::string dest = out_.file("demo.mp4");
@@ -285,6 +286,7 @@ TEST_F(Exporter, DemoProjectAndHevc) {
   const auto info = testing::probeMovie(dest);
   EXPECT_EQ(info.codec, "hevc");
   EXPECT_EQ(info.codecTag, "hvc1");
+  EXPECT_TRUE(info.hasAudio);
   EXPECT_EQ(info.videoFrames, 3);
   const auto pictures = testing::decodePictures(dest);
   ASSERT_FALSE(pictures.empty());
