@@ -150,6 +150,33 @@ TEST(X11WindowStream, ACoveredWindowStillRecordsLetterboxedAndFollowsMoves) {
             (platform::Rect{900, 600, 400, 300}));
 }
 
+TEST(X11WindowStream, ATranslucentWindowComesOutOpaqueOverBlack) {
+  PrivateXServer x;
+  Display* d = x.display();
+  XVisualInfo vi{};
+  ASSERT_TRUE(XMatchVisualInfo(d, DefaultScreen(d), 32, TrueColor, &vi));
+  XSetWindowAttributes a{};
+  a.colormap = XCreateColormap(d, DefaultRootWindow(d), vi.visual, AllocNone);
+  a.background_pixel = 0x80800000;  // red at half coverage, premultiplied
+  a.border_pixel = 0;
+  Window w = XCreateWindow(d, DefaultRootWindow(d), 40, 40, 300, 200, 0, 32, InputOutput, vi.visual,
+                           CWColormap | CWBackPixel | CWBorderPixel, &a);
+  XMapRaised(d, w);
+  XSync(d, False);
+  platform::x11::X11ScreenCapture capture;
+  FrameCollector frames;
+  auto stream =
+      capture.createStream(windowFilter(w, 300, 200), sized(300, 200), frames.callbacks());
+  stream->start();
+  platform::Frame f = frames.next();
+  stream->stop();
+  ASSERT_TRUE(f.image);
+  EXPECT_EQ(rgbAt(*f.image, 150, 100), 0x800000u);
+  EXPECT_EQ(f.image->row(100)[150 * 4 + 3], 255);
+  XDestroyWindow(d, w);
+  XSync(d, False);
+}
+
 TEST(X11WindowStream, AWindowThatClosesEndsTheStreamWithItsMessage) {
   PrivateXServer x;
   auto target = std::make_unique<ColourWindow>(x.display(), 10, 10, 200, 100, 0xff0000);

@@ -439,6 +439,7 @@ bool X11FrameStream::windowSource(Source& src) {
   if (!topFormat_) return false;
   src.pixmap = XCompositeNameWindowPixmap(dpy, top_);
   src.picture = XRenderCreatePicture(dpy, src.pixmap, topFormat_, 0, nullptr);
+  src.translucent = topFormat_->direct.alphaMask != 0;
   src.x = topOffsetX_;
   src.y = topOffsetY_;
   return true;
@@ -457,17 +458,20 @@ bool X11FrameStream::grab(FrameBuffer& out) {
 
   if (render_ && shm_) {
     XRenderColor black{0, 0, 0, 0xffff};
-    if (fit.x > 0 || fit.y > 0)
+    // A translucent window is laid over black, so that every delivered pixel is opaque.
+    const int op = src.translucent ? PictOpOver : PictOpSrc;
+    if (fit.x > 0 || fit.y > 0 || src.translucent) {
       XRenderFillRectangle(dpy, PictOpSrc, targetPic_, &black, 0, 0, W, H);
+    }
     if (fit.scale == 1.0) {
-      XRenderComposite(dpy, PictOpSrc, src.picture, None, targetPic_, src.x, src.y, 0, 0, fit.x,
-                       fit.y, fit.width, fit.height);
+      XRenderComposite(dpy, op, src.picture, None, targetPic_, src.x, src.y, 0, 0, fit.x, fit.y,
+                       fit.width, fit.height);
     } else {
       XTransform t = scaleTransform(1.0 / fit.scale, src.x, src.y);
       XRenderSetPictureTransform(dpy, src.picture, &t);
       XRenderSetPictureFilter(dpy, src.picture, FilterBilinear, nullptr, 0);
-      XRenderComposite(dpy, PictOpSrc, src.picture, None, targetPic_, 0, 0, 0, 0, fit.x, fit.y,
-                       fit.width, fit.height);
+      XRenderComposite(dpy, op, src.picture, None, targetPic_, 0, 0, 0, 0, fit.x, fit.y, fit.width,
+                       fit.height);
       XTransform identity = scaleTransform(1.0, 0, 0);
       XRenderSetPictureTransform(dpy, src.picture, &identity);
       XRenderSetPictureFilter(dpy, src.picture, FilterNearest, nullptr, 0);

@@ -45,6 +45,7 @@ class X11FrameStream : public FrameStream {
     int x = 0, y = 0;      // where the captured area starts in the picture
     int width = 0, height = 0;
     Rect rootRect;  // the captured area in root coordinates
+    bool translucent = false;
   };
 
   void setUp();
