@@ -694,8 +694,25 @@ bool MovieWriter::rewriteSeekable() {
     if (rc < 0) return false;
     // Each packet waits for the next one of its stream, which gives its length.
     std::vector<ff::PacketPtr> held(in->nb_streams);
+    // A fragmented file cannot say that the sound encoder's first samples are start-up
+    // samples (AAC's 1024); moved before time 0 here, they become the ordinary file's edit
+    // and the sound plays on time instead of that much late.
+    int primedStream = -1;
+    int64_t priming = 0;
+    if (enc_->audio && enc_->audioStream && enc_->audio->initial_padding > 0) {
+      primedStream = enc_->audioStream->index;
+      if (primedStream < int(in->nb_streams)) {
+        priming =
+            av_rescale_q(enc_->audio->initial_padding, AVRational{1, enc_->audio->sample_rate},
+                         in->streams[primedStream]->time_base);
+      }
+    }
     auto put = [&](ff::PacketPtr& pkt) {
       const unsigned si = pkt->stream_index;
+      if (int(si) == primedStream && priming > 0) {
+        if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= priming;
+        if (pkt->dts != AV_NOPTS_VALUE) pkt->dts -= priming;
+      }
       av_packet_rescale_ts(pkt.get(), in->streams[si]->time_base, out->streams[si]->time_base);
       const int r = av_interleaved_write_frame(out.get(), pkt.get());
       pkt.reset();
