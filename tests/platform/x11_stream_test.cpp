@@ -122,6 +122,33 @@ TEST(X11DisplayStream, WithoutCompositeTheRootIsGrabbedAsItIs) {
   EXPECT_EQ(rgbAt(*f.image, 300, 300), 0x0000ffu);
 }
 
+TEST(X11DisplayStream, WithoutSharedMemoryTheAreaIsStillRead) {
+  PrivateXServer x(1280, 720, {"-extension", "MIT-SHM"});
+  ColourWindow left(x.display(), 0, 0, 640, 720, 0xff0000);
+  ColourWindow window(x.display(), 700, 100, 400, 300, 0x00ff00, "Target");
+  platform::x11::X11ScreenCapture capture;
+  EXPECT_FALSE(capture.canExcludeOwnWindows());
+  FrameCollector frames;
+  auto stream =
+      capture.createStream(displayFilter(capture, 1280, 720), sized(640, 360), frames.callbacks());
+  stream->start();
+  platform::Frame f = frames.next();
+  stream->stop();
+  ASSERT_TRUE(f.image);
+  EXPECT_EQ(rgbAt(*f.image, 100, 100), 0xff0000u);
+  EXPECT_EQ(rgbAt(*f.image, 450, 120), 0x00ff00u);
+
+  FrameCollector windowFrames;
+  stream = capture.createStream(windowFilter(window.id(), 400, 300), sized(400, 300),
+                                windowFrames.callbacks());
+  stream->start();
+  f = windowFrames.next();
+  stream->stop();
+  ASSERT_TRUE(f.image);
+  EXPECT_EQ(rgbAt(*f.image, 10, 10), 0x00ff00u);
+  EXPECT_EQ(rgbAt(*f.image, 390, 290), 0x00ff00u);
+}
+
 TEST(X11WindowStream, ACoveredWindowStillRecordsLetterboxedAndFollowsMoves) {
   PrivateXServer x;
   ColourWindow target(x.display(), 100, 100, 400, 300, 0xff0000, "Target");

@@ -27,7 +27,8 @@ namespace vantry::testing {
 class PrivateXServer {
  public:
   // Starts Xvfb with one screen of the given size and points DISPLAY at it.
-  PrivateXServer(int width = 1920, int height = 1080) {
+  // `extraArgs` go to Xvfb as they are (for instance "-extension", "MIT-SHM").
+  PrivateXServer(int width = 1920, int height = 1080, std::vector<std::string> extraArgs = {}) {
     for (int attempt = 0; attempt < 50 && pid_ <= 0; ++attempt) {
       const int n = 300 + int((getpid() * 7 + attempt * 13) % 600);
       const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
@@ -42,9 +43,15 @@ class PrivateXServer {
         // Keep the test's pipes free: the server may outlive a crashed test.
         freopen("/dev/null", "w", stdout);
         freopen("/dev/null", "w", stderr);
-        execlp("Xvfb", "Xvfb", name.c_str(), "-screen", "0", geometry.c_str(), "+extension",
-               "RANDR", "+extension", "Composite", "-nolisten", "tcp", "-noreset",
-               static_cast<char*>(nullptr));
+        std::vector<std::string> args{"Xvfb",      name,         "-screen", "0",
+                                      geometry,    "+extension", "RANDR",   "+extension",
+                                      "Composite", "-nolisten",  "tcp",     "-noreset"};
+        args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+        std::vector<char*> argv;
+        for (auto& a : args)
+          argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execvp("Xvfb", argv.data());
         _exit(127);
       }
       for (int i = 0; i < 100; ++i) {

@@ -54,7 +54,8 @@ bool canCompose(Connection& c) {
   Display* dpy = c.display();
   int event = 0, error = 0, major = 0, minor = 2;
   if (getenv("VANTRY_X11_NO_COMPOSITE")) return false;  // exercises the fallback
-  return XRenderQueryExtension(dpy, &event, &error) &&
+  // The composed picture is read back through shared memory (a remote display has none).
+  return XShmQueryExtension(dpy) && XRenderQueryExtension(dpy, &event, &error) &&
          XCompositeQueryExtension(dpy, &event, &error) &&
          XCompositeQueryVersion(dpy, &major, &minor) && (major > 0 || minor >= 2) &&
          XFixesQueryExtension(dpy, &event, &error);
@@ -155,6 +156,7 @@ void X11FrameStream::setUp() {
       shm_ = false;
     }
   }
+  if (!shm_) composite_ = false;  // the plain read below cannot leave windows out
   XSync(dpy, False);
   if (c_->dead()) throw PlatformError(noDisplayMessage());
 }
@@ -406,7 +408,7 @@ bool X11FrameStream::windowSource(Source& src) {
   const double now = hostTime();
   // Where the window sits rarely changes: the root position is read only when it is needed
   // (no compositing, or a pointer to draw), the place inside its frame a few times a second.
-  if (!composite_ || config_.showsCursor) {
+  if (!composite_ || config_.showsCursor || !(render_ && shm_)) {
     auto frame = windowFrame(*c_, client);
     if (!frame) return false;
     src.rootRect = *frame;
