@@ -53,6 +53,7 @@ TEST(X11DisplayStream, FramesShowTheScreenAtFullSizeAndScaledDown) {
   PrivateXServer x;
   ColourWindow red(x.display(), 100, 100, 200, 200, 0xff0000);
   ColourWindow blue(x.display(), 1500, 800, 300, 200, 0x0000ff);
+  x.movePointer(200, 200);
   platform::x11::X11ScreenCapture capture;
 
   FrameCollector full;
@@ -63,7 +64,11 @@ TEST(X11DisplayStream, FramesShowTheScreenAtFullSizeAndScaledDown) {
   ASSERT_TRUE(f.image);
   ASSERT_EQ(f.image->width, 1920);
   ASSERT_EQ(f.image->height, 1080);
-  EXPECT_EQ(rgbAt(*f.image, 200, 200), 0xff0000u);
+  // The recording has no pointer: the editor draws its own.
+  for (int d = -6; d <= 6; ++d) {
+    EXPECT_EQ(rgbAt(*f.image, 200 + d, 200 + d), 0xff0000u);
+    EXPECT_EQ(rgbAt(*f.image, 200 + d, 200), 0xff0000u);
+  }
   EXPECT_EQ(rgbAt(*f.image, 100, 100), 0xff0000u);
   EXPECT_NE(rgbAt(*f.image, 99, 99), 0xff0000u);
   EXPECT_EQ(rgbAt(*f.image, 1650, 900), 0x0000ffu);
