@@ -2,6 +2,9 @@
 // track, and every failure path (no frames, a stream error, a failed append, a writer that
 // is never ready, failures during start).
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <atomic>
 #include <chrono>
@@ -248,6 +251,48 @@ TEST_F(SyntheticRecording, AFailedAppendIsReportedAtOnceAndWhatWasWrittenIsKept)
   EXPECT_EQ(movie.packets, 19);
   EXPECT_NEAR(movie.end, clip.duration, 1e-3);
   EXPECT_LT(clip.duration, stopAt - *recorder.startClock() - 0.4);
+  EXPECT_TRUE(fs::exists(fs::path(recorder.folder()) / "project.json"));
+}
+
+TEST_F(SyntheticRecording, AFullDiskIsReportedAtOnceAndTheDocumentEndsWhereTheFileDoes) {
+  platform::DisplayInfo big;
+  big.id = 7;
+  big.frame = {0, 0, 1280, 720};
+  big.primary = true;
+  screen->setDisplays({big});
+  // A file size limit stands in for a full disk: the movie's writes past it fail.
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  rlimit limit = old;
+  limit.rlim_cur = 200'000;
+  setrlimit(RLIMIT_FSIZE, &limit);
+
+  DisplayRecorder recorder(env());  // the real movie writer
+  std::atomic<double> reportedAt{0};
+  recorder.onFailure = [&](const std::string& m) {
+    EXPECT_NE(m.find("Could not write the screen recording file."), std::string::npos) << m;
+    reportedAt.store(platform::hostTime());
+  };
+  recorder.start(7, std::nullopt);
+  const bool reported = waitFor([&] { return reportedAt.load() > 0; }, 20);
+  sleepFor(0.3);
+  const double stopAt = platform::hostTime();
+  Clip clip;
+  try {
+    clip = recorder.stop();
+  } catch (const StudioError& e) {
+    ADD_FAILURE() << "the first fragment should have fitted: " << e.what();
+  }
+  setrlimit(RLIMIT_FSIZE, &old);
+  ASSERT_TRUE(reported);
+  EXPECT_LT(reportedAt.load(), stopAt - 0.2);  // while recording, not at the stop
+  EXPECT_FALSE(recorder.warning().empty());
+  // The document covers what reached the file, not the seconds recorded into nothing.
+  const auto movie = test::readMovie(fs::path(recorder.folder()) / "screen.mp4");
+  EXPECT_GT(clip.duration, 0.5);
+  EXPECT_LE(clip.duration, movie.end + 1e-6);
+  EXPECT_LT(clip.duration, stopAt - *recorder.startClock() - 0.2);
   EXPECT_TRUE(fs::exists(fs::path(recorder.folder()) / "project.json"));
 }
 

@@ -321,7 +321,10 @@ std::string MovieWriter::error() const {
 
 double MovieWriter::writtenDuration() const {
   std::lock_guard lock(mutex_);
-  return writtenDuration_;
+  // After a failure the fragment that was still open never reached the file.
+  const bool fragmented =
+      settings_.crashSafe && settings_.video && enc_->fmt && isMovFamily(enc_->fmt->oformat);
+  return state_ == State::failed && fragmented ? durableDuration_ : writtenDuration_;
 }
 
 MovieWriter::Stats MovieWriter::stats() const {
@@ -367,6 +370,9 @@ void MovieWriter::run() {
     std::lock_guard lock(mutex_);
     writtenDuration_ = std::max(writtenDuration_, end);
   };
+  // While fragmented, a picture is on disk only once the next key frame has closed its
+  // fragment: the muxer keeps the open fragment in memory.
+  const bool fragmented = settings_.crashSafe && isMovFamily(fmt->oformat) && settings_.video;
 
   // Writes the encoded pictures whose length is known (all of them when `flush`).
   auto writePending = [&](bool flush) -> bool {
@@ -379,11 +385,16 @@ void MovieWriter::run() {
       const AVRational tb = e.video->time_base;
       const int64_t duration = pkt->duration;
       const double end = ff::toSeconds(pkt->pts + duration, tb);
+      const bool key = pkt->flags & AV_PKT_FLAG_KEY;
       int rc = writePacket(fmt, pkt, tb, e.videoStream);
       e.pending.pop_front();
       if (rc < 0) {
         fail(ff::errorText(rc));
         return false;
+      }
+      if (fragmented && key) {
+        std::lock_guard lock(mutex_);
+        durableDuration_ = writtenDuration_;
       }
       noteWritten(end);
       e.lastDuration[e.videoStream->index] = ff::toSeconds(duration, tb);

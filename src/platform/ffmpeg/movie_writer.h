@@ -131,7 +131,8 @@ class MovieWriter {
 
   State state() const;
   std::string error() const;
-  // End of the last video (else audio) packet in the file, in seconds.
+  // End of the last video (else audio) packet in the file, in seconds. After a failure
+  // while fragmented: the end of the last fragment that was completed.
   double writtenDuration() const;
   Stats stats() const;
   const MovieWriterSettings& settings() const { return settings_; }
@@ -161,6 +162,7 @@ class MovieWriter {
   bool failureReported_ = false;
   Stats stats_;
   double writtenDuration_ = 0;
+  double durableDuration_ = 0;  // end of the last closed fragment
   bool joined_ = false;
   std::thread thread_;
 };
