@@ -136,7 +136,9 @@ TEST_F(SyntheticRecording, FolderFilesDocumentAndMovieAgree) {
   EXPECT_NEAR(double(samples.size()) / clip.duration, 60.0, 6.0);
   for (size_t i = 0; i < samples.size(); ++i) {
     EXPECT_GE(samples[i].time, 0.0);
-    if (i) EXPECT_GE(samples[i].time, samples[i - 1].time);
+    if (i) {
+      EXPECT_GE(samples[i].time, samples[i - 1].time);
+    }
     EXPECT_NEAR(samples[i].x, 0.5, 1e-9);
     EXPECT_NEAR(samples[i].y, 0.5, 1e-9);
     EXPECT_FALSE(samples[i].clicked);
@@ -544,7 +546,9 @@ TEST_F(SyntheticRecording, AWindowRecordingFollowsTheMovedWindow) {
   EXPECT_EQ(recorder.screenRect(), (platform::Rect{200, 100, 400, 300}));
   double firstMovedSample = -1;
   for (const auto& s : clip.samples.get()) {
-    if (s.time < moved) EXPECT_NEAR(s.x, 0.5, 1e-9);
+    if (s.time < moved) {
+      EXPECT_NEAR(s.x, 0.5, 1e-9);
+    }
     if (firstMovedSample < 0 && std::abs(s.x - 0.25) < 1e-9) firstMovedSample = s.time;
   }
   ASSERT_GE(firstMovedSample, 0);

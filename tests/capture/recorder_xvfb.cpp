@@ -213,7 +213,9 @@ TEST_F(XvfbRecording, AWindowRecordingFollowsTheWindowWhenItMoves) {
   EXPECT_EQ(recorder.screenRect().x, 500);
   double firstMoved = -1;
   for (const auto& s : clip.samples.get()) {
-    if (s.time < moved - 0.02) EXPECT_NEAR(s.x, 0.5, 1e-9);
+    if (s.time < moved - 0.02) {
+      EXPECT_NEAR(s.x, 0.5, 1e-9);
+    }
     if (firstMoved < 0 && s.x == 0.0) firstMoved = s.time;
   }
   ASSERT_GE(firstMoved, 0);
