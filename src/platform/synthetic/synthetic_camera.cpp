@@ -112,6 +112,7 @@ void SyntheticCamera::run(std::stop_token stop) {
         std::lock_guard lock(mutex_);
         handler = errors_;
       }
+      running_ = false;
       if (handler) handler(CameraError(CameraFailure::Stopped, "synthetic camera went away"));
       return;
     }

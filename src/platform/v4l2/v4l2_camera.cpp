@@ -252,6 +252,12 @@ void V4l2Camera::start(FrameHandler frames, ErrorHandler errors) {
   errors_ = std::move(errors);
   if (running_) return;
   if (fd_ < 0) throw CameraError(CameraFailure::CannotOpen, "the camera is not open");
+  if (thread_.joinable()) {
+    // The last stream ended by itself; its thread has left the lock (running_ is false).
+    thread_.join();
+    v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    xioctl(fd_, VIDIOC_STREAMOFF, &type);
+  }
   for (uint32_t i = 0; i < buffers_.size(); ++i) {
     v4l2_buffer buf{};
     buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -259,6 +265,8 @@ void V4l2Camera::start(FrameHandler frames, ErrorHandler errors) {
     buf.index = i;
     if (xioctl(fd_, VIDIOC_QBUF, &buf) == -1) {
       const int err = errno;
+      v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+      xioctl(fd_, VIDIOC_STREAMOFF, &type);  // takes back those already queued
       throw CameraError(failureFor(err), describe(path_ + " VIDIOC_QBUF", err));
     }
   }
@@ -323,6 +331,7 @@ void V4l2Camera::captureLoop(std::stop_token stop) {
       std::lock_guard lock(mutex_);
       handler = errors_;
     }
+    running_ = false;  // a later start() may try again
     if (handler) handler(error);
   };
   auto requeue = [this](const v4l2_buffer& b) {
