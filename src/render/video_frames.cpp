@@ -55,8 +55,7 @@ void VideoFrames::reset(double seconds) {
   currentTime_ = -1;
 }
 
-QImage VideoFrames::takeBuffer() {
-  const int w = reader_->width(), h = reader_->height();
+QImage VideoFrames::takeBuffer(int w, int h) {
   for (QImage& image : pool_) {
     if (image.isDetached() && image.width() == w && image.height() == h) return image;
   }
@@ -91,7 +90,15 @@ std::optional<QImage> VideoFrames::image(double t) {
   if (!haveCandidate && hasPending_ && !currentImage_ && !failed_) take();
 
   if (haveCandidate) {
-    QImage buffer = takeBuffer();
+    // Sized from the picture itself: a stream may change size part-way.
+    const bool turned = reader_->rotation() % 180 != 0;
+    const int w = turned ? candidate_->height : candidate_->width;
+    const int h = turned ? candidate_->width : candidate_->height;
+    QImage buffer = w > 0 && h > 0 ? takeBuffer(w, h) : QImage();
+    if (buffer.isNull()) {
+      av_frame_unref(candidate_.get());
+      throwStudioError(L("视频读取失败。"));
+    }
     // The pool keeps a reference: detach-free writing is fine since nobody else holds it.
     uchar* bits = const_cast<uchar*>(buffer.constBits());
     if (reader_->convert(candidate_.get(), bits, static_cast<int>(buffer.bytesPerLine()))) {

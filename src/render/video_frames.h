@@ -35,7 +35,7 @@ class VideoFrames {
 
  private:
   bool readPending(std::string* error);
-  QImage takeBuffer();
+  QImage takeBuffer(int width, int height);
 
   std::unique_ptr<VideoReader> reader_;
   ff::FramePtr pending_;

@@ -26,7 +26,8 @@ void makeIndexedMovie(const std::string& path, int frames, int fps, int width, i
   v.frameRate = fps;
   v.keyFrameInterval = fps;
   v.averageBitRate = 2'000'000;
-  v.encoderOptions = {{"preset", "ultrafast"}, {"qp", "0"}};
+  // Parameter sets in every key frame, so that two such movies can be joined.
+  v.encoderOptions = {{"preset", "ultrafast"}, {"qp", "0"}, {"x264-params", "repeat-headers=1"}};
   s.video = v;
   MovieWriter writer(s);
   ASSERT_TRUE(writer.start()) << writer.error();

@@ -114,6 +114,50 @@ TEST_F(VideoFramesTest, DisplayRotationIsApplied) {
   EXPECT_EQ(testing::readIndex(back, back.rect()), 5);
 }
 
+TEST_F(VideoFramesTest, PicturesThatChangeSizePartWay) {
+  // 30 small frames, then the 90-frame movie at twice the size, in one stream.
+  testing::makeIndexedMovie(dir_->file("small.mp4"), 30, 60, 160, 90);
+  ff::InputFormatPtr first = ff::openInput(dir_->file("small.mp4"));
+  ff::InputFormatPtr second = ff::openInput(dir_->file("indexed.mp4"));
+  ASSERT_TRUE(first && second);
+  const std::string joined = dir_->file("joined.mp4");
+  AVFormatContext* raw = nullptr;
+  ASSERT_GE(avformat_alloc_output_context2(&raw, nullptr, "mp4", joined.c_str()), 0);
+  ff::OutputFormatPtr out(raw);
+  AVStream* st = avformat_new_stream(out.get(), nullptr);
+  ASSERT_GE(avcodec_parameters_copy(st->codecpar, first->streams[0]->codecpar), 0);
+  st->codecpar->codec_tag = 0;
+  st->time_base = AVRational{1, 600};
+  ASSERT_GE(avio_open(&out->pb, joined.c_str(), AVIO_FLAG_WRITE), 0);
+  ASSERT_GE(avformat_write_header(out.get(), nullptr), 0);
+  ff::PacketPtr pkt = ff::makePacket();
+  int64_t shift = 0;
+  for (AVFormatContext* in : {first.get(), second.get()}) {
+    int64_t end = 0;
+    while (av_read_frame(in, pkt.get()) >= 0) {
+      av_packet_rescale_ts(pkt.get(), in->streams[0]->time_base, st->time_base);
+      pkt->pts += shift;
+      pkt->dts += shift;
+      end = std::max(end, pkt->pts + 10);
+      pkt->stream_index = 0;
+      ASSERT_GE(av_interleaved_write_frame(out.get(), pkt.get()), 0);
+    }
+    shift = end;
+  }
+  ASSERT_GE(av_write_trailer(out.get()), 0);
+  avio_closep(&out->pb);
+
+  VideoFrames frames(joined);
+  for (int i = 0; i < 60; i += 3) {
+    auto image = frames.image(i / 60.0);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->size(), i < 30 ? QSize(160, 90) : QSize(320, 180)) << i;
+    // (The join's timestamps are rounded to 1/600 s: allow one frame in the second part.)
+    EXPECT_NEAR(testing::readIndex(*image, image->rect()), i < 30 ? i : i - 30, i < 30 ? 0 : 1)
+        << i;
+  }
+}
+
 TEST_F(VideoFramesTest, SoundOnlyFileHasNoVideoTrack) {
   try {
     VideoFrames frames(dir_->file("sound.m4a"));
