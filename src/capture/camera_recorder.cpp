@@ -145,6 +145,10 @@ void CameraRecorder::start(const std::string& path, bool microphone) {
 
 void CameraRecorder::onCameraFrame(const platform::CameraFrame& frame) {
   if (!frame.bgra || frame.width <= 0 || frame.height <= 0) return;
+  {
+    std::lock_guard lock(mutex_);
+    if (!armed_ && !recording_ && !onFrame_) return;  // nobody wants this frame
+  }
   // One copy serves the file and the preview; the camera reuses its buffer.
   const int stride = frame.width * 4;
   auto pixels = std::make_shared<std::vector<uint8_t>>(size_t(stride) * size_t(frame.height));
