@@ -218,12 +218,11 @@ void X11FrameStream::run(std::stop_token token) {
       }
     }
     // Absolute deadlines: a late grab shortens the next wait instead of shifting the grid.
+    // A deadline missed by less than a period is grabbed at once; beyond that, the missed
+    // ones are dropped and the latest of them is grabbed at once.
     deadline += interval;
     const auto after = clock::now();
-    if (deadline <= after) {
-      const auto behind = (after - deadline) / interval + 1;
-      deadline += behind * interval;
-    }
+    if (after - deadline >= interval) deadline += ((after - deadline) / interval) * interval;
   }
 }
 
