@@ -29,6 +29,7 @@
 #include "platform/ffmpeg/movie_writer.h"
 #include "platform/ffmpeg/remux_sound.h"
 #include "render/export_compositor.h"
+#include "render/file_delivery.h"
 #include "render/frame_renderer.h"
 #include "render/render_error.h"
 #include "render/sound_placement.h"
@@ -97,54 +98,6 @@ void refuseOwnFiles(const Clip& clip, const fs::path& destination) {
     if (!sameFile(folder, destination.parent_path())) continue;
     for (const char* own : kOwnNames)
       if (name == own) throwStudioError(L("不能导出到项目自己的文件，请选择其他文件名。"));
-  }
-}
-
-// Copies `from` to `to` (created new), fsyncs it; a partial copy is removed.
-void copyDurably(const fs::path& from, const fs::path& to) {
-  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) throw std::runtime_error(systemError(errno));
-  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (out < 0) {
-    const int err = errno;
-    ::close(in);
-    throw std::runtime_error(systemError(err));
-  }
-  int err = 0;
-  std::vector<char> buffer(1 << 20);
-  for (;;) {
-    const ssize_t n = ::read(in, buffer.data(), buffer.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      err = errno;
-      break;
-    }
-    if (n == 0) break;
-    for (ssize_t done = 0; done < n;) {
-      const ssize_t w = ::write(out, buffer.data() + done, n - done);
-      if (w < 0) {
-        if (errno == EINTR) continue;
-        err = errno;
-        break;
-      }
-      done += w;
-    }
-    if (err) break;
-  }
-  if (!err && ::fsync(out) != 0) err = errno;
-  if (::close(out) != 0 && !err) err = errno;
-  ::close(in);
-  if (err) {
-    ::unlink(to.c_str());
-    throw std::runtime_error(systemError(err));
-  }
-}
-
-void syncFolder(const fs::path& folder) {
-  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
   }
 }
 
@@ -460,7 +413,7 @@ void MovieExporter::exportMovie(const Clip& clip, const EditSettings& settings,
       fs::remove(path, ec);
     }
   } guard{hidden};
-  copyDurably(deliver, hidden);
+  copyFileDurably(deliver, hidden);
   checkStop(stop);
   if (std::rename(hidden.c_str(), dest.c_str()) != 0) throw std::runtime_error(systemError(errno));
   syncFolder(dest.parent_path());

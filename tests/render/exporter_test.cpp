@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <atomic>
 #include <cstdlib>
@@ -14,6 +17,7 @@
 #include "localization/localization.h"
 #include "model/clip.h"
 #include "movie_fixtures.h"
+#include "render/file_delivery.h"
 #include "render/movie_exporter.h"
 #include "render/render_error.h"
 
@@ -293,6 +297,38 @@ TEST_F(Exporter, DemoProjectAndHevc) {
   // The demonstration screen's title bar shows inside the card.
   const QColor title = pictures[0].pixelColor(200, 40);
   EXPECT_NEAR(title.red(), 0xE8, 12);
+}
+
+TEST(FileDelivery, ACopyThatFailsPartWayLeavesNothing) {
+  TempDir dir;
+  const std::string from = dir.file("movie.mp4"), to = dir.file(".pexilar-copy.mp4");
+  {
+    std::ofstream out(from, std::ios::binary);
+    const std::string block(1 << 20, 'x');
+    for (int i = 0; i < 4; ++i)
+      out << block;
+  }
+  // A file size limit makes the disk "full" half-way through the copy.
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  rlimit small = old;
+  small.rlim_cur = 2 << 20;
+  setrlimit(RLIMIT_FSIZE, &small);
+  EXPECT_THROW(copyFileDurably(from, to), std::runtime_error);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_FALSE(fs::exists(to));
+  // An existing name is never overwritten.
+  std::ofstream(to) << "someone else's";
+  EXPECT_THROW(copyFileDurably(from, to), std::runtime_error);
+  std::ifstream in(to);
+  std::string text;
+  std::getline(in, text);
+  EXPECT_EQ(text, "someone else's");
+  fs::remove(to);
+  copyFileDurably(from, to);
+  EXPECT_EQ(fs::file_size(to), 4u << 20);
 }
 
 }  // namespace
