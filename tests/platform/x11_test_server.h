@@ -29,47 +29,42 @@ class PrivateXServer {
   // Starts Xvfb with one screen of the given size and points DISPLAY at it.
   // `extraArgs` go to Xvfb as they are (for instance "-extension", "MIT-SHM").
   PrivateXServer(int width = 1920, int height = 1080, std::vector<std::string> extraArgs = {}) {
-    for (int attempt = 0; attempt < 50 && pid_ <= 0; ++attempt) {
-      const int n = 300 + int((getpid() * 7 + attempt * 13) % 600);
-      const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-      struct stat st {};
-      if (stat(lock.c_str(), &st) == 0 || stat(socket.c_str(), &st) == 0) continue;
-      const std::string name = ":" + std::to_string(n);
-      const std::string geometry = std::to_string(width) + "x" + std::to_string(height) + "x24";
-      std::fflush(nullptr);  // or the child repeats what is still buffered
-      pid_t pid = fork();
-      if (pid == 0) {
-        // Keep the test's pipes free: the server may outlive a crashed test.
-        freopen("/dev/null", "w", stdout);
-        freopen("/dev/null", "w", stderr);
-        std::vector<std::string> args{"Xvfb",      name,         "-screen", "0",
-                                      geometry,    "+extension", "RANDR",   "+extension",
-                                      "Composite", "-nolisten",  "tcp",     "-noreset"};
-        args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-        std::vector<char*> argv;
-        for (auto& a : args)
-          argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execvp("Xvfb", argv.data());
-        _exit(127);
-      }
-      for (int i = 0; i < 100; ++i) {
-        if (stat(socket.c_str(), &st) == 0) break;
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-          pid = -1;
-          break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      }
-      if (pid > 0 && stat(socket.c_str(), &st) == 0) {
-        pid_ = pid;
-        name_ = name;
-      } else if (pid > 0) {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-      }
+    // Xvfb picks a free display number itself and tells it through a pipe, so that tests
+    // running side by side never share a server.
+    int fds[2];
+    if (pipe(fds) != 0) throw std::runtime_error("pipe");
+    const std::string geometry = std::to_string(width) + "x" + std::to_string(height) + "x24";
+    std::fflush(nullptr);  // or the child repeats what is still buffered
+    const pid_t pid = fork();
+    if (pid == 0) {
+      close(fds[0]);
+      // Keep the test's pipes free: the server may outlive a crashed test.
+      freopen("/dev/null", "w", stdout);
+      freopen("/dev/null", "w", stderr);
+      std::vector<std::string> args{
+          "Xvfb",       "-displayfd", std::to_string(fds[1]), "-screen",   "0",         geometry,
+          "+extension", "RANDR",      "+extension",           "Composite", "-nolisten", "tcp",
+          "-noreset"};
+      args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+      std::vector<char*> argv;
+      for (auto& arg : args)
+        argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      execvp("Xvfb", argv.data());
+      _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    char c = 0;
+    while (read(fds[0], &c, 1) == 1 && c != '\n')
+      number += c;
+    close(fds[0]);
+    if (pid > 0 && !number.empty()) {
+      pid_ = pid;
+      name_ = ":" + number;
+    } else if (pid > 0) {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
     }
     if (pid_ <= 0) throw std::runtime_error("could not start Xvfb");
     setenv("DISPLAY", name_.c_str(), 1);
