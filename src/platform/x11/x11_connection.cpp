@@ -86,6 +86,15 @@ Connection::Connection() {
   installHandlers();
   dpy_ = XOpenDisplay(nullptr);
   if (!dpy_) throw PlatformError(noDisplayMessage());
+  // Xwayland answers, but shows neither the Wayland windows nor the pointer over them: it
+  // would record black frames. VANTRY_ALLOW_XWAYLAND=1 records its X windows anyway.
+  int opcode = 0, event = 0, error = 0;
+  if (XQueryExtension(dpy_, "XWAYLAND", &opcode, &event, &error) &&
+      !getenv("VANTRY_ALLOW_XWAYLAND")) {
+    XCloseDisplay(dpy_);
+    dpy_ = nullptr;
+    throw PlatformError(noDisplayMessage());
+  }
   XSetIOErrorExitHandler(dpy_, &Connection::onLostConnection, this);
   root_ = DefaultRootWindow(dpy_);
 }
