@@ -471,11 +471,17 @@ bool X11FrameStream::grab(FrameBuffer& out) {
       XTransform t = scaleTransform(1.0 / fit.scale, src.x, src.y);
       XRenderSetPictureTransform(dpy, src.picture, &t);
       XRenderSetPictureFilter(dpy, src.picture, FilterBilinear, nullptr, 0);
+      // Edge samples reach just past the source; padding keeps the renderer on its fast path.
+      XRenderPictureAttributes pad{};
+      pad.repeat = RepeatPad;
+      XRenderChangePicture(dpy, src.picture, CPRepeat, &pad);
       XRenderComposite(dpy, op, src.picture, None, targetPic_, 0, 0, 0, 0, fit.x, fit.y, fit.width,
                        fit.height);
       XTransform identity = scaleTransform(1.0, 0, 0);
       XRenderSetPictureTransform(dpy, src.picture, &identity);
       XRenderSetPictureFilter(dpy, src.picture, FilterNearest, nullptr, 0);
+      pad.repeat = RepeatNone;
+      XRenderChangePicture(dpy, src.picture, CPRepeat, &pad);
     }
     grabbed = XShmGetImage(dpy, target_, image_, 0, 0, AllPlanes) && !c_->dead();
     if (grabbed) {
