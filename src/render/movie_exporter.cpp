@@ -150,7 +150,15 @@ class RenderPass {
   std::unique_ptr<VideoFrames> screenReader_, cameraReader_;
 
   std::mutex mutex_;
-  std::condition_variable changed_;
+  // One condition per waiter, so a finished frame wakes only the stage that needs it.
+  std::condition_variable roomCv_;  // producer: a frame left the pipeline
+  std::condition_variable jobCv_;   // workers: a job is ready (or no more will come)
+  std::condition_variable doneCv_;  // writer loop: a frame is composed
+  void wakeAll() {
+    roomCv_.notify_all();
+    jobCv_.notify_all();
+    doneCv_.notify_all();
+  }
   std::deque<Job> jobs_;
   std::map<long long, Composed> done_;
   long long inFlight_ = 0;  // produced and not yet handed to the writer
@@ -165,7 +173,7 @@ void RenderPass::abort(std::exception_ptr error) {
   std::lock_guard lock(mutex_);
   if (!error_) error_ = error;
   aborted_ = true;
-  changed_.notify_all();
+  wakeAll();
 }
 
 std::shared_ptr<AVFrame> RenderPass::takePicture() {
@@ -194,7 +202,7 @@ void RenderPass::produce() {
     for (long long i = 0; i < count_; ++i) {
       {
         std::unique_lock lock(mutex_);
-        changed_.wait(
+        roomCv_.wait(
             lock, [&] { return aborted_ || stop_.stop_requested() || inFlight_ < maxInFlight_; });
         if (aborted_ || stop_.stop_requested()) return;
       }
@@ -210,11 +218,11 @@ void RenderPass::produce() {
       std::lock_guard lock(mutex_);
       jobs_.push_back(std::move(job));
       ++inFlight_;
-      changed_.notify_all();
+      jobCv_.notify_one();
     }
     std::lock_guard lock(mutex_);
     producerFinished_ = true;
-    changed_.notify_all();
+    jobCv_.notify_all();
   } catch (...) {
     abort(std::current_exception());
   }
@@ -228,7 +236,7 @@ void RenderPass::compose() {
       Job job;
       {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] {
+        jobCv_.wait(lock, [&] {
           return aborted_ || stop_.stop_requested() || !jobs_.empty() || producerFinished_;
         });
         if (aborted_ || stop_.stop_requested()) return;
@@ -248,7 +256,7 @@ void RenderPass::compose() {
                             picture->linesize[2]);
       std::lock_guard lock(mutex_);
       done_[job.index] = Composed{std::move(picture)};
-      changed_.notify_all();
+      doneCv_.notify_one();
     }
   } catch (...) {
     abort(std::current_exception());
@@ -289,13 +297,13 @@ void RenderPass::run() {
     {
       std::lock_guard lock(mutex_);
       aborted_ = true;
-      changed_.notify_all();
+      wakeAll();
     }
     threads.clear();  // joins
   };
   std::stop_callback wake(stop_, [&] {
     std::lock_guard lock(mutex_);
-    changed_.notify_all();
+    wakeAll();
   });
   try {
     threads.emplace_back([this] { produce(); });
@@ -307,7 +315,7 @@ void RenderPass::run() {
       Composed frame;
       {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return aborted_ || stop_.stop_requested() || done_.count(i); });
+        doneCv_.wait(lock, [&] { return aborted_ || stop_.stop_requested() || done_.count(i); });
         if (error_) std::rethrow_exception(error_);
         checkStop(stop_);
         if (aborted_) throw CancelledError();
@@ -337,7 +345,7 @@ void RenderPass::run() {
       {
         std::lock_guard lock(mutex_);
         --inFlight_;
-        changed_.notify_all();
+        roomCv_.notify_one();
       }
       if (i % 8 == 0) report(static_cast<double>(i) / count_ * 0.94);
     }

@@ -10,41 +10,6 @@ extern "C" {
 
 namespace vantry {
 
-namespace {
-
-// 4:2:0 BT.709 to opaque BGRA in fixed point (1/4096); the general scaler is several
-// times slower for this one common case. `full` selects full-range input.
-__attribute__((target_clones("avx2", "default"))) void yuv420ToBgra(
-    const uint8_t* __restrict yp, int ys, const uint8_t* __restrict up, int us,
-    const uint8_t* __restrict vp, int vs, int width, int height, bool full, uint8_t* __restrict dst,
-    int stride) {
-  // Limited range: Y' = 1.164 (Y - 16), chroma 1.138 (C - 128); full range: 1 and 1.
-  const int ky = full ? 4096 : 4769;
-  const int yOff = full ? 0 : 16;
-  const int kRV = full ? 6451 : 7343, kGU = full ? 767 : 873, kGV = full ? 1918 : 2183,
-            kBU = full ? 7601 : 8652;
-  for (int row = 0; row < height; ++row) {
-    const uint8_t* y = yp + static_cast<ptrdiff_t>(row) * ys;
-    const uint8_t* u = up + static_cast<ptrdiff_t>(row / 2) * us;
-    const uint8_t* v = vp + static_cast<ptrdiff_t>(row / 2) * vs;
-    uint32_t* out = reinterpret_cast<uint32_t*>(dst + static_cast<ptrdiff_t>(row) * stride);
-    for (int x = 0; x < width; ++x) {
-      const int l = (y[x] - yOff) * ky + 2048;
-      const int cu = u[x / 2] - 128, cv = v[x / 2] - 128;
-      int r = (l + kRV * cv) >> 12;
-      int g = (l - kGU * cu - kGV * cv) >> 12;
-      int b = (l + kBU * cu) >> 12;
-      r = r < 0 ? 0 : (r > 255 ? 255 : r);
-      g = g < 0 ? 0 : (g > 255 ? 255 : g);
-      b = b < 0 ? 0 : (b > 255 ? 255 : b);
-      out[x] = 0xFF000000u | (static_cast<uint32_t>(r) << 16) | (static_cast<uint32_t>(g) << 8) |
-               static_cast<uint32_t>(b);
-    }
-  }
-}
-
-}  // namespace
-
 std::unique_ptr<VideoReader> VideoReader::open(const std::string& path, OpenError* kind,
                                                std::string* error) {
   auto failWith = [&](OpenError k, const std::string& text) -> std::unique_ptr<VideoReader> {
@@ -192,14 +157,7 @@ bool VideoReader::convert(const AVFrame* frame, uint8_t* dst, int stride) {
     target = rotateBuffer_.get();
     targetStride = w * 4;
   }
-  const bool planar420 =
-      frame->format == AV_PIX_FMT_YUV420P || frame->format == AV_PIX_FMT_YUVJ420P;
-  if (planar420) {
-    yuv420ToBgra(frame->data[0], frame->linesize[0], frame->data[1], frame->linesize[1],
-                 frame->data[2], frame->linesize[2], w, h, range == 1, target, targetStride);
-  } else if (!convertGeneral(frame, target, targetStride, space, range)) {
-    return false;
-  }
+  if (!convertGeneral(frame, target, targetStride, space, range)) return false;
   if (!rotation_) return true;
   return rotate(target, w, h, dst, stride);
 }
@@ -211,7 +169,8 @@ bool VideoReader::convertGeneral(const AVFrame* frame, uint8_t* target, int targ
       swsRange_ != range) {
     if (sws_) sws_freeContext(sws_);
     sws_ = sws_getContext(w, h, static_cast<AVPixelFormat>(frame->format), w, h, AV_PIX_FMT_BGRA,
-                          SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+                          // Same size: the scaler's fast colour converter (SIMD) is used.
+                          SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
     if (!sws_) return false;
     const int* table = sws_getCoefficients(space);
     sws_setColorspaceDetails(sws_, table, range, table, 1, 0, 1 << 16, 1 << 16);
