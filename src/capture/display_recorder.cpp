@@ -1,7 +1,6 @@
 #include "capture/display_recorder.h"
 
 #include <QLocale>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QTime>
 #include <algorithm>
@@ -15,6 +14,7 @@
 #include "capture/studio_error.h"
 #include "localization/localization.h"
 #include "model/document_json.h"
+#include "platform/durable_file.h"
 
 namespace vantry {
 
@@ -22,20 +22,6 @@ namespace {
 
 constexpr double kFrame = 1.0 / 60.0;
 constexpr int kMaxCaptureWidth = 2560;
-
-// Writes `bytes` to `path` through a temporary file and a rename; the old file (if any)
-// stays intact on failure. Returns the error text, empty on success.
-std::string writeAtomically(const std::string& path, const std::string& bytes) {
-  QSaveFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::WriteOnly)) return file.errorString().toStdString();
-  if (file.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size())) {
-    std::string error = file.errorString().toStdString();
-    file.cancelWriting();
-    return error;
-  }
-  if (!file.commit()) return file.errorString().toStdString();
-  return {};
-}
 
 std::string withDetail(const std::string& message, const std::string& detail) {
   return detail.empty() ? message : message + " (" + detail + ")";
@@ -460,7 +446,7 @@ Clip DisplayRecorder::stop() {
   nlohmann::json timing = nlohmann::json::object();
   for (const auto& [key, value] : timings)
     if (std::isfinite(value)) timing[key] = value;
-  std::string error = writeAtomically(
+  std::string error = platform::writeFileAtomically(
       (std::filesystem::path(folder) / "capture-timing.json").string(), timing.dump());
   if (!error.empty()) throw StudioError(withDetail(L("录屏文件无法写入。"), error));
 
@@ -471,7 +457,8 @@ Clip DisplayRecorder::stop() {
   } catch (const std::exception& e) {
     throw StudioError(withDetail(L("录屏文件无法写入。"), e.what()));
   }
-  error = writeAtomically((std::filesystem::path(folder) / "project.json").string(), bytes);
+  error = platform::writeFileAtomically((std::filesystem::path(folder) / "project.json").string(),
+                                        bytes);
   if (!error.empty()) throw StudioError(withDetail(L("录屏文件无法写入。"), error));
   return clip;
 }

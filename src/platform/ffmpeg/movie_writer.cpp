@@ -1,7 +1,5 @@
 #include "platform/ffmpeg/movie_writer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/durable_file.h"
 #include "platform/ffmpeg/bgra_to_yuv.h"
 #include "platform/ffmpeg/ff_util.h"
 
@@ -671,18 +670,9 @@ void MovieWriter::cancel() {
 bool MovieWriter::rewriteSeekable() {
   namespace fs = std::filesystem;
   const fs::path target(settings_.path);
-  // A hidden name beside the target that keeps its extension.
-  const std::string ext = target.extension().string();
-  std::string tmpl =
-      (target.parent_path() / ("." + target.stem().string() + ".XXXXXX" + ext)).string();
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back('\0');
-  int fd = mkstemps(name.data(), int(ext.size()));
-  if (fd < 0) return false;
-  struct stat original {};
-  if (stat(settings_.path.c_str(), &original) == 0) fchmod(fd, original.st_mode & 07777);
-  close(fd);
-  const std::string tmp(name.data());
+  const fs::path tmpPath = platform::makeFileBeside(target);
+  if (tmpPath.empty()) return false;
+  const std::string tmp = tmpPath.string();
 
   bool ok = [&] {
     ff::InputFormatPtr in = ff::openInput(settings_.path);
@@ -757,22 +747,11 @@ bool MovieWriter::rewriteSeekable() {
     return true;
   }();
 
-  if (ok) {
-    int tfd = open(tmp.c_str(), O_RDONLY);
-    ok = tfd >= 0 && fsync(tfd) == 0;
-    if (tfd >= 0) close(tfd);
-  }
-  // Only our own copy is ever removed; the recorded file is replaced only by a complete one.
-  if (!ok || std::rename(tmp.c_str(), settings_.path.c_str()) != 0) {
+  if (!ok) {
     std::remove(tmp.c_str());
     return false;
   }
-  int dfd = open(target.parent_path().empty() ? "." : target.parent_path().c_str(), O_RDONLY);
-  if (dfd >= 0) {
-    fsync(dfd);
-    close(dfd);
-  }
-  return true;
+  return platform::replaceDurably(tmpPath, target).empty();
 }
 
 }  // namespace vantry
