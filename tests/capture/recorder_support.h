@@ -1,4 +1,5 @@
-// Helpers of the recorder tests: a private folder, and what a recorded movie holds.
+// Helpers of the recorder tests: a private folder and X server, and what a recorded movie
+// holds.
 #pragma once
 
 #include <signal.h>
@@ -12,54 +13,24 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "../support/temp_dir.h"
+#include "../support/xvfb.h"
 #include "platform/ffmpeg/ff_util.h"
 
 namespace vantry::test {
 
-struct RecorderTempDir {
-  std::filesystem::path path;
-  RecorderTempDir() {
-    std::string t = (std::filesystem::temp_directory_path() / "vantry-rec-XXXXXX").string();
-    path = mkdtemp(t.data());
-  }
-  ~RecorderTempDir() {
-    if (!getenv("VANTRY_KEEP_TEST_FILES")) std::filesystem::remove_all(path);
-  }
+struct RecorderTempDir : TempDir {
+  RecorderTempDir() : TempDir("vantry-rec") {}
 };
 
 // A private Xvfb server of the given size, stopped when this goes away. `display` is empty
 // when it could not start.
 struct PrivateXvfbServer {
+  XvfbProcess process;
   pid_t pid = -1;
   std::string display;  // ":N"
-  PrivateXvfbServer(int width, int height) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid = fork();
-    if (pid == 0) {
-      close(fds[0]);
-      const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-      const std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "+extension",
-             "RANDR", "+extension", "Composite", "-nolisten", "tcp", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n')
-      number += c;
-    close(fds[0]);
-    if (!number.empty()) display = ":" + number;
-  }
-  ~PrivateXvfbServer() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-  PrivateXvfbServer(const PrivateXvfbServer&) = delete;
-  PrivateXvfbServer& operator=(const PrivateXvfbServer&) = delete;
+  PrivateXvfbServer(int width, int height)
+      : process(width, height), pid(process.pid()), display(process.display()) {}
 };
 
 struct MovieFacts {

@@ -15,21 +15,15 @@
 
 #include "platform/ffmpeg/ff_util.h"
 #include "platform/ffmpeg/movie_writer.h"
+#include "support/temp_dir.h"
 
 namespace vantry {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    std::string t = (fs::temp_directory_path() / "vantry-writer-XXXXXX").string();
-    path = mkdtemp(t.data());
-  }
-  ~TempDir() {
-    if (!getenv("VANTRY_KEEP_TEST_FILES")) fs::remove_all(path);
-  }
+struct TempDir : vantry::test::TempDir {
+  TempDir() : vantry::test::TempDir("vantry-writer") {}
 };
 
 VideoFrameView solidFrame(int w, int h, uint8_t shade) {

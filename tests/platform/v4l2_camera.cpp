@@ -14,6 +14,7 @@
 #include "platform/synthetic/synthetic_camera.h"
 #include "platform/v4l2/camera_decoder.h"
 #include "platform/v4l2/v4l2_camera.h"
+#include "support/temp_dir.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -85,13 +86,8 @@ std::vector<uint8_t> makeJpeg() {
   return out;
 }
 
-struct TempDir {
-  std::filesystem::path path;
-  TempDir() {
-    char pattern[] = "/tmp/vantry-v4l2-XXXXXX";
-    path = mkdtemp(pattern);
-  }
-  ~TempDir() { std::filesystem::remove_all(path); }
+struct TempDir : vantry::test::TempDir {
+  TempDir() : vantry::test::TempDir("vantry-v4l2") {}
 };
 
 }  // namespace

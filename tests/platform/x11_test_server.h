@@ -22,51 +22,17 @@
 #include <thread>
 #include <vector>
 
+#include "../support/xvfb.h"
+
 namespace vantry::testing {
 
 class PrivateXServer {
  public:
   // Starts Xvfb with one screen of the given size and points DISPLAY at it.
   // `extraArgs` go to Xvfb as they are (for instance "-extension", "MIT-SHM").
-  PrivateXServer(int width = 1920, int height = 1080, std::vector<std::string> extraArgs = {}) {
-    // Xvfb picks a free display number itself and tells it through a pipe, so that tests
-    // running side by side never share a server.
-    int fds[2];
-    if (pipe(fds) != 0) throw std::runtime_error("pipe");
-    const std::string geometry = std::to_string(width) + "x" + std::to_string(height) + "x24";
-    std::fflush(nullptr);  // or the child repeats what is still buffered
-    const pid_t pid = fork();
-    if (pid == 0) {
-      close(fds[0]);
-      // Keep the test's pipes free: the server may outlive a crashed test.
-      freopen("/dev/null", "w", stdout);
-      freopen("/dev/null", "w", stderr);
-      std::vector<std::string> args{
-          "Xvfb",       "-displayfd", std::to_string(fds[1]), "-screen",   "0",         geometry,
-          "+extension", "RANDR",      "+extension",           "Composite", "-nolisten", "tcp",
-          "-noreset"};
-      args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-      std::vector<char*> argv;
-      for (auto& arg : args)
-        argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      execvp("Xvfb", argv.data());
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    char c = 0;
-    while (read(fds[0], &c, 1) == 1 && c != '\n')
-      number += c;
-    close(fds[0]);
-    if (pid > 0 && !number.empty()) {
-      pid_ = pid;
-      name_ = ":" + number;
-    } else if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-    if (pid_ <= 0) throw std::runtime_error("could not start Xvfb");
+  PrivateXServer(int width = 1920, int height = 1080, std::vector<std::string> extraArgs = {})
+      : server_(width, height, extraArgs), name_(server_.display()) {
+    if (name_.empty()) throw std::runtime_error("could not start Xvfb");
     setenv("DISPLAY", name_.c_str(), 1);
     for (int i = 0; i < 100 && !dpy_; ++i) {
       dpy_ = XOpenDisplay(name_.c_str());
@@ -78,16 +44,12 @@ class PrivateXServer {
   }
   ~PrivateXServer() {
     if (dpy_) XCloseDisplay(dpy_);
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
   }
   PrivateXServer(const PrivateXServer&) = delete;
   PrivateXServer& operator=(const PrivateXServer&) = delete;
 
   Display* display() const { return dpy_; }
-  pid_t pid() const { return pid_; }
+  pid_t pid() const { return server_.pid(); }
   const std::string& name() const { return name_; }
 
   // Replaces RandR's monitors by the given ones. The first takes over the server's only
@@ -141,7 +103,7 @@ class PrivateXServer {
   }
 
  private:
-  pid_t pid_ = -1;
+  test::XvfbProcess server_;
   std::string name_;
   Display* dpy_ = nullptr;
 };
