@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "capture/camera_recorder.h"
+#include "cpu_time.h"
 #include "platform/ffmpeg/ff_util.h"
 #include "platform/synthetic/synthetic_camera.h"
 #include "platform/v4l2/camera_decoder.h"
@@ -24,15 +25,9 @@ extern "C" {
 using namespace vantry;
 using namespace vantry::platform;
 using Clock = std::chrono::steady_clock;
+using bench::cpuSeconds;
 
 namespace {
-
-double cpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
-}
 
 std::vector<uint8_t> patternBgra(int w, int h) {
   std::vector<uint8_t> p(size_t(w) * h * 4);

@@ -20,6 +20,7 @@
 
 #include "../tests/capture/recorder_support.h"
 #include "capture/display_recorder.h"
+#include "cpu_time.h"
 
 // Xlib last: its macros clash with names in the headers above.
 #include <X11/Xlib.h>
@@ -28,23 +29,8 @@
 
 namespace {
 
-double cpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return double(u.ru_utime.tv_sec) + u.ru_utime.tv_usec * 1e-6 + double(u.ru_stime.tv_sec) +
-         u.ru_stime.tv_usec * 1e-6;
-}
-
-double processCpuSeconds(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string field;
-  unsigned long long utime = 0, stime = 0;
-  for (int i = 1; i <= 15 && in >> field; ++i) {
-    if (i == 14) utime = std::stoull(field);
-    if (i == 15) stime = std::stoull(field);
-  }
-  return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
+using vantry::bench::cpuSeconds;
+using vantry::bench::processCpuSeconds;
 
 // The benchmark's own X server, started the same way the recorder tests start theirs.
 struct Xvfb {

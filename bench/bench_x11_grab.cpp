@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "../tests/platform/x11_test_server.h"
+#include "cpu_time.h"
 #include "platform/x11/x11_screen_capture.h"
 
 namespace {
@@ -22,23 +23,8 @@ namespace {
 using namespace vantry;
 using Clock = std::chrono::steady_clock;
 
-double selfCpu() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_utime.tv_sec + u.ru_utime.tv_usec * 1e-6 + u.ru_stime.tv_sec +
-         u.ru_stime.tv_usec * 1e-6;
-}
-
-double processCpu(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string f;
-  unsigned long long ut = 0, st = 0;
-  for (int i = 1; i <= 15 && in >> f; ++i) {
-    if (i == 14) ut = std::stoull(f);
-    if (i == 15) st = std::stoull(f);
-  }
-  return double(ut + st) / double(sysconf(_SC_CLK_TCK));
-}
+using bench::cpuSeconds;
+using bench::processCpuSeconds;
 
 // Moves a window back and forth so that every frame differs.
 struct Mover {
@@ -84,12 +70,12 @@ Result runStream(testing::PrivateXServer& x, platform::ScreenCapture& capture,
   stream->start();
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const int f0 = frames;
-  const double c0 = selfCpu(), s0 = processCpu(x.pid());
+  const double c0 = cpuSeconds(), s0 = processCpuSeconds(x.pid());
   const auto t0 = Clock::now();
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
   const int n = frames - f0;
-  const double c1 = selfCpu(), s1 = processCpu(x.pid());
+  const double c1 = cpuSeconds(), s1 = processCpuSeconds(x.pid());
   stream->stop();
   Result r;
   r.fps = n / elapsed;
