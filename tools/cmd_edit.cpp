@@ -1,9 +1,9 @@
 // vantry-tool edit FILE OP ARGS...: applies one editing operation to a document and
 // prints the result, or "refused" (exit 2) when the operation refuses.
-#include <cstdlib>
 #include <iostream>
 #include <optional>
 
+#include "args.h"
 #include "command.h"
 #include "model/clip.h"
 #include "model/document_json.h"
@@ -25,10 +25,9 @@ struct BadArgument {
 };
 
 double number(const std::string& text) {
-  char* end = nullptr;
-  const double v = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end != '\0') throw BadArgument{text};
-  return v;
+  const auto v = vantry::tool::parseNumber(text, false);  // the document refuses nan and inf
+  if (!v) throw BadArgument{text};
+  return *v;
 }
 
 std::optional<double> optionalNumber(const std::string& text) {
@@ -80,17 +79,13 @@ std::optional<bool> apply(Clip& clip, const std::string& op, const vantry::tool:
 
 int run(const vantry::tool::Args& args) {
   if (args.size() < 2) {
-    std::cerr << "usage: vantry-tool " << kUsage << "\n";
-    return 64;
+    return vantry::tool::usageError(kUsage);
   }
   try {
     Clip clip = vantry::decodeClipFile(args[0]);
     const vantry::tool::Args opArgs(args.begin() + 2, args.end());
     const std::optional<bool> changed = apply(clip, args[1], opArgs);
-    if (!changed) {
-      std::cerr << "usage: vantry-tool " << kUsage << "\n";
-      return 64;
-    }
+    if (!changed) return vantry::tool::usageError(kUsage);
     if (!*changed) {
       std::cout << "refused\n";
       return 2;

@@ -2,15 +2,15 @@
 // with the document's saved settings (the defaults when it has none) and prints one
 // FrameState per line as JSON: the frames A to B (inclusive) and the states at the
 // given source times, in that order; every frame when neither is asked for.
-#include <charconv>
-#include <cmath>
 #include <iostream>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "args.h"
 #include "command.h"
 #include "model/demo_project.h"
 #include "model/document_json.h"
@@ -21,18 +21,7 @@ namespace {
 constexpr const char* kUsage = "motion FILE|--demo [--frames A:B] [--at T...]";
 
 std::optional<std::size_t> parseIndex(std::string_view text) {
-  std::size_t value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
-  return value;
-}
-
-std::optional<double> parseTime(const std::string& text) {
-  double value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
-  if (!std::isfinite(value)) return std::nullopt;
-  return value;
+  return vantry::tool::parseWhole(text, std::numeric_limits<std::size_t>::max());
 }
 
 std::string line(const vantry::FrameState& s) {
@@ -46,8 +35,7 @@ std::string line(const vantry::FrameState& s) {
 }
 
 int usage() {
-  std::cerr << "usage: vantry-tool " << kUsage << "\n";
-  return 64;
+  return vantry::tool::usageError(kUsage);
 }
 
 int run(const vantry::tool::Args& args) {
@@ -76,7 +64,7 @@ int run(const vantry::tool::Args& args) {
     } else if (a == "--at") {
       sawAt = true;
       while (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) {
-        const auto t = parseTime(args[++i]);
+        const auto t = vantry::tool::parseNumber(args[++i]);
         if (!t) {
           std::cerr << "vantry-tool motion: not a time: " << args[i] << "\n";
           return 64;

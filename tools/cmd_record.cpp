@@ -12,6 +12,7 @@
 #include <optional>
 #include <thread>
 
+#include "args.h"
 #include "capture/camera_companion.h"
 #include "capture/display_preview.h"
 #include "capture/display_recorder.h"
@@ -34,25 +35,13 @@ constexpr const char* kUsage =
     "--preview-out DIR]";
 
 std::optional<unsigned long> parseId(const std::string& text) {
-  try {
-    size_t used = 0;
-    unsigned long v = std::stoul(text, &used, 0);  // decimal or 0x...
-    if (used != text.size() || v > 0xffffffffUL) return std::nullopt;
-    return v;
-  } catch (...) {
-    return std::nullopt;
-  }
+  return vantry::tool::parseWhole(text, 0xffffffffULL, true);  // decimal or 0x...
 }
 
 std::optional<double> parseSeconds(const std::string& text) {
-  try {
-    size_t used = 0;
-    double v = std::stod(text, &used);
-    if (used != text.size() || !(v >= 0) || v > 24 * 3600) return std::nullopt;
-    return v;
-  } catch (...) {
-    return std::nullopt;
-  }
+  const auto v = vantry::tool::parseNumber(text);
+  if (!v || *v < 0 || *v > 24 * 3600) return std::nullopt;
+  return v;
 }
 
 // Waits `seconds`, or less when SIGINT or SIGTERM arrives.
@@ -63,8 +52,7 @@ void waitOrInterrupt(double seconds) {
 }
 
 int usage() {
-  std::cerr << "usage: vantry-tool " << kUsage << "\n";
-  return 64;
+  return vantry::tool::usageError(kUsage);
 }
 
 int run(const vantry::tool::Args& args) {
