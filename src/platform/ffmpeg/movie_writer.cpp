@@ -464,6 +464,20 @@ void MovieWriter::run() {
     return avcodec_send_frame(e.video.get(), hw.get());
   };
 
+  // Encodes a picture that is ready, counts it and writes what the encoder gives back.
+  auto submitVideo = [&](AVFrame* picture) -> bool {
+    const int rc = sendVideo(picture);
+    if (rc < 0) {
+      fail(ff::errorText(rc));
+      return false;
+    }
+    {
+      std::lock_guard lock(mutex_);
+      ++stats_.framesEncoded;
+    }
+    return receiveVideo() && writePending(false);
+  };
+
   auto encodeVideo = [&](Item& item) -> bool {
     const VideoTrackSettings& v = *settings_.video;
     int64_t pts = ff::toTicks(item.time, v.timeBase);
@@ -482,16 +496,7 @@ void MovieWriter::run() {
       }
       item.frame.owner.reset();
       ref->pts = pts;
-      rc = sendVideo(ref.get());
-      if (rc < 0) {
-        fail(ff::errorText(rc));
-        return false;
-      }
-      {
-        std::lock_guard lock(mutex_);
-        ++stats_.framesEncoded;
-      }
-      return receiveVideo() && writePending(false);
+      return submitVideo(ref.get());
     }
     int rc = av_frame_make_writable(e.picture.get());
     if (rc < 0) {
@@ -525,16 +530,7 @@ void MovieWriter::run() {
     }
     item.frame.owner.reset();  // the pixels are no longer needed
     e.picture->pts = pts;
-    rc = sendVideo(e.picture.get());
-    if (rc < 0) {
-      fail(ff::errorText(rc));
-      return false;
-    }
-    {
-      std::lock_guard lock(mutex_);
-      ++stats_.framesEncoded;
-    }
-    return receiveVideo() && writePending(false);
+    return submitVideo(e.picture.get());
   };
 
   auto sendAudioFrames = [&](bool all) -> bool {
