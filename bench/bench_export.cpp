@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <string>
 
+#include "cpu_time.h"
 #include "model/clip.h"
 #include "platform/ffmpeg/movie_writer.h"
 #include "render/export_options.h"
@@ -67,12 +68,6 @@ bool writeMovie(const std::string& path, int w, int h, int fps, double seconds, 
     if (!writer.appendVideo(view, t, {}, true)) return false;
   }
   return writer.finish();
-}
-
-double cpuSeconds(int who) {
-  rusage u{};
-  getrusage(who, &u);
-  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 double timeCommand(const std::string& command) {
@@ -136,7 +131,7 @@ int main(int argc, char** argv) {
     o.resolution = c.resolution;
     const std::string out = (dir / ("export-" + std::to_string(o.height()) + ".mp4")).string();
     const auto start = Clock::now();
-    const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+    const double cpuBefore = vantry::bench::cpuSeconds(RUSAGE_SELF);
     try {
       vantry::MovieExporter().exportMovie(clip, settings, o, out, nullptr);
     } catch (const std::exception& e) {
@@ -144,8 +139,8 @@ int main(int argc, char** argv) {
       return 1;
     }
     const double exportTime = std::chrono::duration<double>(Clock::now() - start).count();
-    const double exportCpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
-    const double childBefore = cpuSeconds(RUSAGE_CHILDREN);
+    const double exportCpu = vantry::bench::cpuSeconds(RUSAGE_SELF) - cpuBefore;
+    const double childBefore = vantry::bench::cpuSeconds(RUSAGE_CHILDREN);
     const std::string baseOut =
         (dir / ("baseline-" + std::to_string(o.height()) + ".mp4")).string();
     const std::string command =
@@ -154,15 +149,16 @@ int main(int argc, char** argv) {
         std::to_string(o.bitRate()) + " -g " + std::to_string(o.keyFrameInterval()) +
         " -bf 3 -pix_fmt yuv420p -an '" + baseOut + "'";
     const double baseTime = timeCommand(command);
-    const double baseCpu = cpuSeconds(RUSAGE_CHILDREN) - childBefore;
+    const double baseCpu = vantry::bench::cpuSeconds(RUSAGE_CHILDREN) - childBefore;
     std::printf("  cpu: export %.1f s, baseline %.1f s\n", exportCpu, baseCpu);
     // BENCH_REENCODE=1: what the encoder alone spends on the composed pictures.
     if (std::getenv("BENCH_REENCODE")) {
-      const double before = cpuSeconds(RUSAGE_CHILDREN);
+      const double before = vantry::bench::cpuSeconds(RUSAGE_CHILDREN);
       timeCommand("ffmpeg -loglevel error -y -i '" + out + "' -c:v libx264 -preset fast " +
                   "-profile:v high -b:v " + std::to_string(o.bitRate()) + " -g " +
                   std::to_string(o.keyFrameInterval()) + " -bf 3 -an '" + baseOut + ".re.mp4'");
-      std::printf("  cpu: re-encoding the export %.1f s\n", cpuSeconds(RUSAGE_CHILDREN) - before);
+      std::printf("  cpu: re-encoding the export %.1f s\n",
+                  vantry::bench::cpuSeconds(RUSAGE_CHILDREN) - before);
     }
     std::printf(
         "%dp60 H.264 balanced: export %.2f s (%.1f fps), baseline %.2f s, ratio %.3f (target <= "

@@ -20,7 +20,7 @@ std::string systemError(int code) {
 
 }  // namespace
 
-void copyFileDurably(const fs::path& from, const fs::path& to) {
+void copyToNewFile(const fs::path& from, const fs::path& to) {
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) throw std::runtime_error(systemError(errno));
   const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -50,20 +50,11 @@ void copyFileDurably(const fs::path& from, const fs::path& to) {
     }
     if (err) break;
   }
-  if (!err && ::fsync(out) != 0) err = errno;
   if (::close(out) != 0 && !err) err = errno;
   ::close(in);
   if (err) {
     ::unlink(to.c_str());
     throw std::runtime_error(systemError(err));
-  }
-}
-
-void syncFolder(const fs::path& folder) {
-  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
   }
 }
 

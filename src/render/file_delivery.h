@@ -1,14 +1,13 @@
-// Durable file delivery: a copy that is on disk before it is renamed into place.
+// Copying the finished movie beside its destination (the rename into place is the shared
+// durable replace of the platform layer).
 #pragma once
 
 #include <filesystem>
 
 namespace vantry {
 
-// Copies `from` to `to`, which must not exist yet, and fsyncs it. On any failure the
-// partial copy is removed and the system's error text is thrown.
-void copyFileDurably(const std::filesystem::path& from, const std::filesystem::path& to);
-// Makes a rename inside `folder` durable.
-void syncFolder(const std::filesystem::path& folder);
+// Copies `from` to `to`, which must not exist yet. On any failure the partial copy is
+// removed and the system's error text is thrown.
+void copyToNewFile(const std::filesystem::path& from, const std::filesystem::path& to);
 
 }  // namespace vantry

@@ -23,6 +23,7 @@
 #include "model/frame_state.h"
 #include "model/motion_timeline.h"
 #include "model/uuid.h"
+#include "platform/durable_file.h"
 #include "platform/ffmpeg/audio_source.h"
 #include "platform/ffmpeg/bgra_to_yuv.h"
 #include "platform/ffmpeg/ff_util.h"
@@ -421,10 +422,11 @@ void MovieExporter::exportMovie(const Clip& clip, const EditSettings& settings,
       fs::remove(path, ec);
     }
   } guard{hidden};
-  copyFileDurably(deliver, hidden);
+  copyToNewFile(deliver, hidden);
   checkStop(stop);
-  if (std::rename(hidden.c_str(), dest.c_str()) != 0) throw std::runtime_error(systemError(errno));
-  syncFolder(dest.parent_path());
+  // fsync, one rename over the destination, folder sync; the hidden copy goes on failure.
+  if (const std::string error = platform::replaceDurably(hidden, dest); !error.empty())
+    throw std::runtime_error(error);
   report(1.0);
 }
 

@@ -315,19 +315,19 @@ TEST(FileDelivery, ACopyThatFailsPartWayLeavesNothing) {
   rlimit small = old;
   small.rlim_cur = 2 << 20;
   setrlimit(RLIMIT_FSIZE, &small);
-  EXPECT_THROW(copyFileDurably(from, to), std::runtime_error);
+  EXPECT_THROW(copyToNewFile(from, to), std::runtime_error);
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, previous);
   EXPECT_FALSE(fs::exists(to));
   // An existing name is never overwritten.
   std::ofstream(to) << "someone else's";
-  EXPECT_THROW(copyFileDurably(from, to), std::runtime_error);
+  EXPECT_THROW(copyToNewFile(from, to), std::runtime_error);
   std::ifstream in(to);
   std::string text;
   std::getline(in, text);
   EXPECT_EQ(text, "someone else's");
   fs::remove(to);
-  copyFileDurably(from, to);
+  copyToNewFile(from, to);
   EXPECT_EQ(fs::file_size(to), 4u << 20);
 }
 

@@ -169,18 +169,6 @@ std::vector<QImage> decodePictures(const std::string& path) {
   return pictures;
 }
 
-TempDir::TempDir() {
-  std::string tmpl = (fs::temp_directory_path() / "vantry-render-test-XXXXXX").string();
-  char* made = mkdtemp(tmpl.data());
-  EXPECT_TRUE(made);
-  path_ = tmpl;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  fs::remove_all(path_, ec);
-}
-
 std::vector<std::string> TempDir::entries() const {
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(path_))

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 extern "C" {
 #include <libavutil/pixfmt.h>
 }
@@ -42,16 +44,17 @@ MovieInfo probeMovie(const std::string& path);
 // Every decoded picture of the first video track, as images.
 std::vector<QImage> decodePictures(const std::string& path);
 
-// A fresh private folder, removed with everything in it at destruction.
+// A fresh private folder (the shared test helper) with names of files in it.
 class TempDir {
  public:
-  TempDir();
-  ~TempDir();
+  TempDir() : dir_("vantry-render-test"), path_(dir_.path.string()) {}
   const std::string& path() const { return path_; }
   std::string file(const std::string& name) const { return path_ + "/" + name; }
+  // Names of the entries, sorted.
   std::vector<std::string> entries() const;
 
  private:
+  test::TempDir dir_;
   std::string path_;
 };
 
