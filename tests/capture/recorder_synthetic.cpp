@@ -303,6 +303,14 @@ TEST_F(SyntheticRecording, ATimeoutOnTheLastFrameKeepsTheRecording) {
   DisplayRecorder recorder(env(FaultyVideoSink::factory(FaultyVideoSink::Fault::busyAfter, 30)));
   recorder.start(7, std::nullopt);
   sleepFor(1.0);
+  // A busy machine may deliver fewer than 30 frames in a second: wait until the writer has
+  // taken its 30 and turned a frame away, and the pointer has been sampled long enough.
+  ASSERT_TRUE(waitFor(
+      [&] {
+        const auto s = recorder.stats();
+        return s.framesWritten >= 30 && s.framesDropped >= 1 && s.ticks > 40;
+      },
+      30));
   const auto begin = std::chrono::steady_clock::now();
   const Clip clip = recorder.stop();
   // The last frame is waited for two seconds, not forever.
