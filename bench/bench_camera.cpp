@@ -12,15 +12,12 @@
 #include <thread>
 #include <vector>
 
+#include "../tests/support/mjpeg.h"
 #include "capture/camera_recorder.h"
 #include "cpu_time.h"
 #include "platform/ffmpeg/ff_util.h"
 #include "platform/synthetic/synthetic_camera.h"
 #include "platform/v4l2/camera_decoder.h"
-
-extern "C" {
-#include <libswscale/swscale.h>
-}
 
 using namespace vantry;
 using namespace vantry::platform;
@@ -44,30 +41,7 @@ std::vector<uint8_t> patternBgra(int w, int h) {
 }
 
 std::vector<uint8_t> encodeJpeg(int w, int h) {
-  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
-  ff::CodecContextPtr ctx(avcodec_alloc_context3(codec));
-  ctx->width = w;
-  ctx->height = h;
-  ctx->pix_fmt = AV_PIX_FMT_YUVJ422P;
-  ctx->time_base = {1, 30};
-  if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return {};
-  auto bgra = patternBgra(w, h);
-  auto frame = ff::makeFrame();
-  frame->width = w;
-  frame->height = h;
-  frame->format = AV_PIX_FMT_YUVJ422P;
-  av_frame_get_buffer(frame.get(), 0);
-  SwsContext* sws = sws_getContext(w, h, AV_PIX_FMT_BGRA, w, h, AV_PIX_FMT_YUVJ422P, SWS_BILINEAR,
-                                   nullptr, nullptr, nullptr);
-  const uint8_t* src[1] = {bgra.data()};
-  const int stride[1] = {w * 4};
-  sws_scale(sws, src, stride, 0, h, frame->data, frame->linesize);
-  sws_freeContext(sws);
-  avcodec_send_frame(ctx.get(), frame.get());
-  avcodec_send_frame(ctx.get(), nullptr);
-  auto packet = ff::makePacket();
-  if (avcodec_receive_packet(ctx.get(), packet.get()) < 0) return {};
-  return std::vector<uint8_t>(packet->data, packet->data + packet->size);
+  return test::encodeMotionJpeg(patternBgra(w, h), w, h);
 }
 
 template <typename F>

@@ -14,12 +14,8 @@
 #include "platform/synthetic/synthetic_camera.h"
 #include "platform/v4l2/camera_decoder.h"
 #include "platform/v4l2/v4l2_camera.h"
+#include "support/mjpeg.h"
 #include "support/temp_dir.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libswscale/swscale.h>
-}
 
 using namespace vantry;
 using namespace vantry::platform;
@@ -44,15 +40,6 @@ void expectColour(Bgra got, Bgra want, int tolerance, const char* where) {
 // A 640 x 480 Motion JPEG picture: left half red, right half blue, as a webcam sends it.
 std::vector<uint8_t> makeJpeg() {
   const int w = 640, h = 480;
-  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
-  ff::CodecContextPtr ctx(avcodec_alloc_context3(codec));
-  ctx->width = w;
-  ctx->height = h;
-  ctx->pix_fmt = AV_PIX_FMT_YUVJ422P;
-  ctx->time_base = {1, 30};
-  ctx->global_quality = FF_QP2LAMBDA * 2;
-  ctx->flags |= AV_CODEC_FLAG_QSCALE;
-  if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return {};
   std::vector<uint8_t> rgb(size_t(w) * h * 4);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
@@ -64,26 +51,7 @@ std::vector<uint8_t> makeJpeg() {
       p[3] = 255;
     }
   }
-  auto frame = ff::makeFrame();
-  frame->width = w;
-  frame->height = h;
-  frame->format = AV_PIX_FMT_YUVJ422P;
-  av_frame_get_buffer(frame.get(), 0);
-  SwsContext* sws = sws_getContext(w, h, AV_PIX_FMT_BGRA, w, h, AV_PIX_FMT_YUVJ422P, SWS_BILINEAR,
-                                   nullptr, nullptr, nullptr);
-  const uint8_t* src[1] = {rgb.data()};
-  const int srcStride[1] = {w * 4};
-  sws_scale(sws, src, srcStride, 0, h, frame->data, frame->linesize);
-  sws_freeContext(sws);
-  frame->pts = 0;
-  avcodec_send_frame(ctx.get(), frame.get());
-  avcodec_send_frame(ctx.get(), nullptr);
-  auto packet = ff::makePacket();
-  std::vector<uint8_t> out;
-  if (avcodec_receive_packet(ctx.get(), packet.get()) >= 0) {
-    out.assign(packet->data, packet->data + packet->size);
-  }
-  return out;
+  return vantry::test::encodeMotionJpeg(rgb, w, h, 2);
 }
 
 struct TempDir : vantry::test::TempDir {
