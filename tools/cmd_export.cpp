@@ -1,8 +1,6 @@
 // vantry-tool export (FILE | --demo) OUT [--format mp4|mov] [--encoding h264|hevc]
 //   [--resolution 720|1080|1440|2160] [--fps 30|60] [--quality compact|balanced|high]
 // Exports with the real exporter, printing every progress value; SIGINT cancels.
-#include <QCoreApplication>
-#include <QGuiApplication>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -13,8 +11,7 @@
 
 #include "command.h"
 #include "localization/localization.h"
-#include "model/demo_project.h"
-#include "model/document_json.h"
+#include "project_input.h"
 #include "render/export_options.h"
 #include "render/movie_exporter.h"
 #include "render/render_error.h"
@@ -36,15 +33,12 @@ int usage() {
 
 int run(const vantry::tool::Args& args) {
   using vantry::ExportOptions;
-  std::string input, output;
-  bool demo = false;
+  vantry::tool::ProjectInput project;
   ExportOptions options;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
-    if (a == "--demo") {
-      demo = true;
-    } else if (a == "--format") {
+    if (a == "--format") {
       const std::string v = value();
       if (v == "mp4")
         options.format = ExportOptions::Format::mp4;
@@ -78,25 +72,12 @@ int run(const vantry::tool::Args& args) {
         options.quality = ExportOptions::Quality::high;
       else
         return usage();
-    } else if (!a.empty() && a[0] == '-') {
-      return usage();
-    } else if (!demo && input.empty()) {
-      input = a;
-    } else if (output.empty()) {
-      output = a;
-    } else {
+    } else if (!project.take(a)) {
       return usage();
     }
   }
-  if (output.empty() || (!demo && input.empty())) return usage();
-
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static int argc = 1;
-  static char name[] = "vantry-tool";
-  static char* argv[] = {name, nullptr};
-  QCoreApplication::setOrganizationName("Vantry");
-  QCoreApplication::setApplicationName("Vantry");
-  QGuiApplication app(argc, argv);
+  if (!project.complete()) return usage();
+  const auto app = vantry::tool::makeGuiApplication();
 
   std::stop_source stop;
   std::signal(SIGINT, onSignal);
@@ -112,11 +93,11 @@ int run(const vantry::tool::Args& args) {
 
   const auto started = std::chrono::steady_clock::now();
   try {
-    vantry::Clip clip = demo ? vantry::makeDemoClip() : vantry::decodeClipFile(input);
+    const vantry::Clip clip = project.load();
     const vantry::EditSettings settings = clip.savedSettings.value_or(vantry::EditSettings{});
     vantry::MovieExporter exporter;
     exporter.exportMovie(
-        clip, settings, options, output,
+        clip, settings, options, project.output,
         [](double v) {
           std::printf("%.6g\n", v);
           std::fflush(stdout);
