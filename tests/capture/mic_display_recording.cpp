@@ -14,7 +14,7 @@
 #include "capture/camera_companion.h"
 #include "capture/display_recorder.h"
 #include "capture/mic_media.h"
-#include "capture/studio_error.h"
+#include "platform/studio_error.h"
 #include "localization/localization.h"
 #include "platform/pulse_tone.h"
 #include "platform/synthetic/synthetic_screen.h"
@@ -115,20 +115,13 @@ TEST_F(VoiceRecording, VoiceFileOffsetsAndAToneInItsPlace) {
 }
 
 TEST_F(VoiceRecording, NoSoundServerStopsTheStartAndWritesNoProject) {
-  const char* old = std::getenv("PULSE_SERVER");
-  const std::string saved = old ? old : "";
-  setenv("PULSE_SERVER", "unix:/nonexistent/vantry-no-server", 1);
+  const test::ScopedEnv noServer("PULSE_SERVER", "unix:/nonexistent/vantry-no-server");
   DisplayRecorder recorder(env());
   std::string message;
   try {
     recorder.start(7, std::nullopt, makeRecordingCompanions(false, true));
   } catch (const StudioError& e) {
     message = e.what();
-  }
-  if (old) {
-    setenv("PULSE_SERVER", saved.c_str(), 1);
-  } else {
-    unsetenv("PULSE_SERVER");
   }
   EXPECT_EQ(message, L("没有找到麦克风。"));
   EXPECT_EQ(screen->runningStreams(), 0);

@@ -8,7 +8,7 @@
 
 #include "capture/mic_media.h"
 #include "capture/microphone_recorder.h"
-#include "capture/studio_error.h"
+#include "platform/studio_error.h"
 #include "localization/localization.h"
 #include "platform/pulse_tone.h"
 #include "platform/screen_source.h"
@@ -63,9 +63,7 @@ TEST(MicrophoneRecorder, VoiceFileStartsAtTheRecordInstant) {
 TEST(MicrophoneRecorder, NoSoundServerMeansNoMicrophoneAndNoFile) {
   TempDir dir;
   const std::string path = (dir.path / "voice.m4a").string();
-  const char* old = std::getenv("PULSE_SERVER");
-  const std::string saved = old ? old : "";
-  setenv("PULSE_SERVER", "unix:/nonexistent/vantry-no-server", 1);
+  const test::ScopedEnv noServer("PULSE_SERVER", "unix:/nonexistent/vantry-no-server");
   std::string message;
   {
     MicrophoneRecorder mic;
@@ -74,11 +72,6 @@ TEST(MicrophoneRecorder, NoSoundServerMeansNoMicrophoneAndNoFile) {
     } catch (const StudioError& e) {
       message = e.what();
     }
-  }
-  if (old) {
-    setenv("PULSE_SERVER", saved.c_str(), 1);
-  } else {
-    unsetenv("PULSE_SERVER");
   }
   EXPECT_EQ(message, L("没有找到麦克风。"));
   EXPECT_FALSE(std::filesystem::exists(path));

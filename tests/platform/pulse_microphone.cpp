@@ -138,9 +138,7 @@ TEST(PulseMicrophone, StopEndsDeliveryAndCanBeRepeated) {
 }
 
 TEST(PulseMicrophone, UnreachableServerIsReportedAsSuch) {
-  const char* old = std::getenv("PULSE_SERVER");
-  const std::string saved = old ? old : "";
-  setenv("PULSE_SERVER", "unix:/nonexistent/vantry-no-server", 1);
+  const test::ScopedEnv noServer("PULSE_SERVER", "unix:/nonexistent/vantry-no-server");
   PulseMicrophone mic;
   bool threw = false;
   try {
@@ -148,11 +146,6 @@ TEST(PulseMicrophone, UnreachableServerIsReportedAsSuch) {
   } catch (const AudioError& e) {
     threw = true;
     EXPECT_EQ(e.kind(), AudioFailure::NoServer);
-  }
-  if (old) {
-    setenv("PULSE_SERVER", saved.c_str(), 1);
-  } else {
-    unsetenv("PULSE_SERVER");
   }
   EXPECT_TRUE(threw);
 }

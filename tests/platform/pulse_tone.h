@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "../support/scoped_env.h"
 #include "platform/screen_source.h"
 
 extern char** environ;
@@ -55,16 +56,13 @@ class PrivateSoundServer {
     for (auto& a : args)
       argv.push_back(a.data());
     argv.push_back(nullptr);
-    saveEnv("PULSE_SERVER", savedServer_, hadServer_);
-    saveEnv("PULSE_RUNTIME_PATH", savedRuntime_, hadRuntime_);
-    saveEnv("XDG_RUNTIME_DIR", savedXdg_, hadXdg_);
-    setenv("PULSE_RUNTIME_PATH", dir_.c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+    runtime_.set(dir_.c_str());
+    xdg_.set(dir_.c_str());
     if (posix_spawnp(&pid_, "pulseaudio", nullptr, nullptr, argv.data(), environ) != 0) {
       pid_ = 0;
       return;
     }
-    setenv("PULSE_SERVER", server.c_str(), 1);
+    server_.set(server.c_str());
     for (int i = 0; i < 100 && !ready(); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -80,9 +78,6 @@ class PrivateSoundServer {
       int status = 0;
       waitpid(pid_, &status, 0);
     }
-    restoreEnv("PULSE_SERVER", savedServer_, hadServer_);
-    restoreEnv("PULSE_RUNTIME_PATH", savedRuntime_, hadRuntime_);
-    restoreEnv("XDG_RUNTIME_DIR", savedXdg_, hadXdg_);
     if (!dir_.empty()) std::filesystem::remove_all(dir_);
   }
 
@@ -91,24 +86,13 @@ class PrivateSoundServer {
 
  private:
   static bool ready() { return std::system("pactl info >/dev/null 2>&1") == 0; }
-  static void saveEnv(const char* name, std::string& value, bool& had) {
-    const char* v = std::getenv(name);
-    had = v != nullptr;
-    value = v ? v : "";
-  }
-  static void restoreEnv(const char* name, const std::string& value, bool had) {
-    if (had) {
-      setenv(name, value.c_str(), 1);
-    } else {
-      unsetenv(name);
-    }
-  }
 
   std::string dir_;
   pid_t pid_ = 0;
   bool ok_ = false;
-  std::string savedServer_, savedRuntime_, savedXdg_;
-  bool hadServer_ = false, hadRuntime_ = false, hadXdg_ = false;
+  ScopedEnv server_{"PULSE_SERVER"};
+  ScopedEnv runtime_{"PULSE_RUNTIME_PATH"};
+  ScopedEnv xdg_{"XDG_RUNTIME_DIR"};
 };
 
 class TonePlayer {
