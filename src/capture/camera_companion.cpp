@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "capture/studio_error.h"
+#include "platform/studio_error.h"
 #include "localization/localization.h"
 #include "platform/ffmpeg/ff_util.h"
 #include "platform/screen_source.h"

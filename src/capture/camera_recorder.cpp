@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "capture/microphone_recorder.h"
-#include "capture/studio_error.h"
+#include "platform/studio_error.h"
 #include "localization/localization.h"
 #include "platform/screen_source.h"
 

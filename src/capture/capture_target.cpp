@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "capture/studio_error.h"
+#include "platform/studio_error.h"
 #include "localization/localization.h"
 
 namespace vantry {

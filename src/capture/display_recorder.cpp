@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "capture/capture_target.h"
-#include "capture/studio_error.h"
+#include "platform/studio_error.h"
 #include "localization/localization.h"
 #include "model/document_json.h"
 #include "platform/durable_file.h"

@@ -1,6 +1,6 @@
 #include "capture/microphone_recorder.h"
 
-#include "capture/studio_error.h"
+#include "platform/studio_error.h"
 #include "localization/localization.h"
 
 namespace vantry {

@@ -2,7 +2,7 @@
 
 // The user-facing error type is shared with capture; it is header-only, so using it here
 // adds no link dependency on the capture layer.
-#include "capture/studio_error.h"
+#include "platform/studio_error.h"
 
 namespace vantry {
 

@@ -13,7 +13,7 @@
 #include "capture/camera_companion.h"
 #include "capture/display_recorder.h"
 #include "capture/mic_media.h"
-#include "capture/studio_error.h"
+#include "platform/studio_error.h"
 #include "localization/localization.h"
 #include "platform/pulse_tone.h"
 #include "platform/synthetic/synthetic_camera.h"

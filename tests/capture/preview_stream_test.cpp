@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "capture/display_preview.h"
-#include "capture/studio_error.h"
+#include "platform/studio_error.h"
 #include "localization/localization.h"
 #include "platform/synthetic/synthetic_screen.h"
 

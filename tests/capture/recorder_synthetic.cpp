@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "capture/display_recorder.h"
-#include "capture/studio_error.h"
+#include "platform/studio_error.h"
 #include "model/document_json.h"
 #include "platform/synthetic/faulty_video_sink.h"
 #include "platform/synthetic/synthetic_screen.h"

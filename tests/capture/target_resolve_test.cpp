@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "capture/capture_target.h"
-#include "capture/studio_error.h"
+#include "platform/studio_error.h"
 #include "localization/localization.h"
 
 namespace vantry {

@@ -13,7 +13,7 @@
 #include <stop_token>
 #include <thread>
 
-#include "capture/studio_error.h"
+#include "platform/studio_error.h"
 #include "localization/localization.h"
 #include "model/clip.h"
 #include "movie_fixtures.h"

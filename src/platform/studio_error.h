@@ -1,4 +1,4 @@
-// The one error whose text the user sees from capture (and the layers that reuse it). Its
+// The one error whose text the user sees from capture and export. Its
 // message is translated where the error is made and never translated again.
 #pragma once
 
