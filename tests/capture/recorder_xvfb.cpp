@@ -10,6 +10,9 @@
 #include "model/document_json.h"
 #include "recorder_support.h"
 
+// Qt before Xlib: Xlib's macros break Qt's headers.
+#include "../platform/x11_test_server.h"
+
 // Xlib last: its macros clash with names in the headers above.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -29,41 +32,23 @@ void sleepFor(double seconds) {
 }
 
 // A private Xvfb of the given size; DISPLAY points at it while it lives.
-class PrivateXvfb {
+class PrivateXvfb : public testing::PrivateXServer {
  public:
-  PrivateXvfb(int width, int height) : server_(width, height) {
-    if (server_.display.empty()) return;
-    setenv("DISPLAY", server_.display.c_str(), 1);
-    dpy_ = XOpenDisplay(server_.display.c_str());
-  }
-  ~PrivateXvfb() {
-    if (dpy_) XCloseDisplay(dpy_);
-  }
-  Display* dpy() const { return dpy_; }
-
-  void moveTo(int x, int y) {
-    XTestFakeMotionEvent(dpy_, DefaultScreen(dpy_), x, y, 0);
-    XFlush(dpy_);
-  }
-  void button(bool down) {
-    XTestFakeButtonEvent(dpy_, 1, down, 0);
-    XFlush(dpy_);
-  }
+  PrivateXvfb(int width, int height) : PrivateXServer(width, height) {}
+  Display* dpy() const { return display(); }
+  void moveTo(int x, int y) { movePointer(x, y); }
 
   // A mapped top-level window with a title, filled with a colour.
   Window makeWindow(int x, int y, int w, int h) {
-    Window win = XCreateSimpleWindow(dpy_, DefaultRootWindow(dpy_), x, y, w, h, 0, 0, 0x3366cc);
-    XStoreName(dpy_, win, "vantry test window");
+    Display* d = display();
+    Window win = XCreateSimpleWindow(d, DefaultRootWindow(d), x, y, w, h, 0, 0, 0x3366cc);
+    XStoreName(d, win, "vantry test window");
     XClassHint hint{const_cast<char*>("testwin"), const_cast<char*>("TestWin")};
-    XSetClassHint(dpy_, win, &hint);
-    XMapRaised(dpy_, win);
-    XSync(dpy_, False);
+    XSetClassHint(d, win, &hint);
+    XMapRaised(d, win);
+    XSync(d, False);
     return win;
   }
-
- private:
-  test::PrivateXvfbServer server_;
-  Display* dpy_ = nullptr;
 };
 
 struct XvfbRecording : ::testing::Test {
