@@ -13,11 +13,12 @@
 #include "capture/camera_companion.h"
 #include "capture/display_recorder.h"
 #include "capture/mic_media.h"
-#include "platform/studio_error.h"
 #include "localization/localization.h"
 #include "platform/pulse_tone.h"
+#include "platform/studio_error.h"
 #include "platform/synthetic/synthetic_camera.h"
 #include "platform/synthetic/synthetic_screen.h"
+#include "synthetic_display_fixture.h"
 
 using namespace vantry;
 namespace fs = std::filesystem;
@@ -30,34 +31,11 @@ void sleepFor(double seconds) {
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
-nlohmann::json readJson(const fs::path& file) {
-  std::ifstream in(file);
-  return nlohmann::json::parse(in, nullptr, false);
-}
+using test::readJson;
 
-struct CameraRecording : ::testing::Test {
-  fs::path root;
-  std::shared_ptr<SyntheticScreenCapture> screen = std::make_shared<SyntheticScreenCapture>();
+struct CameraRecording : test::SyntheticDisplayRecording {
   SyntheticCamera* camera = nullptr;
   int camerasMade = 0;
-
-  void SetUp() override {
-    char pattern[] = "/tmp/vantry-camrec-XXXXXX";
-    root = mkdtemp(pattern);
-    platform::DisplayInfo d;
-    d.id = 7;
-    d.frame = {0, 0, 640, 360};
-    d.primary = true;
-    screen->setDisplays({d});
-  }
-  void TearDown() override { fs::remove_all(root); }
-
-  RecorderEnvironment env() {
-    RecorderEnvironment e;
-    e.screen = screen;
-    e.recordingsFolder = (root / "Recordings").string();
-    return e;
-  }
 
   std::shared_ptr<CameraRecorder> cameraRecorder(SyntheticCamera::Options o = {}) {
     return std::make_shared<CameraRecorder>([this, o] {
@@ -66,16 +44,6 @@ struct CameraRecording : ::testing::Test {
       camera = c.get();
       return c;
     });
-  }
-
-  // The one recording folder made under the test's root.
-  std::vector<fs::path> folders() const {
-    std::vector<fs::path> out;
-    const fs::path dir = root / "Recordings";
-    if (!fs::exists(dir)) return out;
-    for (const auto& e : fs::directory_iterator(dir))
-      out.push_back(e.path());
-    return out;
   }
 };
 

@@ -14,10 +14,11 @@
 #include "capture/camera_companion.h"
 #include "capture/display_recorder.h"
 #include "capture/mic_media.h"
-#include "platform/studio_error.h"
 #include "localization/localization.h"
 #include "platform/pulse_tone.h"
+#include "platform/studio_error.h"
 #include "platform/synthetic/synthetic_screen.h"
+#include "synthetic_display_fixture.h"
 
 using namespace vantry;
 namespace fs = std::filesystem;
@@ -25,33 +26,9 @@ using platform::synthetic::SyntheticScreenCapture;
 
 namespace {
 
-nlohmann::json readJson(const fs::path& file) {
-  std::ifstream in(file);
-  return nlohmann::json::parse(in, nullptr, false);
-}
+using test::readJson;
 
-struct VoiceRecording : ::testing::Test {
-  fs::path root;
-  std::shared_ptr<SyntheticScreenCapture> screen = std::make_shared<SyntheticScreenCapture>();
-
-  void SetUp() override {
-    char pattern[] = "/tmp/vantry-voice-rec-XXXXXX";
-    root = mkdtemp(pattern);
-    platform::DisplayInfo d;
-    d.id = 7;
-    d.frame = {0, 0, 640, 360};
-    d.primary = true;
-    screen->setDisplays({d});
-  }
-  void TearDown() override { fs::remove_all(root); }
-
-  RecorderEnvironment env() {
-    RecorderEnvironment e;
-    e.screen = screen;
-    e.recordingsFolder = (root / "Recordings").string();
-    return e;
-  }
-};
+struct VoiceRecording : test::SyntheticDisplayRecording {};
 
 }  // namespace
 
