@@ -9,23 +9,19 @@
 
 #include "capture/camera_recorder.h"
 #include "capture/mic_media.h"
-#include "platform/studio_error.h"
 #include "localization/localization.h"
 #include "platform/screen_source.h"
+#include "platform/studio_error.h"
 #include "platform/synthetic/synthetic_camera.h"
+#include "support/temp_dir.h"
 
 using namespace vantry;
 using platform::SyntheticCamera;
 
 namespace {
 
-struct TempDir {
-  std::filesystem::path path;
-  TempDir() {
-    char pattern[] = "/tmp/vantry-camera-XXXXXX";
-    path = mkdtemp(pattern);
-  }
-  ~TempDir() { std::filesystem::remove_all(path); }
+struct TempDir : vantry::test::TempDir {
+  TempDir() : vantry::test::TempDir("vantry-camera") {}
   std::string file(const char* name) const { return (path / name).string(); }
 };
 

@@ -8,21 +8,17 @@
 
 #include "capture/mic_media.h"
 #include "capture/microphone_recorder.h"
-#include "platform/studio_error.h"
 #include "localization/localization.h"
 #include "platform/pulse_tone.h"
 #include "platform/screen_source.h"
+#include "platform/studio_error.h"
+#include "support/temp_dir.h"
 
 using namespace vantry;
 
 namespace {
-struct TempDir {
-  std::filesystem::path path;
-  TempDir() {
-    char pattern[] = "/tmp/vantry-voice-XXXXXX";
-    path = mkdtemp(pattern);
-  }
-  ~TempDir() { std::filesystem::remove_all(path); }
+struct TempDir : vantry::test::TempDir {
+  TempDir() : vantry::test::TempDir("vantry-voice") {}
 };
 }  // namespace
 
