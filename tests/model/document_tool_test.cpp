@@ -12,6 +12,7 @@
 
 #include "model/clip.h"
 #include "model/document_json.h"
+#include "support/shell.h"
 
 namespace vantry {
 namespace {
@@ -45,15 +46,8 @@ class DocumentTool : public ::testing::Test {
     const fs::path err = dir_ / "stderr";
     const std::string command =
         std::string("'") + VANTRY_TOOL_PATH + "' " + args + " 2>'" + err.string() + "'";
-    ToolRun result;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return result;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-      result.out.append(buffer, n);
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const test::CommandRun ran = test::runShell(command);
+    ToolRun result{ran.status, ran.out};
     std::ifstream in(err);
     result.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return result;

@@ -14,27 +14,15 @@
 #include "model/demo_project.h"
 #include "model/document_json.h"
 #include "model/motion_timeline.h"
+#include "support/shell.h"
 
 namespace vantry {
 namespace {
 
-struct ToolRun {
-  int status = -1;
-  std::string out;
-};
+using ToolRun = test::CommandRun;
 
 ToolRun tool(const std::string& args) {
-  ToolRun run;
-  const std::string command = std::string(VANTRY_TOOL_PATH) + " " + args + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  std::size_t n = 0;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-    run.out.append(buffer, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return test::runShell(std::string(VANTRY_TOOL_PATH) + " " + args + " 2>/dev/null");
 }
 
 std::vector<nlohmann::json> lines(const std::string& text) {

@@ -8,6 +8,7 @@
 
 #include "localization/localization.h"
 #include "platform/x11/x11_screen_capture.h"
+#include "support/shell.h"
 #include "x11_test_server.h"
 
 namespace vantry {
@@ -117,26 +118,15 @@ TEST(X11Sources, NoXServerGivesAPlainMessageInBothLanguages) {
   setCurrentLanguage(AppLanguage::english);
 }
 
-struct ToolRun {
-  int status = -1;
-  std::string out;
-};
-
-ToolRun runTool(const std::string& args) {
-  ToolRun run;
-  FILE* pipe = popen((std::string(VANTRY_TOOL_PATH) + " " + args + " 2>&1").c_str(), "r");
-  if (!pipe) return run;
-  std::array<char, 4096> buffer{};
-  while (std::size_t n = fread(buffer.data(), 1, buffer.size(), pipe))
-    run.out.append(buffer.data(), n);
-  run.status = WEXITSTATUS(pclose(pipe));
-  return run;
+// A crash reads as status -1, never as success.
+vantry::test::CommandRun runTool(const std::string& args) {
+  return vantry::test::runShell(std::string(VANTRY_TOOL_PATH) + " " + args + " 2>&1");
 }
 
 TEST(X11Sources, TheToolListsDisplaysAndWindowsAsJson) {
   PrivateXServer x(2560, 1440);
   ColourWindow w(x.display(), 30, 40, 640, 480, 0xff0000, "Slides — 第一页", "Presenter", 777);
-  const ToolRun run = runTool("sources");
+  const auto run = runTool("sources");
   ASSERT_EQ(run.status, 0) << run.out;
   const auto json = nlohmann::json::parse(run.out);
   ASSERT_EQ(json["displays"].size(), 1u);
@@ -158,7 +148,7 @@ TEST(X11Sources, TheToolListsDisplaysAndWindowsAsJson) {
 
 TEST(X11Sources, TheToolSaysSoWhenThereIsNoXServer) {
   setenv("DISPLAY", ":59998", 1);
-  const ToolRun run = runTool("sources");
+  const auto run = runTool("sources");
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.out.find("X11"), std::string::npos) << run.out;
 }
