@@ -9,6 +9,7 @@
 #include <stop_token>
 #include <thread>
 
+#include "args.h"
 #include "command.h"
 #include "localization/localization.h"
 #include "project_input.h"
@@ -55,11 +56,13 @@ int run(const vantry::tool::Args& args) {
       else
         return usage();
     } else if (a == "--resolution") {
-      const auto r = vantry::resolutionFromRaw(std::atoi(value().c_str()));
+      const auto n = vantry::tool::parseWhole(value(), 100000);
+      const auto r = n ? vantry::resolutionFromRaw(static_cast<int>(*n)) : std::nullopt;
       if (!r) return usage();
       options.resolution = *r;
     } else if (a == "--fps") {
-      const auto r = vantry::frameRateFromRaw(std::atoi(value().c_str()));
+      const auto n = vantry::tool::parseWhole(value(), 1000);
+      const auto r = n ? vantry::frameRateFromRaw(static_cast<int>(*n)) : std::nullopt;
       if (!r) return usage();
       options.framesPerSecond = *r;
     } else if (a == "--quality") {

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <memory>
 
+#include "args.h"
 #include "command.h"
 #include "model/motion_timeline.h"
 #include "project_input.h"
@@ -25,7 +26,9 @@ int run(const vantry::tool::Args& args) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--at" && i + 1 < args.size()) {
-      at = std::atof(args[++i].c_str());
+      const auto t = vantry::tool::parseNumber(args[++i]);
+      if (!t) return usage();
+      at = *t;
     } else if (a == "--size" && i + 1 < args.size()) {
       if (std::sscanf(args[++i].c_str(), "%dx%d", &width, &height) != 2 || width < 2 ||
           height < 2 || width > 8192 || height > 8192)
