@@ -282,23 +282,24 @@ TEST(X11DisplayStream, FramesArePacedAtAbsoluteDeadlinesOnTheHostClock) {
   stream->stop();
   stopped = true;
   const double after = platform::hostTime();
-  // A loaded machine may wake late now and then, but the grid never drifts: sleeping a
-  // whole period after each grab would stretch every gap by the grab's own time.
-  ASSERT_GE(stamps.size(), 40u);
-  EXPECT_LE(stamps.size(), 62u);
+  // Never faster than the grid over the time the stream really ran (the sleep above may
+  // overrun on a loaded machine), and not far behind it.
+  const double ran = after - before;
+  ASSERT_GE(double(stamps.size()), ran * 30.0);
+  EXPECT_LE(double(stamps.size()), ran * 60.0 + 2.0);
   EXPECT_GE(stamps.front(), before);
   EXPECT_LE(stamps.back(), after);
   for (std::size_t i = 1; i < stamps.size(); ++i)
     EXPECT_GT(stamps[i], stamps[i - 1]);
-  // Phase on the 1/60 s grid, measured from the first frame: wake-ups cluster at the
-  // deadlines; a stream that slept a whole period after each grab would drift through it.
-  std::vector<double> offGrid;
-  for (double t : stamps) {
-    const double f = (t - stamps.front()) * 60.0 - std::floor((t - stamps.front()) * 60.0);
-    offGrid.push_back(std::min(f, 1.0 - f));
-  }
-  std::nth_element(offGrid.begin(), offGrid.begin() + offGrid.size() / 2, offGrid.end());
-  EXPECT_LT(offGrid[offGrid.size() / 2], 0.15);
+  // Each stamp is its wake-up instant: deadline plus a lateness that a loaded machine makes
+  // large and irregular. On a fixed grid a late wake-up is followed by a shorter gap (the
+  // next deadline did not move), so about half the gaps fall below one period whatever the
+  // load. A stream that slept a whole period after each grab has every gap above it.
+  const double period = 1.0 / 60.0;
+  int shortGaps = 0;
+  for (std::size_t i = 1; i < stamps.size(); ++i)
+    if (stamps[i] - stamps[i - 1] < period) ++shortGaps;
+  EXPECT_GE(shortGaps, int(stamps.size() - 1) / 5) << "gaps never make up for a late wake-up";
 }
 
 TEST(X11DisplayStream, AHeldBufferIsNeverOverwrittenAndABusyConsumerDropsFrames) {
