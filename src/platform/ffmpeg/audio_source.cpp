@@ -52,10 +52,7 @@ std::unique_ptr<AudioSource> AudioSource::open(const std::string& path, int samp
   rc = swr_init(s->swr_);
   if (rc < 0) return failWith(rc);
   s->stream_ = index;
-  if (st->duration > 0 && st->duration != AV_NOPTS_VALUE)
-    s->duration_ = ff::toSeconds(st->duration, st->time_base);
-  else if (s->fmt_->duration > 0)
-    s->duration_ = s->fmt_->duration / static_cast<double>(AV_TIME_BASE);
+  s->duration_ = ff::streamDuration(s->fmt_.get(), s->stream_);
   return s;
 }
 
@@ -64,12 +61,9 @@ AudioSource::~AudioSource() {
 }
 
 bool AudioSource::seek(int64_t position, std::string* error) {
-  AVStream* st = fmt_->streams[stream_];
-  const int64_t origin = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-  const int64_t ts =
-      origin + av_rescale_q(std::max<int64_t>(position, 0), AVRational{1, rate_}, st->time_base);
-  int rc = av_seek_frame(fmt_.get(), stream_, ts, AVSEEK_FLAG_BACKWARD);
-  if (rc < 0) rc = av_seek_frame(fmt_.get(), stream_, origin, AVSEEK_FLAG_BACKWARD);
+  const AVRational tb = fmt_->streams[stream_]->time_base;
+  int rc = ff::seekFromStart(
+      fmt_.get(), stream_, av_rescale_q(std::max<int64_t>(position, 0), AVRational{1, rate_}, tb));
   if (rc < 0) {
     if (error) *error = ff::errorText(rc);
     return false;

@@ -51,4 +51,19 @@ double toSeconds(int64_t ticks, AVRational tb) {
   return static_cast<double>(ticks) * av_q2d(tb);
 }
 
+double streamDuration(const AVFormatContext* fmt, int stream) {
+  const AVStream* st = fmt->streams[stream];
+  if (st->duration > 0) return toSeconds(st->duration, st->time_base);
+  if (fmt->duration > 0) return fmt->duration / static_cast<double>(AV_TIME_BASE);
+  return 0;
+}
+
+int seekFromStart(AVFormatContext* fmt, int stream, int64_t offset) {
+  const int64_t start = fmt->streams[stream]->start_time;
+  const int64_t origin = start != AV_NOPTS_VALUE ? start : 0;
+  int rc = av_seek_frame(fmt, stream, origin + offset, AVSEEK_FLAG_BACKWARD);
+  if (rc < 0) rc = av_seek_frame(fmt, stream, origin, AVSEEK_FLAG_BACKWARD);
+  return rc;
+}
+
 }  // namespace vantry::ff

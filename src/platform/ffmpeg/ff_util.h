@@ -55,4 +55,11 @@ InputFormatPtr openInput(const std::string& path, std::string* error = nullptr);
 int64_t toTicks(double seconds, AVRational tb);
 double toSeconds(int64_t ticks, AVRational tb);
 
+// A stream's length in seconds: its own duration, else the container's, else 0.
+double streamDuration(const AVFormatContext* fmt, int stream);
+
+// Seeks `stream` to the key frame at or before `offset` ticks past the stream's first
+// timestamp, falling back to the first timestamp itself; FFmpeg's result code.
+int seekFromStart(AVFormatContext* fmt, int stream, int64_t offset);
+
 }  // namespace vantry::ff

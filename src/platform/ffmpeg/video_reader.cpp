@@ -63,18 +63,12 @@ int VideoReader::height() const {
 }
 
 double VideoReader::duration() const {
-  AVStream* st = fmt_->streams[stream_];
-  if (st->duration > 0) return ff::toSeconds(st->duration, st->time_base);
-  if (fmt_->duration > 0) return fmt_->duration / static_cast<double>(AV_TIME_BASE);
-  return 0;
+  return ff::streamDuration(fmt_.get(), stream_);
 }
 
 bool VideoReader::restart(double seconds, std::string* error) {
-  const int64_t start = fmt_->streams[stream_]->start_time;
-  const int64_t origin = start != AV_NOPTS_VALUE ? start : 0;
-  const int64_t ts = origin + (seconds > 0 ? ff::toTicks(seconds, timeBase_) : 0);
-  int rc = av_seek_frame(fmt_.get(), stream_, ts, AVSEEK_FLAG_BACKWARD);
-  if (rc < 0) rc = av_seek_frame(fmt_.get(), stream_, origin, AVSEEK_FLAG_BACKWARD);
+  int rc =
+      ff::seekFromStart(fmt_.get(), stream_, seconds > 0 ? ff::toTicks(seconds, timeBase_) : 0);
   if (rc < 0) {
     if (error) *error = ff::errorText(rc);
     return false;
