@@ -183,8 +183,14 @@ TEST_F(CameraRecording, AnUnreadableCameraMovieKeepsTheScreenRecordingAndWarns) 
   DisplayRecorder recorder(env());
   recorder.start(7, std::nullopt, makeRecordingCompanions(true, false, cameraRecorder()));
   sleepFor(1.0);
-  // The camera file is wiped under the writer (a failing disk, another program).
+  // The camera file is wiped under the writer (a failing disk, another program): once its
+  // head has reached the disk, which a busy machine's encoder may take longer than a second
+  // to bring about (until then the wipe would find nothing to destroy).
   const fs::path moviePath = fs::path(recorder.folder()) / "camera.mov";
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (fs::file_size(moviePath) == 0 && std::chrono::steady_clock::now() < giveUp)
+    sleepFor(0.01);
+  ASSERT_GT(fs::file_size(moviePath), 0u);
   fs::resize_file(moviePath, 0);
   sleepFor(0.5);
   Clip clip;
