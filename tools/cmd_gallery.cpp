@@ -34,10 +34,6 @@ namespace {
 
 using namespace vantry;
 
-QString tr(std::string_view key) {
-  return QString::fromStdString(L(key));
-}
-
 void hover(QWidget* w) {
   QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), QPointF(2, 2));
   QCoreApplication::sendEvent(w, &enter);

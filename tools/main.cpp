@@ -3,6 +3,8 @@
 #include <iostream>
 
 #include "command.h"
+#include "localization/localization.h"
+#include "localization/qt/language_settings.h"
 
 namespace vantry::tool {
 
@@ -24,9 +26,12 @@ int main(int argc, char** argv) {
             [](const Registered& a, const Registered& b) { return a.name < b.name; });
   if (argc < 2) {
     std::cerr << "usage: vantry-tool COMMAND [ARGS...]\n";
-    for (const auto& c : commands) std::cerr << "  vantry-tool " << c.usage << "\n";
+    for (const auto& c : commands)
+      std::cerr << "  vantry-tool " << c.usage << "\n";
     return 64;
   }
+  // Messages follow the stored interface language; --language options override it.
+  vantry::setCurrentLanguage(vantry::AppLanguage::load());
   const std::string name = argv[1];
   for (const auto& c : commands) {
     if (c.name == name) return c.run(Args(argv + 2, argv + argc));
