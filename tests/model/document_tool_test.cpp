@@ -47,7 +47,7 @@ class DocumentTool : public ::testing::Test {
     const std::string command =
         std::string("'") + VANTRY_TOOL_PATH + "' " + args + " 2>'" + err.string() + "'";
     const test::CommandRun ran = test::runShell(command);
-    ToolRun result{ran.status, ran.out};
+    ToolRun result{ran.status, ran.out, {}};
     std::ifstream in(err);
     result.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return result;
