@@ -330,10 +330,20 @@ class Studio : public QObject {
   Point liveFocus_{0.5, 0.5};
   std::unique_ptr<FrameRenderer> renderer_;
 
-  // Workers and seams of the separate concerns (autosave writer, setup queue, recorder,
-  // export run); defined in their own files.
-  struct Workers;
-  std::unique_ptr<Workers> workers_;
+  // Capture objects (live preview, prepared camera, running recording, pointer).
+  std::unique_ptr<LivePreview> preview_;
+  std::shared_ptr<LiveCamera> preparedCamera_;
+  std::unique_ptr<Recording> recorder_;
+  std::unique_ptr<platform::PointerSource> pointer_;
+
+  // Workers of the separate concerns, each defined in its own file: the autosave writer,
+  // the capture setup queue, the export run.
+  struct SaveWorker;
+  std::unique_ptr<SaveWorker> saver_;
+  struct CaptureWorker;
+  std::unique_ptr<CaptureWorker> captureWorker_;
+  struct ExportRun;
+  std::unique_ptr<ExportRun> exportRun_;
 };
 
 }  // namespace vantry
