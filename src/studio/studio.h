@@ -246,6 +246,24 @@ class Studio : public QObject {
   void edited();
   void configureAudio();
   void synchronizePlayback();
+  double now() const { return services_.clock(); }
+  // Refuses editing in live preview, while recording and while exporting.
+  bool editRefused() const { return standby_ || recording_ || exporting_; }
+  // The undo snapshot of one edit; inside an open gesture only the first one is taken.
+  void recordUndo();
+  void stopForSelection();
+  // Asks the frame sources for the pictures at the playhead.
+  void requestFrames();
+  // A frame source delivered a picture or a failure (main thread).
+  void framesArrived();
+  void setSeeking(bool value) { seeking_ = value; }
+  // The pending autosave fired: writes on the save worker without waiting.
+  void autosave();
+  // Opens the readers of a document without touching the open project; throws the
+  // reader's translated error.
+  struct Readers;
+  Readers openReaders(const Clip& clip);
+  std::unique_ptr<PlaybackAudio> openAudio(const Clip& clip, std::optional<std::string>* error);
 
   StudioServices services_;
 
@@ -321,6 +339,7 @@ class Studio : public QObject {
   std::unique_ptr<FrameSource> face_;
   std::unique_ptr<PlaybackAudio> voice_;
   QTimer* timer_ = nullptr;
+  QTimer* saveTimer_ = nullptr;
   double lastTick_ = 0;
   double recordingStart_ = 0;
   FrameState liveState_;

@@ -57,6 +57,9 @@ class PlaybackAudio {
   virtual double currentTime() const = 0;
   // A failure while playing, translated; empty while all is well.
   virtual std::string error() const = 0;
+  // Lays the sound out again for an edited document over the same file, keeping the file
+  // open. False: the controller builds a new player instead.
+  virtual bool configure(const Clip& /*clip*/) { return false; }
 };
 // Builds the player for a project's sound; nullptr when there is nothing to play. Throws a
 // translated error when the sound cannot be read.
@@ -173,6 +176,9 @@ struct StudioServices {
   int autosaveDelayMs = 350;
   bool startClock = true;  // false: tests call tick() themselves
 };
+
+// The X11 capture, the camera and the microphone as the controller drives them.
+std::shared_ptr<StudioCapture> defaultStudioCapture();
 
 // The running system's services (X11 capture, FFmpeg readers, the sound server, Qt
 // dialogs and desktop services). Dialog, desktop and screen services need a

@@ -1,0 +1,121 @@
+// The running system's services: the host clock, movie readers, Qt dialogs and desktop
+// services, and screen names from Qt's screens.
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QUrl>
+#include <mutex>
+
+#include "localization/qt/qt_text.h"
+#include "render/export_options.h"
+#include "studio/frame_source.h"
+#include "studio/studio_services.h"
+
+namespace vantry {
+
+namespace {
+
+class QtDialogs : public StudioDialogs {
+ public:
+  std::optional<std::string> chooseProject() override {
+    QString path = QFileDialog::getOpenFileName(nullptr, QL("打开项目…"), QDir::homePath(),
+                                                QStringLiteral("JSON (*.json)"));
+    if (path.isEmpty()) return std::nullopt;
+    return path.toStdString();
+  }
+
+  std::optional<std::string> chooseExportDestination(const std::string& suggestedName,
+                                                     const ExportOptions& options) override {
+    QString extension = QString::fromStdString(options.fileExtension());
+    QString start = QDir(QDir::homePath()).filePath(QString::fromStdString(suggestedName));
+    QString path = QFileDialog::getSaveFileName(nullptr, QL("保存导出视频"), start,
+                                                QStringLiteral("*.%1").arg(extension));
+    if (path.isEmpty()) return std::nullopt;
+    if (!path.endsWith("." + extension, Qt::CaseInsensitive)) path += "." + extension;
+    return path.toStdString();
+  }
+};
+
+class QtDesktop : public StudioDesktop {
+ public:
+  void openFolder(const std::string& path) override {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+  }
+  // The help text itself comes with the recording setup.
+  void openPermissionHelp() override {}
+};
+
+// Displays are X11 RandR monitors; Qt names its screens after the same outputs. A screen
+// whose name is not an output (some servers) is matched by its device-pixel geometry.
+class QtScreenNames : public ScreenNames {
+ public:
+  std::optional<std::string> displayName(platform::DisplayId id) const override {
+    auto displays = listed();
+    for (const platform::DisplayInfo& display : displays) {
+      if (display.id != id) continue;
+      for (QScreen* screen : QGuiApplication::screens())
+        if (screen->name().toStdString() == display.name) return shownName(screen, display);
+      for (QScreen* screen : QGuiApplication::screens()) {
+        QRect g = screen->geometry();
+        double scale = screen->devicePixelRatio();
+        if (std::abs(g.x() * scale - display.frame.x) < 1 &&
+            std::abs(g.y() * scale - display.frame.y) < 1 &&
+            std::abs(g.width() * scale - display.frame.width) < 1 &&
+            std::abs(g.height() * scale - display.frame.height) < 1)
+          return shownName(screen, display);
+      }
+      return display.name.empty() ? std::nullopt : std::optional(display.name);
+    }
+    return std::nullopt;
+  }
+
+  platform::DisplayId primaryDisplay() const override {
+    auto displays = listed();
+    for (const platform::DisplayInfo& display : displays)
+      if (display.primary) return display.id;
+    return displays.empty() ? 0 : displays.front().id;
+  }
+
+ private:
+  static std::string shownName(QScreen* screen, const platform::DisplayInfo& display) {
+    QString model = screen->model().trimmed();
+    if (!model.isEmpty()) return model.toStdString();
+    return display.name.empty() ? screen->name().toStdString() : display.name;
+  }
+
+  // The monitors as the capture backend lists them; read again when Qt's screens change.
+  std::vector<platform::DisplayInfo> listed() const {
+    std::lock_guard lock(mutex_);
+    QList<QScreen*> screens = QGuiApplication::screens();
+    if (!cache_ || screens != cachedScreens_) {
+      cachedScreens_ = screens;
+      try {
+        cache_ = platform::defaultScreenCapture()->shareableContent().displays;
+      } catch (const std::exception&) {
+        cache_ = std::vector<platform::DisplayInfo>();
+      }
+    }
+    return *cache_;
+  }
+
+  mutable std::mutex mutex_;
+  mutable std::optional<std::vector<platform::DisplayInfo>> cache_;
+  mutable QList<QScreen*> cachedScreens_;
+};
+
+}  // namespace
+
+StudioServices defaultStudioServices() {
+  StudioServices services;
+  services.clock = [] { return platform::hostTime(); };
+  services.openFrames = [](const std::string& path) { return openMovieFrames(path); };
+  services.dialogs = std::make_shared<QtDialogs>();
+  services.desktop = std::make_shared<QtDesktop>();
+  services.screens = std::make_shared<QtScreenNames>();
+  services.capture = defaultStudioCapture();
+  return services;
+}
+
+}  // namespace vantry

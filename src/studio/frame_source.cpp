@@ -1,0 +1,90 @@
+#include "studio/frame_source.h"
+
+#include "render/video_frames.h"
+
+namespace vantry {
+
+ThreadedFrameSource::ThreadedFrameSource(Reader reader)
+    : reader_(std::move(reader)), thread_([this] { run(); }) {}
+
+ThreadedFrameSource::~ThreadedFrameSource() {
+  {
+    std::lock_guard lock(mutex_);
+    quit_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
+}
+
+void ThreadedFrameSource::request(double seconds) {
+  {
+    std::lock_guard lock(mutex_);
+    // The picture already shown, or already asked for, needs no second reading.
+    if ((served_ == seconds && !wanted_) || wanted_ == seconds) return;
+    wanted_ = seconds;
+  }
+  wake_.notify_one();
+}
+
+QImage ThreadedFrameSource::latest() const {
+  std::lock_guard lock(mutex_);
+  return latest_;
+}
+
+double ThreadedFrameSource::latestTime() const {
+  std::lock_guard lock(mutex_);
+  return latestTime_;
+}
+
+std::optional<std::string> ThreadedFrameSource::takeError() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(error_, std::nullopt);
+}
+
+void ThreadedFrameSource::run() {
+  for (;;) {
+    double seconds = 0;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return quit_ || wanted_; });
+      if (quit_) return;
+      seconds = *wanted_;
+      wanted_.reset();
+    }
+    std::optional<QImage> picture;
+    std::optional<std::string> failure;
+    try {
+      picture = reader_(seconds);
+    } catch (const std::exception& e) {
+      failure = e.what();
+    }
+    bool news = false;
+    {
+      std::lock_guard lock(mutex_);
+      served_ = seconds;
+      if (failure) {
+        if (!failing_) {
+          error_ = failure;
+          failing_ = true;
+          news = true;
+        }
+      } else {
+        failing_ = false;
+        if (picture) {
+          latest_ = std::move(*picture);
+          latestTime_ = seconds;
+          news = true;
+        }
+      }
+    }
+    if (news && onReady) onReady();
+  }
+}
+
+std::unique_ptr<FrameSource> openMovieFrames(const std::string& path) {
+  auto frames = std::make_shared<VideoFrames>(path);
+  return std::make_unique<ThreadedFrameSource>(
+      [frames](double seconds) { return frames->image(seconds); });
+}
+
+}  // namespace vantry

@@ -1,0 +1,47 @@
+// The autosave writer: encodes and writes snapshots of the document one after another on
+// its own thread, so that the main thread only takes the snapshot.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "studio/studio.h"
+
+namespace vantry {
+
+struct Studio::SaveWorker {
+  // The error text of one save, empty on success.
+  using Done = std::function<void(const std::string& error)>;
+
+  SaveWorker();
+  // Finishes every queued save, then joins.
+  ~SaveWorker();
+
+  // Queues a write of `clip` to `path`; the result arrives on the worker thread.
+  std::shared_future<std::string> submit(Clip clip, std::string path, Done done = {});
+  // Number of files written so far (for tests and benchmarks).
+  int writes() const;
+
+ private:
+  struct Job {
+    Clip clip;
+    std::string path;
+    Done done;
+    std::promise<std::string> result;
+  };
+  void run();
+
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<Job> jobs_;
+  bool quit_ = false;
+  int writes_ = 0;
+  std::thread thread_;
+};
+
+}  // namespace vantry

@@ -1,0 +1,157 @@
+// Fake services for the controller: a hand-driven clock, frame sources, sound players and
+// dialogs whose asynchronous work completes when the test says so.
+#pragma once
+
+#include <QCoreApplication>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "studio/studio.h"
+
+namespace vantry::testing {
+
+struct FakeClock {
+  double now = 1000;
+  HostClock function() {
+    return [this] { return now; };
+  }
+};
+
+class FakeFrames : public FrameSource {
+ public:
+  std::vector<double> requests;
+  std::optional<std::string> pendingError;
+  void request(double seconds) override { requests.push_back(seconds); }
+  QImage latest() const override { return {}; }
+  double latestTime() const override { return requests.empty() ? -1 : requests.back(); }
+  std::optional<std::string> takeError() override { return std::exchange(pendingError, {}); }
+  // A reading failure arriving from the worker.
+  void fail(const std::string& message) {
+    pendingError = message;
+    if (onReady) onReady();
+  }
+};
+
+class FakeAudio : public PlaybackAudio {
+ public:
+  struct Seek {
+    double time;
+    std::function<void(bool)> done;
+  };
+  std::vector<Seek> seeks;
+  int plays = 0;
+  int pauses = 0;
+  double rate = 0;
+  bool playingNow = false;
+  double current = 0;
+  std::string failure;
+  int configures = 0;
+  bool acceptConfigure = false;
+
+  void pause() override {
+    ++pauses;
+    playingNow = false;
+  }
+  void play(double r) override {
+    ++plays;
+    rate = r;
+    playingNow = true;
+  }
+  void seek(double seconds, std::function<void(bool)> done) override {
+    seeks.push_back({seconds, std::move(done)});
+    current = seconds;
+  }
+  double currentTime() const override { return current; }
+  std::string error() const override { return failure; }
+  bool configure(const Clip&) override {
+    ++configures;
+    return acceptConfigure;
+  }
+};
+
+class FakeDialogs : public StudioDialogs {
+ public:
+  std::optional<std::string> project;
+  std::function<void()> whileOpen;  // runs inside the dialog, as a modal loop could
+  int asked = 0;
+  std::optional<std::string> chooseProject() override {
+    ++asked;
+    if (whileOpen) whileOpen();
+    return project;
+  }
+  std::optional<std::string> chooseExportDestination(const std::string&,
+                                                     const ExportOptions&) override {
+    return std::nullopt;
+  }
+};
+
+class FakeDesktop : public StudioDesktop {
+ public:
+  std::vector<std::string> opened;
+  void openFolder(const std::string& path) override { opened.push_back(path); }
+  void openPermissionHelp() override {}
+};
+
+class FakeScreens : public ScreenNames {
+ public:
+  std::map<platform::DisplayId, std::string> names;
+  platform::DisplayId primary = 7;
+  std::optional<std::string> displayName(platform::DisplayId id) const override {
+    auto found = names.find(id);
+    if (found == names.end()) return std::nullopt;
+    return found->second;
+  }
+  platform::DisplayId primaryDisplay() const override { return primary; }
+};
+
+// Everything a test needs to build and drive a controller.
+struct Harness {
+  FakeClock clock;
+  std::shared_ptr<FakeDialogs> dialogs = std::make_shared<FakeDialogs>();
+  std::shared_ptr<FakeDesktop> desktop = std::make_shared<FakeDesktop>();
+  std::shared_ptr<FakeScreens> screens = std::make_shared<FakeScreens>();
+  std::map<std::string, FakeFrames*> frames;  // by path, owned by the controller
+  std::set<std::string> unreadable;           // paths whose opening throws
+  FakeAudio* audio = nullptr;                 // the newest player
+  int audioBuilt = 0;
+  bool audioFails = false;
+
+  StudioServices services() {
+    StudioServices s;
+    s.clock = clock.function();
+    s.openFrames = [this](const std::string& path) -> std::unique_ptr<FrameSource> {
+      if (unreadable.count(path)) throw std::runtime_error("无法读取 " + path);
+      auto f = std::make_unique<FakeFrames>();
+      frames[path] = f.get();
+      return f;
+    };
+    s.makeAudio = [this](const Clip&, const std::string&) -> std::unique_ptr<PlaybackAudio> {
+      ++audioBuilt;
+      if (audioFails) throw std::runtime_error("bad sound");
+      auto a = std::make_unique<FakeAudio>();
+      audio = a.get();
+      return a;
+    };
+    s.dialogs = dialogs;
+    s.desktop = desktop;
+    s.screens = screens;
+    s.startClock = false;
+    s.autosaveDelayMs = 350;
+    return s;
+  }
+};
+
+// Runs posted events (seek completions, frame notifications).
+inline void drainEvents() {
+  for (int i = 0; i < 5; ++i)
+    QCoreApplication::processEvents();
+}
+
+}  // namespace vantry::testing
