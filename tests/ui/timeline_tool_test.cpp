@@ -1,0 +1,66 @@
+// vantry-tool timeline: the geometry JSON and the offscreen card.
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include <nlohmann/json.hpp>
+
+#include "support/shell.h"
+#include "support/temp_dir.h"
+
+namespace vantry {
+namespace {
+
+using nlohmann::json;
+
+test::CommandRun tool(const std::string& args) {
+  return test::runShell(std::string("ASAN_OPTIONS=detect_leaks=0 ") + VANTRY_TOOL_PATH +
+                        " timeline " + args + " 2>/dev/null");
+}
+
+TEST(TimelineTool, PrintsTheDemoGeometry) {
+  // The demonstration project: 16 s, one segment, zooms from 1.2 s to 9.43 s and from
+  // 10.5 s to 13.45 s.
+  const auto run = tool("--demo --zoom 1 --width 300 --ghost 10");
+  ASSERT_EQ(run.status, 0);
+  const json out = json::parse(run.out);
+  EXPECT_EQ(out["pointsPerSecond"], 8);
+  EXPECT_EQ(out["width"], 276);  // 16 s at 8 points is 128: the visible width wins
+  ASSERT_EQ(out["segments"].size(), 1u);
+  EXPECT_EQ(out["segments"][0]["x"], 1);
+  EXPECT_EQ(out["segments"][0]["width"], 126);
+  ASSERT_EQ(out["zoomBlocks"].size(), 2u);
+  EXPECT_EQ(out["zoomBlocks"][0]["handles"], json::array({"leading", "trailing"}));
+  EXPECT_FALSE(out["presenterBlocks"][0]["full"]);
+  // The ghost at 10 s is cut at the next zoom (10.5 s): 3 points, widened to 6.
+  ASSERT_TRUE(out["ghost"].is_object());
+  EXPECT_EQ(out["ghost"]["x"], 80);
+  EXPECT_EQ(out["ghost"]["width"], 6);
+  EXPECT_EQ(out["ghost"]["label"], false);
+  // Ticks: minor every 2 s, labelled majors every 10 s.
+  std::vector<std::string> labels;
+  for (const auto& t : out["ticks"])
+    if (t["major"]) labels.push_back(t["label"]);
+  EXPECT_EQ(labels, (std::vector<std::string>{"0s", "10s"}));
+
+  EXPECT_TRUE(json::parse(tool("--demo --ghost 3").out)["ghost"].is_null());  // inside a zoom
+}
+
+TEST(TimelineTool, RefusesBadArgumentsAndRendersTheCard) {
+  EXPECT_EQ(tool("").status, 64);
+  EXPECT_EQ(tool("--demo --zoom 40").status, 64);
+  EXPECT_EQ(tool("--demo --zoom x").status, 64);
+  EXPECT_EQ(tool("--demo extra").status, 64);
+  EXPECT_EQ(tool("/nonexistent/project.json").status, 1);
+
+  const test::TempDir dir;
+  const std::string png = (dir.path / "card.png").string();
+  ASSERT_EQ(tool("--demo --width 900 --png " + png).status, 0);
+  const QImage image(QString::fromStdString(png));
+  ASSERT_FALSE(image.isNull());
+  EXPECT_GT(image.width(), 900);
+  EXPECT_GT(image.height(), 200);
+}
+
+}  // namespace
+}  // namespace vantry
