@@ -1,6 +1,6 @@
 // vantry-tool export (FILE | --demo) OUT [--format mp4|mov] [--encoding h264|hevc]
 //   [--resolution 720|1080|1440|2160] [--fps 30|60] [--quality compact|balanced|high]
-// Exports with the real exporter, printing every progress value; SIGINT cancels.
+// Exports with the real exporter, printing every progress value; SIGINT or SIGTERM cancels.
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -84,6 +84,8 @@ int run(const vantry::tool::Args& args) {
 
   std::stop_source stop;
   std::signal(SIGINT, onSignal);
+  // A polite kill cancels like ^C, so that the export removes what it made.
+  std::signal(SIGTERM, onSignal);
   std::jthread watcher([&](std::stop_token done) {
     while (!done.stop_requested()) {
       if (gInterrupted) {

@@ -379,6 +379,7 @@ constexpr CatalogRow kPlatformRows[] = {
     {"与 X11 显示服务的连接已断开。", "The connection to the X11 display server was lost."},
     {"不能导出到项目自己的文件，请选择其他文件名。",
      "Cannot export over one of the project's own files. Choose another file name."},
+    {"导出文件夹不存在或无法写入：", "The export folder does not exist or cannot be written: "},
     // The timeline's help texts with this platform's shortcuts.
     {"在播放头处分割（Ctrl+B）", "Split at Playhead (Ctrl+B)"},
     {"撤销剪辑（Ctrl+Z）", "Undo Edit (Ctrl+Z)"},

@@ -1,12 +1,15 @@
 #include "render/file_delivery.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
+
+#include "render/render_error.h"
 
 namespace vantry {
 
@@ -20,7 +23,8 @@ std::string systemError(int code) {
 
 }  // namespace
 
-void copyToNewFile(const fs::path& from, const fs::path& to) {
+void copyToNewFile(const fs::path& from, const fs::path& to, std::optional<mode_t> mode,
+                   const std::function<bool()>& cancelled) {
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) throw std::runtime_error(systemError(errno));
   const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -30,8 +34,15 @@ void copyToNewFile(const fs::path& from, const fs::path& to) {
     throw std::runtime_error(systemError(err));
   }
   int err = 0;
+  bool stopped = false;
+  // Set explicitly: a replaced file keeps its own mode, whatever the umask says.
+  if (mode && ::fchmod(out, *mode & 07777) != 0) err = errno;
   std::vector<char> buffer(1 << 20);
-  for (;;) {
+  while (!err) {
+    if (cancelled && cancelled()) {
+      stopped = true;
+      break;
+    }
     const ssize_t n = ::read(in, buffer.data(), buffer.size());
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -48,12 +59,13 @@ void copyToNewFile(const fs::path& from, const fs::path& to) {
       }
       done += w;
     }
-    if (err) break;
   }
+  if (!err && !stopped && ::fsync(out) != 0) err = errno;
   if (::close(out) != 0 && !err) err = errno;
   ::close(in);
-  if (err) {
+  if (err || stopped) {
     ::unlink(to.c_str());
+    if (stopped) throw CancelledError();
     throw std::runtime_error(systemError(err));
   }
 }

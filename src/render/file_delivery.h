@@ -2,12 +2,18 @@
 // durable replace of the platform layer).
 #pragma once
 
+#include <sys/types.h>
 #include <filesystem>
+#include <functional>
+#include <optional>
 
 namespace vantry {
 
-// Copies `from` to `to`, which must not exist yet. On any failure the partial copy is
-// removed and the system's error text is thrown.
-void copyToNewFile(const std::filesystem::path& from, const std::filesystem::path& to);
+// Copies `from` to `to`, which must not exist yet, and syncs it to disk. The copy gets
+// permission bits `mode` when given, else the usual rw-r--r-- less the umask. `cancelled`
+// is asked between blocks; a true answer throws CancelledError. On any failure the partial
+// copy is removed and the system's error text is thrown.
+void copyToNewFile(const std::filesystem::path& from, const std::filesystem::path& to,
+                   std::optional<mode_t> mode = {}, const std::function<bool()>& cancelled = {});
 
 }  // namespace vantry

@@ -42,13 +42,34 @@ namespace fs = std::filesystem;
 
 namespace {
 
-[[noreturn]] void failWith(const std::string& libraryText, const char* key) {
-  if (!libraryText.empty()) throw std::runtime_error(libraryText);
+std::string systemError(int code) {
+  return std::strerror(code);
+}
+
+// A failure of the file `path`: the library's text when there is one, else the catalogue's.
+[[noreturn]] void failWith(const std::string& path, const std::string& libraryText,
+                           const char* key) {
+  if (!libraryText.empty()) throw std::runtime_error(shownPath(path) + ": " + libraryText);
   throwStudioError(L(key));
 }
 
-std::string systemError(int code) {
-  return std::strerror(code);
+[[noreturn]] void soundFailure(const std::string& path, const std::string& reason) {
+  throwStudioError(L("音轨读取失败：") + shownPath(path) + (reason.empty() ? "" : ": " + reason));
+}
+
+// The destination's folder must take the result; found out before any frame is rendered.
+void checkDestinationFolder(const fs::path& folder) {
+  struct stat st {};
+  int err = 0;
+  if (::stat(folder.c_str(), &st) != 0)
+    err = errno;
+  else if (!S_ISDIR(st.st_mode))
+    err = ENOTDIR;
+  else if (::access(folder.c_str(), W_OK | X_OK) != 0)
+    err = errno;
+  if (err)
+    throwStudioError(L("导出文件夹不存在或无法写入：") + shownPath(folder.string()) + ": " +
+                     systemError(err));
 }
 
 void checkStop(const std::stop_token& stop) {
@@ -64,7 +85,7 @@ class WorkingFolder {
     if (::mkdir(path_.c_str(), 0700) != 0) {
       const int err = errno;
       path_.clear();
-      throw std::runtime_error(systemError(err));
+      throw std::runtime_error(shownPath(path_.string()) + ": " + systemError(err));
     }
   }
   ~WorkingFolder() {
@@ -212,9 +233,12 @@ void RenderPass::produce() {
       const double t = clip_.sourceTime(static_cast<double>(i) / fps_);
       job.state = timeline_.state(t);
       job.state.presenterMix = clip_.presenterMix(t);
-      if (screenReader_) job.screen = screenReader_->image(t);
+      if (screenReader_)
+        job.screen = namingFailures(*clip_.screenPath, [&] { return screenReader_->image(t); });
       if (!job.screen) job.screen = demoScreen_;
-      if (cameraReader_) job.camera = cameraReader_->image(clip_.cameraTime(t));
+      if (cameraReader_)
+        job.camera = namingFailures(*clip_.cameraPath,
+                                    [&] { return cameraReader_->image(clip_.cameraTime(t)); });
       if (!job.camera) job.camera = demoCamera_;
       std::lock_guard lock(mutex_);
       jobs_.push_back(std::move(job));
@@ -273,8 +297,12 @@ void RenderPass::run() {
     demoScreen_ = drawDemoScreen();
     demoCamera_ = drawDemoCamera();
   }
-  if (clip_.screenPath) screenReader_ = std::make_unique<VideoFrames>(*clip_.screenPath);
-  if (clip_.cameraPath) cameraReader_ = std::make_unique<VideoFrames>(*clip_.cameraPath);
+  if (clip_.screenPath)
+    screenReader_ = namingFailures(
+        *clip_.screenPath, [&] { return std::make_unique<VideoFrames>(*clip_.screenPath); });
+  if (clip_.cameraPath)
+    cameraReader_ = namingFailures(
+        *clip_.cameraPath, [&] { return std::make_unique<VideoFrames>(*clip_.cameraPath); });
 
   MovieWriterSettings ws;
   ws.path = path_;
@@ -286,7 +314,7 @@ void RenderPass::run() {
   if (!writer.start()) {
     if (writer.videoEncoderName().empty())
       throwStudioError(L("当前设备不支持所选导出设置，请尝试 H.264 / 1080p。"));
-    failWith(writer.error(), "无法开始导出。");
+    failWith(path_, writer.error(), "无法开始导出。");
   }
 
   const unsigned cores = std::max(2u, std::thread::hardware_concurrency());
@@ -340,8 +368,9 @@ void RenderPass::run() {
       checkStop(stop_);
       if (!writer.appendVideo(std::move(view), time, duration, true)) {
         checkStop(stop_);
-        failWith(writer.error(), writer.state() == MovieWriter::State::writing ? "导出帧写入失败。"
-                                                                               : "视频编码失败。");
+        failWith(
+            path_, writer.error(),
+            writer.state() == MovieWriter::State::writing ? "导出帧写入失败。" : "视频编码失败。");
       }
       {
         std::lock_guard lock(mutex_);
@@ -352,7 +381,7 @@ void RenderPass::run() {
     }
     stopThreads();
     report(0.94);
-    if (!writer.finish()) failWith(writer.error(), "导出未完成。");
+    if (!writer.finish()) failWith(path_, writer.error(), "导出未完成。");
     checkStop(stop_);
   } catch (...) {
     stopThreads();
@@ -383,6 +412,15 @@ void MovieExporter::exportMovie(const Clip& clip, const EditSettings& settings,
   };
   const fs::path dest = fs::absolute(destination);
   refuseOwnFiles(clip, dest);
+  checkDestinationFolder(dest.parent_path());
+  // Every input is opened before the first frame, so that a missing or damaged file is
+  // reported at once rather than after the whole render.
+  std::unique_ptr<AudioSource> sound;
+  if (clip.audioPath) {
+    std::string error;
+    sound = AudioSource::open(*clip.audioPath, 48000, &error);
+    if (!sound) soundFailure(*clip.audioPath, error);
+  }
   checkStop(stop);
   WorkingFolder work;
   const std::string ext = options.fileExtension();
@@ -392,10 +430,8 @@ void MovieExporter::exportMovie(const Clip& clip, const EditSettings& settings,
   report(0.95);
 
   fs::path deliver = rendered;
-  if (clip.audioPath) {
+  if (sound) {
     std::string error;
-    std::unique_ptr<AudioSource> sound = AudioSource::open(*clip.audioPath, 48000, &error);
-    if (!sound) throw std::runtime_error(error);
     std::vector<PlacedSound> placed;
     if (sound->hasAudio()) {
       for (const SoundPiece& p : soundPieces(clip, sound->duration()))
@@ -407,7 +443,8 @@ void MovieExporter::exportMovie(const Clip& clip, const EditSettings& settings,
         [&] { return stop.stop_requested(); }, &error);
     if (result == RemuxResult::cancelled) throw CancelledError();
     if (result == RemuxResult::noVideo) throwStudioError(L("无法合成导出视频。"));
-    if (result == RemuxResult::failed) throw std::runtime_error(error);
+    if (result == RemuxResult::soundFailed) soundFailure(*clip.audioPath, error);
+    if (result == RemuxResult::failed) failWith(withAudio.string(), error, "无法合并麦克风音轨。");
     deliver = withAudio;
   }
 
@@ -422,11 +459,18 @@ void MovieExporter::exportMovie(const Clip& clip, const EditSettings& settings,
       fs::remove(path, ec);
     }
   } guard{hidden};
-  copyToNewFile(deliver, hidden);
+  // A re-export keeps the replaced file's permissions (a private movie stays private).
+  std::optional<mode_t> mode;
+  if (struct stat st{}; ::stat(dest.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  namingFailures(dest.string(), [&] {
+    copyToNewFile(deliver, hidden, mode, [&] { return stop.stop_requested(); });
+  });
+  // The copy is on disk: from here to the rename only a moment passes, and a cancel that
+  // came before it still wins.
   checkStop(stop);
   // fsync, one rename over the destination, folder sync; the hidden copy goes on failure.
   if (const std::string error = platform::replaceDurably(hidden, dest); !error.empty())
-    throw std::runtime_error(error);
+    throw std::runtime_error(shownPath(dest.string()) + ": " + error);
   report(1.0);
 }
 

@@ -2,6 +2,7 @@
 // sentence; cancellation is its own type so that callers can tell it apart.
 #pragma once
 
+#include <exception>
 #include <stdexcept>
 #include <string>
 
@@ -15,5 +16,22 @@ class CancelledError : public std::runtime_error {
 
 // Throws the one user-facing error type with an already translated message.
 [[noreturn]] void throwStudioError(const std::string& message);
+
+// A path as the user reads it in a message: the home folder shown as "~".
+std::string shownPath(const std::string& path);
+
+// Raises `error` again with the file at fault in front of its text ("~/x/screen.mp4: ..."),
+// keeping a user-facing error user-facing; cancellation passes unchanged.
+[[noreturn]] void rethrowNaming(const std::string& path, std::exception_ptr error);
+
+// Runs `work`, naming `path` in any failure it raises.
+template <typename Work>
+auto namingFailures(const std::string& path, Work&& work) -> decltype(work()) {
+  try {
+    return work();
+  } catch (...) {
+    rethrowNaming(path, std::current_exception());
+  }
+}
 
 }  // namespace vantry

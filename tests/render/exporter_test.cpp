@@ -9,17 +9,19 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <stop_token>
 #include <thread>
 
-#include "platform/studio_error.h"
 #include "localization/localization.h"
 #include "model/clip.h"
 #include "movie_fixtures.h"
+#include "platform/studio_error.h"
 #include "render/file_delivery.h"
 #include "render/movie_exporter.h"
 #include "render/render_error.h"
+#include "support/scoped_env.h"
 
 namespace vantry {
 namespace {
@@ -184,9 +186,30 @@ TEST_F(Exporter, PrivateWorkingFolderAndSilentSoundFile) {
 TEST_F(Exporter, ReplacesAnExistingFileAtomically) {
   const std::string dest = out_.file("movie.mp4");
   std::ofstream(dest) << "old movie";
+  // A private movie stays private when exported again.
+  fs::permissions(dest, fs::perms::owner_read | fs::perms::owner_write);
   run(screenClip(0.2), plainSettings(), small(), dest);
   EXPECT_EQ(testing::probeMovie(dest).videoFrames, 6);
   EXPECT_EQ(out_.entries(), std::vector<std::string>{"movie.mp4"});
+  EXPECT_EQ(fs::status(dest).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(Exporter, ACancelDuringDeliveryWins) {
+  const std::string dest = out_.file("keep.mp4");
+  std::ofstream(dest) << "precious";
+  std::stop_source stop;
+  EXPECT_THROW(MovieExporter().exportMovie(
+                   screenClip(0.2), plainSettings(), small(), dest,
+                   [&](double v) {
+                     if (v >= 0.99) stop.request_stop();
+                   },
+                   stop.get_token()),
+               CancelledError);
+  std::ifstream in(dest);
+  std::string text;
+  std::getline(in, text);
+  EXPECT_EQ(text, "precious");
+  EXPECT_EQ(out_.entries(), std::vector<std::string>{"keep.mp4"});
 }
 
 TEST_F(Exporter, EmptyEditGivesOneWholeFrame) {
@@ -256,26 +279,82 @@ TEST_F(Exporter, RefusesTheProjectsOwnFiles) {
   EXPECT_EQ(recording.entries(), std::vector<std::string>{"screen.mp4"});
 }
 
-TEST_F(Exporter, DamagedSoundFailsTheExport) {
-  const std::string damaged = out_.file("damaged.m4a");
-  fs::copy_file(sources_->file("voice.m4a"), damaged);
-  {
-    // Overwrite the middle of the sound data with noise.
-    std::fstream f(damaged, std::ios::in | std::ios::out | std::ios::binary);
-    const auto size = fs::file_size(damaged);
-    f.seekp(static_cast<std::streamoff>(size / 2));
-    for (int i = 0; i < 4000; ++i)
-      f.put(static_cast<char>((i * 7919) & 0xFF));
+// Inverts `count` bytes of a file at `offset`.
+void damage(const std::string& path, std::streamoff offset, int count) {
+  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekg(offset);
+  std::string bytes(static_cast<size_t>(count), '\0');
+  f.read(bytes.data(), count);
+  for (char& c : bytes)
+    c = static_cast<char>(~c);
+  f.seekp(offset);
+  f.write(bytes.data(), count);
+}
+
+std::streamoff offsetOf(const std::string& path, const std::string& text) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return static_cast<std::streamoff>(bytes.find(text));
+}
+
+TEST_F(Exporter, DamagedSoundPacketsBecomeSilence) {
+  // A few damaged bytes, and a longer stretch, in the middle of the sound data: the damaged
+  // packets are left out, everything else keeps its place.
+  for (int count : {16, 600}) {
+    const std::string damaged = out_.file("damaged.m4a");
+    fs::copy_file(sources_->file("voice.m4a"), damaged, fs::copy_options::overwrite_existing);
+    const auto data = offsetOf(damaged, "mdat"), header = offsetOf(damaged, "moov");
+    ASSERT_LT(data + 2 * count, header);
+    damage(damaged, (data + header) / 2, count);
+    Clip clip = screenClip(4);
+    clip.audioPath = damaged;
+    const std::string dest = out_.file("damaged.mp4");
+    run(clip, plainSettings(), small(), dest);
+    const auto info = testing::probeMovie(dest);
+    EXPECT_TRUE(info.hasAudio) << count;
+    EXPECT_NEAR(info.audioDuration, 4, 0.05) << count;
+    const auto onsets = testing::toneOnsets(dest);
+    ASSERT_GE(onsets.size(), 3u) << count;
+    EXPECT_NEAR(onsets.back(), 3.5, 0.03) << count;
+    fs::remove(dest);
+    fs::remove(damaged);
   }
-  Clip clip = screenClip(4);
-  clip.audioPath = damaged;
-  try {
-    run(clip, plainSettings(), small(), out_.file("bad.mp4"));
-    FAIL() << "a damaged sound was exported silently";
-  } catch (const std::exception& e) {
-    EXPECT_NE(std::string(e.what()), "");
+}
+
+TEST_F(Exporter, UnreadableInputsFailAtOnceAndNameTheirFile) {
+  test::ScopedEnv home("HOME", out_.path().c_str());
+  const std::string header = out_.file("header.m4a");
+  fs::copy_file(sources_->file("voice.m4a"), header);
+  damage(header, offsetOf(header, "moov") + 4, 16);
+  struct Case {
+    std::function<void(Clip&)> change;
+    std::string dest;
+    std::string message;
+  };
+  const std::string sound = L("音轨读取失败：");
+  const std::vector<Case> cases{
+      // A named sound file whose track cannot be found is not a silent movie.
+      {[&](Clip& c) { c.audioPath = header; }, out_.file("a.mp4"), sound + "~/header.m4a: "},
+      {[&](Clip& c) { c.audioPath = out_.file("gone.m4a"); }, out_.file("a.mp4"),
+       sound + "~/gone.m4a: "},
+      {[&](Clip& c) { c.cameraPath = out_.file("gone.mov"); }, out_.file("a.mp4"), "~/gone.mov: "},
+      {[&](Clip& c) { c.screenPath = header; }, out_.file("a.mp4"), "~/header.m4a: "},
+      {[](Clip&) {}, out_.file("missing/a.mp4"), L("导出文件夹不存在或无法写入：") + "~/missing: "},
+  };
+  for (const Case& c : cases) {
+    Clip clip = screenClip(4);
+    c.change(clip);
+    std::vector<double> progress;
+    try {
+      MovieExporter().exportMovie(clip, plainSettings(), small(), c.dest,
+                                  [&](double v) { progress.push_back(v); });
+      ADD_FAILURE() << "exported despite " << c.message;
+    } catch (const std::exception& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(c.message, 0), 0u) << e.what();
+    }
+    EXPECT_TRUE(progress.empty()) << c.message << " found only after rendering";
   }
-  EXPECT_FALSE(fs::exists(out_.file("bad.mp4")));
+  EXPECT_EQ(out_.entries(), std::vector<std::string>{"header.m4a"});
 }
 
 TEST_F(Exporter, DemoProjectAndHevc) {
@@ -327,8 +406,15 @@ TEST(FileDelivery, ACopyThatFailsPartWayLeavesNothing) {
   std::getline(in, text);
   EXPECT_EQ(text, "someone else's");
   fs::remove(to);
-  copyToNewFile(from, to);
+  // A cancel between blocks stops the copy and removes it.
+  int asked = 0;
+  EXPECT_THROW(copyToNewFile(from, to, {}, [&] { return ++asked > 2; }), CancelledError);
+  EXPECT_EQ(asked, 3);
+  EXPECT_FALSE(fs::exists(to));
+  copyToNewFile(from, to, 0640);
   EXPECT_EQ(fs::file_size(to), 4u << 20);
+  EXPECT_EQ(fs::status(to).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
 }  // namespace

@@ -108,6 +108,18 @@ TEST_F(ToolExport, InterruptCancelsAndFailuresExitWithTheMessage) {
   EXPECT_EQ(rc, 1);
   EXPECT_FALSE(fs::exists(out));
   EXPECT_NE(errors, "");
+  // A polite kill cancels the same way: the tool cleans up and says so.
+  sent = false;
+  EXPECT_EQ(runTool(
+                {"export", project(6), out, "--resolution", "720", "--fps", "30"},
+                [&](const std::string&, pid_t pid) {
+                  if (!sent) kill(pid, SIGTERM);
+                  sent = true;
+                },
+                &errors),
+            1);
+  EXPECT_FALSE(fs::exists(out));
+  EXPECT_NE(errors, "");
   // A project file that does not exist.
   EXPECT_EQ(runTool({"export", dir_.file("missing.json"), out}, [](const std::string&, pid_t) {}),
             1);

@@ -19,11 +19,17 @@ std::unique_ptr<AudioSource> AudioSource::open(const std::string& path, int samp
   if (!s->fmt_) return nullptr;
   const AVCodec* decoder = nullptr;
   const int index = av_find_best_stream(s->fmt_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
-  if (index == AVERROR_STREAM_NOT_FOUND) return s;  // no sound: not a failure
   auto failWith = [&](int rc) -> std::unique_ptr<AudioSource> {
     if (error) *error = ff::errorText(rc);
     return nullptr;
   };
+  if (index == AVERROR_STREAM_NOT_FOUND) {
+    // A movie without sound is simply silent; a file with neither sound nor picture is a
+    // damaged sound file whose track could not be found.
+    for (unsigned i = 0; i < s->fmt_->nb_streams; ++i)
+      if (s->fmt_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) return s;
+    return failWith(AVERROR_INVALIDDATA);
+  }
   if (index < 0 || !decoder) return failWith(index < 0 ? index : AVERROR_DECODER_NOT_FOUND);
   AVStream* st = s->fmt_->streams[index];
   s->codec_.reset(avcodec_alloc_context3(decoder));
@@ -98,7 +104,7 @@ bool AudioSource::decodeMore(std::string* error) {
     return true;
   };
   if (ended_) return false;
-  switch (pump_.next(fmt_.get(), codec_.get(), stream_, frame_.get(), false, error)) {
+  switch (pump_.next(fmt_.get(), codec_.get(), stream_, frame_.get(), true, error)) {
     case PacketPump::Result::failed:
       return false;
     case PacketPump::Result::end:
@@ -108,14 +114,20 @@ bool AudioSource::decodeMore(std::string* error) {
     case PacketPump::Result::frame:
       break;
   }
+  AVStream* st = fmt_->streams[stream_];
+  int64_t pts = frame_->best_effort_timestamp;
+  if (pts == AV_NOPTS_VALUE) pts = frame_->pts;
+  const int64_t origin = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+  if (pts != AV_NOPTS_VALUE) pts = av_rescale_q(pts - origin, st->time_base, AVRational{1, rate_});
   if (!positioned_) {
-    AVStream* st = fmt_->streams[stream_];
-    int64_t pts = frame_->best_effort_timestamp;
-    if (pts == AV_NOPTS_VALUE) pts = frame_->pts;
-    const int64_t origin = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-    bufferStart_ =
-        pts == AV_NOPTS_VALUE ? 0 : av_rescale_q(pts - origin, st->time_base, AVRational{1, rate_});
+    bufferStart_ = pts == AV_NOPTS_VALUE ? 0 : pts;
     positioned_ = true;
+  } else if (pts != AV_NOPTS_VALUE) {
+    // A damaged packet was skipped: silence in its place keeps what follows in time.
+    const int64_t expected = bufferStart_ + static_cast<int64_t>(buffer_.size()) / channels_ +
+                             swr_get_delay(swr_, rate_);
+    if (pts - expected > rate_ / 200)
+      buffer_.insert(buffer_.end(), static_cast<size_t>(pts - expected) * channels_, 0.0f);
   }
   const bool ok = append(const_cast<const uint8_t**>(frame_->extended_data), frame_->nb_samples);
   av_frame_unref(frame_.get());

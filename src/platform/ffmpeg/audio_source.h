@@ -1,6 +1,6 @@
 // Decoded sound of one file as float samples at a fixed rate, read by sample position.
-// Reading forward is sequential; a jump back or far ahead seeks. A decoding error is
-// reported, never papered over with silence.
+// Reading forward is sequential; a jump back or far ahead seeks. A damaged packet becomes
+// silence of its length, as a damaged picture is skipped; other failures are reported.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +18,8 @@ namespace vantry {
 
 class AudioSource {
  public:
-  // Null with `error` set when the file cannot be opened; a file without sound gives a
-  // source whose hasAudio() is false.
+  // Null with `error` set when the file cannot be opened or holds neither sound nor
+  // picture; a movie without sound gives a source whose hasAudio() is false.
   static std::unique_ptr<AudioSource> open(const std::string& path, int sampleRate,
                                            std::string* error);
   ~AudioSource();

@@ -142,8 +142,9 @@ RemuxResult remuxWithSound(const std::string& videoPath, const std::string& outp
     return 0;
   };
   auto failure = [&](int r) {
-    if (!soundError.empty()) return failedText(soundError);
-    return failed(r);
+    if (soundError.empty()) return failed(r);
+    if (error) *error = soundError;
+    return RemuxResult::soundFailed;
   };
 
   for (;;) {

@@ -16,10 +16,10 @@ struct PlacedSound {
   double at = 0;      // seconds on the movie's timeline
 };
 
-enum class RemuxResult { ok, noVideo, failed, cancelled };
+enum class RemuxResult { ok, noVideo, soundFailed, failed, cancelled };
 
-// `container` is the libavformat muxer name ("mp4", "mov"). On `failed`, `error` holds the
-// library's text.
+// `container` is the libavformat muxer name ("mp4", "mov"). On `failed` (the movie) and
+// `soundFailed` (reading the sound), `error` holds the library's text.
 RemuxResult remuxWithSound(const std::string& videoPath, const std::string& outputPath,
                            const std::string& container, AudioSource& sound,
                            const std::vector<PlacedSound>& pieces,

@@ -78,16 +78,28 @@ bool VideoReader::restart(double seconds, std::string* error) {
   return true;
 }
 
+bool PacketPump::damaged(int rc) {
+  // Decoders report damage as invalid data or, the older ones, as a bare -1. Only a long
+  // run of nothing else means the stream cannot be decoded at all.
+  if (rc != AVERROR_INVALIDDATA && rc != -1) return false;
+  return ++damagedInARow <= kMostDamagedInARow;
+}
+
 PacketPump::Result PacketPump::next(AVFormatContext* fmt, AVCodecContext* codec, int stream,
                                     AVFrame* frame, bool skipDamaged, std::string* error) {
   for (;;) {
     if (ended) return Result::end;
     int rc = avcodec_receive_frame(codec, frame);
-    if (rc >= 0) return Result::frame;
+    if (rc >= 0) {
+      damagedInARow = 0;
+      return Result::frame;
+    }
     if (rc == AVERROR_EOF || (rc == AVERROR(EAGAIN) && flushing)) {
       ended = true;
       return Result::end;
     }
+    // Some decoders report a damaged packet only when its frame is asked for.
+    if (rc != AVERROR(EAGAIN) && skipDamaged && damaged(rc)) continue;
     if (rc != AVERROR(EAGAIN)) {
       if (error) *error = ff::errorText(rc);
       return Result::failed;
@@ -109,7 +121,7 @@ PacketPump::Result PacketPump::next(AVFormatContext* fmt, AVCodecContext* codec,
     rc = avcodec_send_packet(codec, packet.get());
     av_packet_unref(packet.get());
     if (rc < 0 && rc != AVERROR(EAGAIN)) {
-      if (rc == AVERROR_INVALIDDATA && skipDamaged) continue;
+      if (skipDamaged && damaged(rc)) continue;
       if (error) *error = ff::errorText(rc);
       return Result::failed;
     }

@@ -15,15 +15,24 @@ namespace vantry {
 // drains the decoder at the end of the file. Shared by the picture and sound readers.
 struct PacketPump {
   enum class Result { frame, end, failed };
-  // `skipDamaged`: a packet the decoder refuses as invalid is dropped and decoding goes on
-  // (a damaged picture); otherwise it is a failure (sound must not lose a stretch silently).
+  // `skipDamaged`: a packet the decoder refuses as damaged is dropped and decoding goes on
+  // (a damaged picture, or a stretch of sound that the reader fills with silence);
+  // otherwise it is a failure.
   Result next(AVFormatContext* fmt, AVCodecContext* codec, int stream, AVFrame* frame,
               bool skipDamaged, std::string* error);
-  void restart() { ended = flushing = false; }
+  void restart() {
+    ended = flushing = false;
+    damagedInARow = 0;
+  }
 
   bool ended = false;
   bool flushing = false;
+  static constexpr int kMostDamagedInARow = 1000;
+  int damagedInARow = 0;
   ff::PacketPtr packet = ff::makePacket();
+
+ private:
+  bool damaged(int rc);
 };
 
 class VideoReader {
