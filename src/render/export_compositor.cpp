@@ -38,6 +38,22 @@ ExportCompositor::ExportCompositor(const EditSettings& settings, QSize output,
   drawCursor(p, QPointF(8 * sx_, 8 * sx_), 1.4 * sx_);
 }
 
+void ExportCompositor::setSettings(const EditSettings& settings) {
+  const bool palette = CompositionGeometry::palette(settings.background) !=
+                       CompositionGeometry::palette(settings_.background);
+  if (palette) background_ = CompositionGeometry::background(settings.background, size_);
+  // The card's radius follows the padding even where its rectangle does not (below zero).
+  if (palette || settings.padding != settings_.padding) cachedRect_.reset();
+  settings_ = settings;
+}
+
+QSize ExportCompositor::composeSize(QSize target) {
+  if (target.width() <= 1920 && target.height() <= 1080) return target;
+  const double f = std::min(1920.0 / target.width(), 1080.0 / target.height());
+  return QSize(std::clamp(static_cast<int>(std::lround(target.width() * f)), 2, 1920),
+               std::clamp(static_cast<int>(std::lround(target.height() * f)), 2, 1080));
+}
+
 QRectF ExportCompositor::toOutput(const QRectF& r) const {
   return {r.x() * sx_, r.y() * sy_, r.width() * sx_, r.height() * sy_};
 }
@@ -52,7 +68,9 @@ void ExportCompositor::ensureBase(const QRectF& card) {
   cardPixels_ = cardShape_.pixelBounds(size_.width(), size_.height());
   kernels::Shadow shadow;
   shadow.build(cardShape_, 27.5 * sx_, 18 * sy_, 0.35);
-  shadow.apply(base_);
+  // The opaque card covers the shadow inside its straight part.
+  const int inset = static_cast<int>(std::ceil(std::max(cardShape_.radius, 0.0))) + 1;
+  shadow.apply(base_, cardPixels_.adjusted(inset, inset, -inset, -inset));
   kernels::fillRoundedRect(base_, cardShape_, opaque(style_.cardColor), edge_);
 }
 
@@ -61,6 +79,23 @@ QImage ExportCompositor::image(const QImage* screen, const QImage* camera,
   QImage out;
   render(screen, camera, state, out);
   return out;
+}
+
+void ExportCompositor::renderScaled(const QImage* screen, const QImage* camera,
+                                    const FrameState& state, QImage& target) {
+  if (target.isNull() || target.size() == size_) {
+    render(screen, camera, state, target);
+    return;
+  }
+  render(screen, camera, state, scaled_);
+  if (target.format() != QImage::Format_ARGB32_Premultiplied || !target.isDetached()) {
+    target = QImage(target.size(), QImage::Format_ARGB32_Premultiplied);
+    target.setColorSpace(VideoColor::space());
+  }
+  kernels::samplePicture(
+      target, scaled_,
+      kernels::placementFor(QRectF(target.rect()), size_.width(), size_.height(), false),
+      target.rect(), columns_);
 }
 
 void ExportCompositor::render(const QImage* screen, const QImage* camera, const FrameState& state,
@@ -82,6 +117,10 @@ void ExportCompositor::render(const QImage* screen, const QImage* camera, const 
     drawScreen(*screen, state, r, out);
   } else {
     kernels::copyOutside(out, base_, QRect());
+    if (style_.ringWithoutScreen && !cardPixels_.isEmpty()) {
+      drawPointer(toOutput(CompositionGeometry::sourceRect(r, state)), state, false, out);
+      kernels::clipToRoundedRect(out, base_, cardShape_, edge_);
+    }
   }
   if (settings_.showCamera && camera) drawCamera(*camera, state, out);
 }
@@ -98,27 +137,34 @@ void ExportCompositor::drawScreen(const QImage& screen, const FrameState& state,
   kernels::samplePicture(out, src, kernels::placementFor(s, src.width(), src.height(), false),
                          cardPixels_, columns_);
 
-  if (settings_.showCursor) {
-    const QPointF p(s.x() + state.pointer.x * s.width(), s.y() + state.pointer.y * s.height());
-    QPainter painter(&out);
-    painter.setClipRect(cardPixels_);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    if (settings_.showClicks && state.pulse >= 0 && state.pulse < kRingDuration) {
-      const double t = state.pulse / kRingDuration;
-      const double radius = (18 + 46 * t) * sx_;
-      const double width = (1 + 5 * (1 - t)) * sx_;
-      QPainterPath ring;
-      ring.addEllipse(p, radius + width / 2, radius + width / 2);
-      QPainterPath inner;
-      inner.addEllipse(p, radius - width / 2, radius - width / 2);
-      painter.setPen(Qt::NoPen);
-      painter.setBrush(VideoColor::fromHex(0x4A85FF, 1 - t));
-      painter.drawPath(ring.subtracted(inner));
-    }
-    painter.drawImage(QPointF(p.x() - 8 * sx_, p.y() - 8 * sx_), cursor_);
-  }
+  drawPointer(s, state, true, out);
   kernels::clipToRoundedRect(out, base_, cardShape_, edge_);
+}
+
+// The click ring and, with `arrow`, the pointer sprite, cut to the card's pixel bounds.
+void ExportCompositor::drawPointer(const QRectF& s, const FrameState& state, bool arrow,
+                                   QImage& out) {
+  if (!settings_.showCursor) return;
+  const bool clicked = settings_.showClicks && state.pulse >= 0 && state.pulse < kRingDuration;
+  if (!clicked && !arrow) return;
+  const QPointF p(s.x() + state.pointer.x * s.width(), s.y() + state.pointer.y * s.height());
+  QPainter painter(&out);
+  painter.setClipRect(cardPixels_);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  if (clicked) {
+    const double t = state.pulse / kRingDuration;
+    const double radius = (18 + 46 * t) * sx_;
+    const double width = (1 + 5 * (1 - t)) * sx_;
+    QPainterPath ring;
+    ring.addEllipse(p, radius + width / 2, radius + width / 2);
+    QPainterPath inner;
+    inner.addEllipse(p, radius - width / 2, radius - width / 2);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(VideoColor::fromHex(0x4A85FF, 1 - t));
+    painter.drawPath(ring.subtracted(inner));
+  }
+  if (arrow) painter.drawImage(QPointF(p.x() - 8 * sx_, p.y() - 8 * sx_), cursor_);
 }
 
 void ExportCompositor::drawCamera(const QImage& camera, const FrameState& state, QImage& out) {

@@ -350,12 +350,10 @@ void Shadow::build(const RoundedRect& shape, double sigma, double offsetY, doubl
   sigma_ = sigma;
   offsetY_ = offsetY;
   opacity_ = opacity;
-  shapeX0_ = shape.x0;
-  shapeY0_ = shape.y0;
   cell_ = std::max(1.0, sigma / 3.0);
   const double margin = 3 * sigma + 2 * cell_;
-  originX_ = shape.x0 - margin;
-  originY_ = shape.y0 + offsetY - margin;
+  margin_ = margin;
+  moveTo(shape.x0, shape.y0);
   mapW_ = static_cast<int>(std::ceil((shapeW_ + 2 * margin) / cell_)) + 1;
   mapH_ = static_cast<int>(std::ceil((shapeH_ + 2 * margin) / cell_)) + 1;
   std::vector<float> field(static_cast<size_t>(mapW_) * mapH_);
@@ -383,14 +381,14 @@ void Shadow::build(const RoundedRect& shape, double sigma, double offsetY, doubl
     map_[k] = static_cast<uint8_t>(std::lround(std::clamp(field[k] * opacity, 0.0, 1.0) * 255));
 }
 
+// Computed afresh rather than shifted, so that a moved shadow lands exactly where a new
+// one would.
 void Shadow::moveTo(double x0, double y0) {
-  originX_ += x0 - shapeX0_;
-  originY_ += y0 - shapeY0_;
-  shapeX0_ = x0;
-  shapeY0_ = y0;
+  originX_ = x0 - margin_;
+  originY_ = y0 + offsetY_ - margin_;
 }
 
-void Shadow::apply(QImage& out) const {
+void Shadow::apply(QImage& out, const QRect& skip) const {
   if (map_.empty()) return;
   const int l = std::max(0, static_cast<int>(std::floor(originX_)));
   const int t = std::max(0, static_cast<int>(std::floor(originY_)));
@@ -413,7 +411,12 @@ void Shadow::apply(QImage& out) const {
     const uint8_t* m0 = &map_[static_cast<size_t>(j) * mapW_];
     const uint8_t* m1 = &map_[static_cast<size_t>(std::min(j + 1, mapH_ - 1)) * mapW_];
     uint32_t* dst = reinterpret_cast<uint32_t*>(out.scanLine(y));
+    const bool holed = !skip.isEmpty() && y >= skip.top() && y <= skip.bottom();
     for (int x = l; x < r; ++x) {
+      if (holed && x == skip.left()) {
+        x = skip.right();
+        continue;
+      }
       const int i = ci[x - l];
       const float fx = cf[x - l];
       const float top = m0[i] + (m0[i + stepX] - m0[i]) * fx;

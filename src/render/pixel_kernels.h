@@ -69,8 +69,8 @@ class Shadow {
  public:
   // `shape` in output pixels; sigma and the downward offset in output pixels.
   void build(const RoundedRect& shape, double sigma, double offsetY, double opacity);
-  // Darkens `out` by the shadow.
-  void apply(QImage& out) const;
+  // Darkens `out` by the shadow, except inside `skip` (pixels something opaque covers next).
+  void apply(QImage& out, const QRect& skip = {}) const;
   bool matches(double w, double h, double radius, double sigma, double offsetY,
                double opacity) const;
   void moveTo(double x0, double y0);
@@ -78,7 +78,7 @@ class Shadow {
  private:
   double shapeW_ = -1, shapeH_ = -1, radius_ = -1, sigma_ = -1, offsetY_ = 0, opacity_ = 0;
   double originX_ = 0, originY_ = 0;  // output position of map cell (0, 0)'s top-left corner
-  double shapeX0_ = 0, shapeY0_ = 0;  // shape position the map was built for
+  double margin_ = 0;                 // map border around the shape, output pixels
   double cell_ = 1;                   // output pixels per map cell
   int mapW_ = 0, mapH_ = 0;
   std::vector<uint8_t> map_;

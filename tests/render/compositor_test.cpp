@@ -2,6 +2,8 @@
 
 #include <QImage>
 #include <QPainter>
+#include <functional>
+#include <vector>
 
 #include "model/camera_layout.h"
 #include "render/composition_geometry.h"
@@ -130,6 +132,134 @@ TEST_P(Compositor, EmptyCardFullBleedAndBaseCache) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Resolutions, Compositor, ::testing::Values(720, 1080, 2160));
+
+// Settings changed one after another on one compositor give, frame by frame, exactly the
+// pictures of a compositor made for the settings of the moment.
+TEST(CompositorSettings, ChangesMatchANewCompositor) {
+  const QSize size(1280, 720);
+  const QImage screen = *drawDemoScreen();
+  QImage camera = solid(480, 520, Qt::blue);
+  QPainter(&camera).fillRect(240, 0, 240, 520, Qt::yellow);
+  FrameState state;
+  state.zoom = 1.6;
+  state.center = {0.4, 0.6};
+  state.pointer = {0.45, 0.55};
+  state.pulse = 0.1;
+
+  EditSettings s;
+  s.showClicks = true;
+  ExportCompositor reused(s, size, CompositorStyle::preview());
+  reused.image(&screen, &camera, state);
+  const std::vector<std::function<void(EditSettings&)>> steps{
+      [](EditSettings& e) { e.padding = 0.06; },
+      [](EditSettings& e) { e.background = 4; },  // another palette
+      [](EditSettings& e) { e.background = 1; },  // the same palette: no new base
+      [](EditSettings& e) { e.cameraSize = 0.3; },
+      [](EditSettings& e) {
+        e.cameraPosition = Point{700, 300};
+      },
+      [](EditSettings& e) { e.mirrorCamera = false; },
+      [](EditSettings& e) { e.corner = CameraCorner::topLeft; },
+      [](EditSettings& e) { e.showClicks = false; },
+      [](EditSettings& e) { e.padding = 0; },
+      [](EditSettings& e) { e.padding = -0.01; },  // same rectangle, no rounding
+      [](EditSettings& e) { e.showCursor = false; },
+      [](EditSettings& e) { e.showCamera = false; },
+  };
+  const std::vector<int> builds{2, 3, 3, 3, 3, 3, 3, 3, 4, 5, 5, 5};
+  for (size_t i = 0; i < steps.size(); ++i) {
+    steps[i](s);
+    reused.setSettings(s);
+    ExportCompositor fresh(s, size, CompositorStyle::preview());
+    for (double mix : {0.0, 0.4}) {
+      state.presenterMix = mix;
+      EXPECT_EQ(reused.image(&screen, &camera, state), fresh.image(&screen, &camera, state))
+          << "step " << i << ", mix " << mix;
+      EXPECT_EQ(reused.image(nullptr, nullptr, state), fresh.image(nullptr, nullptr, state))
+          << "step " << i << ", no pictures";
+    }
+    EXPECT_EQ(reused.baseBuilds(), builds[i]) << "step " << i;
+    EXPECT_EQ(reused.settings(), s);
+  }
+}
+
+TEST(CompositorStyle, PreviewCardRingAndArrow) {
+  EditSettings s;
+  s.showClicks = true;
+  FrameState state;
+  state.pointer = {0.5, 0.5};
+  state.pulse = 0;
+  const QSize size(1280, 720);
+  ExportCompositor preview(s, size, CompositorStyle::preview());
+  ExportCompositor exported(s, size);
+  EXPECT_EQ(exported.style(), CompositorStyle{});
+
+  // Without a screen picture: the light grey card, the ring of a live click, no arrow.
+  const QImage empty = preview.image(nullptr, nullptr, state);
+  EXPECT_EQ(at(empty, 300, 300).rgb() & 0xFFFFFF, 0xF4F6FAu);
+  EXPECT_TRUE(near(at(empty, 960 - 18, 540), QColor(0x4A, 0x85, 0xFF), 30));
+  EXPECT_EQ(at(empty, 960 + 3 * 1.4, 540 + 8 * 1.4).rgb() & 0xFFFFFF, 0xF4F6FAu);
+  // The export draws neither on its empty white card.
+  const QImage white = exported.image(nullptr, nullptr, state);
+  EXPECT_EQ(at(white, 960 - 18, 540).rgb() & 0xFFFFFF, 0xFFFFFFu);
+  // The ring stays inside the card: a pointer in the corner does not paint the margin.
+  state.pointer = {0, 0};
+  const QImage corner = preview.image(nullptr, nullptr, state);
+  const QImage plain = exported.image(nullptr, nullptr, state);
+  EXPECT_EQ(at(corner, 51.2 - 18, 28.8), at(plain, 51.2 - 18, 28.8));
+  EXPECT_TRUE(near(at(corner, 51.2 + 18, 28.8 + 2), QColor(0x4A, 0x85, 0xFF), 30));
+  // No ring without a click, and none when the pointer is hidden.
+  state.pulse = -1;
+  state.pointer = {0.5, 0.5};
+  EXPECT_EQ(at(preview.image(nullptr, nullptr, state), 960 - 18, 540).rgb() & 0xFFFFFF, 0xF4F6FAu);
+  state.pulse = 0;
+  s.showCursor = false;
+  preview.setSettings(s);
+  EXPECT_EQ(at(preview.image(nullptr, nullptr, state), 960 - 18, 540).rgb() & 0xFFFFFF, 0xF4F6FAu);
+  // With a screen picture the preview draws what the export draws; the card colour shows
+  // only in the anti-aliased pixels of the card's rim.
+  s.showCursor = true;
+  preview.setSettings(s);
+  const QImage red = solid(1600, 900, Qt::red);
+  const QImage a = preview.image(&red, nullptr, state), b = exported.image(&red, nullptr, state);
+  const QRect inner = exported.toOutput(QRectF(51.2, 28.8, 1817.6, 1022.4))
+                          .adjusted(20, 20, -20, -20)
+                          .toAlignedRect();
+  int differing = 0;
+  for (int y = 0; y < a.height(); ++y)
+    for (int x = 0; x < a.width(); ++x)
+      if (a.pixel(x, y) != b.pixel(x, y)) {
+        ++differing;
+        EXPECT_FALSE(inner.contains(x, y)) << x << "," << y;
+      }
+  EXPECT_GT(differing, 0);
+  EXPECT_LT(differing, 4000);
+}
+
+TEST(CompositorStyle, ComposeSizeAndScaledRendering) {
+  EXPECT_EQ(ExportCompositor::composeSize(QSize(1280, 720)), QSize(1280, 720));
+  EXPECT_EQ(ExportCompositor::composeSize(QSize(1920, 1080)), QSize(1920, 1080));
+  EXPECT_EQ(ExportCompositor::composeSize(QSize(3840, 2160)), QSize(1920, 1080));
+  EXPECT_EQ(ExportCompositor::composeSize(QSize(2560, 1600)), QSize(1728, 1080));
+  EXPECT_EQ(ExportCompositor::composeSize(QSize(5000, 2)), QSize(1920, 2));
+
+  EditSettings s;
+  ExportCompositor c(s, ExportCompositor::composeSize(QSize(3840, 2160)),
+                     CompositorStyle::preview());
+  const QImage screen = *drawDemoScreen();
+  const QImage camera = solid(480, 520, Qt::green);
+  QImage target(3840, 2160, QImage::Format_ARGB32_Premultiplied);
+  c.renderScaled(&screen, &camera, FrameState{}, target);
+  ASSERT_EQ(target.size(), QSize(3840, 2160));
+  const QImage small = c.image(&screen, &camera, FrameState{});
+  for (QPointF p : {QPointF(10, 10), QPointF(300, 400), QPointF(1700, 800), QPointF(1900, 1070)})
+    EXPECT_TRUE(near(at(target, p.x(), p.y()), at(small, p.x(), p.y()), 40))
+        << p.x() << "," << p.y();
+  // A null target, or one of the output size, is composed directly.
+  QImage direct;
+  c.renderScaled(&screen, &camera, FrameState{}, direct);
+  EXPECT_EQ(direct, small);
+}
 
 TEST(DemoArtwork, SizesAndSprite) {
   auto screen = drawDemoScreen();
