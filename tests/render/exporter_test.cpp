@@ -150,6 +150,18 @@ TEST_F(Exporter, CutsPickTheRightSourceFramesAndSound) {
   EXPECT_NEAR(onsets[2], 2.5, 0.03);
 }
 
+TEST_F(Exporter, WithSoundTheMovieAndItsTracksEndWithTheEdit) {
+  // 2.01 s at 30 fps: the last frame lasts 0.01 s, in the movie with sound as without.
+  Clip clip = screenClip(2.01);
+  clip.audioPath = sources_->file("voice.m4a");
+  const std::string dest = out_.file("fraction.mp4");
+  run(clip, plainSettings(), small(), dest);
+  const auto info = testing::probeMovie(dest);
+  EXPECT_EQ(info.videoFrames, 61);
+  EXPECT_NEAR(info.videoDuration, 2.01, 0.002);
+  EXPECT_NEAR(info.audioDuration, 2.01, 0.002);
+}
+
 TEST_F(Exporter, SoundOffsetStartsLater) {
   Clip clip = screenClip(3);
   clip.audioPath = sources_->file("voice.m4a");

@@ -95,15 +95,16 @@ RemuxResult remuxWithSound(const std::string& videoPath, const std::string& outp
   std::vector<float> chunk, piece;
   ff::FramePtr frame = ff::makeFrame();
   ff::PacketPtr pkt = ff::makePacket();
+  ff::PacketPtr apkt = ff::makePacket();  // the sound's own: video packets are held meanwhile
   std::string soundError;
   auto drainAudio = [&]() -> int {
     for (;;) {
-      int r = avcodec_receive_packet(aac.get(), pkt.get());
+      int r = avcodec_receive_packet(aac.get(), apkt.get());
       if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
       if (r < 0) return r;
-      av_packet_rescale_ts(pkt.get(), aac->time_base, aout->time_base);
-      pkt->stream_index = aout->index;
-      r = av_interleaved_write_frame(out.get(), pkt.get());
+      av_packet_rescale_ts(apkt.get(), aac->time_base, aout->time_base);
+      apkt->stream_index = aout->index;
+      r = av_interleaved_write_frame(out.get(), apkt.get());
       if (r < 0) return r;
     }
   };
@@ -147,6 +148,28 @@ RemuxResult remuxWithSound(const std::string& videoPath, const std::string& outp
     return RemuxResult::soundFailed;
   };
 
+  // The demuxer may hand back packets without durations; the muxer would then invent the
+  // last frame's length and the movie would outlast its edit. Each packet is held until the
+  // next one tells its length; the last one lasts to the end of the stream.
+  ff::PacketPtr held = ff::makePacket();
+  bool holding = false;
+  auto writeHeld = [&](int64_t nextTs) -> int {
+    if (!holding) return 0;
+    holding = false;
+    const int64_t ts = held->dts != AV_NOPTS_VALUE ? held->dts : held->pts;
+    if (held->duration <= 0 && nextTs != AV_NOPTS_VALUE && ts != AV_NOPTS_VALUE && nextTs > ts)
+      held->duration = nextTs - ts;
+    const double seconds = ts != AV_NOPTS_VALUE ? ff::toSeconds(ts, inStream->time_base) : 0;
+    av_packet_rescale_ts(held.get(), inStream->time_base, vout->time_base);
+    held->stream_index = vout->index;
+    held->pos = -1;
+    int r = av_interleaved_write_frame(out.get(), held.get());
+    if (r < 0) return r;
+    r = encodeUntil(std::llround((seconds + 0.5) * rate));
+    return r < 0 ? r : 0;
+  };
+  const int64_t origin = inStream->start_time != AV_NOPTS_VALUE ? inStream->start_time : 0;
+  const int64_t streamEnd = inStream->duration > 0 ? origin + inStream->duration : AV_NOPTS_VALUE;
   for (;;) {
     if (cancelled && cancelled()) return RemuxResult::cancelled;
     rc = av_read_frame(in.get(), pkt.get());
@@ -156,16 +179,17 @@ RemuxResult remuxWithSound(const std::string& videoPath, const std::string& outp
       av_packet_unref(pkt.get());
       continue;
     }
-    const int64_t ts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
-    const double seconds = ts != AV_NOPTS_VALUE ? ff::toSeconds(ts, inStream->time_base) : 0;
-    av_packet_rescale_ts(pkt.get(), inStream->time_base, vout->time_base);
-    pkt->stream_index = vout->index;
-    pkt->pos = -1;
-    rc = av_interleaved_write_frame(out.get(), pkt.get());
-    if (rc < 0) return failed(rc);
-    rc = encodeUntil(std::llround((seconds + 0.5) * rate));
+    rc = writeHeld(pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts);
     if (rc < 0) return failure(rc);
+    av_packet_move_ref(held.get(), pkt.get());
+    holding = true;
   }
+  if (holding && held->duration <= 0 && streamEnd != AV_NOPTS_VALUE &&
+      held->pts != AV_NOPTS_VALUE && streamEnd > held->pts) {
+    held->duration = streamEnd - held->pts;
+  }
+  rc = writeHeld(AV_NOPTS_VALUE);
+  if (rc < 0) return failure(rc);
   rc = encodeUntil(soundEnd);
   if (rc < 0) return failure(rc);
   if (aac) {
