@@ -101,6 +101,7 @@ int run(const vantry::tool::Args& args) {
     const vantry::Clip clip = project.load();
     const vantry::EditSettings settings = clip.savedSettings.value_or(vantry::EditSettings{});
     vantry::MovieExporter exporter;
+    if (!project.demo) exporter.setDocumentPath(project.input);
     exporter.exportMovie(
         clip, settings, options, project.output,
         [](double v) {

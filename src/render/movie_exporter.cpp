@@ -104,22 +104,25 @@ bool sameFile(const fs::path& a, const fs::path& b) {
   return fs::weakly_canonical(a, ec) == fs::weakly_canonical(b, ec);
 }
 
-// A destination that is one of the project's own files would destroy the recording.
-void refuseOwnFiles(const Clip& clip, const fs::path& destination) {
-  static const char* kOwnNames[] = {"screen.mp4", "camera.mov", "voice.m4a", "edit.json",
-                                    "project.json"};
+// A destination that is one of the project's own files would destroy the recording: the
+// document the project was read from, its media, and the files a recording folder holds,
+// compared by inode so that links and other spellings of a path are caught too.
+void refuseOwnFiles(const Clip& clip, const std::optional<std::string>& document,
+                    const fs::path& destination) {
+  static const char* kOwnNames[] = {"screen.mp4", "camera.mov",   "voice.m4a",
+                                    "edit.json",  "project.json", "capture-timing.json"};
+  auto refuse = [] { throwStudioError(L("不能导出到项目自己的文件，请选择其他文件名。")); };
   std::vector<fs::path> folders;
-  for (const auto& p : {clip.screenPath, clip.cameraPath, clip.audioPath}) {
+  for (const auto& p : {clip.screenPath, clip.cameraPath, clip.audioPath, document}) {
     if (!p) continue;
-    if (sameFile(*p, destination))
-      throwStudioError(L("不能导出到项目自己的文件，请选择其他文件名。"));
+    if (sameFile(*p, destination)) refuse();
     folders.push_back(fs::path(*p).parent_path());
   }
   const std::string name = destination.filename().string();
   for (const fs::path& folder : folders) {
-    if (!sameFile(folder, destination.parent_path())) continue;
+    const bool inFolder = sameFile(folder, destination.parent_path());
     for (const char* own : kOwnNames)
-      if (name == own) throwStudioError(L("不能导出到项目自己的文件，请选择其他文件名。"));
+      if ((inFolder && name == own) || sameFile(folder / own, destination)) refuse();
   }
 }
 
@@ -411,7 +414,7 @@ void MovieExporter::exportMovie(const Clip& clip, const EditSettings& settings,
     if (progress) progress(v);
   };
   const fs::path dest = fs::absolute(destination);
-  refuseOwnFiles(clip, dest);
+  refuseOwnFiles(clip, documentPath_, dest);
   checkDestinationFolder(dest.parent_path());
   // Every input is opened before the first frame, so that a missing or damaged file is
   // reported at once rather than after the whole render.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -18,6 +19,10 @@ class MovieExporter {
   using Progress = std::function<void(double)>;
 
   MovieExporter() = default;
+
+  // The project document the clip was read from: never overwritten by an export, like the
+  // recording's own files.
+  void setDocumentPath(std::string path) { documentPath_ = std::move(path); }
 
   // Runs one export on the calling thread (the work itself is spread over worker
   // threads). Progress runs 0 .. 0.94 while frames are written (every 8 frames), then
@@ -34,6 +39,9 @@ class MovieExporter {
   static long long frameCount(double editedDuration, int fps);
   // Where working folders go: $TMPDIR, else /var/tmp.
   static std::string temporaryRoot();
+
+ private:
+  std::optional<std::string> documentPath_;
 };
 
 }  // namespace vantry

@@ -279,16 +279,27 @@ TEST_F(Exporter, RefusesTheProjectsOwnFiles) {
   Clip clip = screenClip(1);
   clip.screenPath = recording.file("screen.mp4");
   const auto before = fs::file_size(recording.file("screen.mp4"));
-  for (const char* name : {"screen.mp4", "project.json", "voice.m4a"}) {
+  // The document the project came from, elsewhere, and a link to the recording's timing.
+  TempDir documents;
+  std::ofstream(documents.file("talk.json")) << "{}";
+  std::ofstream(recording.file("capture-timing.json")) << "{}";
+  fs::create_hard_link(recording.file("capture-timing.json"), documents.file("timing-link.json"));
+  for (const std::string& dest :
+       {recording.file("screen.mp4"), recording.file("project.json"), recording.file("voice.m4a"),
+        recording.file("capture-timing.json"), documents.file("talk.json"),
+        documents.file("timing-link.json")}) {
+    MovieExporter exporter;
+    exporter.setDocumentPath(documents.file("talk.json"));
     try {
-      run(clip, plainSettings(), small(), recording.file(name));
-      FAIL() << "exported over " << name;
+      exporter.exportMovie(clip, plainSettings(), small(), dest, nullptr);
+      ADD_FAILURE() << "exported over " << dest;
     } catch (const std::exception& e) {
       EXPECT_EQ(e.what(), L("不能导出到项目自己的文件，请选择其他文件名。"));
     }
   }
   EXPECT_EQ(fs::file_size(recording.file("screen.mp4")), before);
-  EXPECT_EQ(recording.entries(), std::vector<std::string>{"screen.mp4"});
+  EXPECT_EQ(fs::file_size(documents.file("talk.json")), 2u);
+  EXPECT_EQ(recording.entries(), (std::vector<std::string>{"capture-timing.json", "screen.mp4"}));
 }
 
 // Inverts `count` bytes of a file at `offset`.
