@@ -11,10 +11,10 @@
 #include <thread>
 
 #include "capture/capture_target.h"
-#include "platform/studio_error.h"
 #include "localization/localization.h"
 #include "model/document_json.h"
 #include "platform/durable_file.h"
+#include "platform/studio_error.h"
 
 namespace vantry {
 
@@ -208,7 +208,10 @@ void DisplayRecorder::startSteps(platform::DisplayId displayID,
         text = e.what();
       } catch (...) {
       }
-      queue_.post([this, text] { recordFailure(text.empty() ? L("录屏文件无法写入。") : text); });
+      queue_.post([this, text] {
+        recordFailure(text.empty() ? L("录屏文件无法写入。") : text);
+        if (!finished_ && onEnded) onEnded();
+      });
     };
     stream_ = env_.screen->createStream(target.filter, config, std::move(callbacks));
     stream_->start();

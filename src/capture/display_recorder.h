@@ -81,6 +81,10 @@ class DisplayRecorder {
   // message; the recording goes on and stop() keeps what was recorded. Called on the writer
   // queue.
   std::function<void(const std::string&)> onFailure;
+  // Set before start(). The screen stream ended by itself (display gone, connection lost):
+  // no more frames come, so the owner should stop. Called on the writer queue after the
+  // stream's failure was reported.
+  std::function<void()> onEnded;
 
   // Starts recording the display, or the window when `windowID` is given. Returns once the
   // stream captures and the pointer is sampled. Throws a translated error (StudioError or
