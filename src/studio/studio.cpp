@@ -22,6 +22,8 @@ Studio::Studio(StudioServices services, QObject* parent)
   lastTick_ = now();
   renderer_ = std::make_unique<FrameRenderer>();
   saver_ = std::make_unique<SaveWorker>();
+  captureWorker_ = std::make_unique<CaptureWorker>(*this);
+  exportRun_ = std::make_unique<ExportRun>();
 
   saveTimer_ = new QTimer(this);
   saveTimer_->setSingleShot(true);

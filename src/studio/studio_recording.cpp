@@ -1,0 +1,171 @@
+// Recording start and stop: the prepared previews become a running recording, and a
+// stopped recording becomes the open, saved project.
+#include <filesystem>
+
+#include "localization/localization.h"
+#include "studio/capture_worker.h"
+
+namespace vantry {
+
+namespace {
+
+std::string describe(const std::exception& e) {
+  return e.what();
+}
+
+}  // namespace
+
+void Studio::record() {
+  if (busy_ || exporting_) return;
+  if (recording_) return stop();
+  saveNow();
+  setPlaying(false);
+  if (voice_) voice_->pause();
+  setSetupMode(RecordingSource::display);
+  setShowingRecordingSetup(true);
+}
+
+void Studio::startPreparedRecording() {
+  if (!canStartRecording() || !services_.capture) return;
+  setBusy(true);
+  auto& w = *captureWorker_;
+  w.stopWaiting();
+  recorder_ = services_.capture->makeRecording();
+  const auto serial = ++w.recorderSerial;
+  Recording* recorder = recorder_.get();
+  recorder->onFrame = [&w, serial](const QImage& frame) {
+    w.deliver(CaptureWorker::Kind::recording, serial, frame);
+  };
+  recorder->onFailure = [this, &w, serial](const std::string& message) {
+    // The recording goes on; say at once what went wrong.
+    w.toMain([this, &w, serial, message] {
+      if (recorder_ && serial == w.recorderSerial) setNotice(message);
+    });
+  };
+  recorder->onEnded = [this, &w, serial] {
+    // A lost stream stops as if the user pressed stop.
+    w.toMain([this, &w, serial] {
+      if (recorder_ && serial == w.recorderSerial) stop();
+    });
+  };
+  const auto display = selectedDisplay_;
+  const auto window = selectedWindowID_;
+  const bool camera = useCamera_;
+  const bool microphone = useMicrophone_;
+
+  w.queue.post([this, &w, serial, recorder, display, window, camera, microphone] {
+    if (preview_) {
+      preview_->stop();
+      preview_.reset();
+    }
+    try {
+      recorder->start(display, window, camera, microphone, camera ? preparedCamera_ : nullptr);
+    } catch (const std::exception& e) {
+      if (preparedCamera_) {
+        preparedCamera_->stopPreview();
+        preparedCamera_.reset();
+      }
+      const auto text = describe(e);
+      w.toMain([this, &w, serial, text] {
+        if (serial != w.recorderSerial) return;
+        setBusy(false);
+        w.retireRecorder();
+        setLiveCameraImage({});
+        setLiveScreenImage({});
+        setSetupError(text);
+      });
+      return;
+    }
+    preparedCamera_.reset();  // the recording owns the camera now
+    w.toMain([this, &w, serial] {
+      if (serial != w.recorderSerial || !recorder_) return;
+      // The open project was saved by record(); from here on nothing of the recording may
+      // be written into it.
+      if (projectURL_) {
+        w.detached = CaptureWorker::Detached{*projectURL_, settings_};
+        setProjectURL(std::nullopt);
+      }
+      auto settings = settings_;
+      settings.showCamera = useCamera_;
+      setSettings(settings);
+      setShowingRecordingSetup(false);
+      setStandby(false);
+      liveMotion_ = MotionEngine();
+      liveState_ = FrameState();
+      liveClick_ = -100;
+      livePressed_ = false;
+      recordingLayouts_ = {PresenterEvent{Uuid::random(), 0, fullPresenter_}};
+      if (!pointer_) pointer_ = services_.capture->makePointer();
+      recordingStart_ = now();
+      setTime(0);
+      setRecording(true);
+      setBusy(false);
+      setNotice(L("正在录制：") + selectedScreenName() + L(" · 本窗口不会被录入 · 画面为实时预览"));
+    });
+  });
+}
+
+void Studio::stop() {
+  if (!recording_ || busy_ || !recorder_) return;
+  setBusy(true);
+  auto& w = *captureWorker_;
+  const auto serial = w.recorderSerial;
+  Recording* recorder = recorder_.get();
+
+  // Puts the project that was open before the recording back, as it was.
+  auto reattach = [this, &w] {
+    if (!w.detached) return;
+    auto detached = std::move(*w.detached);
+    w.detached.reset();
+    setSettings(detached.settings);
+    setProjectURL(detached.url);
+  };
+
+  w.queue.post([this, &w, serial, recorder, reattach] {
+    try {
+      auto clip = std::make_shared<Clip>(recorder->stop());
+      const auto warning = recorder->warning();
+      w.toMain([this, &w, serial, clip, warning, reattach] {
+        if (serial != w.recorderSerial) return;
+        clip->presenterEvents = recordingLayouts_;
+        clip->savedSettings = settings_;
+        clip->zoomEventsOverride = clip->defaultZoomEvents();
+        setRecording(false);
+        setBusy(false);
+        w.retireRecorder();
+        setLiveScreenImage({});
+        setLiveCameraImage({});
+        if (!load(*clip)) {
+          // "project.json" stays as the recorder wrote it; nothing is saved over it.
+          reattach();
+          if (!warning.empty()) setError(error_ ? *error_ + "\n" + warning : warning);
+          return;
+        }
+        w.detached.reset();
+        auto settings = settings_;
+        settings.showCamera = clip->cameraPath.has_value();
+        setSettings(settings);
+        if (clip->screenPath) {
+          const auto folder = std::filesystem::path(*clip->screenPath).parent_path();
+          setProjectURL((folder / "edit.json").string());
+          saveNow();
+        }
+        setNotice(L("已保存原始录屏与鼠标轨迹 · 调整效果后导出"));
+        // Kept despite a failure: not a plain success.
+        if (!warning.empty()) setError(warning);
+      });
+    } catch (const std::exception& e) {
+      const auto text = describe(e);
+      w.toMain([this, &w, serial, text, reattach] {
+        if (serial != w.recorderSerial) return;
+        setRecording(false);
+        setBusy(false);
+        w.retireRecorder();
+        reattach();
+        setError(text);
+      });
+    }
+  });
+}
+
+}  // namespace vantry

@@ -1,0 +1,258 @@
+// A scripted capture for the controller: every call is logged in order, starts can be
+// held back or made to fail, and the test hands frames in from its own thread as a
+// capture thread would.
+#pragma once
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/studio_error.h"
+#include "studio/capture_worker.h"
+#include "studio/export_run.h"
+#include "studio/studio.h"
+
+namespace vantry {
+
+// Reaches the controller's workers: waits for the capture queue and shortens its waits.
+class StudioTestAccess {
+ public:
+  // Runs everything queued on the capture queue, then what it posted back.
+  static void settle(Studio& s) {
+    for (int i = 0; i < 3; ++i) {
+      s.captureWorker_->queue.sync([] {});
+      for (int j = 0; j < 5; ++j)
+        QCoreApplication::processEvents();
+    }
+  }
+  static void setWaitInterval(Studio& s, int ms) { s.captureWorker_->waitIntervalMs = ms; }
+  static std::int64_t setupGeneration(const Studio& s) { return s.setupGeneration_; }
+  static void setExporter(Studio& s, Studio::ExportRun::Exporter exporter) {
+    if (!s.exportRun_) s.exportRun_ = std::make_unique<Studio::ExportRun>();
+    s.exportRun_->exporter = std::move(exporter);
+  }
+  static void leaveStandby(Studio& s) { s.setStandby(false); }
+};
+
+namespace testing {
+
+inline QImage picture(int w = 64, int h = 36, Qt::GlobalColor color = Qt::red) {
+  QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
+  image.fill(color);
+  return image;
+}
+
+// Processes events until `done` holds or a generous deadline passes.
+inline bool waitUntil(const std::function<bool()>& done, int ms = 10000) {
+  QElapsedTimer t;
+  t.start();
+  while (!done()) {
+    if (t.elapsed() > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+  return true;
+}
+
+// A door the capture thread waits at until the test opens it.
+class Gate {
+ public:
+  void close() {
+    std::lock_guard lock(m_);
+    open_ = false;
+  }
+  void open() {
+    {
+      std::lock_guard lock(m_);
+      open_ = true;
+    }
+    cv_.notify_all();
+  }
+  void pass() {
+    std::unique_lock lock(m_);
+    arrived_ = true;
+    cv_.notify_all();
+    cv_.wait(lock, [this] { return open_; });
+  }
+  // Waits until the capture thread reached the gate.
+  void awaitArrival() {
+    std::unique_lock lock(m_);
+    cv_.wait(lock, [this] { return arrived_; });
+  }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  bool open_ = true;
+  bool arrived_ = false;
+};
+
+struct CaptureLog {
+  std::mutex mutex;
+  std::vector<std::string> calls;
+  void add(std::string call) {
+    std::lock_guard lock(mutex);
+    calls.push_back(std::move(call));
+  }
+  std::vector<std::string> snapshot() {
+    std::lock_guard lock(mutex);
+    return calls;
+  }
+};
+
+class FakePreview : public LivePreview {
+ public:
+  FakePreview(CaptureLog& log, int number) : log_(log), number_(number) {}
+  std::optional<std::string> startError;
+  Gate gate;
+  void start(platform::DisplayId display, std::optional<platform::WindowId> window) override {
+    log_.add("preview" + std::to_string(number_) + ".start " + std::to_string(display) +
+             (window ? " window " + std::to_string(*window) : ""));
+    gate.pass();
+    if (startError) throw StudioError(*startError);
+  }
+  void stop() override { log_.add("preview" + std::to_string(number_) + ".stop"); }
+  void frame(const QImage& image = picture()) {
+    if (onFrame) onFrame(image);
+  }
+  void fail(const std::string& message) {
+    if (onError) onError(message);
+  }
+
+ private:
+  CaptureLog& log_;
+  int number_;
+};
+
+class FakeCamera : public LiveCamera {
+ public:
+  FakeCamera(CaptureLog& log, int number) : log_(log), number_(number) {}
+  std::optional<std::string> prepareError;
+  void setOnFrame(std::function<void(const QImage&)> handler) override {
+    std::lock_guard lock(m_);
+    handler_ = std::move(handler);
+  }
+  void preparePreview() override {
+    log_.add("camera" + std::to_string(number_) + ".prepare");
+    if (prepareError) throw StudioError(*prepareError);
+  }
+  void stopPreview() override { log_.add("camera" + std::to_string(number_) + ".stop"); }
+  void frame(const QImage& image = picture(32, 18, Qt::blue)) {
+    std::lock_guard lock(m_);
+    if (handler_) handler_(image);
+  }
+  int number() const { return number_; }
+
+ private:
+  CaptureLog& log_;
+  int number_;
+  std::mutex m_;
+  std::function<void(const QImage&)> handler_;
+};
+
+// What a test keeps of a recording after the controller released it.
+struct RecordingProbe {
+  std::atomic<int> stops{0};
+  std::function<void(const QImage&)> onFrame;
+  std::function<void(const std::string&)> onFailure;
+  std::function<void()> onEnded;
+  void frame(const QImage& image = picture(48, 27, Qt::green)) { onFrame(image); }
+};
+
+class FakeRecording : public Recording {
+ public:
+  explicit FakeRecording(CaptureLog& log) : log_(log) {}
+  std::optional<std::string> startError;
+  std::optional<std::string> stopError;
+  Clip result;
+  std::string warningText;
+  std::shared_ptr<RecordingProbe> probe = std::make_shared<RecordingProbe>();
+
+  void start(platform::DisplayId display, std::optional<platform::WindowId> window, bool withCamera,
+             bool microphone, std::shared_ptr<LiveCamera> preparedCamera) override {
+    probe->onFrame = onFrame;
+    probe->onFailure = onFailure;
+    probe->onEnded = onEnded;
+    auto* fake = dynamic_cast<FakeCamera*>(preparedCamera.get());
+    log_.add("recording.start " + std::to_string(display) +
+             (window ? " window " + std::to_string(*window) : "") + (withCamera ? " camera" : "") +
+             (microphone ? " mic" : "") +
+             (fake ? " prepared" + std::to_string(fake->number()) : ""));
+    if (startError) throw StudioError(*startError);
+  }
+  Clip stop() override {
+    ++probe->stops;
+    log_.add("recording.stop");
+    if (stopError) throw StudioError(*stopError);
+    return result;
+  }
+  std::string warning() const override { return warningText; }
+  std::optional<double> startClock() const override { return std::nullopt; }
+  platform::Rect screenRect() const override { return {0, 0, 1920, 1080}; }
+  platform::Size captureSize() const override { return {1920, 1080}; }
+
+ private:
+  CaptureLog& log_;
+};
+
+class FakeCapture : public StudioCapture {
+ public:
+  CaptureLog log;
+  platform::ShareableContent content;
+  platform::ApplicationInfo own{"vantry", "Vantry", 1};
+  std::optional<std::string> contentError;
+  std::map<platform::WindowId, QImage> windowIcons;
+  // Applied to the next preview, camera or recording made.
+  std::function<void(FakePreview&)> onPreview;
+  std::function<void(FakeCamera&)> onCamera;
+  std::function<void(FakeRecording&)> onRecording;
+
+  std::vector<FakePreview*> previews;  // owned by the controller; valid while it holds them
+  std::vector<FakeCamera*> cameras;
+  std::vector<std::shared_ptr<RecordingProbe>> recordings;
+
+  platform::ShareableContent shareableContent() override {
+    log.add("content");
+    if (contentError) throw platform::PlatformError(*contentError);
+    return content;
+  }
+  platform::ApplicationInfo ownApplication() override { return own; }
+  std::unique_ptr<LivePreview> makePreview() override {
+    auto p = std::make_unique<FakePreview>(log, int(previews.size()) + 1);
+    if (onPreview) onPreview(*p);
+    previews.push_back(p.get());
+    return p;
+  }
+  std::shared_ptr<LiveCamera> makeCamera() override {
+    auto c = std::make_shared<FakeCamera>(log, int(cameras.size()) + 1);
+    if (onCamera) onCamera(*c);
+    cameras.push_back(c.get());
+    keep.push_back(c);
+    return c;
+  }
+  std::unique_ptr<Recording> makeRecording() override {
+    auto r = std::make_unique<FakeRecording>(log);
+    if (onRecording) onRecording(*r);
+    recordings.push_back(r->probe);
+    return r;
+  }
+  std::unique_ptr<platform::PointerSource> makePointer() override { return nullptr; }
+  QImage windowIcon(platform::WindowId id, int) override {
+    auto found = windowIcons.find(id);
+    return found == windowIcons.end() ? QImage() : found->second;
+  }
+
+  std::vector<std::shared_ptr<FakeCamera>> keep;  // cameras outlive the controller's hold
+};
+
+}  // namespace testing
+}  // namespace vantry
