@@ -213,14 +213,19 @@ TEST_F(SyntheticRecording, AStreamErrorIsReportedAtOnceAndTheRecordingIsKept) {
     std::lock_guard lock(mutex);
     reported.push_back(m);
   };
+  // The owner learns that no frame will come, after the failure's text.
+  recorder.onEnded = [&] {
+    std::lock_guard lock(mutex);
+    reported.push_back("ended");
+  };
   recorder.start(7, std::nullopt);
   ASSERT_TRUE(waitFor([&] {
     std::lock_guard lock(mutex);
-    return !reported.empty();
+    return reported.size() == 2;
   }));
   {
     std::lock_guard lock(mutex);
-    EXPECT_EQ(reported, std::vector<std::string>{"The display went away."});
+    EXPECT_EQ(reported, (std::vector<std::string>{"The display went away.", "ended"}));
   }
   sleepFor(0.3);  // the pointer is still sampled after the error
   const Clip clip = recorder.stop();
