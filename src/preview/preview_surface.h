@@ -1,0 +1,75 @@
+// The composed picture of the controller's current moment: the live capture in live
+// preview and while recording, the open project at the playhead otherwise. Whenever the
+// camera bubble shows, it can be dragged to a new place; Escape during the drag puts it
+// back.
+#pragma once
+
+#include <QImage>
+#include <QPointer>
+#include <QWidget>
+#include <memory>
+#include <optional>
+
+#include "model/clip.h"
+#include "model/frame_state.h"
+#include "model/point.h"
+#include "studio/studio.h"
+
+namespace vantry {
+
+class ExportCompositor;
+
+class PreviewSurface : public QWidget {
+  Q_OBJECT
+
+ public:
+  // How the 16:9 canvas covers the surface: stretched to it (the main window keeps the
+  // surface 16:9), or filling it with the overhang cut off (the full-screen player).
+  enum class Fit { stretch, fillCrop };
+
+  explicit PreviewSurface(Studio* studio = nullptr, QWidget* parent = nullptr);
+  ~PreviewSurface() override;
+
+  void setStudio(Studio* studio);
+  Studio* studio() const { return studio_; }
+  void setFit(Fit fit);
+  Fit fit() const { return fit_; }
+
+  // Where the canvas lies in widget coordinates.
+  QRectF canvasRect() const;
+  // A widget point on the 1920 x 1080 canvas (origin top left, y down).
+  Point canvasPoint(QPointF widgetPoint) const;
+  // The bubble can be dragged: a controller, no export, the bubble (not the full-frame
+  // presenter) showing, the camera on and a camera picture to show.
+  bool canDragCamera() const;
+  // The bubble in widget coordinates; empty without a controller.
+  QRectF cameraViewRect() const;
+  bool dragging() const { return dragStart_.has_value(); }
+
+  // The picture as the last paint composed it (for tests and the benchmark).
+  const QImage& composed() const { return composed_; }
+  // Composes the current moment at a pixel size without painting.
+  const QImage& compose(QSize pixels);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void endDrag();
+  void updateCursor(QPointF at);
+
+  QPointer<Studio> studio_;
+  QMetaObject::Connection connections_[3];
+  Fit fit_ = Fit::stretch;
+  std::unique_ptr<ExportCompositor> compositor_;
+  QImage composed_;
+  std::optional<Point> dragStart_;
+  std::optional<Point> dragCenter_;
+  std::optional<Point> dragOriginal_;
+};
+
+}  // namespace vantry

@@ -1,0 +1,153 @@
+// The preview surface offscreen: canvas mapping, the bubble drag with its guards and
+// Escape, and where the demonstration art may appear.
+#include <gtest/gtest.h>
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <memory>
+
+#include "model/camera_layout.h"
+#include "preview/preview_surface.h"
+#include "studio/fakes.h"
+
+namespace vantry {
+namespace {
+
+struct SurfaceFixture : ::testing::Test {
+  testing::Harness h;
+  std::unique_ptr<Studio> studio;
+  std::unique_ptr<PreviewSurface> surface;
+
+  void SetUp() override {
+    studio = std::make_unique<Studio>(h.services());
+    surface = std::make_unique<PreviewSurface>(studio.get());
+    surface->resize(960, 540);
+    surface->show();
+  }
+  void TearDown() override {
+    surface.reset();
+    studio.reset();
+  }
+  void mouse(QEvent::Type type, QPointF at) {
+    const Qt::MouseButtons buttons =
+        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(Qt::LeftButton);
+    QMouseEvent event(type, at, surface->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
+    QCoreApplication::sendEvent(surface.get(), &event);
+  }
+  void key(int code) {
+    QKeyEvent event(QEvent::KeyPress, code, Qt::NoModifier);
+    QCoreApplication::sendEvent(surface.get(), &event);
+  }
+  QRgb centre(QSize size) {
+    const QImage& image = surface->compose(size);
+    return image.pixel(size.width() / 2, size.height() / 2) & 0xFFFFFF;
+  }
+};
+
+TEST_F(SurfaceFixture, ViewPointsMapOntoTheCanvasWithYDownAlsoWhenFillingAndCropping) {
+  const Point middle = surface->canvasPoint({480, 270});
+  EXPECT_DOUBLE_EQ(middle.x, 960);
+  EXPECT_DOUBLE_EQ(middle.y, 540);
+  const Point corner = surface->canvasPoint({0, 540});
+  EXPECT_DOUBLE_EQ(corner.x, 0);
+  EXPECT_DOUBLE_EQ(corner.y, 1080);
+
+  surface->resize(1000, 1000);
+  surface->setFit(PreviewSurface::Fit::fillCrop);
+  EXPECT_NEAR(surface->canvasRect().width(), 1000 * 16.0 / 9, 1e-9);
+  const Point top = surface->canvasPoint({500, 0});
+  EXPECT_NEAR(top.x, 960, 1e-9);
+  EXPECT_NEAR(top.y, 0, 1e-9);
+}
+
+TEST_F(SurfaceFixture, TheBubbleDragsWithAGrabAndEscapeRestoresItsCorner) {
+  studio->demo();
+  ASSERT_TRUE(surface->canDragCamera());
+  const QRectF bubble = surface->cameraViewRect();
+  const Rect onCanvas = CameraLayout::rect(studio->settings(), 1, 0);
+  EXPECT_NEAR(bubble.x(), onCanvas.x / 2, 1e-9);
+  EXPECT_NEAR(bubble.width(), onCanvas.width / 2, 1e-9);
+
+  // A press outside the bubble does nothing.
+  mouse(QEvent::MouseButtonPress, {20, 20});
+  EXPECT_FALSE(surface->dragging());
+  mouse(QEvent::MouseButtonRelease, {20, 20});
+
+  const QPointF start = bubble.center();
+  mouse(QEvent::MouseButtonPress, start);
+  ASSERT_TRUE(surface->dragging());
+  EXPECT_EQ(QWidget::mouseGrabber(), surface.get());
+  EXPECT_EQ(surface->cursor().shape(), Qt::ClosedHandCursor);
+  mouse(QEvent::MouseMove, start - QPointF(200, 100));
+  ASSERT_TRUE(studio->settings().cameraPosition);
+  const Point dragged = *studio->settings().cameraPosition;
+  const Point expected =
+      CameraLayout::draggedPosition(onCanvas.center(), {-400, -200}, studio->settings());
+  EXPECT_NEAR(dragged.x, expected.x, 1e-9);
+  EXPECT_NEAR(dragged.y, expected.y, 1e-9);
+  EXPECT_TRUE(studio->undoStack().empty()) << "a drag is no undo step";
+  key(Qt::Key_Escape);
+  EXPECT_FALSE(surface->dragging());
+  EXPECT_FALSE(studio->settings().cameraPosition) << "back to its corner layout";
+  EXPECT_NE(QWidget::mouseGrabber(), surface.get());
+
+  // Released, the new place stays; Escape afterwards is not the surface's.
+  mouse(QEvent::MouseButtonPress, start);
+  mouse(QEvent::MouseMove, start - QPointF(200, 100));
+  mouse(QEvent::MouseButtonRelease, start - QPointF(200, 100));
+  EXPECT_FALSE(surface->dragging());
+  key(Qt::Key_Escape);
+  ASSERT_TRUE(studio->settings().cameraPosition);
+  EXPECT_NEAR(studio->settings().cameraPosition->x, dragged.x, 1e-9);
+}
+
+TEST_F(SurfaceFixture, TheBubbleIsNotDraggableWithoutAPictureWhileExportingOrFullFrame) {
+  // Live preview: only with a live camera picture.
+  EXPECT_FALSE(surface->canDragCamera());
+  studio->setLiveCameraImage(QImage(32, 18, QImage::Format_ARGB32_Premultiplied));
+  EXPECT_TRUE(surface->canDragCamera());
+
+  studio->demo();
+  ASSERT_TRUE(surface->canDragCamera());
+  studio->setExporting(true);
+  EXPECT_FALSE(surface->canDragCamera());
+  mouse(QEvent::MouseButtonPress, surface->cameraViewRect().center());
+  EXPECT_FALSE(surface->dragging());
+  studio->setExporting(false);
+
+  auto hidden = studio->settings();
+  hidden.showCamera = false;
+  studio->setSettings(hidden);
+  EXPECT_FALSE(surface->canDragCamera());
+  hidden.showCamera = true;
+  studio->setSettings(hidden);
+
+  // A recorded project without a camera movie has no picture to drag.
+  Clip recorded = studio->clip();
+  recorded.isDemo = false;
+  ASSERT_TRUE(studio->load(recorded));
+  EXPECT_FALSE(surface->canDragCamera());
+
+  // The presenter filling the frame.
+  Clip full = studio->clip();
+  full.isDemo = true;
+  full.presenterEvents = std::vector<PresenterEvent>{{Uuid::random(), 0, true}};
+  ASSERT_TRUE(studio->load(full));
+  ASSERT_GE(studio->state().presenterMix, 0.01);
+  EXPECT_FALSE(surface->canDragCamera());
+}
+
+TEST_F(SurfaceFixture, DemonstrationArtShowsOnlyInTheDemonstrationProject) {
+  const QSize size(480, 270);
+  // Live preview before the first frame: the empty light card.
+  EXPECT_EQ(centre(size), 0xF4F6FAu);
+  studio->demo();
+  EXPECT_NE(centre(size), 0xF4F6FAu);
+  Clip recorded = studio->clip();
+  recorded.isDemo = false;
+  ASSERT_TRUE(studio->load(recorded));
+  EXPECT_EQ(centre(size), 0xF4F6FAu);
+}
+
+}  // namespace
+}  // namespace vantry
