@@ -27,7 +27,12 @@ void copyToNewFile(const fs::path& from, const fs::path& to, std::optional<mode_
                    const std::function<bool()>& cancelled) {
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) throw std::runtime_error(systemError(errno));
-  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  // Unnamed until complete where the file system allows: a kill mid-copy leaves nothing.
+  const std::string folder = to.parent_path().empty() ? "." : to.parent_path().string();
+  const bool existing = ::access(to.c_str(), F_OK) == 0;
+  int out = existing ? -1 : ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+  const bool unnamed = out >= 0;
+  if (!unnamed) out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (out < 0) {
     const int err = errno;
     ::close(in);
@@ -61,10 +66,18 @@ void copyToNewFile(const fs::path& from, const fs::path& to, std::optional<mode_
     }
   }
   if (!err && !stopped && ::fsync(out) != 0) err = errno;
+  if (unnamed && !err && !stopped) {
+    const std::string self = "/proc/self/fd/" + std::to_string(out);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      ::close(out);
+      ::close(in);
+      throw std::runtime_error(systemError(errno));  // nothing was named: nothing to remove
+    }
+  }
   if (::close(out) != 0 && !err) err = errno;
   ::close(in);
   if (err || stopped) {
-    ::unlink(to.c_str());
+    if (!unnamed) ::unlink(to.c_str());
     if (stopped) throw CancelledError();
     throw std::runtime_error(systemError(err));
   }

@@ -30,6 +30,7 @@
 #include "platform/ffmpeg/movie_writer.h"
 #include "platform/ffmpeg/remux_sound.h"
 #include "render/export_compositor.h"
+#include "render/export_workspace.h"
 #include "render/file_delivery.h"
 #include "render/frame_renderer.h"
 #include "render/render_error.h"
@@ -76,28 +77,6 @@ void checkStop(const std::stop_token& stop) {
   if (stop.stop_requested()) throw CancelledError();
 }
 
-// The private working folder: 0700, unpredictable name, refused if it already exists.
-class WorkingFolder {
- public:
-  WorkingFolder() {
-    const fs::path root = MovieExporter::temporaryRoot();
-    path_ = root / ("pexilar-export-" + Uuid::random().toString());
-    if (::mkdir(path_.c_str(), 0700) != 0) {
-      const int err = errno;
-      path_.clear();
-      throw std::runtime_error(shownPath(path_.string()) + ": " + systemError(err));
-    }
-  }
-  ~WorkingFolder() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
 bool sameFile(const fs::path& a, const fs::path& b) {
   std::error_code ec;
   if (fs::exists(a, ec) && fs::exists(b, ec)) return fs::equivalent(a, b, ec);
@@ -142,11 +121,13 @@ struct Composed {
 class RenderPass {
  public:
   RenderPass(const Clip& clip, const EditSettings& settings, const ExportOptions& options,
-             std::string path, const MovieExporter::Progress& progress, std::stop_token stop)
+             std::string path, std::string named, const MovieExporter::Progress& progress,
+             std::stop_token stop)
       : clip_(clip),
         settings_(settings),
         options_(options),
         path_(std::move(path)),
+        named_(std::move(named)),
         progress_(progress),
         stop_(stop) {}
 
@@ -165,6 +146,7 @@ class RenderPass {
   const EditSettings& settings_;
   const ExportOptions& options_;
   std::string path_;
+  std::string named_;  // the file as messages name it (path_ may be an unnamed file)
   const MovieExporter::Progress& progress_;
   std::stop_token stop_;
 
@@ -317,7 +299,7 @@ void RenderPass::run() {
   if (!writer.start()) {
     if (writer.videoEncoderName().empty())
       throwStudioError(L("当前设备不支持所选导出设置，请尝试 H.264 / 1080p。"));
-    failWith(path_, writer.error(), "无法开始导出。");
+    failWith(named_, writer.error(), "无法开始导出。");
   }
 
   const unsigned cores = std::max(2u, std::thread::hardware_concurrency());
@@ -372,7 +354,7 @@ void RenderPass::run() {
       if (!writer.appendVideo(std::move(view), time, duration, true)) {
         checkStop(stop_);
         failWith(
-            path_, writer.error(),
+            named_, writer.error(),
             writer.state() == MovieWriter::State::writing ? "导出帧写入失败。" : "视频编码失败。");
       }
       {
@@ -384,7 +366,7 @@ void RenderPass::run() {
     }
     stopThreads();
     report(0.94);
-    if (!writer.finish()) failWith(path_, writer.error(), "导出未完成。");
+    if (!writer.finish()) failWith(named_, writer.error(), "导出未完成。");
     checkStop(stop_);
   } catch (...) {
     stopThreads();
@@ -425,10 +407,12 @@ void MovieExporter::exportMovie(const Clip& clip, const EditSettings& settings,
     if (!sound) soundFailure(*clip.audioPath, error);
   }
   checkStop(stop);
-  WorkingFolder work;
+  ExportWorkspace work(temporaryRoot());
   const std::string ext = options.fileExtension();
-  const fs::path rendered = work.path() / ("render." + ext);
-  RenderPass(clip, settings, options, rendered.string(), progress, stop).run();
+  const fs::path rendered = work.file("render." + ext);
+  RenderPass(clip, settings, options, rendered.string(), (work.path() / ("render." + ext)).string(),
+             progress, stop)
+      .run();
   checkStop(stop);
   report(0.95);
 
@@ -440,14 +424,15 @@ void MovieExporter::exportMovie(const Clip& clip, const EditSettings& settings,
       for (const SoundPiece& p : soundPieces(clip, sound->duration()))
         placed.push_back({p.read, p.length, p.at});
     }
-    const fs::path withAudio = work.path() / ("with-audio." + ext);
+    const fs::path withAudio = work.file("with-audio." + ext);
     const RemuxResult result = remuxWithSound(
         rendered.string(), withAudio.string(), options.fileType(), *sound, placed,
         [&] { return stop.stop_requested(); }, &error);
     if (result == RemuxResult::cancelled) throw CancelledError();
     if (result == RemuxResult::noVideo) throwStudioError(L("无法合成导出视频。"));
     if (result == RemuxResult::soundFailed) soundFailure(*clip.audioPath, error);
-    if (result == RemuxResult::failed) failWith(withAudio.string(), error, "无法合并麦克风音轨。");
+    if (result == RemuxResult::failed)
+      failWith((work.path() / ("with-audio." + ext)).string(), error, "无法合并麦克风音轨。");
     deliver = withAudio;
   }
 
@@ -462,6 +447,7 @@ void MovieExporter::exportMovie(const Clip& clip, const EditSettings& settings,
       fs::remove(path, ec);
     }
   } guard{hidden};
+  work.note(hidden);
   // A re-export keeps the replaced file's permissions (a private movie stays private).
   std::optional<mode_t> mode;
   if (struct stat st{}; ::stat(dest.c_str(), &st) == 0) mode = st.st_mode & 07777;

@@ -13,6 +13,8 @@
 #include "model/clip.h"
 #include "model/document_json.h"
 #include "movie_fixtures.h"
+#include "render/export_workspace.h"
+#include "support/scoped_env.h"
 
 namespace vantry {
 namespace {
@@ -125,6 +127,62 @@ TEST_F(ToolExport, InterruptCancelsAndFailuresExitWithTheMessage) {
             1);
   EXPECT_EQ(runTool({"export", "--demo", out, "--fps", "25"}, [](const std::string&, pid_t) {}),
             64);
+}
+
+TEST_F(ToolExport, AKilledExportLeavesOnlyItsMarkAndTheNextSweepsIt) {
+  TempDir tmp;
+  test::ScopedEnv tmpdir("TMPDIR", tmp.path().c_str());
+  const std::string out = dir_.file("killed.mp4");
+  bool killed = false;
+  runTool({"export", project(6), out, "--resolution", "720", "--fps", "30"},
+          [&](const std::string&, pid_t pid) {
+            if (!killed) kill(pid, SIGKILL);
+            killed = true;
+          });
+  ASSERT_TRUE(killed);
+  // Only the small private folder with its owner's mark; the render file had no name.
+  auto ours = [&] {
+    auto names = tmp.entries();
+    std::erase_if(names, [](const std::string& n) { return n.rfind("pexilar", 0) != 0; });
+    return names;
+  };
+  const auto left = ours();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].rfind("pexilar-export-", 0), 0u);
+  std::vector<std::string> inside;
+  for (const auto& e : fs::directory_iterator(tmp.file(left[0])))
+    inside.push_back(e.path().filename().string());
+  EXPECT_EQ(inside, std::vector<std::string>{"owner"});
+  // The next export sweeps it.
+  ASSERT_EQ(runTool({"export", project(0.2), out, "--resolution", "720", "--fps", "30"},
+                    [](const std::string&, pid_t) {}),
+            0);
+  EXPECT_TRUE(ours().empty());
+  EXPECT_EQ(dir_.entries(), (std::vector<std::string>{"edit.json", "killed.mp4", "screen.mp4"}));
+}
+
+TEST(ExportWorkspace, SweepsOnlyWhatDeadExportsLeft) {
+  TempDir root, beside;
+  const std::string dead = root.file("pexilar-export-dead"),
+                    young = root.file("pexilar-export-new");
+  fs::create_directory(dead);
+  fs::create_directory(young);
+  std::ofstream(dead + "/render.mp4") << "partial";
+  std::ofstream(beside.file(".pexilar-copy.mp4")) << "partial";
+  std::ofstream(beside.file("movie.mp4")) << "keep";
+  // A process id that cannot exist, and a hidden copy it noted beside its destination.
+  std::ofstream(dead + "/owner") << "2147483647 1\n"
+                                 << beside.file(".pexilar-copy.mp4") << "\n"
+                                 << beside.file("movie.mp4") << "\n";
+  {
+    ExportWorkspace live(root.path());  // sweeps first, then is alive itself
+    EXPECT_FALSE(fs::exists(dead));
+    EXPECT_TRUE(fs::exists(young));  // no owner yet: being set up right now
+    EXPECT_EQ(beside.entries(), std::vector<std::string>{"movie.mp4"});
+    ExportWorkspace::sweepStale(root.path());
+    EXPECT_TRUE(fs::exists(live.path()));
+  }
+  EXPECT_EQ(root.entries(), std::vector<std::string>{"pexilar-export-new"});
 }
 
 TEST_F(ToolExport, FrameComposesOnePicture) {
