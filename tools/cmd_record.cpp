@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <mutex>
 #include <optional>
@@ -44,10 +45,10 @@ std::optional<double> parseSeconds(const std::string& text) {
   return v;
 }
 
-// Waits `seconds`, or less when SIGINT or SIGTERM arrives.
-void waitOrInterrupt(double seconds) {
+// Waits `seconds`, or less when SIGINT or SIGTERM arrives or `ended` turns true.
+void waitOrInterrupt(double seconds, const std::function<bool()>& ended = {}) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!gInterrupted.load() && std::chrono::steady_clock::now() < end)
+  while (!gInterrupted.load() && !(ended && ended()) && std::chrono::steady_clock::now() < end)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
@@ -142,7 +143,9 @@ int run(const vantry::tool::Args& args) {
     vantry::DisplayRecorder recorder(env);
     recorder.onFailure = [](const std::string& message) { std::cerr << message << "\n"; };
     recorder.start(*display, window, vantry::makeRecordingCompanions(camera, mic));
-    waitOrInterrupt(*seconds);
+    // A recording that ended by itself (the display was lost) stops at once, as if the user
+    // had pressed stop.
+    waitOrInterrupt(*seconds, [&] { return recorder.ended(); });
     recorder.stop();
     if (!recorder.warning().empty()) std::cerr << recorder.warning() << "\n";
     std::cout << recorder.folder() << "\n";

@@ -2,10 +2,10 @@
 
 #include <cmath>
 
-#include "platform/studio_error.h"
 #include "localization/localization.h"
 #include "platform/ffmpeg/ff_util.h"
 #include "platform/screen_source.h"
+#include "platform/studio_error.h"
 
 namespace vantry {
 
@@ -77,6 +77,15 @@ void CameraCompanion::complete(Clip& clip, double startClock, CaptureTimings& ti
   }
 }
 
+void CameraCompanion::describe(JournalHeader& header, double startClock) const {
+  header.cameraFile = "camera.mov";
+  if (auto started = camera_->startedAt()) header.cameraOffset = startClock - *started;
+  if (microphone_) {
+    header.audioFile = header.cameraFile;
+    header.audioOffset = header.cameraOffset;
+  }
+}
+
 VoiceCompanion::VoiceCompanion(MicrophoneRecorder::SourceFactory factory)
     : microphone_(std::move(factory)) {}
 
@@ -104,8 +113,12 @@ void VoiceCompanion::tick(double now, CaptureTimings& timings) {
   const auto startedAt = audioStartedAt();
   if (!startedAt || !(now - *startedAt > 1.0)) return;
   if (timings.count("audioOriginFromCurrentTime")) return;
-  timings["audioOriginFromCurrentTime"] = now - microphone_.currentTime();
-  timings["audioCurrentTime"] = microphone_.currentTime();
+  // A source that has sent nothing yet has no position: taking 0 would put the origin at
+  // this tick. A later tick takes it once sound has come.
+  const auto position = microphone_.currentTime();
+  if (!position) return;
+  timings["audioOriginFromCurrentTime"] = now - *position;
+  timings["audioCurrentTime"] = *position;
 }
 
 std::optional<std::string> VoiceCompanion::stop() {
@@ -125,6 +138,11 @@ void VoiceCompanion::complete(Clip& clip, double startClock, CaptureTimings& tim
   } else {
     timings.erase("audioRecordCalledHostTime");
   }
+}
+
+void VoiceCompanion::describe(JournalHeader& header, double startClock) const {
+  header.audioFile = "voice.m4a";
+  if (const auto startedAt = audioStartedAt()) header.audioOffset = startClock - *startedAt;
 }
 
 std::vector<std::shared_ptr<RecordingCompanion>> makeRecordingCompanions(

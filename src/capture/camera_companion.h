@@ -28,6 +28,7 @@ class CameraCompanion : public RecordingCompanion {
   std::optional<std::string> stop() override;
   std::optional<std::string> finish() override;
   void complete(Clip& clip, double startClock, CaptureTimings& timings) override;
+  void describe(JournalHeader& header, double startClock) const override;
 
   const std::shared_ptr<CameraRecorder>& recorder() const { return camera_; }
   bool sharesAudio() const { return microphone_; }
@@ -53,6 +54,7 @@ class VoiceCompanion : public RecordingCompanion {
   std::optional<std::string> stop() override;
   std::optional<std::string> finish() override;
   void complete(Clip& clip, double startClock, CaptureTimings& timings) override;
+  void describe(JournalHeader& header, double startClock) const override;
 
   std::optional<double> audioStartedAt() const;
 

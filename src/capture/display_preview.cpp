@@ -77,14 +77,18 @@ void DisplayPreview::handle(const platform::Frame& frame) {
   const platform::FrameBuffer& buffer = *frame.image;
   if (buffer.width <= 0 || buffer.height <= 0 || buffer.pixels.empty()) return;
   if (!onFrame) return;
+  onFrame(liveImage(frame.image));
+}
+
+QImage liveImage(const std::shared_ptr<const platform::FrameBuffer>& buffer) {
   // The image keeps the frame's buffer alive instead of copying it.
-  auto* keep = new std::shared_ptr<const platform::FrameBuffer>(frame.image);
+  auto* keep = new std::shared_ptr<const platform::FrameBuffer>(buffer);
   QImage image(
-      buffer.pixels.data(), buffer.width, buffer.height, buffer.stride,
+      buffer->pixels.data(), buffer->width, buffer->height, buffer->stride,
       QImage::Format_ARGB32_Premultiplied,
       [](void* p) { delete static_cast<std::shared_ptr<const platform::FrameBuffer>*>(p); }, keep);
   image.setColorSpace(VideoColor::space());
-  onFrame(image);
+  return image;
 }
 
 }  // namespace vantry

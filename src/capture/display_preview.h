@@ -14,6 +14,10 @@
 
 namespace vantry {
 
+// A live picture of a frame: shares the frame's pixels (no copy) and carries the video
+// colour space, as every picture shown live does.
+QImage liveImage(const std::shared_ptr<const platform::FrameBuffer>& buffer);
+
 class DisplayPreview {
  public:
   // Empty: the running system's capture backend.

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "capture/capture_target.h"
+#include "capture/display_preview.h"
 #include "localization/localization.h"
 #include "model/document_json.h"
 #include "platform/durable_file.h"
@@ -43,6 +44,10 @@ VideoFrameView viewOf(const platform::Frame& frame) {
 DisplayRecorder::DisplayRecorder(RecorderEnvironment environment) : env_(std::move(environment)) {
   if (!env_.makeSink) env_.makeSink = makeScreenMovieSink;
   if (env_.recordingsFolder.empty()) env_.recordingsFolder = defaultRecordingsFolder();
+  // Whatever escapes a frame or a tick is a failure of the recording, never of the program.
+  queue_.setErrorHandler([this](const std::string& error) {
+    recordFailure(withDetail(L("录制时发生意外错误。"), error));
+  });
 }
 
 DisplayRecorder::~DisplayRecorder() {
@@ -61,6 +66,10 @@ DisplayRecorder::~DisplayRecorder() {
   }
   // The movie keeps what was written: it is crash-safe while writing.
   if (sink_) sink_->cancel();
+}
+
+std::string DisplayRecorder::titleAt(const QTime& time) {
+  return L("录屏 · ") + QLocale::system().toString(time, QLocale::ShortFormat).toStdString();
 }
 
 std::string DisplayRecorder::defaultRecordingsFolder() {
@@ -155,6 +164,10 @@ void DisplayRecorder::startSteps(platform::DisplayId displayID,
       CaptureTarget::resolve(content, displayID, windowID, env_.screen->ownApplication());
   capturedWindowID_ = windowID;
 
+  // The pointer reader lives on the writer queue (one X connection per thread). It is made
+  // now, so that a server refusing the connection fails the start, not the recording.
+  queue_.sync([this] { pointer_ = env_.screen->createPointerSource(); });
+
   // 4. The pixel size of the stream and the movie.
   const CaptureSize size = captureSizeFor(target.rect, target.filter.pointPixelScale);
   {
@@ -208,10 +221,7 @@ void DisplayRecorder::startSteps(platform::DisplayId displayID,
         text = e.what();
       } catch (...) {
       }
-      queue_.post([this, text] {
-        recordFailure(text.empty() ? L("录屏文件无法写入。") : text);
-        if (!finished_ && onEnded) onEnded();
-      });
+      queue_.post([this, text] { streamStopped(text.empty() ? L("录屏文件无法写入。") : text); });
     };
     stream_ = env_.screen->createStream(target.filter, config, std::move(callbacks));
     stream_->start();
@@ -251,6 +261,30 @@ void DisplayRecorder::recordFailure(const std::string& message) {
   if (first && onFailure) onFailure(message);
 }
 
+void DisplayRecorder::streamStopped(const std::string& message) {
+  if (finished_) return;
+  recordFailure(message);
+  if (streamEnded_) return;
+  // Nothing more can be recorded: the recording ends at its last real frame.
+  streamEnded_ = true;
+  journal_.write();
+  ended_.store(true);
+  if (onEnded) onEnded();
+}
+
+void DisplayRecorder::openJournal() {
+  journalTried_ = true;
+  JournalHeader header;
+  const CaptureSize size = captureSize();
+  header.width = size.width;
+  header.height = size.height;
+  header.startClock = *firstPTS_;
+  for (const auto& c : companions_)
+    c->describe(header, *firstPTS_);
+  // Without a journal the recording goes on; only a crash would then lose the track.
+  journal_.open((std::filesystem::path(folder()) / kPointerJournalName).string(), header);
+}
+
 void DisplayRecorder::handleFrame(const platform::Frame& frame) {
   if (finished_ || !sink_ || !frame.image) return;
   if (sink_->failed()) return;
@@ -260,16 +294,7 @@ void DisplayRecorder::handleFrame(const platform::Frame& frame) {
   const double now = platform::hostTime();
   if (now - lastPreviewTime_ > kFrame) {
     lastPreviewTime_ = now;
-    if (onFrame) {
-      const auto& buffer = frame.image;
-      auto* keep = new std::shared_ptr<const platform::FrameBuffer>(buffer);
-      QImage image(
-          buffer->pixels.data(), buffer->width, buffer->height, buffer->stride,
-          QImage::Format_RGB32,
-          [](void* p) { delete static_cast<std::shared_ptr<const platform::FrameBuffer>*>(p); },
-          keep);
-      onFrame(image);
-    }
+    if (onFrame) onFrame(liveImage(frame.image));
   }
 
   // The first frame taken fixes the recording's time 0.
@@ -298,7 +323,9 @@ void DisplayRecorder::handleFrame(const platform::Frame& frame) {
 }
 
 void DisplayRecorder::tick() {
-  if (finished_ || !firstPTS_) return;
+  if (finished_ || streamEnded_ || !firstPTS_ || !pointer_) return;
+  // Opened at the first tick: by then every companion has begun and knows its offset.
+  if (!journalTried_) openJournal();
   const double now = platform::hostTime();
   for (auto& c : companions_)
     c->tick(now, timings_);
@@ -319,20 +346,24 @@ void DisplayRecorder::tick() {
     }
   }
 
-  // One pointer reader per thread: this one lives on the writer queue.
-  if (!pointer_) pointer_ = env_.screen->createPointerSource();
   // An unreadable pointer repeats the last known place with the button up.
   const platform::PointerState state = pointer_->read();
+  const double t = std::max(platform::hostTime() - *firstPTS_, 0.0);  // when it was read
   const bool pressed = state.live && state.leftDown;
   const Point at = CaptureTarget::normalizedPointer(
       state.location, rect, platform::Size{double(size.width), double(size.height)});
-  const double t = std::max(platform::hostTime() - *firstPTS_, 0.0);
   // A press edge, or a tap that began and ended between two ticks.
   const bool newPress = pressed && (!lastPressed_ || state.pressesSinceLastRead > 0);
   const bool clicked = newPress && rect.contains(state.location);
   samples_.push_back(PointerSample{t, at.x, at.y, clicked});
   ticks_.fetch_add(1, std::memory_order_relaxed);
   lastPressed_ = pressed;
+  // Twice a second into the journal: a crash loses at most the last half second.
+  journal_.add(samples_.back());
+  if (++journalKept_ >= 30) {
+    journalKept_ = 0;
+    journal_.write();
+  }
 }
 
 Clip DisplayRecorder::stop() {
@@ -372,7 +403,11 @@ Clip DisplayRecorder::stop() {
     Last r;
     r.startClock = firstPTS_;
     r.anyFrame = lastSample_.has_value();
-    if (firstPTS_ && lastSample_ && sink_) {
+    journal_.write();
+    journal_.close();
+    // A stream that stopped by itself ended the recording at its last real frame: nothing
+    // is placed after it.
+    if (firstPTS_ && lastSample_ && sink_ && !streamEnded_) {
       const double now = platform::hostTime();
       r.length = std::max(now - *firstPTS_, kFrame);
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
@@ -423,21 +458,21 @@ Clip DisplayRecorder::stop() {
     throw StudioError(!warnings.empty() ? warnings.front()
                                         : L("没有捕获到画面。请检查屏幕录制权限，然后重试。"));
   }
-  {
-    std::lock_guard lock(stateMutex_);
-    warnings_ = warnings;
-  }
+  // The pointer track ends with the picture.
+  auto& samples = last.samples;
+  samples.erase(std::find_if(samples.begin(), samples.end(),
+                             [&](const PointerSample& s) { return s.time > duration; }),
+                samples.end());
 
   // 8 (prepared first, the companions add their parts and timings). The document.
-  const std::string folder = this->folder();
+  const std::filesystem::path folder = this->folder();
   const CaptureSize size = captureSize();
   Clip clip;
   clip.id = Uuid::random();
-  clip.title = L("录屏 · ") +
-               QLocale::system().toString(QTime::currentTime(), QLocale::ShortFormat).toStdString();
+  clip.title = titleAt(QTime::currentTime());
   clip.duration = duration;
-  clip.screenPath = (std::filesystem::path(folder) / "screen.mp4").string();
-  clip.samples = std::move(last.samples);
+  clip.screenPath = (folder / "screen.mp4").string();
+  clip.samples = std::move(samples);
   clip.isDemo = false;
   clip.width = size.width;
   clip.height = size.height;
@@ -445,24 +480,31 @@ Clip DisplayRecorder::stop() {
   for (auto& c : companions_)
     c->complete(clip, *last.startClock, timings);
 
-  // 7. Timings.
-  nlohmann::json timing = nlohmann::json::object();
-  for (const auto& [key, value] : timings)
-    if (std::isfinite(value)) timing[key] = value;
-  std::string error = platform::writeFileAtomically(
-      (std::filesystem::path(folder) / "capture-timing.json").string(), timing.dump());
-  if (!error.empty()) throw StudioError(withDetail(L("录屏文件无法写入。"), error));
-
-  // 8. The first document of the recording.
+  // The document is written first: it is what the user opens, the timings only explain it.
+  const std::string failedDocument = L("无法写入文件 {0}。", "project.json");
   std::string bytes;
   try {
     bytes = encodeClip(clip);
   } catch (const std::exception& e) {
-    throw StudioError(withDetail(L("录屏文件无法写入。"), e.what()));
+    throw StudioError(withDetail(failedDocument, e.what()));
   }
-  error = platform::writeFileAtomically((std::filesystem::path(folder) / "project.json").string(),
-                                        bytes);
-  if (!error.empty()) throw StudioError(withDetail(L("录屏文件无法写入。"), error));
+  std::string error = platform::writeFileAtomically(folder / "project.json", bytes);
+  // The journal stays until the document is durable: with it the recording can be rebuilt.
+  if (!error.empty()) throw StudioError(withDetail(failedDocument, error));
+  std::error_code ignored;
+  std::filesystem::remove(folder / kPointerJournalName, ignored);
+
+  // 7. The timings, a diagnostic: a failure to write them is a warning only.
+  nlohmann::json timing = nlohmann::json::object();
+  for (const auto& [key, value] : timings)
+    if (std::isfinite(value)) timing[key] = value;
+  error = platform::writeFileAtomically(folder / "capture-timing.json", timing.dump());
+  if (!error.empty())
+    warnings.push_back(withDetail(L("无法写入文件 {0}。", "capture-timing.json"), error));
+  {
+    std::lock_guard lock(stateMutex_);
+    warnings_ = warnings;
+  }
   return clip;
 }
 

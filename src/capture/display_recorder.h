@@ -1,7 +1,10 @@
 // DisplayRecorder: one recording of a display or a window into a new recording folder:
 // the screen into "screen.mp4", the pointer and left button sixty times a second, and at
-// stop "capture-timing.json" and "project.json". The camera and the microphone plug in as
+// stop "project.json" and "capture-timing.json". The camera and the microphone plug in as
 // RecordingCompanions, which take part in the start order, its undo and the stop.
+// While recording, the pointer track is also kept in "pointer-samples.partial" beside the
+// movie, so that a recording whose process dies can be rebuilt (recording_recovery.h); a
+// successful stop removes it once "project.json" is on disk.
 //
 // Threads: the screen stream's frames and the 60 Hz pointer ticks are handled on the
 // writer queue ("studio.screen.writer"); encoding runs on the movie writer's own thread.
@@ -9,6 +12,7 @@
 #pragma once
 
 #include <QImage>
+#include <QTime>
 #include <atomic>
 #include <functional>
 #include <map>
@@ -18,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/pointer_journal.h"
 #include "capture/serial_queue.h"
 #include "model/clip.h"
 #include "platform/ffmpeg/video_sink.h"
@@ -50,6 +55,9 @@ class RecordingCompanion {
   // Adds its paths, offsets (from `startClock`, the host-clock instant of time 0) and
   // timing entries to the finished recording.
   virtual void complete(Clip& clip, double startClock, CaptureTimings& timings) = 0;
+  // Its file name in the folder and its offset from `startClock`, as far as known while
+  // recording (written into the pointer journal for recovery). On the writer queue.
+  virtual void describe(JournalHeader& /*header*/, double /*startClock*/) const {}
 };
 
 struct RecorderEnvironment {
@@ -81,9 +89,11 @@ class DisplayRecorder {
   // message; the recording goes on and stop() keeps what was recorded. Called on the writer
   // queue.
   std::function<void(const std::string&)> onFailure;
-  // Set before start(). The screen stream ended by itself (display gone, connection lost):
-  // no more frames come, so the owner should stop. Called on the writer queue after the
-  // stream's failure was reported.
+  // Set before start(). The recording ended by itself: the screen stream stopped with an
+  // error (reported through onFailure first). Nothing more is recorded; stop() ends the
+  // movie, the pointer track and the duration at the last real frame and keeps the
+  // recording with a warning. The owner should call stop() as if the user had pressed stop.
+  // Called once, on the writer queue; must not call stop() itself.
   std::function<void()> onEnded;
 
   // Starts recording the display, or the window when `windowID` is given. Returns once the
@@ -100,6 +110,8 @@ class DisplayRecorder {
   // After stop(): the translated warning of a recording kept despite a failure; empty when
   // all went well.
   std::string warning() const;
+  // True once the recording ended by itself (see onEnded). Any thread.
+  bool ended() const { return ended_.load(); }
 
   struct Stats {
     int64_t framesTaken = 0;    // complete frames handled while writing
@@ -120,12 +132,16 @@ class DisplayRecorder {
   static CaptureSize captureSizeFor(const platform::Rect& points, double scale);
   // <generic data location>/Pexilar/Recordings
   static std::string defaultRecordingsFolder();
+  // The title of a recording stopped (or last written) at `time` of day.
+  static std::string titleAt(const QTime& time);
 
  private:
   void startSteps(platform::DisplayId displayID, std::optional<platform::WindowId> windowID);
   void handleFrame(const platform::Frame& frame);
   void tick();
   void recordFailure(const std::string& message);
+  void streamStopped(const std::string& message);
+  void openJournal();
   void undoStart();
 
   RecorderEnvironment env_;
@@ -154,6 +170,10 @@ class DisplayRecorder {
   bool finished_ = false;
   std::vector<std::string> failures_;
   CaptureTimings timings_;
+  bool streamEnded_ = false;
+  bool journalTried_ = false;
+  int journalKept_ = 0;  // samples kept since the last journal write
+  PointerJournalWriter journal_;
 
   std::atomic<int64_t> framesTaken_{0};
   std::atomic<int64_t> framesWritten_{0};
@@ -161,6 +181,7 @@ class DisplayRecorder {
   std::atomic<int64_t> ticks_{0};
   std::atomic<bool> started_{false};
   std::atomic<bool> stopped_{false};
+  std::atomic<bool> ended_{false};
   // Declared last so that it is joined first, while everything its tasks touch still exists.
   SerialQueue queue_{"studio.screen.writer"};
 };

@@ -1,7 +1,7 @@
 #include "capture/microphone_recorder.h"
 
-#include "platform/studio_error.h"
 #include "localization/localization.h"
+#include "platform/studio_error.h"
 
 namespace vantry {
 
@@ -66,7 +66,7 @@ void MicrophoneRecorder::prepare(const std::string& path) {
     const std::string error = writer_->error();
     source_->stop();
     source_.reset();
-    throw StudioError(error);
+    throw StudioError(L("配音文件无法写入。") + (error.empty() ? "" : " (" + error + ")"));
   }
 }
 
@@ -107,8 +107,8 @@ std::optional<std::string> MicrophoneRecorder::stop() {
   return lost ? lost : failed;
 }
 
-double MicrophoneRecorder::currentTime() const {
-  return track_ ? track_->currentTime() : 0.0;
+std::optional<double> MicrophoneRecorder::currentTime() const {
+  return track_ ? track_->position() : std::nullopt;
 }
 
 std::optional<double> MicrophoneRecorder::startedAt() const {

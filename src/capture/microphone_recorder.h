@@ -43,8 +43,8 @@ class MicrophoneRecorder {
   std::optional<std::string> end();
   std::optional<std::string> finish();
 
-  // Seconds of sound written so far (the file's position).
-  double currentTime() const;
+  // Seconds of sound written so far (the file's position); nullopt while no sound has come.
+  std::optional<double> currentTime() const;
   // The host-clock instant of the file's first sample: the instant given to record().
   std::optional<double> startedAt() const;
   const std::string& path() const { return path_; }

@@ -143,18 +143,20 @@ void MicrophoneTrack::flush() {
   flushed_ = true;
 }
 
-double MicrophoneTrack::currentTime() const {
+std::optional<double> MicrophoneTrack::position() const {
   std::lock_guard lock(mutex_);
-  if (!begin_ || !started_) return 0.0;
+  if (!begin_ || !started_) return std::nullopt;
   // The track position of the newest sample received, also while samples are still held
   // back for the clock to settle.
   std::optional<int64_t> first = firstIndex_;
   if (!first) {
     const auto origin = estimator_.origin();
-    if (!origin) return 0.0;
+    if (!origin) return std::nullopt;
     first = std::llround((*begin_ - *origin) * rate_);
   }
-  return std::max(0.0, double(int64_t(nextIndex_) - *first) / rate_);
+  // No sound since the begin instant: the file has no position yet.
+  if (int64_t(nextIndex_) <= *first) return std::nullopt;
+  return double(int64_t(nextIndex_) - *first) / rate_;
 }
 
 std::optional<double> MicrophoneTrack::beginTime() const {

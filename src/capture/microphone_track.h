@@ -56,8 +56,10 @@ class MicrophoneTrack {
   // sink after this.
   void flush();
 
-  // Seconds from the track's time 0 to the newest sample received (the file's position).
-  double currentTime() const;
+  // Seconds from the track's time 0 to the newest sample received (the file's position);
+  // nullopt before the track began or while no sound has arrived to place it.
+  std::optional<double> position() const;
+  double currentTime() const { return position().value_or(0.0); }
   std::optional<double> beginTime() const;
   // Host-clock instant of the stream's sample 0, when known.
   std::optional<double> origin() const;

@@ -2,11 +2,10 @@
 
 #include <pthread.h>
 
-namespace vantry {
+#include <algorithm>
+#include <exception>
 
-namespace {
-constexpr int kCatchUp = 6;
-}  // namespace
+namespace vantry {
 
 SerialQueue::SerialQueue(std::string label) : label_(std::move(label)) {
   thread_ = std::thread([this] { run(); });
@@ -31,13 +30,40 @@ void SerialQueue::post(std::function<void()> task) {
   wake_.notify_all();
 }
 
+void SerialQueue::setErrorHandler(std::function<void(const std::string&)> handler) {
+  std::lock_guard lock(mutex_);
+  onError_ = std::move(handler);
+}
+
+void SerialQueue::runGuarded(const std::function<void()>& work) {
+  std::string error;
+  try {
+    work();
+    return;
+  } catch (const std::exception& e) {
+    error = e.what();
+  } catch (...) {
+  }
+  std::function<void(const std::string&)> handler;
+  {
+    std::lock_guard lock(mutex_);
+    handler = onError_;
+  }
+  if (!handler) return;
+  try {
+    handler(error);
+  } catch (...) {
+    // The handler's own failure must not end the queue either.
+  }
+}
+
 void SerialQueue::startTimer(double interval, std::function<void()> tick) {
   {
     std::lock_guard lock(mutex_);
     tick_ = std::move(tick);
     interval_ =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(interval));
-    nextTick_ = Clock::now();
+    firstTick_ = nextTick_ = Clock::now();
     timerOn_ = true;
   }
   wake_.notify_all();
@@ -55,21 +81,23 @@ void SerialQueue::run() {
       auto task = std::move(tasks_.front());
       tasks_.pop_front();
       lock.unlock();
-      task();
+      runGuarded(task);
       lock.lock();
       continue;
     }
     if (quit_) return;
     if (timerOn_ && Clock::now() >= nextTick_) {
       auto tick = tick_;
-      nextTick_ += interval_;
-      // A late tick is made up at once, so that a busy moment keeps the count; after a real
-      // stall (more than kCatchUp periods) the missed ticks are given up.
-      const auto now = Clock::now();
-      if (nextTick_ + kCatchUp * interval_ < now) nextTick_ = now + interval_;
+      nextTick_ = Clock::time_point::max();  // set once this tick is over
       lock.unlock();
-      tick();
+      runGuarded(tick);
       lock.lock();
+      // The next grid point at least half an interval after this tick ended: ticks missed
+      // while the queue was busy (or this tick was slow) are skipped rather than run back
+      // to back with the same reading.
+      const auto earliest = Clock::now() + interval_ / 2;
+      const auto periods = (earliest - firstTick_ + interval_ - Clock::duration(1)) / interval_;
+      nextTick_ = firstTick_ + std::max<Clock::rep>(periods, 1) * interval_;
       continue;
     }
     if (timerOn_)

@@ -1,7 +1,9 @@
 // A serial work queue on its own thread, with one optional repeating timer whose ticks run
 // on the same thread, so that tasks and ticks never overlap and share state without locks.
-// Ticks are paced to absolute deadlines; late ticks are made up, except after a stall of
-// more than a tenth of a second at 60 Hz.
+// Ticks stay on the grid of their interval from the timer's start; a tick that was missed
+// (the queue was busy past its deadline) is skipped, never run late in a burst, and no two
+// ticks start less than half an interval apart. No exception ever leaves a task or a tick:
+// it goes to the error handler and the queue goes on.
 #pragma once
 
 #include <chrono>
@@ -26,6 +28,10 @@ class SerialQueue {
 
   void post(std::function<void()> task);
 
+  // Called on the queue with the what() of an exception that escaped a posted task or a
+  // tick (a sync() task hands its exception to its caller instead). Set before posting.
+  void setErrorHandler(std::function<void(const std::string&)> handler);
+
   // Runs `f` on the queue after everything queued before it and returns its result (or
   // rethrows its exception). Must not be called from the queue itself.
   template <typename F>
@@ -47,6 +53,7 @@ class SerialQueue {
 
  private:
   void run();
+  void runGuarded(const std::function<void()>& work);
 
   using Clock = std::chrono::steady_clock;
   std::string label_;
@@ -54,7 +61,9 @@ class SerialQueue {
   std::condition_variable wake_;
   std::deque<std::function<void()>> tasks_;
   std::function<void()> tick_;
+  std::function<void(const std::string&)> onError_;
   Clock::duration interval_{};
+  Clock::time_point firstTick_{};
   Clock::time_point nextTick_{};
   bool timerOn_ = false;
   bool quit_ = false;

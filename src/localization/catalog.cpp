@@ -377,6 +377,13 @@ constexpr CatalogRow kPlatformRows[] = {
      "session (a pure Wayland session cannot be recorded). Log in to an X11 session and try "
      "again."},
     {"与 X11 显示服务的连接已断开。", "The connection to the X11 display server was lost."},
+    {"无法写入文件 {0}。", "Could not write the file {0}."},
+    {"无法读取文件 {0}。", "Could not read the file {0}."},
+    {"录制时发生意外错误。", "An unexpected error occurred while recording."},
+    {"配音文件无法写入。", "Could not write the voice file."},
+    {"已恢复 {0} 个意外中断的录屏。", "Recovered interrupted recordings: {0}."},
+    {"有 {0} 个意外中断的录屏无法恢复。",
+     "Interrupted recordings that could not be recovered: {0}."},
     {"不能导出到项目自己的文件，请选择其他文件名。",
      "Cannot export over one of the project's own files. Choose another file name."},
     {"导出文件夹不存在或无法写入：", "The export folder does not exist or cannot be written: "},

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace vantry::platform {
@@ -17,6 +18,15 @@ namespace {
 
 std::string systemError(int code) {
   return std::strerror(code);
+}
+
+std::mutex gFaultMutex;
+std::string gFaultName;
+int gFaultError = 0;
+
+int injectedFault(const fs::path& path) {
+  std::lock_guard lock(gFaultMutex);
+  return !gFaultName.empty() && path.filename() == gFaultName ? gFaultError : 0;
 }
 
 }  // namespace
@@ -55,7 +65,14 @@ std::string replaceDurably(const fs::path& written, const fs::path& target) {
   return {};
 }
 
+void failWritesForTesting(const std::string& fileName, int error) {
+  std::lock_guard lock(gFaultMutex);
+  gFaultName = fileName;
+  gFaultError = error;
+}
+
 std::string writeFileAtomically(const fs::path& path, std::string_view bytes) {
+  if (const int fault = injectedFault(path)) return systemError(fault);
   const fs::path tmp = makeFileBeside(path);
   if (tmp.empty()) return systemError(errno);
   int err = 0;

@@ -25,4 +25,8 @@ std::string replaceDurably(const std::filesystem::path& written,
 // Makes a rename inside `folder` durable.
 void syncFolder(const std::filesystem::path& folder);
 
+// For tests: every writeFileAtomically() to a file named `fileName` fails with the errno
+// value `error` (ENOSPC: a full disk), leaving the old state alone. An empty name ends it.
+void failWritesForTesting(const std::string& fileName, int error);
+
 }  // namespace vantry::platform

@@ -8,10 +8,17 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <thread>
 
+#include "capture/pointer_journal.h"
 #include "model/document_json.h"
+#include "platform/screen_source.h"
 #include "recorder_support.h"
+
+// Last: Xlib's macros would clash with the headers above.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
 
 namespace vantry {
 namespace {
@@ -30,6 +37,7 @@ class RecordTool : public ::testing::Test {
   test::RecorderTempDir home;
   test::PrivateXvfbServer xvfb{640, 480};
   std::string display = xvfb.display;
+  std::string command = "record";
 
   void SetUp() override { ASSERT_FALSE(display.empty()); }
 
@@ -44,7 +52,7 @@ class RecordTool : public ::testing::Test {
       setenv("XDG_CONFIG_HOME", (home.path / "config").c_str(), 1);
       freopen(out.c_str(), "w", stdout);
       freopen(err.c_str(), "w", stderr);
-      std::vector<char*> argv{const_cast<char*>(VANTRY_TOOL_PATH), const_cast<char*>("record")};
+      std::vector<char*> argv{const_cast<char*>(VANTRY_TOOL_PATH), command.data()};
       for (auto& a : args)
         argv.push_back(a.data());
       argv.push_back(nullptr);
@@ -66,6 +74,23 @@ std::string firstLine(const std::string& text) {
   return text.substr(0, text.find('\n'));
 }
 
+// The journal of the one recording under `home`, once it holds `seconds` of samples.
+std::optional<fs::path> waitForJournal(const fs::path& home, double seconds, double timeout = 30) {
+  const fs::path recordings = home / "data" / "Pexilar" / "Recordings";
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
+  while (std::chrono::steady_clock::now() < end) {
+    std::error_code ec;
+    for (fs::directory_iterator it(recordings, ec), e; !ec && it != e; it.increment(ec)) {
+      const fs::path journal = it->path() / kPointerJournalName;
+      const auto contents = readPointerJournal(journal.string(), nullptr);
+      if (contents && !contents->samples.empty() && contents->samples.back().time >= seconds)
+        return journal;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return std::nullopt;
+}
+
 TEST_F(RecordTool, PrintsTheRecordingFolderOrStopsCleanlyOnSigterm) {
   const ToolRun timed = run({"--seconds", "1"});
   ASSERT_EQ(timed.exitCode, 0) << timed.err;
@@ -77,8 +102,9 @@ TEST_F(RecordTool, PrintsTheRecordingFolderOrStopsCleanlyOnSigterm) {
 
   // Asked for a minute, stopped after about a second by SIGTERM: still a whole recording.
   const auto begin = std::chrono::steady_clock::now();
-  const ToolRun stopped = run({"--seconds", "60"}, [](pid_t pid) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // (Once it records: a busy machine may take longer than that to start the tool.)
+  const ToolRun stopped = run({"--seconds", "60"}, [&](pid_t pid) {
+    waitForJournal(home.path, 1.0);
     kill(pid, SIGTERM);
   });
   EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(), 20);
@@ -126,6 +152,90 @@ TEST_F(RecordTool, PreviewWritesPngFrames) {
     EXPECT_EQ(bytes.substr(1, 3), "PNG");
   }
   EXPECT_GE(pngs, 3);  // about 15 a second
+}
+
+// kill -9 in the middle of a recording, then `recover`: the project opens with the movie up
+// to its last whole fragment, the pointer track up to there, and the click.
+TEST_F(RecordTool, AKilledRecordingIsRecoveredWithItsTrackAndClicks) {
+  std::optional<fs::path> journal;
+  double killedAt = 0;
+  double startClock = 0;
+  const ToolRun killed = run({"--seconds", "60"}, [&](pid_t pid) {
+    journal = waitForJournal(home.path, 0.5);
+    if (journal) {
+      startClock = readPointerJournal(journal->string(), nullptr)->header.startClock;
+      // One click at (100, 100) through the X server's test extension.
+      if (Display* dpy = XOpenDisplay(display.c_str())) {
+        XTestFakeMotionEvent(dpy, -1, 100, 100, 0);
+        XTestFakeButtonEvent(dpy, 1, True, 0);
+        XSync(dpy, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        XTestFakeButtonEvent(dpy, 1, False, 0);
+        XCloseDisplay(dpy);
+      }
+      waitForJournal(home.path, 2.5);
+    }
+    killedAt = platform::hostTime();
+    kill(pid, SIGKILL);
+  });
+  ASSERT_TRUE(journal) << killed.err;
+  const fs::path folder = journal->parent_path();
+  EXPECT_FALSE(fs::exists(folder / "project.json"));
+
+  command = "recover";
+  const ToolRun recovered = run({folder.string()});
+  ASSERT_EQ(recovered.exitCode, 0) << recovered.err;
+  EXPECT_EQ(firstLine(recovered.out), folder.string());
+  EXPECT_FALSE(fs::exists(folder / kPointerJournalName));
+  const Clip clip = decodeClipFile((folder / "project.json").string());
+  const auto movie = test::readMovie(folder / "screen.mp4");
+  EXPECT_NEAR(clip.duration, movie.end, 1e-3);
+  // Everything up to the last whole fragment (a second) before the kill.
+  EXPECT_GT(clip.duration, killedAt - startClock - 2.0);
+  EXPECT_LE(clip.duration, killedAt - startClock);
+  ASSERT_FALSE(clip.samples.empty());
+  EXPECT_GT(clip.samples.get().back().time, clip.duration - 0.6);
+  int clicks = 0;
+  for (const auto& s : clip.samples.get()) {
+    if (!s.clicked) continue;
+    ++clicks;
+    EXPECT_NEAR(s.x, 100.0 / 640, 1e-3);
+    EXPECT_NEAR(s.y, 100.0 / 480, 1e-3);
+  }
+  EXPECT_EQ(clicks, 1);
+
+  // Once recovered, a second run has nothing to do.
+  EXPECT_EQ(run({folder.string()}).exitCode, 1);
+}
+
+// The X server goes away five seconds into a twenty-second recording: the recording ends
+// there, with the warning, and the project ends at the last real frame.
+TEST_F(RecordTool, ALostXServerEndsTheRecordingAtItsLastFrame) {
+  double lostAt = 0;
+  double startClock = 0;
+  const auto begin = std::chrono::steady_clock::now();
+  const ToolRun r = run({"--seconds", "20"}, [&](pid_t) {
+    const auto journal = waitForJournal(home.path, 1.5);
+    if (journal) startClock = readPointerJournal(journal->string(), nullptr)->header.startClock;
+    lostAt = platform::hostTime();
+    kill(xvfb.pid, SIGKILL);
+  });
+  const double ran =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  ASSERT_GT(startClock, 0);
+  EXPECT_LT(ran, 15.0) << "the recording ran on";
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("The connection to the X11 display server was lost."), std::string::npos)
+      << r.err;
+  const fs::path folder = firstLine(r.out);
+  const Clip clip = decodeClipFile((folder / "project.json").string());
+  const auto movie = test::readMovie(folder / "screen.mp4");
+  EXPECT_NEAR(movie.end, clip.duration, 1e-3);
+  EXPECT_LE(clip.duration, lostAt - startClock + 0.1);
+  EXPECT_GT(clip.duration, 1.0);
+  EXPECT_LT(movie.longestGap, 0.5);  // no frozen picture stretched to the stop
+  ASSERT_FALSE(clip.samples.empty());
+  EXPECT_LE(clip.samples.get().back().time, clip.duration);
 }
 
 }  // namespace

@@ -221,7 +221,16 @@ std::unique_ptr<FrameStream> SyntheticScreenCapture::createStream(
                                            faultAfter_, faultMessage_);
 }
 
+void SyntheticScreenCapture::setPointerOpenError(std::string message) {
+  std::lock_guard lock(mutex_);
+  pointerOpenError_ = std::move(message);
+}
+
 std::unique_ptr<PointerSource> SyntheticScreenCapture::createPointerSource() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!pointerOpenError_.empty()) throw PlatformError(pointerOpenError_);
+  }
   return std::make_unique<SyntheticPointer>(shared_from_this());
 }
 

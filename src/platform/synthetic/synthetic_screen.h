@@ -44,6 +44,9 @@ class SyntheticScreenCapture : public ScreenCapture,
   void tap();
   // Reads fail until set back to true (the last location is repeated, button up).
   void setPointerReadable(bool readable);
+  // createPointerSource() throws PlatformError with this text (an X server that refuses
+  // another connection); empty clears the fault.
+  void setPointerOpenError(std::string message);
 
   // What the last stream was asked for.
   std::optional<ContentFilter> lastFilter() const;
@@ -76,6 +79,7 @@ class SyntheticScreenCapture : public ScreenCapture,
   std::vector<WindowInfo> windows_;
   std::map<WindowId, std::optional<Rect>> windowRects_;
   std::string contentError_;
+  std::string pointerOpenError_;
   StreamFault fault_ = StreamFault::none;
   double faultAfter_ = 0.3;
   std::string faultMessage_;

@@ -1,0 +1,173 @@
+#include "capture/recording_recovery.h"
+
+#include <QDateTime>
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+
+#include "capture/display_recorder.h"
+#include "capture/pointer_journal.h"
+#include "localization/localization.h"
+#include "model/document_json.h"
+#include "platform/durable_file.h"
+#include "platform/ffmpeg/ff_util.h"
+#include "platform/studio_error.h"
+
+namespace vantry {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kMovie = "screen.mp4";
+constexpr const char* kDocument = "project.json";
+
+struct MovieLength {
+  bool opened = false;
+  bool hasVideo = false;
+  double end = 0;  // end of the last whole video packet
+  int width = 0;
+  int height = 0;
+};
+
+// Reads packet times only (no decoding); a torn last fragment ends the reading there.
+MovieLength movieLength(const fs::path& file) {
+  MovieLength m;
+  ff::InputFormatPtr in = ff::openInput(file.string());
+  if (!in) return m;
+  m.opened = true;
+  const int vi = av_find_best_stream(in.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (vi < 0) return m;
+  m.width = in->streams[vi]->codecpar->width;
+  m.height = in->streams[vi]->codecpar->height;
+  const AVRational tb = in->streams[vi]->time_base;
+  ff::PacketPtr pkt = ff::makePacket();
+  while (av_read_frame(in.get(), pkt.get()) >= 0) {
+    if (pkt->stream_index == vi && pkt->pts != AV_NOPTS_VALUE) {
+      m.hasVideo = true;
+      m.end = std::max(m.end, ff::toSeconds(pkt->pts + std::max<int64_t>(pkt->duration, 0), tb));
+    }
+    av_packet_unref(pkt.get());
+  }
+  return m;
+}
+
+// A companion file is part of the document only when it opens as a movie with a stream.
+bool opensAsMovie(const fs::path& file, AVMediaType kind) {
+  std::error_code ec;
+  if (!fs::exists(file, ec)) return false;
+  ff::InputFormatPtr in = ff::openInput(file.string());
+  return in && av_find_best_stream(in.get(), kind, -1, -1, nullptr, 0) >= 0;
+}
+
+// The time of day the journal was last written: about when the recording ended.
+QTime lastWritten(const fs::path& file) {
+  std::error_code ec;
+  const auto when = fs::last_write_time(file, ec);
+  if (ec) return QTime::currentTime();
+  const auto system = std::chrono::file_clock::to_sys(when);
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(system.time_since_epoch()).count();
+  return QDateTime::fromMSecsSinceEpoch(ms).time();
+}
+
+std::string readFailure(const char* name) {
+  return L("无法读取文件 {0}。", name);
+}
+
+}  // namespace
+
+bool needsRecovery(const std::string& folder) {
+  std::error_code ec;
+  const fs::path f(folder);
+  return fs::is_regular_file(f / kMovie, ec) && fs::is_regular_file(f / kPointerJournalName, ec) &&
+         !fs::exists(f / kDocument, ec);
+}
+
+Clip recoverRecording(const std::string& folder) {
+  const fs::path dir(folder);
+  const fs::path journalPath = dir / kPointerJournalName;
+  const MovieLength movie = movieLength(dir / kMovie);
+  if (!movie.hasVideo || !(movie.end > 0)) throw StudioError(readFailure(kMovie));
+
+  std::string error;
+  const auto journal = readPointerJournal(journalPath.string(), &error);
+  if (!journal) throw StudioError(readFailure(kPointerJournalName) + " (" + error + ")");
+  const JournalHeader& h = journal->header;
+
+  Clip clip;
+  clip.id = Uuid::random();
+  clip.title = DisplayRecorder::titleAt(lastWritten(journalPath));
+  clip.duration = movie.end;
+  clip.screenPath = fs::absolute(dir / kMovie).string();
+  clip.isDemo = false;
+  clip.width = h.width > 0 ? h.width : movie.width;
+  clip.height = h.height > 0 ? h.height : movie.height;
+  if (h.cameraFile && opensAsMovie(dir / *h.cameraFile, AVMEDIA_TYPE_VIDEO)) {
+    clip.cameraPath = fs::absolute(dir / *h.cameraFile).string();
+    clip.cameraOffset = h.cameraOffset;
+  }
+  if (h.audioFile && opensAsMovie(dir / *h.audioFile, AVMEDIA_TYPE_AUDIO)) {
+    clip.audioPath = fs::absolute(dir / *h.audioFile).string();
+    clip.audioOffset = h.audioOffset;
+  }
+  std::vector<PointerSample> samples;
+  samples.reserve(journal->samples.size());
+  for (const auto& s : journal->samples) {
+    if (s.time > clip.duration) break;
+    samples.push_back(s);
+  }
+  clip.samples = std::move(samples);
+
+  releaseDocumentReserve(folder);  // room for the document on a full disk
+  const std::string failedDocument = L("无法写入文件 {0}。", kDocument);
+  std::string bytes;
+  try {
+    bytes = encodeClip(clip);
+  } catch (const std::exception& e) {
+    throw StudioError(failedDocument + " (" + e.what() + ")");
+  }
+  error = platform::writeFileAtomically(dir / kDocument, bytes);
+  if (!error.empty()) throw StudioError(failedDocument + " (" + error + ")");
+  std::error_code ignored;
+  fs::remove(journalPath, ignored);
+  return clip;
+}
+
+RecoveryReport recoverRecordings(const std::string& recordingsFolder) {
+  RecoveryReport report;
+  std::error_code ec;
+  std::vector<std::pair<fs::file_time_type, fs::path>> folders;
+  for (fs::directory_iterator it(recordingsFolder, ec), end; !ec && it != end; it.increment(ec)) {
+    if (!it->is_directory(ec) || !needsRecovery(it->path().string())) continue;
+    folders.emplace_back(fs::last_write_time(it->path() / kPointerJournalName, ec), it->path());
+  }
+  std::sort(folders.begin(), folders.end());
+  for (const auto& [when, folder] : folders) {
+    try {
+      report.recovered.push_back({folder.string(), recoverRecording(folder.string())});
+    } catch (const std::exception& e) {
+      report.failed.emplace_back(folder.string(), e.what());
+      // No picture at all: nothing was recorded, and the journal alone opens nothing.
+      const MovieLength movie = movieLength(folder / kMovie);
+      if (movie.opened && !movie.hasVideo) {
+        std::error_code ignored;
+        fs::remove(folder / kPointerJournalName, ignored);
+      }
+    }
+  }
+  return report;
+}
+
+std::string recoveryNotice(const RecoveryReport& report) {
+  std::string text;
+  if (!report.recovered.empty())
+    text = L("已恢复 {0} 个意外中断的录屏。", int64_t(report.recovered.size()));
+  if (!report.failed.empty()) {
+    if (!text.empty()) text += " ";
+    text += L("有 {0} 个意外中断的录屏无法恢复。", int64_t(report.failed.size()));
+  }
+  return text;
+}
+
+}  // namespace vantry

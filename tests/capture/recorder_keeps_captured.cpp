@@ -1,0 +1,250 @@
+// What a recording keeps when something goes wrong: a pointer reader that cannot open, a
+// task that throws, a document or diagnostic that cannot be written, a recorder that dies
+// before its stop (rebuilt from the movie and the pointer journal), and a torn journal.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <fstream>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#include "capture/pointer_journal.h"
+#include "capture/recording_recovery.h"
+#include "model/document_json.h"
+#include "platform/durable_file.h"
+#include "platform/studio_error.h"
+#include "synthetic_display_fixture.h"
+
+namespace vantry {
+namespace {
+
+namespace fs = std::filesystem;
+
+void sleepFor(double seconds) {
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+struct KeptRecording : test::SyntheticDisplayRecording {
+  ~KeptRecording() override { platform::failWritesForTesting("", 0); }
+
+  bool waitForClock(const DisplayRecorder& recorder) {
+    for (int i = 0; i < 600 && !recorder.startClock(); ++i)
+      sleepFor(0.005);
+    return recorder.startClock().has_value();
+  }
+};
+
+// Throws from every fifth tick.
+struct ThrowingCompanion : RecordingCompanion {
+  std::atomic<int> ticks{0};
+  void prepare(const std::string&) override {}
+  void abandon() override {}
+  void tick(double, CaptureTimings&) override {
+    if (++ticks % 5 == 0) throw std::runtime_error("tick trouble");
+  }
+  std::optional<std::string> stop() override { return std::nullopt; }
+  void complete(Clip&, double, CaptureTimings&) override {}
+};
+
+TEST_F(KeptRecording, APointerReaderThatCannotOpenFailsTheStartNotTheProgram) {
+  screen->setPointerOpenError("The X server refused another connection.");
+  DisplayRecorder recorder(env());
+  try {
+    recorder.start(7, std::nullopt);
+    FAIL() << "start() should fail";
+  } catch (const platform::PlatformError& e) {
+    EXPECT_STREQ(e.what(), "The X server refused another connection.");
+  }
+  EXPECT_EQ(screen->runningStreams(), 0);
+  // Nothing was opened yet: no empty movie is left behind.
+  EXPECT_FALSE(fs::exists(fs::path(recorder.folder()) / "screen.mp4"));
+}
+
+TEST_F(KeptRecording, ATaskThatThrowsIsReportedOnceAndTheRecordingGoesOn) {
+  auto companion = std::make_shared<ThrowingCompanion>();
+  DisplayRecorder recorder(env());
+  std::mutex mutex;
+  std::vector<std::string> reported;
+  recorder.onFailure = [&](const std::string& m) {
+    std::lock_guard lock(mutex);
+    reported.push_back(m);
+  };
+  recorder.start(7, std::nullopt, {companion});
+  ASSERT_TRUE(waitForClock(recorder));
+  sleepFor(0.6);
+  const Clip clip = recorder.stop();
+  EXPECT_GT(companion->ticks.load(), 15);
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(reported, std::vector<std::string>{
+                            "An unexpected error occurred while recording. (tick trouble)"});
+  }
+  // The ticks that did not throw were sampled; the document was written.
+  EXPECT_GT(clip.samples.size(), 10u);
+  EXPECT_TRUE(fs::exists(fs::path(recorder.folder()) / "project.json"));
+}
+
+TEST_F(KeptRecording, TheDocumentIsWrittenFirstAndTheDiagnosticOnlyWarns) {
+  {
+    // The diagnostic cannot be written: a warning that names it; the document is there.
+    platform::failWritesForTesting("capture-timing.json", ENOSPC);
+    DisplayRecorder recorder(env());
+    recorder.start(7, std::nullopt);
+    ASSERT_TRUE(waitForClock(recorder));
+    sleepFor(0.4);
+    const Clip clip = recorder.stop();
+    const fs::path folder = recorder.folder();
+    EXPECT_NE(recorder.warning().find(
+                  "Could not write the file capture-timing.json. (No space left on device)"),
+              std::string::npos)
+        << recorder.warning();
+    EXPECT_EQ(decodeClipFile((folder / "project.json").string()).id, clip.id);
+    EXPECT_FALSE(fs::exists(folder / "capture-timing.json"));
+    EXPECT_FALSE(fs::exists(folder / kPointerJournalName));
+  }
+  {
+    // The document cannot be written: the error names it, and the journal stays so that the
+    // recording can still be rebuilt once there is room.
+    platform::failWritesForTesting("project.json", ENOSPC);
+    DisplayRecorder recorder(env());
+    recorder.start(7, std::nullopt);
+    ASSERT_TRUE(waitForClock(recorder));
+    sleepFor(0.8);
+    try {
+      recorder.stop();
+      FAIL() << "stop() should fail";
+    } catch (const StudioError& e) {
+      EXPECT_STREQ(e.what(), "Could not write the file project.json. (No space left on device)");
+    }
+    const fs::path folder = recorder.folder();
+    EXPECT_FALSE(fs::exists(folder / "project.json"));
+    EXPECT_FALSE(fs::exists(folder / kDocumentReserveName));
+    ASSERT_TRUE(needsRecovery(folder.string()));
+
+    platform::failWritesForTesting("", 0);
+    const Clip clip = recoverRecording(folder.string());
+    EXPECT_FALSE(fs::exists(folder / kPointerJournalName));
+    const Clip stored = decodeClipFile((folder / "project.json").string());
+    EXPECT_EQ(stored.id, clip.id);
+    // The movie was completed at the stop: the whole recording is there.
+    EXPECT_NEAR(clip.duration, test::readMovie(folder / "screen.mp4").end, 1e-3);
+    EXPECT_GT(clip.duration, 0.7);
+    EXPECT_GT(clip.samples.size(), 30u);
+  }
+}
+
+TEST_F(KeptRecording, ARecorderThatDiesBeforeItsStopIsRebuiltFromMovieAndJournal) {
+  fs::path folder;
+  double startClock = 0;
+  {
+    screen->setPointer({160, 90}, false);
+    DisplayRecorder recorder(env());
+    recorder.start(7, std::nullopt);
+    ASSERT_TRUE(waitForClock(recorder));
+    startClock = *recorder.startClock();
+    sleepFor(0.5);
+    screen->tap();
+    sleepFor(1.9);
+    folder = recorder.folder();
+  }  // dropped without stop(), as a killed process leaves it (minus the last fragment)
+  ASSERT_TRUE(needsRecovery(folder.string()));
+  // A finished recording and an empty folder beside it are left alone.
+  fs::create_directories(root / "Recordings" / "empty");
+
+  const RecoveryReport report = recoverRecordings((root / "Recordings").string());
+  ASSERT_EQ(report.recovered.size(), 1u);
+  EXPECT_TRUE(report.failed.empty());
+  EXPECT_EQ(report.recovered[0].folder, folder.string());
+  EXPECT_EQ(recoveryNotice(report), "Recovered interrupted recordings: 1.");
+  const Clip& clip = report.recovered[0].clip;
+
+  // The duration is the movie's real length; the track runs up to it, with its click.
+  const auto movie = test::readMovie(folder / "screen.mp4");
+  EXPECT_NEAR(clip.duration, movie.end, 1e-3);
+  EXPECT_GE(clip.duration, 1.0);
+  EXPECT_EQ(clip.width, 640);
+  EXPECT_EQ(clip.height, 360);
+  EXPECT_EQ(clip.screenPath, (folder / "screen.mp4").string());
+  EXPECT_FALSE(clip.cameraPath || clip.audioPath);
+  EXPECT_EQ(clip.title.rfind("Recording · ", 0), 0u);
+  ASSERT_FALSE(clip.samples.empty());
+  EXPECT_LE(clip.samples.get().back().time, clip.duration);
+  EXPECT_GT(clip.samples.get().back().time, clip.duration - 0.6);
+  int clicks = 0;
+  for (const auto& s : clip.samples.get()) {
+    if (!s.clicked) continue;
+    ++clicks;
+    EXPECT_NEAR(s.x, 0.25, 1e-6);
+    EXPECT_NEAR(s.y, 0.25, 1e-6);
+  }
+  EXPECT_EQ(clicks, 1);
+  const Clip stored = decodeClipFile((folder / "project.json").string());
+  EXPECT_EQ(stored.id, clip.id);
+  EXPECT_FALSE(fs::exists(folder / kPointerJournalName));
+  (void)startClock;
+
+  // Once rebuilt there is nothing left to do, and nothing to say.
+  const RecoveryReport again = recoverRecordings((root / "Recordings").string());
+  EXPECT_TRUE(again.empty());
+  EXPECT_EQ(recoveryNotice(again), "");
+  EXPECT_TRUE(recoverRecordings((root / "missing").string()).empty());
+}
+
+TEST(PointerJournal, ATornOrDamagedTailIsIgnoredAndATornHeaderIsRefused) {
+  test::RecorderTempDir dir;
+  const std::string path = (dir.path / kPointerJournalName).string();
+  JournalHeader header;
+  header.width = 1280;
+  header.height = 720;
+  header.startClock = 1234.5;
+  header.audioFile = "voice.m4a";
+  header.audioOffset = -0.25;
+  {
+    PointerJournalWriter journal;
+    ASSERT_TRUE(journal.open(path, header)) << journal.error();
+    for (int i = 0; i < 90; ++i)
+      journal.add(PointerSample{i / 60.0, 0.5, i / 100.0, i == 42});
+    ASSERT_TRUE(journal.write());
+    EXPECT_TRUE(fs::exists(dir.path / kDocumentReserveName));
+  }
+  EXPECT_FALSE(fs::exists(dir.path / kDocumentReserveName));  // given back on closing
+  const auto whole = readPointerJournal(path, nullptr);
+  ASSERT_TRUE(whole);
+  EXPECT_FALSE(whole->torn);
+  EXPECT_EQ(whole->header.width, 1280);
+  EXPECT_EQ(whole->header.startClock, 1234.5);
+  EXPECT_EQ(whole->header.audioFile, "voice.m4a");
+  EXPECT_EQ(whole->header.audioOffset, -0.25);
+  EXPECT_FALSE(whole->header.cameraFile);
+  ASSERT_EQ(whole->samples.size(), 90u);
+  EXPECT_TRUE(whole->samples[42].clicked);
+  EXPECT_FALSE(whole->samples[43].clicked);
+  EXPECT_NEAR(whole->samples[89].y, 0.89, 1e-6);
+
+  // Half a record at the end (a write cut short) is ignored.
+  std::string bytes = test::readText(path);
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes.substr(0, bytes.size() - 10);
+  auto torn = readPointerJournal(path, nullptr);
+  ASSERT_TRUE(torn);
+  EXPECT_TRUE(torn->torn);
+  EXPECT_EQ(torn->samples.size(), 89u);
+
+  // A damaged record ends the track there: nothing after it is trusted.
+  bytes[bytes.size() - 24 * 10 + 3] ^= 0x5a;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+  auto damaged = readPointerJournal(path, nullptr);
+  ASSERT_TRUE(damaged);
+  EXPECT_EQ(damaged->samples.size(), 80u);
+
+  // Without a whole header there is nothing to rebuild from.
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << "{\"format\":1,\"wid";
+  std::string error;
+  EXPECT_FALSE(readPointerJournal(path, &error));
+  EXPECT_FALSE(error.empty());
+}
+
+}  // namespace
+}  // namespace vantry

@@ -1,0 +1,48 @@
+// vantry-tool recover DIR: rebuilds "project.json" of a recording whose process died while
+// recording (DIR is that recording's folder), or of every such recording under DIR (a
+// recordings folder). Prints each folder recovered; errors go to stderr.
+#include <filesystem>
+#include <iostream>
+
+#include "args.h"
+#include "capture/recording_recovery.h"
+#include "command.h"
+
+namespace {
+
+constexpr const char* kUsage = "recover DIR";
+
+int run(const vantry::tool::Args& args) {
+  if (args.size() != 1) return vantry::tool::usageError(kUsage);
+  const std::string dir = args[0];
+  std::error_code ec;
+  if (!std::filesystem::is_directory(dir, ec)) {
+    std::cerr << dir << ": " << std::make_error_code(std::errc::not_a_directory).message() << "\n";
+    return 1;
+  }
+  const bool oneRecording = std::filesystem::exists(std::filesystem::path(dir) / "screen.mp4", ec);
+  if (oneRecording) {
+    if (!vantry::needsRecovery(dir)) {
+      std::cerr << dir << ": nothing to recover\n";
+      return 1;
+    }
+    try {
+      vantry::recoverRecording(dir);
+      std::cout << dir << "\n";
+      return 0;
+    } catch (const std::exception& e) {
+      std::cerr << e.what() << "\n";
+      return 1;
+    }
+  }
+  const vantry::RecoveryReport report = vantry::recoverRecordings(dir);
+  for (const auto& r : report.recovered)
+    std::cout << r.folder << "\n";
+  for (const auto& [folder, error] : report.failed)
+    std::cerr << folder << ": " << error << "\n";
+  return report.failed.empty() ? 0 : 1;
+}
+
+const vantry::tool::Command kCommand{"recover", kUsage, run};
+
+}  // namespace
