@@ -174,6 +174,9 @@ TEST_F(XvfbRecording, TwoMonitorsMapThePointerIntoTheRecordedOne) {
   DisplayRecorder recorder(env());
   recorder.start(right->id, std::nullopt);
   EXPECT_EQ(recorder.screenRect(), (platform::Rect{1280, 0, 1280, 720}));
+  // Sampling begins with the first frame, which a busy machine may deliver late.
+  for (int i = 0; i < 1000 && recorder.stats().ticks == 0; ++i)
+    sleepFor(0.005);
   sleepFor(0.3);
   x.moveTo(100, 100);  // on the other monitor: clamped to the left edge
   sleepFor(0.3);
