@@ -88,20 +88,28 @@ std::vector<double> toneOnsets(const std::string& path) {
   std::string error;
   auto source = AudioSource::open(path, 48000, &error);
   EXPECT_TRUE(source) << error;
-  std::vector<double> onsets;
-  if (!source || !source->hasAudio()) return onsets;
-  const int window = 240;  // 5 ms
-  std::vector<float> chunk;
-  bool inTone = false;
+  if (!source || !source->hasAudio()) return {};
   const int64_t total = static_cast<int64_t>((source->duration() + 0.5) * 48000);
-  for (int64_t pos = 0; pos < total; pos += window) {
-    EXPECT_TRUE(source->read(pos, window, chunk, &error)) << error;
-    double energy = 0;
+  std::vector<float> chunk, mono;
+  for (int64_t pos = 0; pos < total; pos += 48000) {
+    EXPECT_TRUE(source->read(pos, 48000, chunk, &error)) << error;
     for (size_t i = 0; i < chunk.size(); i += source->channels())
-      energy += chunk[i] * chunk[i];
-    const double rms = std::sqrt(energy / window);
+      mono.push_back(chunk[i]);
+  }
+  return toneOnsets(mono, 48000);
+}
+
+std::vector<double> toneOnsets(const std::vector<float>& mono, int rate) {
+  const size_t window = static_cast<size_t>(rate / 200);  // 5 ms
+  std::vector<double> onsets;
+  bool inTone = false;
+  for (size_t pos = 0; pos + window <= mono.size(); pos += window) {
+    double energy = 0;
+    for (size_t i = pos; i < pos + window; ++i)
+      energy += mono[i] * mono[i];
+    const double rms = std::sqrt(energy / static_cast<double>(window));
     if (!inTone && rms > 0.2) {
-      onsets.push_back(pos / 48000.0);
+      onsets.push_back(static_cast<double>(pos) / rate);
       inTone = true;
     } else if (inTone && rms < 0.05) {
       inTone = false;

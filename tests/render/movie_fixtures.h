@@ -25,6 +25,8 @@ void makeToneSound(const std::string& path, double seconds, const std::vector<do
                    const std::string& container = "ipod");
 // Onsets (seconds) of tones in the first audio track of a file.
 std::vector<double> toneOnsets(const std::string& path);
+// The same for mono samples at `rate`, on 5 ms windows.
+std::vector<double> toneOnsets(const std::vector<float>& mono, int rate);
 
 struct MovieInfo {
   int videoFrames = 0;
