@@ -96,6 +96,7 @@ std::string PulsePlayback::failureText(const char* what) const {
 void PulsePlayback::dropStream() {
   if (!stream_) return;
   pa_stream_set_state_callback(stream_, nullptr, nullptr);
+  pa_stream_set_latency_update_callback(stream_, nullptr, nullptr);
   pa_stream_disconnect(stream_);
   pa_stream_unref(stream_);
   stream_ = nullptr;
@@ -105,6 +106,8 @@ bool PulsePlayback::restart(std::string* error) {
   LoopLock lock(loop_);
   dropStream();
   lastPlayed_ = 0;
+  running_ = false;
+  sampled_ = false;
   const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, uint32_t(rate_), uint8_t(channels_)};
   auto failed = [&](const char* what) {
     if (error) *error = failureText(what);
@@ -115,6 +118,7 @@ bool PulsePlayback::restart(std::string* error) {
   stream_ = pa_stream_new(context_, "Edited audio", &spec, nullptr);
   if (!stream_) return failed("playback stream");
   pa_stream_set_state_callback(stream_, &streamChanged, loop_);
+  pa_stream_set_latency_update_callback(stream_, &PulsePlayback::timingUpdated, this);
   // No prebuffering: like a device, the stream runs on through an underrun, so its clock
   // never waits for data (the end of the sound is such an underrun).
   pa_buffer_attr attr;
@@ -159,25 +163,54 @@ bool PulsePlayback::write(const float* samples, size_t frames, std::string* erro
 
 void PulsePlayback::setRunning(bool running) {
   LoopLock lock(loop_);
-  if (!stream_) return;
+  if (!stream_ || running == running_) return;
+  const double now = hostTime();
+  lastPlayed_ = estimateLocked();  // a pause holds the clock where it stands
+  running_ = running;
+  if (running) resumedHost_ = now;
   if (pa_operation* op = pa_stream_cork(stream_, running ? 0 : 1, nullptr, nullptr))
+    pa_operation_unref(op);
+  requestTiming(now);  // answered after the cork, so it tells where the stream now is
+}
+
+void PulsePlayback::timingUpdated(pa_stream*, void* self) {
+  auto* me = static_cast<PulsePlayback*>(self);
+  me->takeTiming();
+  pa_threaded_mainloop_signal(me->loop_, 0);
+}
+
+// The server's word on what has been heard, as the library's own uninterpolated time: the
+// stream's read position, less what the sink holds, plus the report's time in transit.
+void PulsePlayback::takeTiming() {
+  const pa_timing_info* info = stream_ ? pa_stream_get_timing_info(stream_) : nullptr;
+  if (!info || info->read_index_corrupt) return;
+  const pa_sample_spec* spec = pa_stream_get_sample_spec(stream_);
+  double usec = double(pa_bytes_to_usec(uint64_t(std::max<int64_t>(info->read_index, 0)), spec));
+  if (running_) usec = std::max(0.0, usec + double(info->transport_usec) - double(info->sink_usec));
+  sampleFrames_ = usec * 1e-6 * rate_;
+  sampleHost_ = hostTime();
+  sampled_ = true;
+}
+
+double PulsePlayback::estimateLocked() {
+  if (!sampled_) return lastPlayed_;
+  double frames = sampleFrames_;
+  if (running_) frames += std::max(0.0, hostTime() - std::max(sampleHost_, resumedHost_)) * rate_;
+  return std::max(lastPlayed_, frames);
+}
+
+void PulsePlayback::requestTiming(double now) {
+  lastTimingRequest_ = now;
+  if (pa_operation* op = pa_stream_update_timing_info(stream_, nullptr, nullptr))
     pa_operation_unref(op);
 }
 
 double PulsePlayback::playedFrames() {
   LoopLock lock(loop_);
   if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return lastPlayed_;
-  // The automatic updates grow to seconds apart; fresh reports keep the interpolation
-  // close to the server's clock.
   const double now = hostTime();
-  if (now - lastTimingRequest_ > 0.1) {
-    lastTimingRequest_ = now;
-    if (pa_operation* op = pa_stream_update_timing_info(stream_, nullptr, nullptr))
-      pa_operation_unref(op);
-  }
-  pa_usec_t usec = 0;
-  if (pa_stream_get_time(stream_, &usec) == 0)
-    lastPlayed_ = std::max(lastPlayed_, double(usec) * 1e-6 * rate_);
+  if (now - lastTimingRequest_ > 0.1) requestTiming(now);
+  lastPlayed_ = estimateLocked();
   return lastPlayed_;
 }
 

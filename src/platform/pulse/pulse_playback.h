@@ -1,6 +1,9 @@
 // Playback through PulseAudio (also PipeWire's PulseAudio server): one context for the
 // player's life and a fresh playback stream on every restart, so that the stream's own
-// position, read from its interpolated timing, counts from the restart.
+// position counts from the restart. The position comes from the server's timing reports,
+// asked for ten times a second and run on at the nominal rate in between; the library's
+// own interpolation smooths a wrong start away over a second or more, which the picture
+// would show.
 #pragma once
 
 #include <string>
@@ -30,7 +33,12 @@ class PulsePlayback final : public SoundOutput {
   void syncTiming() override;
 
  private:
-  void dropStream();  // with the mainloop lock held
+  static void timingUpdated(pa_stream* s, void* self);
+  // With the mainloop lock held:
+  void dropStream();
+  void takeTiming();
+  double estimateLocked();
+  void requestTiming(double now);
   std::string failureText(const char* what) const;
 
   const int rate_;
@@ -40,7 +48,12 @@ class PulsePlayback final : public SoundOutput {
   pa_stream* stream_ = nullptr;
   // Guarded by the mainloop lock:
   double lastTimingRequest_ = 0;
-  double lastPlayed_ = 0;
+  double lastPlayed_ = 0;    // what playedFrames() last said
+  bool running_ = false;     // uncorked
+  bool sampled_ = false;     // a timing report of this stream arrived
+  double sampleFrames_ = 0;  // frames heard at that report
+  double sampleHost_ = 0;    // hostTime() of the report
+  double resumedHost_ = 0;   // hostTime() of the last uncork
 };
 
 }  // namespace vantry::platform
