@@ -123,6 +123,7 @@ void paintRuler(QPainter& p, const LaneScene& scene, double from, double to) {
   QPainterPath minor, major;
   p.setFont(fonts().ruler);
   p.setPen(Theme::secondary);
+  const double baseline = 2 + QFontMetricsF(fonts().ruler).ascent();
   for (const Tick& t : all) {
     if (!t.major) {
       if (t.x >= from - 1) {
@@ -135,8 +136,7 @@ void paintRuler(QPainter& p, const LaneScene& scene, double from, double to) {
       major.moveTo(t.x, h - 10);
       major.lineTo(t.x, h);
     }
-    p.drawText(QPointF(t.x + 3, 2 + QFontMetricsF(fonts().ruler).ascent()),
-               QString::fromStdString(t.label));
+    p.drawText(QPointF(t.x + 3, baseline), QString::fromStdString(t.label));
   }
   p.setBrush(Qt::NoBrush);
   p.setPen(QPen(Color(0xFFFFFF, 0.14), 1));
@@ -327,9 +327,18 @@ void paintLanes(QPainter& p, const LaneScene& scene, double from, double to) {
   p.setRenderHint(QPainter::TextAntialiasing);
   paintGrid(p, scene, from, to);
   paintRuler(p, scene, from, to);
+  // A lane backdrop a million points long is drawn only around what is shown; its rounded
+  // ends stay out of sight when they lie outside.
+  const double left = std::max(0.0, from - 20);
+  const double right = std::min(scene.width, to + 20);
   for (Row row : {Row::video, Row::zoom, Row::presenter}) {
     const Span span = rowSpan(row);
-    paintLaneBackground(p, QRectF(0, span.top, scene.width, span.height));
+    const double l = left > 0 ? left - 20 : 0;
+    const double r = right < scene.width ? right + 20 : scene.width;
+    p.save();
+    p.setClipRect(QRectF(left, span.top, right - left, span.height), Qt::IntersectClip);
+    paintLaneBackground(p, QRectF(l, span.top, r - l, span.height));
+    p.restore();
   }
   paintSegments(p, scene, from, to);
   if (scene.ghost) paintGhost(p, *scene.ghost);

@@ -77,6 +77,35 @@ class StillLanes : public QWidget {
 
 }  // namespace
 
+std::vector<CardShot> cardShots(const Clip& clip) {
+  const double duration = clip.editedDuration();
+  const std::vector<ZoomBlock> blocks = clip.zoomBlocks();
+  std::optional<double> free;
+  for (double t = 0.5; t < duration && !free; t += 0.25) {
+    if (ghostAt(t, blocks, duration, TimelineScale::pixelsPerSecond(TimelineScale::defaultZoom),
+                Studio::newZoomLength))
+      free = t;
+  }
+  std::vector<CardShot> shots;
+  CardState segment;
+  segment.selectedSegment = 0;
+  segment.time = 0;
+  shots.push_back({"selected-segment", segment});
+  CardState zoom;
+  zoom.selectedZoom = 0;
+  if (!blocks.empty()) zoom.time = blocks[0].outputStart;
+  shots.push_back({"selected-zoom", zoom});
+  CardState ghost;
+  ghost.ghost = free.value_or(duration);
+  ghost.hoverX = TimelineScale::pixelsPerSecond(ghost.zoom) * *ghost.ghost;
+  shots.push_back({"zoom-ghost", ghost});
+  CardState presenter;
+  presenter.selectedPresenter = 0;
+  presenter.time = 0.5;
+  shots.push_back({"selected-presenter", presenter});
+  return shots;
+}
+
 QImage renderCard(const Clip& clip, const CardState& state, double width, double scale) {
   const bool frozen = animationsFrozen();
   setAnimationsFrozen(true);

@@ -6,6 +6,7 @@
 #include <QImage>
 
 #include <optional>
+#include <vector>
 
 #include "model/clip.h"
 #include "model/timeline_scale.h"
@@ -26,6 +27,14 @@ struct CardState {
   bool canUndo = false;
   bool canRedo = false;
 };
+
+// The states a person looks over, for a project: a selected segment, a selected zoom with
+// its trim handles, the add-zoom ghost over free space, a selected presenter block.
+struct CardShot {
+  const char* name;
+  CardState state;
+};
+std::vector<CardShot> cardShots(const Clip& clip);
 
 // The card `width` points wide at `scale` pixels per point, on the window's dark ground.
 QImage renderCard(const Clip& clip, const CardState& state, double width, double scale = 1.0);

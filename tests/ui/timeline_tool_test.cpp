@@ -1,12 +1,17 @@
-// vantry-tool timeline: the geometry JSON and the offscreen card.
+// vantry-tool timeline and the offscreen card: the geometry JSON and the pictures.
 #include <gtest/gtest.h>
 
 #include <QImage>
 
 #include <nlohmann/json.hpp>
 
+#include "model/demo_project.h"
+#include "model/timeline_scale.h"
+#include "studio/studio.h"
 #include "support/shell.h"
 #include "support/temp_dir.h"
+#include "timeline/timeline_geometry.h"
+#include "timeline/timeline_render.h"
 
 namespace vantry {
 namespace {
@@ -64,3 +69,26 @@ TEST(TimelineTool, RefusesBadArgumentsAndRendersTheCard) {
 
 }  // namespace
 }  // namespace vantry
+
+namespace vantry::timeline {
+namespace {
+
+TEST(TimelineShots, EachStateRendersItsOwnPicture) {
+  const Clip demo = makeDemoClip();
+  const auto shots = cardShots(demo);
+  ASSERT_EQ(shots.size(), 4u);
+  ASSERT_TRUE(shots[2].state.ghost);
+  // The ghost's time lies in free space, so the shot really shows one.
+  EXPECT_TRUE(ghostAt(*shots[2].state.ghost, demo.zoomBlocks(), demo.editedDuration(),
+                      TimelineScale::pixelsPerSecond(shots[2].state.zoom), Studio::newZoomLength));
+  std::vector<QImage> images;
+  for (const CardShot& shot : shots) {
+    images.push_back(renderCard(demo, shot.state, 900, 2));
+    EXPECT_EQ(images.back().width(), (900 + 48) * 2) << shot.name;
+  }
+  for (std::size_t i = 1; i < images.size(); ++i)
+    EXPECT_NE(images[i], images[i - 1]) << shots[i].name;
+}
+
+}  // namespace
+}  // namespace vantry::timeline
