@@ -24,6 +24,8 @@ struct Studio::SaveWorker {
 
   // Queues a write of `clip` to `path`; the result arrives on the worker thread.
   std::shared_future<std::string> submit(Clip clip, std::string path, Done done = {});
+  // Waits until every queued save is written.
+  void flush();
   // Number of files written so far (for tests and benchmarks).
   int writes() const;
 
@@ -39,6 +41,8 @@ struct Studio::SaveWorker {
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<Job> jobs_;
+  std::condition_variable idle_;
+  bool writing_ = false;
   bool quit_ = false;
   int writes_ = 0;
   std::thread thread_;

@@ -41,6 +41,11 @@ std::shared_future<std::string> Studio::SaveWorker::submit(Clip clip, std::strin
   return result;
 }
 
+void Studio::SaveWorker::flush() {
+  std::unique_lock lock(mutex_);
+  idle_.wait(lock, [this] { return jobs_.empty() && !writing_; });
+}
+
 int Studio::SaveWorker::writes() const {
   std::lock_guard lock(mutex_);
   return writes_;
@@ -55,6 +60,7 @@ void Studio::SaveWorker::run() {
       if (jobs_.empty()) return;  // quitting with nothing left to write
       job = std::move(jobs_.front());
       jobs_.pop_front();
+      writing_ = true;
     }
     std::string failure;
     try {
@@ -62,12 +68,14 @@ void Studio::SaveWorker::run() {
     } catch (const std::exception& e) {
       failure = e.what();
     }
+    if (job.done) job.done(failure);
+    job.result.set_value(failure);
     {
       std::lock_guard lock(mutex_);
       if (failure.empty()) ++writes_;
+      writing_ = false;
     }
-    if (job.done) job.done(failure);
-    job.result.set_value(failure);
+    idle_.notify_all();
   }
 }
 

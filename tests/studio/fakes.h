@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "model/demo_project.h"
 #include "studio/studio.h"
 
 namespace vantry::testing {
@@ -153,5 +154,90 @@ inline void drainEvents() {
   for (int i = 0; i < 5; ++i)
     QCoreApplication::processEvents();
 }
+
+}  // namespace vantry::testing
+
+namespace vantry {
+
+// Reaches the controller's engine for tests: the recorder and pointer of a recording, the
+// autosave writer and the tick's private state.
+class StudioTestAccess {
+ public:
+  static void setRecorder(Studio& s, std::unique_ptr<Recording> r) { s.recorder_ = std::move(r); }
+  static void setPointer(Studio& s, std::unique_ptr<platform::PointerSource> p) {
+    s.pointer_ = std::move(p);
+  }
+  static void setRecordingStart(Studio& s, double t) { s.recordingStart_ = t; }
+  static double liveClick(const Studio& s) { return s.liveClick_; }
+  static Point liveFocus(const Studio& s) { return s.liveFocus_; }
+  static Point livePointer(const Studio& s) { return s.livePointer_; }
+  static const MotionSpring& presenterSpring(const Studio& s) { return s.presenterSpring_; }
+  static const std::vector<PresenterEvent>& layouts(const Studio& s) { return s.recordingLayouts_; }
+  static void setWindows(Studio& s, std::vector<platform::WindowInfo> w) {
+    s.captureWindows_ = std::move(w);
+  }
+  static void setUseCamera(Studio& s, bool on) { s.useCamera_ = on; }
+  static int writes(Studio& s);  // waits for the writer first
+  static bool savePending(const Studio& s);
+};
+
+}  // namespace vantry
+
+namespace vantry::testing {
+
+class FakeRecording : public Recording {
+ public:
+  std::optional<double> clockStart;
+  platform::Rect rect{100, 50, 1920, 1080};
+  platform::Size size{1920, 1080};
+  void start(platform::DisplayId, std::optional<platform::WindowId>, bool, bool,
+             std::shared_ptr<LiveCamera>) override {}
+  Clip stop() override { return {}; }
+  std::string warning() const override { return {}; }
+  std::optional<double> startClock() const override { return clockStart; }
+  platform::Rect screenRect() const override { return rect; }
+  platform::Size captureSize() const override { return size; }
+};
+
+class FakePointer : public platform::PointerSource {
+ public:
+  Raw raw;
+  std::optional<Raw> query() override {
+    Raw r = raw;
+    raw.presses = 0;
+    return r;
+  }
+};
+
+}  // namespace vantry::testing
+
+namespace vantry::testing {
+
+// A recorded project with movies at made-up paths (the fake readers accept any path).
+inline Clip recordedClip(bool camera = true, bool sound = true) {
+  Clip clip;
+  clip.title = "Recorded";
+  clip.duration = 20;
+  clip.screenPath = "/rec/screen.mov";
+  if (camera) clip.cameraPath = "/rec/camera.mov";
+  if (sound) clip.audioPath = "/rec/voice.m4a";
+  std::vector<PointerSample> samples;
+  for (int i = 0; i <= 20 * 60; ++i)
+    samples.push_back({i / 60.0, 0.3 + 0.0002 * i, 0.4, i == 120 || i == 600});
+  clip.samples = samples;
+  return clip;
+}
+
+// Counts the controller's signals.
+struct Emissions {
+  int changed = 0;
+  int time = 0;
+  int frames = 0;
+  explicit Emissions(Studio& s) {
+    QObject::connect(&s, &Studio::changed, [this] { ++changed; });
+    QObject::connect(&s, &Studio::timeChanged, [this] { ++time; });
+    QObject::connect(&s, &Studio::frameTick, [this] { ++frames; });
+  }
+};
 
 }  // namespace vantry::testing

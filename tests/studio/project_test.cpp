@@ -1,0 +1,268 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "fakes.h"
+#include "localization/localization.h"
+#include "model/document_json.h"
+#include "support/temp_dir.h"
+
+namespace vantry {
+namespace {
+
+using namespace vantry::testing;
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void writeFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+struct StudioProjects : ::testing::Test {
+  Harness h;
+  test::TempDir dir{"vantry-studio"};
+  std::unique_ptr<Studio> studio;
+
+  void SetUp() override { studio = make(); }
+  std::unique_ptr<Studio> make(int delay = 0) {
+    StudioServices services = h.services();
+    services.autosaveDelayMs = delay;  // fires at the next turn of the event loop
+    return std::make_unique<Studio>(services);
+  }
+  // A recording folder with its "project.json".
+  fs::path recording(const std::string& name, const std::string& title = "Recorded") {
+    fs::path folder = dir.path / name;
+    fs::create_directories(folder);
+    Clip clip = recordedClip();
+    clip.title = title;
+    writeFile(folder / "project.json", encodeClip(clip));
+    return folder;
+  }
+};
+
+TEST_F(StudioProjects, ProjectJsonOpensItsEditsAndNeverRewritesItself) {
+  fs::path folder = recording("a");
+  const std::string recorded = readFile(folder / "project.json");
+  ASSERT_TRUE(studio->openProjectFile((folder / "project.json").string()));
+  EXPECT_EQ(studio->projectURL(), (folder / "edit.json").string());
+  EXPECT_EQ(studio->notice(), L("编辑自动保存 · 原始素材保留"));
+  EXPECT_EQ(studio->timelineZoom(), TimelineScale::defaultZoom);
+  EXPECT_FALSE(studio->canUndo());
+
+  // The first autosave creates "edit.json" with the settings in force.
+  studio->seek(5);
+  studio->split();
+  EditSettings look = studio->settings();
+  look.padding = 0.04;
+  studio->setSettings(look);
+  drainEvents();
+  EXPECT_EQ(StudioTestAccess::writes(*studio), 1);
+  Clip saved = decodeClipFile((folder / "edit.json").string());
+  EXPECT_EQ(saved.ranges().size(), 2u);
+  EXPECT_EQ(saved.savedSettings, look);
+  EXPECT_EQ(readFile(folder / "project.json"), recorded);
+
+  // Opened again, "project.json" shows the edited project.
+  auto again = make();
+  ASSERT_TRUE(again->openProjectFile((folder / "project.json").string()));
+  EXPECT_EQ(again->clip().ranges().size(), 2u);
+  EXPECT_EQ(again->settings(), look);
+}
+
+TEST_F(StudioProjects, AnyOtherFileSavesBackIntoItself) {
+  fs::path other = dir.path / "mine.json";
+  writeFile(other, encodeClip(recordedClip()));
+  ASSERT_TRUE(studio->openProjectFile(other.string()));
+  EXPECT_EQ(studio->projectURL(), other.string());
+  studio->seek(5);
+  studio->split();
+  ASSERT_TRUE(studio->saveNow());
+  EXPECT_EQ(decodeClipFile(other.string()).ranges().size(), 2u);
+  EXPECT_FALSE(fs::exists(dir.path / "edit.json"));
+}
+
+TEST_F(StudioProjects, TenQuickEditsWriteOnce) {
+  fs::path folder = recording("b");
+  ASSERT_TRUE(studio->openProjectFile((folder / "project.json").string()));
+  for (int i = 0; i < 10; ++i)
+    studio->setPresenter(i % 2 == 0);
+  EXPECT_EQ(StudioTestAccess::writes(*studio), 0);
+  drainEvents();
+  EXPECT_EQ(StudioTestAccess::writes(*studio), 1);
+}
+
+TEST_F(StudioProjects, NothingIsWrittenLiveOrForTheDemonstration) {
+  studio->demo();
+  EXPECT_TRUE(studio->playing());
+  EXPECT_FALSE(studio->projectURL());
+  EXPECT_EQ(studio->notice(), L("演示项目 · 自动缩放 / 指针跟随 / 人物画中画"));
+  studio->seek(3);
+  studio->split();
+  drainEvents();
+  EXPECT_TRUE(studio->saveNow());
+
+  // Live preview with a project address (as while a recording stops) writes nothing.
+  studio->setProjectURL((dir.path / "edit.json").string());
+  studio->setStandby(true);
+  studio->scheduleSave();
+  drainEvents();
+  EXPECT_TRUE(studio->saveNow());
+  studio->setStandby(false);
+  studio->setRecording(true);
+  EXPECT_TRUE(studio->saveNow());
+  EXPECT_EQ(StudioTestAccess::writes(*studio), 0);
+  EXPECT_FALSE(fs::exists(dir.path / "edit.json"));
+  studio->setRecording(false);
+  studio->setProjectURL(std::nullopt);
+}
+
+TEST_F(StudioProjects, AnUnreadableDocumentChangesNothing) {
+  fs::path folder = recording("c", "First");
+  ASSERT_TRUE(studio->openProjectFile((folder / "project.json").string()));
+  studio->setPresenter(true);
+  fs::path broken = dir.path / "broken.json";
+  writeFile(broken, "{ not json");
+  EXPECT_FALSE(studio->openProjectFile(broken.string()));
+  ASSERT_TRUE(studio->error());
+  EXPECT_EQ(studio->error()->rfind(L("项目无法打开："), 0), 0u);
+  EXPECT_EQ(studio->clip().title, "First");
+  EXPECT_TRUE(studio->canUndo());
+  EXPECT_EQ(studio->projectURL(), (folder / "edit.json").string());
+}
+
+// A failed load used to leave the old document open with the autosave pointed at the new
+// file, which the next save then overwrote.
+TEST_F(StudioProjects, ALoadThatCannotOpenAMovieLeavesTheOpenProjectAsItWas) {
+  fs::path first = recording("d", "First");
+  fs::path second = recording("e", "Second");
+  ASSERT_TRUE(studio->openProjectFile((first / "project.json").string()));
+  studio->setPresenter(true);
+  FakeFrames* screen = h.frames["/rec/screen.mov"];
+  const std::string secondBytes = readFile(second / "project.json");
+
+  h.unreadable.insert("/rec/camera.mov");  // the second project's camera movie
+  EXPECT_FALSE(studio->openProjectFile((second / "project.json").string()));
+  EXPECT_EQ(studio->error(), "无法读取 /rec/camera.mov");
+  EXPECT_EQ(studio->clip().title, "First");
+  EXPECT_EQ(studio->projectURL(), (first / "edit.json").string());
+  EXPECT_EQ(studio->screenFrames(), screen);  // the open project keeps its readers
+  EXPECT_TRUE(studio->canUndo());
+
+  ASSERT_TRUE(studio->saveNow());
+  EXPECT_EQ(decodeClipFile((first / "edit.json").string()).title, "First");
+  EXPECT_EQ(readFile(second / "project.json"), secondBytes);
+  EXPECT_FALSE(fs::exists(second / "edit.json"));
+}
+
+// Leaving a project whose edits could not be written would lose them: stay instead.
+TEST_F(StudioProjects, AFailedSaveKeepsTheProjectOpen) {
+  fs::path folder = recording("f", "Kept");
+  ASSERT_TRUE(studio->openProjectFile((folder / "project.json").string()));
+  studio->setPresenter(true);
+  // The folder becomes a place no file can be written to.
+  studio->setProjectURL((dir.path / "missing" / "edit.json").string());
+
+  EXPECT_FALSE(studio->saveNow());
+  ASSERT_TRUE(studio->error());
+  EXPECT_EQ(studio->error()->rfind(L("编辑未能保存："), 0), 0u);
+
+  studio->enterStandby();
+  EXPECT_FALSE(studio->standby());
+  studio->demo();
+  EXPECT_FALSE(studio->clip().isDemo);
+  fs::path other = recording("g", "Other");
+  EXPECT_FALSE(studio->openProjectFile((other / "project.json").string()));
+  EXPECT_EQ(studio->clip().title, "Kept");
+  EXPECT_TRUE(studio->canUndo());
+
+  // Once the save can succeed, leaving works.
+  studio->setProjectURL((folder / "edit.json").string());
+  studio->enterStandby();
+  EXPECT_TRUE(studio->standby());
+  EXPECT_FALSE(studio->projectURL());
+  EXPECT_EQ(decodeClipFile((folder / "edit.json").string()).title, "Kept");
+}
+
+TEST_F(StudioProjects, AFailedAutosaveShowsItsError) {
+  fs::path folder = recording("h");
+  ASSERT_TRUE(studio->openProjectFile((folder / "project.json").string()));
+  studio->setProjectURL((dir.path / "missing" / "edit.json").string());
+  studio->setPresenter(true);
+  drainEvents();
+  StudioTestAccess::writes(*studio);
+  drainEvents();
+  ASSERT_TRUE(studio->error());
+  EXPECT_EQ(studio->error()->rfind(L("编辑未能保存："), 0), 0u);
+  studio->setProjectURL(std::nullopt);
+}
+
+TEST_F(StudioProjects, OpeningIsRefusedWhileRecordingBusyOrExportingAlsoAfterTheDialog) {
+  fs::path folder = recording("i");
+  h.dialogs->project = (folder / "project.json").string();
+  studio->setRecording(true);
+  studio->openProject();
+  studio->setRecording(false);
+  studio->setBusy(true);
+  studio->openProject();
+  studio->setBusy(false);
+  EXPECT_EQ(h.dialogs->asked, 0);
+
+  // An export that starts while the dialog is up.
+  h.dialogs->whileOpen = [&] { studio->setExporting(true); };
+  studio->openProject();
+  EXPECT_EQ(h.dialogs->asked, 1);
+  EXPECT_TRUE(studio->standby());
+  EXPECT_TRUE(studio->clip().isDemo);
+
+  studio->setExporting(false);
+  h.dialogs->whileOpen = nullptr;
+  studio->openProject();
+  EXPECT_FALSE(studio->standby());
+  EXPECT_EQ(studio->projectURL(), (folder / "edit.json").string());
+}
+
+TEST_F(StudioProjects, ALoadResetsTheProjectState) {
+  ASSERT_TRUE(studio->load(recordedClip()));
+  studio->seek(8);
+  studio->setPresenter(true);
+  studio->setTimelineZoom(20);
+  studio->setPlaybackRate(2);
+  studio->togglePlayback();
+  ASSERT_TRUE(studio->load(recordedClip()));
+  EXPECT_EQ(studio->time(), 0);
+  EXPECT_FALSE(studio->playing());
+  EXPECT_FALSE(studio->canUndo());
+  EXPECT_FALSE(studio->canRedo());
+  EXPECT_EQ(studio->timelineZoom(), 7);
+  EXPECT_FALSE(studio->seeking());
+}
+
+// Destroying the controller used to leave its clock and pending work running.
+TEST_F(StudioProjects, DestroyingTheControllerWritesThePendingSave) {
+  fs::path folder = recording("j");
+  auto owned = make(60000);
+  ASSERT_TRUE(owned->openProjectFile((folder / "project.json").string()));
+  owned->seek(5);
+  owned->split();
+  ASSERT_TRUE(StudioTestAccess::savePending(*owned));
+  owned.reset();
+  EXPECT_EQ(decodeClipFile((folder / "edit.json").string()).ranges().size(), 2u);
+}
+
+TEST_F(StudioProjects, RevealMakesTheRecordingsFolder) {
+  StudioServices services = h.services();
+  services.recordingsFolder = (dir.path / "Vantry" / "Recordings").string();
+  Studio s(services);
+  s.revealRecordings();
+  EXPECT_TRUE(fs::is_directory(services.recordingsFolder));
+  ASSERT_EQ(h.desktop->opened.size(), 1u);
+  EXPECT_EQ(h.desktop->opened[0], services.recordingsFolder);
+}
+
+}  // namespace
+}  // namespace vantry
