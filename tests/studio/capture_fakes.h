@@ -21,28 +21,9 @@
 #include "studio/capture_worker.h"
 #include "studio/export_run.h"
 #include "studio/studio.h"
+#include "studio_access.h"
 
 namespace vantry {
-
-// Reaches the controller's workers: waits for the capture queue and shortens its waits.
-class StudioTestAccess {
- public:
-  // Runs everything queued on the capture queue, then what it posted back.
-  static void settle(Studio& s) {
-    for (int i = 0; i < 3; ++i) {
-      s.captureWorker_->queue.sync([] {});
-      for (int j = 0; j < 5; ++j)
-        QCoreApplication::processEvents();
-    }
-  }
-  static void setWaitInterval(Studio& s, int ms) { s.captureWorker_->waitIntervalMs = ms; }
-  static std::int64_t setupGeneration(const Studio& s) { return s.setupGeneration_; }
-  static void setExporter(Studio& s, Studio::ExportRun::Exporter exporter) {
-    if (!s.exportRun_) s.exportRun_ = std::make_unique<Studio::ExportRun>();
-    s.exportRun_->exporter = std::move(exporter);
-  }
-  static void leaveStandby(Studio& s) { s.setStandby(false); }
-};
 
 namespace testing {
 

@@ -187,7 +187,7 @@ TEST_F(StudioEditing, PresenterLayoutLiveOrInTheDocument) {
   EXPECT_EQ(studio->undoStack().size(), 3u);
 
   // While recording a switch is logged with its time since the start, never negative.
-  auto recorder = std::make_unique<FakeRecording>();
+  auto recorder = std::make_unique<TickRecording>();
   recorder->clockStart = h.clock.now + 2;
   StudioTestAccess::setRecorder(*studio, std::move(recorder));
   studio->setRecording(true);

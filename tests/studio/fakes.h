@@ -15,6 +15,7 @@
 
 #include "model/demo_project.h"
 #include "studio/studio.h"
+#include "studio_access.h"
 
 namespace vantry::testing {
 
@@ -157,35 +158,9 @@ inline void drainEvents() {
 
 }  // namespace vantry::testing
 
-namespace vantry {
-
-// Reaches the controller's engine for tests: the recorder and pointer of a recording, the
-// autosave writer and the tick's private state.
-class StudioTestAccess {
- public:
-  static void setRecorder(Studio& s, std::unique_ptr<Recording> r) { s.recorder_ = std::move(r); }
-  static void setPointer(Studio& s, std::unique_ptr<platform::PointerSource> p) {
-    s.pointer_ = std::move(p);
-  }
-  static void setRecordingStart(Studio& s, double t) { s.recordingStart_ = t; }
-  static double liveClick(const Studio& s) { return s.liveClick_; }
-  static Point liveFocus(const Studio& s) { return s.liveFocus_; }
-  static Point livePointer(const Studio& s) { return s.livePointer_; }
-  static const MotionSpring& presenterSpring(const Studio& s) { return s.presenterSpring_; }
-  static const std::vector<PresenterEvent>& layouts(const Studio& s) { return s.recordingLayouts_; }
-  static void setWindows(Studio& s, std::vector<platform::WindowInfo> w) {
-    s.captureWindows_ = std::move(w);
-  }
-  static void setUseCamera(Studio& s, bool on) { s.useCamera_ = on; }
-  static int writes(Studio& s);  // waits for the writer first
-  static bool savePending(const Studio& s);
-};
-
-}  // namespace vantry
-
 namespace vantry::testing {
 
-class FakeRecording : public Recording {
+class TickRecording : public Recording {
  public:
   std::optional<double> clockStart;
   platform::Rect rect{100, 50, 1920, 1080};

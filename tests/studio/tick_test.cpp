@@ -11,12 +11,12 @@ using namespace vantry::testing;
 struct StudioTick : ::testing::Test {
   Harness h;
   std::unique_ptr<Studio> studio;
-  FakeRecording* recorder = nullptr;
+  TickRecording* recorder = nullptr;
   FakePointer* pointer = nullptr;
 
   void SetUp() override { studio = std::make_unique<Studio>(h.services()); }
   void startRecording() {
-    auto r = std::make_unique<FakeRecording>();
+    auto r = std::make_unique<TickRecording>();
     auto p = std::make_unique<FakePointer>();
     recorder = r.get();
     pointer = p.get();
@@ -89,7 +89,7 @@ TEST_F(StudioTick, TheLiveZoomHoldsStrictlyLessThanHold) {
   auto zoomAfter = [&](double last) {
     Harness other;
     Studio s(other.services());
-    auto r = std::make_unique<FakeRecording>();
+    auto r = std::make_unique<TickRecording>();
     auto p = std::make_unique<FakePointer>();
     FakePointer* pointer = p.get();
     StudioTestAccess::setRecorder(s, std::move(r));
