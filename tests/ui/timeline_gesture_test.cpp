@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
+#include <QPaintEvent>
 #include <QPointingDevice>
 #include <QScrollBar>
 #include <QWheelEvent>
@@ -19,6 +20,7 @@
 #include "timeline/timeline_lanes.h"
 #include "timeline/timeline_toolbar.h"
 #include "timeline/timeline_view.h"
+#include "timeline/track_block.h"
 
 namespace vantry::timeline {
 namespace {
@@ -351,6 +353,63 @@ TEST_F(TimelineGestures, PinchAndCtrlWheelStayWithinOneToThirtyTwo) {
   EXPECT_EQ(studio->timelineZoom(), 32);
   view->fitToWidth();
   EXPECT_NEAR(studio->timelineZoom(), (700 - 24) / 12.0 / 8, 1e-9);
+}
+
+// Collects the regions the viewport paints.
+class PaintLog : public QObject {
+ public:
+  std::vector<QRegion> regions;
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint)
+      regions.push_back(static_cast<QPaintEvent*>(event)->region());
+    return false;
+  }
+};
+
+TEST_F(TimelineGestures, PlaybackRepaintsOnlyThePlayheadStrips) {
+  open();
+  view->setAttribute(Qt::WA_DontShowOnScreen, false);
+  view->show();
+  QCoreApplication::processEvents();
+  PaintLog log;
+  lanes->viewport()->installEventFilter(&log);
+  studio->setTime(3.0);
+  QCoreApplication::processEvents();
+  ASSERT_FALSE(log.regions.empty());
+  const QRect painted = log.regions.back().boundingRect();
+  // From x 0 to x 168: two strips 28 points wide, not the 700-point lane area.
+  EXPECT_EQ(log.regions.back().rectCount(), 2);
+  EXPECT_GE(painted.left(), lanes->viewportX(0) - 15);
+  EXPECT_LE(painted.right(), lanes->viewportX(3.0 * kPps) + 15);
+  lanes->viewport()->removeEventFilter(&log);
+}
+
+TEST_F(TimelineGestures, CursorsAndBlockLooks) {
+  open();
+  hover(at(0.5, Row::ruler));
+  EXPECT_EQ(lanes->viewport()->cursor().shape(), Qt::PointingHandCursor);
+  hover(at(3.0, Row::zoom));
+  EXPECT_EQ(lanes->viewport()->cursor().shape(), Qt::PointingHandCursor);
+  hover(at(6.5, Row::zoom));
+  EXPECT_EQ(lanes->viewport()->cursor().shape(), Qt::ArrowCursor);
+  studio->selectZoom(zooms()[0].id);
+  hover(QPointF(lanes->viewportX(2 * kPps + 3), at(0, Row::zoom).y()));
+  EXPECT_EQ(lanes->viewport()->cursor().shape(), Qt::SizeHorCursor);
+
+  // A selected block: white border of 1.6 hovered or not, glow, full sheen.
+  for (double hover : {0.0, 1.0}) {
+    const BlockEdge selected = blockEdge({hover, 1, false});
+    EXPECT_EQ(selected.border, Color(0xFFFFFF, 1));
+    EXPECT_EQ(selected.borderWidth, 1.6);
+    EXPECT_EQ(selected.sheenOpacity, 1);
+    EXPECT_EQ(selected.glowOpacity, 0.85);
+  }
+  const BlockEdge rest = blockEdge({0, 0, false}), hovered = blockEdge({1, 0, false});
+  EXPECT_EQ(rest.border, Color(0xFFFFFF, 0.14));
+  EXPECT_EQ(hovered.border, Color(0xFFFFFF, 0.32));
+  EXPECT_DOUBLE_EQ(rest.sheenOpacity, 0.6);
+  EXPECT_EQ(hovered.sheenOpacity, 1);
+  EXPECT_EQ(rest.glowOpacity, 0);
 }
 
 }  // namespace
