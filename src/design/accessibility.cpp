@@ -102,17 +102,8 @@ class SegmentAccess : public QAccessibleInterface, public QAccessibleActionInter
 
 QAccessibleInterface* PillAccess::child(int index) const {
   if (index < 0 || index >= childCount()) return nullptr;
-  // Qt owns registered interfaces; one per segment index is kept for the pill's lifetime.
-  const QString key = QStringLiteral("vantryAccessibleSegment%1").arg(index);
-  const QVariant stored = pill()->property(key.toLatin1().constData());
-  if (stored.isValid()) {
-    const auto id = stored.value<QAccessible::Id>();
-    if (QAccessibleInterface* existing = QAccessible::accessibleInterface(id)) return existing;
-  }
-  auto* segment = new SegmentAccess(pill(), index);
-  const QAccessible::Id id = QAccessible::registerAccessibleInterface(segment);
-  pill()->setProperty(key.toLatin1().constData(), QVariant::fromValue(id));
-  return segment;
+  return registeredChild(pill(), "vantryAccessibleSegment", index,
+                         [&] { return new SegmentAccess(pill(), index); });
 }
 
 int PillAccess::indexOfChild(const QAccessibleInterface* child) const {
@@ -130,12 +121,31 @@ QAccessibleInterface* factory(const QString& className, QObject* object) {
 
 }  // namespace
 
-void releaseSegmentAccess(PillSegment* pill) {
-  for (const QByteArray& name : pill->dynamicPropertyNames()) {
-    if (!name.startsWith("vantryAccessibleSegment")) continue;
-    const auto id = pill->property(name.constData()).value<QAccessible::Id>();
+QAccessibleInterface* registeredChild(QObject* owner, const QByteArray& prefix, int index,
+                                      const std::function<QAccessibleInterface*()>& make) {
+  // Qt owns registered interfaces; the owner keeps their ids in properties by index.
+  const QByteArray key = prefix + QByteArray::number(index);
+  const QVariant stored = owner->property(key.constData());
+  if (stored.isValid()) {
+    const auto id = stored.value<QAccessible::Id>();
+    if (QAccessibleInterface* existing = QAccessible::accessibleInterface(id)) return existing;
+  }
+  QAccessibleInterface* made = make();
+  const QAccessible::Id id = QAccessible::registerAccessibleInterface(made);
+  owner->setProperty(key.constData(), QVariant::fromValue(id));
+  return made;
+}
+
+void releaseRegisteredChildren(QObject* owner, const QByteArray& prefix) {
+  for (const QByteArray& name : owner->dynamicPropertyNames()) {
+    if (!name.startsWith(prefix)) continue;
+    const auto id = owner->property(name.constData()).value<QAccessible::Id>();
     if (QAccessible::accessibleInterface(id)) QAccessible::deleteAccessibleInterface(id);
   }
+}
+
+void releaseSegmentAccess(PillSegment* pill) {
+  releaseRegisteredChildren(pill, "vantryAccessibleSegment");
 }
 
 void installDesignAccessibility() {

@@ -6,6 +6,7 @@
 #include <QScrollBar>
 #include <QWindow>
 
+#include "design/accessibility.h"
 #include "localization/qt/qt_text.h"
 #include "studio/studio.h"
 #include "timeline/timeline_geometry.h"
@@ -211,19 +212,9 @@ class LanesAccess : public QAccessibleWidget {
   int childCount() const override { return static_cast<int>(laneElements(*lanes()).size()); }
   QAccessibleInterface* child(int index) const override {
     if (index < 0 || index >= childCount()) return nullptr;
-    // Qt owns registered interfaces; one per position is kept for the lanes' lifetime and
-    // reads the element at that position when asked.
-    const QByteArray key = "vantryLaneElement" + QByteArray::number(index);
-    const QVariant stored = lanes()->property(key.constData());
-    if (stored.isValid()) {
-      if (QAccessibleInterface* existing =
-              QAccessible::accessibleInterface(stored.value<QAccessible::Id>()))
-        return existing;
-    }
-    auto* element = new ElementAccess(lanes(), index);
-    const QAccessible::Id id = QAccessible::registerAccessibleInterface(element);
-    lanes()->setProperty(key.constData(), QVariant::fromValue(id));
-    return element;
+    // One view per position, reading the element at that position when asked.
+    return registeredChild(lanes(), "vantryLaneElement", index,
+                           [&] { return new ElementAccess(lanes(), index); });
   }
   int indexOfChild(const QAccessibleInterface* child) const override {
     if (const auto* e = dynamic_cast<const ElementAccess*>(child)) return e->position();
@@ -240,11 +231,7 @@ QAccessibleInterface* factory(const QString& className, QObject* object) {
 }  // namespace
 
 void releaseTimelineAccess(TimelineLanes* lanes) {
-  for (const QByteArray& name : lanes->dynamicPropertyNames()) {
-    if (!name.startsWith("vantryLaneElement")) continue;
-    const auto id = lanes->property(name.constData()).value<QAccessible::Id>();
-    if (QAccessible::accessibleInterface(id)) QAccessible::deleteAccessibleInterface(id);
-  }
+  releaseRegisteredChildren(lanes, "vantryLaneElement");
 }
 
 void installTimelineAccessibility() {

@@ -258,9 +258,14 @@ TEST_F(TimelineGestures, SegmentsPresenterBlocksAndTheRuler) {
   EXPECT_NEAR(studio->time(), 7.0, 1e-9);
   EXPECT_FALSE(studio->selectedPresenterID());
 
-  // Screen readers hear the segments with their lengths.
-  EXPECT_EQ(elementName(*lanes, {LaneElement::Kind::segment, 0}),
-            QL("片段 {0}，{1} 秒", 1, "4.00"));
+  // Screen readers hear the segments with their lengths and each piece of a cut zoom.
+  QAccessibleInterface* access = QAccessible::queryAccessibleInterface(lanes);
+  ASSERT_TRUE(access);
+  EXPECT_EQ(access->childCount(), static_cast<int>(laneElements(*lanes).size()));
+  EXPECT_EQ(access->child(0)->text(QAccessible::Name), QL("片段 {0}，{1} 秒", 1, "4.00"));
+  EXPECT_EQ(access->child(0)->role(), QAccessible::Button);
+  EXPECT_EQ(access->child(2)->text(QAccessible::Name),
+            QL("缩放片段，{0} 至 {1} 秒", "2.00", "4.00"));
 
   // One kept range left: delete stays disabled even with the segment selected.
   click(at(6.0, Row::video));
