@@ -16,6 +16,7 @@
 
 #include "design/icons.h"
 #include "design/motion.h"
+#include "design/painting.h"
 #include "localization/qt/qt_text.h"
 #include "model/timeline_scale.h"
 #include "studio/studio.h"
@@ -562,6 +563,18 @@ QMenu* TimelineLanes::zoomMenu(std::size_t index) {
   const ZoomBlock block = shapes_.zooms[index].block;
   const Uuid e = block.id.eventID;
   auto* menu = new QMenu(this);
+  // The dark look of the card, whatever the platform's menus look like.
+  QPalette colours = menu->palette();
+  colours.setColor(QPalette::Window, Theme::raised);
+  colours.setColor(QPalette::Base, Theme::raised);
+  for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+    colours.setColor(role, Theme::text);
+  colours.setColor(QPalette::Disabled, QPalette::WindowText, Theme::secondary);
+  colours.setColor(QPalette::Disabled, QPalette::Text, Theme::secondary);
+  colours.setColor(QPalette::Highlight, Theme::violet);
+  colours.setColor(QPalette::HighlightedText, Qt::white);
+  menu->setPalette(colours);
+  menu->setFont(uiFont(13, QFont::Normal));
   menu->addSection(QL("缩放倍数"));
   const std::optional<int> ticked = tickedMagnification(block.amount);
   for (int i = 0; i < static_cast<int>(std::size(kMagnifications)); ++i) {
