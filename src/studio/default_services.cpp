@@ -7,8 +7,10 @@
 #include <QScreen>
 #include <QUrl>
 #include <mutex>
+#include <stdexcept>
 
 #include "localization/qt/qt_text.h"
+#include "render/edited_audio_player.h"
 #include "render/export_options.h"
 #include "studio/frame_source.h"
 #include "studio/studio_services.h"
@@ -16,6 +18,44 @@
 namespace vantry {
 
 namespace {
+
+// The edited sound as the playback clock; completions reach the main thread through the
+// application's event queue.
+class EditedAudio : public PlaybackAudio {
+ public:
+  explicit EditedAudio(std::unique_ptr<EditedAudioPlayer> player) : player_(std::move(player)) {}
+  void pause() override { player_->pause(); }
+  void play(double rate) override {
+    player_->setRate(rate);
+    player_->play();
+  }
+  void seek(double seconds, std::function<void(bool)> done) override {
+    player_->seek(seconds, std::move(done));
+  }
+  double currentTime() const override { return player_->currentTime(); }
+  std::string error() const override { return player_->error(); }
+  bool configure(const Clip& clip) override {
+    player_->configureAudio(clip);
+    return true;
+  }
+
+ private:
+  std::unique_ptr<EditedAudioPlayer> player_;
+};
+
+std::unique_ptr<PlaybackAudio> openEditedAudio(const Clip& clip) {
+  EditedAudioPlayer::Setup setup;
+  setup.post = [](std::function<void()> task) {
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(task), Qt::QueuedConnection);
+  };
+  std::string failure;
+  auto player = EditedAudioPlayer::open(clip, std::move(setup), &failure);
+  if (!player) {
+    if (!failure.empty()) throw std::runtime_error(failure);
+    return nullptr;
+  }
+  return std::make_unique<EditedAudio>(std::move(player));
+}
 
 class QtDialogs : public StudioDialogs {
  public:
@@ -111,6 +151,7 @@ StudioServices defaultStudioServices() {
   StudioServices services;
   services.clock = [] { return platform::hostTime(); };
   services.openFrames = [](const std::string& path) { return openMovieFrames(path); };
+  services.makeAudio = [](const Clip& clip, const std::string&) { return openEditedAudio(clip); };
   services.dialogs = std::make_shared<QtDialogs>();
   services.desktop = std::make_shared<QtDesktop>();
   services.screens = std::make_shared<QtScreenNames>();

@@ -1,0 +1,183 @@
+// vantry-tool session (FILE | --demo) SCRIPT: runs a headless controller on a project, the
+// way the application opens it, applies one operation per script line and prints the
+// controller's state after each line as one JSON object.
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "args.h"
+#include "command.h"
+#include "localization/localization.h"
+#include "project_input.h"
+#include "studio/studio.h"
+
+namespace {
+
+using nlohmann::ordered_json;
+using vantry::Studio;
+
+constexpr const char* kUsage =
+    "session (FILE | --demo) SCRIPT\n"
+    "      one operation a line: seek T | split | selectSegment N | delete | addZoom T\n"
+    "      moveZoom N T | resizeZoom N lead|trail T | setZoomAmount N A | removeZoom N\n"
+    "      setPresenter full|bubble | undo | redo | play | pause | wait S | setRate R | save\n"
+    "      (N counts from 0 in edited order)";
+
+struct BadLine {};
+
+double number(const std::string& text) {
+  auto v = vantry::tool::parseNumber(text);
+  if (!v) throw BadLine{};
+  return *v;
+}
+
+std::size_t index(const std::string& text, std::size_t count) {
+  auto v = vantry::tool::parseWhole(text);
+  if (!v || *v >= count) throw BadLine{};
+  return static_cast<std::size_t>(*v);
+}
+
+// Runs the event loop (the frame clock, completions, autosave) for a while.
+void runFor(double seconds) {
+  QEventLoop loop;
+  QTimer::singleShot(static_cast<int>(std::max(0.0, seconds) * 1000), &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+std::vector<vantry::ZoomEvent> zooms(const Studio& s) {
+  auto events = s.clip().zoomEvents();
+  std::sort(events.begin(), events.end(), [&](const auto& a, const auto& b) {
+    return s.clip().outputTime(a.start).value_or(a.start) <
+           s.clip().outputTime(b.start).value_or(b.start);
+  });
+  return events;
+}
+
+void perform(Studio& s, const std::vector<std::string>& w) {
+  const std::string& op = w[0];
+  const std::size_t n = w.size() - 1;
+  auto zoomAt = [&](const std::string& text) {
+    auto events = zooms(s);
+    return events[index(text, events.size())].id;
+  };
+  if (op == "seek" && n == 1) return s.seek(number(w[1]));
+  if (op == "split" && n == 0) return s.split();
+  if (op == "selectSegment" && n == 1) {
+    auto ranges = s.clip().placedRanges();
+    return s.setSelectedSegment(ranges[index(w[1], ranges.size())].id());
+  }
+  if (op == "delete" && n == 0) return s.deleteSelection();
+  if (op == "addZoom" && n == 1) return s.addZoom(number(w[1]));
+  if (op == "moveZoom" && n == 2) return s.moveZoom(zoomAt(w[1]), number(w[2]));
+  if (op == "resizeZoom" && n == 3 && (w[2] == "lead" || w[2] == "trail"))
+    return s.resizeZoom(zoomAt(w[1]), w[2] == "lead", number(w[3]));
+  if (op == "setZoomAmount" && n == 2) return s.setZoomAmount(zoomAt(w[1]), number(w[2]));
+  if (op == "removeZoom" && n == 1) {
+    s.selectZoom(zoomAt(w[1]));
+    return s.removeSelectedZoom();
+  }
+  if (op == "setPresenter" && n == 1 && (w[1] == "full" || w[1] == "bubble"))
+    return s.setPresenter(w[1] == "full");
+  if (op == "undo" && n == 0) return s.undoEdit();
+  if (op == "redo" && n == 0) return s.redoEdit();
+  if (op == "play" && n == 0) {
+    if (!s.playing()) s.togglePlayback();
+    return;
+  }
+  if (op == "pause" && n == 0) {
+    if (s.playing()) s.togglePlayback();
+    return;
+  }
+  if (op == "wait" && n == 1) return runFor(number(w[1]));
+  if (op == "setRate" && n == 1) {
+    double rate = number(w[1]);
+    if (rate < 0.5 || rate > 2) throw BadLine{};
+    return s.setPlaybackRate(rate);
+  }
+  if (op == "save" && n == 0) {
+    s.saveNow();
+    return;
+  }
+  throw BadLine{};
+}
+
+ordered_json describe(const Studio& s) {
+  ordered_json out;
+  out["time"] = s.displayTime();
+  out["duration"] = s.duration();
+  out["playing"] = s.playing();
+  out["rate"] = s.playbackRate();
+  out["notice"] = s.notice();
+  out["error"] = s.error().value_or("");
+  out["canUndo"] = s.canUndo();
+  out["canRedo"] = s.canRedo();
+  auto ranges = s.clip().placedRanges();
+  out["selectedSegment"] = nullptr;
+  for (std::size_t i = 0; i < ranges.size(); ++i)
+    if (s.selectedSegment() == ranges[i].id()) out["selectedSegment"] = i;
+  auto events = zooms(s);
+  out["selectedZoom"] = nullptr;
+  for (std::size_t i = 0; i < events.size(); ++i)
+    if (s.selectedZoomID() == events[i].id) out["selectedZoom"] = i;
+  out["segments"] = ranges.size();
+  out["zooms"] = events.size();
+  out["presenterFull"] = s.presenterFull();
+  return out;
+}
+
+int run(const vantry::tool::Args& args) {
+  vantry::tool::ProjectInput input;
+  for (const std::string& a : args)
+    if (!input.take(a)) return vantry::tool::usageError(kUsage);
+  if (!input.complete()) return vantry::tool::usageError(kUsage);
+  std::ifstream scriptFile(input.output);
+  if (!scriptFile) {
+    std::cerr << "vantry-tool session: cannot read " << input.output << "\n";
+    return 1;
+  }
+
+  auto app = vantry::tool::makeGuiApplication();
+  vantry::setCurrentLanguage(vantry::AppLanguage::english);
+  vantry::StudioServices services = vantry::defaultStudioServices();
+  services.capture = nullptr;  // no live preview in a session
+  services.dialogs = nullptr;
+  services.desktop = nullptr;
+  auto studio = std::make_unique<Studio>(services);
+  if (input.demo) {
+    studio->demo();
+    studio->togglePlayback();  // the demonstration starts playing; a script starts paused
+  } else if (!studio->openProjectFile(input.input)) {
+    std::cerr << studio->error().value_or("cannot open " + input.input) << "\n";
+    return 1;
+  }
+  studio->setError(std::nullopt);
+  QCoreApplication::processEvents();
+
+  std::string line;
+  int number = 0;
+  while (std::getline(scriptFile, line)) {
+    ++number;
+    std::istringstream words(line);
+    std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
+    if (w.empty() || w[0][0] == '#') continue;
+    try {
+      perform(*studio, w);
+    } catch (const BadLine&) {
+      std::cerr << "vantry-tool session: line " << number << ": cannot do \"" << line << "\"\n";
+      return 64;
+    }
+    QCoreApplication::processEvents();
+    std::cout << describe(*studio).dump() << std::endl;
+  }
+  studio.reset();  // writes a pending autosave
+  return 0;
+}
+
+const vantry::tool::Command kCommand{"session", kUsage, run};
+
+}  // namespace
