@@ -1,18 +1,54 @@
 #include <QApplication>
-#include <QLabel>
+#include <QDir>
+#include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
+#include <memory>
+
+#include "app/desktop_help.h"
+#include "app/quit_flow.h"
+#include "app/signal_watcher.h"
+#include "app/studio_window.h"
+#include "design/painting.h"
 #include "localization/qt/language_settings.h"
+#include "localization/qt/qt_text.h"
+#include "studio/studio.h"
 
 int main(int argc, char** argv) {
+  using namespace vantry;
   QApplication app(argc, argv);
+  // Also the WM_CLASS by which capture leaves our own windows out.
   QApplication::setOrganizationName("Vantry");
   QApplication::setApplicationName("Vantry");
-  // Loads the stored language before any thread translates a text.
-  vantry::LanguageSettings::shared();
-  QLabel window("Vantry");
-  window.setAlignment(Qt::AlignCenter);
-  window.resize(960, 600);
-  window.setWindowTitle("Vantry");
+  QApplication::setDesktopFileName("vantry");
+  // Only the quit flow ends the application.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  // The stored language before any thread translates a text; Qt's own dialogs follow it.
+  const AppLanguage language = LanguageSettings::shared().selected();
+  QLocale::setDefault(qtLocale(language));
+  QTranslator qtTexts;
+  if (language == AppLanguage::chinese &&
+      qtTexts.load(QStringLiteral("qtbase_zh_CN"),
+                   QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QApplication::installTranslator(&qtTexts);
+  }
+  installInterfaceFont();
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("vantry")));
+
+  StudioServices services = defaultStudioServices();
+  services.desktop = std::make_shared<AppDesktop>(services.desktop);
+  Studio studio(std::move(services));
+
+  StudioWindow window(studio, StudioWindowParts{});
+  QuitFlow quit(&studio, QuitServices{messageBoxPrompts([&window] { return &window; })});
+  QObject::connect(&window, &StudioWindow::quitRequested, &quit, &QuitFlow::request);
+  SignalWatcher signals_;
+  QObject::connect(&signals_, &SignalWatcher::terminateRequested, &quit, &QuitFlow::terminate);
+  QObject::connect(&app, &QCoreApplication::aboutToQuit, &studio, [&studio] { studio.saveNow(); });
+
   window.show();
-  return app.exec();
+  return QApplication::exec();
 }

@@ -1,0 +1,156 @@
+#include "app/desktop_help.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "design/language_settings_view.h"
+#include "design/painting.h"
+#include "design/theme.h"
+#include "localization/qt/language_settings.h"
+#include "localization/qt/qt_text.h"
+
+namespace vantry {
+
+namespace {
+
+class AccessHelp final : public QDialog {
+ public:
+  explicit AccessHelp(QWidget* parent) : QDialog(parent) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, Theme::raised);
+    colours.setColor(QPalette::WindowText, Theme::text);
+    colours.setColor(QPalette::Button, Theme::raised);
+    colours.setColor(QPalette::ButtonText, Theme::text);
+    setPalette(colours);
+    setAutoFillBackground(true);
+    setMinimumWidth(460);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(24, 22, 24, 20);
+    column->setSpacing(12);
+    title_ = new QLabel(this);
+    title_->setFont(uiFont(16, QFont::DemiBold));
+    column->addWidget(title_);
+    for (QLabel*& label : paragraphs_) {
+      label = new QLabel(this);
+      label->setWordWrap(true);
+      label->setFont(uiFont(12.5, QFont::Normal));
+      label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+      column->addWidget(label);
+    }
+    ok_ = new QPushButton(this);
+    ok_->setDefault(true);
+    column->addWidget(ok_, 0, Qt::AlignRight);
+    connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
+    connect(&LanguageSettings::shared(), &LanguageSettings::changed, this, &AccessHelp::refresh);
+    refresh();
+  }
+
+ private:
+  void refresh() {
+    setWindowTitle(QL("权限帮助"));
+    title_->setText(QL("权限帮助"));
+    paragraphs_[0]->setText(QL("Linux 没有录屏权限开关。录不到画面、摄像头或声音时，请依次检查："));
+    paragraphs_[1]->setText(
+        QL("屏幕：Vantry 通过 X11 录屏。请在 X11 桌面会话中运行；Wayland 会话需要 Xwayland，"
+           "并且只能录到 X11 窗口。DISPLAY 必须指向本用户可以访问的显示服务。"));
+    paragraphs_[2]->setText(
+        QL("摄像头：当前用户需要属于 video 组（sudo usermod -aG video $USER，然后重新登录），"
+           "并且摄像头不能被其他应用占用。"));
+    paragraphs_[3]->setText(
+        QL("麦克风：需要正在运行的声音服务（PulseAudio，或带 pipewire-pulse 的 PipeWire），"
+           "并且在声音设置中选中了输入设备。"));
+    ok_->setText(QL("知道了"));
+  }
+
+  QLabel* title_;
+  QLabel* paragraphs_[4];
+  QPushButton* ok_;
+};
+
+QPointer<AccessHelp>& openHelp() {
+  static QPointer<AccessHelp> help;
+  return help;
+}
+
+}  // namespace
+
+void SettingsWindow::open() {
+  if (!view_) {
+    view_ = new LanguageSettingsView;
+    view_->setAttribute(Qt::WA_DeleteOnClose);
+    view_->setWindowTitle(QL("设置"));
+    QObject::connect(&LanguageSettings::shared(), &LanguageSettings::changed, view_,
+                     [view = view_.data()] { view->setWindowTitle(QL("设置")); });
+  }
+  view_->show();
+  view_->raise();
+  view_->activateWindow();
+}
+
+QWidget* SettingsWindow::window() const {
+  return view_;
+}
+
+QWidget* showAccessHelp(QWidget* parent) {
+  QPointer<AccessHelp>& help = openHelp();
+  if (!help) {
+    if (!parent) parent = QApplication::activeModalWidget();
+    if (!parent) parent = QApplication::activeWindow();
+    help = new AccessHelp(parent);
+  }
+  help->show();
+  help->raise();
+  help->activateWindow();
+  return help;
+}
+
+void AppDesktop::openFolder(const std::string& path) {
+  if (inner_) {
+    inner_->openFolder(path);
+  } else {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+  }
+}
+
+void AppDesktop::openPermissionHelp() {
+  showAccessHelp();
+}
+
+QString privacyNotesPath(AppLanguage language) {
+  const QString name = language == AppLanguage::chinese ? QStringLiteral("Privacy.txt")
+                                                        : QStringLiteral("Privacy-en.txt");
+  QStringList folders;
+  const QString app = QCoreApplication::applicationDirPath();
+  if (!app.isEmpty()) {
+    folders << app + QStringLiteral("/../share/vantry") << app + QStringLiteral("/share/vantry");
+  }
+#ifdef VANTRY_BUILD_SHARE_DIR
+  folders << QStringLiteral(VANTRY_BUILD_SHARE_DIR);
+#endif
+  for (const QString& data : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+    folders << data + QStringLiteral("/vantry");
+  }
+  for (const QString& folder : folders) {
+    const QFileInfo file(QDir(folder), name);
+    if (file.isFile()) return QDir::cleanPath(file.absoluteFilePath());
+  }
+  return {};
+}
+
+bool openPrivacyNotes() {
+  const QString path = privacyNotesPath(LanguageSettings::shared().selected());
+  if (path.isEmpty()) return false;
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+}  // namespace vantry

@@ -1,0 +1,51 @@
+#pragma once
+
+// What the application shows of the desktop around it: the one Settings window, the in-app
+// help on display, camera and sound access (Linux has no permission panes to open), and the
+// privacy notes shipped with the application.
+
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+
+#include "localization/app_language.h"
+#include "studio/studio_services.h"
+
+class QWidget;
+
+namespace vantry {
+
+class LanguageSettingsView;
+
+// One top-level Settings window, raised when it is already open.
+class SettingsWindow {
+ public:
+  void open();
+  QWidget* window() const;
+
+ private:
+  QPointer<LanguageSettingsView> view_;
+};
+
+// Shows the access help (one window, raised when it is already open).
+QWidget* showAccessHelp(QWidget* parent = nullptr);
+
+// The studio's desktop with the in-app access help; folders open through `inner`.
+class AppDesktop : public StudioDesktop {
+ public:
+  explicit AppDesktop(std::shared_ptr<StudioDesktop> inner) : inner_(std::move(inner)) {}
+  void openFolder(const std::string& path) override;
+  void openPermissionHelp() override;
+
+ private:
+  std::shared_ptr<StudioDesktop> inner_;
+};
+
+// The privacy notes of a language: share/vantry beside the executable (installed or in the
+// build tree), then the data folders. Empty when none is found.
+QString privacyNotesPath(AppLanguage language);
+// Opens the notes of the language chosen at the moment of the call; false when missing.
+bool openPrivacyNotes();
+
+}  // namespace vantry

@@ -1,0 +1,197 @@
+#include "app/preview_stage.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/view_parts.h"
+#include "design/buttons.h"
+#include "design/chrome.h"
+#include "design/coalesced_refresh.h"
+#include "design/painting.h"
+#include "design/shadow.h"
+#include "design/theme.h"
+#include "localization/platform_texts.h"
+#include "localization/qt/language_settings.h"
+#include "localization/qt/qt_text.h"
+#include "studio/studio.h"
+
+namespace vantry {
+
+namespace {
+
+constexpr double kRadius = 14;
+
+// Lies over the picture: the border, the black of the full-screen state, and the stage's
+// glow and drop shadow (painted by the shadow host below it).
+class StageFrame final : public QWidget {
+ public:
+  StageFrame(Studio& studio, QWidget* parent) : QWidget(parent), studio_(studio) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    shadow_ = new ShadowCaster(
+        this,
+        [this](QPainter& p) {
+          const bool rec = studio_.recording();
+          paintShadow(p, rect(), kRadius,
+                      Shadow{rec ? faded(Theme::rec, 0.35) : faded(Theme::cyan, 0.1), 30, {}});
+          paintShadow(p, rect(), kRadius, Shadow{Color(0x000000, 0.45), 24, {0, 14}});
+        },
+        shadowReach(Shadow{Qt::black, 30, {0, 14}}));
+  }
+
+  void refresh() {
+    update();
+    shadow_->update();
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF r = rect();
+    if (studio_.fullscreenPreview()) fillRounded(p, r, kRadius, Qt::black);
+    if (studio_.recording()) {
+      strokeRoundedInside(p, r, kRadius, faded(Theme::rec, 0.8), 2);
+    } else {
+      strokeRoundedInside(p, r, kRadius, Theme::glassStroke.over(r), 1);
+    }
+  }
+
+ private:
+  Studio& studio_;
+  ShadowCaster* shadow_;
+};
+
+QRegion roundedRegion(const QRect& rect, double radius) {
+  QPainterPath path;
+  path.addRoundedRect(QRectF(QPointF(0, 0), rect.size()), radius, radius);
+  return QRegion(path.toFillPolygon().toPolygon());
+}
+
+}  // namespace
+
+QRectF stageRect(QSizeF size) {
+  const double w = std::max(0.0, std::min(size.width(), size.height() * 16.0 / 9.0));
+  const double h = w * 9.0 / 16.0;
+  return QRectF((size.width() - w) / 2, (size.height() - h) / 2, w, h);
+}
+
+PreviewPlaceholder::PreviewPlaceholder(Studio& studio, QWidget* parent)
+    : QWidget(parent), studio_(studio) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  connect(&studio_, &Studio::changed, this, qOverload<>(&QWidget::update));
+  connect(&studio_, &Studio::frameTick, this, qOverload<>(&QWidget::update));
+}
+
+void PreviewPlaceholder::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), Theme::base);
+  const QImage& image = studio_.liveScreenImage();
+  if (studio_.live() && !image.isNull()) {
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    QSizeF fitted = QSizeF(image.size()).scaled(size(), Qt::KeepAspectRatio);
+    QRectF target(QPointF(0, 0), fitted);
+    target.moveCenter(QRectF(rect()).center());
+    p.drawImage(target, image);
+  }
+}
+
+PreviewStage::PreviewStage(Studio& studio, QWidget* picture, QWidget* parent)
+    : QWidget(parent), studio_(studio) {
+  setMinimumHeight(kMinimumHeight);
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  picture_ = picture ? picture : new PreviewPlaceholder(studio, this);
+  picture_->setParent(this);
+  frame_ = new StageFrame(studio, this);
+
+  panel_ = new QWidget(this);
+  glass(panel_, glassRadius(16));
+  auto* column = new QVBoxLayout(panel_);
+  column->setContentsMargins(22, 22, 22, 22);
+  column->setSpacing(12);
+  auto* symbol =
+      new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), 22, Theme::amber, 500, panel_);
+  column->addWidget(symbol, 0, Qt::AlignHCenter);
+  message_ = new QLabel(panel_);
+  message_->setWordWrap(true);
+  message_->setAlignment(Qt::AlignHCenter);
+  message_->setFont(uiFont(12, QFont::Normal));
+  message_->setMaximumWidth(420);
+  QPalette palette = message_->palette();
+  palette.setColor(QPalette::WindowText, faded(Theme::text, 0.9));
+  message_->setPalette(palette);
+  column->addWidget(message_, 0, Qt::AlignHCenter);
+  auto* buttons = new QHBoxLayout;
+  buttons->setSpacing(8);
+  retry_ = new GlassButton({}, QStringLiteral("arrow.clockwise"), {}, panel_);
+  permissions_ = new GlassButton({}, QStringLiteral("lock.shield"), {}, panel_);
+  buttons->addWidget(retry_);
+  buttons->addWidget(permissions_);
+  column->addLayout(buttons);
+  column->setAlignment(buttons, Qt::AlignHCenter);
+  panel_->hide();
+
+  connect(retry_, &QAbstractButton::clicked, this, [this] { studio_.prepareRecording(); });
+  connect(permissions_, &QAbstractButton::clicked, this,
+          [this] { studio_.openScreenPermissionSettings(); });
+
+  refresh_ = new CoalescedRefresh(this, [this] { refresh(); });
+  connect(&studio_, &Studio::changed, refresh_, &CoalescedRefresh::request);
+  connect(&LanguageSettings::shared(), &LanguageSettings::changed, refresh_,
+          &CoalescedRefresh::request);
+  refresh();
+}
+
+bool PreviewStage::showsBlack() const {
+  return studio_.fullscreenPreview() && !picture_->isVisible();
+}
+
+void PreviewStage::refreshNow() {
+  refresh_->flush();
+}
+
+void PreviewStage::refresh() {
+  picture_->setVisible(!studio_.fullscreenPreview());
+  static_cast<StageFrame*>(frame_)->refresh();
+
+  // A failure left over from the live preview means nothing once a project is open.
+  const bool showPanel = studio_.standby() && studio_.setupError().has_value();
+  if (showPanel) {
+    message_->setText(QString::fromStdString(shownMessage(*studio_.setupError())));
+    retry_->setText(QL("重新预览"));
+    permissions_->setText(QL("权限设置"));
+    retry_->updateGeometry();
+    permissions_->updateGeometry();
+  }
+  panel_->setVisible(showPanel);
+  place();
+}
+
+void PreviewStage::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  place();
+}
+
+void PreviewStage::place() {
+  const QRect r = stage().toAlignedRect();
+  if (picture_->geometry() != r) {
+    picture_->setGeometry(r);
+    picture_->setMask(roundedRegion(r, kRadius));
+  }
+  frame_->setGeometry(r);
+  frame_->raise();
+  if (panel_->isVisible()) {
+    panel_->adjustSize();
+    QRect p(QPoint(0, 0), panel_->sizeHint().boundedTo(size()));
+    p.moveCenter(r.center());
+    panel_->setGeometry(p);
+    panel_->raise();
+  }
+}
+
+}  // namespace vantry

@@ -1,0 +1,166 @@
+#include "app/shot_states.h"
+
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+
+#include "localization/qt/qt_text.h"
+#include "studio/studio.h"
+
+namespace vantry {
+
+namespace {
+
+class QuietPreview final : public LivePreview {
+ public:
+  void start(platform::DisplayId, std::optional<platform::WindowId>) override {}
+  void stop() override {}
+};
+
+class QuietCamera final : public LiveCamera {
+ public:
+  void setOnFrame(std::function<void(const QImage&)>) override {}
+  void preparePreview() override {}
+  void stopPreview() override {}
+};
+
+class StillPointer final : public platform::PointerSource {
+ protected:
+  std::optional<Raw> query() override { return Raw{{960, 540}, false, 0}; }
+};
+
+class QuietCapture final : public StudioCapture {
+ public:
+  platform::ShareableContent shareableContent() override {
+    platform::ShareableContent content;
+    content.displays.push_back({1, "DP-1", {0, 0, 1920, 1080}, true, 1.0});
+    return content;
+  }
+  platform::ApplicationInfo ownApplication() override { return {"Vantry", "Vantry", 0}; }
+  std::unique_ptr<LivePreview> makePreview() override { return std::make_unique<QuietPreview>(); }
+  std::shared_ptr<LiveCamera> makeCamera() override { return std::make_shared<QuietCamera>(); }
+  std::unique_ptr<Recording> makeRecording() override { return nullptr; }
+  std::unique_ptr<platform::PointerSource> makePointer() override {
+    return std::make_unique<StillPointer>();
+  }
+};
+
+class FixedScreens final : public ScreenNames {
+ public:
+  std::optional<std::string> displayName(platform::DisplayId id) const override {
+    if (id == 1) return std::string("DP-1");
+    return std::nullopt;
+  }
+  platform::DisplayId primaryDisplay() const override { return 1; }
+};
+
+class CancelledDialogs final : public StudioDialogs {
+ public:
+  std::optional<std::string> chooseProject() override { return std::nullopt; }
+  std::optional<std::string> chooseExportDestination(const std::string&,
+                                                     const ExportOptions&) override {
+    return std::nullopt;
+  }
+};
+
+class QuietDesktop final : public StudioDesktop {
+ public:
+  void openFolder(const std::string&) override {}
+  void openPermissionHelp() override {}
+};
+
+void applyRecording(Studio& s, bool busy) {
+  s.setLiveScreenImage(syntheticDesktop(1920, 1080));
+  s.setStandby(false);
+  s.setRecording(true);
+  s.setBusy(busy);
+  s.setTime(83.4);
+  s.setNotice(L("正在录制：") + s.selectedScreenName() + L(" · 本窗口不会被录入 · 画面为实时预览"));
+}
+
+std::vector<ShotState> builtIn() {
+  return {
+      {"standby",
+       [](Studio& s, StudioWindow&) {
+         s.setLiveScreenImage(syntheticDesktop(1920, 1080));
+       }},
+      {"demo",
+       [](Studio& s, StudioWindow&) {
+         s.demo();
+         s.setPlaying(false);
+         s.seek(4.2);
+       }},
+      {"recording", [](Studio& s, StudioWindow&) { applyRecording(s, false); }},
+      {"busy", [](Studio& s, StudioWindow&) { applyRecording(s, true); }},
+      {"exporting",
+       [](Studio& s, StudioWindow&) {
+         s.demo();
+         s.setPlaying(false);
+         s.seek(9.0);
+         s.setExporting(true);
+         s.setExportProgress(0.42);
+       }},
+  };
+}
+
+}  // namespace
+
+StudioServices offscreenStudioServices() {
+  StudioServices services = defaultStudioServices();
+  services.capture = std::make_shared<QuietCapture>();
+  services.screens = std::make_shared<FixedScreens>();
+  services.dialogs = std::make_shared<CancelledDialogs>();
+  services.desktop = std::make_shared<QuietDesktop>();
+  services.startClock = false;
+  return services;
+}
+
+std::vector<ShotState>& shotStates() {
+  static std::vector<ShotState> states = builtIn();
+  return states;
+}
+
+void registerShotState(ShotState state) {
+  auto& states = shotStates();
+  for (ShotState& existing : states) {
+    if (existing.name == state.name) {
+      existing = std::move(state);
+      return;
+    }
+  }
+  states.push_back(std::move(state));
+}
+
+QImage syntheticDesktop(int width, int height) {
+  QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  QLinearGradient wallpaper(0, 0, width, height);
+  wallpaper.setColorAt(0, QColor(0x23, 0x4D, 0x69));
+  wallpaper.setColorAt(0.55, QColor(0x81, 0x79, 0xB6));
+  wallpaper.setColorAt(1, QColor(0xD5, 0xAB, 0xBE));
+  p.fillRect(image.rect(), wallpaper);
+  // A top panel and two windows, drawn in proportion to the picture.
+  const double u = width / 1920.0;
+  p.fillRect(QRectF(0, 0, width, 32 * u), QColor(20, 22, 30, 230));
+  auto window = [&](QRectF r, QColor title, QColor body) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0, 0, 0, 60));
+    p.drawRoundedRect(r.translated(0, 12 * u), 12 * u, 12 * u);
+    p.setBrush(body);
+    p.drawRoundedRect(r, 10 * u, 10 * u);
+    p.setBrush(title);
+    p.drawRoundedRect(QRectF(r.left(), r.top(), r.width(), 40 * u), 10 * u, 10 * u);
+    p.setBrush(QColor(255, 255, 255, 40));
+    for (int line = 0; line < 9; ++line) {
+      const double w = r.width() * (0.45 + 0.4 * ((line * 37) % 10) / 10.0);
+      p.drawRoundedRect(QRectF(r.left() + 32 * u, r.top() + (80 + line * 46) * u, w, 18 * u),
+                        6 * u, 6 * u);
+    }
+  };
+  window(QRectF(180 * u, 150 * u, 980 * u, 640 * u), QColor(46, 52, 70), QColor(30, 34, 46));
+  window(QRectF(1040 * u, 330 * u, 700 * u, 560 * u), QColor(58, 64, 84), QColor(38, 42, 56));
+  return image;
+}
+
+}  // namespace vantry

@@ -1,0 +1,153 @@
+#include "app/studio_window.h"
+
+#include <QDialog>
+#include <QHBoxLayout>
+#include <QMenuBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/app_commands.h"
+#include "app/view_parts.h"
+#include "app/error_alert.h"
+#include "app/header_bar.h"
+#include "app/main_column.h"
+#include "design/chrome.h"
+#include "design/coalesced_refresh.h"
+#include "design/painting.h"
+#include "design/theme.h"
+#include "localization/qt/language_settings.h"
+#include "studio/studio.h"
+
+namespace vantry {
+
+namespace {
+
+QString menuStyle() {
+  return QStringLiteral(
+      "QMenuBar { background: #0E1220; color: #EEF2FA; border-bottom: 1px solid "
+      "rgba(255,255,255,20); }"
+      "QMenuBar::item { padding: 4px 10px; background: transparent; }"
+      "QMenuBar::item:selected { background: rgba(79,216,255,40); border-radius: 4px; }"
+      "QMenu { background: #0E1220; color: #EEF2FA; border: 1px solid rgba(255,255,255,30); "
+      "padding: 4px; }"
+      "QMenu::item { padding: 5px 24px 5px 22px; border-radius: 4px; }"
+      "QMenu::item:selected { background: rgba(79,216,255,50); }"
+      "QMenu::item:disabled { color: #586178; }"
+      "QMenu::separator { height: 1px; background: rgba(255,255,255,20); margin: 4px 6px; }");
+}
+
+}  // namespace
+
+StudioWindow::StudioWindow(Studio& studio, StudioWindowParts parts, QWidget* parent)
+    : QMainWindow(parent), studio_(studio), parts_(std::move(parts)) {
+  setWindowTitle(QStringLiteral("Vantry"));
+  resize(1250, 880);
+  setMinimumSize(1080, 760);
+
+  auto* ground = new AmbientBackground(this);
+  setCentralWidget(ground);
+  QPalette palette = ground->palette();
+  palette.setColor(QPalette::WindowText, Theme::text);
+  ground->setPalette(palette);
+
+  auto* stack = new QVBoxLayout(ground);
+  stack->setContentsMargins(0, 0, 0, 0);
+  stack->setSpacing(0);
+  header_ = new HeaderBar(studio, [this] { settings_.open(); }, ground);
+  stack->addWidget(header_);
+
+  auto* columns = new QHBoxLayout;
+  columns->setContentsMargins(16, 0, 16, 16);
+  columns->setSpacing(14);
+  QWidget* picture = parts_.preview ? parts_.preview(studio, nullptr) : nullptr;
+  QWidget* timeline = parts_.timeline ? parts_.timeline(studio, nullptr) : nullptr;
+  column_ = new MainColumn(studio, picture, timeline, ground);
+  columns->addWidget(column_, 1);
+
+  inspector_ = new QWidget(ground);
+  inspector_->setFixedWidth(kInspectorWidth);
+  inspector_->setFont(uiFont(12, QFont::Normal));
+  glass(inspector_, glassRadius(18));
+  auto* inspectorStack = new QVBoxLayout(inspector_);
+  inspectorStack->setContentsMargins(0, 0, 0, 0);
+  inspectorStack->setSpacing(0);
+  if (parts_.inspector) inspectorStack->addWidget(parts_.inspector(studio, inspector_));
+  columns->addWidget(inspector_);
+  stack->addLayout(columns, 1);
+
+  menuBar()->setStyleSheet(menuStyle());
+  commands_ = new AppCommands(this, studio, {[this] { settings_.open(); },
+                                             [this] { emit quitRequested(); }});
+  alert_ = new ErrorAlert(studio, this);
+  chrome_ = new TransparentWindow(ground, [this] { emit quitRequested(); });
+
+  refresh_ = new CoalescedRefresh(this, [this] { refresh(); });
+  connect(&studio_, &Studio::changed, refresh_, &CoalescedRefresh::request);
+}
+
+StudioWindow::~StudioWindow() {
+  if (overlayShown_ && parts_.displayOverlay) parts_.displayOverlay(studio_, false);
+}
+
+void StudioWindow::refreshNow() {
+  refresh_->flush();
+  header_->refreshNow();
+  column_->refreshNow();
+  commands_->refreshNow();
+  alert_->refreshNow();
+}
+
+void StudioWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (launched_ || !parts_.launchPreview) return;
+  launched_ = true;
+  // After the window is on screen, so that the first frame never waits for capture.
+  QTimer::singleShot(0, this, [this] { studio_.launchPreview(); });
+}
+
+void StudioWindow::refresh() {
+  followSheets();
+}
+
+void StudioWindow::followSheets() {
+  const bool setup = studio_.showingRecordingSetup();
+  const bool displayMode = studio_.setupMode() == RecordingSource::display;
+
+  // The display overlays: only on a change of the condition.
+  const bool overlay = setup && displayMode;
+  if (overlay != overlayShown_) {
+    overlayShown_ = overlay;
+    if (parts_.displayOverlay) parts_.displayOverlay(studio_, overlay);
+  }
+
+  auto follow = [this](QPointer<QDialog>& sheet, bool shown, const StudioWindowParts::MakeSheet& make,
+                       std::function<void()> dismissed) {
+    if (shown && !sheet && make) {
+      sheet = make(studio_, this);
+      if (!sheet) return;
+      sheet->setAttribute(Qt::WA_DeleteOnClose);
+      sheet->setWindowModality(Qt::WindowModal);
+      connect(sheet, &QDialog::finished, this, [this, dismissed, raw = sheet.data()] {
+        // Closed by the window system or by its own buttons, not because the flag fell.
+        if (raw->property("closedForStudio").toBool()) return;
+        dismissed();
+        refresh_->request();  // a refused dismissal shows the sheet again
+      });
+      sheet->open();
+    } else if (!shown && sheet) {
+      sheet->setProperty("closedForStudio", true);
+      sheet->close();
+      sheet = nullptr;
+    }
+  };
+  follow(windowSheet_, setup && !displayMode, parts_.windowSheet, [this] {
+    windowSheet_ = nullptr;
+    if (studio_.setupMode() == RecordingSource::window) studio_.dismissRecordingSetup();
+  });
+  follow(exportSheet_, studio_.showingExport(), parts_.exportSheet, [this] {
+    exportSheet_ = nullptr;
+    studio_.dismissExport();
+  });
+}
+
+}  // namespace vantry
