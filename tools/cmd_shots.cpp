@@ -81,7 +81,8 @@ int run(const tool::Args& given) {
       window.resize(1250, 880);
       window.show();
       state.apply(studio, window);
-      for (int turn = 0; turn < 4; ++turn) QApplication::processEvents();
+      for (int turn = 0; turn < 4; ++turn)
+        QApplication::processEvents();
       window.refreshNow();
       QApplication::processEvents();
       const QString path = QDir(folder).filePath(QString::fromStdString(state.name) + ".png");

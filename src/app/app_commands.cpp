@@ -18,7 +18,8 @@ namespace {
 
 QList<QKeySequence> keys(std::initializer_list<QKeyCombination> combos) {
   QList<QKeySequence> list;
-  for (QKeyCombination c : combos) list.append(QKeySequence(c));
+  for (QKeyCombination c : combos)
+    list.append(QKeySequence(c));
   return list;
 }
 
@@ -61,25 +62,33 @@ AppCommands::AppCommands(QMainWindow* window, Studio& studio, Actions actions)
   add(edit_, redo, [&s] { s.redoEdit(); })->setShortcut(QKeySequence(kCtrlShift | Qt::Key_Z));
 
   // On a US layout Shift turns 2 into @ and 3 into #; both spellings reach the item.
-  add(recording_, record, [&s] { s.record(); })
-      ->setShortcuts(keys({kCtrlShift | Qt::Key_2, kCtrlShift | Qt::Key_At}));
-  add(recording_, presenter, [&s] { s.setPresenter(!s.presenterFull()); })
-      ->setShortcuts(keys({kCtrlShift | Qt::Key_3, kCtrlShift | Qt::Key_NumberSign}));
-  add(recording_, playPause, [&s] { s.togglePlayback(); })->setShortcut(QKeySequence(Qt::Key_Space));
-  add(recording_, fullScreenPreview, [&s] { s.showFullscreenPreview(); })
-      ->setShortcut(QKeySequence(kCtrlShift | Qt::Key_F));
-  add(recording_, exportVideo, [&s] { s.exportMovie(); })
-      ->setShortcut(QKeySequence(kCtrl | Qt::Key_E));
+  add(recording_, record, [&s] {
+    s.record();
+  })->setShortcuts(keys({kCtrlShift | Qt::Key_2, kCtrlShift | Qt::Key_At}));
+  add(recording_, presenter, [&s] {
+    s.setPresenter(!s.presenterFull());
+  })->setShortcuts(keys({kCtrlShift | Qt::Key_3, kCtrlShift | Qt::Key_NumberSign}));
+  add(recording_, playPause, [&s] {
+    s.togglePlayback();
+  })->setShortcut(QKeySequence(Qt::Key_Space));
+  add(recording_, fullScreenPreview, [&s] {
+    s.showFullscreenPreview();
+  })->setShortcut(QKeySequence(kCtrlShift | Qt::Key_F));
+  add(recording_, exportVideo, [&s] {
+    s.exportMovie();
+  })->setShortcut(QKeySequence(kCtrl | Qt::Key_E));
 
   add(editing_, split, [&s] { s.split(); })->setShortcut(QKeySequence(kCtrl | Qt::Key_B));
-  add(editing_, deleteSelection, [&s] { s.deleteSelection(); })
-      ->setShortcuts(keys({QKeyCombination(Qt::Key_Delete), QKeyCombination(Qt::Key_Backspace)}));
+  add(editing_, deleteSelection, [&s] {
+    s.deleteSelection();
+  })->setShortcuts(keys({QKeyCombination(Qt::Key_Delete), QKeyCombination(Qt::Key_Backspace)}));
   editing_->addSeparator();
   add(editing_, zoomIn, [&s] { s.setTimelineZoom(zoomedIn(s.timelineZoom())); })
       ->setShortcuts(keys({kCtrl | Qt::Key_Equal, kCtrl | Qt::Key_Plus, kCtrlShift | Qt::Key_Plus,
                            kCtrlShift | Qt::Key_Equal}));
-  add(editing_, zoomOut, [&s] { s.setTimelineZoom(zoomedOut(s.timelineZoom())); })
-      ->setShortcuts(keys({kCtrl | Qt::Key_Minus, kCtrlShift | Qt::Key_Underscore}));
+  add(editing_, zoomOut, [&s] {
+    s.setTimelineZoom(zoomedOut(s.timelineZoom()));
+  })->setShortcuts(keys({kCtrl | Qt::Key_Minus, kCtrlShift | Qt::Key_Underscore}));
 
   refresh_ = new CoalescedRefresh(this, [this] { refresh(); });
   connect(&studio_, &Studio::changed, refresh_, &CoalescedRefresh::request);
@@ -107,10 +116,12 @@ void AppCommands::refresh() {
   const Studio& s = studio_;
   const bool rec = s.recording(), busy = s.busy(), exp = s.exporting(), live = s.live();
 
-  file_->setTitle(QL("文件"));
-  edit_->setTitle(QL("编辑"));
-  recording_->setTitle(QL("录制与导出"));
-  editing_->setTitle(QL("剪辑"));
+  // "&" would mark a mnemonic ("Recording & Export").
+  auto literal = [](QString text) { return text.replace(QLatin1Char('&'), QStringLiteral("&&")); };
+  file_->setTitle(literal(QL("文件")));
+  edit_->setTitle(literal(QL("编辑")));
+  recording_->setTitle(literal(QL("录制与导出")));
+  editing_->setTitle(literal(QL("剪辑")));
 
   struct Row {
     Command command;
@@ -138,7 +149,7 @@ void AppCommands::refresh() {
   };
   for (const Row& row : rows) {
     QAction* action = actions_[row.command];
-    action->setText(row.title);
+    action->setText(literal(row.title));
     action->setEnabled(row.enabled);
   }
 }

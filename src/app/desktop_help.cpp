@@ -137,7 +137,8 @@ QString privacyNotesPath(AppLanguage language) {
 #ifdef VANTRY_BUILD_SHARE_DIR
   folders << QStringLiteral(VANTRY_BUILD_SHARE_DIR);
 #endif
-  for (const QString& data : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+  for (const QString& data :
+       QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
     folders << data + QStringLiteral("/vantry");
   }
   for (const QString& folder : folders) {

@@ -26,7 +26,9 @@ class LogoTile final : public QWidget {
     setFixedSize(28, 28);
     new ShadowCaster(
         this,
-        [this](QPainter& p) { paintShadow(p, rect(), 8, Shadow{faded(Theme::cyan, 0.5), 8, {}}); },
+        [this](QPainter& p) {
+          paintShadow(p, rect(), 8, Shadow{faded(Theme::cyan, 0.5), 8, {}});
+        },
         shadowReach(Shadow{Theme::cyan, 8, {}}));
   }
 
@@ -76,8 +78,8 @@ HeaderBar::HeaderBar(Studio& studio, std::function<void()> openSettings, QWidget
   auto* name = new ElidedText(uiFont(15, QFont::DemiBold), Theme::text, Qt::ElideNone, this);
   name->setText(QStringLiteral("Vantry"));
   mark->addWidget(name);
-  auto* beta = new CapsuleBox({faded(Theme::cyan, 0.12), faded(Theme::cyan, 0.3), 0.8}, 6, 16, 0,
-                              this);
+  auto* beta =
+      new CapsuleBox({faded(Theme::cyan, 0.12), faded(Theme::cyan, 0.3), 0.8}, 6, 16, 0, this);
   auto* betaText =
       new ElidedText(tracked(uiFont(8, QFont::Bold), 1.4), Theme::cyan, Qt::ElideNone, beta);
   betaText->setText(QStringLiteral("BETA"));
@@ -92,7 +94,7 @@ HeaderBar::HeaderBar(Studio& studio, std::function<void()> openSettings, QWidget
   titleGroup->setSpacing(8);
   title_ = new ElidedText(uiFont(13.5, QFont::DemiBold), Theme::text, Qt::ElideMiddle, this);
   title_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-  titleGroup->addWidget(title_, 1);
+  titleGroup->addWidget(title_);
   recChip_ = new CapsuleBox({faded(Theme::rec, 0.14), std::nullopt}, 9, 22, 6, this);
   recChip_->row()->addWidget(new StatusDot(Theme::rec, recChip_));
   recText_ = new ElidedText(Theme::mono(), Theme::rec, Qt::ElideNone, recChip_);
@@ -103,10 +105,10 @@ HeaderBar::HeaderBar(Studio& studio, std::function<void()> openSettings, QWidget
       new ElidedText(tracked(uiFont(10, QFont::DemiBold), 0.6), Theme::mint, Qt::ElideNone, this);
   liveBadge_->row()->addWidget(liveText_);
   titleGroup->addWidget(liveBadge_);
-  row->addLayout(titleGroup, 1);
+  row->addLayout(titleGroup);
 
   row->addSpacing(16 - 12);
-  row->addStretch(0);
+  row->addStretch(1);
 
   // Status pill.
   pill_ = new CapsuleBox({Color(0x000000, 0.25), Theme::hairline, 1}, 12, 28, 8, this);
@@ -115,7 +117,7 @@ HeaderBar::HeaderBar(Studio& studio, std::function<void()> openSettings, QWidget
   dot_ = new StatusDot(Theme::cyan, pill_);
   pill_->row()->addWidget(dot_);
   notice_ = new ElidedText(uiFont(11, QFont::Normal), Theme::secondary, Qt::ElideRight, pill_);
-  notice_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  notice_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   pill_->row()->addWidget(notice_, 1);
   row->addWidget(pill_, 0);
 

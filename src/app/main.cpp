@@ -43,7 +43,9 @@ int main(int argc, char** argv) {
   Studio studio(std::move(services));
 
   StudioWindow window(studio, StudioWindowParts{});
-  QuitFlow quit(&studio, QuitServices{messageBoxPrompts([&window] { return &window; })});
+  QuitServices quitServices;
+  quitServices.prompts = messageBoxPrompts([&window] { return &window; });
+  QuitFlow quit(&studio, std::move(quitServices));
   QObject::connect(&window, &StudioWindow::quitRequested, &quit, &QuitFlow::request);
   SignalWatcher signals_;
   QObject::connect(&signals_, &SignalWatcher::terminateRequested, &quit, &QuitFlow::terminate);

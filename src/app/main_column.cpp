@@ -45,7 +45,9 @@ class RecordDisc final : public QWidget {
     setFixedSize(40, 40);
     new ShadowCaster(
         this,
-        [this](QPainter& p) { paintShadow(p, rect(), 20, Shadow{faded(Theme::rec, 0.5), 10, {}}); },
+        [this](QPainter& p) {
+          paintShadow(p, rect(), 20, Shadow{faded(Theme::rec, 0.5), 10, {}});
+        },
         shadowReach(Shadow{Theme::rec, 10, {}}));
   }
 

@@ -114,8 +114,8 @@ PreviewStage::PreviewStage(Studio& studio, QWidget* picture, QWidget* parent)
   auto* column = new QVBoxLayout(panel_);
   column->setContentsMargins(22, 22, 22, 22);
   column->setSpacing(12);
-  auto* symbol =
-      new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), 22, Theme::amber, 500, panel_);
+  auto* symbol = new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), 22, Theme::amber,
+                                500, panel_);
   column->addWidget(symbol, 0, Qt::AlignHCenter);
   message_ = new QLabel(panel_);
   message_->setWordWrap(true);

@@ -42,9 +42,9 @@ std::optional<std::string> moveFolderToTrash(const QString& folder);
 
 struct QuitServices {
   std::shared_ptr<QuitPrompts> prompts;
-  TrashFolder trash;              // empty: moveFolderToTrash
-  QString recordingsRoot;         // empty: the recorder's default folder
-  std::function<void()> quit;     // empty: QCoreApplication::quit
+  TrashFolder trash;           // empty: moveFolderToTrash
+  QString recordingsRoot;      // empty: the recorder's default folder
+  std::function<void()> quit;  // empty: QCoreApplication::quit
   int pollMilliseconds = 100;
 };
 

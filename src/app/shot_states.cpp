@@ -81,9 +81,7 @@ void applyRecording(Studio& s, bool busy) {
 std::vector<ShotState> builtIn() {
   return {
       {"standby",
-       [](Studio& s, StudioWindow&) {
-         s.setLiveScreenImage(syntheticDesktop(1920, 1080));
-       }},
+       [](Studio& s, StudioWindow&) { s.setLiveScreenImage(syntheticDesktop(1920, 1080)); }},
       {"demo",
        [](Studio& s, StudioWindow&) {
          s.demo();
@@ -154,8 +152,8 @@ QImage syntheticDesktop(int width, int height) {
     p.setBrush(QColor(255, 255, 255, 40));
     for (int line = 0; line < 9; ++line) {
       const double w = r.width() * (0.45 + 0.4 * ((line * 37) % 10) / 10.0);
-      p.drawRoundedRect(QRectF(r.left() + 32 * u, r.top() + (80 + line * 46) * u, w, 18 * u),
-                        6 * u, 6 * u);
+      p.drawRoundedRect(QRectF(r.left() + 32 * u, r.top() + (80 + line * 46) * u, w, 18 * u), 6 * u,
+                        6 * u);
     }
   };
   window(QRectF(180 * u, 150 * u, 980 * u, 640 * u), QColor(46, 52, 70), QColor(30, 34, 46));

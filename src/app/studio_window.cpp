@@ -7,10 +7,10 @@
 #include <QVBoxLayout>
 
 #include "app/app_commands.h"
-#include "app/view_parts.h"
 #include "app/error_alert.h"
 #include "app/header_bar.h"
 #include "app/main_column.h"
+#include "app/view_parts.h"
 #include "design/chrome.h"
 #include "design/coalesced_refresh.h"
 #include "design/painting.h"
@@ -53,7 +53,8 @@ StudioWindow::StudioWindow(Studio& studio, StudioWindowParts parts, QWidget* par
   auto* stack = new QVBoxLayout(ground);
   stack->setContentsMargins(0, 0, 0, 0);
   stack->setSpacing(0);
-  header_ = new HeaderBar(studio, [this] { settings_.open(); }, ground);
+  header_ = new HeaderBar(
+      studio, [this] { settings_.open(); }, ground);
   stack->addWidget(header_);
 
   auto* columns = new QHBoxLayout;
@@ -76,8 +77,8 @@ StudioWindow::StudioWindow(Studio& studio, StudioWindowParts parts, QWidget* par
   stack->addLayout(columns, 1);
 
   menuBar()->setStyleSheet(menuStyle());
-  commands_ = new AppCommands(this, studio, {[this] { settings_.open(); },
-                                             [this] { emit quitRequested(); }});
+  commands_ = new AppCommands(this, studio,
+                              {[this] { settings_.open(); }, [this] { emit quitRequested(); }});
   alert_ = new ErrorAlert(studio, this);
   chrome_ = new TransparentWindow(ground, [this] { emit quitRequested(); });
 
@@ -120,8 +121,8 @@ void StudioWindow::followSheets() {
     if (parts_.displayOverlay) parts_.displayOverlay(studio_, overlay);
   }
 
-  auto follow = [this](QPointer<QDialog>& sheet, bool shown, const StudioWindowParts::MakeSheet& make,
-                       std::function<void()> dismissed) {
+  auto follow = [this](QPointer<QDialog>& sheet, bool shown,
+                       const StudioWindowParts::MakeSheet& make, std::function<void()> dismissed) {
     if (shown && !sheet && make) {
       sheet = make(studio_, this);
       if (!sheet) return;

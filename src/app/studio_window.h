@@ -13,7 +13,6 @@
 
 #include "app/desktop_help.h"
 
-
 namespace vantry {
 
 class AppCommands;

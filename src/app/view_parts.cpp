@@ -40,8 +40,9 @@ QSize ElidedText::sizeHint() const {
 
 QSize ElidedText::minimumSizeHint() const {
   const QFontMetrics m = fontMetrics();
-  return QSize(std::min(m.horizontalAdvance(text_) + 1, m.horizontalAdvance(QStringLiteral("…")) * 4),
-               m.height());
+  return QSize(
+      std::min(m.horizontalAdvance(text_) + 1, m.horizontalAdvance(QStringLiteral("…")) * 4),
+      m.height());
 }
 
 void ElidedText::paintEvent(QPaintEvent*) {

@@ -430,7 +430,8 @@ constexpr CatalogRow kPlatformRows[] = {
      "session needs Xwayland.\n2. Make sure DISPLAY points to the current display server and "
      "this user may access it (XAUTHORITY or xhost).\n3. Quit and reopen Vantry, then start "
      "recording again."},
-    {"无法打开摄像头。请确认当前用户属于 video 组（加入后需重新登录），并且摄像头没有被其他应用占用。",
+    {"无法打开摄像头。请确认当前用户属于 video "
+     "组（加入后需重新登录），并且摄像头没有被其他应用占用。",
      "Could not open the camera. Make sure your user belongs to the video group (log in again "
      "after joining it) and that no other app is using the camera."},
     {"无法访问麦克风。可以关闭麦克风录制，或确认声音服务（PulseAudio 或 PipeWire）正在运行。",

@@ -19,7 +19,8 @@ constexpr PlatformReplacement kReplacements[] = {
      "确认 DISPLAY 指向当前的显示服务，并且本用户可以访问它（XAUTHORITY 或 xhost）。\n3. "
      "退出并重新打开 Vantry，再点击开始录屏。"},
     {"摄像头权限未开启。请在系统设置 → 隐私与安全性 → 摄像头中允许 Vantry。",
-     "无法打开摄像头。请确认当前用户属于 video 组（加入后需重新登录），并且摄像头没有被其他应用占用。"},
+     "无法打开摄像头。请确认当前用户属于 video "
+     "组（加入后需重新登录），并且摄像头没有被其他应用占用。"},
     {"麦克风权限未开启。可以关闭麦克风录制，或在系统设置中允许访问。",
      "无法访问麦克风。可以关闭麦克风录制，或确认声音服务（PulseAudio 或 PipeWire）正在运行。"},
     {"打开系统设置", "打开权限帮助"},
@@ -43,7 +44,8 @@ std::span<const PlatformReplacement> platformReplacements() {
 std::string platformMessage(std::string_view message) {
   std::string text(message);
   for (const PlatformReplacement& row : kReplacements) {
-    if (text.find(row.original) != std::string::npos) replaceAll(text, row.original, row.replacement);
+    if (text.find(row.original) != std::string::npos)
+      replaceAll(text, row.original, row.replacement);
     const auto& map = Localizer::catalog();
     const auto english = map.find(row.original);
     if (english != map.end()) replaceAll(text, english->second, row.replacement);

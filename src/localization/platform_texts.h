@@ -10,8 +10,8 @@
 namespace vantry {
 
 struct PlatformReplacement {
-  std::string_view original;  // a catalogue key
-  std::string_view replacement;    // a platform row's key
+  std::string_view original;     // a catalogue key
+  std::string_view replacement;  // a platform row's key
 };
 
 // Every replaced row.

@@ -1,0 +1,136 @@
+// The one alert, the Linux texts shown in place of rows that point to another desktop, the
+// Settings window and the privacy notes.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+#include "app/desktop_help.h"
+#include "app/error_alert.h"
+#include "localization/localization.h"
+#include "localization/platform_texts.h"
+#include "localization/qt/language_settings.h"
+#include "localization/qt/qt_text.h"
+#include "window_fixture.h"
+
+namespace vantry {
+namespace {
+
+using testing::WindowFixture;
+
+TEST(Alert, ShowsTheErrorAndClosingClearsIt) {
+  LanguageSettings::shared().setSelected(AppLanguage::english);
+  WindowFixture f;
+  f.s().setError(L("编辑未能保存：") + "disk full");
+  f.settle();
+  QMessageBox* box = f.window->alert()->box();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text(), "Something Needs Attention");
+  EXPECT_EQ(box->informativeText(), "Could not save edits: disk full");
+  EXPECT_EQ(box->buttons().size(), 1);
+  EXPECT_EQ(f.window->alert()->helpButton(), nullptr);
+  // The language switches under an open alert.
+  LanguageSettings::shared().setSelected(AppLanguage::chinese);
+  f.settle();
+  EXPECT_EQ(box->text(), QString("需要处理一下"));
+  LanguageSettings::shared().setSelected(AppLanguage::english);
+  f.settle();
+  box->buttons().front()->click();
+  f.settle();
+  EXPECT_FALSE(f.s().error().has_value());
+  EXPECT_EQ(f.window->alert()->box(), nullptr);
+}
+
+TEST(Alert, ScreenAccessErrorOffersTheLinuxHelp) {
+  LanguageSettings::shared().setSelected(AppLanguage::english);
+  WindowFixture f;
+  f.s().setScreenPermissionNeeded(true);
+  f.s().setError(
+      L("macOS 尚未允许 Vantry 录制屏幕。\n\n1. 打开系统设置 → 隐私与安全性 → "
+        "屏幕与系统音频录制。\n2. 打开 Vantry 旁边的开关（不是 Corvane）。\n3. "
+        "退出并重新打开 Vantry，再点击开始录屏。\n\n如果列表中没有本应用，可用 + "
+        "添加“用户文件夹 → Applications → Vantry.app”。"));
+  f.settle();
+  QMessageBox* box = f.window->alert()->box();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text(), "Screen Recording Permission Required");
+  EXPECT_FALSE(box->informativeText().contains("macOS"));
+  EXPECT_FALSE(box->informativeText().contains("System Settings"));
+  EXPECT_TRUE(box->informativeText().contains("X11"));
+  ASSERT_NE(f.window->alert()->helpButton(), nullptr);
+  EXPECT_EQ(f.window->alert()->helpButton()->text(), "Open Access Help");
+  EXPECT_EQ(box->buttons().size(), 2);
+}
+
+TEST(Alert, SitsOverTheTopMostModalWindow) {
+  WindowFixture f;
+  QDialog sheet(f.window.get());
+  sheet.setAttribute(Qt::WA_DontShowOnScreen);
+  sheet.setWindowModality(Qt::WindowModal);
+  sheet.show();
+  QApplication::setActiveWindow(&sheet);
+  QApplication::processEvents();
+  ASSERT_EQ(QApplication::activeModalWidget(), &sheet);
+  f.s().setError(std::string("录屏文件无法写入。"));
+  f.settle();
+  ASSERT_NE(f.window->alert()->box(), nullptr);
+  EXPECT_EQ(f.window->alert()->box()->parentWidget(), &sheet);
+  f.s().setError(std::nullopt);  // cleared elsewhere: the alert goes, nothing else changes
+  f.settle();
+  EXPECT_EQ(f.window->alert()->box(), nullptr);
+}
+
+TEST(PlatformTexts, ReplacedRowsShowLinuxTextsInBothLanguages) {
+  const auto& catalog = Localizer::catalog();
+  for (const PlatformReplacement& row : platformReplacements()) {
+    ASSERT_TRUE(catalog.contains(row.original)) << row.original;
+    ASSERT_TRUE(catalog.contains(row.replacement)) << row.replacement;
+    for (AppLanguage language : AppLanguage::allCases) {
+      const std::string shown = Localizer::message(platformMessage(row.original), language);
+      for (const char* place : {"System Settings", "系统设置", "macOS", "Finder", "访达",
+                                "Applications", "Privacy & Security"}) {
+        EXPECT_EQ(shown.find(place), std::string::npos) << shown;
+      }
+    }
+  }
+  // A composed message keeps its other fragments; the English form is replaced as well.
+  const std::string composed = L("屏幕预览失败：") + L("打开系统设置");
+  LanguageSettings::shared().setSelected(AppLanguage::english);
+  EXPECT_EQ(shownMessage(composed), "Screen preview failed: Open Access Help");
+  EXPECT_EQ(shownMessage("Show in Finder"), "Show in File Manager");
+  LanguageSettings::shared().setSelected(AppLanguage::chinese);
+  EXPECT_EQ(shownMessage(composed), "屏幕预览失败：打开权限帮助");
+  LanguageSettings::shared().setSelected(AppLanguage::english);
+}
+
+TEST(Settings, OneWindowRaisedWhenOpenAgain) {
+  SettingsWindow settings;
+  settings.open();
+  QWidget* first = settings.window();
+  ASSERT_NE(first, nullptr);
+  first->setAttribute(Qt::WA_DontShowOnScreen);
+  EXPECT_TRUE(first->isWindow());
+  settings.open();
+  EXPECT_EQ(settings.window(), first);
+  first->close();
+  QApplication::processEvents();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(settings.window(), nullptr);
+}
+
+TEST(PrivacyNotes, FoundInTheBuildTreeForBothLanguages) {
+  const QString chinese = privacyNotesPath(AppLanguage::chinese);
+  const QString english = privacyNotesPath(AppLanguage::english);
+  ASSERT_FALSE(chinese.isEmpty());
+  ASSERT_FALSE(english.isEmpty());
+  EXPECT_TRUE(chinese.endsWith("/vantry/Privacy.txt"));
+  EXPECT_TRUE(english.endsWith("/vantry/Privacy-en.txt"));
+  EXPECT_GT(QFileInfo(english).size(), 100);
+}
+
+}  // namespace
+}  // namespace vantry

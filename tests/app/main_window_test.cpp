@@ -1,0 +1,301 @@
+// The main window's views in each state: header title, chips, status dot and buttons; the
+// stage's geometry, error panel and black full-screen state; the control bar with its
+// picker and transport; the mode block under it.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QMenu>
+
+#include "app/header_bar.h"
+#include "app/main_column.h"
+#include "app/preview_stage.h"
+#include "app/view_parts.h"
+#include "design/buttons.h"
+#include "design/labels.h"
+#include "design/pill_segment.h"
+#include "design/theme.h"
+#include "export/playback_controls.h"
+#include "localization/qt/language_settings.h"
+#include "localization/qt/qt_text.h"
+#include "window_fixture.h"
+
+namespace vantry {
+namespace {
+
+using testing::WindowFixture;
+
+class MainWindow : public ::testing::Test {
+ protected:
+  void SetUp() override { LanguageSettings::shared().setSelected(AppLanguage::english); }
+  HeaderBar* header() { return f.window->header(); }
+  MainColumn* column() { return f.window->mainColumn(); }
+  WindowFixture f;
+};
+
+TEST_F(MainWindow, HeaderInStandby) {
+  EXPECT_EQ(header()->title(), "New Recording");
+  EXPECT_TRUE(header()->liveBadge()->isVisible());
+  EXPECT_FALSE(header()->recordingChip()->isVisible());
+  EXPECT_EQ(header()->statusDot()->color(), Theme::mint);
+  EXPECT_EQ(header()->recordButton()->text(), "New Recording");
+  EXPECT_TRUE(header()->recordButton()->isEnabled());
+  EXPECT_FALSE(header()->exportButton()->isEnabled());
+  EXPECT_TRUE(header()->openButton()->isEnabled());
+  EXPECT_EQ(column()->modeBlock(), column()->standbyCallout());
+  EXPECT_TRUE(column()->standbyCallout()->isVisible());
+}
+
+TEST_F(MainWindow, HeaderWhileRecordingAndBusy) {
+  f.s().setTime(65.7);
+  f.recording();
+  EXPECT_EQ(header()->title(), "Recording · " + QString::fromStdString(f.s().selectedScreenName()));
+  EXPECT_TRUE(header()->recordingChip()->isVisible());
+  EXPECT_FALSE(header()->liveBadge()->isVisible());
+  EXPECT_EQ(header()->recordingChipText()->text(), "REC  01:05");
+  f.s().setTime(66.2);  // the chip follows the clock without a full refresh
+  EXPECT_EQ(header()->recordingChipText()->text(), "REC  01:06");
+  EXPECT_EQ(header()->statusDot()->color(), Theme::rec);
+  EXPECT_EQ(header()->recordButton()->text(), "Stop Recording");
+  EXPECT_TRUE(header()->recordButton()->recording());
+  EXPECT_FALSE(header()->openButton()->isEnabled());
+  EXPECT_FALSE(header()->exportButton()->isEnabled());
+  EXPECT_EQ(column()->modeBlock(), column()->recordingStrip());
+
+  f.s().setBusy(true);
+  f.settle();
+  EXPECT_EQ(header()->recordButton()->text(), "Processing…");
+  EXPECT_FALSE(header()->recordButton()->isEnabled());
+  EXPECT_FALSE(column()->recordingStrip()->stopButton()->isEnabled());
+}
+
+TEST_F(MainWindow, HeaderWithDemoProjectAndWhileExporting) {
+  f.demo();
+  EXPECT_EQ(header()->title(), "Let the camera guide your focus.");
+  EXPECT_FALSE(header()->recordingChip()->isVisible());
+  EXPECT_FALSE(header()->liveBadge()->isVisible());
+  EXPECT_EQ(header()->statusDot()->color(), Theme::cyan);
+  EXPECT_TRUE(header()->exportButton()->isEnabled());
+
+  f.s().setExporting(true);
+  f.settle();
+  EXPECT_EQ(header()->statusDot()->color(), Theme::amber);
+  EXPECT_FALSE(header()->openButton()->isEnabled());
+  EXPECT_FALSE(header()->recordButton()->isEnabled());
+  EXPECT_FALSE(header()->exportButton()->isEnabled());
+  EXPECT_TRUE(header()->settingsButton()->isEnabled());
+  // The whole transport refuses while exporting.
+  EXPECT_FALSE(column()->controlBar()->transport()->isEnabled());
+}
+
+TEST_F(MainWindow, ProjectTitleIsShownAsStoredAndNoticeIsTranslated) {
+  f.project("演示 · Lesson");
+  EXPECT_EQ(header()->title(), QString("演示 · Lesson"));
+  f.s().setNotice("编辑未能保存：disk full");
+  f.settle();
+  EXPECT_EQ(header()->noticeView()->text(), "Could not save edits: disk full");
+  LanguageSettings::shared().setSelected(AppLanguage::chinese);
+  f.settle();
+  EXPECT_EQ(header()->noticeView()->text(), QString("编辑未能保存：disk full"));
+  LanguageSettings::shared().setSelected(AppLanguage::english);
+}
+
+TEST(StageGeometry, SixteenByNineInsideTheReader) {
+  const QRectF wide = stageRect(QSizeF(1000, 400));
+  EXPECT_NEAR(wide.width(), 711.1, 0.1);
+  EXPECT_DOUBLE_EQ(wide.height(), 400);
+  EXPECT_NEAR(wide.left(), (1000 - 711.1) / 2, 0.1);
+  const QRectF tall = stageRect(QSizeF(800, 900));
+  EXPECT_DOUBLE_EQ(tall.width(), 800);
+  EXPECT_DOUBLE_EQ(tall.height(), 450);
+  EXPECT_DOUBLE_EQ(tall.top(), 225);
+  EXPECT_TRUE(stageRect(QSizeF(0, 0)).isEmpty());
+}
+
+TEST_F(MainWindow, StageNeverShorterThan260) {
+  PreviewStage* stage = column()->stage();
+  EXPECT_GE(stage->minimumHeight(), 260);
+  f.window->resize(1080, 760);  // the window's own minimum
+  f.settle();
+  EXPECT_GE(stage->height(), 260);
+  const QRectF r = stage->stage();
+  EXPECT_NEAR(r.width() / r.height(), 16.0 / 9.0, 1e-6);
+  EXPECT_EQ(stage->picture()->geometry(), r.toAlignedRect());
+}
+
+TEST_F(MainWindow, SetupErrorPanelOnlyInStandby) {
+  PreviewStage* stage = column()->stage();
+  f.s().setSetupError(
+      std::string("未收到实时画面。请检查所选屏幕、摄像头和系统权限，再点击重新预览。"));
+  f.settle();
+  ASSERT_TRUE(stage->errorPanel()->isVisible());
+  EXPECT_TRUE(stage->errorMessage()->text().startsWith("No live image received."));
+  EXPECT_EQ(stage->retryButton()->text(), "Retry Preview");
+  EXPECT_EQ(stage->permissionsButton()->text(), "Permissions");
+  // A failure left over once a project is open is not shown.
+  f.demo();
+  EXPECT_FALSE(stage->errorPanel()->isVisible());
+}
+
+TEST_F(MainWindow, SetupErrorNeverSendsALinuxUserToMacSettings) {
+  f.s().setSetupError(L("摄像头权限未开启。请在系统设置 → 隐私与安全性 → 摄像头中允许 Vantry。"));
+  f.settle();
+  const QString shown = column()->stage()->errorMessage()->text();
+  EXPECT_TRUE(shown.contains("video group")) << shown.toStdString();
+  EXPECT_FALSE(shown.contains("System Settings"));
+}
+
+TEST_F(MainWindow, StageIsBlackWhileTheFullScreenPlayerIsOpen) {
+  f.demo();
+  PreviewStage* stage = column()->stage();
+  EXPECT_FALSE(stage->showsBlack());
+  const QRect before = stage->frame()->geometry();
+  f.s().setFullscreenPreview(true);
+  f.settle();
+  EXPECT_TRUE(stage->showsBlack());
+  EXPECT_EQ(stage->frame()->geometry(), before);  // keeps its size and border
+  const QImage shot = stage->grab().toImage();
+  const QPoint centre = stage->stage().center().toPoint();
+  EXPECT_EQ(QColor(shot.pixel(centre)), QColor(Qt::black));
+  f.s().setFullscreenPreview(false);
+  f.settle();
+  EXPECT_FALSE(stage->showsBlack());
+}
+
+TEST_F(MainWindow, PresenterPickerEnablementAndDimming) {
+  ControlBar* bar = column()->controlBar();
+  PresenterPicker* live = bar->livePicker();
+  EXPECT_TRUE(live->isEnabled());
+  EXPECT_DOUBLE_EQ(live->opacity(), 1.0);
+  f.s().setBusy(true);
+  f.settle();
+  EXPECT_FALSE(live->isEnabled());
+  EXPECT_DOUBLE_EQ(live->opacity(), 1.0);  // busy alone does not dim
+  f.s().setBusy(false);
+  f.settle();
+  live->segment()->choose(1);
+  EXPECT_TRUE(f.s().fullPresenter());
+  f.settle();
+  EXPECT_EQ(live->segment()->selection().toBool(), true);
+
+  // A project recorded without a camera: dimmed and inert.
+  f.project();
+  Clip clip = f.s().clip();
+  clip.cameraPath.reset();
+  f.s().setClip(clip);
+  f.settle();
+  PresenterPicker* project = bar->projectPicker();
+  ASSERT_FALSE(f.s().hasCamera());
+  EXPECT_FALSE(project->isEnabled());
+  EXPECT_DOUBLE_EQ(project->opacity(), 0.45);
+  f.s().setExporting(true);
+  f.settle();
+  EXPECT_FALSE(project->isEnabled());
+}
+
+TEST_F(MainWindow, ControlBarLiveLayoutAndElapsedTime) {
+  ControlBar* bar = column()->controlBar();
+  EXPECT_TRUE(bar->liveRow()->isVisible());
+  EXPECT_FALSE(bar->transport()->isVisible());
+  EXPECT_FALSE(bar->elapsed()->isVisible());  // not in standby
+  f.s().setTime(5);
+  f.recording();
+  EXPECT_TRUE(bar->elapsed()->isVisible());
+  EXPECT_EQ(bar->elapsed()->text(), "00:05");
+  f.s().setRecording(false);
+  f.s().setStandby(false);
+  f.settle();
+  EXPECT_FALSE(bar->liveRow()->isVisible());
+  EXPECT_TRUE(bar->transport()->isVisible());
+}
+
+TEST_F(MainWindow, RecordingStripShowsAllChipsWithOffForms) {
+  f.s().setUseMicrophone(false);
+  f.recording();
+  RecordingStrip* strip = column()->recordingStrip();
+  EXPECT_TRUE(strip->screenChip()->on());
+  EXPECT_EQ(strip->screenChip()->text(), "Recording Screen");
+  EXPECT_TRUE(strip->cameraChip()->on());
+  EXPECT_EQ(strip->cameraChip()->text(), "Recording Camera");
+  EXPECT_FALSE(strip->microphoneChip()->on());
+  EXPECT_EQ(strip->microphoneChip()->text(), "Microphone Off");
+  EXPECT_TRUE(strip->cameraChip()->isVisible());
+}
+
+TEST_F(MainWindow, StandbyCalloutActions) {
+  StandbyCallout* callout = column()->standbyCallout();
+  EXPECT_EQ(callout->demoButton()->text(), "View Demo");
+  EXPECT_EQ(callout->chooseButton()->text(), "Choose Display");
+  f.s().setBusy(true);
+  f.settle();
+  EXPECT_FALSE(callout->chooseButton()->isEnabled());
+  f.s().setBusy(false);
+  f.settle();
+  callout->demoButton()->click();
+  f.settle();
+  EXPECT_TRUE(f.s().clip().isDemo);
+  EXPECT_FALSE(f.s().standby());
+  EXPECT_NE(column()->modeBlock(), callout);
+  EXPECT_FALSE(callout->isVisible());
+}
+
+TEST_F(MainWindow, TransportBar) {
+  f.demo();
+  PlaybackControls* bar = column()->controlBar()->transport();
+  f.s().seek(5.3);
+  f.settle();
+  EXPECT_EQ(bar->clockReadout()->timeText(), "00:05");
+  EXPECT_EQ(bar->clockReadout()->durationText(), QString::fromStdString(clock(f.s().duration())));
+  ClockReadout readout;
+  readout.setTimes(5, 75.4);
+  EXPECT_EQ(readout.timeText() + " / " + readout.durationText(), "00:05 / 01:15");
+
+  EXPECT_EQ(SpeedMenuButton::rateText(1.0), QString("1×"));
+  EXPECT_EQ(SpeedMenuButton::rateText(0.75), QString("0.75×"));
+  QMenu* menu = bar->speedButton()->buildMenu();
+  ASSERT_EQ(menu->actions().size(), 6);
+  EXPECT_TRUE(menu->actions()[2]->isChecked());
+  menu->actions()[4]->trigger();
+  EXPECT_DOUBLE_EQ(f.s().playbackRate(), 1.5);
+  f.settle();
+  EXPECT_EQ(bar->speedButton()->rate(), 1.5);
+  delete menu;
+  // A rate from elsewhere that the list lacks checks nothing.
+  f.s().setPlaybackRate(1.1);
+  menu = bar->speedButton()->buildMenu();
+  for (QAction* a : menu->actions())
+    EXPECT_FALSE(a->isChecked());
+  delete menu;
+
+  bar->playButton()->click();
+  f.settle();
+  EXPECT_TRUE(f.s().playing());
+  EXPECT_TRUE(bar->playButton()->playing());
+  EXPECT_EQ(bar->playButton()->accessibleName(), "Pause");
+  bar->playButton()->click();
+  f.settle();
+  bar->backButton()->click();
+  f.settle();
+  EXPECT_DOUBLE_EQ(f.s().time(), 0);
+  EXPECT_FALSE(f.s().playing());  // back to start does not start playing
+  EXPECT_EQ(bar->fullScreenButton()->toolTip(), "Full Screen Preview");
+}
+
+TEST_F(MainWindow, DeselectButtonOnlyWithASelectedPresenterBlock) {
+  f.demo();
+  ControlBar* bar = column()->controlBar();
+  EXPECT_FALSE(bar->deselectButton()->isVisible());
+  const auto blocks = f.s().clip().presenterBlocks();
+  if (blocks.empty()) GTEST_SKIP() << "the demonstration has no presenter blocks";
+  f.s().selectPresenterBlock(blocks.front().id);
+  f.settle();
+  ASSERT_TRUE(bar->deselectButton()->isVisible());
+  const bool layout = f.s().presenterFull();
+  bar->deselectButton()->click();
+  f.settle();
+  EXPECT_FALSE(f.s().selectedPresenterID().has_value());
+  EXPECT_FALSE(bar->deselectButton()->isVisible());
+  EXPECT_EQ(f.s().presenterFull(), layout);
+}
+
+}  // namespace
+}  // namespace vantry
