@@ -19,6 +19,7 @@
 #include "localization/platform_texts.h"
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
+#include "preview/preview_surface.h"
 #include "studio/studio.h"
 
 namespace vantry {
@@ -81,31 +82,11 @@ QRectF stageRect(QSizeF size) {
   return QRectF((size.width() - w) / 2, (size.height() - h) / 2, w, h);
 }
 
-PreviewPlaceholder::PreviewPlaceholder(Studio& studio, QWidget* parent)
-    : QWidget(parent), studio_(studio) {
-  setAttribute(Qt::WA_OpaquePaintEvent);
-  connect(&studio_, &Studio::changed, this, qOverload<>(&QWidget::update));
-  connect(&studio_, &Studio::frameTick, this, qOverload<>(&QWidget::update));
-}
-
-void PreviewPlaceholder::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.fillRect(rect(), Theme::base);
-  const QImage& image = studio_.liveScreenImage();
-  if (studio_.live() && !image.isNull()) {
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
-    QSizeF fitted = QSizeF(image.size()).scaled(size(), Qt::KeepAspectRatio);
-    QRectF target(QPointF(0, 0), fitted);
-    target.moveCenter(QRectF(rect()).center());
-    p.drawImage(target, image);
-  }
-}
-
 PreviewStage::PreviewStage(Studio& studio, QWidget* picture, QWidget* parent)
     : QWidget(parent), studio_(studio) {
   setMinimumHeight(kMinimumHeight);
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-  picture_ = picture ? picture : new PreviewPlaceholder(studio, this);
+  picture_ = picture ? picture : new PreviewSurface(&studio, this);
   picture_->setParent(this);
   frame_ = new StageFrame(studio, this);
 

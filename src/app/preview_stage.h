@@ -20,28 +20,13 @@ class Studio;
 // The stage inside a reader of `size`: 16:9, as wide as fits, centred.
 QRectF stageRect(QSizeF size);
 
-// Stands in for the preview surface where none is given: the live frame while live, else
-// the dark ground.
-class PreviewPlaceholder : public QWidget {
-  Q_OBJECT
-
- public:
-  PreviewPlaceholder(Studio& studio, QWidget* parent = nullptr);
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  Studio& studio_;
-};
-
 class PreviewStage : public QWidget {
   Q_OBJECT
 
  public:
   static constexpr int kMinimumHeight = 260;
 
-  // `picture` becomes a child of the stage (null: a placeholder).
+  // `picture` becomes a child of the stage (null: the controller's preview surface).
   PreviewStage(Studio& studio, QWidget* picture, QWidget* parent = nullptr);
 
   QRectF stage() const { return stageRect(size()); }

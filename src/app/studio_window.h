@@ -28,7 +28,7 @@ struct StudioWindowParts {
   using MakeWidget = std::function<QWidget*(Studio&, QWidget* parent)>;
   using MakeSheet = std::function<QDialog*(Studio&, QWidget* parent)>;
 
-  MakeWidget preview;    // the stage's picture (default: a placeholder)
+  MakeWidget preview;    // the stage's picture (default: the preview surface)
   MakeWidget timeline;   // shown under the control bar while a project is open
   MakeWidget inspector;  // the content of the 296-point column
   // Shows (true) or hides (false) the per-screen display overlays.
