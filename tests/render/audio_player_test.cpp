@@ -20,6 +20,7 @@
 #include "platform/pulse_tone.h"
 #include "platform/screen_source.h"
 #include "render/edited_audio_player.h"
+#include "support/scoped_env.h"
 
 namespace vantry {
 namespace {
@@ -230,6 +231,9 @@ double loudestAfter(const std::vector<float>& pcm, double from) {
 }
 
 TEST_F(AudioPlayer, NullSinkPlaysThePiecesWhereTheEditPutsThemThenSilence) {
+  // The silence is made in memory: no file appears in the temporary folder.
+  testing::TempDir scratch;
+  test::ScopedEnv tmp("TMPDIR", scratch.path().c_str());
   auto player = openOnNullSink(editedClip());
   ASSERT_TRUE(player);
   EXPECT_FALSE(player->audible());
@@ -249,6 +253,7 @@ TEST_F(AudioPlayer, NullSinkPlaysThePiecesWhereTheEditPutsThemThenSilence) {
   ASSERT_GE(pcm.size(), size_t(4.0 * kRate));
   EXPECT_LT(loudestAfter(pcm, 1.6), 1e-4);
   EXPECT_DOUBLE_EQ(player->currentTime(), 4.0);
+  EXPECT_TRUE(scratch.entries().empty());
 
   // Paused, the clock stands still.
   player->pause();
