@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
   installInterfaceFont();
 
   Studio studio(offscreenStudioServices());
-  StudioWindowParts parts;
+  StudioWindowParts parts = StudioWindowParts::standard();
   parts.launchPreview = false;
   parts.preview = [](Studio&, QWidget* parent) { return new QWidget(parent); };
   StudioWindow window(studio, parts);

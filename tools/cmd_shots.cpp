@@ -74,7 +74,7 @@ int run(const tool::Args& given) {
     for (const ShotState& state : shotStates()) {
       // A fresh controller and window per state, so that no state leaks into the next.
       Studio studio(offscreenStudioServices());
-      StudioWindowParts parts;
+      StudioWindowParts parts = StudioWindowParts::standard();
       parts.launchPreview = false;
       StudioWindow window(studio, parts);
       window.setAttribute(Qt::WA_DontShowOnScreen);

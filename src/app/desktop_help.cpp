@@ -126,9 +126,7 @@ void AppDesktop::openPermissionHelp() {
   showAccessHelp();
 }
 
-QString privacyNotesPath(AppLanguage language) {
-  const QString name = language == AppLanguage::chinese ? QStringLiteral("Privacy.txt")
-                                                        : QStringLiteral("Privacy-en.txt");
+QString sharedFilePath(const QString& name) {
   QStringList folders;
   const QString app = QCoreApplication::applicationDirPath();
   if (!app.isEmpty()) {
@@ -146,6 +144,11 @@ QString privacyNotesPath(AppLanguage language) {
     if (file.isFile()) return QDir::cleanPath(file.absoluteFilePath());
   }
   return {};
+}
+
+QString privacyNotesPath(AppLanguage language) {
+  return sharedFilePath(language == AppLanguage::chinese ? QStringLiteral("Privacy.txt")
+                                                         : QStringLiteral("Privacy-en.txt"));
 }
 
 bool openPrivacyNotes() {

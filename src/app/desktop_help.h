@@ -42,8 +42,10 @@ class AppDesktop : public StudioDesktop {
   std::shared_ptr<StudioDesktop> inner_;
 };
 
-// The privacy notes of a language: share/vantry beside the executable (installed or in the
+// A file the application ships: share/vantry beside the executable (installed or in the
 // build tree), then the data folders. Empty when none is found.
+QString sharedFilePath(const QString& name);
+// The privacy notes of a language ("Privacy.txt", "Privacy-en.txt").
 QString privacyNotesPath(AppLanguage language);
 // Opens the notes of the language chosen at the moment of the call; false when missing.
 bool openPrivacyNotes();

@@ -36,13 +36,14 @@ int main(int argc, char** argv) {
     QApplication::installTranslator(&qtTexts);
   }
   installInterfaceFont();
-  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("vantry")));
+  QApplication::setWindowIcon(QIcon::fromTheme(
+      QStringLiteral("vantry"), QIcon(sharedFilePath(QStringLiteral("vantry.svg")))));
 
   StudioServices services = defaultStudioServices();
   services.desktop = std::make_shared<AppDesktop>(services.desktop);
   Studio studio(std::move(services));
 
-  StudioWindow window(studio, StudioWindowParts{});
+  StudioWindow window(studio, StudioWindowParts::standard());
   QuitServices quitServices;
   quitServices.prompts = messageBoxPrompts([&window] { return &window; });
   QuitFlow quit(&studio, std::move(quitServices));

@@ -17,6 +17,7 @@
 #include "design/theme.h"
 #include "localization/qt/language_settings.h"
 #include "studio/studio.h"
+#include "timeline/timeline_view.h"
 
 namespace vantry {
 
@@ -37,6 +38,12 @@ QString menuStyle() {
 }
 
 }  // namespace
+
+StudioWindowParts StudioWindowParts::standard() {
+  StudioWindowParts parts;
+  parts.timeline = [](Studio& studio, QWidget* parent) { return new TimelineView(studio, parent); };
+  return parts;
+}
 
 StudioWindow::StudioWindow(Studio& studio, StudioWindowParts parts, QWidget* parent)
     : QMainWindow(parent), studio_(studio), parts_(std::move(parts)) {

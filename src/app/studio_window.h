@@ -37,6 +37,9 @@ struct StudioWindowParts {
   MakeSheet exportSheet;
   // Call Studio::launchPreview() when the window is first shown.
   bool launchPreview = true;
+
+  // The parts built so far: the timeline card under the stage.
+  static StudioWindowParts standard();
 };
 
 class StudioWindow : public QMainWindow {
