@@ -189,6 +189,13 @@ struct CursorImage {
   std::vector<std::uint32_t> argb;  // premultiplied, row-major, width*height
 };
 
+// A window's own icon, the size nearest above the one asked for (or the largest).
+struct WindowIcon {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint32_t> argb;  // not premultiplied, row-major, width*height
+};
+
 // The capture backend. Thread-safe: each call uses a connection of the calling thread or
 // its own.
 class ScreenCapture {
@@ -206,6 +213,10 @@ class ScreenCapture {
   virtual std::optional<CursorImage> cursorImage() = 0;
   // This application as it appears in ShareableContent::applications.
   virtual ApplicationInfo ownApplication() = 0;
+  // The window's icon for showing at about `size` pixels; nullopt when it has none.
+  virtual std::optional<WindowIcon> windowIcon(WindowId /*id*/, int /*size*/) {
+    return std::nullopt;
+  }
   // False when display captures cannot leave the application's own windows out (they are
   // then recorded as they appear on screen).
   virtual bool canExcludeOwnWindows() { return true; }

@@ -1,5 +1,7 @@
 #include "studio/capture_services.h"
 
+#include <cstring>
+
 #include "capture/camera_companion.h"
 #include "capture/camera_recorder.h"
 #include "capture/display_preview.h"
@@ -82,6 +84,16 @@ class SystemCapture : public StudioCapture {
   }
   std::unique_ptr<platform::PointerSource> makePointer() override {
     return screen_->createPointerSource();
+  }
+  QImage windowIcon(platform::WindowId id, int size) override {
+    const auto icon = screen_->windowIcon(id, size);
+    if (!icon || icon->argb.size() != size_t(icon->width) * icon->height) return {};
+    QImage image(icon->width, icon->height, QImage::Format_ARGB32);
+    for (int y = 0; y < icon->height; ++y)
+      std::memcpy(image.scanLine(y), icon->argb.data() + size_t(y) * icon->width,
+                  size_t(icon->width) * 4);
+    if (icon->width == size && icon->height == size) return image;
+    return image.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
   }
 
  private:

@@ -89,6 +89,41 @@ TEST(X11Sources, UnmappedAndDestroyedWindowsAreNotListed) {
   EXPECT_EQ(capture.windowRect(0x7ffffff), std::nullopt);
 }
 
+TEST(X11Sources, WindowIconsPickTheSmallestSizeBigEnoughAndRefuseBrokenData) {
+  PrivateXServer x;
+  ColourWindow plain(x.display(), 10, 10, 200, 150, 0x0000ff);
+  ColourWindow with(x.display(), 300, 10, 200, 150, 0x00ff00);
+  // 16 x 16 red, then 48 x 48 blue, then 64 x 64 green.
+  std::vector<unsigned long> values;
+  for (auto [side, argb] : {std::pair{16, 0xFFFF0000ul}, {48, 0xFF0000FFul}, {64, 0x8000FF00ul}}) {
+    values.push_back(side);
+    values.push_back(side);
+    values.insert(values.end(), size_t(side) * side, argb);
+  }
+  auto setIcon = [&](Window w, const std::vector<unsigned long>& v) {
+    XChangeProperty(x.display(), w, XInternAtom(x.display(), "_NET_WM_ICON", False), XA_CARDINAL,
+                    32, PropModeReplace, reinterpret_cast<const unsigned char*>(v.data()),
+                    int(v.size()));
+    XSync(x.display(), False);
+  };
+  setIcon(with.id(), values);
+  platform::x11::X11ScreenCapture capture;
+  EXPECT_FALSE(capture.windowIcon(platform::WindowId(plain.id()), 32));
+  auto icon = capture.windowIcon(platform::WindowId(with.id()), 32);
+  ASSERT_TRUE(icon);
+  EXPECT_EQ(icon->width, 48);
+  EXPECT_EQ(icon->argb.size(), 48u * 48u);
+  EXPECT_EQ(icon->argb[0], 0xFF0000FFu);
+  icon = capture.windowIcon(platform::WindowId(with.id()), 128);
+  ASSERT_TRUE(icon);
+  EXPECT_EQ(icon->width, 64) << "none is big enough: the biggest";
+  EXPECT_EQ(icon->argb[0], 0x8000FF00u);
+
+  // A size that promises more values than there are.
+  setIcon(with.id(), {64, 64, 0xFFFFFFFF, 0xFFFFFFFF});
+  EXPECT_FALSE(capture.windowIcon(platform::WindowId(with.id()), 32));
+}
+
 TEST(X11Sources, OwnApplicationIsThisProcessUnderTheGivenClass) {
   platform::x11::X11ScreenCapture capture("Vantry");
   const auto own = capture.ownApplication();

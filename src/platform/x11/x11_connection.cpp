@@ -185,6 +185,14 @@ std::vector<unsigned long> Connection::windowListProperty(Window w, const char* 
   return {v, v + p.count};
 }
 
+std::vector<unsigned long> Connection::cardinalListProperty(Window w, const char* name,
+                                                            long maxValues) {
+  Property p = readProperty(*this, w, name, maxValues);
+  if (!p.data || p.format != 32 || p.type != XA_CARDINAL) return {};
+  const auto* v = reinterpret_cast<const unsigned long*>(p.data.get());
+  return {v, v + p.count};
+}
+
 std::vector<Atom> Connection::atomListProperty(Window w, const char* name) {
   Property p = readProperty(*this, w, name);
   if (!p.data || p.format != 32 || p.type != XA_ATOM) return {};

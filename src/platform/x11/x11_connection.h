@@ -41,6 +41,8 @@ class Connection {
   std::string textProperty(Window w, const char* name);  // UTF8_STRING or Latin-1 STRING
   std::optional<unsigned long> cardinalProperty(Window w, const char* name);
   std::vector<unsigned long> windowListProperty(Window w, const char* name);
+  // Every value of a CARDINAL list, up to `maxValues`.
+  std::vector<unsigned long> cardinalListProperty(Window w, const char* name, long maxValues);
   std::vector<Atom> atomListProperty(Window w, const char* name);
   // WM_CLASS as (instance, class).
   std::pair<std::string, std::string> wmClass(Window w);

@@ -22,6 +22,7 @@ class X11ScreenCapture : public ScreenCapture {
   std::unique_ptr<PointerSource> createPointerSource() override;
   std::optional<CursorImage> cursorImage() override;
   ApplicationInfo ownApplication() override;
+  std::optional<WindowIcon> windowIcon(WindowId id, int size) override;
   bool canExcludeOwnWindows() override;
 
  private:
