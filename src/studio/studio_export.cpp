@@ -98,30 +98,35 @@ void Studio::beginExportTo(const std::string& destination) {
   };
 
   // Assigning joins the previous run, which has already ended.
-  run.thread = std::jthread([this, &run, id, clip = clip_, settings = settings_, options,
-                             destination, finish, exporter = run.exporter](std::stop_token stop) {
-    auto progress = [this, &run, id](double value) {
-      run.toMain([this, id, value] {
-        if (!exporting_ || id != exportID_) return;
-        const double v = std::isnan(value) ? 0.0 : std::clamp(value, 0.0, 1.0);
-        if (v > exportProgress_) setExportProgress(v);
+  run.thread =
+      std::jthread([this, &run, id, clip = clip_, settings = settings_, options, destination,
+                    finish, exporter = run.exporter, document = projectURL_](std::stop_token stop) {
+        auto progress = [this, &run, id](double value) {
+          run.toMain([this, id, value] {
+            if (!exporting_ || id != exportID_) return;
+            const double v = std::isnan(value) ? 0.0 : std::clamp(value, 0.0, 1.0);
+            if (v > exportProgress_) setExportProgress(v);
+          });
+        };
+        Outcome outcome = Outcome::done;
+        std::string failure;
+        try {
+          if (exporter)
+            exporter(clip, settings, options, destination, progress, stop);
+          else {
+            MovieExporter movies;
+            // The open project's own document is never a destination.
+            if (document) movies.setDocumentPath(*document);
+            movies.exportMovie(clip, settings, options, destination, progress, stop);
+          }
+        } catch (const CancelledError&) {
+          outcome = Outcome::cancelled;
+        } catch (const std::exception& e) {
+          outcome = stop.stop_requested() ? Outcome::cancelled : Outcome::failed;
+          failure = e.what();
+        }
+        run.toMain([finish, outcome, failure] { finish(outcome, failure); });
       });
-    };
-    Outcome outcome = Outcome::done;
-    std::string failure;
-    try {
-      if (exporter)
-        exporter(clip, settings, options, destination, progress, stop);
-      else
-        MovieExporter().exportMovie(clip, settings, options, destination, progress, stop);
-    } catch (const CancelledError&) {
-      outcome = Outcome::cancelled;
-    } catch (const std::exception& e) {
-      outcome = stop.stop_requested() ? Outcome::cancelled : Outcome::failed;
-      failure = e.what();
-    }
-    run.toMain([finish, outcome, failure] { finish(outcome, failure); });
-  });
 }
 
 void Studio::cancelExport() {

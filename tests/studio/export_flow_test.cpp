@@ -2,6 +2,8 @@
 // suggested file name.
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <cmath>
 #include <condition_variable>
 #include <limits>
@@ -213,6 +215,22 @@ TEST_F(ExportFixture, NothingExportsInLivePreviewOrWhileBusy) {
   studio->beginExportTo("/tmp/out.mp4");
   EXPECT_FALSE(studio->exporting());
   EXPECT_TRUE(destinations.empty());
+}
+
+TEST(ExportRefusal, TheOpenProjectsOwnDocumentIsNoDestination) {
+  Harness h;
+  Studio studio(h.services());
+  QTemporaryDir dir;
+  const std::string document = dir.filePath("edit.json").toStdString();
+  studio.demo();
+  studio.setProjectURL(document);
+  ASSERT_TRUE(studio.saveNow());
+  const auto before = QFile(QString::fromStdString(document)).size();
+  studio.beginExportTo(document);
+  ASSERT_TRUE(waitUntil([&] { return !studio.exporting(); }, 60000));
+  EXPECT_TRUE(studio.exportFailure());
+  EXPECT_FALSE(studio.exportResultURL());
+  EXPECT_EQ(QFile(QString::fromStdString(document)).size(), before);
 }
 
 TEST(ExportFileName, IsTheLocalTimeInAFixedPattern) {
