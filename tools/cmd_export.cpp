@@ -11,6 +11,7 @@
 
 #include "args.h"
 #include "command.h"
+#include "export_args.h"
 #include "localization/localization.h"
 #include "project_input.h"
 #include "render/export_options.h"
@@ -37,47 +38,9 @@ int run(const vantry::tool::Args& args) {
   vantry::tool::ProjectInput project;
   ExportOptions options;
   for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
-    if (a == "--format") {
-      const std::string v = value();
-      if (v == "mp4")
-        options.format = ExportOptions::Format::mp4;
-      else if (v == "mov")
-        options.format = ExportOptions::Format::mov;
-      else
-        return usage();
-    } else if (a == "--encoding") {
-      const std::string v = value();
-      if (v == "h264")
-        options.encoding = ExportOptions::Encoding::h264;
-      else if (v == "hevc")
-        options.encoding = ExportOptions::Encoding::hevc;
-      else
-        return usage();
-    } else if (a == "--resolution") {
-      const auto n = vantry::tool::parseWhole(value(), 100000);
-      const auto r = n ? vantry::resolutionFromRaw(static_cast<int>(*n)) : std::nullopt;
-      if (!r) return usage();
-      options.resolution = *r;
-    } else if (a == "--fps") {
-      const auto n = vantry::tool::parseWhole(value(), 1000);
-      const auto r = n ? vantry::frameRateFromRaw(static_cast<int>(*n)) : std::nullopt;
-      if (!r) return usage();
-      options.framesPerSecond = *r;
-    } else if (a == "--quality") {
-      const std::string v = value();
-      if (v == "compact")
-        options.quality = ExportOptions::Quality::compact;
-      else if (v == "balanced")
-        options.quality = ExportOptions::Quality::balanced;
-      else if (v == "high")
-        options.quality = ExportOptions::Quality::high;
-      else
-        return usage();
-    } else if (!project.take(a)) {
-      return usage();
-    }
+    const auto taken = vantry::tool::takeExportOption(args, i, options);
+    if (taken == vantry::tool::OptionTaken::bad) return usage();
+    if (taken == vantry::tool::OptionTaken::no && !project.take(args[i])) return usage();
   }
   if (!project.complete()) return usage();
   const auto app = vantry::tool::makeGuiApplication();

@@ -1,17 +1,22 @@
 // vantry-tool session (FILE | --demo) SCRIPT: runs a headless controller on a project, the
 // way the application opens it, applies one operation per script line and prints the
 // controller's state after each line as one JSON object.
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
 #include <fstream>
-#include <iterator>
+#include <functional>
 #include <iostream>
+#include <iterator>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 
 #include "args.h"
 #include "command.h"
+#include "export_args.h"
 #include "localization/localization.h"
 #include "project_input.h"
 #include "studio/studio.h"
@@ -40,6 +45,71 @@ std::size_t index(const std::string& text, std::size_t count) {
   auto v = vantry::tool::parseWhole(text);
   if (!v || *v >= count) throw BadLine{};
   return static_cast<std::size_t>(*v);
+}
+
+// Runs the event loop until `done` holds, at most `seconds`.
+void runUntil(const std::function<bool()>& done, double seconds) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < seconds * 1000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// Seconds after its start at which the next export is cancelled.
+std::optional<double> gCancelAfter;
+
+// prepare [--display ID | --window ID] [--camera] [--mic]: shows the recording setup and
+// waits for its live preview.
+void prepare(Studio& s, const std::vector<std::string>& w) {
+  std::optional<vantry::platform::DisplayId> display;
+  std::optional<vantry::platform::WindowId> window;
+  bool camera = false;
+  bool microphone = false;
+  for (std::size_t i = 1; i < w.size(); ++i) {
+    if ((w[i] == "--display" || w[i] == "--window") && i + 1 < w.size()) {
+      auto id = vantry::tool::parseWhole(w[i + 1], 0xffffffffULL, true);
+      if (!id) throw BadLine{};
+      (w[i] == "--display" ? display : window) = static_cast<std::uint32_t>(*id);
+      ++i;
+    } else if (w[i] == "--camera") {
+      camera = true;
+    } else if (w[i] == "--mic") {
+      microphone = true;
+    } else {
+      throw BadLine{};
+    }
+  }
+  if (display && window) throw BadLine{};
+  if (!s.previewing()) s.record();
+  if (display) s.setSelectedDisplay(*display);
+  s.setSelectedWindowID(window);
+  s.setUseMicrophone(microphone);
+  s.setUseCamera(camera);  // also starts the live preview
+  runUntil([&] { return !s.preparing(); }, 20);
+}
+
+void record(Studio& s, double seconds) {
+  s.startPreparedRecording();
+  runUntil([&] { return !s.busy(); }, 30);
+  if (!s.recording()) return;
+  runUntil([] { return false; }, seconds);
+  s.stop();
+  runUntil([&] { return !s.busy(); }, 120);
+}
+
+void exportTo(Studio& s, const std::vector<std::string>& w) {
+  if (w.size() < 2) throw BadLine{};
+  vantry::ExportOptions options;
+  for (std::size_t i = 2; i < w.size(); ++i)
+    if (vantry::tool::takeExportOption(w, i, options) != vantry::tool::OptionTaken::yes)
+      throw BadLine{};
+  s.exportMovie();
+  s.setExportOptions(options);
+  s.beginExportTo(w[1]);
+  if (gCancelAfter && s.exporting())
+    QTimer::singleShot(static_cast<int>(*gCancelAfter * 1000), &s, [&s] { s.cancelExport(); });
+  gCancelAfter.reset();
+  runUntil([&] { return !s.exporting(); }, 24 * 3600);
 }
 
 // Runs the event loop (the frame clock, completions, autosave) for a while.
@@ -99,6 +169,13 @@ void perform(Studio& s, const std::vector<std::string>& w) {
     if (rate < 0.5 || rate > 2) throw BadLine{};
     return s.setPlaybackRate(rate);
   }
+  if (op == "prepare") return prepare(s, w);
+  if (op == "record" && n == 1) return record(s, number(w[1]));
+  if (op == "export") return exportTo(s, w);
+  if (op == "cancelExport" && n == 1) {
+    gCancelAfter = std::max(0.0, number(w[1]));
+    return;
+  }
   if (op == "save" && n == 0) {
     s.saveNow();
     return;
@@ -127,6 +204,15 @@ ordered_json describe(const Studio& s) {
   out["segments"] = ranges.size();
   out["zooms"] = events.size();
   out["presenterFull"] = s.presenterFull();
+  out["project"] = s.projectURL().value_or("");
+  out["preparing"] = s.preparing();
+  out["setupError"] = s.setupError().value_or("");
+  out["recording"] = s.recording();
+  out["exporting"] = s.exporting();
+  out["exportProgress"] = s.exportProgress();
+  out["exportResult"] = s.exportResultURL().value_or("");
+  out["exportFailure"] = s.exportFailure().value_or("");
+  out["exportCancelled"] = s.exportCancelled();
   return out;
 }
 
@@ -144,7 +230,8 @@ int run(const vantry::tool::Args& args) {
   auto app = vantry::tool::makeGuiApplication();
   vantry::setCurrentLanguage(vantry::AppLanguage::english);
   vantry::StudioServices services = vantry::defaultStudioServices();
-  services.capture = nullptr;  // no live preview in a session
+  // The live preview and the recording start only with a "prepare" line.
+  services.capture = vantry::defaultStudioCapture();
   services.dialogs = nullptr;
   services.desktop = nullptr;
   auto studio = std::make_unique<Studio>(services);
