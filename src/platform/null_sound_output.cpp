@@ -23,6 +23,7 @@ class NullSoundOutput final : public SoundOutput {
   int sampleRate() const override { return rate_; }
   int channels() const override { return channels_; }
   bool audible() const override { return false; }
+  bool healthy() override { return true; }
 
   bool restart(std::string*) override {
     std::lock_guard lock(mutex_);

@@ -34,6 +34,8 @@ class SoundOutput {
   virtual void syncTiming() = 0;
   // True for the PulseAudio stream, false for the null sink.
   virtual bool audible() const = 0;
+  // False once the stream or its server has failed; it will not recover.
+  virtual bool healthy() = 0;
 };
 
 // Makes a stream; throws AudioError (platform/audio_source.h) when it cannot.

@@ -313,6 +313,11 @@ bool EditedAudioPlayer::writeOut(const std::vector<float>& samples) {
 // with the reading error otherwise.
 bool EditedAudioPlayer::produce(std::string* failure) {
   const int64_t end = std::llround((workDuration_ + kTail) * kRate);
+  // A stream whose server went away takes no more data and its clock stands still.
+  if (!output_->healthy()) {
+    failure->clear();
+    return false;
+  }
   for (;;) {
     if (mediaNext_ >= end || nudged_) return true;
     const size_t room = output_->writable();

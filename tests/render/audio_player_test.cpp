@@ -138,6 +138,7 @@ class GatedOutput final : public platform::SoundOutput {
   double playedFrames() override { return inner_->playedFrames(); }
   void syncTiming() override {}
   bool audible() const override { return false; }
+  bool healthy() override { return true; }
 
  private:
   std::unique_ptr<platform::SoundOutput> inner_;
@@ -483,6 +484,37 @@ TEST(AudioPlayerPulse, MonitorHearsThePiecesWhenTheClockSaysSo) {
   EXPECT_NEAR(clockAt(hostOf(onsets[1])), 1.5, 0.06);
   // The second tone was played at double speed, its pitch kept.
   EXPECT_NEAR(frequencyAt(heard.samples, onsets[1] + 0.01, 0.025), 1000, 100);
+}
+
+// The sound server going away mid-play: the player carries on at the same place on the
+// null sink, still playing, with no error.
+TEST(AudioPlayerPulse, ServerLeavingMidPlayCarriesOnOnTheNullSink) {
+  auto server = std::make_unique<test::PrivateSoundServer>();
+  if (!server->ok()) GTEST_SKIP() << "no sound server can be started here";
+  testing::TempDir dir;
+  testing::makeToneSound(dir.file("voice.m4a"), 4, {0.5});
+  Clip clip;
+  clip.duration = 30;
+  clip.audioPath = dir.file("voice.m4a");
+
+  Mailbox mailbox;
+  std::string error;
+  auto player = EditedAudioPlayer::open(clip, {mailbox.post(), {}}, &error);
+  ASSERT_TRUE(player) << error;
+  std::optional<bool> seeked;
+  player->seek(0, [&](bool f) { seeked = f; });
+  ASSERT_TRUE(mailbox.runUntil([&] { return seeked.has_value(); }));
+  ASSERT_TRUE(player->audible());
+  player->play();
+  ASSERT_TRUE(eventually([&] { return player->currentTime() > 0.3; }));
+
+  server.reset();
+  ASSERT_TRUE(eventually([&] { return !player->audible(); }));
+  const double after = player->currentTime();
+  EXPECT_GT(after, 0.3);
+  EXPECT_TRUE(eventually([&] { return player->currentTime() > after + 0.3; }));
+  EXPECT_TRUE(player->playing());
+  EXPECT_EQ(player->error(), "");
 }
 
 }  // namespace

@@ -139,6 +139,12 @@ bool PulsePlayback::restart(std::string* error) {
   }
 }
 
+bool PulsePlayback::healthy() {
+  LoopLock lock(loop_);
+  return PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)) &&
+         (!stream_ || PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)));
+}
+
 size_t PulsePlayback::writable() {
   LoopLock lock(loop_);
   if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return 0;

@@ -25,6 +25,7 @@ class PulsePlayback final : public SoundOutput {
   int sampleRate() const override { return rate_; }
   int channels() const override { return channels_; }
   bool audible() const override { return true; }
+  bool healthy() override;
   bool restart(std::string* error) override;
   size_t writable() override;
   bool write(const float* samples, size_t frames, std::string* error) override;
