@@ -11,6 +11,7 @@
 #include "app/quit_flow.h"
 #include "app/signal_watcher.h"
 #include "app/studio_window.h"
+#include "design/chrome.h"
 #include "design/painting.h"
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
@@ -46,6 +47,12 @@ int main(int argc, char** argv) {
   StudioWindow window(studio, StudioWindowParts::standard());
   QuitServices quitServices;
   quitServices.prompts = messageBoxPrompts([&window] { return &window; });
+  // The window turns close requests into quit requests; once the flow decided, Qt's own
+  // closing of the windows on quit must go through.
+  quitServices.quit = [&window] {
+    window.chrome()->allowClose();
+    QCoreApplication::quit();
+  };
   QuitFlow quit(&studio, std::move(quitServices));
   QObject::connect(&window, &StudioWindow::quitRequested, &quit, &QuitFlow::request);
   SignalWatcher signals_;
