@@ -62,6 +62,7 @@ void ExportCompositor::ensureBase(const QRectF& card) {
   if (cachedRect_ && *cachedRect_ == card) return;
   cachedRect_ = card;
   ++baseBuilds_;
+  basePlanesBuilt_ = false;
   base_ = background_.copy();
   cardShape_ = kernels::RoundedRect::from(toOutput(card),
                                           CompositionGeometry::screenRadius(settings_) * sx_);
@@ -143,12 +144,13 @@ void ExportCompositor::drawScreen(const QImage& screen, const FrameState& state,
 
 // The click ring and, with `arrow`, the pointer sprite, cut to the card's pixel bounds.
 void ExportCompositor::drawPointer(const QRectF& s, const FrameState& state, bool arrow,
-                                   QImage& out) {
+                                   QImage& out, QPoint origin) {
   if (!settings_.showCursor) return;
   const bool clicked = settings_.showClicks && state.pulse >= 0 && state.pulse < kRingDuration;
   if (!clicked && !arrow) return;
   const QPointF p(s.x() + state.pointer.x * s.width(), s.y() + state.pointer.y * s.height());
   QPainter painter(&out);
+  painter.translate(-origin);
   painter.setClipRect(cardPixels_);
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -167,22 +169,30 @@ void ExportCompositor::drawPointer(const QRectF& s, const FrameState& state, boo
   if (arrow) painter.drawImage(QPointF(p.x() - 8 * sx_, p.y() - 8 * sx_), cursor_);
 }
 
-void ExportCompositor::drawCamera(const QImage& camera, const FrameState& state, QImage& out) {
+QRectF ExportCompositor::bubbleRect(const FrameState& state) const {
   const Rect b = CameraLayout::rect(settings_, state.zoom, state.presenterMix);
-  const QRectF bubble = toOutput(QRectF(b.x, b.y, b.width, b.height));
+  return toOutput(QRectF(b.x, b.y, b.width, b.height));
+}
+
+// The camera's shadow, built for the bubble's size or moved to where the bubble is now;
+// false when there is none (the bubble fully grown covers the canvas).
+bool ExportCompositor::placeCameraShadow(const QRectF& bubble, double mix) {
+  if (mix >= 1) return false;
+  const double radius = (1 - mix) * 32 * sx_;
+  if (!cameraShadow_.matches(bubble.width(), bubble.height(), radius, 17.5 * sx_, 12 * sy_, 0.4))
+    cameraShadow_.build(kernels::RoundedRect::from(bubble, radius), 17.5 * sx_, 12 * sy_, 0.4);
+  else
+    cameraShadow_.moveTo(bubble.x(), bubble.y());
+  return true;
+}
+
+void ExportCompositor::drawCamera(const QImage& camera, const FrameState& state, QImage& out,
+                                  QPoint origin, bool shadow) {
+  const QRectF bubble = bubbleRect(state).translated(-origin);
   if (bubble.isEmpty()) return;
   const double mix = std::clamp(state.presenterMix, 0.0, 1.0);
-  const double radius = (1 - mix) * 32 * sx_;
-  const kernels::RoundedRect shape = kernels::RoundedRect::from(bubble, radius);
-
-  // Fully grown the bubble covers the canvas and its shadow falls outside.
-  if (mix < 1) {
-    if (!cameraShadow_.matches(bubble.width(), bubble.height(), radius, 17.5 * sx_, 12 * sy_, 0.4))
-      cameraShadow_.build(shape, 17.5 * sx_, 12 * sy_, 0.4);
-    else
-      cameraShadow_.moveTo(bubble.x(), bubble.y());
-    cameraShadow_.apply(out);
-  }
+  const kernels::RoundedRect shape = kernels::RoundedRect::from(bubble, (1 - mix) * 32 * sx_);
+  if (shadow && placeCameraShadow(bubble, mix)) cameraShadow_.apply(out);
 
   const QImage src = camera.format() == QImage::Format_ARGB32_Premultiplied ||
                              camera.format() == QImage::Format_RGB32
@@ -195,6 +205,96 @@ void ExportCompositor::drawCamera(const QImage& camera, const FrameState& state,
   kernels::samplePictureClipped(
       out, src, kernels::placementFor(target, src.width(), src.height(), settings_.mirrorsCamera()),
       shape, columns_, edge_);
+}
+
+// ---- Straight into the encoder's planes ----
+
+const kernels::Planes* ExportCompositor::planesOf(const QImage& screen) {
+  if (screen.width() % 2 || screen.height() % 2) return nullptr;
+  if (screen.cacheKey() != screenKey_ || screenPlanes_.planes.width != screen.width() ||
+      screenPlanes_.planes.height != screen.height()) {
+    const QImage src = screen.format() == QImage::Format_ARGB32_Premultiplied ||
+                               screen.format() == QImage::Format_RGB32
+                           ? screen
+                           : screen.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    screenPlanes_.allocate(src.width(), src.height());
+    kernels::tileToPlanes(src, src.rect(), screenPlanes_.planes);
+    screenKey_ = screen.cacheKey();
+  }
+  return &screenPlanes_.planes;
+}
+
+// Ring and arrow painted on a BGRA tile around the pointer, cut to the card's bounds.
+void ExportCompositor::pointerTile(const QRectF& s, const FrameState& state, bool arrow,
+                                   kernels::Planes& out) {
+  if (!settings_.showCursor) return;
+  const bool clicked = settings_.showClicks && state.pulse >= 0 && state.pulse < kRingDuration;
+  if (!clicked && !arrow) return;
+  const QPointF p(s.x() + state.pointer.x * s.width(), s.y() + state.pointer.y * s.height());
+  QRectF area;
+  if (arrow)
+    area = QRectF(p.x() - 8 * sx_, p.y() - 8 * sx_, cursor_.width() + 1, cursor_.height() + 1);
+  if (clicked) {
+    const double reach = (18 + 46 + 3) * sx_ + 2;
+    area |= QRectF(p.x() - reach, p.y() - reach, 2 * reach, 2 * reach);
+  }
+  const QRect tile =
+      kernels::evenAligned(area.toAlignedRect() & cardPixels_, size_.width(), size_.height());
+  if (tile.isEmpty()) return;
+  QImage pixels = kernels::planesToTile(out, tile, tileMemory_);
+  drawPointer(s, state, arrow, pixels, tile.topLeft());
+  kernels::tileToPlanes(pixels, tile, out);
+}
+
+void ExportCompositor::renderPlanes(const kernels::Planes* screenPlanes, const QImage* screen,
+                                    const QImage* camera, const FrameState& state,
+                                    kernels::Planes& out) {
+  if (screen && screen->isNull()) screen = nullptr;
+  if (camera && camera->isNull()) camera = nullptr;
+  if (screenPlanes && (screenPlanes->width < 2 || screenPlanes->height < 2)) screenPlanes = nullptr;
+  const kernels::Planes* src = screenPlanes ? screenPlanes : screen ? planesOf(*screen) : nullptr;
+  if (screen && !src) {
+    // An odd-sized picture has no whole chroma blocks: compose in BGRA and convert.
+    render(screen, camera, state, fallback_);
+    kernels::tileToPlanes(fallback_, fallback_.rect(), out);
+    return;
+  }
+  const double ratio = src ? static_cast<double>(src->width) / src->height : 16.0 / 9.0;
+  const QRectF r = CompositionGeometry::screenRect(ratio, settings_);
+  ensureBase(CompositionGeometry::screenClip(r));
+  if (!basePlanesBuilt_) {
+    basePlanes_.allocate(size_.width(), size_.height());
+    kernels::tileToPlanes(base_, base_.rect(), basePlanes_.planes);
+    basePlanesBuilt_ = true;
+  }
+  const kernels::Planes& base = basePlanes_.planes;
+
+  const QRectF s = toOutput(CompositionGeometry::sourceRect(r, state));
+  if (src && !cardPixels_.isEmpty()) {
+    kernels::copyPlanesOutside(out, base, cardPixels_);
+    kernels::samplePlanes(out, *src, kernels::placementFor(s, src->width, src->height, false),
+                          cardPixels_, columns_);
+    pointerTile(s, state, true, out);
+    kernels::clipPlanesToRoundedRect(out, base, cardShape_, edge_);
+  } else {
+    kernels::copyPlanesOutside(out, base, QRect());
+    if (style_.ringWithoutScreen && !cardPixels_.isEmpty()) {
+      pointerTile(s, state, false, out);
+      kernels::clipPlanesToRoundedRect(out, base, cardShape_, edge_);
+    }
+  }
+
+  if (!settings_.showCamera || !camera) return;
+  const QRectF bubble = bubbleRect(state);
+  if (bubble.isEmpty()) return;
+  // The shadow darkens the planes themselves; only the bubble is painted on a tile.
+  if (placeCameraShadow(bubble, std::clamp(state.presenterMix, 0.0, 1.0)))
+    cameraShadow_.applyPlanes(out);
+  const QRect tile = kernels::evenAligned(bubble.toAlignedRect(), size_.width(), size_.height());
+  if (tile.isEmpty()) return;
+  QImage pixels = kernels::planesToTile(out, tile, tileMemory_);
+  drawCamera(*camera, state, pixels, tile.topLeft(), false);
+  kernels::tileToPlanes(pixels, tile, out);
 }
 
 }  // namespace vantry

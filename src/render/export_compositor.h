@@ -63,6 +63,15 @@ class ExportCompositor {
   void renderScaled(const QImage* screen, const QImage* camera, const FrameState& state,
                     QImage& target);
 
+  // Composes straight into the encoder's planes (YUV 4:2:0, BT.709 limited range, the
+  // output size): the base and the zoomed screen are written as planes, only the pointer,
+  // the click ring and the camera bubble are painted in BGRA, on small tiles. The screen
+  // picture comes as planes of the same kind (`screenPlanes`, even size) or as `screen`
+  // (converted once and kept while the same picture comes again); the camera as a QImage.
+  // The picture is that of render() converted, within rounding.
+  void renderPlanes(const kernels::Planes* screenPlanes, const QImage* screen, const QImage* camera,
+                    const FrameState& state, kernels::Planes& out);
+
   // Canvas-to-output mapping of a rectangle.
   QRectF toOutput(const QRectF& canvasRect) const;
   // Number of times the base has been built (for tests of the cache).
@@ -71,8 +80,15 @@ class ExportCompositor {
  private:
   void ensureBase(const QRectF& card);
   void drawScreen(const QImage& screen, const FrameState& state, const QRectF& r, QImage& out);
-  void drawPointer(const QRectF& source, const FrameState& state, bool arrow, QImage& out);
-  void drawCamera(const QImage& camera, const FrameState& state, QImage& out);
+  // The drawing steps take `out` as the part of the frame whose top-left corner is `origin`.
+  void drawPointer(const QRectF& source, const FrameState& state, bool arrow, QImage& out,
+                   QPoint origin = {});
+  void drawCamera(const QImage& camera, const FrameState& state, QImage& out, QPoint origin = {},
+                  bool shadow = true);
+  bool placeCameraShadow(const QRectF& bubble, double mix);
+  QRectF bubbleRect(const FrameState& state) const;
+  const kernels::Planes* planesOf(const QImage& screen);
+  void pointerTile(const QRectF& source, const FrameState& state, bool arrow, kernels::Planes& out);
 
   EditSettings settings_;
   QSize size_;
@@ -88,6 +104,13 @@ class ExportCompositor {
   kernels::ColumnTable columns_;
   std::vector<uint8_t> edge_;
   QImage scaled_;  // the composed frame renderScaled() scales from
+  // The planes path: the base as planes, the last QImage screen as planes, a paint tile.
+  kernels::OwnedPlanes basePlanes_;
+  bool basePlanesBuilt_ = false;
+  kernels::OwnedPlanes screenPlanes_;
+  qint64 screenKey_ = 0;
+  std::vector<uint32_t> tileMemory_;
+  QImage fallback_;
   int baseBuilds_ = 0;
 };
 

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <exception>
 #include <filesystem>
@@ -42,6 +43,12 @@ namespace vantry {
 namespace fs = std::filesystem;
 
 namespace {
+
+double threadCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
+}
 
 std::string systemError(int code) {
   return std::strerror(code);
@@ -107,12 +114,26 @@ void refuseOwnFiles(const Clip& clip, const std::optional<std::string>& document
 
 // ---- The rendering pass: decode -> compose (several workers) -> encode ----
 
+// The pictures are shared, not copied: a camera picture serves the output frames of its
+// whole duration, a decoded screen picture is sampled where the decoder left it.
 struct Job {
   long long index = 0;
+  std::shared_ptr<const AVFrame> screenPlanes;  // or:
   std::optional<QImage> screen;
   std::optional<QImage> camera;
   FrameState state;
 };
+
+kernels::Planes planesOf(const AVFrame& frame) {
+  kernels::Planes p;
+  for (int i = 0; i < 3; ++i) {
+    p.data[i] = frame.data[i];
+    p.stride[i] = frame.linesize[i];
+  }
+  p.width = frame.width;
+  p.height = frame.height;
+  return p;
+}
 
 struct Composed {
   std::shared_ptr<AVFrame> picture;
@@ -122,14 +143,15 @@ class RenderPass {
  public:
   RenderPass(const Clip& clip, const EditSettings& settings, const ExportOptions& options,
              std::string path, std::string named, const MovieExporter::Progress& progress,
-             std::stop_token stop)
+             std::stop_token stop, MovieExporter::Statistics& statistics)
       : clip_(clip),
         settings_(settings),
         options_(options),
         path_(std::move(path)),
         named_(std::move(named)),
         progress_(progress),
-        stop_(stop) {}
+        stop_(stop),
+        statistics_(statistics) {}
 
   void run();
 
@@ -149,6 +171,7 @@ class RenderPass {
   std::string named_;  // the file as messages name it (path_ may be an unnamed file)
   const MovieExporter::Progress& progress_;
   std::stop_token stop_;
+  MovieExporter::Statistics& statistics_;  // written under mutex_
 
   long long count_ = 1;
   int fps_ = 60;
@@ -213,19 +236,27 @@ void RenderPass::produce() {
             lock, [&] { return aborted_ || stop_.stop_requested() || inFlight_ < maxInFlight_; });
         if (aborted_ || stop_.stop_requested()) return;
       }
+      const double cpuStart = threadCpuSeconds();
       Job job;
       job.index = i;
       const double t = clip_.sourceTime(static_cast<double>(i) / fps_);
       job.state = timeline_.state(t);
       job.state.presenterMix = clip_.presenterMix(t);
       if (screenReader_)
-        job.screen = namingFailures(*clip_.screenPath, [&] { return screenReader_->image(t); });
-      if (!job.screen) job.screen = demoScreen_;
+        if (screenReader_) {
+          VideoFrames::Picture picture =
+              namingFailures(*clip_.screenPath, [&] { return screenReader_->picture(t); });
+          job.screenPlanes = std::move(picture.planes);
+          job.screen = std::move(picture.image);
+        }
+      if (!job.screen && !job.screenPlanes) job.screen = demoScreen_;
       if (cameraReader_)
         job.camera = namingFailures(*clip_.cameraPath,
                                     [&] { return cameraReader_->image(clip_.cameraTime(t)); });
       if (!job.camera) job.camera = demoCamera_;
+      const double spent = threadCpuSeconds() - cpuStart;
       std::lock_guard lock(mutex_);
+      statistics_.readSeconds += spent;
       jobs_.push_back(std::move(job));
       ++inFlight_;
       jobCv_.notify_one();
@@ -241,7 +272,6 @@ void RenderPass::produce() {
 void RenderPass::compose() {
   try {
     ExportCompositor compositor(settings_, QSize(options_.width(), options_.height()));
-    QImage canvas;
     for (;;) {
       Job job;
       {
@@ -254,18 +284,20 @@ void RenderPass::compose() {
         job = std::move(jobs_.front());
         jobs_.pop_front();
       }
-      compositor.render(job.screen ? &*job.screen : nullptr, job.camera ? &*job.camera : nullptr,
-                        job.state, canvas);
-      job.screen.reset();
-      job.camera.reset();
+      const double cpuStart = threadCpuSeconds();
       std::shared_ptr<AVFrame> picture = takePicture();
       if (!picture) throwStudioError(L("导出内存分配失败。"));
-      ff::bgraToYuv420Bt709(canvas.constBits(), static_cast<int>(canvas.bytesPerLine()),
-                            canvas.width(), canvas.height(), picture->data[0], picture->linesize[0],
-                            picture->data[1], picture->linesize[1], picture->data[2],
-                            picture->linesize[2]);
+      kernels::Planes out = planesOf(*picture);
+      const kernels::Planes in = job.screenPlanes ? planesOf(*job.screenPlanes) : kernels::Planes{};
+      compositor.renderPlanes(job.screenPlanes ? &in : nullptr, job.screen ? &*job.screen : nullptr,
+                              job.camera ? &*job.camera : nullptr, job.state, out);
+      const long long index = job.index;
+      job = {};  // the pictures go back to their readers at once
+      const double spent = threadCpuSeconds() - cpuStart;
       std::lock_guard lock(mutex_);
-      done_[job.index] = Composed{std::move(picture)};
+      statistics_.composeSeconds += spent;
+      ++statistics_.frames;
+      done_[index] = Composed{std::move(picture)};
       doneCv_.notify_one();
     }
   } catch (...) {
@@ -303,8 +335,11 @@ void RenderPass::run() {
   }
 
   const unsigned cores = std::max(2u, std::thread::hardware_concurrency());
-  const int workers = static_cast<int>(std::clamp(cores / 2, 2u, 6u));
-  maxInFlight_ = 2 * workers + 4;
+  // Composition is a small part of a frame's cost next to the encoder: a few workers keep
+  // it ahead, and the frames in flight (each holding an output picture and a decoded
+  // source) stay few, whatever the length of the recording.
+  const int workers = static_cast<int>(std::clamp(cores / 4, 2u, 4u));
+  maxInFlight_ = 2 * workers + 2;
 
   std::vector<std::jthread> threads;
   auto stopThreads = [&] {
@@ -410,8 +445,9 @@ void MovieExporter::exportMovie(const Clip& clip, const EditSettings& settings,
   ExportWorkspace work(temporaryRoot());
   const std::string ext = options.fileExtension();
   const fs::path rendered = work.file("render." + ext);
+  statistics_ = {};
   RenderPass(clip, settings, options, rendered.string(), (work.path() / ("render." + ext)).string(),
-             progress, stop)
+             progress, stop, statistics_)
       .run();
   checkStop(stop);
   report(0.95);

@@ -34,6 +34,15 @@ class MovieExporter {
                    const std::string& destination, const Progress& progress,
                    std::stop_token stop = {});
 
+  // What the last export's rendering pass spent, for benchmarks: CPU seconds of the
+  // threads that read the source pictures and of those that compose the frames.
+  struct Statistics {
+    long long frames = 0;
+    double readSeconds = 0;
+    double composeSeconds = 0;
+  };
+  const Statistics& statistics() const { return statistics_; }
+
   // Number of output frames for an edited duration: ceil(d · fps), at least 1; floating
   // point noise just above a whole number does not add a frame.
   static long long frameCount(double editedDuration, int fps);
@@ -42,6 +51,7 @@ class MovieExporter {
 
  private:
   std::optional<std::string> documentPath_;
+  Statistics statistics_;
 };
 
 }  // namespace vantry

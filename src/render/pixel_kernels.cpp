@@ -1,9 +1,12 @@
 #include "render/pixel_kernels.h"
 
+#include <immintrin.h>
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
+
+#include "platform/ffmpeg/bgra_to_yuv.h"
 
 namespace vantry::kernels {
 
@@ -212,14 +215,17 @@ __attribute__((target_clones("avx2", "default"))) void verticalBlend(const uint3
 
 }  // namespace
 
-void samplePicture(QImage& out, const QImage& src, const Placement& p, const QRect& rect,
-                   ColumnTable& columns) {
-  if (rect.isEmpty() || src.isNull()) return;
-  columns.build(p, src.width(), rect.left(), rect.right() + 1);
+namespace {
+
+// Calls onRow(y, top, bottom, w) for output rows y0..y1 with the two horizontally scaled
+// source rows around the row and the vertical weight (0: `top` alone). Each source row is
+// scaled once and kept while neighbouring output rows use it (a zoomed picture reuses
+// every source row for several output rows).
+template <class Emit>
+void scaledRows(const QImage& src, const Placement& p, int x0, int n, int y0, int y1,
+                ColumnTable& columns, Emit&& onRow) {
+  columns.build(p, src.width(), x0, x0 + n);
   const int step = src.width() > 1 ? 1 : 0;
-  const int n = rect.width();
-  // Each source row is scaled horizontally once and kept while neighbouring output rows
-  // use it (a zoomed picture reuses every source row for several output rows).
   std::vector<uint32_t>& cache = columns.rows;
   cache.resize(static_cast<size_t>(n) * 2);
   uint32_t* slot[2] = {cache.data(), cache.data() + n};
@@ -235,7 +241,7 @@ void samplePicture(QImage& out, const QImage& src, const Placement& p, const QRe
     return slot[victim];
   };
   const int srcH = src.height();
-  for (int y = rect.top(); y <= rect.bottom(); ++y) {
+  for (int y = y0; y <= y1; ++y) {
     double v = (y + 0.5 - p.originY) * p.scaleY - 0.5;
     v = std::clamp(v, 0.0, static_cast<double>(srcH - 1));
     int i = static_cast<int>(v);
@@ -244,16 +250,40 @@ void samplePicture(QImage& out, const QImage& src, const Placement& p, const QRe
       i = srcH - 1;
       w = 0;
     }
-    uint32_t* dst = reinterpret_cast<uint32_t*>(out.scanLine(y)) + rect.left();
-    const uint32_t* top = scaled(i);
     if (w == 0) {
-      std::memcpy(dst, top, static_cast<size_t>(n) * 4);
+      onRow(y, scaled(i), nullptr, 0u);
       continue;
     }
     const uint32_t* bottom = scaled(i + 1);
-    top = scaled(i);  // still cached: the pair occupies both slots
-    verticalBlend(top, bottom, w, dst, n);
+    const uint32_t* top = scaled(i);  // still cached: the pair occupies both slots
+    onRow(y, top, bottom, w);
   }
+}
+
+// dst = src over dst for opaque or translucent premultiplied pixels, without branches.
+__attribute__((target_clones("avx2", "default"))) void overRow(uint32_t* __restrict dst,
+                                                               const uint32_t* __restrict src,
+                                                               int n) {
+  for (int k = 0; k < n; ++k) {
+    const uint32_t a = src[k] >> 24;
+    dst[k] = src[k] + scalePixel(dst[k], 256 - (a + (a >> 7)));
+  }
+}
+
+}  // namespace
+
+void samplePicture(QImage& out, const QImage& src, const Placement& p, const QRect& rect,
+                   ColumnTable& columns) {
+  if (rect.isEmpty() || src.isNull()) return;
+  const int n = rect.width();
+  scaledRows(src, p, rect.left(), n, rect.top(), rect.bottom(), columns,
+             [&](int y, const uint32_t* top, const uint32_t* bottom, uint32_t w) {
+               uint32_t* dst = reinterpret_cast<uint32_t*>(out.scanLine(y)) + rect.left();
+               if (w == 0)
+                 std::memcpy(dst, top, static_cast<size_t>(n) * 4);
+               else
+                 verticalBlend(top, bottom, w, dst, n);
+             });
 }
 
 void samplePictureClipped(QImage& out, const QImage& src, const Placement& p,
@@ -261,26 +291,32 @@ void samplePictureClipped(QImage& out, const QImage& src, const Placement& p,
                           std::vector<uint8_t>& edge) {
   const QRect bounds = clip.pixelBounds(out.width(), out.height());
   if (bounds.isEmpty() || src.isNull()) return;
-  const int x0 = bounds.left();
-  columns.build(p, src.width(), x0, bounds.right() + 1);
-  const int step = src.width() > 1 ? 1 : 0;
+  const int x0 = bounds.left(), n = bounds.width();
+  std::vector<uint32_t>& line = columns.line;
+  line.resize(n);
   RowSpan span;
-  for (int y = bounds.top(); y <= bounds.bottom(); ++y) {
-    rowSpan(clip, y, out.width(), span, edge);
-    const RowPair rp = rowsFor(src, p, y);
-    uint32_t* dst = reinterpret_cast<uint32_t*>(out.scanLine(y));
-    auto partial = [&](int x) {
-      const uint32_t m = coverageWeight(edge[x]);
-      if (m == 0) return;
-      dst[x] = over(scalePixel(sampleAt(rp, columns, x - x0, step), m), dst[x]);
-    };
-    for (int x = span.partialStart; x < span.fullStart; ++x)
-      partial(x);
-    for (int x = span.fullStart; x < span.fullEnd; ++x)
-      dst[x] = over(sampleAt(rp, columns, x - x0, step), dst[x]);
-    for (int x = std::max(span.fullEnd, span.fullStart); x < span.partialEnd; ++x)
-      partial(x);
-  }
+  scaledRows(src, p, x0, n, bounds.top(), bounds.bottom(), columns,
+             [&](int y, const uint32_t* top, const uint32_t* bottom, uint32_t w) {
+               const uint32_t* sample = top;
+               if (w != 0) {
+                 verticalBlend(top, bottom, w, line.data(), n);
+                 sample = line.data();
+               }
+               sample -= x0;  // indexed by output column from here
+               rowSpan(clip, y, out.width(), span, edge);
+               uint32_t* dst = reinterpret_cast<uint32_t*>(out.scanLine(y));
+               auto partial = [&](int x) {
+                 const uint32_t m = coverageWeight(edge[x]);
+                 if (m != 0) dst[x] = over(scalePixel(sample[x], m), dst[x]);
+               };
+               for (int x = span.partialStart; x < span.fullStart; ++x)
+                 partial(x);
+               if (span.fullEnd > span.fullStart)
+                 overRow(dst + span.fullStart, sample + span.fullStart,
+                         span.fullEnd - span.fullStart);
+               for (int x = std::max(span.fullEnd, span.fullStart); x < span.partialEnd; ++x)
+                 partial(x);
+             });
 }
 
 void clipToRoundedRect(QImage& out, const QImage& base, const RoundedRect& clip,
@@ -336,6 +372,290 @@ void copyOutside(QImage& out, const QImage& src, const QRect& hole) {
   }
 }
 
+// ---- Planar YUV ----
+
+void OwnedPlanes::allocate(int width, int height) {
+  const int cw = width / 2, ch = height / 2;
+  const int ys = (width + 63) & ~31, cs = (cw + 63) & ~31;
+  memory.assign(static_cast<size_t>(ys) * height + 2 * static_cast<size_t>(cs) * ch + 64, 0);
+  planes.width = width;
+  planes.height = height;
+  planes.stride[0] = ys;
+  planes.stride[1] = planes.stride[2] = cs;
+  planes.data[0] = memory.data();
+  planes.data[1] = planes.data[0] + static_cast<size_t>(ys) * height;
+  planes.data[2] = planes.data[1] + static_cast<size_t>(cs) * ch;
+}
+
+namespace {
+
+inline uint8_t lerpByte(uint32_t a, uint32_t b, uint32_t w) {
+  return static_cast<uint8_t>((a * (256 - w) + b * w) >> 8);
+}
+
+void horizontalBytesScalar(const uint8_t* row, const int32_t* index, const uint16_t* weight,
+                           int step, uint8_t* out, int from, int n) {
+  for (int k = from; k < n; ++k) {
+    const int i = index[k];
+    out[k] = lerpByte(row[i], row[i + step], weight[k]);
+  }
+}
+
+// Eight samples from one 16-byte load: a byte shuffle picks both neighbours of each, the
+// blend runs on 16-bit lanes (at most 255 · 256, so no overflow).
+__attribute__((target("ssse3,sse4.1"))) void horizontalBytesShuffled(const uint8_t* row,
+                                                                     const ColumnTable& t, int step,
+                                                                     uint8_t* out, int n) {
+  const __m128i full = _mm_set1_epi16(256);
+  const int blocks = n / 8;
+  for (int b = 0; b < blocks; ++b) {
+    const int k = 8 * b;
+    const int start = t.blockStart[b];
+    if (start < 0) {
+      horizontalBytesScalar(row, t.index.data(), t.weight.data(), step, out, k, k + 8);
+      continue;
+    }
+    const __m128i src = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + start));
+    const __m128i pick = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&t.shuffle[16 * b]));
+    const __m128i ab = _mm_shuffle_epi8(src, pick);
+    const __m128i a = _mm_cvtepu8_epi16(ab);
+    const __m128i c = _mm_cvtepu8_epi16(_mm_srli_si128(ab, 8));
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&t.weight[k]));
+    const __m128i r = _mm_srli_epi16(
+        _mm_add_epi16(_mm_mullo_epi16(a, _mm_sub_epi16(full, w)), _mm_mullo_epi16(c, w)), 8);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k), _mm_packus_epi16(r, r));
+  }
+  horizontalBytesScalar(row, t.index.data(), t.weight.data(), step, out, 8 * blocks, n);
+}
+
+void horizontalBytes(const uint8_t* row, const ColumnTable& t, int step, uint8_t* out, int n) {
+  static const bool shuffles = __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("sse4.1");
+  if (shuffles)
+    horizontalBytesShuffled(row, t, step, out, n);
+  else
+    horizontalBytesScalar(row, t.index.data(), t.weight.data(), step, out, 0, n);
+}
+
+__attribute__((target_clones("avx2", "default"))) void verticalBytes(const uint8_t* __restrict a,
+                                                                     const uint8_t* __restrict b,
+                                                                     uint32_t w,
+                                                                     uint8_t* __restrict out,
+                                                                     int n) {
+  const uint16_t iw = static_cast<uint16_t>(256 - w), ww = static_cast<uint16_t>(w);
+  for (int k = 0; k < n; ++k)
+    out[k] = static_cast<uint8_t>((a[k] * iw + b[k] * ww) >> 8);
+}
+
+}  // namespace
+
+void ColumnTable::buildBlocks(int srcW, int step) {
+  const int blocks = static_cast<int>(index.size()) / 8;
+  blockStart.resize(blocks);
+  shuffle.resize(static_cast<size_t>(blocks) * 16);
+  for (int b = 0; b < blocks; ++b) {
+    const int32_t* i = &index[8 * b];
+    const int lo = *std::min_element(i, i + 8), hi = *std::max_element(i, i + 8) + step;
+    // Wider than 16 bytes (a picture shrunk more than twice) or past the row's end.
+    if (hi - lo >= 16 || lo + 16 > srcW) {
+      blockStart[b] = -1;
+      continue;
+    }
+    blockStart[b] = lo;
+    for (int j = 0; j < 8; ++j) {
+      shuffle[16 * b + j] = static_cast<uint8_t>(i[j] - lo);
+      shuffle[16 * b + 8 + j] = static_cast<uint8_t>(i[j] + step - lo);
+    }
+  }
+}
+
+void samplePlane(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int srcW, int srcH,
+                 const Placement& p, const QRect& rect, ColumnTable& columns) {
+  if (rect.isEmpty() || srcW <= 0 || srcH <= 0) return;
+  columns.build(p, srcW, rect.left(), rect.right() + 1);
+  const int step = srcW > 1 ? 1 : 0;
+  columns.buildBlocks(srcW, step);
+  const int n = rect.width();
+  std::vector<uint8_t>& cache = columns.bytes;
+  cache.resize(static_cast<size_t>(n) * 2);
+  uint8_t* slot[2] = {cache.data(), cache.data() + n};
+  int cached[2] = {-1, -1};
+  auto scaled = [&](int sourceRow) -> const uint8_t* {
+    if (cached[0] == sourceRow) return slot[0];
+    if (cached[1] == sourceRow) return slot[1];
+    const int victim = cached[0] < cached[1] ? 0 : 1;
+    horizontalBytes(src + static_cast<ptrdiff_t>(sourceRow) * srcStride, columns, step,
+                    slot[victim], n);
+    cached[victim] = sourceRow;
+    return slot[victim];
+  };
+  for (int y = rect.top(); y <= rect.bottom(); ++y) {
+    double v = (y + 0.5 - p.originY) * p.scaleY - 0.5;
+    v = std::clamp(v, 0.0, static_cast<double>(srcH - 1));
+    int i = static_cast<int>(v);
+    uint32_t w = static_cast<uint32_t>(std::lround((v - i) * 256));
+    if (i >= srcH - 1) {
+      i = srcH - 1;
+      w = 0;
+    }
+    uint8_t* out = dst + static_cast<ptrdiff_t>(y) * dstStride + rect.left();
+    const uint8_t* top = scaled(i);
+    if (w == 0) {
+      std::memcpy(out, top, static_cast<size_t>(n));
+      continue;
+    }
+    const uint8_t* bottom = scaled(i + 1);
+    top = scaled(i);
+    verticalBytes(top, bottom, w, out, n);
+  }
+}
+
+void samplePlanes(Planes& out, const Planes& src, const Placement& p, const QRect& rect,
+                  ColumnTable& columns) {
+  if (rect.isEmpty()) return;
+  samplePlane(out.data[0], out.stride[0], src.data[0], src.stride[0], src.width, src.height, p,
+              rect, columns);
+  // A chroma sample sits at the centre of its 2x2 block: the same mapping at half scale.
+  const Placement half{p.originX / 2, p.originY / 2, p.scaleX, p.scaleY, p.mirrored};
+  const QRect blocks(QPoint(rect.left() / 2, rect.top() / 2),
+                     QPoint(rect.right() / 2, rect.bottom() / 2));
+  for (int c = 1; c < 3; ++c)
+    samplePlane(out.data[c], out.stride[c], src.data[c], src.stride[c], src.width / 2,
+                src.height / 2, half, blocks, columns);
+}
+
+namespace {
+
+void copyRowOutside(uint8_t* dst, const uint8_t* src, int w, int left, int right, bool inside) {
+  if (!inside) {
+    std::memcpy(dst, src, static_cast<size_t>(w));
+    return;
+  }
+  std::memcpy(dst, src, static_cast<size_t>(left));
+  if (right + 1 < w)
+    std::memcpy(dst + right + 1, src + right + 1, static_cast<size_t>(w - right - 1));
+}
+
+}  // namespace
+
+void copyPlanesOutside(Planes& out, const Planes& src, const QRect& hole) {
+  const int w = out.width, h = out.height;
+  for (int y = 0; y < h; ++y)
+    copyRowOutside(out.data[0] + static_cast<ptrdiff_t>(y) * out.stride[0],
+                   src.data[0] + static_cast<ptrdiff_t>(y) * src.stride[0], w, hole.left(),
+                   hole.right(), !hole.isEmpty() && y >= hole.top() && y <= hole.bottom());
+  const int cl = hole.left() / 2, cr = hole.right() / 2, ct = hole.top() / 2,
+            cb = hole.bottom() / 2;
+  for (int c = 1; c < 3; ++c)
+    for (int y = 0; y < h / 2; ++y)
+      copyRowOutside(out.data[c] + static_cast<ptrdiff_t>(y) * out.stride[c],
+                     src.data[c] + static_cast<ptrdiff_t>(y) * src.stride[c], w / 2, cl, cr,
+                     !hole.isEmpty() && y >= ct && y <= cb);
+}
+
+void clipPlanesToRoundedRect(Planes& out, const Planes& base, const RoundedRect& clip,
+                             std::vector<uint8_t>& edge) {
+  const QRect bounds = evenAligned(clip.pixelBounds(out.width, out.height), out.width, out.height);
+  if (bounds.isEmpty()) return;
+  const int left = bounds.left(), right = bounds.right(), n = bounds.width();
+  // Coverage (0..256) of the two luma rows of a chroma row; only the columns outside the
+  // fully covered run of each row are filled in and read.
+  std::vector<uint16_t> cover(static_cast<size_t>(n) * 2);
+  RowSpan spans[2];
+  auto coverage = [&](int row, int x) -> uint32_t {
+    const RowSpan& s = spans[row];
+    if (x >= s.fullStart && x < s.fullEnd) return 256;
+    return cover[static_cast<size_t>(row) * n + (x - left)];
+  };
+  for (int y = bounds.top(); y <= bounds.bottom(); ++y) {
+    const int row = y & 1;
+    RowSpan& span = spans[row];
+    rowSpan(clip, y, out.width, span, edge);
+    const int fullStart = std::max(span.fullStart, left);
+    const int fullEnd = std::max(std::min(span.fullEnd, right + 1), fullStart);
+    span.fullStart = fullStart;
+    span.fullEnd = fullEnd;
+    uint16_t* c = &cover[static_cast<size_t>(row) * n];
+    uint8_t* dst = out.data[0] + static_cast<ptrdiff_t>(y) * out.stride[0];
+    const uint8_t* under = base.data[0] + static_cast<ptrdiff_t>(y) * base.stride[0];
+    auto edgeRun = [&](int from, int to) {
+      for (int x = from; x < to; ++x) {
+        const uint32_t m =
+            x >= span.partialStart && x < span.partialEnd ? coverageWeight(edge[x]) : 0;
+        c[x - left] = static_cast<uint16_t>(m);
+        dst[x] = lerpByte(under[x], dst[x], m);
+      }
+    };
+    edgeRun(left, fullStart);
+    edgeRun(fullEnd, right + 1);
+    if (row == 0) continue;
+    const int cy = y / 2;
+    const int innerStart = std::max(spans[0].fullStart, spans[1].fullStart);
+    const int innerEnd = std::max(std::min(spans[0].fullEnd, spans[1].fullEnd), innerStart);
+    for (int p = 1; p < 3; ++p) {
+      uint8_t* cd = out.data[p] + static_cast<ptrdiff_t>(cy) * out.stride[p];
+      const uint8_t* cu = base.data[p] + static_cast<ptrdiff_t>(cy) * base.stride[p];
+      for (int x = left; x <= right; x += 2) {
+        if (x >= innerStart && x + 1 < innerEnd) {
+          x = (innerEnd - 2) & ~1;  // past the last block inside both rows' full runs
+          continue;
+        }
+        const uint32_t m =
+            (coverage(0, x) + coverage(0, x + 1) + coverage(1, x) + coverage(1, x + 1) + 2) / 4;
+        if (m < 256) cd[x / 2] = lerpByte(cu[x / 2], cd[x / 2], m);
+      }
+    }
+  }
+}
+
+QRect evenAligned(const QRect& r, int w, int h) {
+  if (r.isEmpty()) return {};
+  const int l = std::max(0, r.left() & ~1), t = std::max(0, r.top() & ~1);
+  const int rr = std::min(w - 1, r.right() | 1), b = std::min(h - 1, r.bottom() | 1);
+  if (rr < l || b < t) return {};
+  return QRect(QPoint(l, t), QPoint(rr, b));
+}
+
+QImage planesToTile(const Planes& src, const QRect& rect, std::vector<uint32_t>& memory) {
+  const size_t need = static_cast<size_t>(rect.width()) * rect.height();
+  if (memory.size() < need) memory.resize(need);
+  QImage tile(reinterpret_cast<uchar*>(memory.data()), rect.width(), rect.height(),
+              rect.width() * 4, QImage::Format_ARGB32_Premultiplied);
+  const int x = rect.left(), y = rect.top();
+  ff::yuv420ToBgraBt709(
+      src.data[0] + static_cast<ptrdiff_t>(y) * src.stride[0] + x, src.stride[0],
+      src.data[1] + static_cast<ptrdiff_t>(y / 2) * src.stride[1] + x / 2, src.stride[1],
+      src.data[2] + static_cast<ptrdiff_t>(y / 2) * src.stride[2] + x / 2, src.stride[2],
+      rect.width(), rect.height(), tile.bits(), static_cast<int>(tile.bytesPerLine()));
+  return tile;
+}
+
+void tileToPlanes(const QImage& tile, const QRect& rect, Planes& out) {
+  const int x = rect.left(), y = rect.top();
+  ff::bgraToYuv420Bt709(
+      tile.constBits(), static_cast<int>(tile.bytesPerLine()), rect.width(), rect.height(),
+      out.data[0] + static_cast<ptrdiff_t>(y) * out.stride[0] + x, out.stride[0],
+      out.data[1] + static_cast<ptrdiff_t>(y / 2) * out.stride[1] + x / 2, out.stride[1],
+      out.data[2] + static_cast<ptrdiff_t>(y / 2) * out.stride[2] + x / 2, out.stride[2]);
+}
+
+namespace {
+
+double cellFor(double sigma) {
+  return std::max(1.0, sigma / 3.0);
+}
+double marginFor(double sigma) {
+  return 3 * sigma + 2 * cellFor(sigma);
+}
+
+}  // namespace
+
+QRectF Shadow::reach(const RoundedRect& shape, double sigma, double offsetY) {
+  // The map spans the shape plus the margin on each side, rounded up by at most two cells.
+  const double m = marginFor(sigma), c = cellFor(sigma);
+  return QRectF(QPointF(shape.x0 - m, shape.y0 + offsetY - m),
+                QPointF(shape.x1 + m + 2 * c, shape.y1 + offsetY + m + 2 * c));
+}
+
 bool Shadow::matches(double w, double h, double radius, double sigma, double offsetY,
                      double opacity) const {
   auto near = [](double a, double b) { return std::abs(a - b) < 1e-6; };
@@ -350,8 +670,8 @@ void Shadow::build(const RoundedRect& shape, double sigma, double offsetY, doubl
   sigma_ = sigma;
   offsetY_ = offsetY;
   opacity_ = opacity;
-  cell_ = std::max(1.0, sigma / 3.0);
-  const double margin = 3 * sigma + 2 * cell_;
+  cell_ = cellFor(sigma);
+  const double margin = marginFor(sigma);
   margin_ = margin;
   moveTo(shape.x0, shape.y0);
   mapW_ = static_cast<int>(std::ceil((shapeW_ + 2 * margin) / cell_)) + 1;
@@ -388,46 +708,136 @@ void Shadow::moveTo(double x0, double y0) {
   originY_ = y0 + offsetY_ - margin_;
 }
 
-void Shadow::apply(QImage& out, const QRect& skip) const {
-  if (map_.empty()) return;
+namespace {
+
+// Darkens dst[from, to) by the shadow row `level` (coverage · 256 at map columns) sampled
+// through the column table; a zero weight leaves the pixel exactly as it was.
+__attribute__((target_clones("avx2", "default"))) void darkenRun(uint32_t* __restrict dst,
+                                                                 const uint32_t* __restrict level,
+                                                                 const int32_t* __restrict index,
+                                                                 const uint32_t* __restrict weight,
+                                                                 int step, int n) {
+  for (int k = 0; k < n; ++k) {
+    const int i = index[k];
+    const uint32_t f = weight[k];
+    const uint32_t a = (level[i] * (256 - f) + level[i + step] * f) >> 8;  // 0..65280
+    const uint32_t w = a < 128 ? 0 : (a * 257 + 32768) >> 16;              // 0..256
+    const uint32_t p = dst[k];
+    const uint32_t alpha = p >> 24;
+    const uint32_t grown = alpha + (((255 - alpha) * w) >> 8);
+    const uint32_t rb = ((p & 0x00FF00FFu) * (256 - w) >> 8) & 0x00FF00FFu;
+    const uint32_t g = (((p >> 8) & 0xFFu) * (256 - w)) & 0xFF00u;
+    dst[k] = rb | g | (grown << 24);
+  }
+}
+
+}  // namespace
+
+QRect Shadow::pixelArea(int width, int height) const {
   const int l = std::max(0, static_cast<int>(std::floor(originX_)));
   const int t = std::max(0, static_cast<int>(std::floor(originY_)));
-  const int r = std::min(out.width(), static_cast<int>(std::ceil(originX_ + mapW_ * cell_)));
-  const int b = std::min(out.height(), static_cast<int>(std::ceil(originY_ + mapH_ * cell_)));
-  if (r <= l || b <= t) return;
-  std::vector<int> ci(r - l);
-  std::vector<float> cf(r - l);
+  const int r = std::min(width, static_cast<int>(std::ceil(originX_ + mapW_ * cell_)));
+  const int b = std::min(height, static_cast<int>(std::ceil(originY_ + mapH_ * cell_)));
+  if (map_.empty() || r <= l || b <= t) return {};
+  return QRect(QPoint(l, t), QPoint(r - 1, b - 1));
+}
+
+void Shadow::columns(int l, int r, std::vector<int32_t>& ci, std::vector<uint32_t>& cf) const {
+  ci.resize(r - l);
+  cf.resize(r - l);
   for (int x = l; x < r; ++x) {
     const double u = std::clamp((x + 0.5 - originX_) / cell_ - 0.5, 0.0, mapW_ - 1.0);
-    int i = std::min(static_cast<int>(u), mapW_ - 2 >= 0 ? mapW_ - 2 : 0);
+    const int i = std::min(static_cast<int>(u), std::max(mapW_ - 2, 0));
     ci[x - l] = i;
-    cf[x - l] = static_cast<float>(mapW_ > 1 ? u - i : 0);
+    cf[x - l] = mapW_ > 1 ? static_cast<uint32_t>(std::lround((u - i) * 256)) : 0;
   }
+}
+
+// Coverage · 256 along the map's columns at output row y.
+void Shadow::level(int y, std::vector<uint32_t>& level) const {
+  level.resize(mapW_);
+  const double v = std::clamp((y + 0.5 - originY_) / cell_ - 0.5, 0.0, mapH_ - 1.0);
+  const int j = std::min(static_cast<int>(v), std::max(mapH_ - 2, 0));
+  const uint32_t fy = mapH_ > 1 ? static_cast<uint32_t>(std::lround((v - j) * 256)) : 0;
+  const uint8_t* m0 = &map_[static_cast<size_t>(j) * mapW_];
+  const uint8_t* m1 = &map_[static_cast<size_t>(std::min(j + 1, mapH_ - 1)) * mapW_];
+  for (int i = 0; i < mapW_; ++i)
+    level[i] = m0[i] * (256 - fy) + m1[i] * fy;
+}
+
+namespace {
+
+// The darkening weights (0..256) of a run of pixels, as darkenRun computes them.
+__attribute__((target_clones("avx2", "default"))) void weightRun(const uint32_t* __restrict level,
+                                                                 const int32_t* __restrict index,
+                                                                 const uint32_t* __restrict weight,
+                                                                 int step, uint16_t* __restrict out,
+                                                                 int n) {
+  for (int k = 0; k < n; ++k) {
+    const int i = index[k];
+    const uint32_t f = weight[k];
+    const uint32_t a = (level[i] * (256 - f) + level[i + step] * f) >> 8;
+    out[k] = static_cast<uint16_t>(a < 128 ? 0 : (a * 257 + 32768) >> 16);
+  }
+}
+
+// Towards `black` by 0..256.
+__attribute__((target_clones("avx2", "default"))) void darkenBytes(uint8_t* __restrict p,
+                                                                   const uint16_t* __restrict w,
+                                                                   int black, int n) {
+  for (int k = 0; k < n; ++k)
+    p[k] = static_cast<uint8_t>(black + (((p[k] - black) * (256 - w[k])) >> 8));
+}
+
+}  // namespace
+
+void Shadow::applyPlanes(Planes& out) const {
+  const QRect area = evenAligned(pixelArea(out.width, out.height), out.width, out.height);
+  if (area.isEmpty()) return;
+  const int l = area.left(), r = area.right() + 1, n = r - l, half = n / 2;
+  std::vector<int32_t> ci;
+  std::vector<uint32_t> cf, lv;
+  columns(l, r, ci, cf);
+  const int stepX = mapW_ > 1 ? 1 : 0;
+  std::vector<uint16_t> w(static_cast<size_t>(n) * 2), wc(half);
+  for (int y = area.top(); y <= area.bottom(); y += 2) {
+    for (int row = 0; row < 2; ++row) {
+      level(y + row, lv);
+      uint16_t* wr = &w[static_cast<size_t>(row) * n];
+      weightRun(lv.data(), ci.data(), cf.data(), stepX, wr, n);
+      darkenBytes(out.data[0] + static_cast<ptrdiff_t>(y + row) * out.stride[0] + l, wr, 16, n);
+    }
+    for (int k = 0; k < half; ++k)
+      wc[k] = static_cast<uint16_t>(
+          (w[2 * k] + w[2 * k + 1] + w[n + 2 * k] + w[n + 2 * k + 1] + 2) / 4);
+    for (int p = 1; p < 3; ++p)
+      darkenBytes(out.data[p] + static_cast<ptrdiff_t>(y / 2) * out.stride[p] + l / 2, wc.data(),
+                  128, half);
+  }
+}
+
+void Shadow::apply(QImage& out, const QRect& skip) const {
+  const QRect area = pixelArea(out.width(), out.height());
+  if (area.isEmpty()) return;
+  const int l = area.left(), r = area.right() + 1, t = area.top(), b = area.bottom() + 1;
+  std::vector<int32_t> ci;
+  std::vector<uint32_t> cf, lv;
+  columns(l, r, ci, cf);
   const int stepX = mapW_ > 1 ? 1 : 0;
   for (int y = t; y < b; ++y) {
-    const double v = std::clamp((y + 0.5 - originY_) / cell_ - 0.5, 0.0, mapH_ - 1.0);
-    const int j = std::min(static_cast<int>(v), std::max(mapH_ - 2, 0));
-    const float fy = static_cast<float>(mapH_ > 1 ? v - j : 0);
-    const uint8_t* m0 = &map_[static_cast<size_t>(j) * mapW_];
-    const uint8_t* m1 = &map_[static_cast<size_t>(std::min(j + 1, mapH_ - 1)) * mapW_];
+    level(y, lv);
+    const std::vector<uint32_t>& level = lv;
     uint32_t* dst = reinterpret_cast<uint32_t*>(out.scanLine(y));
-    const bool holed = !skip.isEmpty() && y >= skip.top() && y <= skip.bottom();
-    for (int x = l; x < r; ++x) {
-      if (holed && x == skip.left()) {
-        x = skip.right();
-        continue;
-      }
-      const int i = ci[x - l];
-      const float fx = cf[x - l];
-      const float top = m0[i] + (m0[i + stepX] - m0[i]) * fx;
-      const float bottom = m1[i] + (m1[i + stepX] - m1[i]) * fx;
-      const float a = top + (bottom - top) * fy;
-      if (a < 0.5f) continue;
-      // Black at coverage a over the pixel: colour scaled down, alpha grows towards 1.
-      const uint32_t w = static_cast<uint32_t>(a * (256.0f / 255.0f) + 0.5f);
-      const uint32_t alpha = dst[x] >> 24;
-      const uint32_t grown = alpha + (((255 - alpha) * w) >> 8);
-      dst[x] = (scalePixel(dst[x], 256 - w) & 0x00FFFFFFu) | (grown << 24);
+    auto run = [&](int from, int to) {
+      if (to > from)
+        darkenRun(dst + from, level.data(), ci.data() + (from - l), cf.data() + (from - l), stepX,
+                  to - from);
+    };
+    if (!skip.isEmpty() && y >= skip.top() && y <= skip.bottom()) {
+      run(l, std::clamp(skip.left(), l, r));
+      run(std::clamp(skip.right() + 1, l, r), r);
+    } else {
+      run(l, r);
     }
   }
 }

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QRectF>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace vantry::kernels {
@@ -44,6 +45,13 @@ struct ColumnTable {
   std::vector<int32_t> index;    // left source column
   std::vector<uint16_t> weight;  // 0..256 towards the right column
   std::vector<uint32_t> rows;    // scratch: horizontally scaled source rows
+  std::vector<uint8_t> bytes;    // the same for 8-bit planes
+  std::vector<uint32_t> line;    // scratch: one output row
+  // 8-bit planes, eight samples at a time: the 16 source bytes from `blockStart` hold all
+  // sixteen neighbours, picked by `shuffle` (-1: the block is done one by one).
+  std::vector<int32_t> blockStart;
+  std::vector<uint8_t> shuffle;  // 16 per block: left neighbours, then right ones
+  void buildBlocks(int srcW, int step);
   void build(const Placement& p, int srcW, int x0, int x1);
 };
 
@@ -63,6 +71,42 @@ void fillRoundedRect(QImage& out, const RoundedRect& r, uint32_t argb, std::vect
 // Copies `src` to `out` everywhere except inside `hole` (same sizes).
 void copyOutside(QImage& out, const QImage& src, const QRect& hole);
 
+// ---- Planar YUV 4:2:0 (8 bits, the encoder's own format) ----
+
+// Three planes; `width` x `height` is the luma size (even), chroma is half of it each way.
+struct Planes {
+  uint8_t* data[3] = {nullptr, nullptr, nullptr};
+  int stride[3] = {0, 0, 0};
+  int width = 0, height = 0;
+};
+// Planes with their own memory.
+struct OwnedPlanes {
+  std::vector<uint8_t> memory;
+  Planes planes;
+  void allocate(int width, int height);
+};
+
+// Writes the bilinear samples of one 8-bit plane (srcW x srcH) over `rect` of `dst`, the
+// same arithmetic as samplePicture per channel.
+void samplePlane(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int srcW, int srcH,
+                 const Placement& p, const QRect& rect, ColumnTable& columns);
+// Samples all three planes of a 4:2:0 picture over `rect` (luma pixels; chroma covers the
+// 2x2 blocks it touches). `p` is the luma placement.
+void samplePlanes(Planes& out, const Planes& src, const Placement& p, const QRect& rect,
+                  ColumnTable& columns);
+// Copies `src` to `out` everywhere except inside `hole` (luma pixels; chroma keeps the
+// blocks the hole touches).
+void copyPlanesOutside(Planes& out, const Planes& src, const QRect& hole);
+// clipToRoundedRect for planes: chroma blocks take the mean coverage of their four pixels.
+void clipPlanesToRoundedRect(Planes& out, const Planes& base, const RoundedRect& clip,
+                             std::vector<uint8_t>& edge);
+// A rectangle grown to even coordinates (whole chroma blocks), cut to w x h.
+QRect evenAligned(const QRect& r, int w, int h);
+// Converts `rect` (even aligned) of the planes to a BGRA tile of its size, painted in
+// `memory` (grown when too small, so that tiles reuse it), and back.
+QImage planesToTile(const Planes& src, const QRect& rect, std::vector<uint32_t>& memory);
+void tileToPlanes(const QImage& tile, const QRect& rect, Planes& out);
+
 // A soft drop shadow of a rounded rectangle, computed at a reduced resolution (it is
 // blurred anyway) and applied by bilinear upsampling.
 class Shadow {
@@ -71,11 +115,20 @@ class Shadow {
   void build(const RoundedRect& shape, double sigma, double offsetY, double opacity);
   // Darkens `out` by the shadow, except inside `skip` (pixels something opaque covers next).
   void apply(QImage& out, const QRect& skip = {}) const;
+  // The same on planes: luma and chroma drawn towards black (16 and 128), chroma by the mean
+  // weight of its four pixels.
+  void applyPlanes(Planes& out) const;
   bool matches(double w, double h, double radius, double sigma, double offsetY,
                double opacity) const;
+  // The output area a shadow of `shape` may darken.
+  static QRectF reach(const RoundedRect& shape, double sigma, double offsetY);
   void moveTo(double x0, double y0);
 
  private:
+  QRect pixelArea(int width, int height) const;
+  void columns(int l, int r, std::vector<int32_t>& ci, std::vector<uint32_t>& cf) const;
+  void level(int y, std::vector<uint32_t>& level) const;
+
   double shapeW_ = -1, shapeH_ = -1, radius_ = -1, sigma_ = -1, offsetY_ = 0, opacity_ = 0;
   double originX_ = 0, originY_ = 0;  // output position of map cell (0, 0)'s top-left corner
   double margin_ = 0;                 // map border around the shape, output pixels

@@ -52,6 +52,7 @@ void VideoFrames::reset(double seconds) {
   failure_.clear();
   if (!readPending(&error)) fail(error, "视频无法解码。");
   currentImage_.reset();
+  currentPlanes_.reset();
   currentTime_ = -1;
 }
 
@@ -61,22 +62,21 @@ QImage VideoFrames::takeBuffer(int w, int h) {
   }
   QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
   image.setColorSpace(VideoColor::space());
-  // Pictures stay referenced while an export pipeline composes them; keep enough to reuse
-  // within about 256 MB.
+  // Pictures stay referenced while an export pipeline composes them (a few frames in
+  // flight); keep enough to reuse within about 64 MB. More are made and freed as needed.
   const size_t bytes = static_cast<size_t>(w) * h * 4;
-  const size_t limit = std::clamp<size_t>((256u << 20) / std::max<size_t>(bytes, 1), 4, 32);
+  const size_t limit = std::clamp<size_t>((64u << 20) / std::max<size_t>(bytes, 1), 4, 16);
   if (pool_.size() < limit) pool_.push_back(image);
   return image;
 }
 
-std::optional<QImage> VideoFrames::image(double t) {
+bool VideoFrames::advance(double t, double& candidateTime) {
   if (t < lastRequest_ - 0.001 || t - lastRequest_ > 0.8) reset(std::max(t - 0.1, 0.0));
   lastRequest_ = t;
   if (failed_) fail(failure_, "视频读取失败。");
 
   const double deadline = t + 0.001;
   bool haveCandidate = false;
-  double candidateTime = 0;
   std::string error;
   auto take = [&] {
     std::swap(candidate_, pending_);
@@ -87,29 +87,63 @@ std::optional<QImage> VideoFrames::image(double t) {
   while (hasPending_ && pendingTime_ <= deadline) {
     if (!take()) break;
   }
-  if (!haveCandidate && hasPending_ && !currentImage_ && !failed_) take();
+  if (!haveCandidate && hasPending_ && !currentImage_ && !currentPlanes_ && !failed_) take();
+  return haveCandidate;
+}
 
-  if (haveCandidate) {
-    // Sized from the picture itself: a stream may change size part-way.
-    const bool turned = reader_->rotation() % 180 != 0;
-    const int w = turned ? candidate_->height : candidate_->width;
-    const int h = turned ? candidate_->width : candidate_->height;
-    QImage buffer = w > 0 && h > 0 ? takeBuffer(w, h) : QImage();
-    if (buffer.isNull()) {
-      av_frame_unref(candidate_.get());
-      throwStudioError(L("视频读取失败。"));
-    }
-    // The pool keeps a reference: detach-free writing is fine since nobody else holds it.
-    uchar* bits = const_cast<uchar*>(buffer.constBits());
-    if (reader_->convert(candidate_.get(), bits, static_cast<int>(buffer.bytesPerLine()))) {
-      ++conversions_;
-      currentImage_ = buffer;
-      currentTime_ = candidateTime;
-    }
-    av_frame_unref(candidate_.get());
+void VideoFrames::convert(AVFrame* frame, double time) {
+  // Sized from the picture itself: a stream may change size part-way.
+  const bool turned = reader_->rotation() % 180 != 0;
+  const int w = turned ? frame->height : frame->width;
+  const int h = turned ? frame->width : frame->height;
+  QImage buffer = w > 0 && h > 0 ? takeBuffer(w, h) : QImage();
+  if (buffer.isNull()) {
+    av_frame_unref(frame);
+    throwStudioError(L("视频读取失败。"));
+  }
+  // The pool keeps a reference: detach-free writing is fine since nobody else holds it.
+  uchar* bits = const_cast<uchar*>(buffer.constBits());
+  if (reader_->convert(frame, bits, static_cast<int>(buffer.bytesPerLine()))) {
+    ++conversions_;
+    currentImage_ = buffer;
+    currentTime_ = time;
+  }
+  av_frame_unref(frame);
+}
+
+std::optional<QImage> VideoFrames::image(double t) {
+  double when = 0;
+  if (advance(t, when)) {
+    convert(candidate_.get(), when);
+    currentPlanes_.reset();
+  } else if (!currentImage_ && currentPlanes_) {
+    // The last picture was handed out as planes.
+    ff::FramePtr copy = ff::makeFrame();
+    if (av_frame_ref(copy.get(), currentPlanes_.get()) < 0) throwStudioError(L("视频读取失败。"));
+    convert(copy.get(), currentTime_);
   }
   if (failed_) fail(failure_, "视频读取失败。");
   return currentImage_;
+}
+
+VideoFrames::Picture VideoFrames::picture(double t) {
+  double when = 0;
+  if (advance(t, when)) {
+    if (reader_->isEncoderReady(candidate_.get())) {
+      std::shared_ptr<AVFrame> planes(av_frame_alloc(), [](AVFrame* f) { av_frame_free(&f); });
+      if (!planes) throwStudioError(L("视频读取失败。"));
+      av_frame_move_ref(planes.get(), candidate_.get());
+      currentPlanes_ = std::move(planes);
+      currentImage_.reset();
+      currentTime_ = when;
+    } else {
+      convert(candidate_.get(), when);
+      currentPlanes_.reset();
+    }
+  }
+  if (failed_) fail(failure_, "视频读取失败。");
+  if (currentPlanes_) return {currentPlanes_, std::nullopt};
+  return {nullptr, currentImage_};
 }
 
 }  // namespace vantry

@@ -26,6 +26,15 @@ class VideoFrames {
   // The same picture; the same object for as long as the picture does not change.
   std::optional<QImage> frame(double seconds) { return image(seconds); }
 
+  // The picture shown at a time, for the export: the decoded planes themselves when they
+  // are already what the encoder takes (VideoReader::isEncoderReady), else the converted
+  // image; neither before the first picture.
+  struct Picture {
+    std::shared_ptr<const AVFrame> planes;
+    std::optional<QImage> image;
+  };
+  Picture picture(double seconds);
+
   double currentTime() const { return currentTime_; }
   int width() const { return reader_->width(); }
   int height() const { return reader_->height(); }
@@ -35,6 +44,10 @@ class VideoFrames {
 
  private:
   bool readPending(std::string* error);
+  // Decodes up to the picture shown at `t`; true with that picture in candidate_ when it is
+  // a new one.
+  bool advance(double t, double& candidateTime);
+  void convert(AVFrame* frame, double time);
   QImage takeBuffer(int width, int height);
 
   std::unique_ptr<VideoReader> reader_;
@@ -43,6 +56,7 @@ class VideoFrames {
   double pendingTime_ = 0;
   ff::FramePtr candidate_;
   std::optional<QImage> currentImage_;
+  std::shared_ptr<const AVFrame> currentPlanes_;  // instead of the image, for picture()
   double currentTime_ = -1;
   double lastRequest_ = -1;
   bool failed_ = false;  // the decoder failed; only a re-seek starts it again

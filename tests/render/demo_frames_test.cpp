@@ -10,9 +10,12 @@
 
 #include "model/demo_project.h"
 #include "model/motion_timeline.h"
+#include "movie_fixtures.h"
 #include "platform/ffmpeg/bgra_to_yuv.h"
 #include "render/export_compositor.h"
 #include "render/frame_renderer.h"
+#include "render/pixel_kernels.h"
+#include "render/video_frames.h"
 
 namespace vantry {
 namespace {
@@ -63,20 +66,102 @@ struct DemoFrames {
   }
 };
 
+Yuv planes(ExportCompositor& compositor, const QImage* screen, const QImage* camera,
+           const FrameState& state) {
+  const QSize size = compositor.outputSize();
+  kernels::OwnedPlanes owned;
+  owned.allocate(size.width(), size.height());
+  compositor.renderPlanes(nullptr, screen, camera, state, owned.planes);
+  Yuv out{size.width(), size.height(), {}, {}, {}};
+  for (int p = 0; p < 3; ++p) {
+    const int w = p ? out.width / 2 : out.width, h = p ? out.height / 2 : out.height;
+    std::vector<uint8_t>& plane = p == 0 ? out.y : p == 1 ? out.u : out.v;
+    for (int y = 0; y < h; ++y)
+      plane.insert(plane.end(), owned.planes.data[p] + y * owned.planes.stride[p],
+                   owned.planes.data[p] + y * owned.planes.stride[p] + w);
+  }
+  return out;
+}
+
+// Both ways of composing: the BGRA frame of the preview and the planes of the export.
 TEST(DemoFrames, StayCloseToTheStoredPictures) {
   DemoFrames demo;
   ASSERT_TRUE(demo.screen && demo.camera);
   ExportCompositor compositor(demo.settings, QSize(1920, 1080));
   const bool write = std::getenv("VANTRY_WRITE_REFERENCES") != nullptr;
   for (const char* at : {"0", "2", "5", "9.45"}) {
-    const QImage frame = compositor.image(&*demo.screen, &*demo.camera, demo.state(std::atof(at)));
+    const FrameState state = demo.state(std::atof(at));
+    const QImage frame = compositor.image(&*demo.screen, &*demo.camera, state);
     const QString path = QStringLiteral(VANTRY_TEST_DATA "/demo-frame-%1.png").arg(at);
     if (write) {
       ASSERT_TRUE(frame.save(path, "PNG"));
     }
     const QImage stored(path);
     ASSERT_FALSE(stored.isNull()) << path.toStdString();
-    EXPECT_GE(psnr(toYuv(frame), toYuv(stored)), 45.0) << "at " << at << " s";
+    const Yuv expected = toYuv(stored);
+    EXPECT_GE(psnr(toYuv(frame), expected), 45.0) << "at " << at << " s";
+    EXPECT_GE(psnr(planes(compositor, &*demo.screen, &*demo.camera, state), expected), 45.0)
+        << "planes at " << at << " s";
+  }
+}
+
+// The planes follow the BGRA frame at other sizes too, with the pointer near the card's
+// edge, a click ring and the full-frame presenter.
+TEST(DemoFrames, PlanesMatchTheFrameAtOtherSizes) {
+  DemoFrames demo;
+  for (const QSize size : {QSize(1280, 720), QSize(3840, 2160), QSize(1000, 562)}) {
+    ExportCompositor compositor(demo.settings, size);
+    FrameState state = demo.state(5);
+    state.pointer = {0.99, 0.02};
+    state.pulse = 0.1;
+    for (double mix : {0.0, 0.5, 1.0}) {
+      state.presenterMix = mix;
+      const QImage frame = compositor.image(&*demo.screen, &*demo.camera, state);
+      EXPECT_GE(psnr(planes(compositor, &*demo.screen, &*demo.camera, state), toYuv(frame)), 45.0)
+          << size.width() << " mix " << mix;
+    }
+    // No pictures at all: the base alone.
+    EXPECT_GE(psnr(planes(compositor, nullptr, nullptr, state),
+                   toYuv(compositor.image(nullptr, nullptr, state))),
+              50.0);
+  }
+}
+
+// A decoded movie sampled from its own planes gives the picture of its converted image,
+// also scaled up four times with the pointer over it.
+TEST(DemoFrames, MoviePlanesMatchTheConvertedPicture) {
+  testing::TempDir dir;
+  testing::makeIndexedMovie(dir.file("indexed.mp4"), 10, 30);
+  VideoFrames planes(dir.file("indexed.mp4")), images(dir.file("indexed.mp4"));
+  EditSettings settings;
+  settings.showClicks = true;
+  ExportCompositor compositor(settings, QSize(1280, 720));
+  FrameState state;
+  state.zoom = 1.3;
+  state.pulse = 0.2;
+  for (int i = 0; i < 10; i += 3) {
+    const VideoFrames::Picture p = planes.picture(i / 30.0);
+    const std::optional<QImage> image = images.image(i / 30.0);
+    ASSERT_TRUE(p.planes && image);
+    kernels::Planes source;
+    for (int k = 0; k < 3; ++k) {
+      source.data[k] = p.planes->data[k];
+      source.stride[k] = p.planes->linesize[k];
+    }
+    source.width = p.planes->width;
+    source.height = p.planes->height;
+    kernels::OwnedPlanes out;
+    out.allocate(1280, 720);
+    compositor.renderPlanes(&source, nullptr, nullptr, state, out.planes);
+    Yuv composed{1280, 720, {}, {}, {}};
+    for (int k = 0; k < 3; ++k) {
+      const int w = k ? 640 : 1280, h = k ? 360 : 720;
+      std::vector<uint8_t>& plane = k == 0 ? composed.y : k == 1 ? composed.u : composed.v;
+      for (int y = 0; y < h; ++y)
+        plane.insert(plane.end(), out.planes.data[k] + y * out.planes.stride[k],
+                     out.planes.data[k] + y * out.planes.stride[k] + w);
+    }
+    EXPECT_GE(psnr(composed, toYuv(compositor.image(&*image, nullptr, state))), 40.0) << i;
   }
 }
 

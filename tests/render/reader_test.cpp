@@ -114,6 +114,30 @@ TEST_F(VideoFramesTest, DisplayRotationIsApplied) {
   EXPECT_EQ(testing::readIndex(back, back.rect()), 5);
 }
 
+// The export samples plain 4:2:0 pictures where the decoder left them; a turned one comes
+// converted. A picture handed out as planes is still there as an image.
+TEST_F(VideoFramesTest, PicturesForTheExport) {
+  VideoFrames frames(dir_->file("indexed.mp4"));
+  for (int i = 0; i < 5; ++i) {
+    const VideoFrames::Picture p = frames.picture(i / 60.0);
+    ASSERT_TRUE(p.planes);
+    EXPECT_FALSE(p.image);
+    EXPECT_EQ(p.planes->width, 320);
+    EXPECT_EQ(p.planes->format, AV_PIX_FMT_YUV420P);
+  }
+  EXPECT_EQ(frames.conversions(), 0);
+  EXPECT_EQ(indexAt(frames, 4 / 60.0), 4);
+  EXPECT_EQ(frames.conversions(), 1);
+  EXPECT_EQ(indexAt(frames, 5 / 60.0), 5);
+
+  rotatedCopy(dir_->file("indexed.mp4"), dir_->file("turned.mp4"));
+  VideoFrames turned(dir_->file("turned.mp4"));
+  const VideoFrames::Picture p = turned.picture(5 / 60.0);
+  EXPECT_FALSE(p.planes);
+  ASSERT_TRUE(p.image);
+  EXPECT_EQ(p.image->size(), QSize(180, 320));
+}
+
 TEST_F(VideoFramesTest, PicturesThatChangeSizePartWay) {
   // 30 small frames, then the 90-frame movie at twice the size, in one stream.
   testing::makeIndexedMovie(dir_->file("small.mp4"), 30, 60, 160, 90);

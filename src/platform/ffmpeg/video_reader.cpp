@@ -143,6 +143,14 @@ bool VideoReader::next(ff::FramePtr& frame, double& seconds, std::string* error)
   return true;
 }
 
+bool VideoReader::isEncoderReady(const AVFrame* frame) const {
+  // Keep in step with convert(): the same pictures must come out either way.
+  return frame->format == AV_PIX_FMT_YUV420P && frame->color_range != AVCOL_RANGE_JPEG &&
+         (frame->colorspace == AVCOL_SPC_BT709 || frame->colorspace == AVCOL_SPC_UNSPECIFIED) &&
+         rotation_ == 0 && frame->width % 2 == 0 && frame->height % 2 == 0 && frame->width > 0 &&
+         frame->height > 0;
+}
+
 bool VideoReader::convert(const AVFrame* frame, uint8_t* dst, int stride) {
   const int w = frame->width, h = frame->height;
   // Pictures without a colour tag are taken as BT.709, like everything this system writes.

@@ -60,6 +60,10 @@ class VideoReader {
   int rotation() const { return rotation_; }
   double duration() const;
 
+  // Whether a decoded picture is already what the export encodes, so that it can be
+  // sampled as it is: 8-bit planar 4:2:0 in limited range, of even size, not rotated, and
+  // with the colours convert() reads as BT.709.
+  bool isEncoderReady(const AVFrame* frame) const;
   // Converts a decoded picture to BGRA (premultiplied, opaque) at width() x height().
   bool convert(const AVFrame* frame, uint8_t* dst, int stride);
 
