@@ -67,10 +67,18 @@ int main(int argc, char** argv) {
       c.render(&screen, &camera, stateAt(i), out);
     }
     const double cameraSize = (threadMs() - t0) / frames;
+    vantry::kernels::OwnedPlanes planes;
+    planes.allocate(size.width(), size.height());
+    c.setSettings(settings);
+    c.renderPlanes(nullptr, &screen, &camera, stateAt(0), planes.planes);
+    t0 = threadMs();
+    for (int i = 0; i < frames; ++i)
+      c.renderPlanes(nullptr, &screen, &camera, stateAt(i), planes.planes);
+    const double planar = (threadMs() - t0) / frames;
     std::printf(
         "%4dx%-4d new+first %6.2f ms, frame %5.2f ms, padding change+frame %5.2f ms, "
-        "camera change+frame %5.2f ms\n",
-        size.width(), size.height(), first, steady, padding, cameraSize);
+        "camera change+frame %5.2f ms, planes frame %5.2f ms\n",
+        size.width(), size.height(), first, steady, padding, cameraSize, planar);
   }
 
   const QSize device(3840, 2160);
