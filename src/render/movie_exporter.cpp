@@ -242,13 +242,12 @@ void RenderPass::produce() {
       const double t = clip_.sourceTime(static_cast<double>(i) / fps_);
       job.state = timeline_.state(t);
       job.state.presenterMix = clip_.presenterMix(t);
-      if (screenReader_)
-        if (screenReader_) {
-          VideoFrames::Picture picture =
-              namingFailures(*clip_.screenPath, [&] { return screenReader_->picture(t); });
-          job.screenPlanes = std::move(picture.planes);
-          job.screen = std::move(picture.image);
-        }
+      if (screenReader_) {
+        VideoFrames::Picture picture =
+            namingFailures(*clip_.screenPath, [&] { return screenReader_->picture(t); });
+        job.screenPlanes = std::move(picture.planes);
+        job.screen = std::move(picture.image);
+      }
       if (!job.screen && !job.screenPlanes) job.screen = demoScreen_;
       if (cameraReader_)
         job.camera = namingFailures(*clip_.cameraPath,
