@@ -1,5 +1,8 @@
 #include "app/shot_states.h"
 
+#include "app/studio_window.h"
+#include "inspector/inspector_column.h"
+
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
@@ -78,6 +81,29 @@ void applyRecording(Studio& s, bool busy) {
   s.setNotice(L("正在录制：") + s.selectedScreenName() + L(" · 本窗口不会被录入 · 画面为实时预览"));
 }
 
+// The demonstration project with the inspector on that tab.
+void applyInspector(Studio& s, StudioWindow& window, InspectorTab tab, bool selectZoom,
+                    bool camera) {
+  s.demo();
+  s.setPlaying(false);
+  s.seek(4.2);
+  if (selectZoom && !s.clip().zoomEvents().empty()) s.selectZoom(s.clip().zoomEvents().front().id);
+  if (!camera) {
+    Clip clip = s.clip();
+    clip.cameraPath.reset();
+    s.setClip(clip);
+  } else if (!s.clip().cameraPath) {
+    Clip clip = s.clip();
+    clip.cameraPath = "camera.mov";
+    clip.cameraSyncAdjustment = -0.25;
+    s.setClip(clip);
+  }
+  if (auto* inspector = window.findChild<InspectorColumn*>()) {
+    inspector->setTab(tab);
+    inspector->refreshNow();
+  }
+}
+
 std::vector<ShotState> builtIn() {
   return {
       {"standby",
@@ -97,6 +123,24 @@ std::vector<ShotState> builtIn() {
          s.seek(9.0);
          s.setExporting(true);
          s.setExportProgress(0.42);
+       }},
+      {"inspector-motion",
+       [](Studio& s, StudioWindow& w) { applyInspector(s, w, InspectorTab::motion, false, true); }},
+      {"inspector-motion-zoom",
+       [](Studio& s, StudioWindow& w) { applyInspector(s, w, InspectorTab::motion, true, true); }},
+      {"inspector-presenter",
+       [](Studio& s, StudioWindow& w) {
+         applyInspector(s, w, InspectorTab::presenter, false, true);
+       }},
+      {"inspector-presenter-no-camera",
+       [](Studio& s, StudioWindow& w) {
+         applyInspector(s, w, InspectorTab::presenter, true, false);
+       }},
+      {"inspector-canvas",
+       [](Studio& s, StudioWindow& w) { applyInspector(s, w, InspectorTab::canvas, true, true); }},
+      {"inspector-cursor",
+       [](Studio& s, StudioWindow& w) {
+         applyInspector(s, w, InspectorTab::cursor, false, false);
        }},
   };
 }

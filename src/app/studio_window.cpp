@@ -15,6 +15,7 @@
 #include "design/coalesced_refresh.h"
 #include "design/painting.h"
 #include "design/theme.h"
+#include "inspector/inspector_column.h"
 #include "localization/qt/language_settings.h"
 #include "studio/studio.h"
 #include "timeline/timeline_view.h"
@@ -42,6 +43,10 @@ QString menuStyle() {
 StudioWindowParts StudioWindowParts::standard() {
   StudioWindowParts parts;
   parts.timeline = [](Studio& studio, QWidget* parent) { return new TimelineView(studio, parent); };
+  parts.inspector = [](Studio& studio, QWidget* parent) -> QWidget* {
+    return new InspectorColumn(
+        studio, [] { openPrivacyNotes(); }, parent);
+  };
   return parts;
 }
 

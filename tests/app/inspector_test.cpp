@@ -1,0 +1,182 @@
+// The inspector column on a real controller: undo steps of slider drags, the marks and texts
+// it computes from the settings, and the writes its switches and buttons make.
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+
+#include "design/buttons.h"
+#include "design/neon_slider.h"
+#include "design/neon_switch.h"
+#include "inspector/inspector_column.h"
+#include "inspector/inspector_parts.h"
+#include "localization/app_language.h"
+#include "localization/qt/qt_text.h"
+#include "window_fixture.h"
+
+namespace vantry {
+namespace {
+
+struct Inspector : ::testing::Test {
+  testing::WindowFixture f{StudioWindowParts::standard()};
+  InspectorColumn* column() { return f.window->findChild<InspectorColumn*>(); }
+  template <typename T>
+  T* part(const char* name) {
+    column()->refreshNow();
+    auto* found = column()->part<T>(name);
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+  }
+  void selectFirstZoom() {
+    f.project();
+    f.s().selectZoom(f.s().clip().zoomEvents().front().id);
+    f.settle();
+  }
+  // A drag as the slider reports it: the press, the values it passes, the release.
+  static void drag(NeonSlider* slider, std::initializer_list<double> values) {
+    emit slider->editingChanged(true);
+    for (double v : values)
+      emit slider->valueChanged(v);
+    emit slider->editingChanged(false);
+  }
+};
+
+TEST_F(Inspector, ZoomSliderDragTakesOneUndoStepAndAPressWithoutChangeNone) {
+  selectFirstZoom();
+  ASSERT_TRUE(part<QWidget>("selectedZoom")->isVisibleTo(column()));
+  auto* slider = part<NeonSlider>("zoomAmount");
+  const auto id = f.s().selectedZoom()->id;
+  const double before = slider->value();
+
+  drag(slider, {2.5, 2.55, 2.6});
+  EXPECT_EQ(f.s().undoStack().size(), 1u);
+  EXPECT_DOUBLE_EQ(*f.s().selectedZoom()->amount, 2.6);
+  EXPECT_EQ(part<QLabel>("zoomBadge")->text(), QL("独立设置"));
+
+  f.s().undoEdit();
+  EXPECT_EQ(f.s().redoStack().size(), 1u);
+  EXPECT_FALSE(f.s().selectedZoom() && f.s().selectedZoom()->amount);
+  f.s().selectZoom(id);
+  // A press that changes nothing keeps the history, the redo stack included.
+  drag(slider, {before});
+  EXPECT_EQ(f.s().undoStack().size(), 0u);
+  EXPECT_EQ(f.s().redoStack().size(), 1u);
+}
+
+TEST_F(Inspector, SelectedZoomCardFollowsTheBlockAndHidesWhileLive) {
+  selectFirstZoom();
+  EXPECT_EQ(part<QLabel>("zoomBadge")->text(), QL("跟随默认"));
+  EXPECT_FALSE(part<GlassButton>("zoomUseDefault")->isEnabled());
+  part<GlassButton>("zoomUseDefault")->click();
+  EXPECT_TRUE(f.s().undoStack().empty());
+  f.s().setStandby(true);
+  EXPECT_FALSE(part<QWidget>("selectedZoom")->isVisibleTo(column()));
+}
+
+TEST_F(Inspector, CameraSyncGoesThroughTheControllerWithOneStepPerDrag) {
+  f.project();
+  Clip clip = f.s().clip();
+  clip.cameraPath = "camera.mov";
+  f.s().setClip(clip);
+  column()->setTab(InspectorTab::presenter);
+  ASSERT_TRUE(part<QWidget>("cameraSync")->isVisibleTo(column()));
+  auto* slider = part<NeonSlider>("syncSlider");
+
+  drag(slider, {0});  // none counts as 0: nothing changes
+  EXPECT_TRUE(f.s().undoStack().empty());
+  drag(slider, {-0.1, -0.2, -0.25});
+  EXPECT_EQ(f.s().undoStack().size(), 1u);
+  EXPECT_DOUBLE_EQ(*f.s().clip().cameraSyncAdjustment, -0.25);
+
+  f.s().setExporting(true);
+  drag(slider, {0.5});
+  part<GlassButton>("syncReset")->click();
+  EXPECT_DOUBLE_EQ(*f.s().clip().cameraSyncAdjustment, -0.25);
+  EXPECT_EQ(f.s().undoStack().size(), 1u);
+  f.s().setExporting(false);
+  part<GlassButton>("syncReset")->click();
+  EXPECT_FALSE(f.s().clip().cameraSyncAdjustment);
+  EXPECT_EQ(f.s().undoStack().size(), 2u);
+}
+
+TEST_F(Inspector, TextsAndMarksComputedFromTheSettings) {
+  const AppLanguage previous = currentLanguage();
+  setCurrentLanguage(AppLanguage::chinese);
+  EXPECT_EQ(cameraSyncText(0.0), QStringLiteral("画面提前 0 ms"));
+  EXPECT_EQ(cameraSyncText(std::nullopt), QStringLiteral("画面提前 0 ms"));
+  EXPECT_EQ(cameraSyncText(-0.25), QStringLiteral("画面延后 250 ms"));
+  EXPECT_EQ(cameraSyncText(0.004), QStringLiteral("画面提前 4 ms"));
+  EXPECT_EQ(paddingText(0.0004), QStringLiteral("铺满"));
+  EXPECT_EQ(paddingText(0.0005), QStringLiteral("0.1%"));
+  setCurrentLanguage(previous);
+
+  column()->setTab(InspectorTab::canvas);
+  auto marked = [this](double padding) {
+    EditSettings s = f.s().settings();
+    s.padding = padding;
+    f.s().setSettings(s);
+    std::vector<int> on;
+    for (int i = 0; i < 4; ++i) {
+      const QByteArray name = "paddingPreset" + QByteArray::number(i);
+      if (part<GlassButton>(name.constData())->buttonStyle().active) on.push_back(i);
+    }
+    return on;
+  };
+  EXPECT_EQ(marked(0.0152), std::vector<int>{1});
+  EXPECT_EQ(marked(0.0156), std::vector<int>{});
+  EXPECT_EQ(marked(0.0004), std::vector<int>{0});
+
+  auto swatchesOn = [this](std::int64_t background) {
+    EditSettings s = f.s().settings();
+    s.background = background;
+    f.s().setSettings(s);
+    int on = 0;
+    for (const char* name : {"swatch0", "swatch1", "swatch2"})
+      on += part<QAbstractButton>(name)->isChecked();
+    return on;
+  };
+  EXPECT_EQ(swatchesOn(2), 1);
+  EXPECT_TRUE(part<QAbstractButton>("swatch2")->isChecked());
+  EXPECT_EQ(swatchesOn(3), 0);
+  EXPECT_EQ(swatchesOn(-1), 0);
+  part<QAbstractButton>("swatch0")->click();
+  EXPECT_EQ(f.s().settings().background, 0);
+}
+
+TEST_F(Inspector, MirroringBecomesExplicitAndACornerClearsTheCustomPosition) {
+  f.project();
+  column()->setTab(InspectorTab::presenter);
+  EditSettings s = f.s().settings();
+  s.mirrorCamera.reset();
+  s.cameraPosition = Point{0.3, 0.4};
+  f.s().setSettings(s);
+  auto* mirror = part<NeonSwitch>("mirrorCamera");
+  EXPECT_TRUE(mirror->isChecked());
+  mirror->click();
+  EXPECT_EQ(f.s().settings().mirrorCamera, std::optional<bool>(false));
+  part<NeonSwitch>("mirrorCamera")->click();
+  EXPECT_EQ(f.s().settings().mirrorCamera, std::optional<bool>(true));
+
+  EXPECT_FALSE(part<QAbstractButton>("corner_topLeft")->isChecked());
+  EXPECT_EQ(part<QLabel>("cornerText")->text(), QL("自定义位置 · 可在预览中拖动人物"));
+  part<QAbstractButton>("corner_topLeft")->click();
+  EXPECT_EQ(f.s().settings().corner, CameraCorner::topLeft);
+  EXPECT_FALSE(f.s().settings().cameraPosition);
+  EXPECT_TRUE(part<QAbstractButton>("corner_topLeft")->isChecked());
+  EXPECT_FALSE(part<QAbstractButton>("corner_bottomRight")->isChecked());
+}
+
+TEST_F(Inspector, FooterShowsTheExportOnlyWhileItRuns) {
+  f.project();
+  EXPECT_FALSE(part<QWidget>("exportProgress")->isVisibleTo(column()));
+  f.s().setExporting(true);
+  f.s().setExportProgress(0.004);
+  EXPECT_TRUE(part<QWidget>("exportProgress")->isVisibleTo(column()));
+  EXPECT_EQ(part<QLabel>("exportPercent")->text(), QStringLiteral("0%"));
+  f.s().setExportProgress(1);
+  EXPECT_EQ(part<QLabel>("exportPercent")->text(), QStringLiteral("100%"));
+  EXPECT_EQ(f.window->inspectorColumn()->width(), StudioWindow::kInspectorWidth);
+}
+
+}  // namespace
+}  // namespace vantry
