@@ -8,13 +8,7 @@ namespace {
 
 using namespace vantry::testing;
 
-struct StudioEditing : ::testing::Test {
-  Harness h;
-  std::unique_ptr<Studio> studio;
-  void SetUp() override {
-    studio = std::make_unique<Studio>(h.services());
-    ASSERT_TRUE(studio->load(recordedClip()));
-  }
+struct StudioEditing : ProjectFixture {
   std::vector<ZoomEvent> zooms() const { return studio->clip().zoomEvents(); }
 };
 

@@ -2,6 +2,8 @@
 // dialogs whose asynchronous work completes when the test says so.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QCoreApplication>
 #include <deque>
 #include <functional>
@@ -212,6 +214,20 @@ struct Emissions {
     QObject::connect(&s, &Studio::changed, [this] { ++changed; });
     QObject::connect(&s, &Studio::timeChanged, [this] { ++time; });
     QObject::connect(&s, &Studio::frameTick, [this] { ++frames; });
+  }
+};
+
+}  // namespace vantry::testing
+
+namespace vantry::testing {
+
+// A controller with a recorded project open.
+struct ProjectFixture : ::testing::Test {
+  Harness h;
+  std::unique_ptr<Studio> studio;
+  void SetUp() override {
+    studio = std::make_unique<Studio>(h.services());
+    ASSERT_TRUE(studio->load(recordedClip()));
   }
 };
 

@@ -10,14 +10,7 @@ namespace {
 
 using namespace vantry::testing;
 
-struct StudioPlayback : ::testing::Test {
-  Harness h;
-  std::unique_ptr<Studio> studio;
-  void SetUp() override {
-    studio = std::make_unique<Studio>(h.services());
-    ASSERT_TRUE(studio->load(recordedClip()));
-  }
-};
+using StudioPlayback = ProjectFixture;
 
 TEST_F(StudioPlayback, SeeksClampAndClearThePresenterSelection) {
   studio->setPresenter(true);
