@@ -58,6 +58,9 @@ int run(const tool::Args& given) {
   QApplication app(argc, argv);
   installInterfaceFont();
   setAnimationsFrozen(true);
+  // The shared setting loads the stored language when first used; load it now so that it
+  // cannot override the language of the shots once the first window asks for it.
+  LanguageSettings::shared();
 
   const AppLanguage previous = currentLanguage();
   int failures = 0;
