@@ -45,13 +45,16 @@ std::optional<double> SampleOriginEstimator::origin() const {
 }
 
 MicrophoneTrack::MicrophoneTrack(int rate, Sink sink)
-    : rate_(rate), sink_(std::move(sink)), estimator_(rate) {}
+    : rate_(rate), sink_(std::move(sink)), estimator_(rate), drift_(rate) {}
 
 void MicrophoneTrack::add(const platform::AudioChunk& chunk) {
   std::lock_guard lock(mutex_);
   if (flushed_ || chunk.count == 0 || !chunk.samples) return;
   if (started_ && chunk.firstIndex < nextIndex_) return;  // a repeat of what we have
   estimator_.add(chunk);
+  if (std::isfinite(chunk.firstSampleTime) &&
+      double(chunk.firstIndex) >= SampleOriginEstimator::kSettleSeconds * rate_)
+    drift_.observe(chunk.firstIndex, chunk.firstSampleTime);
   if (!started_) {
     started_ = true;
     pendingIndex_ = chunk.firstIndex;
@@ -119,17 +122,31 @@ void MicrophoneTrack::deliverPendingLocked() {
     const std::vector<float> zeros(size_t(std::min<int64_t>(silent, rate_)), 0.0f);
     while (silent > 0) {
       const int n = int(std::min<int64_t>(silent, int64_t(zeros.size())));
-      if (sink_) sink_(zeros.data(), n, double(delivered_) / rate_);
-      delivered_ += n;
+      emitLocked(zeros.data(), n);
       silent -= n;
     }
   }
   const std::vector<float> samples(pending_.begin(), pending_.end());
-  const double time = double(int64_t(pendingIndex_) - *firstIndex_) / rate_;
-  if (sink_) sink_(samples.data(), int(samples.size()), time);
-  delivered_ += int64_t(samples.size());
+  emitLocked(samples.data(), int(samples.size()));
   pendingIndex_ += samples.size();
   pending_.clear();
+}
+
+void MicrophoneTrack::emitLocked(const float* samples, int count) {
+  compensated_.clear();
+  if (count > 0)
+    drift_.process(samples, count, compensated_);
+  else
+    drift_.drain(compensated_);
+  if (compensated_.empty()) return;
+  // The track is continuous from time 0: each piece starts where the previous one ended.
+  if (sink_) sink_(compensated_.data(), int(compensated_.size()), double(delivered_) / rate_);
+  delivered_ += int64_t(compensated_.size());
+}
+
+double MicrophoneTrack::driftRatio() const {
+  std::lock_guard lock(mutex_);
+  return drift_.compensating() ? drift_.ratio() : 1.0;
 }
 
 void MicrophoneTrack::flush() {
@@ -139,6 +156,7 @@ void MicrophoneTrack::flush() {
     placeLocked();
     if (!firstIndex_) firstIndex_ = int64_t(pendingIndex_);  // no timing at all
     deliverPendingLocked();
+    if (delivered_ > 0) emitLocked(nullptr, 0);  // what the resampler still holds
   }
   flushed_ = true;
 }

@@ -3,7 +3,9 @@
 // the instant of each sample comes from the median of the settled reports. A track is
 // begun at a host-clock instant: the samples captured from then on go to the sink, the
 // first of them at time 0 (earlier ones are dropped; if the stream's first sound came
-// later, silence fills the track up to it).
+// later, silence fills the track up to it). The sound server's clock is measured against
+// the host clock all along and its drift resampled away (DriftCompensator), so the voice
+// stays with the picture over long recordings.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +15,7 @@
 #include <optional>
 #include <vector>
 
+#include "capture/drift_compensator.h"
 #include "platform/audio_source.h"
 
 namespace vantry {
@@ -27,6 +30,8 @@ class SampleOriginEstimator {
   bool settled() const;
   // The best estimate so far: settled reports, else any report, else arrival times.
   std::optional<double> origin() const;
+  // The measured clock ratio applied so far (1: none).
+  double driftRatio() const;
 
   // Reports from the first second of a stream are not trusted: a sound server's timing
   // jumps while the stream starts.
@@ -63,6 +68,8 @@ class MicrophoneTrack {
   std::optional<double> beginTime() const;
   // Host-clock instant of the stream's sample 0, when known.
   std::optional<double> origin() const;
+  // The measured clock ratio applied so far (1: none).
+  double driftRatio() const;
 
   // Samples kept while waiting for the begin instant or a settled clock.
   static constexpr double kHoldSeconds = 10.0;
@@ -72,6 +79,7 @@ class MicrophoneTrack {
  private:
   void placeLocked();
   void deliverPendingLocked();
+  void emitLocked(const float* samples, int count);
 
   mutable std::mutex mutex_;
   int rate_;
@@ -85,6 +93,8 @@ class MicrophoneTrack {
   bool started_ = false;               // a chunk has arrived
   bool flushed_ = false;
   int64_t delivered_ = 0;  // samples handed to the sink, silence included
+  DriftCompensator drift_;
+  std::vector<float> compensated_;
 };
 
 }  // namespace vantry
