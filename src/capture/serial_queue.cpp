@@ -92,12 +92,13 @@ void SerialQueue::run() {
       lock.unlock();
       runGuarded(tick);
       lock.lock();
-      // The next grid point at least half an interval after this tick ended: ticks missed
-      // while the queue was busy (or this tick was slow) are skipped rather than run back
-      // to back with the same reading.
-      const auto earliest = Clock::now() + interval_ / 2;
-      const auto periods = (earliest - firstTick_ + interval_ - Clock::duration(1)) / interval_;
-      nextTick_ = firstTick_ + std::max<Clock::rep>(periods, 1) * interval_;
+      // The next grid point still ahead: ticks whose time passed while the queue was busy
+      // are skipped rather than run back to back with the same reading. One that comes
+      // less than half an interval after this tick waits for that much.
+      const auto now = Clock::now();
+      const auto periods = (now - firstTick_ + interval_ - Clock::duration(1)) / interval_;
+      nextTick_ =
+          std::max(firstTick_ + std::max<Clock::rep>(periods, 1) * interval_, now + interval_ / 2);
       continue;
     }
     if (timerOn_)

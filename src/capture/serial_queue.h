@@ -1,9 +1,9 @@
 // A serial work queue on its own thread, with one optional repeating timer whose ticks run
 // on the same thread, so that tasks and ticks never overlap and share state without locks.
-// Ticks stay on the grid of their interval from the timer's start; a tick that was missed
-// (the queue was busy past its deadline) is skipped, never run late in a burst, and no two
-// ticks start less than half an interval apart. No exception ever leaves a task or a tick:
-// it goes to the error handler and the queue goes on.
+// Ticks stay on the grid of their interval from the timer's start; a tick whose time
+// passed while the queue was busy is skipped, never run late in a burst, and a tick starts
+// at least half an interval after the previous one ended. No exception ever leaves a task or a
+// tick: it goes to the error handler and the queue goes on.
 #pragma once
 
 #include <chrono>
