@@ -15,6 +15,7 @@
 #include "design/coalesced_refresh.h"
 #include "design/painting.h"
 #include "design/theme.h"
+#include "export/export_sheet.h"
 #include "inspector/inspector_column.h"
 #include "localization/qt/language_settings.h"
 #include "studio/studio.h"
@@ -46,6 +47,9 @@ StudioWindowParts StudioWindowParts::standard() {
   parts.inspector = [](Studio& studio, QWidget* parent) -> QWidget* {
     return new InspectorColumn(
         studio, [] { openPrivacyNotes(); }, parent);
+  };
+  parts.exportSheet = [](Studio& studio, QWidget* parent) -> QDialog* {
+    return new ExportSheet(studio, parent);
   };
   return parts;
 }
