@@ -6,11 +6,14 @@
 #include <QTranslator>
 
 #include <memory>
+#include <thread>
 
 #include "app/desktop_help.h"
 #include "app/quit_flow.h"
 #include "app/signal_watcher.h"
 #include "app/studio_window.h"
+#include "capture/display_recorder.h"
+#include "capture/recording_recovery.h"
 #include "design/chrome.h"
 #include "design/painting.h"
 #include "localization/qt/language_settings.h"
@@ -60,5 +63,15 @@ int main(int argc, char** argv) {
   QObject::connect(&app, &QCoreApplication::aboutToQuit, &studio, [&studio] { studio.saveNow(); });
 
   window.show();
+
+  // Recordings whose process died while recording are rebuilt from their pointer journal,
+  // off the main thread; one notice says what was recovered.
+  std::jthread recovery([&studio] {
+    const std::string notice =
+        recoveryNotice(recoverRecordings(DisplayRecorder::defaultRecordingsFolder()));
+    if (!notice.empty())
+      QMetaObject::invokeMethod(
+          &studio, [&studio, notice] { studio.setNotice(notice); }, Qt::QueuedConnection);
+  });
   return QApplication::exec();
 }
