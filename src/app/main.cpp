@@ -16,6 +16,7 @@
 #include "capture/recording_recovery.h"
 #include "design/chrome.h"
 #include "design/painting.h"
+#include "export/fullscreen_player.h"
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
 #include "studio/studio.h"
@@ -45,6 +46,9 @@ int main(int argc, char** argv) {
 
   StudioServices services = defaultStudioServices();
   services.desktop = std::make_shared<AppDesktop>(services.desktop);
+  services.makeFullscreen = [](Studio& s) -> FullscreenPreviewController* {
+    return new FullscreenPlayer(s);
+  };
   Studio studio(std::move(services));
 
   StudioWindow window(studio, StudioWindowParts::standard());
