@@ -387,6 +387,10 @@ constexpr CatalogRow kPlatformRows[] = {
     {"不能导出到项目自己的文件，请选择其他文件名。",
      "Cannot export over one of the project's own files. Choose another file name."},
     {"导出文件夹不存在或无法写入：", "The export folder does not exist or cannot be written: "},
+    {"剪辑时长 %.1f 秒超出录屏的 %.1f 秒，项目文件可能已损坏。",
+     "The edit lasts %.1f s, longer than the %.1f s screen recording; the project file may be "
+     "damaged."},
+    {"不是普通文件。", "Not a regular file."},
     // The timeline's help texts with this platform's shortcuts.
     {"在播放头处分割（Ctrl+B）", "Split at Playhead (Ctrl+B)"},
     {"撤销剪辑（Ctrl+Z）", "Undo Edit (Ctrl+Z)"},

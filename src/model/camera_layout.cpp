@@ -33,7 +33,7 @@ Rect CameraLayout::rect(const EditSettings& settings, double zoom, double presen
   const double cameraSize = std::clamp(settings.cameraSize, 0.0, 1.0);
   const double w = std::max(1 / std::sqrt(z), kSmallestShrink) * cameraSize * canvas.width;
   const double h = kHeightPerWidth * w;
-  const double m = settings.padding * canvas.width + kCornerGap;
+  const double m = settings.usablePadding() * canvas.width + kCornerGap;
 
   Point center;
   switch (settings.corner) {

@@ -3,6 +3,7 @@
 // shared between copies until one side changes it).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -110,6 +111,9 @@ struct EditSettings {
   std::int64_t background = 0;
 
   bool mirrorsCamera() const { return mirrorCamera.value_or(true); }
+  // The padding a layout can use: 0 to a quarter of the canvas width (a larger one leaves
+  // no screen); below 0 or not a number counts as 0.
+  double usablePadding() const { return padding > 0 ? std::min(padding, 0.25) : 0; }
   // Whether the two settings differ in anything the motion timeline depends on.
   bool changesMotion(const EditSettings& other) const;
 

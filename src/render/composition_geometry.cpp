@@ -10,7 +10,7 @@
 namespace vantry {
 
 QRectF CompositionGeometry::screenRect(double ratio, const EditSettings& settings) {
-  const double p = std::max(settings.padding, 0.0) * canvasWidth;
+  const double p = settings.usablePadding() * canvasWidth;
   const QRectF inner = canvas().adjusted(p, p, -p, -p);
   double w = 0, h = 0;
   if (!fullBleed(settings)) {
@@ -26,7 +26,7 @@ QRectF CompositionGeometry::screenRect(double ratio, const EditSettings& setting
 
 double CompositionGeometry::screenRadius(const EditSettings& settings) {
   if (fullBleed(settings)) return 0;
-  return std::min(settings.padding * canvasWidth * 0.7, 20.0);
+  return std::min(settings.usablePadding() * canvasWidth * 0.7, 20.0);
 }
 
 QRectF CompositionGeometry::sourceRect(const QRectF& r, double zoom, Point center) {

@@ -26,7 +26,7 @@ struct CompositionGeometry {
       {0x212A44, 0x3A4C75, 0x8C9CB8},
   }};
 
-  static bool fullBleed(const EditSettings& settings) { return settings.padding < 0.0005; }
+  static bool fullBleed(const EditSettings& settings) { return settings.usablePadding() < 0.0005; }
   // The whole screen picture at zoom 1 for a width-to-height ratio.
   static QRectF screenRect(double ratio, const EditSettings& settings);
   // The visible card: the rectangle cut to the canvas.

@@ -316,6 +316,11 @@ void RenderPass::run() {
   if (clip_.screenPath)
     screenReader_ = namingFailures(
         *clip_.screenPath, [&] { return std::make_unique<VideoFrames>(*clip_.screenPath); });
+  // A damaged document can claim any length; beyond its screen movie it would only render
+  // the last picture for ever.
+  if (screenReader_ && screenReader_->duration() > 0 && edited > screenReader_->duration() + 1)
+    throwStudioError(LF("剪辑时长 %.1f 秒超出录屏的 %.1f 秒，项目文件可能已损坏。", edited,
+                        screenReader_->duration()));
   if (clip_.cameraPath)
     cameraReader_ = namingFailures(
         *clip_.cameraPath, [&] { return std::make_unique<VideoFrames>(*clip_.cameraPath); });
@@ -413,7 +418,10 @@ void RenderPass::run() {
 
 long long MovieExporter::frameCount(double editedDuration, int fps) {
   const double exact = editedDuration * fps;
-  if (!std::isfinite(exact) || exact <= 0) return 1;
+  if (std::isnan(exact) || exact <= 0) return 1;
+  // At most a day of frames: nothing longer is meant, and the cast must stay defined.
+  const double most = 24.0 * 3600 * std::max(fps, 1);
+  if (exact >= most) return static_cast<long long>(most);
   const double frames = std::ceil(exact - 1e-9 * std::max(1.0, exact));
   return std::max(1LL, static_cast<long long>(frames));
 }

@@ -43,8 +43,8 @@ class MovieExporter {
   };
   const Statistics& statistics() const { return statistics_; }
 
-  // Number of output frames for an edited duration: ceil(d · fps), at least 1; floating
-  // point noise just above a whole number does not add a frame.
+  // Number of output frames for an edited duration: ceil(d · fps), at least 1 and at most a
+  // day's; floating point noise just above a whole number does not add a frame.
   static long long frameCount(double editedDuration, int fps);
   // Where working folders go: $TMPDIR, else /var/tmp.
   static std::string temporaryRoot();

@@ -38,6 +38,8 @@ class VideoFrames {
   double currentTime() const { return currentTime_; }
   int width() const { return reader_->width(); }
   int height() const { return reader_->height(); }
+  // Length of the movie in seconds, 0 when unknown.
+  double duration() const { return reader_->duration(); }
   // Counters for tests and benchmarks.
   int seeks() const { return seeks_; }
   int conversions() const { return conversions_; }

@@ -3,6 +3,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <limits>
+
 #include <csignal>
 
 #include <atomic>
@@ -363,7 +365,16 @@ TEST_F(Exporter, UnreadableInputsFailAtOnceAndNameTheirFile) {
       {[&](Clip& c) { c.cameraPath = out_.file("gone.mov"); }, out_.file("a.mp4"), "~/gone.mov: "},
       {[&](Clip& c) { c.screenPath = header; }, out_.file("a.mp4"), "~/header.m4a: "},
       {[](Clip&) {}, out_.file("missing/a.mp4"), L("导出文件夹不存在或无法写入：") + "~/missing: "},
+      // A pipe or a device would block reading for ever.
+      {[&](Clip& c) { c.screenPath = out_.file("pipe.mp4"); }, out_.file("a.mp4"),
+       "~/pipe.mp4: " + L("不是普通文件。")},
+      {[&](Clip& c) { c.audioPath = "/dev/zero"; }, out_.file("a.mp4"),
+       sound + "/dev/zero: " + L("不是普通文件。")},
+      // A damaged document claiming hours of a four-second recording.
+      {[&](Clip& c) { c.duration = 1e7; }, out_.file("a.mp4"),
+       LF("剪辑时长 %.1f 秒超出录屏的 %.1f 秒，项目文件可能已损坏。", 1e7, 4.0)},
   };
+  ASSERT_EQ(::mkfifo(out_.file("pipe.mp4").c_str(), 0600), 0);
   for (const Case& c : cases) {
     Clip clip = screenClip(4);
     c.change(clip);
@@ -377,7 +388,32 @@ TEST_F(Exporter, UnreadableInputsFailAtOnceAndNameTheirFile) {
     }
     EXPECT_TRUE(progress.empty()) << c.message << " found only after rendering";
   }
-  EXPECT_EQ(out_.entries(), std::vector<std::string>{"header.m4a"});
+  EXPECT_EQ(out_.entries(), (std::vector<std::string>{"header.m4a", "pipe.mp4"}));
+}
+
+TEST_F(Exporter, ExtremeDocumentValuesStayDefined) {
+  // Values a hand-edited document may hold; each reached an undefined conversion before.
+  constexpr double kHuge = 1e308;
+  EditSettings s;
+  s.padding = kHuge;
+  s.cameraSize = kHuge;
+  s.zoomAmount = kHuge;
+  s.smoothness = -kHuge;
+  s.hold = kHuge;
+  s.cameraPosition = Point{kHuge, -kHuge};
+  s.background = std::numeric_limits<int64_t>::min();
+  s.showClicks = true;
+  Clip clip;
+  clip.isDemo = true;
+  clip.duration = 0.1;
+  clip.zoomEventsOverride =
+      std::vector<ZoomEvent>{{Uuid::random(), 0, kHuge, Point{kHuge, -kHuge}, kHuge}};
+  const std::string dest = out_.file("extreme.mp4");
+  run(clip, s, small(), dest);
+  EXPECT_EQ(testing::probeMovie(dest).videoFrames, 3);
+  s.padding = -kHuge;
+  run(clip, s, small(), dest);
+  EXPECT_EQ(testing::probeMovie(dest).videoFrames, 3);
 }
 
 TEST_F(Exporter, DemoProjectAndHevc) {

@@ -115,6 +115,11 @@ TEST(ExportOptions, FrameCountsWithTolerance) {
   // 0.3 * 60 = 18.000000000000004 in binary: still 18 frames.
   EXPECT_EQ(MovieExporter::frameCount(0.3, 60), 18);
   EXPECT_EQ(MovieExporter::frameCount(20.0 / 60.0, 60), 20);
+  // Durations past any integer: a day of frames, not one frame and not undefined.
+  EXPECT_EQ(MovieExporter::frameCount(1e300, 60), 24LL * 3600 * 60);
+  EXPECT_EQ(MovieExporter::frameCount(std::numeric_limits<double>::infinity(), 30),
+            24LL * 3600 * 30);
+  EXPECT_EQ(MovieExporter::frameCount(std::numeric_limits<double>::quiet_NaN(), 30), 1);
 }
 
 void expectRect(const QRectF& r, double x, double y, double w, double h) {

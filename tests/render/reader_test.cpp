@@ -5,6 +5,7 @@
 
 #include "movie_fixtures.h"
 #include "platform/ffmpeg/ff_util.h"
+#include "platform/ffmpeg/movie_writer.h"
 
 extern "C" {
 #include <libavutil/display.h>
@@ -74,6 +75,42 @@ TEST_F(VideoFramesTest, SeekThresholds) {
   // Past the end: the last frame, however far.
   EXPECT_EQ(indexAt(frames, 1.6), 89);
   EXPECT_EQ(indexAt(frames, 30), 89);
+}
+
+TEST_F(VideoFramesTest, AStreamTaggedBt601IsReadWithItsMatrix) {
+  // A pure red movie from elsewhere, converted and tagged with the BT.601 matrix; read
+  // with the BT.709 one it would come back as (255, 23, 0).
+  const std::string path = dir_->file("bt601.mp4");
+  MovieWriterSettings s;
+  s.path = path;
+  s.crashSafe = false;
+  VideoTrackSettings v;
+  v.width = 64;
+  v.height = 64;
+  v.frameRate = 30;
+  v.encoderOptions = {{"preset", "ultrafast"}, {"qp", "0"}};
+  v.primaries = AVCOL_PRI_SMPTE170M;
+  v.transfer = AVCOL_TRC_SMPTE170M;
+  v.matrix = AVCOL_SPC_SMPTE170M;
+  s.video = v;
+  MovieWriter writer(s);
+  ASSERT_TRUE(writer.start()) << writer.error();
+  auto red = std::make_shared<QImage>(64, 64, QImage::Format_ARGB32_Premultiplied);
+  red->fill(QColor(255, 0, 0));
+  VideoFrameView view;
+  view.data = red->constBits();
+  view.width = view.height = 64;
+  view.stride = static_cast<int>(red->bytesPerLine());
+  view.owner = red;
+  ASSERT_TRUE(writer.appendVideo(view, 0, {}, true));
+  ASSERT_TRUE(writer.finish()) << writer.error();
+  EXPECT_EQ(testing::probeMovie(path).matrix, AVCOL_SPC_SMPTE170M);
+
+  VideoFrames frames(path);
+  const QColor c = frames.image(0)->pixelColor(32, 32);
+  EXPECT_GE(c.red(), 250);
+  EXPECT_LE(c.green(), 6);
+  EXPECT_LE(c.blue(), 6);
 }
 
 // Copies a movie, marking its video as shown turned a quarter clockwise.

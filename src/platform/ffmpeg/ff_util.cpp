@@ -1,6 +1,10 @@
 #include "platform/ffmpeg/ff_util.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
+
+#include "localization/localization.h"
 
 namespace vantry::ff {
 
@@ -28,6 +32,12 @@ std::string errorText(int code) {
 }
 
 InputFormatPtr openInput(const std::string& path, std::string* error) {
+  // A pipe or a device at a media path would block reading for ever.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (error) *error = L("不是普通文件。");
+    return nullptr;
+  }
   AVFormatContext* raw = nullptr;
   int rc = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
   if (rc < 0) {

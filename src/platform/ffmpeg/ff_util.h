@@ -48,7 +48,7 @@ PacketPtr makePacket();
 // av_strerror's text for an FFmpeg error code ("No space left on device", ...).
 std::string errorText(int code);
 
-// Opens a file for reading and finds its streams; null with `error` set on failure.
+// Opens a regular file for reading and finds its streams; null with `error` set on failure.
 InputFormatPtr openInput(const std::string& path, std::string* error = nullptr);
 
 // Rescales `seconds` into ticks of `tb`, rounding to the nearest tick.

@@ -521,7 +521,8 @@ void MovieWriter::run() {
       }
       if (sws != e.sws) {
         e.sws = sws;
-        const int* table = sws_getCoefficients(SWS_CS_ITU709);
+        // The matrix the stream is tagged with (the values agree with the scaler's tables).
+        const int* table = sws_getCoefficients(v.matrix);
         sws_setColorspaceDetails(sws, table, 1, table, 0, 0, 1 << 16, 1 << 16);
       }
       const uint8_t* src[4] = {item.frame.data, nullptr, nullptr, nullptr};

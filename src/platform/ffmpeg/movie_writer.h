@@ -58,7 +58,7 @@ struct VideoTrackSettings {
   // Private options of the encoder (for libx264: preset, tune, ...).
   std::map<std::string, std::string> encoderOptions{{"preset", "superfast"}};
   // Tags written on the stream and into the bitstream; the RGB input is converted with the
-  // BT.709 matrix into limited-range YUV.
+  // tagged matrix into limited-range YUV.
   AVColorPrimaries primaries = AVCOL_PRI_BT709;
   AVColorTransferCharacteristic transfer = AVCOL_TRC_IEC61966_2_1;  // sRGB
   AVColorSpace matrix = AVCOL_SPC_BT709;

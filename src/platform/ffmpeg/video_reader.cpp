@@ -151,10 +151,27 @@ bool VideoReader::isEncoderReady(const AVFrame* frame) const {
          frame->height > 0;
 }
 
+int VideoReader::matrixOf(int colorspace) {
+  switch (colorspace) {
+    case AVCOL_SPC_FCC:
+      return SWS_CS_FCC;
+    case AVCOL_SPC_BT470BG:
+    case AVCOL_SPC_SMPTE170M:
+      return SWS_CS_ITU601;
+    case AVCOL_SPC_SMPTE240M:
+      return SWS_CS_SMPTE240M;
+    case AVCOL_SPC_BT2020_NCL:
+    case AVCOL_SPC_BT2020_CL:
+      return SWS_CS_BT2020;
+    default:
+      // Untagged pictures are taken as BT.709, like everything this system writes.
+      return SWS_CS_ITU709;
+  }
+}
+
 bool VideoReader::convert(const AVFrame* frame, uint8_t* dst, int stride) {
   const int w = frame->width, h = frame->height;
-  // Pictures without a colour tag are taken as BT.709, like everything this system writes.
-  const int space = SWS_CS_ITU709;
+  const int space = matrixOf(frame->colorspace);
   const int range =
       frame->color_range == AVCOL_RANGE_JPEG || frame->format == AV_PIX_FMT_YUVJ420P ||
               frame->format == AV_PIX_FMT_YUVJ422P || frame->format == AV_PIX_FMT_YUVJ444P

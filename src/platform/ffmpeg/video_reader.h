@@ -64,13 +64,16 @@ class VideoReader {
   // sampled as it is: 8-bit planar 4:2:0 in limited range, of even size, not rotated, and
   // with the colours convert() reads as BT.709.
   bool isEncoderReady(const AVFrame* frame) const;
-  // Converts a decoded picture to BGRA (premultiplied, opaque) at width() x height().
+  // Converts a decoded picture to BGRA (premultiplied, opaque) at width() x height(), with
+  // the matrix and range its stream is tagged with.
   bool convert(const AVFrame* frame, uint8_t* dst, int stride);
 
  private:
   VideoReader() = default;
   bool convertGeneral(const AVFrame* frame, uint8_t* target, int targetStride, int space,
                       int range);
+  // The scaler's coefficient table for a stream's colour matrix tag.
+  static int matrixOf(int colorspace);
   bool rotate(const uint8_t* target, int w, int h, uint8_t* dst, int stride);
 
   ff::InputFormatPtr fmt_;
