@@ -63,23 +63,41 @@ void Clip::setPresenter(bool fullScreen, const PresenterBlock& block) {
 }
 
 std::vector<PresenterBlock> Clip::presenterBlocks() const {
+  // The events sorted once (stable, so that among equal times the first stored one decides,
+  // as in presenterIsFull); each range then takes its own stretch of them.
+  std::vector<PresenterEvent> events;
+  if (presenterEvents) {
+    events.reserve(presenterEvents->size());
+    for (const PresenterEvent& e : *presenterEvents)
+      if (!std::isnan(e.time)) events.push_back(e);
+  }
+  sortByTime(events);
+  // Layout from a time on: the first event of the last group at or before it.
+  std::vector<bool> fullFrom(events.size());
+  for (std::size_t i = 0; i < events.size(); ++i)
+    fullFrom[i] =
+        i > 0 && events[i].time == events[i - 1].time ? fullFrom[i - 1] : events[i].fullScreen;
+  auto fullAt = [&](double t) {
+    const auto after =
+        std::upper_bound(events.begin(), events.end(), t,
+                         [](double v, const PresenterEvent& e) { return v < e.time; });
+    return after == events.begin() ? false
+                                   : static_cast<bool>(fullFrom[after - events.begin() - 1]);
+  };
+
   std::vector<PresenterBlock> blocks;
-  std::vector<double> times;
   for (const PlacedRange& p : placedRanges()) {
-    times.clear();
-    if (presenterEvents) {
-      for (const PresenterEvent& e : *presenterEvents) {
-        if (p.range.start < e.time && e.time < p.range.end) times.push_back(e.time);
-      }
-    }
-    std::sort(times.begin(), times.end());
-    times.erase(std::unique(times.begin(), times.end()), times.end());
-    times.insert(times.begin(), p.range.start);
+    const auto first =
+        std::upper_bound(events.begin(), events.end(), p.range.start,
+                         [](double v, const PresenterEvent& e) { return v < e.time; });
+    std::vector<double> times{p.range.start};
+    for (auto e = first; e != events.end() && e->time < p.range.end; ++e)
+      if (e->time != times.back()) times.push_back(e->time);
     for (std::size_t i = 0; i < times.size(); ++i) {
       const double t = times[i];
       const double end = i + 1 < times.size() ? times[i + 1] : p.range.end;
       blocks.push_back(
-          PresenterBlock{{p.range.id, t}, end, t + p.start - p.range.start, presenterIsFull(t)});
+          PresenterBlock{{p.range.id, t}, end, t + p.start - p.range.start, fullAt(t)});
     }
   }
   return blocks;

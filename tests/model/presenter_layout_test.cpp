@@ -166,5 +166,25 @@ TEST(PresenterBlocks, RangeStartsAlwaysStartBlocksAndDeletedSwitchesStillCount) 
   EXPECT_EQ(blocks[1].id.rangeID, blocks[2].id.rangeID);
 }
 
+TEST(PresenterBlocks, AHundredThousandSwitchesInOnePass) {
+  // Unsorted, with pairs at the same time whose first stored one decides; before the change
+  // this took a quarter of a minute.
+  Switches switches;
+  for (int i = 100'000; i-- > 0;) {
+    const double t = 0.01 * (i / 2 + 1);
+    switches.emplace_back(t, (i / 2) % 3 == 0 ? i % 2 == 1 : i % 2 == 0);
+  }
+  Clip clip = presenterClip(600, switches);
+  ASSERT_TRUE(clip.split(300));
+  const auto blocks = clip.presenterBlocks();
+  // One per distinct time and one more for the first range's start; the switch at 300 s
+  // falls on the second range's start.
+  ASSERT_EQ(blocks.size(), 50'000u + 1);
+  for (std::size_t k = 0; k < blocks.size(); k += 997)
+    EXPECT_EQ(blocks[k].fullScreen, clip.presenterIsFull(blocks[k].id.sourceStart)) << k;
+  EXPECT_EQ(blocks[1].id.sourceStart, 0.01);
+  EXPECT_TRUE(blocks[1].fullScreen);  // time 0.01: the stored order puts i = 1 first
+}
+
 }  // namespace
 }  // namespace vantry
