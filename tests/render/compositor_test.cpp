@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QPainter>
+#include <cmath>
 #include <functional>
 #include <vector>
 
@@ -109,6 +110,52 @@ TEST_P(Compositor, CameraBubbleMirroredAndFullScreen) {
   ExportCompositor hidden(s, size());
   EXPECT_TRUE(near(at(hidden.image(&screen_, &camera_, FrameState{}), 1485.2 + 190, 622.16 + 200),
                    Qt::red));
+}
+
+TEST(CompositorProbes, ClickRingGrowsThinsAndFadesOverItsDuration) {
+  // Half-way (pulse 0.275 of 0.55): radius 18 + 46 / 2 = 41, width 1 + 5 / 2 = 3.5, half
+  // opaque. At 1080p canvas points are pixels.
+  EditSettings s;
+  s.showClicks = true;
+  ExportCompositor c(s, QSize(1920, 1080));
+  const QImage screen = solid(1600, 900, Qt::red);
+  FrameState state;
+  state.pointer = {0.5, 0.5};
+  state.pulse = 0.275;
+  const QImage frame = c.image(&screen, nullptr, state);
+  const QColor half((0x4A + 0xFF) / 2, 0x85 / 2, 0xFF / 2);
+  EXPECT_TRUE(near(at(frame, 960 - 41, 540), half, 12))
+      << at(frame, 960 - 41, 540).name().toStdString();
+  EXPECT_TRUE(near(at(frame, 960, 540 - 41), half, 12));
+  EXPECT_TRUE(near(at(frame, 960 - 41 - 3, 540), Qt::red, 12));  // outside the 3.5 width
+  EXPECT_TRUE(near(at(frame, 960 - 41 + 3, 540), Qt::red, 12));
+  EXPECT_TRUE(near(at(frame, 960 - 18, 540), Qt::red, 12));  // where it started
+}
+
+TEST(CompositorProbes, ShadowsOfCardAndBubble) {
+  // Each shadow is its shape moved down and blurred, a Gaussian edge of the blur as its
+  // spread: at a distance d inside (d > 0) or outside the moved edge it darkens by
+  // opacity · Φ(d / blur). Card: blur 27.5, 18 down, 35 %; bubble: 17.5, 12 down, 40 %.
+  auto shadow = [](double opacity, double blur, double d) {
+    return opacity * 0.5 * std::erfc(-d / blur / std::sqrt(2.0));
+  };
+  EditSettings s;
+  s.showCursor = false;
+  ExportCompositor c(s, QSize(1920, 1080));
+  const QImage screen = solid(1600, 900, Qt::red);
+  const QImage camera = solid(480, 520, Qt::green);
+  const QImage frame = c.image(&screen, &camera, FrameState{});
+  const QImage bg = CompositionGeometry::background(0, QSize(1920, 1080));
+  auto darkening = [&](double x, double y) {
+    return 1.0 - static_cast<double>(at(frame, x, y).value()) / at(bg, x, y).value();
+  };
+  // The card is (51.2, 28.8, 1817.6, 1022.4); its shadow's bottom edge lies at 1069.2.
+  EXPECT_NEAR(darkening(960, 1060), shadow(0.35, 27.5, 1069.2 - 1060), 0.01);
+  EXPECT_NEAR(darkening(30, 540), shadow(0.35, 27.5, 30 - 51.2), 0.01);
+  EXPECT_NEAR(darkening(960, 12), shadow(0.35, 27.5, 12 - 46.8), 0.01);
+  // The bubble (1485.2, 622.16, 384, 407.04) darkens the red screen below it.
+  const double under = 1.0 - at(frame, 1677, 622.16 + 407.04 + 8).redF();
+  EXPECT_NEAR(under, shadow(0.4, 17.5, 12 - 8), 0.01);
 }
 
 TEST_P(Compositor, EmptyCardFullBleedAndBaseCache) {
