@@ -65,7 +65,8 @@ int runTool(const std::vector<std::string>& args, OnLine onLine, std::string* er
 
 class ToolExport : public ::testing::Test {
  protected:
-  void SetUp() override { testing::makeIndexedMovie(dir_.file("screen.mp4"), 60, 30); }
+  // Six seconds: long enough to interrupt, and no project here claims more than its movie.
+  void SetUp() override { testing::makeIndexedMovie(dir_.file("screen.mp4"), 180, 30); }
   std::string project(double duration) {
     Clip clip;
     clip.title = "tool";
