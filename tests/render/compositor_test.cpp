@@ -150,12 +150,12 @@ TEST(CompositorProbes, ShadowsOfCardAndBubble) {
     return 1.0 - static_cast<double>(at(frame, x, y).value()) / at(bg, x, y).value();
   };
   // The card is (51.2, 28.8, 1817.6, 1022.4); its shadow's bottom edge lies at 1069.2.
-  EXPECT_NEAR(darkening(960, 1060), shadow(0.35, 27.5, 1069.2 - 1060), 0.01);
-  EXPECT_NEAR(darkening(30, 540), shadow(0.35, 27.5, 30 - 51.2), 0.01);
-  EXPECT_NEAR(darkening(960, 12), shadow(0.35, 27.5, 12 - 46.8), 0.01);
+  EXPECT_NEAR(darkening(960, 1060), shadow(0.35, 27.5, 1069.2 - 1060), 0.015);
+  EXPECT_NEAR(darkening(30, 540), shadow(0.35, 27.5, 30 - 51.2), 0.015);
+  EXPECT_NEAR(darkening(960, 12), shadow(0.35, 27.5, 12 - 46.8), 0.015);
   // The bubble (1485.2, 622.16, 384, 407.04) darkens the red screen below it.
   const double under = 1.0 - at(frame, 1677, 622.16 + 407.04 + 8).redF();
-  EXPECT_NEAR(under, shadow(0.4, 17.5, 12 - 8), 0.01);
+  EXPECT_NEAR(under, shadow(0.4, 17.5, 12 - 8), 0.015);
 }
 
 TEST_P(Compositor, EmptyCardFullBleedAndBaseCache) {

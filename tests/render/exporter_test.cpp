@@ -152,6 +152,36 @@ TEST_F(Exporter, CutsPickTheRightSourceFramesAndSound) {
   EXPECT_NEAR(onsets[2], 2.5, 0.03);
 }
 
+TEST_F(Exporter, CameraFollowsTheCutsInATopLeftBubble) {
+  // A camera picture shaped like the bubble, so that all of it shows, half a second ahead
+  // of the screen; the bubble a quarter of the width, top left, not mirrored.
+  const std::string camera = out_.file("camera.mov");
+  testing::makeIndexedMovie(camera, 150, 30, 300, 318);
+  Clip clip = screenClip(4);
+  clip.cameraPath = camera;
+  clip.cameraOffset = 0.5;
+  clip.keptRanges = std::vector<SourceRange>{{Uuid::random(), 0, 1}, {Uuid::random(), 2, 4}};
+  EditSettings s = plainSettings();
+  s.showCamera = true;
+  s.corner = CameraCorner::topLeft;
+  s.cameraSize = 0.25;
+  s.mirrorCamera = false;
+  const std::string dest = out_.file("camera-cuts.mp4");
+  run(clip, s, small(), dest);
+  const auto pictures = testing::decodePictures(dest);
+  ASSERT_EQ(pictures.size(), 90u);
+  // Bubble (22, 22, 480, 508.8) on the canvas, two thirds of that at 720p.
+  const QRect bubble(15, 15, 320, 339);
+  for (int i : {0, 29, 30, 60, 89}) {
+    const double source = i < 30 ? i / 30.0 : i / 30.0 + 1;
+    const int cameraFrame = static_cast<int>(std::lround((source + 0.5) * 30));
+    EXPECT_EQ(testing::readIndex(pictures[i], bubble), cameraFrame) << "frame " << i;
+    EXPECT_EQ(testing::readIndex(pictures[i], QRect(0, 400, 1280, 100)),
+              static_cast<int>(std::lround(source * 30)))
+        << "frame " << i;
+  }
+}
+
 TEST_F(Exporter, WithSoundTheMovieAndItsTracksEndWithTheEdit) {
   // 2.01 s at 30 fps: the last frame lasts 0.01 s, in the movie with sound as without.
   Clip clip = screenClip(2.01);
