@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/cpu_dispatch.h"
+
 #include "platform/ffmpeg/bgra_to_yuv.h"
 
 namespace vantry::kernels {
@@ -183,9 +185,10 @@ inline uint32_t sampleAt(const RowPair& rp, const ColumnTable& t, int k, int ste
 namespace {
 
 // Horizontal pass of one source row through the column table.
-__attribute__((target_clones("avx2", "default"))) void horizontalRow(
-    const uint32_t* __restrict row, const int32_t* __restrict index,
-    const uint16_t* __restrict weight, int step, uint32_t* __restrict out, int n) {
+VANTRY_TARGET_CLONES void horizontalRow(const uint32_t* __restrict row,
+                                        const int32_t* __restrict index,
+                                        const uint16_t* __restrict weight, int step,
+                                        uint32_t* __restrict out, int n) {
   for (int k = 0; k < n; ++k) {
     const int i = index[k];
     const uint32_t a = row[i], b = row[i + step];
@@ -198,11 +201,8 @@ __attribute__((target_clones("avx2", "default"))) void horizontalRow(
 }
 
 // Vertical blend of two horizontally scaled rows; a plain loop the compiler vectorises.
-__attribute__((target_clones("avx2", "default"))) void verticalBlend(const uint32_t* __restrict a,
-                                                                     const uint32_t* __restrict b,
-                                                                     uint32_t w,
-                                                                     uint32_t* __restrict out,
-                                                                     int n) {
+VANTRY_TARGET_CLONES void verticalBlend(const uint32_t* __restrict a, const uint32_t* __restrict b,
+                                        uint32_t w, uint32_t* __restrict out, int n) {
   const uint32_t iw = 256 - w;
   for (int k = 0; k < n; ++k) {
     const uint32_t pa = a[k], pb = b[k];
@@ -261,9 +261,7 @@ void scaledRows(const QImage& src, const Placement& p, int x0, int n, int y0, in
 }
 
 // dst = src over dst for opaque or translucent premultiplied pixels, without branches.
-__attribute__((target_clones("avx2", "default"))) void overRow(uint32_t* __restrict dst,
-                                                               const uint32_t* __restrict src,
-                                                               int n) {
+VANTRY_TARGET_CLONES void overRow(uint32_t* __restrict dst, const uint32_t* __restrict src, int n) {
   for (int k = 0; k < n; ++k) {
     const uint32_t a = src[k] >> 24;
     dst[k] = src[k] + scalePixel(dst[k], 256 - (a + (a >> 7)));
@@ -436,11 +434,8 @@ void horizontalBytes(const uint8_t* row, const ColumnTable& t, int step, uint8_t
     horizontalBytesScalar(row, t.index.data(), t.weight.data(), step, out, 0, n);
 }
 
-__attribute__((target_clones("avx2", "default"))) void verticalBytes(const uint8_t* __restrict a,
-                                                                     const uint8_t* __restrict b,
-                                                                     uint32_t w,
-                                                                     uint8_t* __restrict out,
-                                                                     int n) {
+VANTRY_TARGET_CLONES void verticalBytes(const uint8_t* __restrict a, const uint8_t* __restrict b,
+                                        uint32_t w, uint8_t* __restrict out, int n) {
   const uint16_t iw = static_cast<uint16_t>(256 - w), ww = static_cast<uint16_t>(w);
   for (int k = 0; k < n; ++k)
     out[k] = static_cast<uint8_t>((a[k] * iw + b[k] * ww) >> 8);
@@ -712,11 +707,9 @@ namespace {
 
 // Darkens dst[from, to) by the shadow row `level` (coverage · 256 at map columns) sampled
 // through the column table; a zero weight leaves the pixel exactly as it was.
-__attribute__((target_clones("avx2", "default"))) void darkenRun(uint32_t* __restrict dst,
-                                                                 const uint32_t* __restrict level,
-                                                                 const int32_t* __restrict index,
-                                                                 const uint32_t* __restrict weight,
-                                                                 int step, int n) {
+VANTRY_TARGET_CLONES void darkenRun(uint32_t* __restrict dst, const uint32_t* __restrict level,
+                                    const int32_t* __restrict index,
+                                    const uint32_t* __restrict weight, int step, int n) {
   for (int k = 0; k < n; ++k) {
     const int i = index[k];
     const uint32_t f = weight[k];
@@ -768,11 +761,10 @@ void Shadow::level(int y, std::vector<uint32_t>& level) const {
 namespace {
 
 // The darkening weights (0..256) of a run of pixels, as darkenRun computes them.
-__attribute__((target_clones("avx2", "default"))) void weightRun(const uint32_t* __restrict level,
-                                                                 const int32_t* __restrict index,
-                                                                 const uint32_t* __restrict weight,
-                                                                 int step, uint16_t* __restrict out,
-                                                                 int n) {
+VANTRY_TARGET_CLONES void weightRun(const uint32_t* __restrict level,
+                                    const int32_t* __restrict index,
+                                    const uint32_t* __restrict weight, int step,
+                                    uint16_t* __restrict out, int n) {
   for (int k = 0; k < n; ++k) {
     const int i = index[k];
     const uint32_t f = weight[k];
@@ -782,9 +774,8 @@ __attribute__((target_clones("avx2", "default"))) void weightRun(const uint32_t*
 }
 
 // Towards `black` by 0..256.
-__attribute__((target_clones("avx2", "default"))) void darkenBytes(uint8_t* __restrict p,
-                                                                   const uint16_t* __restrict w,
-                                                                   int black, int n) {
+VANTRY_TARGET_CLONES void darkenBytes(uint8_t* __restrict p, const uint16_t* __restrict w,
+                                      int black, int n) {
   for (int k = 0; k < n; ++k)
     p[k] = static_cast<uint8_t>(black + (((p[k] - black) * (256 - w[k])) >> 8));
 }

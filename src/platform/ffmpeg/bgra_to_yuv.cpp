@@ -1,5 +1,7 @@
 #include "platform/ffmpeg/bgra_to_yuv.h"
 
+#include "platform/cpu_dispatch.h"
+
 namespace vantry::ff {
 
 namespace {
@@ -33,9 +35,9 @@ constexpr int kVR = 14392, kVG = -13073, kVB = -1319;
 }  // namespace
 
 // One build for AVX2 machines and one for the rest; the loader picks at start.
-__attribute__((target_clones("avx2", "default"))) void bgraToYuv420Bt709(
-    const uint8_t* bgra, int bgraStride, int width, int height, uint8_t* y, int yStride, uint8_t* u,
-    int uStride, uint8_t* v, int vStride) {
+VANTRY_TARGET_CLONES void bgraToYuv420Bt709(const uint8_t* bgra, int bgraStride, int width,
+                                            int height, uint8_t* y, int yStride, uint8_t* u,
+                                            int uStride, uint8_t* v, int vStride) {
   for (int row = 0; row + 1 < height; row += 2) {
     const uint8_t* s0 = bgra + static_cast<long>(row) * bgraStride;
     const uint8_t* s1 = s0 + bgraStride;
@@ -76,9 +78,9 @@ inline uint8_t clampByte(int v) {
 
 }  // namespace
 
-__attribute__((target_clones("avx2", "default"))) void yuv420ToBgraBt709(
-    const uint8_t* y, int yStride, const uint8_t* u, int uStride, const uint8_t* v, int vStride,
-    int width, int height, uint8_t* bgra, int bgraStride) {
+VANTRY_TARGET_CLONES void yuv420ToBgraBt709(const uint8_t* y, int yStride, const uint8_t* u,
+                                            int uStride, const uint8_t* v, int vStride, int width,
+                                            int height, uint8_t* bgra, int bgraStride) {
   for (int row = 0; row < height; ++row)
     bgraRow(y + static_cast<long>(row) * yStride, u + static_cast<long>(row / 2) * uStride,
             v + static_cast<long>(row / 2) * vStride, bgra + static_cast<long>(row) * bgraStride,
