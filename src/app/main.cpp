@@ -19,6 +19,8 @@
 #include "export/fullscreen_player.h"
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
+#include "render/export_workspace.h"
+#include "render/movie_exporter.h"
 #include "studio/studio.h"
 
 int main(int argc, char** argv) {
@@ -70,7 +72,13 @@ int main(int argc, char** argv) {
 
   // Recordings whose process died while recording are rebuilt from their pointer journal,
   // off the main thread; one notice says what was recovered.
+  // Working folders of exports that were killed are swept at the same time.
   std::jthread recovery([&studio] {
+    try {
+      ExportWorkspace::sweepStale(MovieExporter::temporaryRoot());
+    } catch (const std::exception&) {
+      // A folder that cannot be listed is left for the next start.
+    }
     const std::string notice =
         recoveryNotice(recoverRecordings(DisplayRecorder::defaultRecordingsFolder()));
     if (!notice.empty())
