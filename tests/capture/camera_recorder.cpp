@@ -198,7 +198,9 @@ TEST(CameraRecorder, UnpluggedCameraKeepsWhatWasRecordedAndWarns) {
   EXPECT_EQ(*rig.recorder->warning(), L("摄像头暂时无法使用。"));
   const auto facts = test::probeMedia(dir.file("camera.mov"));
   ASSERT_TRUE(facts.video.present);
-  EXPECT_GE(facts.video.packets, 5);  // all but a busy encoder's drops
+  // What came before the camera left is kept; a loaded machine's encoder may have dropped
+  // most of the twenty pictures, so only their presence is certain.
+  EXPECT_GE(facts.video.packets, 1);
   EXPECT_LE(facts.video.packets, 20);
 }
 
