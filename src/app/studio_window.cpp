@@ -18,6 +18,7 @@
 #include "export/export_sheet.h"
 #include "inspector/inspector_column.h"
 #include "localization/qt/language_settings.h"
+#include "setup/overlay_controller.h"
 #include "studio/studio.h"
 #include "timeline/timeline_view.h"
 
@@ -50,6 +51,12 @@ StudioWindowParts StudioWindowParts::standard() {
   };
   parts.exportSheet = [](Studio& studio, QWidget* parent) -> QDialog* {
     return new ExportSheet(studio, parent);
+  };
+  parts.displayOverlay = [](Studio& studio, bool shown) {
+    if (shown)
+      RecordingOverlayController::shared().show(studio);
+    else
+      RecordingOverlayController::shared().hide();
   };
   return parts;
 }
