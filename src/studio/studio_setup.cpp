@@ -177,7 +177,9 @@ void Studio::prepareRecording() {
     if (w.superseded(gen) || !capture) return;
 
     preview_ = capture->makePreview();
-    preview_->onFrame = [&w, gen](const QImage& frame) { w.deliver(CaptureWorker::Kind::screen, gen, frame); };
+    preview_->onFrame = [&w, gen](const QImage& frame) {
+      w.deliver(CaptureWorker::Kind::screen, gen, frame);
+    };
     preview_->onError = [this, &w, gen](const std::string& message) {
       w.toMain([this, gen, message] {
         if (gen == setupGeneration_ && previewing()) setSetupError(message);
