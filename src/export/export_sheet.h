@@ -33,7 +33,7 @@ class ExportSheet : public QDialog {
   QString title() const;
   void refreshNow();
   template <typename T>
-  T* part(const char* name) const {
+  T* control(const char* name) const {
     return findChild<T*>(QString::fromLatin1(name));
   }
 

@@ -19,7 +19,7 @@
 #include "design/pill_segment.h"
 #include "design/shadow.h"
 #include "design/theme.h"
-#include "inspector/inspector_parts.h"
+#include "inspector/inspector_sections.h"
 #include "localization/qt/qt_text.h"
 #include "render/composition_geometry.h"
 #include "studio/studio.h"

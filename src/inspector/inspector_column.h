@@ -45,7 +45,7 @@ class InspectorColumn : public QWidget {
 
   // The controls, by name, for tests and shots.
   template <typename T>
-  T* part(const char* name) const {
+  T* control(const char* name) const {
     return findChild<T*>(QString::fromLatin1(name));
   }
   QWidget* tabPage(InspectorTab tab) const { return pages_[static_cast<int>(tab)]; }

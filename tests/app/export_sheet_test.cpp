@@ -94,7 +94,7 @@ TEST_F(Sheet, KeysByContentAndNoneWhileExporting) {
   sheet.reject();
   EXPECT_TRUE(studio.showingExport());
   EXPECT_TRUE(studio.exporting());
-  EXPECT_FALSE(sheet.part<QWidget>("close")->isEnabled());
+  EXPECT_FALSE(sheet.control<QWidget>("close")->isEnabled());
 
   // A cancelled export is titled as cancelled even with a failure text; Return retries.
   StudioTestAccess::endExport(studio, true, std::string("磁盘已满"));

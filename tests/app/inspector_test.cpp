@@ -9,7 +9,7 @@
 #include "design/neon_slider.h"
 #include "design/neon_switch.h"
 #include "inspector/inspector_column.h"
-#include "inspector/inspector_parts.h"
+#include "inspector/inspector_sections.h"
 #include "localization/app_language.h"
 #include "localization/qt/qt_text.h"
 #include "window_fixture.h"
@@ -21,9 +21,9 @@ struct Inspector : ::testing::Test {
   testing::WindowFixture f{StudioWindowParts::standard()};
   InspectorColumn* column() { return f.window->findChild<InspectorColumn*>(); }
   template <typename T>
-  T* part(const char* name) {
+  T* control(const char* name) {
     column()->refreshNow();
-    auto* found = column()->part<T>(name);
+    auto* found = column()->control<T>(name);
     EXPECT_NE(found, nullptr) << name;
     return found;
   }
@@ -43,15 +43,15 @@ struct Inspector : ::testing::Test {
 
 TEST_F(Inspector, ZoomSliderDragTakesOneUndoStepAndAPressWithoutChangeNone) {
   selectFirstZoom();
-  ASSERT_TRUE(part<QWidget>("selectedZoom")->isVisibleTo(column()));
-  auto* slider = part<NeonSlider>("zoomAmount");
+  ASSERT_TRUE(control<QWidget>("selectedZoom")->isVisibleTo(column()));
+  auto* slider = control<NeonSlider>("zoomAmount");
   const auto id = f.s().selectedZoom()->id;
   const double before = slider->value();
 
   drag(slider, {2.5, 2.55, 2.6});
   EXPECT_EQ(f.s().undoStack().size(), 1u);
   EXPECT_DOUBLE_EQ(*f.s().selectedZoom()->amount, 2.6);
-  EXPECT_EQ(part<QLabel>("zoomBadge")->text(), QL("独立设置"));
+  EXPECT_EQ(control<QLabel>("zoomBadge")->text(), QL("独立设置"));
 
   f.s().undoEdit();
   EXPECT_EQ(f.s().redoStack().size(), 1u);
@@ -65,12 +65,12 @@ TEST_F(Inspector, ZoomSliderDragTakesOneUndoStepAndAPressWithoutChangeNone) {
 
 TEST_F(Inspector, SelectedZoomCardFollowsTheBlockAndHidesWhileLive) {
   selectFirstZoom();
-  EXPECT_EQ(part<QLabel>("zoomBadge")->text(), QL("跟随默认"));
-  EXPECT_FALSE(part<GlassButton>("zoomUseDefault")->isEnabled());
-  part<GlassButton>("zoomUseDefault")->click();
+  EXPECT_EQ(control<QLabel>("zoomBadge")->text(), QL("跟随默认"));
+  EXPECT_FALSE(control<GlassButton>("zoomUseDefault")->isEnabled());
+  control<GlassButton>("zoomUseDefault")->click();
   EXPECT_TRUE(f.s().undoStack().empty());
   f.s().setStandby(true);
-  EXPECT_FALSE(part<QWidget>("selectedZoom")->isVisibleTo(column()));
+  EXPECT_FALSE(control<QWidget>("selectedZoom")->isVisibleTo(column()));
 }
 
 TEST_F(Inspector, CameraSyncGoesThroughTheControllerWithOneStepPerDrag) {
@@ -79,8 +79,8 @@ TEST_F(Inspector, CameraSyncGoesThroughTheControllerWithOneStepPerDrag) {
   clip.cameraPath = "camera.mov";
   f.s().setClip(clip);
   column()->setTab(InspectorTab::presenter);
-  ASSERT_TRUE(part<QWidget>("cameraSync")->isVisibleTo(column()));
-  auto* slider = part<NeonSlider>("syncSlider");
+  ASSERT_TRUE(control<QWidget>("cameraSync")->isVisibleTo(column()));
+  auto* slider = control<NeonSlider>("syncSlider");
 
   drag(slider, {0});  // none counts as 0: nothing changes
   EXPECT_TRUE(f.s().undoStack().empty());
@@ -90,11 +90,11 @@ TEST_F(Inspector, CameraSyncGoesThroughTheControllerWithOneStepPerDrag) {
 
   f.s().setExporting(true);
   drag(slider, {0.5});
-  part<GlassButton>("syncReset")->click();
+  control<GlassButton>("syncReset")->click();
   EXPECT_DOUBLE_EQ(*f.s().clip().cameraSyncAdjustment, -0.25);
   EXPECT_EQ(f.s().undoStack().size(), 1u);
   f.s().setExporting(false);
-  part<GlassButton>("syncReset")->click();
+  control<GlassButton>("syncReset")->click();
   EXPECT_FALSE(f.s().clip().cameraSyncAdjustment);
   EXPECT_EQ(f.s().undoStack().size(), 2u);
 }
@@ -118,7 +118,7 @@ TEST_F(Inspector, TextsAndMarksComputedFromTheSettings) {
     std::vector<int> on;
     for (int i = 0; i < 4; ++i) {
       const QByteArray name = "paddingPreset" + QByteArray::number(i);
-      if (part<GlassButton>(name.constData())->buttonStyle().active) on.push_back(i);
+      if (control<GlassButton>(name.constData())->buttonStyle().active) on.push_back(i);
     }
     return on;
   };
@@ -132,14 +132,14 @@ TEST_F(Inspector, TextsAndMarksComputedFromTheSettings) {
     f.s().setSettings(s);
     int on = 0;
     for (const char* name : {"swatch0", "swatch1", "swatch2"})
-      on += part<QAbstractButton>(name)->isChecked();
+      on += control<QAbstractButton>(name)->isChecked();
     return on;
   };
   EXPECT_EQ(swatchesOn(2), 1);
-  EXPECT_TRUE(part<QAbstractButton>("swatch2")->isChecked());
+  EXPECT_TRUE(control<QAbstractButton>("swatch2")->isChecked());
   EXPECT_EQ(swatchesOn(3), 0);
   EXPECT_EQ(swatchesOn(-1), 0);
-  part<QAbstractButton>("swatch0")->click();
+  control<QAbstractButton>("swatch0")->click();
   EXPECT_EQ(f.s().settings().background, 0);
 }
 
@@ -150,31 +150,31 @@ TEST_F(Inspector, MirroringBecomesExplicitAndACornerClearsTheCustomPosition) {
   s.mirrorCamera.reset();
   s.cameraPosition = Point{0.3, 0.4};
   f.s().setSettings(s);
-  auto* mirror = part<NeonSwitch>("mirrorCamera");
+  auto* mirror = control<NeonSwitch>("mirrorCamera");
   EXPECT_TRUE(mirror->isChecked());
   mirror->click();
   EXPECT_EQ(f.s().settings().mirrorCamera, std::optional<bool>(false));
-  part<NeonSwitch>("mirrorCamera")->click();
+  control<NeonSwitch>("mirrorCamera")->click();
   EXPECT_EQ(f.s().settings().mirrorCamera, std::optional<bool>(true));
 
-  EXPECT_FALSE(part<QAbstractButton>("corner_topLeft")->isChecked());
-  EXPECT_EQ(part<QLabel>("cornerText")->text(), QL("自定义位置 · 可在预览中拖动人物"));
-  part<QAbstractButton>("corner_topLeft")->click();
+  EXPECT_FALSE(control<QAbstractButton>("corner_topLeft")->isChecked());
+  EXPECT_EQ(control<QLabel>("cornerText")->text(), QL("自定义位置 · 可在预览中拖动人物"));
+  control<QAbstractButton>("corner_topLeft")->click();
   EXPECT_EQ(f.s().settings().corner, CameraCorner::topLeft);
   EXPECT_FALSE(f.s().settings().cameraPosition);
-  EXPECT_TRUE(part<QAbstractButton>("corner_topLeft")->isChecked());
-  EXPECT_FALSE(part<QAbstractButton>("corner_bottomRight")->isChecked());
+  EXPECT_TRUE(control<QAbstractButton>("corner_topLeft")->isChecked());
+  EXPECT_FALSE(control<QAbstractButton>("corner_bottomRight")->isChecked());
 }
 
 TEST_F(Inspector, FooterShowsTheExportOnlyWhileItRuns) {
   f.project();
-  EXPECT_FALSE(part<QWidget>("exportProgress")->isVisibleTo(column()));
+  EXPECT_FALSE(control<QWidget>("exportProgress")->isVisibleTo(column()));
   f.s().setExporting(true);
   f.s().setExportProgress(0.004);
-  EXPECT_TRUE(part<QWidget>("exportProgress")->isVisibleTo(column()));
-  EXPECT_EQ(part<QLabel>("exportPercent")->text(), QStringLiteral("0%"));
+  EXPECT_TRUE(control<QWidget>("exportProgress")->isVisibleTo(column()));
+  EXPECT_EQ(control<QLabel>("exportPercent")->text(), QStringLiteral("0%"));
   f.s().setExportProgress(1);
-  EXPECT_EQ(part<QLabel>("exportPercent")->text(), QStringLiteral("100%"));
+  EXPECT_EQ(control<QLabel>("exportPercent")->text(), QStringLiteral("100%"));
   EXPECT_EQ(f.window->inspectorColumn()->width(), StudioWindow::kInspectorWidth);
 }
 

@@ -108,14 +108,14 @@ bool PulsePlayback::restart(std::string* error) {
   lastPlayed_ = 0;
   running_ = false;
   sampled_ = false;
-  const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, uint32_t(rate_), uint8_t(channels_)};
+  const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32LE, uint32_t(rate_), uint8_t(channels_)};
   auto failed = [&](const char* what) {
     if (error) *error = failureText(what);
     dropStream();
     return false;
   };
   if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) return failed("sound server");
-  stream_ = pa_stream_new(context_, "Edited audio", &spec, nullptr);
+  stream_ = pa_stream_new(context_, "Edited audio", &sampleFormat, nullptr);
   if (!stream_) return failed("playback stream");
   pa_stream_set_state_callback(stream_, &streamChanged, loop_);
   pa_stream_set_latency_update_callback(stream_, &PulsePlayback::timingUpdated, this);
@@ -123,7 +123,7 @@ bool PulsePlayback::restart(std::string* error) {
   // never waits for data (the end of the sound is such an underrun).
   pa_buffer_attr attr;
   attr.maxlength = uint32_t(-1);
-  attr.tlength = uint32_t(pa_usec_to_bytes(pa_usec_t(kTargetLatency * 1e6), &spec));
+  attr.tlength = uint32_t(pa_usec_to_bytes(pa_usec_t(kTargetLatency * 1e6), &sampleFormat));
   attr.prebuf = 0;
   attr.minreq = uint32_t(-1);
   attr.fragsize = uint32_t(-1);
@@ -190,8 +190,9 @@ void PulsePlayback::timingUpdated(pa_stream*, void* self) {
 void PulsePlayback::takeTiming() {
   const pa_timing_info* info = stream_ ? pa_stream_get_timing_info(stream_) : nullptr;
   if (!info || info->read_index_corrupt) return;
-  const pa_sample_spec* spec = pa_stream_get_sample_spec(stream_);
-  double usec = double(pa_bytes_to_usec(uint64_t(std::max<int64_t>(info->read_index, 0)), spec));
+  const pa_sample_spec* sampleFormat = pa_stream_get_sample_spec(stream_);
+  double usec =
+      double(pa_bytes_to_usec(uint64_t(std::max<int64_t>(info->read_index, 0)), sampleFormat));
   if (running_) usec = std::max(0.0, usec + double(info->transport_usec) - double(info->sink_usec));
   sampleFrames_ = usec * 1e-6 * rate_;
   sampleHost_ = hostTime();

@@ -1,4 +1,4 @@
-#include "inspector/inspector_parts.h"
+#include "inspector/inspector_sections.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
