@@ -23,15 +23,6 @@ namespace vantry {
 
 namespace {
 
-QFont monoFont(double pixels, QFont::Weight weight) {
-  QFont f(QStringLiteral("DejaVu Sans Mono"));
-  f.setStyleHint(QFont::Monospace);
-  f.setFixedPitch(true);
-  f.setPixelSize(static_cast<int>(std::lround(pixels)));
-  f.setWeight(weight);
-  return f;
-}
-
 void colour(QLabel* label, const QColor& color) {
   QPalette palette = label->palette();
   palette.setColor(QPalette::WindowText, color);
@@ -221,7 +212,7 @@ ControlBar::ControlBar(Studio& studio, QWidget* parent) : QWidget(parent), studi
   livePicker_ = new PresenterPicker(studio, live_);
   liveRow->addWidget(livePicker_);
   liveRow->addStretch(1);
-  elapsed_ = new ElidedText(monoFont(13, QFont::DemiBold), Theme::rec, Qt::ElideNone, live_);
+  elapsed_ = new ElidedText(Theme::mono(13, QFont::DemiBold), Theme::rec, Qt::ElideNone, live_);
   liveRow->addWidget(elapsed_);
   row->addWidget(live_);
 

@@ -1,5 +1,7 @@
 #include "design/theme.h"
 
+#include <cmath>
+
 namespace vantry::Theme {
 
 const QFont& mono() {
@@ -12,6 +14,13 @@ const QFont& mono() {
     return f;
   }();
   return font;
+}
+
+QFont mono(double pixels, QFont::Weight weight) {
+  QFont f = mono();
+  f.setPixelSize(static_cast<int>(std::lround(pixels)));
+  f.setWeight(weight);
+  return f;
 }
 
 }  // namespace vantry::Theme

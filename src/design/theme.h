@@ -75,6 +75,8 @@ inline constexpr TrackColors presenterTrack{Color(0x2BC79A), Color(0x16795F)};
 
 // Numeric read-outs: monospaced, 11 px, medium weight.
 const QFont& mono();
+// The same face at another pixel size and weight.
+QFont mono(double pixels, QFont::Weight weight);
 
 }  // namespace Theme
 

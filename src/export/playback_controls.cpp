@@ -22,15 +22,6 @@ namespace vantry {
 
 namespace {
 
-QFont monoFont(double pixels, QFont::Weight weight) {
-  QFont f(QStringLiteral("DejaVu Sans Mono"));
-  f.setStyleHint(QFont::Monospace);
-  f.setFixedPitch(true);
-  f.setPixelSize(static_cast<int>(std::lround(pixels)));
-  f.setWeight(weight);
-  return f;
-}
-
 constexpr QColor kPlayInk = Color(0x05070C);
 
 }  // namespace
@@ -119,8 +110,8 @@ void ClockReadout::setTimes(double time, double duration) {
 }
 
 QSize ClockReadout::sizeHint() const {
-  const QFontMetricsF big(monoFont(14, QFont::DemiBold));
-  const QFontMetricsF small(monoFont(12, QFont::Normal));
+  const QFontMetricsF big(Theme::mono(14, QFont::DemiBold));
+  const QFontMetricsF small(Theme::mono(12, QFont::Normal));
   const double w = big.horizontalAdvance(time_) + 6 + small.horizontalAdvance(QStringLiteral("/")) +
                    6 + small.horizontalAdvance(duration_) + 20;
   return QSize(static_cast<int>(std::ceil(w)), 28);
@@ -130,8 +121,8 @@ void ClockReadout::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
   fillRounded(p, rect(), 8, Color(0x000000, 0.28));
-  const QFont bigFont = monoFont(14, QFont::DemiBold);
-  const QFont smallFont = monoFont(12, QFont::Normal);
+  const QFont bigFont = Theme::mono(14, QFont::DemiBold);
+  const QFont smallFont = Theme::mono(12, QFont::Normal);
   double x = 10;
   auto draw = [&](const QString& text, const QFont& font, const QColor& color) {
     p.setFont(font);
@@ -183,7 +174,7 @@ QMenu* SpeedMenuButton::buildMenu() {
 }
 
 QSize SpeedMenuButton::sizeHint() const {
-  const QFontMetricsF m(monoFont(11.5, QFont::Medium));
+  const QFontMetricsF m(Theme::mono(11.5, QFont::Medium));
   const double w = 9 + 11 + 4 + m.horizontalAdvance(rateText(rate_)) + 9;
   return QSize(static_cast<int>(std::ceil(w)), 28);
 }
@@ -194,7 +185,7 @@ void SpeedMenuButton::paintEvent(QPaintEvent*) {
   fillRounded(p, rect(), 8, Color(0xFFFFFF, underMouse() && isEnabled() ? 0.1 : 0.06));
   const QColor ink = isEnabled() ? Theme::text : Theme::tertiary;
   paintSymbol(p, u"speedometer", QRectF(9, (height() - 11) / 2.0, 11, 11), ink, 500);
-  const QFont font = monoFont(11.5, QFont::Medium);
+  const QFont font = Theme::mono(11.5, QFont::Medium);
   p.setFont(font);
   p.setPen(ink);
   const QFontMetricsF m(font);
