@@ -2,93 +2,170 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QWindow>
 
+#include <algorithm>
+
+#include "design/chrome.h"
+#include "design/motion.h"
+#include "design/neon_slider.h"
 #include "export/playback_controls.h"
+#include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
 #include "preview/preview_surface.h"
 #include "studio/studio.h"
 
 namespace vantry {
 
+namespace {
+
+// Around the panel: 24 points at the sides, 16 below; inside it: 18 and 10.
+constexpr int kSideMargin = 24;
+constexpr int kBottomMargin = 16;
+
+}  // namespace
+
 FullscreenWindow::FullscreenWindow(Studio& studio) : QWidget(nullptr), studio_(studio) {
-  setWindowTitle(QL("全屏试看"));
   setAttribute(Qt::WA_DeleteOnClose);
+  // Every pointer movement anywhere in the window reveals the controls.
+  setAttribute(Qt::WA_Hover);
   setMouseTracking(true);
   QPalette black = palette();
   black.setColor(QPalette::Window, Qt::black);
   setPalette(black);
   setAutoFillBackground(true);
+
   surface_ = new PreviewSurface(&studio_, this);
   surface_->setFit(PreviewSurface::Fit::fillCrop);
-  surface_->setMouseTracking(true);
+
   panel_ = new QWidget(this);
   panel_->setObjectName(QStringLiteral("fullscreenPanel"));
-  panel_->setAttribute(Qt::WA_Hover);
+  glass(panel_, GlassStyle{16, 0.02, std::nullopt});
   auto* stack = new QVBoxLayout(panel_);
-  stack->setContentsMargins(0, 0, 0, 0);
+  stack->setContentsMargins(18, 10, 18, 10);
+  stack->setSpacing(6);
+  slider_ = new NeonSlider(0, 0, 0.001, std::nullopt, Theme::accent, panel_);
   controls_ = new PlaybackControls(studio_, true, nullptr, panel_);
+  stack->addWidget(slider_);
   stack->addWidget(controls_);
+  connect(slider_, &NeonSlider::valueChanged, this, [this](double t) { studio_.seek(t); });
+
   hideTimer_ = new QTimer(this);
   hideTimer_->setSingleShot(true);
-  hideTimer_->setInterval(2500);
+  hideTimer_->setInterval(kHideDelayMs);
   connect(hideTimer_, &QTimer::timeout, this, [this] {
-    // Hover over the panel keeps it; a pause keeps it.
-    if (!studio_.playing() || panel_->underMouse()) return;
-    shown_ = false;
-    panel_->hide();
-    setCursor(Qt::BlankCursor);
+    if (studio_.playing() && !panelHovered_) hideControls(true);
   });
-  connect(&studio_, &Studio::changed, this, [this] { considerHiding(); });
-  considerHiding();
+  fade_ = new Animated(1, this);
+  connect(fade_, &Animated::changed, this, [this] { setPanelOpacity(fade_->value()); });
+
+  connect(&studio_, &Studio::changed, this, &FullscreenWindow::refresh);
+  connect(&studio_, &Studio::timeChanged, this, [this] { slider_->setValue(studio_.time()); });
+  connect(&LanguageSettings::shared(), &LanguageSettings::changed, this,
+          &FullscreenWindow::retranslate);
+  retranslate();
+  playing_ = studio_.playing();
+  refresh();
+  revealControls();
 }
 
 void FullscreenWindow::setHideDelay(int ms) {
   hideTimer_->setInterval(ms);
+  if (hideTimer_->isActive()) hideTimer_->start();
 }
 
-void FullscreenWindow::showControls() {
-  shown_ = true;
-  panel_->show();
-  unsetCursor();
-  considerHiding();
+void FullscreenWindow::retranslate() {
+  setWindowTitle(QL("全屏试看"));
+  slider_->setAccessibleName(QL("播放进度"));
 }
 
-void FullscreenWindow::considerHiding() {
-  if (studio_.playing()) {
-    if (shown_ && !hideTimer_->isActive()) hideTimer_->start();
-  } else {
-    hideTimer_->stop();
-    if (!shown_) showControls();
+void FullscreenWindow::refresh() {
+  slider_->setRange(0, std::max(studio_.duration(), 0.001));
+  slider_->setValue(studio_.time());
+  if (studio_.playing() != playing_) {
+    playing_ = studio_.playing();
+    revealControls();
   }
 }
 
+void FullscreenWindow::revealControls() {
+  hideTimer_->stop();
+  if (!shown_ || fade_->value() < 1) {
+    shown_ = true;
+    panel_->setAttribute(Qt::WA_TransparentForMouseEvents, false);
+    fade_->jumpTo(1);
+    setPanelOpacity(1);
+    unsetCursor();
+  }
+  // Paused, or the pointer resting on the panel: the controls stay.
+  if (studio_.playing() && !panelHovered_) hideTimer_->start();
+}
+
+void FullscreenWindow::hideControlsNow() {
+  hideControls(false);
+}
+
+void FullscreenWindow::hideControls(bool animated) {
+  hideTimer_->stop();
+  shown_ = false;
+  // Hidden controls take no clicks, also while they fade.
+  panel_->setAttribute(Qt::WA_TransparentForMouseEvents, true);
+  setCursor(Qt::BlankCursor);
+  if (animated)
+    fade_->animateTo(0, Curve::easeOut(0.2));
+  else
+    fade_->jumpTo(0);
+}
+
+void FullscreenWindow::setPanelOpacity(double opacity) {
+  if (opacity <= 0 || opacity >= 1) {
+    // The effect renders the panel offscreen: only while it fades.
+    panel_->setGraphicsEffect(nullptr);
+    opacity_ = nullptr;
+    panel_->setVisible(opacity > 0);
+    return;
+  }
+  if (!opacity_) {
+    opacity_ = new QGraphicsOpacityEffect(panel_);
+    panel_->setGraphicsEffect(opacity_);
+  }
+  opacity_->setOpacity(opacity);
+}
+
+void FullscreenWindow::dismiss() {
+  if (isFullScreen())
+    showNormal();  // the state change closes the window
+  else
+    close();
+}
+
 bool FullscreenWindow::event(QEvent* event) {
-  // The pointer moving over any child counts as movement too.
-  if (event->type() == QEvent::HoverMove || event->type() == QEvent::Enter) {
-    if (!shown_)
-      showControls();
-    else
-      hideTimer_->start();
+  switch (event->type()) {
+    case QEvent::HoverEnter:
+    case QEvent::HoverMove:
+      // From the position rather than the panel's enter and leave: a panel that appears
+      // under a resting pointer gets no enter, and then no leave either.
+      panelHovered_ =
+          panel_->geometry().contains(static_cast<QHoverEvent*>(event)->position().toPoint());
+      revealControls();
+      break;
+    case QEvent::HoverLeave:
+      panelHovered_ = false;
+      revealControls();
+      break;
+    default:
+      break;
   }
   return QWidget::event(event);
 }
 
-void FullscreenWindow::mouseMoveEvent(QMouseEvent* event) {
-  if (!shown_)
-    showControls();
-  else if (studio_.playing())
-    hideTimer_->start();
-  QWidget::mouseMoveEvent(event);
-}
-
 void FullscreenWindow::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape) {
-    close();
+    dismiss();
     return;
   }
   QWidget::keyPressEvent(event);
@@ -97,7 +174,7 @@ void FullscreenWindow::keyPressEvent(QKeyEvent* event) {
 void FullscreenWindow::changeEvent(QEvent* event) {
   if (event->type() == QEvent::WindowStateChange) {
     const bool full = windowState().testFlag(Qt::WindowFullScreen);
-    // The window manager took it out of full screen: the player ends.
+    // Out of full screen (the window manager, Escape or the exit button): the player ends.
     if (wasFullScreen_ && !full) QTimer::singleShot(0, this, &QWidget::close);
     wasFullScreen_ = full;
   }
@@ -116,36 +193,41 @@ void FullscreenWindow::resizeEvent(QResizeEvent*) {
 }
 
 void FullscreenWindow::layoutPanel() {
-  const int width = std::min(this->width() - 48, 900);
-  const int height = controls_->sizeHint().height();
-  panel_->setGeometry((this->width() - width) / 2, this->height() - height - 28, width, height);
+  const int w = std::min(width() - 2 * kSideMargin, kPanelMaxWidth);
+  const int h = panel_->sizeHint().height();
+  panel_->setGeometry((width() - w) / 2, height() - kBottomMargin - h, std::max(w, 0), h);
   panel_->raise();
 }
 
-FullscreenPlayer::FullscreenPlayer(Studio& studio) : studio_(studio) {}
+FullscreenPlayer::FullscreenPlayer(Studio& studio) : studio_(&studio) {
+  // The window shows the studio: it must not outlive it, not even until a deferred delete.
+  connect(&studio, &QObject::destroyed, this, [this] { delete window_.data(); });
+}
 
 FullscreenPlayer::~FullscreenPlayer() {
-  if (window_) {
-    window_->disconnect(this);
-    delete window_.data();
-  }
+  delete window_.data();
 }
 
 void FullscreenPlayer::present() {
+  if (!studio_) return;
   if (!window_) {
-    window_ = new FullscreenWindow(studio_);
-    // The controller as context: a window closed after it is gone tells nobody.
-    connect(window_, &FullscreenWindow::closed, &studio_, [this] { studio_.fullscreenClosed(); });
+    window_ = new FullscreenWindow(*studio_);
+    // A window closed after the controller is gone tells nobody.
+    connect(window_, &FullscreenWindow::closed, this, [this] {
+      if (studio_) studio_->fullscreenClosed();
+    });
   }
   QScreen* screen = nullptr;
   if (QWidget* active = QApplication::activeWindow()) screen = active->screen();
+  if (!screen) screen = QGuiApplication::primaryScreen();
   if (screen) {
-    window_->setGeometry(screen->geometry());
+    window_->setScreen(screen);
+    window_->setGeometry(screen->availableGeometry());
   } else {
-    window_->resize(1280, 800);
+    window_->setGeometry(0, 0, 1280, 800);
   }
   window_->showFullScreen();
-  window_->activateWindow();
+  raise();
 }
 
 void FullscreenPlayer::raise() {

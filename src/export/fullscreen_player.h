@@ -1,18 +1,22 @@
 #pragma once
 
 // The full-screen player: the edit filling the active window's screen, cropped rather than
-// letterboxed, with the transport at the bottom that hides while it plays and the pointer
-// is away. Escape, the exit button or the window manager leaving full screen close it.
+// letterboxed, with the progress slider and the transport at the bottom, which hide while
+// it plays and the pointer is away. Escape, the exit button or the window manager leaving
+// full screen close it.
 
 #include <QPointer>
 #include <QWidget>
 
 #include "studio/studio_services.h"
 
+class QGraphicsOpacityEffect;
 class QTimer;
 
 namespace vantry {
 
+class Animated;
+class NeonSlider;
 class PlaybackControls;
 class PreviewSurface;
 class Studio;
@@ -21,13 +25,24 @@ class FullscreenWindow : public QWidget {
   Q_OBJECT
 
  public:
+  static constexpr int kHideDelayMs = 2500;
+  static constexpr int kPanelMaxWidth = 900;
+
   explicit FullscreenWindow(Studio& studio);
 
   PreviewSurface* surface() const { return surface_; }
   QWidget* panel() const { return panel_; }
+  NeonSlider* slider() const { return slider_; }
+  PlaybackControls* controls() const { return controls_; }
+  // False from the moment the controls start fading out until they are revealed again.
   bool controlsShown() const { return shown_; }
-  // The auto-hide delay (2.5 s; tests shorten it).
+  bool panelHovered() const { return panelHovered_; }
+  // The auto-hide delay (tests shorten it).
   void setHideDelay(int ms);
+  // Hides the controls at once, as the delay would (the screenshots of the hidden state).
+  void hideControlsNow();
+  // Leaves full screen (the window then closes itself), or closes it when not full screen.
+  void dismiss();
 
  signals:
   void closed();
@@ -35,22 +50,29 @@ class FullscreenWindow : public QWidget {
  protected:
   bool event(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
-  void mouseMoveEvent(QMouseEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
 
  private:
-  void showControls();
-  void considerHiding();
+  void revealControls();
+  void hideControls(bool animated);
+  void setPanelOpacity(double opacity);
   void layoutPanel();
+  void refresh();
+  void retranslate();
 
   Studio& studio_;
   PreviewSurface* surface_;
   QWidget* panel_;
+  NeonSlider* slider_;
   PlaybackControls* controls_;
   QTimer* hideTimer_;
+  Animated* fade_;
+  QGraphicsOpacityEffect* opacity_ = nullptr;
   bool shown_ = true;
+  bool panelHovered_ = false;
+  bool playing_ = false;
   bool wasFullScreen_ = false;
 };
 
@@ -66,7 +88,7 @@ class FullscreenPlayer : public FullscreenPreviewController {
   FullscreenWindow* window() const { return window_; }
 
  private:
-  Studio& studio_;
+  QPointer<Studio> studio_;
   QPointer<FullscreenWindow> window_;
 };
 
