@@ -126,9 +126,10 @@ void AppDesktop::openPermissionHelp() {
   showAccessHelp();
 }
 
-QString sharedFilePath(const QString& name) {
+QString sharedFilePath(const QString& name, const QString& programFolder) {
   QStringList folders;
-  const QString app = QCoreApplication::applicationDirPath();
+  const QString app =
+      programFolder.isEmpty() ? QCoreApplication::applicationDirPath() : programFolder;
   if (!app.isEmpty()) {
     folders << app + QStringLiteral("/../share/vantry") << app + QStringLiteral("/share/vantry");
   }
@@ -146,9 +147,10 @@ QString sharedFilePath(const QString& name) {
   return {};
 }
 
-QString privacyNotesPath(AppLanguage language) {
+QString privacyNotesPath(AppLanguage language, const QString& programFolder) {
   return sharedFilePath(language == AppLanguage::chinese ? QStringLiteral("Privacy.txt")
-                                                         : QStringLiteral("Privacy-en.txt"));
+                                                         : QStringLiteral("Privacy-en.txt"),
+                        programFolder);
 }
 
 bool openPrivacyNotes() {

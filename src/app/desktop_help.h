@@ -42,11 +42,12 @@ class AppDesktop : public StudioDesktop {
   std::shared_ptr<StudioDesktop> inner_;
 };
 
-// A file the application ships: share/vantry beside the executable (installed or in the
-// build tree), then the data folders. Empty when none is found.
-QString sharedFilePath(const QString& name);
+// A file the application ships: share/vantry beside the program's folder (installed or in
+// the build tree), then the data folders. `programFolder` empty: this program's folder.
+// Empty when none is found.
+QString sharedFilePath(const QString& name, const QString& programFolder = {});
 // The privacy notes of a language ("Privacy.txt", "Privacy-en.txt").
-QString privacyNotesPath(AppLanguage language);
+QString privacyNotesPath(AppLanguage language, const QString& programFolder = {});
 // Opens the notes of the language chosen at the moment of the call; false when missing.
 bool openPrivacyNotes();
 
