@@ -90,28 +90,93 @@ struct CaptureLog {
   }
 };
 
-class FakePreview : public LivePreview {
+// The test's side of a display preview. The controller owns, stops and destroys its
+// preview on the capture queue; the test holds this part, which outlives it, so a frame or
+// an error sent by the test after the controller let go reaches nobody, as with a real
+// stream that was stopped.
+class FakePreview {
  public:
   FakePreview(CaptureLog& log, int number) : log_(log), number_(number) {}
   std::optional<std::string> startError;
   Gate gate;
-  void start(platform::DisplayId display, std::optional<platform::WindowId> window) override {
+
+  void start(platform::DisplayId display, std::optional<platform::WindowId> window) {
     log_.add("preview" + std::to_string(number_) + ".start " + std::to_string(display) +
              (window ? " window " + std::to_string(*window) : ""));
+    started_ = true;
     gate.pass();
     if (startError) throw StudioError(*startError);
   }
-  void stop() override { log_.add("preview" + std::to_string(number_) + ".stop"); }
+  void stop() { log_.add("preview" + std::to_string(number_) + ".stop"); }
+  // Whether start() was called (the controller may already have released it since).
+  bool started() const { return started_; }
+
   void frame(const QImage& image = picture()) {
-    if (onFrame) onFrame(image);
+    std::lock_guard lock(m_);
+    if (onFrame_) onFrame_(image);
   }
   void fail(const std::string& message) {
-    if (onError) onError(message);
+    std::lock_guard lock(m_);
+    if (onError_) onError_(message);
   }
+  // The controller's handlers, from its start until it destroyed the preview.
+  void attach(std::function<void(const QImage&)> onFrame,
+              std::function<void(const std::string&)> onError) {
+    std::lock_guard lock(m_);
+    onFrame_ = std::move(onFrame);
+    onError_ = std::move(onError);
+  }
+  void release() { attach(nullptr, nullptr); }
 
  private:
   CaptureLog& log_;
   int number_;
+  std::atomic<bool> started_{false};
+  std::mutex m_;
+  std::function<void(const QImage&)> onFrame_;
+  std::function<void(const std::string&)> onError_;
+};
+
+// What the controller owns: a handle on the test's FakePreview.
+class HeldPreview : public LivePreview {
+ public:
+  explicit HeldPreview(std::shared_ptr<FakePreview> preview) : preview_(std::move(preview)) {}
+  ~HeldPreview() override { preview_->release(); }
+  void start(platform::DisplayId display, std::optional<platform::WindowId> window) override {
+    preview_->attach(onFrame, onError);
+    preview_->start(display, window);
+  }
+  void stop() override { preview_->stop(); }
+
+ private:
+  std::shared_ptr<FakePreview> preview_;
+};
+
+// Made on the capture queue, read by the test on the main thread.
+template <class T>
+class SharedList {
+ public:
+  void push(std::shared_ptr<T> item) {
+    std::lock_guard lock(m_);
+    items_.push_back(std::move(item));
+  }
+  std::size_t size() const {
+    std::lock_guard lock(m_);
+    return items_.size();
+  }
+  bool empty() const { return size() == 0; }
+  std::shared_ptr<T> operator[](std::size_t i) const {
+    std::lock_guard lock(m_);
+    return items_.at(i);
+  }
+  std::shared_ptr<T> back() const {
+    std::lock_guard lock(m_);
+    return items_.empty() ? nullptr : items_.back();
+  }
+
+ private:
+  mutable std::mutex m_;
+  std::vector<std::shared_ptr<T>> items_;
 };
 
 class FakeCamera : public LiveCamera {
@@ -146,6 +211,7 @@ struct RecordingProbe {
   std::function<void(const QImage&)> onFrame;
   std::function<void(const std::string&)> onFailure;
   std::function<void()> onEnded;
+  Gate gate;  // the start waits here
   void frame(const QImage& image = picture(48, 27, Qt::green)) { onFrame(image); }
 };
 
@@ -168,6 +234,7 @@ class FakeRecording : public Recording {
              (window ? " window " + std::to_string(*window) : "") + (withCamera ? " camera" : "") +
              (microphone ? " mic" : "") +
              (fake ? " prepared" + std::to_string(fake->number()) : ""));
+    probe->gate.pass();
     if (startError) throw StudioError(*startError);
   }
   Clip stop() override {
@@ -197,8 +264,8 @@ class FakeCapture : public StudioCapture {
   std::function<void(FakeCamera&)> onCamera;
   std::function<void(FakeRecording&)> onRecording;
 
-  std::vector<FakePreview*> previews;  // owned by the controller; valid while it holds them
-  std::vector<FakeCamera*> cameras;
+  SharedList<FakePreview> previews;
+  SharedList<FakeCamera> cameras;
   std::vector<std::shared_ptr<RecordingProbe>> recordings;
 
   platform::ShareableContent shareableContent() override {
@@ -208,16 +275,15 @@ class FakeCapture : public StudioCapture {
   }
   platform::ApplicationInfo ownApplication() override { return own; }
   std::unique_ptr<LivePreview> makePreview() override {
-    auto p = std::make_unique<FakePreview>(log, int(previews.size()) + 1);
+    auto p = std::make_shared<FakePreview>(log, int(previews.size()) + 1);
     if (onPreview) onPreview(*p);
-    previews.push_back(p.get());
-    return p;
+    previews.push(p);
+    return std::make_unique<HeldPreview>(p);
   }
   std::shared_ptr<LiveCamera> makeCamera() override {
     auto c = std::make_shared<FakeCamera>(log, int(cameras.size()) + 1);
     if (onCamera) onCamera(*c);
-    cameras.push_back(c.get());
-    keep.push_back(c);
+    cameras.push(c);  // cameras outlive the controller's hold
     return c;
   }
   std::unique_ptr<Recording> makeRecording() override {
@@ -231,8 +297,6 @@ class FakeCapture : public StudioCapture {
     auto found = windowIcons.find(id);
     return found == windowIcons.end() ? QImage() : found->second;
   }
-
-  std::vector<std::shared_ptr<FakeCamera>> keep;  // cameras outlive the controller's hold
 };
 
 }  // namespace testing

@@ -80,7 +80,7 @@ TEST_F(SetupFixture, ASupersededSetupIsInertAndTheNextOneWaitsForIt) {
   // The first preview is still starting when the second setup is asked for.
   while (capture->previews.empty())
     std::this_thread::yield();
-  auto* first = capture->previews[0];
+  auto first = capture->previews[0];
   first->gate.awaitArrival();
   capture->onPreview = nullptr;
   studio->setSelectedWindowID(42);

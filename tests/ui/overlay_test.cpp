@@ -58,18 +58,13 @@ struct OverlayFixture : ::testing::Test {
     QKeyEvent event(QEvent::KeyPress, code, mods);
     QCoreApplication::sendEvent(window, &event);
   }
-  // Delivers the display preview's first frame once the preview for `display` started.
+  // Delivers the first frame of the newest display preview, once the capture queue made and
+  // started it.
   bool previewReady() {
-    // Once the capture worker started the newest preview, its first frame.
-    auto started = [this] {
-      if (capture->previews.empty()) return false;
-      const std::string name = "preview" + std::to_string(capture->previews.size()) + ".start";
-      for (const std::string& call : capture->log.snapshot())
-        if (call.rfind(name, 0) == 0) return true;
-      return false;
-    };
-    if (!waitUntil(started)) return false;
-    capture->previews.back()->frame();
+    StudioTestAccess::settle(*studio);
+    const auto preview = capture->previews.back();
+    if (!preview || !preview->started()) return false;
+    preview->frame();
     return waitUntil([this] { return studio->canStartRecording(); });
   }
   bool anyVisible() {
@@ -167,7 +162,8 @@ TEST_F(OverlayFixture, ThePreviewWaitEndsWithTheTimeoutTextOrAtOnceWithThePrevie
   const size_t before = capture->previews.size();
   overlay->start(8);
   EXPECT_EQ(overlay->message(), std::nullopt) << "a new start hides the message";
-  ASSERT_TRUE(waitUntil([&] { return capture->previews.size() > before; }));
+  StudioTestAccess::settle(*studio);
+  ASSERT_GT(capture->previews.size(), before);
   capture->previews.back()->fail("display lost");
   ASSERT_TRUE(waitUntil([this] { return studio->setupError().has_value(); }));
   // Ended by the error long before 150 polls.
@@ -177,7 +173,7 @@ TEST_F(OverlayFixture, ThePreviewWaitEndsWithTheTimeoutTextOrAtOnceWithThePrevie
       << overlay->message()->toStdString();
 }
 
-TEST_F(OverlayFixture, DISABLED_CountdownThenNoOverlayMappedWhenTheRecordingStarts) {
+TEST_F(OverlayFixture, CountdownThenNoOverlayMappedWhenTheRecordingStarts) {
   bool checked = false;
   bool mappedAtStart = true;
   QObject::connect(studio.get(), &Studio::changed, overlay.get(), [&] {
@@ -202,11 +198,15 @@ TEST_F(OverlayFixture, DISABLED_CountdownThenNoOverlayMappedWhenTheRecordingStar
   EXPECT_TRUE(waitUntil([this] { return overlay->windows().empty(); }));
 }
 
-TEST_F(OverlayFixture, DISABLED_AFailedStartBringsTheOverlaysBackClickableWithTheReason) {
-  capture->onRecording = [](testing::FakeRecording& r) { r.startError = "no space on disk"; };
+TEST_F(OverlayFixture, AFailedStartBringsTheOverlaysBackClickableWithTheReason) {
+  capture->onRecording = [](testing::FakeRecording& r) {
+    r.startError = "no space on disk";
+    r.probe->gate.close();
+  };
   overlay->start(firstId());
   ASSERT_TRUE(previewReady());
-  ASSERT_TRUE(waitUntil([this] { return studio->busy(); }));
+  ASSERT_TRUE(waitUntil([this] { return !capture->recordings.empty(); }));
+  ASSERT_TRUE(studio->busy());
   EXPECT_FALSE(anyVisible());
   // Escape while busy neither closes the setup nor abandons the start.
   key(overlay->windows().front(), Qt::Key_Escape);
@@ -215,7 +215,9 @@ TEST_F(OverlayFixture, DISABLED_AFailedStartBringsTheOverlaysBackClickableWithTh
   EXPECT_TRUE(studio->showingRecordingSetup());
   EXPECT_EQ(studio->setupMode(), RecordingSource::display);
   EXPECT_EQ(overlay->pending(), firstId());
+  EXPECT_TRUE(overlay->running());
 
+  capture->recordings[0]->gate.open();
   ASSERT_TRUE(waitUntil([this] { return !overlay->running(); }));
   EXPECT_FALSE(studio->recording());
   EXPECT_EQ(overlay->pending(), std::nullopt);
