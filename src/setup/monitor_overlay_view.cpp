@@ -412,12 +412,12 @@ void MonitorOverlayView::leaveEvent(QEvent* event) {
 void MonitorOverlayView::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
+  // Without a compositor the grabbed screen stands in for what lies below: it stays whole
+  // while the dimming and the card fade, or the window's plain ground would show through.
+  const QImage& grab = window_->backdrop();
+  if (!grab.isNull()) p.drawImage(QRectF(rect()), grab);
   p.setOpacity(fade_->value());
   const double a = activeness_->value();
-  const QImage& grab = window_->backdrop();
-  if (!grab.isNull()) {
-    p.drawImage(QRectF(rect()), grab);
-  }
   p.fillRect(rect(), QColor::fromRgbF(0, 0, 0, 0.5 - 0.28 * a));
   if (a > 0) {
     p.save();

@@ -37,6 +37,13 @@ OverlayWindow::OverlayWindow(platform::DisplayId id, QScreen* screen)
   setFocusPolicy(Qt::StrongFocus);
 }
 
+void OverlayWindow::cover() {
+  // Not showFullScreen(): it also activates, and with several overlays the last one shown
+  // would take the keys from the one carrying the controls.
+  if (!testAttribute(Qt::WA_DontShowOnScreen)) setWindowState(Qt::WindowFullScreen);
+  show();
+}
+
 void OverlayWindow::setView(MonitorOverlayView* view) {
   view_ = view;
   view_->setParent(this);
@@ -168,10 +175,7 @@ void RecordingOverlayController::show(Studio& studio) {
     window->winId();
     if (window->windowHandle()) window->windowHandle()->setScreen(screen);
     window->setGeometry(screen->geometry());
-    if (offscreen_)
-      window->show();
-    else
-      window->showFullScreen();
+    window->cover();
     window->view()->fadeTo(1.0, 0.22);
     windows_.push_back(window);
     if (!key && screen == controls) key = window;
@@ -324,10 +328,7 @@ void RecordingOverlayController::setOverlaysHidden(bool hidden) {
       window->hide();
     } else {
       window->view()->fadeTo(1.0, 0);
-      if (offscreen_)
-        window->show();
-      else
-        window->showFullScreen();
+      window->cover();
     }
   }
   // Unmapped before the capture starts: without a compositor the root grab would record them.

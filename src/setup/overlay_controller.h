@@ -38,6 +38,9 @@ class OverlayWindow : public QWidget {
   QScreen* targetScreen() const { return screen_; }
   MonitorOverlayView* view() const { return view_; }
   void setView(MonitorOverlayView* view);
+  // Shows the window over its whole screen (full-screen keeps it above panels) without
+  // taking the keys.
+  void cover();
   // Without a compositor the window cannot be translucent: it paints this grab, dimmed.
   void setBackdrop(QImage grab) { backdrop_ = std::move(grab); }
   const QImage& backdrop() const { return backdrop_; }
