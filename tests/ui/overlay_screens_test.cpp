@@ -17,14 +17,11 @@
 #include "platform/x11_test_server.h"
 #include "setup/monitor_overlay_view.h"
 #include "setup/overlay_controller.h"
-#include "studio/capture_fakes.h"
-#include "studio/fakes.h"
+#include "ui/overlay_support.h"
 
 namespace vantry {
 namespace {
 
-using testing::FakeCapture;
-using testing::Harness;
 using testing::waitUntil;
 
 constexpr const char* kChildFilter = "--gtest_filter=OverlayOnTwoMonitors.*";
@@ -61,11 +58,7 @@ TEST(OverlayScreens, TwoRandRMonitorsOnAPrivateXServer) {
 
 // --- In the child, on the xcb platform ---
 
-struct OverlayOnTwoMonitors : ::testing::Test {
-  Harness h;
-  std::shared_ptr<FakeCapture> capture = std::make_shared<FakeCapture>();
-  std::unique_ptr<Studio> studio;
-  std::unique_ptr<RecordingOverlayController> overlay;
+struct OverlayOnTwoMonitors : ::testing::Test, testing::OverlayStudio {
   Display* dpy = nullptr;  // our own connection, to see what the server sees
 
   void SetUp() override {
@@ -74,21 +67,13 @@ struct OverlayOnTwoMonitors : ::testing::Test {
     ASSERT_EQ(QGuiApplication::screens().size(), 2);
     dpy = XOpenDisplay(nullptr);
     ASSERT_NE(dpy, nullptr);
-    RecordingOverlayController::setTimeScale(0.02);
     capture->content.displays = {{11, "LEFT", {0, 0, 1280, 1024}, false, 1},
                                  {12, "RIGHT", {1280, 0, 1280, 1024}, true, 1}};
-    auto services = h.services();
-    services.capture = capture;
-    studio = std::make_unique<Studio>(std::move(services));
-    studio->setUseCamera(false);
-    studio->setShowingRecordingSetup(true);
-    overlay = std::make_unique<RecordingOverlayController>();
+    open();
   }
   void TearDown() override {
-    overlay.reset();
-    studio.reset();
+    close();
     if (dpy) XCloseDisplay(dpy);
-    RecordingOverlayController::setTimeScale(1);
   }
   // Shows the overlays and waits until the server mapped them and the monitors are known.
   void showMapped() {

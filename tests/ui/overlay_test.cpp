@@ -12,31 +12,18 @@
 #include "design/pill_segment.h"
 #include "setup/monitor_overlay_view.h"
 #include "setup/overlay_controller.h"
-#include "studio/capture_fakes.h"
-#include "studio/fakes.h"
+#include "ui/overlay_support.h"
 
 namespace vantry {
 namespace {
 
-using testing::FakeCapture;
-using testing::Harness;
 using testing::waitUntil;
 
-struct OverlayFixture : ::testing::Test {
-  Harness h;
-  std::shared_ptr<FakeCapture> capture = std::make_shared<FakeCapture>();
-  std::unique_ptr<Studio> studio;
-  std::unique_ptr<RecordingOverlayController> overlay;
+struct OverlayFixture : ::testing::Test, testing::OverlayStudio {
   std::vector<std::optional<int>> countdowns;
 
   void SetUp() override {
-    RecordingOverlayController::setTimeScale(0.02);
-    auto services = h.services();
-    services.capture = capture;
-    studio = std::make_unique<Studio>(std::move(services));
-    studio->setUseCamera(false);
-    studio->setShowingRecordingSetup(true);
-    overlay = std::make_unique<RecordingOverlayController>();
+    open();
     overlay->setOffscreen(true);
     QObject::connect(overlay.get(), &RecordingOverlayController::changed, [this] {
       if (countdowns.empty() || countdowns.back() != overlay->countdown())
@@ -48,11 +35,7 @@ struct OverlayFixture : ::testing::Test {
       if (!studio->showingRecordingSetup() && !overlay->windows().empty()) overlay->hide();
     });
   }
-  void TearDown() override {
-    overlay.reset();
-    studio.reset();
-    RecordingOverlayController::setTimeScale(1);
-  }
+  void TearDown() override { close(); }
   platform::DisplayId firstId() { return overlay->windows().front()->displayId(); }
   void key(OverlayWindow* window, int code, Qt::KeyboardModifiers mods = Qt::NoModifier) {
     QKeyEvent event(QEvent::KeyPress, code, mods);
