@@ -140,6 +140,18 @@ HeaderBar::HeaderBar(Studio& studio, std::function<void()> openSettings, QWidget
   export_ = new PrimaryButton({}, QStringLiteral("square.and.arrow.up"), {}, this);
   row->addWidget(export_);
 
+  // Names by which tests and the end-to-end driver find the controls.
+  title_->setObjectName(QStringLiteral("projectTitle"));
+  recChip_->setObjectName(QStringLiteral("recordingChip"));
+  recText_->setObjectName(QStringLiteral("recordingTime"));
+  liveBadge_->setObjectName(QStringLiteral("liveBadge"));
+  liveText_->setObjectName(QStringLiteral("liveText"));
+  notice_->setObjectName(QStringLiteral("notice"));
+  open_->setObjectName(QStringLiteral("openProject"));
+  settings_->setObjectName(QStringLiteral("settings"));
+  record_->setObjectName(QStringLiteral("record"));
+  export_->setObjectName(QStringLiteral("export"));
+
   connect(open_, &QAbstractButton::clicked, this, [this] { studio_.openProject(); });
   connect(settings_, &QAbstractButton::clicked, this, [openSettings] {
     if (openSettings) openSettings();

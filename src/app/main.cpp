@@ -12,6 +12,7 @@
 #include "app/quit_flow.h"
 #include "app/signal_watcher.h"
 #include "app/studio_window.h"
+#include "app/widget_map.h"
 #include "capture/display_recorder.h"
 #include "capture/recording_recovery.h"
 #include "design/chrome.h"
@@ -69,6 +70,9 @@ int main(int argc, char** argv) {
   QObject::connect(&app, &QCoreApplication::aboutToQuit, &studio, [&studio] { studio.saveNow(); });
 
   window.show();
+  // Without a window manager nothing else gives the new window the keyboard.
+  window.activateWindow();
+  startWidgetMapFromEnvironment(&app);
 
   // Recordings whose process died while recording are rebuilt from their pointer journal,
   // off the main thread; one notice says what was recovered.

@@ -138,6 +138,7 @@ RecordingStrip::RecordingStrip(Studio& studio, QWidget* parent) : QWidget(parent
   row->addWidget(microphone_);
   row->addStretch(1);
   row->addWidget(stop_);
+  stop_->setObjectName(QStringLiteral("stopRecording"));
   setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   connect(stop_, &QAbstractButton::clicked, this, [this] { studio_.record(); });
   refresh();
@@ -180,6 +181,8 @@ StandbyCallout::StandbyCallout(Studio& studio, QWidget* parent) : QWidget(parent
   choose_ = new PrimaryButton({}, QStringLiteral("rectangle.on.rectangle"), {}, this);
   row->addWidget(demo_);
   row->addWidget(choose_);
+  demo_->setObjectName(QStringLiteral("viewDemo"));
+  choose_->setObjectName(QStringLiteral("chooseDisplay"));
   setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   connect(demo_, &QAbstractButton::clicked, this, [this] { studio_.demo(); });
   connect(choose_, &QAbstractButton::clicked, this, [this] { studio_.record(); });

@@ -88,6 +88,7 @@ PreviewStage::PreviewStage(Studio& studio, QWidget* picture, QWidget* parent)
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   picture_ = picture ? picture : new PreviewSurface(&studio, this);
   picture_->setParent(this);
+  picture_->setObjectName(QStringLiteral("preview"));
   frame_ = new StageFrame(studio, this);
 
   panel_ = new QWidget(this);

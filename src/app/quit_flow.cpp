@@ -31,6 +31,9 @@ class MessageBoxPrompts final : public QuitPrompts {
     QPushButton* cancel = box.addButton(QL("取消"), QMessageBox::RejectRole);
     QPushButton* remove =
         deletable ? box.addButton(QL("删除录制并退出"), QMessageBox::DestructiveRole) : nullptr;
+    save->setObjectName(QStringLiteral("keepRecording"));
+    cancel->setObjectName(QStringLiteral("cancel"));
+    if (remove) remove->setObjectName(QStringLiteral("deleteRecording"));
     box.setDefaultButton(save);
     box.setEscapeButton(cancel);
     box.exec();
@@ -45,6 +48,8 @@ class MessageBoxPrompts final : public QuitPrompts {
     box.setInformativeText(QL("录屏、摄像头和声音文件会移到废纸篓，可以从废纸篓恢复。"));
     QPushButton* remove = box.addButton(QL("删除并退出"), QMessageBox::DestructiveRole);
     QPushButton* cancel = box.addButton(QL("取消"), QMessageBox::RejectRole);
+    remove->setObjectName(QStringLiteral("confirmDelete"));
+    cancel->setObjectName(QStringLiteral("cancel"));
     // Return must never throw a recording away.
     box.setDefaultButton(cancel);
     box.setEscapeButton(cancel);

@@ -100,6 +100,7 @@ StudioWindow::StudioWindow(Studio& studio, StudioWindowParts parts, QWidget* par
   stack->addLayout(columns, 1);
 
   menuBar()->setStyleSheet(menuStyle());
+  menuBar()->setObjectName(QStringLiteral("menuBar"));
   commands_ = new AppCommands(this, studio,
                               {[this] { settings_.open(); }, [this] { emit quitRequested(); }});
   alert_ = new ErrorAlert(studio, this);
@@ -142,6 +143,9 @@ void StudioWindow::followSheets() {
   if (overlay != overlayShown_) {
     overlayShown_ = overlay;
     if (parts_.displayOverlay) parts_.displayOverlay(studio_, overlay);
+    // The overlays held the keyboard; without this nothing would have it once they go, and
+    // the window's shortcuts (stop the recording) would not reach it.
+    if (!overlay && isVisible()) activateWindow();
   }
 
   auto follow = [this](QPointer<QDialog>& sheet, bool shown,

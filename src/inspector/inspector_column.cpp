@@ -20,6 +20,7 @@
 #include "design/shadow.h"
 #include "design/theme.h"
 #include "inspector/inspector_sections.h"
+#include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
 #include "render/composition_geometry.h"
 #include "studio/studio.h"
@@ -255,6 +256,24 @@ InspectorColumn::InspectorColumn(Studio& studio, std::function<void()> openPriva
   refresh_ = new CoalescedRefresh(this, [this] { refresh(); });
   build();
   connect(&studio_, &Studio::changed, refresh_, &CoalescedRefresh::request);
+  // Every title is set once when built: a new language builds the column anew, on the tab
+  // that was open.
+  connect(&LanguageSettings::shared(), &LanguageSettings::changed, this, [this] { rebuild(); });
+  refresh();
+}
+
+void InspectorColumn::rebuild() {
+  const InspectorTab tab = tab_;
+  followers_.clear();
+  const QObjectList children = this->children();
+  for (QObject* child : children)
+    if (child->isWidgetType()) delete child;
+  delete layout();
+  build();
+  // Children added to a column already on screen stay hidden until shown.
+  for (QWidget* part : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    part->show();
+  setTab(tab);
   refresh();
 }
 

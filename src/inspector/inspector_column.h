@@ -52,6 +52,7 @@ class InspectorColumn : public QWidget {
 
  private:
   void build();
+  void rebuild();
   QWidget* buildMotion();
   QWidget* buildPresenter();
   QWidget* buildCanvas();

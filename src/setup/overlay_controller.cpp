@@ -199,9 +199,12 @@ void RecordingOverlayController::show(Studio& studio) {
 void RecordingOverlayController::studioChanged() {
   // The monitors are listed by the source refresh, which may end after show.
   if (!studio_) return;
-  for (OverlayWindow* window : windows_)
-    if (window->displayId() == 0)
-      window->setDisplayId(displayIdFor(window->targetScreen(), studio_->displays()));
+  for (OverlayWindow* window : windows_) {
+    if (window->displayId() != 0) continue;
+    window->setDisplayId(displayIdFor(window->targetScreen(), studio_->displays()));
+    // A pointer that entered before the listing hovered the unknown display.
+    if (hovered_ == platform::DisplayId(0) && window->underMouse()) setHovered(window->displayId());
+  }
 }
 
 void RecordingOverlayController::close(bool animated) {

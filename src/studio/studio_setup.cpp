@@ -9,14 +9,19 @@ namespace vantry {
 
 namespace {
 
+// The reason without its closing full stop: the sentence around it brings its own.
 std::string describe(const std::exception_ptr& error) {
+  std::string text;
   try {
     std::rethrow_exception(error);
   } catch (const std::exception& e) {
-    return e.what();
+    text = e.what();
   } catch (...) {
   }
-  return {};
+  for (const std::string_view stop : {std::string_view("."), std::string_view("。")}) {
+    if (text.ends_with(stop)) text.resize(text.size() - stop.size());
+  }
+  return text;
 }
 
 // The windows a user may record: ordinary, titled, big enough and not our own, sorted by

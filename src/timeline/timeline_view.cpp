@@ -22,6 +22,18 @@ TimelineView::TimelineView(Studio& studio, QWidget* parent)
       lanes_(new TimelineLanes(studio)),
       fit_(new Animated(studio.timelineZoom(), this)) {
   arrangeCard(this, toolbar_, headers_, lanes_);
+  // Names by which tests and the end-to-end driver find the parts.
+  setObjectName(QStringLiteral("timeline"));
+  headers_->setObjectName(QStringLiteral("laneHeaders"));
+  lanes_->setObjectName(QStringLiteral("lanes"));
+  const std::pair<QAbstractButton*, const char*> tools[] = {
+      {toolbar_->split, "split"},     {toolbar_->deleteSegment, "deleteSegment"},
+      {toolbar_->addZoom, "addZoom"}, {toolbar_->removeZoom, "removeZoom"},
+      {toolbar_->undo, "undo"},       {toolbar_->redo, "redo"},
+      {toolbar_->zoomOut, "zoomOut"}, {toolbar_->zoomIn, "zoomIn"},
+      {toolbar_->fit, "fit"}};
+  for (const auto& [button, name] : tools)
+    button->setObjectName(QString::fromLatin1(name));
 
   connect(toolbar_->split, &QAbstractButton::clicked, this, [this] { studio_.split(); });
   connect(toolbar_->deleteSegment, &QAbstractButton::clicked, this,

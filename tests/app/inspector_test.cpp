@@ -11,6 +11,7 @@
 #include "inspector/inspector_column.h"
 #include "inspector/inspector_sections.h"
 #include "localization/app_language.h"
+#include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
 #include "window_fixture.h"
 
@@ -164,6 +165,26 @@ TEST_F(Inspector, MirroringBecomesExplicitAndACornerClearsTheCustomPosition) {
   EXPECT_FALSE(f.s().settings().cameraPosition);
   EXPECT_TRUE(control<QAbstractButton>("corner_topLeft")->isChecked());
   EXPECT_FALSE(control<QAbstractButton>("corner_bottomRight")->isChecked());
+}
+
+TEST_F(Inspector, ANewLanguageRetitlesTheColumnAtOnceOnTheSameTabWithWorkingControls) {
+  f.project();
+  LanguageSettings::shared().setSelected(AppLanguage::chinese);
+  column()->setTab(InspectorTab::cursor);
+  EXPECT_EQ(control<NeonSwitch>("showCursor")->text(), QStringLiteral("显示指针"));
+  LanguageSettings::shared().setSelected(AppLanguage::english);
+  EXPECT_EQ(column()->tab(), InspectorTab::cursor);
+  EXPECT_TRUE(column()->tabPage(InspectorTab::cursor)->isVisibleTo(column()));
+  EXPECT_FALSE(column()->tabPage(InspectorTab::motion)->isVisibleTo(column()));
+  NeonSwitch* cursor = control<NeonSwitch>("showCursor");
+  EXPECT_EQ(cursor->text(), QStringLiteral("Show Cursor"));
+  // The rebuilt switch follows and writes the settings like the first one.
+  const bool before = f.s().settings().showCursor;
+  EXPECT_EQ(cursor->isChecked(), before);
+  cursor->click();
+  EXPECT_EQ(f.s().settings().showCursor, !before);
+  column()->refreshNow();
+  EXPECT_EQ(cursor->isChecked(), !before);
 }
 
 TEST_F(Inspector, FooterShowsTheExportOnlyWhileItRuns) {

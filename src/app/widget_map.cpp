@@ -1,0 +1,131 @@
+#include "app/widget_map.h"
+
+#include <QAbstractButton>
+#include <QAbstractSlider>
+#include <QApplication>
+#include <QComboBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSaveFile>
+#include <QTimer>
+#include <QWidget>
+
+#include "app/view_parts.h"
+#include "design/neon_slider.h"
+
+namespace vantry {
+
+namespace {
+
+QJsonArray rect(const QRect& r) {
+  return QJsonArray{r.x(), r.y(), r.width(), r.height()};
+}
+
+// Without the namespace: "StudioWindow", "QPushButton".
+QString className(const QWidget* w) {
+  const QString full = QString::fromLatin1(w->metaObject()->className());
+  return full.mid(full.lastIndexOf(QLatin1Char(':')) + 1);
+}
+
+QJsonArray actionTexts(const QWidget* w) {
+  QJsonArray texts;
+  for (const QAction* a : w->actions())
+    if (!a->isSeparator() && a->isVisible()) texts.append(a->text());
+  return texts;
+}
+
+QJsonObject describe(QWidget* w, const QString& path) {
+  QJsonObject o;
+  o[QStringLiteral("name")] = w->objectName();
+  o[QStringLiteral("path")] = path;
+  o[QStringLiteral("class")] = className(w);
+  const QPoint origin = w->mapToGlobal(QPoint(0, 0));
+  o[QStringLiteral("rect")] = rect(QRect(origin, w->size()));
+  // The part not clipped by ancestors (a scrolled-away control has none).
+  const QRect shown = w->visibleRegion().boundingRect();
+  o[QStringLiteral("shown")] = rect(shown.translated(origin));
+  o[QStringLiteral("enabled")] = w->isEnabled();
+  if (auto* label = qobject_cast<QLabel*>(w)) o[QStringLiteral("text")] = label->text();
+  if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+    o[QStringLiteral("text")] = button->text();
+    o[QStringLiteral("checked")] = button->isChecked();
+  }
+  if (auto* edit = qobject_cast<QLineEdit*>(w)) o[QStringLiteral("text")] = edit->text();
+  if (auto* combo = qobject_cast<QComboBox*>(w)) o[QStringLiteral("text")] = combo->currentText();
+  if (auto* slider = qobject_cast<QAbstractSlider*>(w))
+    o[QStringLiteral("value")] = slider->value();
+  if (auto* text = qobject_cast<ElidedText*>(w)) o[QStringLiteral("text")] = text->text();
+  if (auto* slider = qobject_cast<NeonSlider*>(w)) o[QStringLiteral("value")] = slider->value();
+  if (qobject_cast<QMenuBar*>(w) || qobject_cast<QMenu*>(w))
+    o[QStringLiteral("items")] = actionTexts(w);
+  return o;
+}
+
+void collect(QWidget* w, const QString& path, QJsonArray& out) {
+  for (QObject* child : w->children()) {
+    auto* cw = qobject_cast<QWidget*>(child);
+    if (!cw || cw->isWindow() || !cw->isVisible()) continue;
+    const QString childPath =
+        cw->objectName().isEmpty() ? path : path + QLatin1Char('/') + cw->objectName();
+    if (!cw->objectName().isEmpty()) out.append(describe(cw, childPath));
+    collect(cw, childPath, out);
+  }
+}
+
+class WidgetMap final : public QObject {
+ public:
+  WidgetMap(QString file, QObject* parent) : QObject(parent), file_(std::move(file)) {
+    auto* timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, &WidgetMap::write);
+    timer->start(100);
+  }
+
+ private:
+  void write() {
+    const QByteArray json = widgetMapJson().toUtf8();
+    if (json == last_) return;
+    QSaveFile out(file_);
+    if (!out.open(QIODevice::WriteOnly)) return;
+    out.write(json);
+    if (out.commit()) last_ = json;
+  }
+
+  QString file_;
+  QByteArray last_;
+};
+
+}  // namespace
+
+QString widgetMapJson() {
+  QJsonArray windows;
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    if (!top->isVisible()) continue;
+    QJsonObject window = describe(top, top->objectName());
+    window[QStringLiteral("title")] = top->windowTitle();
+    window[QStringLiteral("active")] = top->isActiveWindow();
+    window[QStringLiteral("modal")] = top->isModal();
+    QJsonArray widgets;
+    collect(top, top->objectName(), widgets);
+    window[QStringLiteral("widgets")] = widgets;
+    windows.append(window);
+  }
+  QJsonObject root;
+  root[QStringLiteral("windows")] = windows;
+  QWidget* focus = QApplication::focusWidget();
+  root[QStringLiteral("focus")] = focus ? focus->objectName() : QString();
+  QWidget* modal = QApplication::activeModalWidget();
+  root[QStringLiteral("modal")] = modal ? className(modal) : QString();
+  return QString::fromUtf8(QJsonDocument(root).toJson(QJsonDocument::Compact));
+}
+
+void startWidgetMapFromEnvironment(QObject* parent) {
+  const QString file = qEnvironmentVariable("VANTRY_WIDGET_MAP");
+  if (!file.isEmpty()) new WidgetMap(file, parent);
+}
+
+}  // namespace vantry

@@ -1,0 +1,28 @@
+#pragma once
+
+// Steps the roads share: a spot on the desktop away from the app's windows, and a
+// recording made with the keyboard alone.
+
+#include <filesystem>
+
+#include "e2e/app_driver.h"
+
+namespace vantry::e2e {
+
+// A point on the screen outside every visible window of the app (a click there lands
+// on the bare desktop).
+struct Spot {
+  int x = 0, y = 0;
+};
+Spot desktopSpot(const AppDriver& app, int index = 0);
+
+// Holds the button long enough for the app's pointer sampling to see the click.
+void desktopClick(AppDriver& app, Spot spot);
+
+// From the open main window: Shift+Ctrl+2, Return with the pointer on the desktop, the
+// countdown, `clicks` clicks on the desktop spread over about `length`, Shift+Ctrl+2 again.
+// Returns the recording's folder once "project.json" and "edit.json" are written and the
+// app shows the project; empty (with a failed expectation) otherwise. Screenshots on the way.
+std::filesystem::path recordByKeyboard(AppDriver& app, Millis length, int clicks);
+
+}  // namespace vantry::e2e

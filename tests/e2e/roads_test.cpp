@@ -1,0 +1,194 @@
+// The roads a person takes through the app, driven through real input events.
+
+#include <gtest/gtest.h>
+
+#include "e2e/app_driver.h"
+#include "e2e/roads.h"
+
+namespace vantry::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> menuTitles(const AppDriver& app) {
+  std::vector<std::string> titles;
+  if (const auto bar = app.widget("menuBar", "StudioWindow"))
+    for (const auto& item : bar->raw.value("items", nlohmann::json::array()))
+      titles.push_back(item.get<std::string>());
+  return titles;
+}
+
+// The share of the area's pixels in which one channel clearly leads.
+double share(const AppDriver::Image& image, int channel) {
+  if (image.pixels.empty()) return 0;
+  size_t count = 0;
+  for (uint32_t p : image.pixels) {
+    const int c[3] = {int(p >> 16 & 0xff), int(p >> 8 & 0xff), int(p & 0xff)};
+    const int other = std::max(c[(channel + 1) % 3], c[(channel + 2) % 3]);
+    if (c[channel] > 120 && c[channel] > other + 80) ++count;
+  }
+  return double(count) / double(image.pixels.size());
+}
+
+const std::vector<std::string> kEnglishMenus = {"File", "Edit", "Recording && Export", "Editing"};
+const std::vector<std::string> kChineseMenus = {"文件", "编辑", "录制与导出", "剪辑"};
+
+TEST(Road, StartShowsTheMainWindowInTheStoredLanguageWithTheLivePreviewRunning) {
+  for (const std::string language : {"english", "chinese"}) {
+    SCOPED_TRACE(language);
+    AppDriver app("start-" + language);
+    app.storeLanguage(language);
+    const auto begin = std::chrono::steady_clock::now();
+    ASSERT_TRUE(app.launch()) << app.logText();
+    const auto shown = std::chrono::steady_clock::now() - begin;
+    EXPECT_LE(shown, 5s) << "the main window took "
+                         << std::chrono::duration_cast<Millis>(shown).count() << " ms";
+    EXPECT_TRUE(app.waitFor(
+        [&] { return menuTitles(app) == (language == "english" ? kEnglishMenus : kChineseMenus); },
+        5s));
+    const auto live = app.widget("liveText");
+    ASSERT_TRUE(live);
+    EXPECT_EQ(live->text, language == "english" ? "LIVE" : "实时预览");
+
+    // The preview follows the desktop: red, then blue.
+    ASSERT_TRUE(app.waitForWidget("preview"));
+    const Rect preview = app.widget("preview")->shown;
+    app.paintDesktop(0xd02020);
+    EXPECT_TRUE(app.waitFor([&] { return share(app.grab(preview), 0) > 0.05; }, 10s))
+        << "the preview never showed the red desktop";
+    app.shot("red-desktop");
+    app.paintDesktop(0x2020d0);
+    EXPECT_TRUE(app.waitFor([&] { return share(app.grab(preview), 2) > 0.05; }, 10s))
+        << "the preview never showed the blue desktop";
+    app.shot("blue-desktop");
+  }
+}
+
+}  // namespace
+}  // namespace vantry::e2e
+
+namespace vantry::e2e {
+namespace {
+
+TEST(Road, RecordByKeyboardKeepsScreenCameraSoundAndZoomsFromTheClicks) {
+  AppDriver app("record-by-keyboard");
+  app.storeLanguage("english");
+  ASSERT_TRUE(app.launch()) << app.logText();
+  const fs::path folder = recordByKeyboard(app, 6s, 2);
+  ASSERT_FALSE(folder.empty()) << app.logText();
+  EXPECT_EQ(folder.parent_path(), app.recordings());
+  for (const char* name : {"screen.mp4", "camera.mov", "project.json", "edit.json"}) {
+    EXPECT_TRUE(fs::exists(folder / name)) << name;
+    EXPECT_GT(fs::file_size(folder / name), 0u) << name;
+  }
+  const auto project = readJson(folder / "project.json");
+  const auto edit = readJson(folder / "edit.json");
+  ASSERT_TRUE(project && edit);
+  // The microphone is recorded beside the camera.
+  EXPECT_FALSE(project->value("audioPath", "").empty());
+  EXPECT_GT(project->value("duration", 0.0), 4.0);
+
+  std::vector<double> clicks;
+  for (const auto& sample : edit->value("samples", nlohmann::json::array()))
+    if (sample.value("clicked", false)) clicks.push_back(sample.value("time", 0.0));
+  EXPECT_GE(clicks.size(), 2u) << "the clicks on the desktop were not recorded";
+  const auto zooms = edit->value("zoomEventsOverride", nlohmann::json::array());
+  ASSERT_FALSE(zooms.empty()) << "no automatic zoom in edit.json";
+  // Each zoom covers a click.
+  for (const auto& zoom : zooms) {
+    const double start = zoom.value("start", -1.0), end = zoom.value("end", -1.0);
+    EXPECT_TRUE(std::any_of(clicks.begin(), clicks.end(), [&](double t) {
+      return t >= start - 1.0 && t <= end;
+    })) << zoom.dump();
+  }
+}
+
+}  // namespace
+}  // namespace vantry::e2e
+
+namespace vantry::e2e {
+namespace {
+
+TEST(Road, QuitKeepsTheRecordingByDefaultOrMovesItToTheTrash) {
+  AppDriver app("quit");
+  app.storeLanguage("english");
+  ASSERT_TRUE(app.launch()) << app.logText();
+  const fs::path kept = recordByKeyboard(app, 2s, 1);
+  ASSERT_FALSE(kept.empty()) << app.logText();
+
+  app.key("ctrl+q");
+  ASSERT_TRUE(app.waitForWidget("keepRecording", "QMessageBox")) << "Ctrl+Q asked nothing";
+  EXPECT_EQ(app.widget("qt_msgbox_label", "QMessageBox")->text,
+            "Keep this recording before quitting?");
+  EXPECT_EQ(app.widget("deleteRecording", "QMessageBox")->text, "Delete Recording and Quit");
+  EXPECT_EQ(app.activeWindow(), "QMessageBox");
+  app.shot("asks-to-keep");
+  app.key("Return");
+  EXPECT_EQ(app.waitForExit(30s), 0) << app.logText();
+  EXPECT_TRUE(fs::exists(kept / "screen.mp4"));
+  EXPECT_TRUE(fs::exists(kept / "edit.json"));
+
+  ASSERT_TRUE(app.launch()) << app.logText();
+  const fs::path deleted = recordByKeyboard(app, 2s, 1);
+  ASSERT_FALSE(deleted.empty()) << app.logText();
+  ASSERT_NE(deleted, kept);
+  app.key("ctrl+q");
+  ASSERT_TRUE(app.waitForWidget("deleteRecording", "QMessageBox"));
+  ASSERT_TRUE(app.click("deleteRecording", "QMessageBox"));
+  ASSERT_TRUE(app.waitForWidget("confirmDelete", "QMessageBox")) << "no second question";
+  app.shot("confirm-delete");
+  ASSERT_TRUE(app.click("confirmDelete", "QMessageBox"));
+  EXPECT_EQ(app.waitForExit(30s), 0) << app.logText();
+  EXPECT_FALSE(fs::exists(deleted));
+  const fs::path trashed = app.trash() / "files" / deleted.filename();
+  EXPECT_TRUE(fs::exists(trashed / "screen.mp4")) << trashed;
+  EXPECT_TRUE(fs::exists(app.trash() / "info" / (deleted.filename().string() + ".trashinfo")));
+  EXPECT_TRUE(fs::exists(kept / "project.json")) << "the kept recording went too";
+}
+
+TEST(Road, LanguageSwitchesEverythingAtOnceAndStaysForTheNextStart) {
+  AppDriver app("language");
+  app.storeLanguage("chinese");
+  ASSERT_TRUE(app.launch()) << app.logText();
+  ASSERT_TRUE(app.waitFor([&] { return menuTitles(app) == kChineseMenus; }, 5s));
+  // The demonstration project brings the timeline.
+  ASSERT_TRUE(app.waitForWidget("viewDemo"));
+  ASSERT_TRUE(app.click("viewDemo"));
+  ASSERT_TRUE(app.waitForWidget("timeline")) << "the demonstration did not open";
+  ASSERT_TRUE(app.waitFor(
+      [&] {
+        return app.widget("viewDemo") == std::nullopt || app.widget("viewDemo")->shown.empty();
+      },
+      5s));
+  // The lane names: the part of the timeline that only the language changes.
+  ASSERT_TRUE(app.waitForWidget("laneHeaders"));
+  const Rect lanes = app.widget("laneHeaders")->shown;
+  const std::string chineseTitle = app.widget("projectTitle")->text;
+  app.shot("chinese");
+  const AppDriver::Image before = app.grab(lanes);
+
+  app.key("ctrl+comma");
+  ASSERT_TRUE(app.waitForWidget("english", "LanguageSettingsView")) << "Settings did not open";
+  app.shot("settings");
+  ASSERT_TRUE(app.click("english", "LanguageSettingsView"));
+  EXPECT_TRUE(app.waitFor([&] { return menuTitles(app) == kEnglishMenus; }, 2s))
+      << "the menus stayed in Chinese";
+  EXPECT_TRUE(app.waitFor([&] { return app.widget("projectTitle")->text != chineseTitle; }, 2s))
+      << "the header stayed in Chinese";
+  EXPECT_TRUE(app.waitFor([&] { return app.grab(lanes).pixels != before.pixels; }, 2s))
+      << "the timeline did not change";
+  EXPECT_TRUE(app.waitFor([&] { return app.widget("zoomEnabled")->text == "Auto Zoom"; }, 2s))
+      << "the inspector stayed in Chinese";
+  EXPECT_EQ(app.widget("title", "LanguageSettingsView")->text, "Settings");
+  app.shot("english");
+  EXPECT_EQ(app.storedLanguage(), "english");
+
+  app.kill();
+  ASSERT_TRUE(app.launch()) << app.logText();
+  EXPECT_TRUE(app.waitFor([&] { return menuTitles(app) == kEnglishMenus; }, 5s));
+  EXPECT_EQ(app.widget("liveText")->text, "LIVE");
+  app.shot("next-start");
+}
+
+}  // namespace
+}  // namespace vantry::e2e
