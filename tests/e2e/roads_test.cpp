@@ -121,7 +121,8 @@ TEST(Road, QuitKeepsTheRecordingByDefaultOrMovesItToTheTrash) {
   EXPECT_EQ(app.widget("qt_msgbox_label", "QMessageBox")->text,
             "Keep this recording before quitting?");
   EXPECT_EQ(app.widget("deleteRecording", "QMessageBox")->text, "Delete Recording and Quit");
-  EXPECT_EQ(app.activeWindow(), "QMessageBox");
+  EXPECT_TRUE(app.waitFor([&] { return app.activeWindow() == "QMessageBox"; }, 5s))
+      << "the question does not have the keyboard";
   app.shot("asks-to-keep");
   app.key("Return");
   EXPECT_EQ(app.waitForExit(30s), 0) << app.logText();
