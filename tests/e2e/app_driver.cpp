@@ -124,7 +124,7 @@ std::vector<fs::path> recordingFolders(const fs::path& recordings) {
   return folders;
 }
 
-AppDriver::AppDriver(const std::string& road) : road_(road) {
+AppDriver::AppDriver(const std::string& road, const std::string& language) : road_(road) {
   std::string tmpl = (fs::temp_directory_path() / "vantry-e2e-XXXXXX").string();
   if (!mkdtemp(tmpl.data())) throw std::runtime_error("no temporary folder");
   root_ = tmpl;
@@ -139,6 +139,7 @@ AppDriver::AppDriver(const std::string& road) : road_(road) {
   fs::create_directories(output_);
   mapFile_ = root_ / "widgets.json";
   log_ = output_ / "app.log";
+  if (!language.empty()) storeLanguage(language);
   startServer();
 }
 

@@ -2,8 +2,8 @@
 
 // Drives the built `vantry` binary as a person would, for the end-to-end roads.
 //
-//   AppDriver app("RoadName");        // private Xvfb, private HOME and XDG folders
-//   app.storeLanguage("english");     // optional, before launch
+//   AppDriver app("RoadName", "english"); // private Xvfb, HOME and XDG folders; the stored
+//                                         // language (optional; storeLanguage() likewise)
 //   app.launch();                     // starts vantry, waits for the main window
 //   app.key("ctrl+shift+2");          // real key events (XTest); names as XStringToKeysym
 //   app.type("movie");                // types text
@@ -57,7 +57,7 @@ struct Widget {
 
 class AppDriver {
  public:
-  explicit AppDriver(const std::string& road);
+  explicit AppDriver(const std::string& road, const std::string& language = {});
   ~AppDriver();
   AppDriver(const AppDriver&) = delete;
   AppDriver& operator=(const AppDriver&) = delete;

@@ -36,8 +36,7 @@ const std::vector<std::string> kChineseMenus = {"文件", "编辑", "录制与�
 TEST(Road, StartShowsTheMainWindowInTheStoredLanguageWithTheLivePreviewRunning) {
   for (const std::string language : {"english", "chinese"}) {
     SCOPED_TRACE(language);
-    AppDriver app("start-" + language);
-    app.storeLanguage(language);
+    AppDriver app("start-" + language, language);
     const auto begin = std::chrono::steady_clock::now();
     ASSERT_TRUE(app.launch()) << app.logText();
     const auto shown = std::chrono::steady_clock::now() - begin;
@@ -64,15 +63,8 @@ TEST(Road, StartShowsTheMainWindowInTheStoredLanguageWithTheLivePreviewRunning) 
   }
 }
 
-}  // namespace
-}  // namespace vantry::e2e
-
-namespace vantry::e2e {
-namespace {
-
 TEST(Road, RecordByKeyboardKeepsScreenCameraSoundAndZoomsFromTheClicks) {
-  AppDriver app("record-by-keyboard");
-  app.storeLanguage("english");
+  AppDriver app("record-by-keyboard", "english");
   ASSERT_TRUE(app.launch()) << app.logText();
   const fs::path folder = recordByKeyboard(app, 6s, 2);
   ASSERT_FALSE(folder.empty()) << app.logText();
@@ -103,15 +95,8 @@ TEST(Road, RecordByKeyboardKeepsScreenCameraSoundAndZoomsFromTheClicks) {
   }
 }
 
-}  // namespace
-}  // namespace vantry::e2e
-
-namespace vantry::e2e {
-namespace {
-
 TEST(Road, QuitKeepsTheRecordingByDefaultOrMovesItToTheTrash) {
-  AppDriver app("quit");
-  app.storeLanguage("english");
+  AppDriver app("quit", "english");
   ASSERT_TRUE(app.launch()) << app.logText();
   const fs::path kept = recordByKeyboard(app, 2s, 1);
   ASSERT_FALSE(kept.empty()) << app.logText();
@@ -148,8 +133,7 @@ TEST(Road, QuitKeepsTheRecordingByDefaultOrMovesItToTheTrash) {
 }
 
 TEST(Road, LanguageSwitchesEverythingAtOnceAndStaysForTheNextStart) {
-  AppDriver app("language");
-  app.storeLanguage("chinese");
+  AppDriver app("language", "chinese");
   ASSERT_TRUE(app.launch()) << app.logText();
   ASSERT_TRUE(app.waitFor([&] { return menuTitles(app) == kChineseMenus; }, 5s));
   // The demonstration project brings the timeline.
