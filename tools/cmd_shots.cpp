@@ -3,7 +3,10 @@
 // OUT_DIR/<language>/. Animations are frozen and capture is faked; without --language both
 // languages are rendered.
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
+#include <QPainter>
+#include <QPixmap>
 
 #include <iostream>
 #include <memory>
@@ -89,7 +92,18 @@ int run(const tool::Args& given) {
       window.refreshNow();
       QApplication::processEvents();
       const QString path = QDir(folder).filePath(QString::fromStdString(state.name) + ".png");
-      if (!window.grab().save(path)) {
+      QPixmap shot = window.grab();
+      if (QDialog* sheet = window.exportSheet(); sheet && sheet->isVisible()) {
+        // The sheet is a window of its own: drawn over the main window where the window
+        // manager centres it.
+        QPainter painter(&shot);
+        const QPixmap over = sheet->grab();
+        const QSizeF size = over.deviceIndependentSize();
+        painter.drawPixmap(
+            QPointF((window.width() - size.width()) / 2, (window.height() - size.height()) / 2),
+            over);
+      }
+      if (!shot.save(path)) {
         std::cerr << "cannot write " << path.toStdString() << "\n";
         ++failures;
         continue;

@@ -122,6 +122,22 @@ void AppDesktop::openFolder(const std::string& path) {
   }
 }
 
+void AppDesktop::revealFile(const std::string& path) {
+  if (inner_) {
+    inner_->revealFile(path);
+  } else {
+    openFolder(QFileInfo(QString::fromStdString(path)).absolutePath().toStdString());
+  }
+}
+
+void AppDesktop::openFile(const std::string& path) {
+  if (inner_) {
+    inner_->openFile(path);
+  } else {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+  }
+}
+
 void AppDesktop::openPermissionHelp() {
   showAccessHelp();
 }

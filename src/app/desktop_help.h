@@ -36,6 +36,8 @@ class AppDesktop : public StudioDesktop {
  public:
   explicit AppDesktop(std::shared_ptr<StudioDesktop> inner) : inner_(std::move(inner)) {}
   void openFolder(const std::string& path) override;
+  void revealFile(const std::string& path) override;
+  void openFile(const std::string& path) override;
   void openPermissionHelp() override;
 
  private:

@@ -3,9 +3,14 @@
 #include "app/studio_window.h"
 #include "inspector/inspector_column.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QThreadPool>
 
 #include "localization/qt/qt_text.h"
 #include "studio/studio.h"
@@ -69,6 +74,8 @@ class CancelledDialogs final : public StudioDialogs {
 class QuietDesktop final : public StudioDesktop {
  public:
   void openFolder(const std::string&) override {}
+  void revealFile(const std::string&) override {}
+  void openFile(const std::string&) override {}
   void openPermissionHelp() override {}
 };
 
@@ -104,6 +111,64 @@ void applyInspector(Studio& s, StudioWindow& window, InspectorTab tab, bool sele
   }
 }
 
+// The demonstration project with the export sheet open in its settings.
+void applyExportSheet(Studio& s) {
+  s.demo();
+  s.setPlaying(false);
+  s.seek(4.2);
+  s.exportMovie();
+}
+
+// A real export of the demonstration's first second, to `destination`; returns once it
+// ended (also when it failed). `cancel` cancels it as soon as it started.
+void runShortExport(Studio& s, StudioWindow& window, const std::string& destination,
+                    bool cancel = false) {
+  applyExportSheet(s);
+  Clip clip = s.clip();
+  clip.duration = 1;
+  s.setClip(clip);
+  ExportOptions options = s.exportOptions();
+  options.resolution = ExportOptions::Resolution::p720;
+  options.framesPerSecond = ExportOptions::FrameRate::fps30;
+  s.setExportOptions(options);
+  s.beginExportTo(destination);
+  if (cancel) s.cancelExport();
+  const QDeadlineTimer deadline(120000);
+  while (s.exporting() && !deadline.hasExpired())
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  // The sheet reads the still of the result on a worker.
+  window.refreshNow();
+  QThreadPool::globalInstance()->waitForDone();
+  QCoreApplication::processEvents();
+}
+
+// Where the shots' movies go: a folder of their own in the temporary folder.
+std::string shotMoviePath() {
+  const QString folder = QDir::temp().filePath(QStringLiteral("vantry-shots"));
+  QDir().mkpath(folder);
+  return QDir(folder)
+      .filePath(QString::fromStdString(Studio::exportFileName(QDateTime::currentDateTime(), true)) +
+                QStringLiteral(".mp4"))
+      .toStdString();
+}
+
+std::vector<ShotState> inspectorStates() {
+  std::vector<ShotState> states;
+  const std::pair<InspectorTab, const char*> tabs[] = {{InspectorTab::motion, "motion"},
+                                                       {InspectorTab::presenter, "presenter"},
+                                                       {InspectorTab::canvas, "canvas"},
+                                                       {InspectorTab::cursor, "cursor"}};
+  for (const auto& [tab, name] : tabs) {
+    states.push_back({std::string("inspector-") + name, [tab](Studio& s, StudioWindow& w) {
+                        applyInspector(s, w, tab, false, false);
+                      }});
+    states.push_back(
+        {std::string("inspector-") + name + "-zoom-camera",
+         [tab](Studio& s, StudioWindow& w) { applyInspector(s, w, tab, true, true); }});
+  }
+  return states;
+}
+
 std::vector<ShotState> builtIn() {
   return {
       {"standby",
@@ -124,24 +189,30 @@ std::vector<ShotState> builtIn() {
          s.setExporting(true);
          s.setExportProgress(0.42);
        }},
-      {"inspector-motion",
-       [](Studio& s, StudioWindow& w) { applyInspector(s, w, InspectorTab::motion, false, true); }},
-      {"inspector-motion-zoom",
-       [](Studio& s, StudioWindow& w) { applyInspector(s, w, InspectorTab::motion, true, true); }},
-      {"inspector-presenter",
-       [](Studio& s, StudioWindow& w) {
-         applyInspector(s, w, InspectorTab::presenter, false, true);
+      {"export-settings", [](Studio& s, StudioWindow&) { applyExportSheet(s); }},
+      {"export-progress",
+       [](Studio& s, StudioWindow&) {
+         applyExportSheet(s);
+         s.setExporting(true);
+         s.setExportProgress(0.42);
        }},
-      {"inspector-presenter-no-camera",
-       [](Studio& s, StudioWindow& w) {
-         applyInspector(s, w, InspectorTab::presenter, true, false);
+      {"export-cancelling",
+       [](Studio& s, StudioWindow&) {
+         applyExportSheet(s);
+         s.setExporting(true);
+         s.setExportProgress(0.57);
+         s.cancelExport();
        }},
-      {"inspector-canvas",
-       [](Studio& s, StudioWindow& w) { applyInspector(s, w, InspectorTab::canvas, true, true); }},
-      {"inspector-cursor",
+      {"export-success", [](Studio& s, StudioWindow& w) { runShortExport(s, w, shotMoviePath()); }},
+      {"export-failure",
        [](Studio& s, StudioWindow& w) {
-         applyInspector(s, w, InspectorTab::cursor, false, false);
+         // A destination whose folder does not exist.
+         runShortExport(
+             s, w,
+             QDir::temp().filePath(QStringLiteral("vantry-shots/missing/out.mp4")).toStdString());
        }},
+      {"export-cancelled",
+       [](Studio& s, StudioWindow& w) { runShortExport(s, w, shotMoviePath(), true); }},
   };
 }
 
@@ -158,7 +229,12 @@ StudioServices offscreenStudioServices() {
 }
 
 std::vector<ShotState>& shotStates() {
-  static std::vector<ShotState> states = builtIn();
+  static std::vector<ShotState> states = [] {
+    std::vector<ShotState> all = builtIn();
+    for (ShotState& state : inspectorStates())
+      all.push_back(std::move(state));
+    return all;
+  }();
   return states;
 }
 

@@ -6,7 +6,12 @@
 
 #include <QDialog>
 
+#include <QImage>
+
+#include <cstdint>
+#include <memory>
 #include <optional>
+#include <string>
 
 namespace vantry {
 
@@ -20,6 +25,10 @@ QString exportPhaseText(double progress, bool cancelling);
 // The whole percentage, never 100 while the export runs.
 int exportPercent(double progress);
 QString exportRemainingText(double progress, double elapsed, bool cancelling);
+// A byte count in the interface language, in SI units as file sizes are shown.
+QString exportSizeText(std::int64_t bytes);
+// A path with the home folder written "~".
+QString homeAbbreviated(const QString& path);
 
 class ExportSheet : public QDialog {
   Q_OBJECT
@@ -28,10 +37,15 @@ class ExportSheet : public QDialog {
   enum class Content { settings, progress, success, failure };
 
   explicit ExportSheet(Studio& studio, QWidget* parent = nullptr);
+  ~ExportSheet() override;
 
   Content content() const;
   QString title() const;
   void refreshNow();
+  // The still of the exported movie (null until one was read) and whether the elapsed-time
+  // clock runs.
+  QImage thumbnail() const { return thumbnail_; }
+  bool timingRuns() const;
   template <typename T>
   T* control(const char* name) const {
     return findChild<T*>(QString::fromLatin1(name));
@@ -42,16 +56,23 @@ class ExportSheet : public QDialog {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   void refresh();
   void tickTiming();
+  // Reads the still of the movie shown as the result on a worker; an answer arriving after
+  // the result changed or the success content left is dropped.
+  void followThumbnail(const std::optional<std::string>& url);
 
   Studio& studio_;
   CoalescedRefresh* refresh_;
   class QTimer* timer_;
   struct Parts;
-  Parts* parts_;
+  std::unique_ptr<Parts> parts_;
+  std::optional<std::string> thumbnailFor_;
+  quint64 thumbnailRequest_ = 0;
+  QImage thumbnail_;
 };
 
 }  // namespace vantry

@@ -13,6 +13,7 @@
 #include "design/buttons.h"
 #include "design/coalesced_refresh.h"
 #include "design/icons.h"
+#include "design/motion.h"
 #include "design/neon_slider.h"
 #include "design/neon_switch.h"
 #include "design/painting.h"
@@ -57,13 +58,20 @@ QString inspectorTabIcon(InspectorTab tab) {
 
 namespace {
 
+const Curve kTabFade = Curve::easeOut(0.18);
+
 // One tab of the strip: its symbol over its title, the selected one on a faint plate with
 // the accent bar at its foot.
 class TabButton : public QAbstractButton {
  public:
-  TabButton(InspectorTab tab, QWidget* parent) : QAbstractButton(parent), tab_(tab) {
+  TabButton(InspectorTab tab, QWidget* parent)
+      : QAbstractButton(parent), tab_(tab), selected_(new Animated(0, this)) {
     setFixedHeight(52);
     setCheckable(true);
+    // The selected look and the label colour change together with the content's fade.
+    connect(this, &QAbstractButton::toggled, this,
+            [this](bool on) { selected_->animateTo(on ? 1 : 0, kTabFade); });
+    connect(selected_, &Animated::changed, this, qOverload<>(&QWidget::update));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setFocusPolicy(Qt::TabFocus);
     handCursor(this);
@@ -76,15 +84,19 @@ class TabButton : public QAbstractButton {
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF r = QRectF(rect());
     const bool on = isChecked();
-    if (on) {
+    const double look = selected_->value();
+    if (look > 0) {
+      painter.save();
+      painter.setOpacity(look);
       fillRounded(painter, r, 10, Color(0xFFFFFF, 0.07));
       const QRectF bar(r.center().x() - 11, r.bottom() - 3 - 2.5, 22, 2.5);
       paintShadow(painter, bar, 1.25, Shadow{Theme::cyan, 4, {0, 0}});
       painter.setPen(Qt::NoPen);
       painter.setBrush(Theme::accent.over(bar));
       painter.drawRoundedRect(bar, 1.25, 1.25);
+      painter.restore();
     }
-    const QColor color = on ? Theme::text : Theme::secondary;
+    const QColor color = mixed(Theme::secondary, Theme::text, look);
     paintSymbol(painter, inspectorTabIcon(tab_), QRectF(r.center().x() - 8, 9, 16, 16), color,
                 on ? 600 : 400);
     QFont font = uiFont(10, QFont::Medium);
@@ -103,6 +115,7 @@ class TabButton : public QAbstractButton {
 
  private:
   InspectorTab tab_;
+  Animated* selected_;
 };
 
 // A palette swatch: the palette's gradient, a bright border and a check when chosen.
@@ -254,6 +267,8 @@ NeonSwitch* makeSwitch(const QString& title, const char* name, QWidget* parent) 
 InspectorColumn::InspectorColumn(Studio& studio, std::function<void()> openPrivacy, QWidget* parent)
     : QWidget(parent), studio_(studio), openPrivacy_(std::move(openPrivacy)) {
   refresh_ = new CoalescedRefresh(this, [this] { refresh(); });
+  fadeIn_ = new Animated(1, this);
+  connect(fadeIn_, &Animated::changed, this, [this] { followFade(); });
   build();
   connect(&studio_, &Studio::changed, refresh_, &CoalescedRefresh::request);
   // Every title is set once when built: a new language builds the column anew, on the tab
@@ -337,12 +352,40 @@ void InspectorColumn::build() {
 }
 
 void InspectorColumn::setTab(InspectorTab tab) {
+  const bool changed = tab != tab_ || !pages_[static_cast<std::size_t>(tab)]->isVisibleTo(this);
   tab_ = tab;
   for (InspectorTab each : kAllInspectorTabs) {
     const int i = static_cast<int>(each);
     tabButtons_[static_cast<std::size_t>(i)]->setChecked(each == tab);
     pages_[static_cast<std::size_t>(i)]->setVisible(each == tab);
   }
+  if (!changed) return;
+  // The new content fades in; the effect goes once it is opaque, since it costs a render
+  // to an offscreen picture on every paint.
+  fadeIn_->jumpTo(0);  // ends an earlier fade
+  QWidget* page = pages_[static_cast<std::size_t>(tab)];
+  auto* fade = new QGraphicsOpacityEffect(page);
+  fade->setOpacity(0);
+  page->setGraphicsEffect(fade);
+  fading_ = page;
+  fadeIn_->animateTo(1, kTabFade);
+}
+
+double InspectorColumn::tabOpacity() const {
+  auto* fade = fading_ ? qobject_cast<QGraphicsOpacityEffect*>(fading_->graphicsEffect()) : nullptr;
+  return fade ? fade->opacity() : 1.0;
+}
+
+void InspectorColumn::followFade() {
+  if (!fading_) return;
+  const double opacity = fadeIn_->value();
+  if (opacity >= 1 || !fadeIn_->running()) {
+    fading_->setGraphicsEffect(nullptr);
+    fading_ = nullptr;
+    return;
+  }
+  if (auto* fade = qobject_cast<QGraphicsOpacityEffect*>(fading_->graphicsEffect()))
+    fade->setOpacity(opacity);
 }
 
 QWidget* InspectorColumn::buildMotion() {

@@ -6,6 +6,7 @@
 // every change goes through a `Studio` operation.
 
 #include <QAbstractButton>
+#include <QPointer>
 #include <QWidget>
 
 #include <array>
@@ -49,6 +50,8 @@ class InspectorColumn : public QWidget {
     return findChild<T*>(QString::fromLatin1(name));
   }
   QWidget* tabPage(InspectorTab tab) const { return pages_[static_cast<int>(tab)]; }
+  // The opacity of the chosen tab's content, below 1 while it fades in.
+  double tabOpacity() const;
 
  private:
   void build();
@@ -60,6 +63,7 @@ class InspectorColumn : public QWidget {
   QWidget* buildFooter();
   void refresh();
   void writeSetting(const std::function<void(EditSettings&)>& change);
+  void followFade();
 
   Studio& studio_;
   std::function<void()> openPrivacy_;
@@ -68,6 +72,8 @@ class InspectorColumn : public QWidget {
   std::array<QAbstractButton*, 4> tabButtons_{};
   std::vector<std::function<void()>> followers_;
   CoalescedRefresh* refresh_;
+  class Animated* fadeIn_;
+  QPointer<QWidget> fading_;
 };
 
 }  // namespace vantry

@@ -1,6 +1,7 @@
 #include "render/video_frames.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "localization/localization.h"
 #include "render/render_error.h"
@@ -144,6 +145,24 @@ VideoFrames::Picture VideoFrames::picture(double t) {
   if (failed_) fail(failure_, "视频读取失败。");
   if (currentPlanes_) return {currentPlanes_, std::nullopt};
   return {nullptr, currentImage_};
+}
+
+std::optional<QImage> movieThumbnail(const std::string& path) {
+  constexpr int maxWidth = 576, maxHeight = 324;
+  try {
+    VideoFrames frames(path);
+    const double length = frames.duration();
+    const double at = std::isfinite(length) && length > 0 ? std::min(length / 3, 1.0) : 0.0;
+    std::optional<QImage> picture = frames.image(at);
+    if (!picture || picture->isNull()) return std::nullopt;
+    if (picture->width() > maxWidth || picture->height() > maxHeight) {
+      return picture->scaled(maxWidth, maxHeight, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    }
+    // A copy, so the reader's buffer pool is not held past the reader.
+    return picture->copy();
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
 }
 
 }  // namespace vantry

@@ -68,4 +68,9 @@ class VideoFrames {
   int conversions_ = 0;
 };
 
+// The still of a finished movie: its picture at min(duration / 3, 1 s) (0 when the length is
+// unknown), scaled down to fit 576 x 324. Nothing when the movie cannot be read. Blocks while
+// decoding, so callers run it off the main thread.
+std::optional<QImage> movieThumbnail(const std::string& path);
+
 }  // namespace vantry

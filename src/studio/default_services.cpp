@@ -1,8 +1,12 @@
 // The running system's services: the host clock, movie readers, Qt dialogs and desktop
 // services, and screen names from Qt's screens.
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QUrl>
@@ -80,11 +84,34 @@ class QtDialogs : public StudioDialogs {
 
 class QtDesktop : public StudioDesktop {
  public:
-  void openFolder(const std::string& path) override {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+  void openFolder(const std::string& path) override { openLocal(path); }
+  // The freedesktop file-manager interface selects the file; without a session bus or a
+  // file manager that answers it, the folder opens instead. The call is asynchronous, since
+  // the bus may have to start the file manager first.
+  void revealFile(const std::string& path) override {
+    const QString file = QString::fromStdString(path);
+    const std::string folder = QFileInfo(file).absolutePath().toStdString();
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return openLocal(folder);
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{QUrl::fromLocalFile(file).toString()} << QString();
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), qApp);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp, [watcher, folder] {
+      watcher->deleteLater();
+      if (watcher->isError()) openLocal(folder);
+    });
   }
+  void openFile(const std::string& path) override { openLocal(path); }
   // The help text itself comes with the recording setup.
   void openPermissionHelp() override {}
+
+ private:
+  static void openLocal(const std::string& path) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+  }
 };
 
 // Displays are X11 RandR monitors; Qt names its screens after the same outputs. A screen

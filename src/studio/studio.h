@@ -222,6 +222,9 @@ class Studio : public QObject {
   bool openProjectFile(const std::string& path);
   void demo();
   void revealRecordings();
+  // The last exported movie in the file manager, or played with the default application.
+  void revealExportResult();
+  void openExportResult();
 
   // --- Export ---
   void exportMovie();  // the sheet's opener ("export" in the design)

@@ -237,6 +237,14 @@ void Studio::revealRecordings() {
   if (services_.desktop) services_.desktop->openFolder(folder);
 }
 
+void Studio::revealExportResult() {
+  if (exportResultURL_ && services_.desktop) services_.desktop->revealFile(*exportResultURL_);
+}
+
+void Studio::openExportResult() {
+  if (exportResultURL_ && services_.desktop) services_.desktop->openFile(*exportResultURL_);
+}
+
 // --- Leaving for live preview ---
 
 void Studio::enterStandby() {

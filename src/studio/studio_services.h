@@ -80,6 +80,10 @@ class StudioDesktop {
  public:
   virtual ~StudioDesktop() = default;
   virtual void openFolder(const std::string& path) = 0;
+  // Shows a file selected in the file manager, or at least its folder. Returns at once.
+  virtual void revealFile(const std::string& path) = 0;
+  // Opens a file with the desktop's default application.
+  virtual void openFile(const std::string& path) = 0;
   // The help on display access, the video group and the sound server.
   virtual void openPermissionHelp() = 0;
 };

@@ -3,9 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QCoreApplication>
+#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThreadPool>
 
 #include <cmath>
 #include <limits>
@@ -15,6 +21,7 @@
 #include "localization/app_language.h"
 #include "localization/qt/qt_text.h"
 #include "studio/studio.h"
+#include "studio/studio_services.h"
 
 namespace vantry {
 
@@ -70,6 +77,18 @@ TEST_F(ExportTexts, RemainingTimeRulesAndDurations) {
   EXPECT_EQ(exportTime(1e9), QStringLiteral("277777:46:40"));
 }
 
+TEST(ExportSheetTexts, SizesInSIUnitsAndTheHomeFolderAsTilde) {
+  const AppLanguage previous = currentLanguage();
+  setCurrentLanguage(AppLanguage::english);
+  EXPECT_EQ(exportSizeText(1'500'000), QStringLiteral("1.5 MB"));
+  setCurrentLanguage(previous);
+  const QString home = QDir::homePath();
+  EXPECT_EQ(homeAbbreviated(home + QStringLiteral("/Movies")), QStringLiteral("~/Movies"));
+  EXPECT_EQ(homeAbbreviated(home), QStringLiteral("~"));
+  // A neighbour whose name only starts like the home folder keeps its path.
+  EXPECT_EQ(homeAbbreviated(home + QStringLiteral("x/a")), home + QStringLiteral("x/a"));
+}
+
 struct Sheet : Chinese {
   Studio studio{offscreenStudioServices()};
   ExportSheet sheet{studio};
@@ -79,6 +98,24 @@ struct Sheet : Chinese {
   }
 };
 
+TEST_F(Sheet, ASegmentClickWritesTheOptionAndTheHintAndEstimateFollowAtOnce) {
+  studio.demo();
+  studio.exportMovie();
+  sheet.show();
+  sheet.refreshNow();
+  const QString hint = sheet.control<QLabel>("hint")->text();
+  const QString estimate = sheet.control<QLabel>("estimate")->text();
+  auto* encoding = sheet.control<QWidget>("encoding");
+  ASSERT_GT(encoding->width(), 100);
+  // The right half is HEVC.
+  QTest::mouseClick(encoding, Qt::LeftButton, {}, QPoint(encoding->width() * 3 / 4, 14));
+  EXPECT_EQ(studio.exportOptions().encoding, ExportOptions::Encoding::hevc);
+  sheet.refreshNow();
+  EXPECT_NE(sheet.control<QLabel>("hint")->text(), hint);
+  EXPECT_NE(sheet.control<QLabel>("estimate")->text(), estimate);
+  EXPECT_EQ(sheet.width(), 600);
+}
+
 TEST_F(Sheet, KeysByContentAndNoneWhileExporting) {
   studio.demo();
   studio.exportMovie();
@@ -86,9 +123,12 @@ TEST_F(Sheet, KeysByContentAndNoneWhileExporting) {
   ASSERT_TRUE(studio.showingExport());
   EXPECT_EQ(sheet.content(), ExportSheet::Content::settings);
 
+  EXPECT_FALSE(sheet.timingRuns());
+
   studio.setExporting(true);
   sheet.refreshNow();
   EXPECT_EQ(sheet.content(), ExportSheet::Content::progress);
+  EXPECT_TRUE(sheet.timingRuns());
   key(Qt::Key_Escape);
   key(Qt::Key_Return);
   sheet.reject();
@@ -101,6 +141,7 @@ TEST_F(Sheet, KeysByContentAndNoneWhileExporting) {
   sheet.refreshNow();
   EXPECT_EQ(sheet.content(), ExportSheet::Content::failure);
   EXPECT_EQ(sheet.title(), QStringLiteral("已取消导出"));
+  EXPECT_FALSE(sheet.timingRuns());
   key(Qt::Key_Return);
   sheet.refreshNow();
   EXPECT_EQ(sheet.content(), ExportSheet::Content::settings);
@@ -108,6 +149,67 @@ TEST_F(Sheet, KeysByContentAndNoneWhileExporting) {
 
   key(Qt::Key_Escape);
   EXPECT_FALSE(studio.showingExport());
+}
+
+// Records what the sheet asks of the desktop.
+class RecordingDesktop final : public StudioDesktop {
+ public:
+  std::vector<std::string> revealed, opened;
+  void openFolder(const std::string&) override {}
+  void revealFile(const std::string& path) override { revealed.push_back(path); }
+  void openFile(const std::string& path) override { opened.push_back(path); }
+  void openPermissionHelp() override {}
+};
+
+StudioServices recordingServices(std::shared_ptr<RecordingDesktop> desktop) {
+  StudioServices services = offscreenStudioServices();
+  services.desktop = std::move(desktop);
+  return services;
+}
+
+using ExportResult = Chinese;
+
+TEST_F(ExportResult, SuccessShowsAStillOfTheExportedMovieAndOpensOrRevealsIt) {
+  auto desktop = std::make_shared<RecordingDesktop>();
+  Studio studio(recordingServices(desktop));
+  studio.demo();
+  studio.setPlaying(false);
+  Clip clip = studio.clip();
+  clip.duration = 1;  // a short movie of the demonstration
+  studio.setClip(clip);
+  ExportOptions options = studio.exportOptions();
+  options.resolution = ExportOptions::Resolution::p720;
+  options.framesPerSecond = ExportOptions::FrameRate::fps30;
+  studio.setExportOptions(options);
+  QTemporaryDir folder;
+  const std::string movie = QDir(folder.path()).filePath(QStringLiteral("still.mp4")).toStdString();
+  studio.beginExportTo(movie);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !studio.exporting(); }, 120000));
+  ASSERT_EQ(studio.exportResultURL(), std::optional<std::string>(movie))
+      << studio.exportFailure().value_or("");
+
+  ExportSheet sheet(studio);
+  sheet.refreshNow();
+  EXPECT_EQ(sheet.content(), ExportSheet::Content::success);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !sheet.thumbnail().isNull(); }, 30000));
+  EXPECT_EQ(sheet.thumbnail().size(), QSize(576, 324));
+  EXPECT_TRUE(sheet.control<QLabel>("details")->text().contains(QStringLiteral(" · ")));
+
+  sheet.control<QAbstractButton>("reveal")->click();
+  EXPECT_EQ(desktop->revealed, std::vector<std::string>{movie});
+  auto* box = sheet.control<QWidget>("thumbnail");
+  QTest::mouseDClick(box, Qt::LeftButton);
+  EXPECT_EQ(desktop->opened, std::vector<std::string>{movie});
+
+  // A still that arrives after the success content left is dropped.
+  ExportSheet late(studio);
+  late.refreshNow();
+  studio.resetExportResult();
+  late.refreshNow();
+  QThreadPool::globalInstance()->waitForDone();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(late.content(), ExportSheet::Content::settings);
+  EXPECT_TRUE(late.thumbnail().isNull());
 }
 
 }  // namespace

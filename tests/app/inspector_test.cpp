@@ -4,8 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTest>
+#include <QWheelEvent>
 
 #include "design/buttons.h"
+#include "design/motion.h"
 #include "design/neon_slider.h"
 #include "design/neon_switch.h"
 #include "inspector/inspector_column.h"
@@ -197,6 +202,30 @@ TEST_F(Inspector, FooterShowsTheExportOnlyWhileItRuns) {
   f.s().setExportProgress(1);
   EXPECT_EQ(control<QLabel>("exportPercent")->text(), QStringLiteral("100%"));
   EXPECT_EQ(f.window->inspectorColumn()->width(), StudioWindow::kInspectorWidth);
+}
+
+TEST_F(Inspector, ATabFadesInAndTheHiddenBarsStillScrollWithTheWheel) {
+  selectFirstZoom();
+  setAnimationsFrozen(false);
+  column()->setTab(InspectorTab::canvas);
+  EXPECT_LT(column()->tabOpacity(), 0.5);
+  EXPECT_TRUE(QTest::qWaitFor([this] { return column()->tabOpacity() == 1.0; }, 2000));
+  setAnimationsFrozen(true);
+  EXPECT_EQ(column()->tabPage(InspectorTab::canvas)->graphicsEffect(), nullptr);
+
+  // The motion tab with a selected zoom is taller than a short window.
+  column()->setTab(InspectorTab::motion);
+  f.window->resize(1250, 560);
+  f.settle();
+  auto* scroll = control<QScrollArea>("tabScroll");
+  QScrollBar* bar = scroll->verticalScrollBar();
+  ASSERT_GT(bar->maximum(), 0);
+  EXPECT_FALSE(bar->isVisible());
+  const QPointF at(40, 40);
+  QWheelEvent wheel(at, scroll->viewport()->mapToGlobal(at), QPoint(), QPoint(0, -120),
+                    Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+  QCoreApplication::sendEvent(scroll->viewport(), &wheel);
+  EXPECT_GT(bar->value(), 0);
 }
 
 }  // namespace

@@ -198,5 +198,29 @@ TEST_F(ToolExport, FrameComposesOnePicture) {
   EXPECT_EQ(testing::readIndex(image, card), 30);
 }
 
+TEST_F(ToolExport, ThumbnailIsTheStillAtAThirdCappedAtOneSecond) {
+  auto still = [this](const std::string& movie) {
+    const std::string png = dir_.file("still.png");
+    std::filesystem::remove(png);
+    const int rc = runTool({"thumbnail", movie, png}, [](const std::string&, pid_t) {});
+    return std::make_pair(rc, QImage(QString::fromStdString(png)));
+  };
+  // Six seconds: the picture one second in, small enough to keep its size.
+  auto [rc, image] = still(dir_.file("screen.mp4"));
+  ASSERT_EQ(rc, 0);
+  EXPECT_EQ(image.size(), QSize(320, 180));
+  EXPECT_EQ(testing::readIndex(image, image.rect()), 30);
+  // Half a second: a third of it in, scaled down to fit 576 x 324.
+  testing::makeIndexedMovie(dir_.file("short.mp4"), 15, 30, 1280, 720);
+  std::tie(rc, image) = still(dir_.file("short.mp4"));
+  ASSERT_EQ(rc, 0);
+  EXPECT_EQ(image.size(), QSize(576, 324));
+  EXPECT_EQ(testing::readIndex(image, image.rect()), 5);
+  // No movie: a failure, and no picture.
+  std::tie(rc, image) = still(dir_.file("missing.mp4"));
+  EXPECT_EQ(rc, 1);
+  EXPECT_TRUE(image.isNull());
+}
+
 }  // namespace
 }  // namespace vantry

@@ -99,7 +99,11 @@ class FakeDialogs : public StudioDialogs {
 class FakeDesktop : public StudioDesktop {
  public:
   std::vector<std::string> opened;
+  std::vector<std::string> revealed;
+  std::vector<std::string> openedFiles;
   void openFolder(const std::string& path) override { opened.push_back(path); }
+  void revealFile(const std::string& path) override { revealed.push_back(path); }
+  void openFile(const std::string& path) override { openedFiles.push_back(path); }
   void openPermissionHelp() override {}
 };
 
