@@ -7,6 +7,9 @@
 
 #include <vector>
 
+#include <QApplication>
+
+#include "studio/capture_fakes.h"
 #include "window_fixture.h"
 
 namespace vantry {
@@ -85,6 +88,33 @@ TEST(Sheets, ExportSheetClosedByTheWindowSystemAsksToDismiss) {
   f.s().setShowingExport(false);
   f.settle();
   EXPECT_EQ(f.window->exportSheet(), nullptr);
+}
+
+TEST(Sheets, TheWindowTakesTheKeyboardBackWhenTheOverlaysGo) {
+  // The overlays take the keyboard while they show; once they go, the window's shortcuts
+  // (stop the recording) must reach it again.
+  QWidget overlay;
+  StudioWindowParts parts;
+  parts.displayOverlay = [&overlay](Studio&, bool shown) {
+    if (shown) {
+      overlay.show();
+      overlay.activateWindow();
+    } else {
+      overlay.hide();
+    }
+  };
+  testing::WindowFixture f(std::move(parts));
+  // Activation needs a window the platform shows (the offscreen platform draws nowhere).
+  f.window->hide();
+  f.window->setAttribute(Qt::WA_DontShowOnScreen, false);
+  f.window->show();
+  f.window->activateWindow();
+  f.s().setShowingRecordingSetup(true);
+  f.settle();
+  ASSERT_TRUE(testing::waitUntil([&] { return QApplication::activeWindow() == &overlay; }));
+  f.s().setShowingRecordingSetup(false);
+  f.settle();
+  EXPECT_TRUE(testing::waitUntil([&] { return QApplication::activeWindow() == f.window.get(); }));
 }
 
 }  // namespace

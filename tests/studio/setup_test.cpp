@@ -132,6 +132,19 @@ TEST_F(SetupFixture, FailuresGiveTheirTextsAndEndTheWaitAtOnce) {
   EXPECT_FALSE(studio->canStartRecording());
 }
 
+TEST_F(SetupFixture, AReasonEndingInAFullStopIsNotFollowedByASecondOne) {
+  for (const char* reason : {"所选屏幕已断开，请重新选择。", "The display was disconnected."}) {
+    capture->onPreview = [reason](testing::FakePreview& p) { p.startError = reason; };
+    studio->prepareRecording();
+    settle();
+    ASSERT_TRUE(studio->setupError());
+    const std::string text = *studio->setupError();
+    EXPECT_EQ(text.find("。。"), std::string::npos) << text;
+    EXPECT_EQ(text.find(".."), std::string::npos) << text;
+    EXPECT_NE(text.find(std::string(reason).substr(0, 12)), std::string::npos) << text;
+  }
+}
+
 TEST_F(SetupFixture, NoCameraFrameEndsInTheMissingFramesTextAfterEightyPasses) {
   StudioTestAccess::setWaitInterval(*studio, 1);
   studio->launchPreview();

@@ -96,6 +96,23 @@ TEST_F(OverlayFixture, DisplayIdsComeFromTheOutputNameElseTheDevicePixelGeometry
   EXPECT_EQ(RecordingOverlayController::displayIdFor(s, {}), 0u);
 }
 
+TEST_F(OverlayFixture, APointerThatEnteredBeforeTheDisplaysWereListedStartsItsDisplay) {
+  OverlayWindow* w = overlay->windows().front();
+  ASSERT_EQ(firstId(), 0u);
+  // The pointer was already on the screen: the view reported the display it knew, none.
+  w->setAttribute(Qt::WA_UnderMouse, true);
+  overlay->setHovered(0);
+  const QRect g = w->targetScreen()->geometry();
+  const double k = w->targetScreen()->devicePixelRatio();
+  capture->content.displays = {
+      {7, "", {g.x() * k, g.y() * k, g.width() * k, g.height() * k}, true, 1}};
+  studio->refreshCaptureSources();
+  ASSERT_TRUE(waitUntil([this] { return firstId() == 7u; }));
+  EXPECT_EQ(overlay->hovered(), 7u);
+  key(w, Qt::Key_Return);
+  EXPECT_EQ(overlay->pending(), 7u) << "Return started an unknown display";
+}
+
 TEST_F(OverlayFixture, HoverIsClearedOnlyByLeavingItsOwnDisplay) {
   overlay->setHovered(4);
   overlay->leave(5);
