@@ -95,13 +95,13 @@ int run(const tool::Args& given) {
       QPixmap shot = window.grab();
       if (QDialog* sheet = window.exportSheet(); sheet && sheet->isVisible()) {
         // The sheet is a window of its own: drawn over the main window where the window
-        // manager centres it.
+        // manager centres it, and placed there first so that it shows what lies behind.
+        const QPoint at((window.width() - sheet->width()) / 2,
+                        (window.height() - sheet->height()) / 2);
+        sheet->move(window.mapToGlobal(at));
+        QApplication::processEvents();
         QPainter painter(&shot);
-        const QPixmap over = sheet->grab();
-        const QSizeF size = over.deviceIndependentSize();
-        painter.drawPixmap(
-            QPointF((window.width() - size.width()) / 2, (window.height() - size.height()) / 2),
-            over);
+        painter.drawPixmap(at, sheet->grab());
       }
       if (!shot.save(path)) {
         std::cerr << "cannot write " << path.toStdString() << "\n";

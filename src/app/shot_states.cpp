@@ -127,6 +127,7 @@ void runShortExport(Studio& s, StudioWindow& window, const std::string& destinat
   Clip clip = s.clip();
   clip.duration = 1;
   s.setClip(clip);
+  s.seek(0.5);
   ExportOptions options = s.exportOptions();
   options.resolution = ExportOptions::Resolution::p720;
   options.framesPerSecond = ExportOptions::FrameRate::fps30;

@@ -27,6 +27,7 @@
 #include "design/icons.h"
 #include "design/motion.h"
 #include "design/painting.h"
+#include "design/shadow.h"
 #include "design/theme.h"
 #include "localization/platform_texts.h"
 #include "localization/qt/qt_text.h"
@@ -468,6 +469,12 @@ ExportSheet::ExportSheet(Studio& studio, QWidget* parent)
   setPalette(colours);
   setFont(uiFont(12, QFont::Normal));
   refresh_ = new CoalescedRefresh(this, [this] { refresh(); });
+  // The picture behind is taken once the sheet settled after a show, move or resize.
+  sample_ = new QTimer(this);
+  sample_->setSingleShot(true);
+  sample_->setInterval(0);
+  connect(sample_, &QTimer::timeout, this, [this] { sampleBehind(); });
+  markShadowHost(this);
   timer_ = new QTimer(this);
   timer_->setInterval(1000);
   connect(timer_, &QTimer::timeout, this, [this] { tickTiming(); });
@@ -812,11 +819,53 @@ void ExportSheet::tickTiming() {
 }
 
 void ExportSheet::paintEvent(QPaintEvent* event) {
-  // The sheet material with the dark tint over it.
+  // What lies behind, blurred, under the sheet material and the dark tint. X11 blurs
+  // nothing behind a window, so the sheet blurs a picture of the window it covers.
   QPainter p(this);
-  p.fillRect(event->rect(),
-             VisualEffectBackground::toneOf(VisualEffectBackground::Material::hudWindow));
+  const QColor material =
+      VisualEffectBackground::toneOf(VisualEffectBackground::Material::hudWindow);
+  if (behind_.isNull()) {
+    p.fillRect(event->rect(), material);
+  } else {
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawImage(QRectF(rect()), behind_);
+    p.fillRect(event->rect(), faded(material, 0.6));
+  }
   p.fillRect(event->rect(), Color(0x111317, 0.78));
+  paintHostedShadows(this, p, event->rect());
+}
+
+void ExportSheet::sampleBehind() {
+  QWidget* under = parentWidget() ? parentWidget()->window() : nullptr;
+  if (!under || !under->isVisible() || !isVisible()) return;
+  // Where the sheet stands over the window; centred on it while the window system has not
+  // placed the sheet over it.
+  QRect area(under->mapFromGlobal(mapToGlobal(QPoint(0, 0))), size());
+  if (!under->rect().contains(area)) {
+    area.moveCenter(under->rect().center());
+  }
+  const QImage shot = under->grab(area).toImage();
+  if (shot.isNull()) return;
+  // A soft blur: down to a sixteenth and smoothly back up.
+  const QSize small = (QSizeF(shot.size()) / 16).toSize().expandedTo(QSize(1, 1));
+  behind_ = shot.scaled(small, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                .scaled(shot.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  update();
+}
+
+void ExportSheet::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  sample_->start();
+}
+
+void ExportSheet::moveEvent(QMoveEvent* event) {
+  QDialog::moveEvent(event);
+  sample_->start();
+}
+
+void ExportSheet::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  sample_->start();
 }
 
 void ExportSheet::reject() {

@@ -57,6 +57,9 @@ class ExportSheet : public QDialog {
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void refresh();
@@ -64,10 +67,13 @@ class ExportSheet : public QDialog {
   // Reads the still of the movie shown as the result on a worker; an answer arriving after
   // the result changed or the success content left is dropped.
   void followThumbnail(const std::optional<std::string>& url);
+  void sampleBehind();
 
   Studio& studio_;
   CoalescedRefresh* refresh_;
   class QTimer* timer_;
+  class QTimer* sample_;
+  QImage behind_;  // the window behind the sheet, blurred
   struct Parts;
   std::unique_ptr<Parts> parts_;
   std::optional<std::string> thumbnailFor_;
