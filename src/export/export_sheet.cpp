@@ -382,13 +382,19 @@ class ThumbnailBox final : public QWidget {
   QImage image_;
 };
 
-// A label that keeps its whole text but shows it cut in the middle to fit its width, on at
-// most `lines` lines (the last one cut).
-class MiddleElided final : public QLabel {
+// A label that keeps its whole text but shows it cut to fit its width, on at most `lines`
+// lines (the last one cut): it asks for the whole text's width and takes less.
+class ElidedLabel final : public QLabel {
  public:
-  MiddleElided(int lines, QWidget* parent) : QLabel(parent), lines_(lines) {
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  ElidedLabel(int lines, Qt::TextElideMode mode, QWidget* parent)
+      : QLabel(parent), lines_(lines), mode_(mode) {
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
   }
+  QSize sizeHint() const override {
+    const int whole = static_cast<int>(std::ceil(QFontMetricsF(font()).horizontalAdvance(full_)));
+    return QSize(whole + 1, QLabel::sizeHint().height());
+  }
+  QSize minimumSizeHint() const override { return QSize(0, QLabel::sizeHint().height()); }
   void setFullText(const QString& value) {
     full_ = value;
     relayout();
@@ -414,12 +420,16 @@ class MiddleElided final : public QLabel {
       shown << rest.left(fits);
       rest = rest.mid(fits);
     }
-    shown << fm.elidedText(rest, Qt::ElideMiddle, room);
+    shown << fm.elidedText(rest, mode_, room);
     const QString joined = shown.join(QLatin1Char('\n'));
-    if (joined != QLabel::text()) setText(joined);
+    if (joined != QLabel::text()) {
+      setText(joined);
+      updateGeometry();
+    }
   }
 
   int lines_;
+  Qt::TextElideMode mode_;
   QString full_;
 };
 
@@ -427,7 +437,7 @@ class MiddleElided final : public QLabel {
 
 struct ExportSheet::Parts {
   QLabel* title;
-  QLabel* subtitle;
+  ElidedLabel* subtitle;
   IconButton* close;
   std::vector<QWidget*> contents;  // in the order of Content
   std::vector<std::function<void()>> followers;
@@ -440,9 +450,9 @@ struct ExportSheet::Parts {
   QLabel* timing;
   SheetButton* cancel;
   ThumbnailBox* thumbnailBox;
-  MiddleElided* fileName;
+  ElidedLabel* fileName;
   QLabel* details;
-  MiddleElided* folder;
+  ElidedLabel* folder;
   QLabel* taken;
   SheetButton* reveal;
   QLabel* failure;
@@ -488,7 +498,7 @@ ExportSheet::ExportSheet(Studio& studio, QWidget* parent)
   header->setSpacing(10);
   p.title = text({}, 15, Theme::text, this, QFont::DemiBold);
   p.title->setObjectName(QStringLiteral("title"));
-  p.subtitle = text({}, 12, Theme::secondary, this);
+  p.subtitle = styled(new ElidedLabel(1, Qt::ElideRight, this), 12, Theme::secondary);
   p.subtitle->setObjectName(QStringLiteral("subtitle"));
   p.close = new IconButton(QStringLiteral("xmark"), QL("关闭导出窗口"), 30, this);
   p.close->setObjectName(QStringLiteral("close"));
@@ -632,16 +642,16 @@ ExportSheet::ExportSheet(Studio& studio, QWidget* parent)
   resultRow->addWidget(p.thumbnailBox, 0, Qt::AlignTop);
   auto* detailStack = new QVBoxLayout;
   detailStack->setSpacing(7);
-  p.fileName = styled(new MiddleElided(2, success), 13, Theme::text, QFont::DemiBold);
+  p.fileName =
+      styled(new ElidedLabel(2, Qt::ElideMiddle, success), 13, Theme::text, QFont::DemiBold);
   p.fileName->setObjectName(QStringLiteral("fileName"));
   p.fileName->setTextInteractionFlags(Qt::TextSelectableByMouse);
   p.details = text({}, 11, Theme::secondary, success);
   p.details->setObjectName(QStringLiteral("details"));
-  p.folder = styled(new MiddleElided(1, success), 11, Theme::tertiary);
+  p.folder = styled(new ElidedLabel(1, Qt::ElideMiddle, success), 11, Theme::tertiary);
   p.folder->setObjectName(QStringLiteral("folder"));
   p.taken = text({}, 11, Theme::tertiary, success);
-  for (QLabel* label :
-       {static_cast<QLabel*>(p.fileName), p.details, static_cast<QLabel*>(p.folder), p.taken})
+  for (QLabel* label : std::initializer_list<QLabel*>{p.fileName, p.details, p.folder, p.taken})
     detailStack->addWidget(label);
   detailStack->addStretch(1);
   resultRow->addLayout(detailStack, 1);
@@ -734,8 +744,8 @@ void ExportSheet::refresh() {
   for (std::size_t i = 0; i < p.contents.size(); ++i)
     p.contents[i]->setVisible(i == static_cast<std::size_t>(shown));
   p.title->setText(title());
-  p.subtitle->setText(QString::fromStdString(studio_.clip().title) + QStringLiteral(" · ") +
-                      exportTime(studio_.duration()));
+  p.subtitle->setFullText(QString::fromStdString(studio_.clip().title) + QStringLiteral(" · ") +
+                          exportTime(studio_.duration()));
   p.close->setEnabled(!studio_.exporting());
   for (auto& follow : p.followers)
     follow();

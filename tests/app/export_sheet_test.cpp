@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
@@ -212,5 +213,27 @@ TEST_F(ExportResult, SuccessShowsAStillOfTheExportedMovieAndOpensOrRevealsIt) {
   EXPECT_TRUE(late.thumbnail().isNull());
 }
 
+// Catches what the desktop would open.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+
+ public:
+  QList<QUrl> urls;
+ public slots:
+  void open(const QUrl& url) { urls << url; }
+};
+
+TEST(DesktopReveal, WithoutASessionBusTheFolderOpens) {
+  if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) GTEST_SKIP() << "a session bus";
+  UrlCatcher catcher;
+  QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+  defaultStudioServices().desktop->revealFile("/tmp/exports/movie.mp4");
+  QCoreApplication::processEvents();
+  QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+  EXPECT_EQ(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/tmp/exports"))});
+}
+
 }  // namespace
 }  // namespace vantry
+
+#include "export_sheet_test.moc"
