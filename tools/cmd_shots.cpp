@@ -1,12 +1,13 @@
 // vantry-tool shots OUT_DIR [--language english|chinese]: renders the main window offscreen,
-// 1250 x 880, in each registered state (standby, demo, recording, ...), one PNG per state in
-// OUT_DIR/<language>/. Animations are frozen and capture is faked; without --language both
-// languages are rendered.
+// 1250 x 880, in each registered state (standby, demo, recording, ...), or what the state
+// renders instead (the display overlay), one PNG per state in OUT_DIR/<language>/. Animations are
+// frozen and capture is faked; without --language both languages are rendered.
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QPainter>
 #include <QPixmap>
+#include <QTemporaryFile>
 
 #include <iostream>
 #include <memory>
@@ -54,7 +55,19 @@ int run(const tool::Args& given) {
     std::cerr << kUsage << "\n";
     return 64;
   }
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // One 1920 x 1080 screen named as the faked capture's monitor, which the display overlays
+  // cover.
+  QTemporaryFile screens;
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    QByteArray platform = "offscreen";
+    if (screens.open()) {
+      screens.write(R"({"screens": [{"name": "DP-1", "x": 0, "y": 0, "width": 1920,
+        "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+      screens.flush();
+      platform += ":configfile=" + QFile::encodeName(screens.fileName());
+    }
+    qputenv("QT_QPA_PLATFORM", platform);
+  }
   int argc = 1;
   char name[] = "vantry-tool";
   char* argv[] = {name, nullptr};
@@ -92,8 +105,9 @@ int run(const tool::Args& given) {
       window.refreshNow();
       QApplication::processEvents();
       const QString path = QDir(folder).filePath(QString::fromStdString(state.name) + ".png");
-      QPixmap shot = window.grab();
-      if (QDialog* sheet = window.exportSheet(); sheet && sheet->isVisible()) {
+      QPixmap shot =
+          state.render ? QPixmap::fromImage(state.render(studio, window)) : window.grab();
+      if (QDialog* sheet = window.exportSheet(); !state.render && sheet && sheet->isVisible()) {
         // The sheet is a window of its own: drawn over the main window where the window
         // manager centres it, and placed there first so that it shows what lies behind.
         const QPoint at((window.width() - sheet->width()) / 2,

@@ -234,6 +234,8 @@ std::vector<ShotState>& shotStates() {
     std::vector<ShotState> all = builtIn();
     for (ShotState& state : inspectorStates())
       all.push_back(std::move(state));
+    for (ShotState& state : overlayShotStates())
+      all.push_back(std::move(state));
     return all;
   }();
   return states;

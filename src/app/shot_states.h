@@ -18,6 +18,8 @@ class StudioWindow;
 struct ShotState {
   std::string name;  // the PNG's file name without extension
   std::function<void(Studio&, StudioWindow&)> apply;
+  // What the PNG shows, once the state is applied; empty: the main window.
+  std::function<QImage(Studio&, StudioWindow&)> render = {};
 };
 
 // The registered states, in registration order (the main window's own come first).
@@ -34,5 +36,9 @@ StudioServices offscreenStudioServices();
 
 // A made-up desktop picture for the live preview of the shots.
 QImage syntheticDesktop(int width, int height);
+
+// The display overlay of the screen with the controls: choosing, connecting, counting down,
+// with a failure message, and its control bar.
+std::vector<ShotState> overlayShotStates();
 
 }  // namespace vantry

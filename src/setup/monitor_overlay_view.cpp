@@ -236,8 +236,10 @@ MonitorOverlayView::MonitorOverlayView(Studio& studio, RecordingOverlayControlle
       pixels_(pixels),
       fade_(new Animated(0, this)),
       activeness_(new Animated(0, this)),
-      disc_(new StartDisc(this)) {
+      disc_(new StartDisc(this)),
+      spin_(new Repeating(1.0, false, this)) {
   setMouseTracking(true);
+  connect(spin_, &Repeating::changed, this, qOverload<>(&QWidget::update));
   connect(fade_, &Animated::changed, this, qOverload<>(&QWidget::update));
   connect(activeness_, &Animated::changed, this, qOverload<>(&QWidget::update));
   connect(disc_, &QAbstractButton::clicked, this, [this] { overlay_.start(displayId()); });
@@ -342,6 +344,10 @@ void MonitorOverlayView::refresh() {
   if ((activeness_->value() > 0.5) != act) activeness_->animateTo(act ? 1 : 0, Curve::easeOut(0.2));
   const bool starting = overlay_.pending().has_value();
   disc_->setVisible(slot() == Slot::disc);
+  if (slot() == Slot::connecting)
+    spin_->start();
+  else
+    spin_->stop();
   disc_->setEnabled(!studio_.busy() && !starting);
   disc_->setDim(starting && overlay_.pending() != displayId() ? 0.35 : 1.0);
   if (controls_) {
@@ -423,12 +429,43 @@ void MonitorOverlayView::paintEvent(QPaintEvent*) {
     p.save();
     p.setOpacity(p.opacity() * a);
     const QRectF frame = QRectF(rect()).adjusted(6, 6, -6, -6);
-    paintShadow(p, frame, 14, Shadow{withAlpha(Theme::cyan, 0.8), 14, QPointF(0, 0)});
-    fillRounded(p, frame, 14, QColor(0, 0, 0, 0));
+    // The border's cyan glow, on both sides of the line only: widening strokes, each faint,
+    // so that they add up towards the line.
+    const QPainterPath line = continuousRoundedRect(frame.adjusted(1.5, 1.5, -1.5, -1.5), 12.5);
+    p.setBrush(Qt::NoBrush);
+    for (int i = 6; i >= 1; --i) {
+      p.setPen(QPen(withAlpha(Theme::cyan, 0.8 * 0.09), 3 + 4.0 * i));
+      p.drawPath(line);
+    }
     strokeRoundedInside(p, frame, 14, Theme::accent.over(frame), 3);
     p.restore();
   }
   paintCard(p);
+}
+
+void MonitorOverlayView::paintFrost(QPainter& p, const QRectF& card, double radius) {
+  // Without a compositor the screen below is known: the card frosts it as a material would.
+  const QImage& grab = window_->backdrop();
+  if (grab.isNull()) return;
+  const QRect area = card.toAlignedRect();
+  if (frostArea_ != area || frostKey_ != grab.cacheKey() || frost_.isNull()) {
+    const double sx = double(grab.width()) / std::max(1, width());
+    const double sy = double(grab.height()) / std::max(1, height());
+    const QRect source(int(area.x() * sx), int(area.y() * sy), int(area.width() * sx),
+                       int(area.height() * sy));
+    // Shrinking to a tenth and smoothly back blurs enough for a frosted ground.
+    const QImage small =
+        grab.copy(source).scaled(std::max(1, area.width() / 10), std::max(1, area.height() / 10),
+                                 Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    frost_ = small.scaled(area.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    frostArea_ = area;
+    frostKey_ = grab.cacheKey();
+  }
+  p.save();
+  p.setClipPath(continuousRoundedRect(card, radius), Qt::IntersectClip);
+  p.drawImage(area.topLeft(), frost_);
+  p.fillRect(card, QColor::fromRgbF(0, 0, 0, 0.5 - 0.28 * activeness_->value()));
+  p.restore();
 }
 
 void MonitorOverlayView::paintCard(QPainter& p) {
@@ -438,7 +475,20 @@ void MonitorOverlayView::paintCard(QPainter& p) {
   const bool other = overlay_.pending() && overlay_.pending() != displayId();
   p.setOpacity(p.opacity() * (other ? 0.35 : 1.0));
   scaleAbout(p, card, 0.97 + 0.03 * a);
-  paintGlass(p, card, GlassStyle{28, 0.05, a > 0.5 ? std::optional(Theme::cyan) : std::nullopt});
+  const GlassStyle style{28, 0.05, a > 0.5 ? std::optional(Theme::cyan) : std::nullopt};
+  {
+    // The halo outside the card only: the glass would let it show through.
+    const Shadow halo = glassShadow(style);
+    const int reach = shadowReach(halo);
+    QPainterPath outside;
+    outside.addRect(card.adjusted(-reach, -reach, reach, reach));
+    p.save();
+    p.setClipPath(outside.subtracted(continuousRoundedRect(card, style.radius)), Qt::IntersectClip);
+    paintShadow(p, card, style.radius, halo);
+    p.restore();
+  }
+  paintFrost(p, card, style.radius);
+  paintGlass(p, card, style);
 
   // Header: the display symbol, name and pixel size.
   const double left = card.left() + kCardPadX;
@@ -474,8 +524,24 @@ void MonitorOverlayView::paintCard(QPainter& p) {
       const QFontMetricsF m(big);
       numeral.addText(slotRect.center().x() - m.horizontalAdvance(n) / 2,
                       slotRect.center().y() + (m.ascent() - m.descent()) / 2, big, n);
-      paintShadow(p, numeral.boundingRect(), 0,
-                  Shadow{withAlpha(Theme::cyan, 0.6), 20, QPointF(0, 0)});
+      // The glow follows the glyph: its shape shrunk and smoothly grown back, blurred.
+      const QRectF glowArea = numeral.boundingRect().adjusted(-30, -30, 30, 30);
+      QImage glow(glowArea.size().toSize() / 14, QImage::Format_ARGB32_Premultiplied);
+      glow.fill(Qt::transparent);
+      {
+        QPainter g(&glow);
+        g.setRenderHint(QPainter::Antialiasing);
+        g.scale(1.0 / 14, 1.0 / 14);
+        g.translate(-glowArea.topLeft());
+        g.fillPath(numeral, Theme::cyan);
+      }
+      p.save();
+      p.setRenderHint(QPainter::SmoothPixmapTransform);
+      // Twice: a single pass of the thinned glyph is fainter than the glow wanted.
+      p.setOpacity(p.opacity() * 0.6);
+      p.drawImage(glowArea, glow);
+      p.drawImage(glowArea, glow);
+      p.restore();
       p.fillPath(numeral, Theme::accentDiagonal.over(numeral.boundingRect()));
       caption = QL("即将开始录制");
       break;
@@ -486,7 +552,7 @@ void MonitorOverlayView::paintCard(QPainter& p) {
       p.setPen(QPen(withAlpha(Qt::white, 0.15), 3));
       p.drawEllipse(ring);
       p.setPen(QPen(Theme::text, 3, Qt::SolidLine, Qt::RoundCap));
-      p.drawArc(ring, 90 * 16, -100 * 16);
+      p.drawArc(ring, int(std::lround((90 - 360 * spin_->phase()) * 16)), -100 * 16);
       caption = QL("正在连接屏幕与摄像头…");
       break;
     }

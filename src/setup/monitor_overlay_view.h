@@ -107,6 +107,7 @@ class MonitorOverlayView : public QWidget {
   void placeChildren();
   void buildControls();
   void paintCard(QPainter& painter);
+  void paintFrost(QPainter& painter, const QRectF& card, double radius);
 
   Studio& studio_;
   RecordingOverlayController& overlay_;
@@ -116,6 +117,10 @@ class MonitorOverlayView : public QWidget {
   Animated* fade_;
   Animated* activeness_;
   StartDisc* disc_;
+  Repeating* spin_;
+  QImage frost_;  // the blurred backdrop under the card
+  QRect frostArea_;
+  qint64 frostKey_ = 0;
   QWidget* controls_ = nullptr;
   QAbstractButton* cancel_ = nullptr;
   PillSegment* source_ = nullptr;

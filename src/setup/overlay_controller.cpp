@@ -215,7 +215,8 @@ void RecordingOverlayController::close(bool animated) {
     closing_.emplace_back(window);
     window->onCancel = nullptr;
     window->onConfirm = nullptr;
-    if (animated && window->isVisible()) {
+    // Offscreen overlays have nothing to show fading: they go at once.
+    if (animated && window->isVisible() && !offscreen_) {
       window->view()->fadeTo(0.0, 0.18);
       QTimer::singleShot(scaled(180), window, [window] {
         window->hide();
