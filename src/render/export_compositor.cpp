@@ -22,6 +22,35 @@ uint32_t opaque(uint32_t hex) {
 
 }  // namespace
 
+BubbleCache::Layer BubbleCache::get(const Key& key, const std::function<Layer()>& paint) {
+  std::promise<Layer> promise;
+  std::shared_future<Layer> layer;
+  bool mine = false;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& [k, f] : entries_)
+      if (k == key) layer = f;
+    if (!layer.valid()) {
+      layer = promise.get_future().share();
+      entries_.emplace_back(key, layer);
+      if (entries_.size() > 3) entries_.pop_front();
+      mine = true;
+    }
+  }
+  if (mine) {
+    try {
+      promise.set_value(paint());
+    } catch (...) {
+      {
+        std::lock_guard lock(mutex_);
+        std::erase_if(entries_, [&](const auto& e) { return e.first == key; });
+      }
+      promise.set_exception(std::current_exception());
+    }
+  }
+  return layer.get();
+}
+
 ExportCompositor::ExportCompositor(const EditSettings& settings, QSize output,
                                    CompositorStyle style)
     : settings_(settings),
@@ -287,14 +316,33 @@ void ExportCompositor::renderPlanes(const kernels::Planes* screenPlanes, const Q
   if (!settings_.showCamera || !camera) return;
   const QRectF bubble = bubbleRect(state);
   if (bubble.isEmpty()) return;
-  // The shadow darkens the planes themselves; only the bubble is painted on a tile.
-  if (placeCameraShadow(bubble, std::clamp(state.presenterMix, 0.0, 1.0)))
-    cameraShadow_.applyPlanes(out);
+  const double mix = std::clamp(state.presenterMix, 0.0, 1.0);
   const QRect tile = kernels::evenAligned(bubble.toAlignedRect(), size_.width(), size_.height());
-  if (tile.isEmpty()) return;
-  QImage pixels = kernels::planesToTile(out, tile, tileMemory_);
-  drawCamera(*camera, state, pixels, tile.topLeft(), false);
-  kernels::tileToPlanes(pixels, tile, out);
+  // The bubble is painted once per camera picture and geometry, on a transparent layer;
+  // laid over the frame it gives the pixels painting it on the frame gives.
+  BubbleCache::Layer layer;
+  if (!tile.isEmpty()) {
+    const BubbleCache::Key key{
+        camera->cacheKey(),
+        {bubble.x(), bubble.y(), bubble.width(), bubble.height(), (1 - mix) * 32 * sx_},
+        settings_.mirrorsCamera(),
+        size_};
+    layer = bubbles_->get(key, [&] {
+      auto painted = std::make_shared<kernels::PlanarLayer>();
+      painted->width = tile.width();
+      painted->height = tile.height();
+      painted->pixels.assign(static_cast<size_t>(tile.width()) * tile.height(), 0);
+      QImage pixels(reinterpret_cast<uchar*>(painted->pixels.data()), tile.width(), tile.height(),
+                    tile.width() * 4, QImage::Format_ARGB32_Premultiplied);
+      drawCamera(*camera, state, pixels, tile.topLeft(), false);
+      painted->prepare();
+      return BubbleCache::Layer(std::move(painted));
+    });
+  }
+  // The shadow darkens the planes themselves, except where the opaque bubble covers them.
+  if (placeCameraShadow(bubble, mix))
+    cameraShadow_.applyPlanes(out, layer ? layer->solid.translated(tile.topLeft()) : QRect());
+  if (layer) layer->paint(out, tile.topLeft(), tileMemory_);
 }
 
 }  // namespace vantry

@@ -14,7 +14,13 @@
 #include <QImage>
 #include <QRectF>
 #include <QSize>
+#include <array>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -34,6 +40,26 @@ struct CompositorStyle {
   // The live preview: a light grey card, the ring even before the first screen picture.
   static CompositorStyle preview() { return {0xF4F6FA, true}; }
   friend bool operator==(const CompositorStyle&, const CompositorStyle&) = default;
+};
+
+// Camera bubbles painted once per camera picture and shared by the compositors of one
+// export: a camera picture serves several output frames, which different workers compose.
+// The first to need a bubble paints it; the others wait for it.
+class BubbleCache {
+ public:
+  struct Key {
+    qint64 camera = 0;
+    std::array<double, 5> shape{};  // the bubble's x, y, width, height and radius, exactly
+    bool mirrored = false;
+    QSize output;
+    bool operator==(const Key&) const = default;
+  };
+  using Layer = std::shared_ptr<const kernels::PlanarLayer>;
+  Layer get(const Key& key, const std::function<Layer()>& paint);
+
+ private:
+  std::mutex mutex_;
+  std::deque<std::pair<Key, std::shared_future<Layer>>> entries_;  // the latest few
 };
 
 class ExportCompositor {
@@ -71,6 +97,9 @@ class ExportCompositor {
   // The picture is that of render() converted, within rounding.
   void renderPlanes(const kernels::Planes* screenPlanes, const QImage* screen, const QImage* camera,
                     const FrameState& state, kernels::Planes& out);
+
+  // Shares the camera bubbles of renderPlanes() with other compositors of the same settings.
+  void shareBubbles(std::shared_ptr<BubbleCache> cache) { bubbles_ = std::move(cache); }
 
   // Canvas-to-output mapping of a rectangle.
   QRectF toOutput(const QRectF& canvasRect) const;
@@ -110,6 +139,7 @@ class ExportCompositor {
   kernels::OwnedPlanes screenPlanes_;
   qint64 screenKey_ = 0;
   std::vector<uint32_t> tileMemory_;
+  std::shared_ptr<BubbleCache> bubbles_ = std::make_shared<BubbleCache>();
   QImage fallback_;
   int baseBuilds_ = 0;
 };

@@ -197,6 +197,8 @@ class RenderPass {
   bool aborted_ = false;
   std::exception_ptr error_;
   std::vector<std::shared_ptr<AVFrame>> pictures_;
+  // A camera picture serves consecutive output frames, which different workers compose.
+  std::shared_ptr<BubbleCache> bubbles_ = std::make_shared<BubbleCache>();
 };
 
 void RenderPass::abort(std::exception_ptr error) {
@@ -271,6 +273,7 @@ void RenderPass::produce() {
 void RenderPass::compose() {
   try {
     ExportCompositor compositor(settings_, QSize(options_.width(), options_.height()));
+    compositor.shareBubbles(bubbles_);
     for (;;) {
       Job job;
       {

@@ -633,6 +633,83 @@ void tileToPlanes(const QImage& tile, const QRect& rect, Planes& out) {
       out.data[2] + static_cast<ptrdiff_t>(y / 2) * out.stride[2] + x / 2, out.stride[2]);
 }
 
+void PlanarLayer::prepare() {
+  planes.allocate(width, height);
+  opaque.assign(height / 2, {0, 0});
+  if (width < 2 || height < 2) {
+    solid = {};
+    return;
+  }
+  ff::bgraToYuv420Bt709(reinterpret_cast<const uint8_t*>(pixels.data()), width * 4, width, height,
+                        planes.planes.data[0], planes.planes.stride[0], planes.planes.data[1],
+                        planes.planes.stride[1], planes.planes.data[2], planes.planes.stride[2]);
+  for (int r = 0; r < height / 2; ++r) {
+    const uint32_t* a = &pixels[static_cast<size_t>(2 * r) * width];
+    const uint32_t* b = a + width;
+    int best = 0, bestStart = 0, start = -1;
+    for (int x = 0; x <= width; x += 2) {
+      const bool full = x < width && (a[x] >> 24) == 255 && (a[x + 1] >> 24) == 255 &&
+                        (b[x] >> 24) == 255 && (b[x + 1] >> 24) == 255;
+      if (full && start < 0) start = x;
+      if (!full && start >= 0) {
+        if (x - start > best) best = x - start, bestStart = start;
+        start = -1;
+      }
+    }
+    opaque[r] = {bestStart, bestStart + best};
+  }
+  // The middle row pair's run, grown up and down over the row pairs that hold it.
+  const int mid = height / 4;
+  const auto [l, r] = opaque[mid];
+  int top = mid, bottom = mid;
+  auto holds = [&](int row) { return opaque[row].first <= l && opaque[row].second >= r; };
+  while (top > 0 && holds(top - 1))
+    --top;
+  while (bottom + 1 < height / 2 && holds(bottom + 1))
+    ++bottom;
+  solid = r > l ? QRect(l, 2 * top, r - l, 2 * (bottom - top + 1)) : QRect();
+}
+
+void PlanarLayer::paint(Planes& out, QPoint origin, std::vector<uint32_t>& scratch) const {
+  if (static_cast<int>(scratch.size()) < 2 * width) scratch.resize(static_cast<size_t>(2) * width);
+  uint8_t* bgra = reinterpret_cast<uint8_t*>(scratch.data());
+  for (int r = 0; r < height / 2; ++r) {
+    const int y = origin.y() + 2 * r, cy = y / 2, cx = origin.x() / 2;
+    uint8_t* dy = out.data[0] + static_cast<ptrdiff_t>(y) * out.stride[0] + origin.x();
+    uint8_t* du = out.data[1] + static_cast<ptrdiff_t>(cy) * out.stride[1] + cx;
+    uint8_t* dv = out.data[2] + static_cast<ptrdiff_t>(cy) * out.stride[2] + cx;
+    const Planes& own = planes.planes;
+    const auto [first, second] = opaque[r];
+    if (second > first) {
+      const size_t n = static_cast<size_t>(second - first);
+      for (int k = 0; k < 2; ++k)
+        std::memcpy(dy + static_cast<ptrdiff_t>(k) * out.stride[0] + first,
+                    own.data[0] + static_cast<ptrdiff_t>(2 * r + k) * own.stride[0] + first, n);
+      std::memcpy(du + first / 2,
+                  own.data[1] + static_cast<ptrdiff_t>(r) * own.stride[1] + first / 2, n / 2);
+      std::memcpy(dv + first / 2,
+                  own.data[2] + static_cast<ptrdiff_t>(r) * own.stride[2] + first / 2, n / 2);
+    }
+    auto blend = [&](int from, int to) {
+      const int n = to - from;
+      if (n <= 0) return;
+      ff::yuv420ToBgraBt709(dy + from, out.stride[0], du + from / 2, out.stride[1], dv + from / 2,
+                            out.stride[2], n, 2, bgra, n * 4);
+      for (int k = 0; k < 2; ++k)
+        overRow(scratch.data() + static_cast<size_t>(k) * n,
+                &pixels[static_cast<size_t>(2 * r + k) * width + from], n);
+      ff::bgraToYuv420Bt709(bgra, n * 4, n, 2, dy + from, out.stride[0], du + from / 2,
+                            out.stride[1], dv + from / 2, out.stride[2]);
+    };
+    if (second > first) {
+      blend(0, first);
+      blend(second, width);
+    } else {
+      blend(0, width);
+    }
+  }
+}
+
 namespace {
 
 double cellFor(double sigma) {
@@ -782,28 +859,41 @@ VANTRY_TARGET_CLONES void darkenBytes(uint8_t* __restrict p, const uint16_t* __r
 
 }  // namespace
 
-void Shadow::applyPlanes(Planes& out) const {
+void Shadow::applyPlanes(Planes& out, const QRect& skip) const {
   const QRect area = evenAligned(pixelArea(out.width, out.height), out.width, out.height);
   if (area.isEmpty()) return;
-  const int l = area.left(), r = area.right() + 1, n = r - l, half = n / 2;
+  const int l = area.left(), r = area.right() + 1, n = r - l;
   std::vector<int32_t> ci;
-  std::vector<uint32_t> cf, lv;
+  std::vector<uint32_t> cf, lv[2];
   columns(l, r, ci, cf);
   const int stepX = mapW_ > 1 ? 1 : 0;
-  std::vector<uint16_t> w(static_cast<size_t>(n) * 2), wc(half);
-  for (int y = area.top(); y <= area.bottom(); y += 2) {
+  std::vector<uint16_t> w(static_cast<size_t>(n) * 2), wc(n / 2);
+  // Columns [from, to) (even, relative to l) of the row pair at y.
+  auto band = [&](int y, int from, int to) {
+    const int m = to - from;
+    if (m <= 0) return;
     for (int row = 0; row < 2; ++row) {
-      level(y + row, lv);
       uint16_t* wr = &w[static_cast<size_t>(row) * n];
-      weightRun(lv.data(), ci.data(), cf.data(), stepX, wr, n);
-      darkenBytes(out.data[0] + static_cast<ptrdiff_t>(y + row) * out.stride[0] + l, wr, 16, n);
+      weightRun(lv[row].data(), ci.data() + from, cf.data() + from, stepX, wr, m);
+      darkenBytes(out.data[0] + static_cast<ptrdiff_t>(y + row) * out.stride[0] + l + from, wr, 16,
+                  m);
     }
-    for (int k = 0; k < half; ++k)
+    for (int k = 0; k < m / 2; ++k)
       wc[k] = static_cast<uint16_t>(
           (w[2 * k] + w[2 * k + 1] + w[n + 2 * k] + w[n + 2 * k + 1] + 2) / 4);
     for (int p = 1; p < 3; ++p)
-      darkenBytes(out.data[p] + static_cast<ptrdiff_t>(y / 2) * out.stride[p] + l / 2, wc.data(),
-                  128, half);
+      darkenBytes(out.data[p] + static_cast<ptrdiff_t>(y / 2) * out.stride[p] + (l + from) / 2,
+                  wc.data(), 128, m / 2);
+  };
+  for (int y = area.top(); y <= area.bottom(); y += 2) {
+    level(y, lv[0]);
+    level(y + 1, lv[1]);
+    if (!skip.isEmpty() && y >= skip.top() && y + 1 <= skip.bottom()) {
+      band(y, 0, std::clamp(skip.left(), l, r) - l);
+      band(y, std::clamp(skip.right() + 1, l, r) - l, n);
+    } else {
+      band(y, 0, n);
+    }
   }
 }
 

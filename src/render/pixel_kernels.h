@@ -7,6 +7,7 @@
 #include <QRectF>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace vantry::kernels {
@@ -107,6 +108,24 @@ QRect evenAligned(const QRect& r, int w, int h);
 QImage planesToTile(const Planes& src, const QRect& rect, std::vector<uint32_t>& memory);
 void tileToPlanes(const QImage& tile, const QRect& rect, Planes& out);
 
+// A premultiplied BGRA layer kept with its planes, to be painted over planes many times:
+// where a row pair's chroma blocks are wholly opaque the layer's own planes are copied,
+// elsewhere the frame is converted, the layer laid over it and converted back (the same
+// pixels as planesToTile, src-over and tileToPlanes of the whole tile).
+struct PlanarLayer {
+  int width = 0, height = 0;  // even
+  std::vector<uint32_t> pixels;
+  OwnedPlanes planes;
+  // Per row pair, the columns [first, second) (even) of its longest opaque run.
+  std::vector<std::pair<int, int>> opaque;
+  // Rows and columns (even) that are opaque throughout; empty when there are none.
+  QRect solid;
+  // Takes `pixels` as painted (width x height) and derives the rest.
+  void prepare();
+  // Paints the layer over `out` with its top-left corner at `origin` (even).
+  void paint(Planes& out, QPoint origin, std::vector<uint32_t>& scratch) const;
+};
+
 // A soft drop shadow of a rounded rectangle, computed at a reduced resolution (it is
 // blurred anyway) and applied by bilinear upsampling.
 class Shadow {
@@ -116,8 +135,8 @@ class Shadow {
   // Darkens `out` by the shadow, except inside `skip` (pixels something opaque covers next).
   void apply(QImage& out, const QRect& skip = {}) const;
   // The same on planes: luma and chroma drawn towards black (16 and 128), chroma by the mean
-  // weight of its four pixels.
-  void applyPlanes(Planes& out) const;
+  // weight of its four pixels. `skip` (even aligned) is left alone.
+  void applyPlanes(Planes& out, const QRect& skip = {}) const;
   bool matches(double w, double h, double radius, double sigma, double offsetY,
                double opacity) const;
   // The output area a shadow of `shape` may darken.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "localization/localization.h"
 #include "render/render_error.h"
@@ -59,9 +60,21 @@ void VideoFrames::reset(double seconds) {
 
 QImage VideoFrames::takeBuffer(int w, int h) {
   for (QImage& image : pool_) {
-    if (image.isDetached() && image.width() == w && image.height() == h) return image;
+    if (image.isDetached() && image.width() == w && image.height() == h) {
+      // Held by the pool alone, so this does not copy; it gives the new picture a new
+      // cache key, which caches of the last picture (the compositors') go by.
+      image.bits();
+      return image;
+    }
   }
-  QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
+  // The scaler's vector code writes up to a few pixels past the end of the last row when
+  // the width is not a multiple of its step: room is left there.
+  const qsizetype stride = static_cast<qsizetype>(w) * 4;
+  void* memory = std::malloc(static_cast<size_t>(stride) * h + 256);
+  if (!memory) return {};
+  QImage image(
+      static_cast<uchar*>(memory), w, h, stride, QImage::Format_ARGB32_Premultiplied,
+      [](void* p) { std::free(p); }, memory);
   image.setColorSpace(VideoColor::space());
   // Pictures stay referenced while an export pipeline composes them (a few frames in
   // flight); keep enough to reuse within about 64 MB. More are made and freed as needed.

@@ -127,6 +127,31 @@ TEST(DemoFrames, PlanesMatchTheFrameAtOtherSizes) {
   }
 }
 
+// The bubble is painted once per camera picture and geometry and kept: compositors sharing
+// their bubbles, taking the frames in turn, give exactly the frames of a new compositor,
+// through a held zoom, a moving one and a growing presenter, and a camera picture changed
+// in place (a new cache key) shows at once.
+TEST(DemoFrames, SharedBubblesGiveTheFramesOfANewCompositor) {
+  DemoFrames demo;
+  const QSize size(1280, 720);
+  auto cache = std::make_shared<BubbleCache>();
+  ExportCompositor a(demo.settings, size), b(demo.settings, size);
+  a.shareBubbles(cache);
+  b.shareBubbles(cache);
+  QImage camera = demo.camera->convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  for (int i = 0; i < 10; ++i) {
+    FrameState state = demo.state(5);
+    state.zoom = i < 4 ? 2.0 : 1.0 + 0.1 * i;
+    state.presenterMix = i == 7 ? 0.4 : i == 8 ? 1.0 : 0.0;
+    if (i == 2 || i == 5) camera.fill(QColor(30 * i, 180, 240 - 20 * i));
+    ExportCompositor fresh(demo.settings, size);
+    const Yuv shared = planes(i % 2 ? b : a, &*demo.screen, &camera, state);
+    const Yuv expected = planes(fresh, &*demo.screen, &camera, state);
+    EXPECT_TRUE(shared.y == expected.y && shared.u == expected.u && shared.v == expected.v)
+        << "frame " << i;
+  }
+}
+
 // A decoded movie sampled from its own planes gives the picture of its converted image,
 // also scaled up four times with the pointer over it.
 TEST(DemoFrames, MoviePlanesMatchTheConvertedPicture) {

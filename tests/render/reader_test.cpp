@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QTransform>
+#include <set>
 #include "localization/localization.h"
 
 #include "movie_fixtures.h"
@@ -53,6 +54,22 @@ TEST_F(VideoFramesTest, SequentialRequestsDecodeForwardWithoutSeeking) {
   auto b = frames.frame(59 / 60.0);
   EXPECT_EQ(a->constBits(), b->constBits());
   EXPECT_EQ(frames.conversions(), 60);
+}
+
+// Converted pictures reuse their buffers, yet each new picture has a new cache key: the
+// compositors keep the last screen and camera picture's work by that key.
+TEST_F(VideoFramesTest, EachPictureHasItsOwnCacheKey) {
+  VideoFrames frames(dir_->file("indexed.mp4"));
+  std::set<qint64> keys;
+  std::set<const uchar*> buffers;
+  for (int i = 0; i < 12; ++i) {
+    const std::optional<QImage> image = frames.image(i / 60.0);
+    ASSERT_TRUE(image);
+    EXPECT_TRUE(keys.insert(image->cacheKey()).second) << "frame " << i;
+    buffers.insert(image->constBits());
+    EXPECT_EQ(frames.image(i / 60.0)->cacheKey(), image->cacheKey());
+  }
+  EXPECT_LT(buffers.size(), 12u);  // the buffers did come round again
 }
 
 TEST_F(VideoFramesTest, SeekThresholds) {
