@@ -659,11 +659,13 @@ ExportSheet::ExportSheet(Studio& studio, QWidget* parent)
   auto* successButtons = new QHBoxLayout;
   successButtons->setSpacing(8);
   auto* again = quietButton(QL("再次导出"), success);
+  again->setObjectName(QStringLiteral("again"));
   connect(again, &QAbstractButton::clicked, this, [this] { studio_.resetExportResult(); });
   p.reveal = quietButton(QString::fromStdString(L(platformKey("在访达中显示"))), success);
   p.reveal->setObjectName(QStringLiteral("reveal"));
   connect(p.reveal, &QAbstractButton::clicked, this, [this] { studio_.revealExportResult(); });
   auto* done = solidButton(QL("完成"), success);
+  done->setObjectName(QStringLiteral("done"));
   connect(done, &QAbstractButton::clicked, this, [this] { studio_.dismissExport(); });
   successButtons->addWidget(again);
   successButtons->addStretch(1);

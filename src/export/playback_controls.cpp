@@ -206,7 +206,9 @@ PlaybackControls::PlaybackControls(Studio& studio, bool fullScreen, QWidget* acc
   back_ = new GlassButton({}, QStringLiteral("backward.end.fill"), compact, this);
   back_->setFont(uiFont(12, QFont::Medium));
   play_ = new PlayButton(this);
+  play_->setObjectName(QStringLiteral("play"));
   clock_ = new ClockReadout(this);
+  clock_->setObjectName(QStringLiteral("clock"));
   speed_ = new SpeedMenuButton(studio, this);
   toggle_ = new GlassButton({},
                             fullScreen ? QStringLiteral("arrow.down.right.and.arrow.up.left")

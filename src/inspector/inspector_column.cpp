@@ -494,8 +494,10 @@ QWidget* InspectorColumn::buildMotion() {
   smoothness->setObjectName(QStringLiteral("smoothness"));
   auto* hold = new InspectorSliderRow(QL("停留时间"), 1, 4, motion);
   hold->setObjectName(QStringLiteral("hold"));
-  for (auto* row : {defaultAmount, smoothness, hold})
+  for (auto* row : {defaultAmount, smoothness, hold}) {
+    row->slider()->setObjectName(row->objectName() + QStringLiteral("Slider"));
     motion->card()->addWidget(row);
+  }
   stack->addWidget(motion);
   connect(defaultAmount->slider(), &NeonSlider::valueChanged, this,
           [this](double v) { writeSetting([v](EditSettings& s) { s.zoomAmount = v; }); });

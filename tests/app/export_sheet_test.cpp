@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -231,6 +232,18 @@ TEST(DesktopReveal, WithoutASessionBusTheFolderOpens) {
   QCoreApplication::processEvents();
   QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
   EXPECT_EQ(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/tmp/exports"))});
+}
+
+// The sheet paints its own dark ground: the light text of every content stays readable
+// (a ground left to the platform's light window colour hid the title and the file name).
+TEST_F(Sheet, DarkGroundUnderTheLightTexts) {
+  studio.demo();
+  studio.exportMovie();
+  sheet.refreshNow();
+  sheet.resize(600, 400);
+  const QImage shot = sheet.grab().toImage();
+  const QColor corner = shot.pixelColor(4, shot.height() / 2);
+  EXPECT_LT(corner.lightness(), 40) << corner.name().toStdString();
 }
 
 }  // namespace
