@@ -1,5 +1,6 @@
 // The running system's services: the host clock, movie readers, Qt dialogs and desktop
 // services, and screen names from Qt's screens.
+#include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -13,6 +14,7 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "capture/display_recorder.h"
 #include "localization/qt/qt_text.h"
 #include "render/edited_audio_player.h"
 #include "render/export_options.h"
@@ -61,10 +63,20 @@ std::unique_ptr<PlaybackAudio> openEditedAudio(const Clip& clip) {
   return std::make_unique<EditedAudio>(std::move(player));
 }
 
+// The window a file dialog belongs to: without one the window manager may stack the
+// dialog behind the main window or the export sheet.
+QWidget* dialogOwner() {
+  if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+  return QApplication::activeWindow();
+}
+
 class QtDialogs : public StudioDialogs {
  public:
   std::optional<std::string> chooseProject() override {
-    QString path = QFileDialog::getOpenFileName(nullptr, QL("打开项目…"), QDir::homePath(),
+    // Recordings live under a hidden folder that the dialog would not show from home.
+    const QString recordings = QString::fromStdString(DisplayRecorder::defaultRecordingsFolder());
+    const QString start = QDir(recordings).exists() ? recordings : QDir::homePath();
+    QString path = QFileDialog::getOpenFileName(dialogOwner(), QL("打开项目…"), start,
                                                 QStringLiteral("JSON (*.json)"));
     if (path.isEmpty()) return std::nullopt;
     return path.toStdString();
@@ -74,7 +86,7 @@ class QtDialogs : public StudioDialogs {
                                                      const ExportOptions& options) override {
     QString extension = QString::fromStdString(options.fileExtension());
     QString start = QDir(QDir::homePath()).filePath(QString::fromStdString(suggestedName));
-    QString path = QFileDialog::getSaveFileName(nullptr, QL("保存导出视频"), start,
+    QString path = QFileDialog::getSaveFileName(dialogOwner(), QL("保存导出视频"), start,
                                                 QStringLiteral("*.%1").arg(extension));
     if (path.isEmpty()) return std::nullopt;
     if (!path.endsWith("." + extension, Qt::CaseInsensitive)) path += "." + extension;
