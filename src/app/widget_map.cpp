@@ -17,6 +17,8 @@
 
 #include "app/view_parts.h"
 #include "design/neon_slider.h"
+#include "export/playback_controls.h"
+#include "timeline/timeline_lanes.h"
 
 namespace vantry {
 
@@ -37,6 +39,31 @@ QJsonArray actionTexts(const QWidget* w) {
   for (const QAction* a : w->actions())
     if (!a->isSeparator() && a->isVisible()) texts.append(a->text());
   return texts;
+}
+
+// The timeline's rows and blocks in global coordinates: "rows" holds the middle y of each
+// row, "segments" and "zooms" the [left, right] of each block.
+void describeLanes(const timeline::TimelineLanes& lanes, QJsonObject& o) {
+  using timeline::Row;
+  const QWidget* viewport = lanes.viewport();
+  auto global = [&](double contentX, Row row) {
+    return viewport->mapToGlobal(lanes.pointAt(contentX, row).toPoint());
+  };
+  QJsonObject rows;
+  rows[QStringLiteral("video")] = global(0, Row::video).y();
+  rows[QStringLiteral("zoom")] = global(0, Row::zoom).y();
+  rows[QStringLiteral("presenter")] = global(0, Row::presenter).y();
+  rows[QStringLiteral("left")] = global(0, Row::video).x();
+  rows[QStringLiteral("right")] = global(lanes.contentWidth(), Row::video).x();
+  o[QStringLiteral("rows")] = rows;
+  auto spans = [&](const auto& shapes, Row row) {
+    QJsonArray list;
+    for (const auto& shape : shapes)
+      list.append(QJsonArray{global(shape.rect.x, row).x(), global(shape.rect.right(), row).x()});
+    return list;
+  };
+  o[QStringLiteral("segments")] = spans(lanes.shapes().segments, Row::video);
+  o[QStringLiteral("zooms")] = spans(lanes.shapes().zooms, Row::zoom);
 }
 
 QJsonObject describe(QWidget* w, const QString& path) {
@@ -61,6 +88,9 @@ QJsonObject describe(QWidget* w, const QString& path) {
     o[QStringLiteral("value")] = slider->value();
   if (auto* text = qobject_cast<ElidedText*>(w)) o[QStringLiteral("text")] = text->text();
   if (auto* slider = qobject_cast<NeonSlider*>(w)) o[QStringLiteral("value")] = slider->value();
+  if (auto* lanes = qobject_cast<timeline::TimelineLanes*>(w)) describeLanes(*lanes, o);
+  if (auto* clock = qobject_cast<ClockReadout*>(w)) o[QStringLiteral("text")] = clock->timeText();
+  if (!w->accessibleName().isEmpty()) o[QStringLiteral("accessible")] = w->accessibleName();
   if (qobject_cast<QMenuBar*>(w) || qobject_cast<QMenu*>(w))
     o[QStringLiteral("items")] = actionTexts(w);
   return o;
@@ -109,6 +139,9 @@ QString widgetMapJson() {
     window[QStringLiteral("title")] = top->windowTitle();
     window[QStringLiteral("active")] = top->isActiveWindow();
     window[QStringLiteral("modal")] = top->isModal();
+    // The window it belongs to (kept above it by the window manager), "" for none.
+    QWidget* owner = top->parentWidget() ? top->parentWidget()->window() : nullptr;
+    window[QStringLiteral("owner")] = owner ? className(owner) : QString();
     QJsonArray widgets;
     collect(top, top->objectName(), widgets);
     window[QStringLiteral("widgets")] = widgets;
