@@ -272,6 +272,7 @@ TEST(Road, ExportThenCancelASecondExportHalfWay) {
   };
   pick("resolution", 0.12);  // the first of four: 720p
   pick("frameRate", 0.25);   // the first of two: 30 fps
+  std::this_thread::sleep_for(400ms);  // the selection chips slide into place
   app.shot("720p-30fps");
   ASSERT_TRUE(app.click("start", "ExportSheet"));
   // The name alone: the dialog starts at home and adds the extension.
