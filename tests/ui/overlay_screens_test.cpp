@@ -4,6 +4,7 @@
 // platform; on any other platform those cases are skipped.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QScreen>
@@ -134,6 +135,20 @@ TEST_F(OverlayOnTwoMonitors, EachMonitorCoveredAndTheControlsOnlyOnThePrimary) {
   EXPECT_TRUE(waitUntil([this] {
     return QGuiApplication::focusWindow() == on(12)->windowHandle();
   })) << "the overlay with the controls takes the keys";
+}
+
+TEST_F(OverlayOnTwoMonitors, TheMonitorOfTheActiveWindowCarriesTheControls) {
+  QWidget window;
+  window.setGeometry(200, 200, 400, 300);  // on the left monitor
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == &window; }));
+  showMapped();
+  EXPECT_EQ(overlay->controlsScreen()->name(), QStringLiteral("LEFT"));
+  EXPECT_TRUE(on(11)->view()->showsControls());
+  EXPECT_FALSE(on(12)->view()->showsControls());
+  EXPECT_TRUE(
+      waitUntil([this] { return QGuiApplication::focusWindow() == on(11)->windowHandle(); }));
 }
 
 TEST_F(OverlayOnTwoMonitors, ThePointerMovesTheHoverAndTheKeypadEnterStartsTheHoveredMonitor) {
