@@ -199,13 +199,14 @@ class QuietSegment final : public QWidget {
       p.setBrush(Color(0xFFFFFF, 0.14));
       p.drawPath(continuousRoundedRect(chip, 6));
     }
-    const int selected = selectedIndex();
+    const bool any = selectedIndex() >= 0;
     for (int i = 0; i < static_cast<int>(items_.size()); ++i) {
-      const bool on = i == selected;
-      const QFont font = uiFont(11.5, on ? QFont::DemiBold : QFont::Normal);
+      // The labels change with the chip as it slides over them.
+      const double near = any ? std::max(0.0, 1 - std::abs(chip_->value() - i)) : 0.0;
+      const QFont font = uiFont(11.5, near > 0.5 ? QFont::DemiBold : QFont::Normal);
       const QRectF box = itemRect(i).adjusted(4, 0, -4, 0);
       p.setFont(font);
-      p.setPen(on ? Color(0xFFFFFF) : Theme::secondary);
+      p.setPen(mixed(Theme::secondary, Color(0xFFFFFF), near));
       p.drawText(box, Qt::AlignCenter | Qt::TextSingleLine,
                  QFontMetricsF(font).elidedText(items_[static_cast<std::size_t>(i)].second,
                                                 Qt::ElideRight, box.width()));
@@ -248,6 +249,7 @@ class SheetButton final : public QAbstractButton {
     setText(title);
     setFont(uiFont(12, kind == Kind::solid ? QFont::DemiBold : QFont::Medium));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setFocusPolicy(Qt::TabFocus);  // a click does not take the keyboard focus
     connect(this, &QAbstractButton::pressed, this, qOverload<>(&QWidget::update));
     connect(this, &QAbstractButton::released, this, qOverload<>(&QWidget::update));
     handCursor(this);
