@@ -18,6 +18,8 @@
 #include "app/view_parts.h"
 #include "design/neon_slider.h"
 #include "export/playback_controls.h"
+#include "setup/overlay_controller.h"
+#include "studio/studio.h"
 #include "timeline/timeline_lanes.h"
 
 namespace vantry {
@@ -142,6 +144,11 @@ QString widgetMapJson() {
     // The window it belongs to (kept above it by the window manager), "" for none.
     QWidget* owner = top->parentWidget() ? top->parentWidget()->window() : nullptr;
     window[QStringLiteral("owner")] = owner ? className(owner) : QString();
+    // The overlays paint their countdown.
+    if (qobject_cast<OverlayWindow*>(top)) {
+      if (const auto n = RecordingOverlayController::shared().countdown())
+        window[QStringLiteral("countdown")] = *n;
+    }
     QJsonArray widgets;
     collect(top, top->objectName(), widgets);
     window[QStringLiteral("widgets")] = widgets;

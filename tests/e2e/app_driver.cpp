@@ -2,6 +2,8 @@
 
 #include <QImage>
 
+#include <gtest/gtest.h>
+
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -145,6 +147,12 @@ AppDriver::AppDriver(const std::string& road, const std::string& language) : roa
 
 AppDriver::~AppDriver() {
   kill();
+  // A sanitizer report of the app fails the road that drove it there.
+  const std::string log = logText();
+  for (const char* mark : {"ERROR: AddressSanitizer", "runtime error:", "ERROR: LeakSanitizer"}) {
+    const size_t at = log.find(mark);
+    if (at != std::string::npos) ADD_FAILURE() << "the app reported:\n" << log.substr(at, 4000);
+  }
   if (x_) XCloseDisplay(x_);
   if (xvfb_ > 0) {
     ::kill(xvfb_, SIGTERM);

@@ -15,6 +15,7 @@
 //   app.recordings(); app.dataHome(); // the folders the app writes into
 //   app.waitForExit(10s);
 //
+// A sanitizer report in the app's log fails the test when the driver goes.
 // Widgets are found through the app's widget map (VANTRY_WIDGET_MAP): every visible
 // widget with an objectName, keyed by that name, optionally restricted to the top-level
 // window whose class (or objectName) is given. Inputs are only ever X events.

@@ -42,14 +42,23 @@ fs::path recordByKeyboard(AppDriver& app, Millis length, int clicks) {
       << "the setup overlay did not show";
   app.shot("setup");
   app.key("Return");
-  // The countdown runs on the overlay before the recording starts.
-  app.shot("countdown");
+  // The countdown runs on the overlay before the recording starts: 3, 2, 1.
+  std::vector<int> countdown;
+  bool shotCountdown = false;
   const bool started = app.waitFor(
       [&] {
+        if (const auto overlay = app.window("OverlayWindow")) {
+          const int n = overlay->raw.value("countdown", 0);
+          if (n > 0 && (countdown.empty() || countdown.back() != n)) countdown.push_back(n);
+          // Shot a step late: the painting follows the state.
+          if (n == 2 && !shotCountdown) shotCountdown = !app.shot("countdown").empty();
+          return false;
+        }
         const auto chip = app.widget("recordingChip");
-        return chip && !chip->shown.empty() && !app.window("OverlayWindow");
+        return chip && !chip->shown.empty();
       },
       20s);
+  EXPECT_EQ(countdown, (std::vector<int>{3, 2, 1})) << "the countdown did not run";
   EXPECT_TRUE(started) << "the recording did not start";
   if (!started) {
     app.shot("not-started");
