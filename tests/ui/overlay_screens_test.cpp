@@ -108,6 +108,9 @@ struct OverlayOnTwoMonitors : ::testing::Test, testing::OverlayStudio {
 };
 
 TEST_F(OverlayOnTwoMonitors, EachMonitorCoveredAndTheControlsOnlyOnThePrimary) {
+  // Each monitor in a colour of its own, to tell the grabs apart.
+  testing::ColourWindow red(dpy, 0, 0, 1280, 1024, 0xff0000);
+  testing::ColourWindow blue(dpy, 1280, 0, 1280, 1024, 0x0000ff);
   showMapped();
   const auto screens = QGuiApplication::screens();
   ASSERT_EQ(overlay->windows().size(), 2u);
@@ -124,6 +127,9 @@ TEST_F(OverlayOnTwoMonitors, EachMonitorCoveredAndTheControlsOnlyOnThePrimary) {
     // No compositing manager: the window paints the screen grabbed before it was shown.
     EXPECT_FALSE(w->testAttribute(Qt::WA_TranslucentBackground));
     EXPECT_EQ(w->backdrop().size(), screen->geometry().size() * screen->devicePixelRatio());
+    const QColor middle = w->backdrop().pixelColor(w->backdrop().rect().center());
+    EXPECT_EQ(middle, w->displayId() == 11 ? QColor(Qt::red) : QColor(Qt::blue))
+        << "the grab of its own monitor";
     if (w->view()->showsControls()) {
       ++withControls;
       EXPECT_TRUE(w->view()->controlBar()->isVisible());
