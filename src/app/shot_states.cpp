@@ -1,8 +1,10 @@
 #include "app/shot_states.h"
 
 #include "app/studio_window.h"
+#include "export/fullscreen_player.h"
 #include "inspector/inspector_column.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -170,6 +172,27 @@ std::vector<ShotState> inspectorStates() {
   return states;
 }
 
+// The demonstration project in the full-screen player, on a 1440 x 900 screen so that the
+// crop shows; playing with the controls hidden, or paused with them shown.
+void applyFullscreen(Studio& s, bool hidden) {
+  s.demo();
+  s.seek(1.2);
+  s.setPlaying(hidden);
+  s.showFullscreenPreview();
+}
+
+QImage fullscreenPicture(Studio& s, bool hidden) {
+  auto* player = qobject_cast<FullscreenPlayer*>(s.fullscreenController());
+  if (!player || !player->window()) return {};
+  FullscreenWindow* window = player->window();
+  window->setAttribute(Qt::WA_DontShowOnScreen);
+  window->resize(1440, 900);
+  if (hidden) window->hideControlsNow();
+  for (int turn = 0; turn < 4; ++turn)
+    QApplication::processEvents();
+  return window->grab().toImage();
+}
+
 std::vector<ShotState> builtIn() {
   return {
       {"standby",
@@ -214,6 +237,10 @@ std::vector<ShotState> builtIn() {
        }},
       {"export-cancelled",
        [](Studio& s, StudioWindow& w) { runShortExport(s, w, shotMoviePath(), true); }},
+      {"fullscreen", [](Studio& s, StudioWindow&) { applyFullscreen(s, false); },
+       [](Studio& s, StudioWindow&) { return fullscreenPicture(s, false); }},
+      {"fullscreen-hidden", [](Studio& s, StudioWindow&) { applyFullscreen(s, true); },
+       [](Studio& s, StudioWindow&) { return fullscreenPicture(s, true); }},
   };
 }
 
@@ -226,6 +253,9 @@ StudioServices offscreenStudioServices() {
   services.dialogs = std::make_shared<CancelledDialogs>();
   services.desktop = std::make_shared<QuietDesktop>();
   services.startClock = false;
+  services.makeFullscreen = [](Studio& s) -> FullscreenPreviewController* {
+    return new FullscreenPlayer(s);
+  };
   return services;
 }
 
