@@ -2,6 +2,7 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
@@ -9,6 +10,7 @@
 #include "model/camera_layout.h"
 #include "render/export_compositor.h"
 #include "render/frame_renderer.h"
+#include "render/pixel_kernels.h"
 #include "studio/studio.h"
 
 namespace vantry {
@@ -81,6 +83,10 @@ QRectF PreviewSurface::cameraViewRect() const {
 }
 
 const QImage& PreviewSurface::compose(QSize pixels) {
+  return composeFor(pixels, true);
+}
+
+const QImage& PreviewSurface::composeFor(QSize pixels, bool scaleUp) {
   if (!studio_ || pixels.isEmpty()) return composed_;
   const Studio& s = *studio_;
   const Clip& clip = s.clip();
@@ -118,13 +124,54 @@ const QImage& PreviewSurface::compose(QSize pixels) {
         std::make_unique<ExportCompositor>(s.settings(), size, CompositorStyle::preview());
   else if (!(compositor_->settings() == s.settings()))
     compositor_->setSettings(s.settings());
+  // A repaint of part of the surface (a control over it changed) with the same moment
+  // reuses the picture.
+  const bool scaled = scaleUp && size != pixels;
+  ComposedKey key{screen.cacheKey(), camera.cacheKey(), state, s.settings(),
+                  scaled ? pixels : size};
+  if (composedKey_ == key && composed_.size() == key.size) return composed_;
+  composedKey_ = std::move(key);
+  const QImage* screenPicture = screen.isNull() ? nullptr : &screen;
+  const QImage* cameraPicture = camera.isNull() ? nullptr : &camera;
+  if (!scaled) {
+    compositor_->render(screenPicture, cameraPicture, state, composed_);
+    return composed_;
+  }
   if (composed_.size() != pixels) composed_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
-  compositor_->renderScaled(screen.isNull() ? nullptr : &screen,
-                            camera.isNull() ? nullptr : &camera, state, composed_);
+  compositor_->renderScaled(screenPicture, cameraPicture, state, composed_);
   return composed_;
 }
 
-void PreviewSurface::paintEvent(QPaintEvent*) {
+bool PreviewSurface::scaleIntoDevice(QPainter& painter, const QRegion& exposed,
+                                     const QRectF& target) {
+  QPaintEngine* engine = painter.paintEngine();
+  QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
+  if (!device || device->devType() != QInternal::Image) return false;
+  auto* store = static_cast<QImage*>(device);
+  const QImage::Format format = store->format();
+  // A shared image would detach on writing: the window would not see the pixels.
+  if (!store->isDetached() ||
+      (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied &&
+       format != QImage::Format_ARGB32))
+    return false;
+  const QTransform toDevice = painter.deviceTransform();
+  if (toDevice.type() > QTransform::TxScale || toDevice.m11() <= 0 || toDevice.m22() <= 0)
+    return false;
+  const QRectF canvas = toDevice.mapRect(target);
+  const QImage& picture = composeFor(canvas.size().toSize(), false);
+  if (picture.isNull()) return false;
+  const kernels::Placement placement =
+      kernels::placementFor(canvas, picture.width(), picture.height(), false);
+  const QRect inside = store->rect() & canvas.toAlignedRect();
+  // Only the exposed part: whatever lies above the rest was not repainted.
+  for (const QRect& r : exposed) {
+    const QRect pixels = toDevice.mapRect(QRectF(r)).toAlignedRect() & inside;
+    if (!pixels.isEmpty()) kernels::samplePicture(*store, picture, placement, pixels, columns_);
+  }
+  return true;
+}
+
+void PreviewSurface::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
   const QRectF target = canvasRect();
   const double dpr = devicePixelRatioF();
@@ -134,8 +181,16 @@ void PreviewSurface::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), Qt::black);
     return;
   }
+  // Above 1080p the picture is scaled straight into the window's pixels where that can be
+  // done: no full-size copy is made, and none is blended.
+  if (ExportCompositor::composeSize(pixels) != pixels &&
+      scaleIntoDevice(painter, event->region(), target))
+    return;
   compose(pixels);
-  painter.drawImage(target, composed_, QRectF(composed_.rect()));
+  // The composition is opaque: drawn as such it is copied rather than blended.
+  const QImage opaque(composed_.constBits(), composed_.width(), composed_.height(),
+                      composed_.bytesPerLine(), QImage::Format_RGB32);
+  painter.drawImage(target, opaque, QRectF(opaque.rect()));
 }
 
 void PreviewSurface::mousePressEvent(QMouseEvent* event) {

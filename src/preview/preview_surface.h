@@ -13,6 +13,7 @@
 #include "model/clip.h"
 #include "model/frame_state.h"
 #include "model/point.h"
+#include "render/pixel_kernels.h"
 #include "studio/studio.h"
 
 namespace vantry {
@@ -46,9 +47,11 @@ class PreviewSurface : public QWidget {
   QRectF cameraViewRect() const;
   bool dragging() const { return dragStart_.has_value(); }
 
-  // The picture as the last paint composed it (for tests and the benchmark).
+  // The picture as the last paint composed it (for tests and the benchmark); above 1080p
+  // possibly at the capped size, scaled only on the screen.
   const QImage& composed() const { return composed_; }
-  // Composes the current moment at a pixel size without painting.
+  // Composes the current moment at a pixel size without painting (above 1080p composed
+  // at the capped size and scaled up).
   const QImage& compose(QSize pixels);
 
  protected:
@@ -59,6 +62,11 @@ class PreviewSurface : public QWidget {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  // Composes for `pixels`, scaled up to them or (`scaleUp` false) at the capped size.
+  const QImage& composeFor(QSize pixels, bool scaleUp);
+  // Scales the capped picture into the exposed part of a raster paint device; false when
+  // the painter does not paint into a plain image.
+  bool scaleIntoDevice(QPainter& painter, const QRegion& exposed, const QRectF& target);
   void endDrag();
   void updateCursor(QPointF at);
 
@@ -66,7 +74,18 @@ class PreviewSurface : public QWidget {
   QMetaObject::Connection connections_[3];
   Fit fit_ = Fit::stretch;
   std::unique_ptr<ExportCompositor> compositor_;
+  // What composed_ shows: the pictures, the moment, the settings and the size.
+  struct ComposedKey {
+    qint64 screen = 0;
+    qint64 camera = 0;
+    FrameState state;
+    EditSettings settings;
+    QSize size;
+    friend bool operator==(const ComposedKey&, const ComposedKey&) = default;
+  };
   QImage composed_;
+  std::optional<ComposedKey> composedKey_;
+  kernels::ColumnTable columns_;
   std::optional<Point> dragStart_;
   std::optional<Point> dragCenter_;
   std::optional<Point> dragOriginal_;

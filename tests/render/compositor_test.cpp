@@ -10,6 +10,7 @@
 #include "render/composition_geometry.h"
 #include "render/export_compositor.h"
 #include "render/frame_renderer.h"
+#include "render/pixel_kernels.h"
 
 namespace vantry {
 namespace {
@@ -306,6 +307,31 @@ TEST(CompositorStyle, ComposeSizeAndScaledRendering) {
   QImage direct;
   c.renderScaled(&screen, &camera, FrameState{}, direct);
   EXPECT_EQ(direct, small);
+}
+
+TEST(CompositorStyle, DoublingAPictureSamplesAsTheGeneralPath) {
+  // A 2160p screen shows a 1080p composition doubled, which takes a quicker road; narrow
+  // strips take the general one. Both edges and both pair phases are covered.
+  QImage src(61, 17, QImage::Format_ARGB32_Premultiplied);
+  for (int y = 0; y < src.height(); ++y)
+    for (int x = 0; x < src.width(); ++x)
+      src.setPixel(x, y,
+                   qRgba((x * 37 + y * 11) % 256, (x * x + y * 7) % 256, (x * y * 5) % 256, 255));
+  for (double origin : {0.0, 1.0, 4.0}) {
+    const QRectF placed(origin, 0, 122, 34);
+    const auto p = kernels::placementFor(placed, src.width(), src.height(), false);
+    QImage whole(130, 34, QImage::Format_ARGB32_Premultiplied), strips = whole;
+    whole.fill(0);
+    strips.fill(0);
+    kernels::ColumnTable columns;
+    for (const QRect rect : {QRect(0, 0, 130, 34), QRect(3, 0, 127, 34)}) {
+      kernels::samplePicture(whole, src, p, rect, columns);
+      for (int x = rect.left(); x <= rect.right(); x += 7)
+        kernels::samplePicture(strips, src, p, QRect(x, 0, std::min(7, rect.right() + 1 - x), 34),
+                               columns);
+      EXPECT_EQ(whole, strips) << origin << " from " << rect.left();
+    }
+  }
 }
 
 TEST(DemoArtwork, SizesAndSprite) {

@@ -149,5 +149,31 @@ TEST_F(SurfaceFixture, DemonstrationArtShowsOnlyInTheDemonstrationProject) {
   EXPECT_EQ(centre(size), 0xF4F6FAu);
 }
 
+TEST_F(SurfaceFixture, AboveFullHdTheCappedPictureIsScaledIntoTheExposedPixelsOnly) {
+  studio->demo();
+  studio->setPlaying(false);
+  studio->seek(4.2);
+  surface->resize(3840, 2160);
+  // What the surface paints into a plain image equals the composed and scaled picture.
+  QImage painted(3840, 2160, QImage::Format_RGB32);
+  painted.fill(Qt::magenta);
+  surface->render(&painted);
+  // The raw premultiplied values (edges may fall a shade short of opaque).
+  const QImage& scaled = surface->compose(QSize(3840, 2160));
+  const QImage expected = QImage(scaled.constBits(), scaled.width(), scaled.height(),
+                                 scaled.bytesPerLine(), QImage::Format_RGB32)
+                              .copy();
+  EXPECT_EQ(painted, expected);
+  // A repaint of a part writes that part and nothing around it (a control above the rest
+  // is not repainted with it).
+  painted.fill(Qt::magenta);
+  const QRect part(1001, 1500, 900, 82);
+  surface->render(&painted, part.topLeft(), QRegion(part));
+  EXPECT_EQ(painted.copy(part), expected.copy(part));
+  EXPECT_EQ(painted.pixel(part.left() - 1, part.top()), QColor(Qt::magenta).rgb());
+  EXPECT_EQ(painted.pixel(part.right() + 1, part.bottom()), QColor(Qt::magenta).rgb());
+  EXPECT_EQ(painted.pixel(part.left(), part.bottom() + 1), QColor(Qt::magenta).rgb());
+}
+
 }  // namespace
 }  // namespace vantry
