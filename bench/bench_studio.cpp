@@ -2,6 +2,10 @@
 //   bench_studio preview   redraw cost with and without a settings change, 720p and 4K
 //   bench_studio scrub     backward scrubbing of a 1080p60 movie at 60 Hz: main-thread time
 //                          per seek and how far the picture trails the playhead
+//   bench_studio fullscreen
+//                          the full-screen player playing a 1080p60 movie on a 1080p and
+//                          a 2160p screen: main-thread time per frame (compose, scale,
+//                          paint), target 10 ms
 //   bench_studio record [SECONDS [STALL]]
 //                          a 30 s recording with the live preview and a 0.5 s main-thread
 //                          stall part-way (needs an X server; the synthetic camera is used);
@@ -17,14 +21,18 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "cpu_time.h"
+#include "export/fullscreen_player.h"
 #include "platform/ffmpeg/movie_writer.h"
 #include "preview/preview_surface.h"
+#include "render/export_compositor.h"
+#include "render/pixel_kernels.h"
 #include "studio/capture_services.h"
 #include "studio/frame_source.h"
 #include "studio/studio.h"
@@ -177,23 +185,29 @@ bool writeMovie(const std::string& path, int w, int h, int fps, double seconds) 
   return writer.finish();
 }
 
-int scrub() {
-  QTemporaryDir dir;
+// Writes a 12 s 1080p60 screen.mp4 into `dir` and opens it as the studio's project.
+bool openMovie(Studio& studio, const QTemporaryDir& dir) {
   const std::string movie = dir.filePath("screen.mp4").toStdString();
   std::printf("writing a 12 s 1080p60 screen.mp4 ...\n");
   if (!writeMovie(movie, 1920, 1080, 60, 12)) {
     std::fprintf(stderr, "cannot write the movie\n");
-    return 1;
+    return false;
   }
-  Studio studio(quietServices());
   Clip clip;
-  clip.title = "Scrub";
+  clip.title = "Movie";
   clip.duration = 12;
   clip.screenPath = movie;
   if (!studio.load(clip)) {
     std::fprintf(stderr, "cannot open: %s\n", studio.error().value_or("").c_str());
-    return 1;
+    return false;
   }
+  return true;
+}
+
+int scrub() {
+  QTemporaryDir dir;
+  Studio studio(quietServices());
+  if (!openMovie(studio, dir)) return 1;
   PreviewSurface surface(&studio);
   surface.resize(1280, 720);
   FrameSource* frames = studio.screenFrames();
@@ -228,6 +242,111 @@ int scrub() {
     print("  main-thread time per seek call", seekOnly);
     print("  main-thread time per tick (seek, events, redraw)", perSeek);
     print("  picture behind the playhead (wall time)", lag);
+  }
+  return 0;
+}
+
+// --- fullscreen ---
+
+struct PaintCount : QObject {
+  int count = 0;
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint) ++count;
+    return false;
+  }
+};
+
+int fullscreen() {
+  QTemporaryDir dir;
+  Studio studio(quietServices());
+  if (!openMovie(studio, dir)) return 1;
+  FrameSource* frames = studio.screenFrames();
+  double baseline = 0;
+  PaintCount paints;
+  for (QSize screen : {QSize(1920, 1080), QSize(3840, 2160)}) {
+    auto* window = new FullscreenWindow(studio);
+    window->surface()->installEventFilter(&paints);
+    window->resize(screen);
+    window->show();
+    studio.setPlaying(false);
+    studio.seek(0.5);
+    const auto waitStart = Clock::now();
+    while (frames->latest().isNull() && Clock::now() - waitStart < std::chrono::seconds(5))
+      QCoreApplication::processEvents();
+    const QSize pixels = window->surface()->canvasRect().size().toSize();
+    const QSize capped = ExportCompositor::composeSize(pixels);
+    char label[96];
+    for (bool controls : {true, false}) {
+      studio.setPlaying(true);
+      // Shown, the controls repaint with every frame too; hidden is how a film plays on.
+      window->setHideDelay(1 << 30);
+      if (!controls) window->hideControlsNow();
+      Stats wall;
+      Stats cpu;
+      auto next = Clock::now();
+      for (int tick = 0; tick < 300; ++tick) {
+        // One 60 Hz frame of the main thread: the clock, the arrived picture, one redraw.
+        const auto t0 = Clock::now();
+        const double c0 = bench::threadMilliseconds();
+        studio.tick();
+        // The arrived picture and the updates, painted once as the event loop does.
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(window, QEvent::UpdateRequest);
+        cpu.add(bench::threadMilliseconds() - c0);
+        wall.add(ms(Clock::now() - t0));
+        next += std::chrono::microseconds(16667);
+        std::this_thread::sleep_until(next);
+      }
+      studio.setPlaying(false);
+      std::snprintf(label, sizeof label, "%dx%d, controls %s: per tick (cpu)", screen.width(),
+                    screen.height(), controls ? "shown" : "hidden");
+      print(label, cpu);
+      // Ticks without a new picture cost little; what counts is the time per painted frame.
+      const double perFrame = cpu.mean() * double(cpu.values.size()) / std::max(paints.count, 1);
+      std::printf("%dx%d, controls %s: %.2f ms of main-thread time per painted frame\n",
+                  screen.width(), screen.height(), controls ? "shown" : "hidden", perFrame);
+      paints.count = 0;
+      std::snprintf(label, sizeof label, "%dx%d, controls %s: per frame (wall)", screen.width(),
+                    screen.height(), controls ? "shown" : "hidden");
+      print(label, wall);
+      if (screen.width() == 1920 && !controls) baseline = perFrame;
+      if (screen.width() == 3840 && !controls)
+        std::printf("2160p / 1080p screen: %.2fx (target: 2160p at most 10 ms per frame)\n",
+                    perFrame / std::max(baseline, 1e-9));
+    }
+    // The parts: composing at the capped size, the scale alone, and as a baseline a plain
+    // copy of a frame of the screen's size.
+    Stats composeOnly;
+    Stats scaleOnly;
+    Stats copyOnly;
+    QImage target(pixels, QImage::Format_RGB32);
+    QImage copy(pixels, QImage::Format_RGB32);
+    kernels::ColumnTable columns;
+    for (int i = 0; i < 60; ++i) {
+      // Another moment each time, so that nothing composed before is reused.
+      studio.seek(1 + i / 60.0);
+      double c0 = bench::threadMilliseconds();
+      const QImage& picture = window->surface()->compose(capped);
+      composeOnly.add(bench::threadMilliseconds() - c0);
+      const auto placement =
+          kernels::placementFor(QRectF(target.rect()), picture.width(), picture.height(), false);
+      c0 = bench::threadMilliseconds();
+      kernels::samplePicture(target, picture, placement, target.rect(), columns);
+      scaleOnly.add(bench::threadMilliseconds() - c0);
+      c0 = bench::threadMilliseconds();
+      std::memcpy(copy.bits(), target.constBits(), size_t(target.sizeInBytes()));
+      copyOnly.add(bench::threadMilliseconds() - c0);
+    }
+    std::snprintf(label, sizeof label, "%dx%d,   compose at %dx%d (cpu)", screen.width(),
+                  screen.height(), capped.width(), capped.height());
+    print(label, composeOnly);
+    std::snprintf(label, sizeof label, "%dx%d,   scale to the screen (cpu)", screen.width(),
+                  screen.height());
+    print(label, scaleOnly);
+    std::snprintf(label, sizeof label, "%dx%d,   baseline: copying a frame (cpu)", screen.width(),
+                  screen.height());
+    print(label, copyOnly);
+    delete window;
   }
   return 0;
 }
@@ -336,8 +455,10 @@ int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "preview";
   if (mode == "preview") return preview();
   if (mode == "scrub") return scrub();
+  if (mode == "fullscreen") return fullscreen();
   if (mode == "record")
     return record(argc > 2 ? std::atof(argv[2]) : 30.0, argc > 3 ? std::atof(argv[3]) : 0.5);
-  std::fprintf(stderr, "usage: bench_studio [preview | scrub | record [SECONDS [STALL]]]\n");
+  std::fprintf(stderr,
+               "usage: bench_studio [preview | scrub | fullscreen | record [SECONDS [STALL]]]\n");
   return 2;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -15,6 +16,14 @@ inline double cpuSeconds(int who = RUSAGE_SELF) {
   getrusage(who, &u);
   return double(u.ru_utime.tv_sec) + u.ru_utime.tv_usec * 1e-6 + double(u.ru_stime.tv_sec) +
          u.ru_stime.tv_usec * 1e-6;
+}
+
+// Milliseconds of CPU time of the calling thread: what a main-thread step costs, which a
+// loaded machine does not inflate.
+inline double threadMilliseconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return double(t.tv_sec) * 1e3 + double(t.tv_nsec) * 1e-6;
 }
 
 // The same for another running process, such as the X server a benchmark talks to.
