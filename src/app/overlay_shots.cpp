@@ -95,6 +95,7 @@ std::vector<ShotState> overlayShotStates() {
   return {
       {"overlay-choosing",
        [](Studio& s, StudioWindow& w) {
+         s.setUseCamera(false);  // the bar's camera-off look; the controls shot has it on
          const platform::DisplayId id = openOverlays(s, w);
          RecordingOverlayController::shared().setHovered(id);
        },

@@ -1,5 +1,6 @@
 #include "setup/monitor_overlay_view.h"
 
+#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
@@ -329,6 +330,8 @@ void MonitorOverlayView::buildControls() {
       studio_.fullPresenter(), Theme::cyan, controls_);
   connect(presenter_, &PillSegment::selectionChanged, this,
           [this](const QVariant& value) { studio_.setFullPresenter(value.toBool()); });
+  presenterFade_ = new QGraphicsOpacityEffect(presenter_);
+  presenter_->setGraphicsEffect(presenterFade_);
   row->addWidget(presenter_);
 
   microphone_ = new GlassButton(QL("麦克风"), QStringLiteral("mic.fill"),
@@ -360,6 +363,7 @@ void MonitorOverlayView::refresh() {
     presenter_->setSelection(studio_.fullPresenter());
     presenter_->setEnabled(cam && controls_->isEnabled());
     presenter_->setAttribute(Qt::WA_TransparentForMouseEvents, !cam);
+    presenterFade_->setOpacity(cam ? 1.0 : 0.4);
     const bool mic = studio_.useMicrophone();
     microphone_->setActive(mic);
     microphone_->setSymbol(mic ? QStringLiteral("mic.fill") : QStringLiteral("mic.slash.fill"));

@@ -12,6 +12,8 @@
 #include "design/buttons.h"
 #include "platform/screen_source.h"
 
+class QGraphicsOpacityEffect;
+
 namespace vantry {
 
 class Animated;
@@ -126,6 +128,7 @@ class MonitorOverlayView : public QWidget {
   PillSegment* source_ = nullptr;
   CameraToggle* camera_ = nullptr;
   PillSegment* presenter_ = nullptr;
+  QGraphicsOpacityEffect* presenterFade_ = nullptr;
   GlassButton* microphone_ = nullptr;
 };
 

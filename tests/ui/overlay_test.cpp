@@ -3,6 +3,7 @@
 // after a failed one.
 #include <gtest/gtest.h>
 
+#include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
@@ -269,8 +270,12 @@ TEST_F(OverlayFixture, TheCameraThumbnailIsMirroredExactlyWhenTheSettingMirrors)
   studio->setSettings(settings);
   EXPECT_FALSE(leftIsRed());
   // With the camera off the presenter pill ignores clicks.
+  auto* fade = qobject_cast<QGraphicsOpacityEffect*>(view->presenterPill()->graphicsEffect());
+  ASSERT_NE(fade, nullptr);
+  EXPECT_DOUBLE_EQ(fade->opacity(), 1.0);
   studio->setUseCamera(false);
   EXPECT_FALSE(view->presenterPill()->isEnabled());
+  EXPECT_DOUBLE_EQ(fade->opacity(), 0.4) << "dimmed";
 }
 
 }  // namespace
