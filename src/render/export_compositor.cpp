@@ -58,7 +58,6 @@ ExportCompositor::ExportCompositor(const EditSettings& settings, QSize output,
       style_(style),
       sx_(size_.width() / CompositionGeometry::canvasWidth),
       sy_(size_.height() / CompositionGeometry::canvasHeight) {
-  background_ = CompositionGeometry::background(settings_.background, size_);
   const int cw = static_cast<int>(std::ceil(64 * sx_)), ch = static_cast<int>(std::ceil(72 * sx_));
   cursor_ = QImage(cw, ch, QImage::Format_ARGB32_Premultiplied);
   cursor_.setColorSpace(VideoColor::space());
@@ -70,7 +69,7 @@ ExportCompositor::ExportCompositor(const EditSettings& settings, QSize output,
 void ExportCompositor::setSettings(const EditSettings& settings) {
   const bool palette = CompositionGeometry::palette(settings.background) !=
                        CompositionGeometry::palette(settings_.background);
-  if (palette) background_ = CompositionGeometry::background(settings.background, size_);
+  if (palette) background_ = QImage();  // made again for the next frame
   // The card's radius follows the padding even where its rectangle does not (below zero).
   if (palette || settings.padding != settings_.padding) cachedRect_.reset();
   settings_ = settings;
@@ -87,21 +86,34 @@ QRectF ExportCompositor::toOutput(const QRectF& r) const {
   return {r.x() * sx_, r.y() * sy_, r.width() * sx_, r.height() * sy_};
 }
 
-void ExportCompositor::ensureBase(const QRectF& card) {
-  if (cachedRect_ && *cachedRect_ == card) return;
-  cachedRect_ = card;
-  ++baseBuilds_;
-  basePlanesBuilt_ = false;
+void ExportCompositor::ensureBase(const QRectF& card, bool planes) {
+  const bool same = cachedRect_ && *cachedRect_ == card;
+  if (same && (planes ? basePlanesBuilt_ : !base_.isNull())) return;
+  if (!same) {
+    cachedRect_ = card;
+    ++baseBuilds_;
+    basePlanesBuilt_ = false;
+    cardShape_ = kernels::RoundedRect::from(toOutput(card),
+                                            CompositionGeometry::screenRadius(settings_) * sx_);
+    cardPixels_ = cardShape_.pixelBounds(size_.width(), size_.height());
+  }
+  if (background_.isNull())
+    background_ = CompositionGeometry::background(settings_.background, size_);
   base_ = background_.copy();
-  cardShape_ = kernels::RoundedRect::from(toOutput(card),
-                                          CompositionGeometry::screenRadius(settings_) * sx_);
-  cardPixels_ = cardShape_.pixelBounds(size_.width(), size_.height());
   kernels::Shadow shadow;
   shadow.build(cardShape_, 27.5 * sx_, 18 * sy_, 0.35);
   // The opaque card covers the shadow inside its straight part.
   const int inset = static_cast<int>(std::ceil(std::max(cardShape_.radius, 0.0))) + 1;
   shadow.apply(base_, cardPixels_.adjusted(inset, inset, -inset, -inset));
   kernels::fillRoundedRect(base_, cardShape_, opaque(style_.cardColor), edge_);
+  if (!planes) return;
+  basePlanes_.allocate(size_.width(), size_.height());
+  kernels::tileToPlanes(base_, base_.rect(), basePlanes_.planes);
+  basePlanesBuilt_ = true;
+  // The export composes planes only: its BGRA base and background (33 MB each at 2160p, in
+  // every worker) are made again should a BGRA frame be asked for.
+  base_ = QImage();
+  background_ = QImage();
 }
 
 QImage ExportCompositor::image(const QImage* screen, const QImage* camera,
@@ -290,12 +302,7 @@ void ExportCompositor::renderPlanes(const kernels::Planes* screenPlanes, const Q
   }
   const double ratio = src ? static_cast<double>(src->width) / src->height : 16.0 / 9.0;
   const QRectF r = CompositionGeometry::screenRect(ratio, settings_);
-  ensureBase(CompositionGeometry::screenClip(r));
-  if (!basePlanesBuilt_) {
-    basePlanes_.allocate(size_.width(), size_.height());
-    kernels::tileToPlanes(base_, base_.rect(), basePlanes_.planes);
-    basePlanesBuilt_ = true;
-  }
+  ensureBase(CompositionGeometry::screenClip(r), true);
   const kernels::Planes& base = basePlanes_.planes;
 
   const QRectF s = toOutput(CompositionGeometry::sourceRect(r, state));

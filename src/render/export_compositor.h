@@ -107,7 +107,8 @@ class ExportCompositor {
   int baseBuilds() const { return baseBuilds_; }
 
  private:
-  void ensureBase(const QRectF& card);
+  // The base for the card, as BGRA or (`planes`) as planes.
+  void ensureBase(const QRectF& card, bool planes = false);
   void drawScreen(const QImage& screen, const FrameState& state, const QRectF& r, QImage& out);
   // The drawing steps take `out` as the part of the frame whose top-left corner is `origin`.
   void drawPointer(const QRectF& source, const FrameState& state, bool arrow, QImage& out,
