@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vantry::platform {
@@ -189,12 +190,25 @@ struct CursorImage {
   std::vector<std::uint32_t> argb;  // premultiplied, row-major, width*height
 };
 
-// A window's own icon, the size nearest above the one asked for (or the largest).
+// A window's own icon, of the offered sizes the one nearest the size asked for.
 struct WindowIcon {
   int width = 0;
   int height = 0;
   std::vector<std::uint32_t> argb;  // not premultiplied, row-major, width*height
 };
+
+// Icons larger than this on either side are refused.
+inline constexpr int kMaxWindowIconSide = 512;
+
+// Of icons offered at these sizes (width, height), the index of the one whose larger side is
+// nearest `size`, the larger icon on a tie; -1 when none is offered.
+int nearestIconSize(const std::vector<std::pair<int, int>>& sizes, int size);
+
+// Reads icon data laid out as the X property _NET_WM_ICON (for each size: width, height, then
+// width x height ARGB values) and returns the size nearest `size`. The data comes from another
+// program: an entry of zero or oversized sides, or one that promises more values than remain,
+// ends the reading (the complete entries before it still count).
+std::optional<WindowIcon> pickWindowIcon(const unsigned long* values, std::size_t count, int size);
 
 // The capture backend. Thread-safe: each call uses a connection of the calling thread or
 // its own.
@@ -213,7 +227,8 @@ class ScreenCapture {
   virtual std::optional<CursorImage> cursorImage() = 0;
   // This application as it appears in ShareableContent::applications.
   virtual ApplicationInfo ownApplication() = 0;
-  // The window's icon for showing at about `size` pixels; nullopt when it has none.
+  // The window's icon for showing at about `size` pixels (the nearest size it offers);
+  // nullopt when it has none.
   virtual std::optional<WindowIcon> windowIcon(WindowId /*id*/, int /*size*/) {
     return std::nullopt;
   }

@@ -87,12 +87,9 @@ class SystemCapture : public StudioCapture {
   }
   QImage windowIcon(platform::WindowId id, int size) override {
     const auto icon = screen_->windowIcon(id, size);
-    if (!icon || icon->argb.size() != size_t(icon->width) * icon->height) return {};
-    QImage image(icon->width, icon->height, QImage::Format_ARGB32);
-    for (int y = 0; y < icon->height; ++y)
-      std::memcpy(image.scanLine(y), icon->argb.data() + size_t(y) * icon->width,
-                  size_t(icon->width) * 4);
-    if (icon->width == size && icon->height == size) return image;
+    if (!icon) return {};
+    const QImage image = windowIconImage(*icon);
+    if (image.isNull() || (icon->width == size && icon->height == size)) return image;
     return image.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
   }
 
@@ -102,6 +99,17 @@ class SystemCapture : public StudioCapture {
 };
 
 }  // namespace
+
+QImage windowIconImage(const platform::WindowIcon& icon) {
+  if (icon.width <= 0 || icon.height <= 0 ||
+      icon.argb.size() != std::size_t(icon.width) * std::size_t(icon.height))
+    return {};
+  QImage image(icon.width, icon.height, QImage::Format_ARGB32);
+  for (int y = 0; y < icon.height; ++y)
+    std::memcpy(image.scanLine(y), icon.argb.data() + std::size_t(y) * icon.width,
+                std::size_t(icon.width) * 4);
+  return image;
+}
 
 std::shared_ptr<StudioCapture> defaultStudioCapture(std::shared_ptr<platform::ScreenCapture> screen,
                                                     std::string recordingsFolder) {

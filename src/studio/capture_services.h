@@ -2,6 +2,8 @@
 // preview, the camera and the display recorder with its camera and microphone companions.
 #pragma once
 
+#include <QImage>
+
 #include <memory>
 #include <string>
 
@@ -9,6 +11,9 @@
 #include "studio/studio_services.h"
 
 namespace vantry {
+
+// A window icon as an image (null when its pixels do not match its size).
+QImage windowIconImage(const platform::WindowIcon& icon);
 
 // defaultStudioCapture() over another screen backend (empty: the running system's) and
 // into another recordings folder (empty: the recorder's default folder).

@@ -1,5 +1,8 @@
 // Live preview setup and teardown, and the lists of displays and windows to record.
+#include <QGuiApplication>
+
 #include <algorithm>
+#include <cmath>
 #include <exception>
 
 #include "localization/localization.h"
@@ -259,7 +262,10 @@ void Studio::refreshCaptureSources() {
   emit changed();
   auto& w = *captureWorker_;
   const auto serial = ++w.sourcesSerial;
-  w.queue.post([this, &w, serial, capture] {
+  // Icons are shown 24 points wide; a window keeps the icon read when it was first listed.
+  const auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+  const int iconSize = int(std::lround(24 * (gui ? gui->devicePixelRatio() : 1.0)));
+  w.queue.post([this, &w, serial, capture, iconSize, known = w.icons] {
     struct Listing {
       platform::ShareableContent content;
       std::vector<platform::WindowInfo> windows;
@@ -271,7 +277,9 @@ void Studio::refreshCaptureSources() {
       listing->content = capture->shareableContent();
       listing->windows = recordableWindows(listing->content.windows, capture->ownApplication());
       for (const auto& window : listing->windows) {
-        QImage icon = capture->windowIcon(window.id, 32);
+        const auto cached = known.find(window.id);
+        QImage icon =
+            cached != known.end() ? cached->second : capture->windowIcon(window.id, iconSize);
         if (!icon.isNull()) listing->icons[window.id] = std::move(icon);
       }
     } catch (...) {

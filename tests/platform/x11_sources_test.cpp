@@ -4,11 +4,13 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "localization/localization.h"
 #include "platform/x11/x11_screen_capture.h"
 #include "support/shell.h"
+#include "support/temp_dir.h"
 #include "x11_test_server.h"
 
 namespace vantry {
@@ -179,6 +181,43 @@ TEST(X11Sources, TheToolListsDisplaysAndWindowsAsJson) {
     EXPECT_EQ(win["rect"]["width"], 640);
   }
   EXPECT_TRUE(found) << run.out;
+}
+
+TEST(X11Sources, TheToolWritesEachWindowsIconAsPng) {
+  PrivateXServer x;
+  ColourWindow with(x.display(), 10, 10, 200, 150, 0x00ff00, "With", "Iconic");
+  ColourWindow without(x.display(), 300, 10, 200, 150, 0x0000ff, "Without", "Plain");
+  std::vector<unsigned long> values{48, 48};
+  values.insert(values.end(), 48 * 48, 0xFF00FF00ul);
+  XChangeProperty(x.display(), with.id(), XInternAtom(x.display(), "_NET_WM_ICON", False),
+                  XA_CARDINAL, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(values.data()), int(values.size()));
+  XSync(x.display(), False);
+  vantry::test::TempDir folder;
+  const auto run = runTool("sources --icons '" + (folder.path / "icons").string() + "'");
+  ASSERT_EQ(run.status, 0) << run.out;
+  const auto json = nlohmann::json::parse(run.out);
+  int seen = 0;
+  for (const auto& win : json["windows"]) {
+    if (win["id"] == without.id()) {
+      ++seen;
+      EXPECT_FALSE(win.contains("icon"));
+    }
+    if (win["id"] != with.id()) continue;
+    ++seen;
+    const std::string path = win.value("icon", "");
+    EXPECT_EQ(path, (folder.path / "icons" / (std::to_string(with.id()) + ".png")).string());
+    // The PNG signature, then the header chunk with the width and height.
+    std::ifstream file(path, std::ios::binary);
+    std::array<unsigned char, 24> head{};
+    file.read(reinterpret_cast<char*>(head.data()), head.size());
+    ASSERT_TRUE(file) << path;
+    EXPECT_EQ(head[1], 'P');
+    EXPECT_EQ(head[19], 48);
+    EXPECT_EQ(head[23], 48);
+  }
+  EXPECT_EQ(seen, 2) << run.out;
+  EXPECT_EQ(runTool("sources --icons").status, 64);
 }
 
 TEST(X11Sources, TheToolSaysSoWhenThereIsNoXServer) {

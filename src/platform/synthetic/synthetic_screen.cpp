@@ -27,6 +27,19 @@ void paintPattern(FrameBuffer& buffer, int index) {
   }
 }
 
+namespace {
+
+// Opaque squares in a colour of the window's own.
+std::vector<WindowIcon> plainIcons(WindowId id) {
+  const std::uint32_t colour = 0xFF000000u | ((id * 2654435761u) & 0x00FFFFFFu);
+  std::vector<WindowIcon> icons;
+  for (int side : {16, 32, 64})
+    icons.push_back({side, side, std::vector<std::uint32_t>(std::size_t(side) * side, colour)});
+  return icons;
+}
+
+}  // namespace
+
 class SyntheticStream : public FrameStream {
  public:
   SyntheticStream(std::shared_ptr<SyntheticScreenCapture> owner, StreamConfiguration config,
@@ -145,8 +158,27 @@ void SyntheticScreenCapture::setDisplays(std::vector<DisplayInfo> displays) {
 void SyntheticScreenCapture::setWindows(std::vector<WindowInfo> windows) {
   std::lock_guard lock(mutex_);
   windows_ = std::move(windows);
-  for (const auto& w : windows_)
+  for (const auto& w : windows_) {
     windowRects_[w.id] = w.frame;
+    if (!windowIcons_.count(w.id)) windowIcons_[w.id] = plainIcons(w.id);
+  }
+}
+
+void SyntheticScreenCapture::setWindowIcons(WindowId id, std::vector<WindowIcon> icons) {
+  std::lock_guard lock(mutex_);
+  windowIcons_[id] = std::move(icons);
+}
+
+std::optional<WindowIcon> SyntheticScreenCapture::windowIcon(WindowId id, int size) {
+  std::lock_guard lock(mutex_);
+  const auto found = windowIcons_.find(id);
+  if (found == windowIcons_.end()) return std::nullopt;
+  std::vector<std::pair<int, int>> sizes;
+  for (const WindowIcon& icon : found->second)
+    sizes.emplace_back(icon.width, icon.height);
+  const int chosen = nearestIconSize(sizes, size);
+  if (chosen < 0) return std::nullopt;
+  return found->second[std::size_t(chosen)];
 }
 
 void SyntheticScreenCapture::setWindowRect(WindowId id, std::optional<Rect> rect) {

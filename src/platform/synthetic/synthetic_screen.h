@@ -31,6 +31,9 @@ class SyntheticScreenCapture : public ScreenCapture,
 
   void setDisplays(std::vector<DisplayInfo> displays);
   void setWindows(std::vector<WindowInfo> windows);
+  // The sizes of icon a window offers (none: it has no icon). setWindows() gives every new
+  // window a plain square icon at 16, 32 and 64 pixels, tinted by its id.
+  void setWindowIcons(WindowId id, std::vector<WindowIcon> icons);
   // A window's current frame as windowRect() reports it; nullopt: the window is gone.
   void setWindowRect(WindowId id, std::optional<Rect> rect);
   // shareableContent() throws PlatformError with this text; empty clears the fault.
@@ -62,6 +65,7 @@ class SyntheticScreenCapture : public ScreenCapture,
   std::unique_ptr<PointerSource> createPointerSource() override;
   std::optional<CursorImage> cursorImage() override;
   ApplicationInfo ownApplication() override;
+  std::optional<WindowIcon> windowIcon(WindowId id, int size) override;
 
  private:
   friend class SyntheticStream;
@@ -78,6 +82,7 @@ class SyntheticScreenCapture : public ScreenCapture,
   std::vector<DisplayInfo> displays_;
   std::vector<WindowInfo> windows_;
   std::map<WindowId, std::optional<Rect>> windowRects_;
+  std::map<WindowId, std::vector<WindowIcon>> windowIcons_;
   std::string contentError_;
   std::string pointerOpenError_;
   StreamFault fault_ = StreamFault::none;

@@ -21,39 +21,17 @@ ApplicationInfo X11ScreenCapture::ownApplication() {
 }
 
 std::optional<WindowIcon> X11ScreenCapture::windowIcon(WindowId id, int size) {
-  // _NET_WM_ICON: width, height and width x height ARGB values, for each size offered.
-  std::vector<unsigned long> values;
+  // Room for several sizes up to the largest accepted; a longer property reads truncated and
+  // its cut entry is refused.
+  constexpr long kMaxValues = 4 * (2 + long(kMaxWindowIconSide) * kMaxWindowIconSide);
   try {
-    values = threadConnection().cardinalListProperty(Window(id), "_NET_WM_ICON", 1 << 20);
+    Connection& c = threadConnection();
+    const std::vector<unsigned long> values =
+        c.cardinalListProperty(clientOf(c, Window(id)), "_NET_WM_ICON", kMaxValues);
+    return pickWindowIcon(values.data(), values.size(), size);
   } catch (const PlatformError&) {
     return std::nullopt;
   }
-  size_t best = 0;
-  int bestWidth = 0;
-  int bestHeight = 0;
-  for (size_t at = 0; at + 2 <= values.size();) {
-    const unsigned long w = values[at];
-    const unsigned long h = values[at + 1];
-    if (w == 0 || h == 0 || w > 1024 || h > 1024 || values.size() - at - 2 < w * h) break;
-    const bool fits = int(w) >= size;
-    const bool bestFits = bestWidth >= size;
-    // The smallest that is big enough, else the biggest.
-    if (bestWidth == 0 || (fits && (!bestFits || int(w) < bestWidth)) ||
-        (!fits && !bestFits && int(w) > bestWidth)) {
-      best = at;
-      bestWidth = int(w);
-      bestHeight = int(h);
-    }
-    at += 2 + w * h;
-  }
-  if (bestWidth == 0) return std::nullopt;
-  WindowIcon icon;
-  icon.width = bestWidth;
-  icon.height = bestHeight;
-  icon.argb.reserve(size_t(bestWidth) * bestHeight);
-  for (size_t i = 0; i < size_t(bestWidth) * bestHeight; ++i)
-    icon.argb.push_back(std::uint32_t(values[best + 2 + i] & 0xFFFFFFFFu));
-  return icon;
 }
 
 bool X11ScreenCapture::canExcludeOwnWindows() {
