@@ -107,7 +107,8 @@ int run(const tool::Args& given) {
       const QString path = QDir(folder).filePath(QString::fromStdString(state.name) + ".png");
       QPixmap shot =
           state.render ? QPixmap::fromImage(state.render(studio, window)) : window.grab();
-      if (QDialog* sheet = window.exportSheet(); !state.render && sheet && sheet->isVisible()) {
+      for (QDialog* sheet : {window.exportSheet(), window.windowSheet()}) {
+        if (state.render || !sheet || !sheet->isVisible()) continue;
         // The sheet is a window of its own: drawn over the main window where the window
         // manager centres it, and placed there first so that it shows what lies behind.
         const QPoint at((window.width() - sheet->width()) / 2,
@@ -117,6 +118,7 @@ int run(const tool::Args& given) {
         QPainter painter(&shot);
         painter.drawPixmap(at, sheet->grab());
       }
+      finishShot();
       if (!shot.save(path)) {
         std::cerr << "cannot write " << path.toStdString() << "\n";
         ++failures;

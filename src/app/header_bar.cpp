@@ -3,7 +3,6 @@
 #include <QHBoxLayout>
 #include <QPainter>
 
-#include "app/view_parts.h"
 #include "design/buttons.h"
 #include "design/coalesced_refresh.h"
 #include "design/icons.h"
@@ -11,6 +10,7 @@
 #include "design/painting.h"
 #include "design/shadow.h"
 #include "design/theme.h"
+#include "design/view_parts.h"
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
 #include "studio/studio.h"

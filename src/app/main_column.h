@@ -8,7 +8,7 @@
 
 #include <functional>
 
-#include "app/view_parts.h"
+#include "design/view_parts.h"
 
 class QGraphicsOpacityEffect;
 class QLabel;

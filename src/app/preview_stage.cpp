@@ -9,13 +9,13 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/view_parts.h"
 #include "design/buttons.h"
 #include "design/chrome.h"
 #include "design/coalesced_refresh.h"
 #include "design/painting.h"
 #include "design/shadow.h"
 #include "design/theme.h"
+#include "design/view_parts.h"
 #include "localization/platform_texts.h"
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"

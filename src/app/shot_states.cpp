@@ -9,10 +9,14 @@
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QThreadPool>
+
+#include <condition_variable>
+#include <mutex>
 
 #include "localization/qt/qt_text.h"
 #include "studio/studio.h"
@@ -39,12 +43,88 @@ class StillPointer final : public platform::PointerSource {
   std::optional<Raw> query() override { return Raw{{960, 540}, false, 0}; }
 };
 
+// The desktop's windows as the window sheet lists them.
+std::vector<platform::WindowInfo> shotWindows() {
+  auto window = [](platform::WindowId id, const char* app, const char* title, double w, double h) {
+    platform::WindowInfo info;
+    info.id = id;
+    info.application = {app, app, 0};
+    info.title = title;
+    info.frame = {120, 80, w, h};
+    return info;
+  };
+  return {window(0x2a00004, "Firefox", "Vantry — Release notes", 1440, 900),
+          window(0x3400007, "Terminal", "~/projects/vantry — build", 1100, 720),
+          window(0x1e00003, "Slides", "Quarterly review.odp", 1600, 1000),
+          window(0x2200009, "Inkscape", "logo-draft.svg", 1280, 800),
+          window(0x4c00002, "", "Untitled document", 900, 640)};
+}
+
+// Holds the window listing of the capture while a state shows the list loading.
+struct ListingGate {
+  std::mutex mutex;
+  std::condition_variable opened;
+  bool held = false;
+
+  void hold(bool on) {
+    {
+      std::lock_guard lock(mutex);
+      held = on;
+    }
+    opened.notify_all();
+  }
+  void pass() {
+    std::unique_lock lock(mutex);
+    opened.wait(lock, [this] { return !held; });
+  }
+};
+
+ListingGate& listingGate() {
+  static ListingGate gate;
+  return gate;
+}
+
+// A rounded square in the application's colour with its initial.
+QImage applicationIcon(QColor colour, QChar initial) {
+  QImage icon(48, 48, QImage::Format_ARGB32_Premultiplied);
+  icon.fill(Qt::transparent);
+  QPainter p(&icon);
+  p.setRenderHint(QPainter::Antialiasing);
+  QLinearGradient fill(0, 0, 0, 48);
+  fill.setColorAt(0, colour.lighter(125));
+  fill.setColorAt(1, colour.darker(130));
+  p.setPen(Qt::NoPen);
+  p.setBrush(fill);
+  p.drawRoundedRect(QRectF(3, 3, 42, 42), 11, 11);
+  p.setPen(Qt::white);
+  QFont font = p.font();
+  font.setPixelSize(24);
+  font.setBold(true);
+  p.setFont(font);
+  p.drawText(QRectF(3, 3, 42, 42), Qt::AlignCenter, QString(initial));
+  return icon;
+}
+
 class QuietCapture final : public StudioCapture {
  public:
   platform::ShareableContent shareableContent() override {
+    listingGate().pass();
     platform::ShareableContent content;
     content.displays.push_back({1, "DP-1", {0, 0, 1920, 1080}, true, 1.0});
+    content.windows = shotWindows();
     return content;
+  }
+  QImage windowIcon(platform::WindowId id, int) override {
+    switch (id) {
+      case 0x2a00004:
+        return applicationIcon(QColor(0x3B82F6), QLatin1Char('F'));
+      case 0x3400007:
+        return applicationIcon(QColor(0x16A34A), QLatin1Char('T'));
+      case 0x1e00003:
+        return applicationIcon(QColor(0xE11D48), QLatin1Char('S'));
+      default:
+        return {};  // drawn with the generic window symbol
+    }
   }
   platform::ApplicationInfo ownApplication() override { return {"Vantry", "Vantry", 0}; }
   std::unique_ptr<LivePreview> makePreview() override { return std::make_unique<QuietPreview>(); }
@@ -81,6 +161,19 @@ class QuietDesktop final : public StudioDesktop {
   void openPermissionHelp() override {}
 };
 
+// The window sheet over a listing that has arrived (or, `loading`, not yet): the listing
+// runs on the capture worker, so it is waited for unless held.
+void showWindowSheet(Studio& s, StudioWindow& w, bool loading) {
+  listingGate().hold(loading);
+  s.setUseCamera(false);
+  s.setSetupMode(RecordingSource::window);
+  s.setShowingRecordingSetup(true);
+  w.refreshNow();
+  QElapsedTimer waited;
+  waited.start();
+  while ((!w.windowSheet() || s.loadingSources()) && !loading && waited.elapsed() < 5000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
 void applyRecording(Studio& s, bool busy) {
   s.setLiveScreenImage(syntheticDesktop(1920, 1080));
   s.setStandby(false);
@@ -241,10 +334,28 @@ std::vector<ShotState> builtIn() {
        [](Studio& s, StudioWindow&) { return fullscreenPicture(s, false); }},
       {"fullscreen-hidden", [](Studio& s, StudioWindow&) { applyFullscreen(s, true); },
        [](Studio& s, StudioWindow&) { return fullscreenPicture(s, true); }},
+      {"window-sheet-loading", [](Studio& s, StudioWindow& w) { showWindowSheet(s, w, true); }},
+      {"window-sheet-list", [](Studio& s, StudioWindow& w) { showWindowSheet(s, w, false); }},
+      {"window-sheet-selected",
+       [](Studio& s, StudioWindow& w) {
+         showWindowSheet(s, w, false);
+         s.setSelectedWindowID(0x2a00004);
+         s.setLiveScreenImage(syntheticDesktop(1920, 1080).copy(180, 150, 980, 640));
+       }},
+      {"window-sheet-error",
+       [](Studio& s, StudioWindow& w) {
+         showWindowSheet(s, w, false);
+         s.setSelectedWindowID(0x3400007);
+         s.setSetupError(L("所选窗口已关闭，请重新选择。"));
+       }},
   };
 }
 
 }  // namespace
+
+void finishShot() {
+  listingGate().hold(false);
+}
 
 StudioServices offscreenStudioServices() {
   StudioServices services = defaultStudioServices();

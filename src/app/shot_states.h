@@ -34,6 +34,10 @@ void registerShotState(ShotState state);
 struct StudioServices;
 StudioServices offscreenStudioServices();
 
+// Lets the window listing of the offscreen capture finish again (a state may hold it to
+// show the list while it loads). Call after rendering each state.
+void finishShot();
+
 // A made-up desktop picture for the live preview of the shots.
 QImage syntheticDesktop(int width, int height);
 

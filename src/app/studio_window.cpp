@@ -10,15 +10,16 @@
 #include "app/error_alert.h"
 #include "app/header_bar.h"
 #include "app/main_column.h"
-#include "app/view_parts.h"
 #include "design/chrome.h"
 #include "design/coalesced_refresh.h"
 #include "design/painting.h"
 #include "design/theme.h"
+#include "design/view_parts.h"
 #include "export/export_sheet.h"
 #include "inspector/inspector_column.h"
 #include "localization/qt/language_settings.h"
 #include "setup/overlay_controller.h"
+#include "setup/window_sheet.h"
 #include "studio/studio.h"
 #include "timeline/timeline_view.h"
 
@@ -48,6 +49,9 @@ StudioWindowParts StudioWindowParts::standard() {
   parts.inspector = [](Studio& studio, QWidget* parent) -> QWidget* {
     return new InspectorColumn(
         studio, [] { openPrivacyNotes(); }, parent);
+  };
+  parts.windowSheet = [](Studio& studio, QWidget* parent) -> QDialog* {
+    return new WindowSheet(studio, parent);
   };
   parts.exportSheet = [](Studio& studio, QWidget* parent) -> QDialog* {
     return new ExportSheet(studio, parent);

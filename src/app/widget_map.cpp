@@ -15,8 +15,8 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "app/view_parts.h"
 #include "design/neon_slider.h"
+#include "design/view_parts.h"
 #include "export/playback_controls.h"
 #include "setup/overlay_controller.h"
 #include "studio/studio.h"

@@ -20,6 +20,7 @@
 #include "design/pill_segment.h"
 #include "design/shadow.h"
 #include "design/theme.h"
+#include "design/view_parts.h"
 #include "inspector/inspector_sections.h"
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
@@ -249,13 +250,6 @@ QVBoxLayout* stackOf(QWidget* page, int spacing) {
   return stack;
 }
 
-QLabel* textLabel(const QString& text, double size, QColor color, QWidget* parent) {
-  auto* label = new QLabel(text, parent);
-  label->setFont(uiFont(size, QFont::Normal));
-  label->setStyleSheet(QStringLiteral("color: %1;").arg(color.name()));
-  return label;
-}
-
 NeonSwitch* makeSwitch(const QString& title, const char* name, QWidget* parent) {
   auto* toggle = new NeonSwitch(title, false, parent);
   toggle->setObjectName(QString::fromLatin1(name));
@@ -409,7 +403,7 @@ QWidget* InspectorColumn::buildMotion() {
   header->addWidget(badge);
   selected->card()->addLayout(header);
   auto* levelRow = new QHBoxLayout;
-  levelRow->addWidget(textLabel(QL("放大倍数"), 12, Theme::text, selected));
+  levelRow->addWidget(makeLabel(QL("放大倍数"), 12, Theme::text, selected));
   levelRow->addStretch(1);
   auto* level = makeValuePill(Theme::violet, 0.12, selected);
   level->setObjectName(QStringLiteral("zoomLevel"));
@@ -561,7 +555,7 @@ QWidget* InspectorColumn::buildPresenter() {
   }
   position->card()->setSpacing(8);
   position->card()->addWidget(frame);
-  auto* cornerText = textLabel({}, 10.5, Theme::secondary, position);
+  auto* cornerText = makeLabel({}, 10.5, Theme::secondary, position);
   cornerText->setObjectName(QStringLiteral("cornerText"));
   position->card()->addWidget(cornerText);
   stack->addWidget(position);
@@ -663,7 +657,7 @@ QWidget* InspectorColumn::buildCanvas() {
   }
   presetRow->addStretch(1);
   padding->card()->addLayout(presetRow);
-  auto* hint = textLabel(QL("铺满时录屏覆盖整个画面，比例不同的边缘会被裁掉，手机上看得更清楚。"),
+  auto* hint = makeLabel(QL("铺满时录屏覆盖整个画面，比例不同的边缘会被裁掉，手机上看得更清楚。"),
                          10.5, Theme::secondary, padding);
   hint->setWordWrap(true);
   padding->card()->addWidget(hint);
@@ -713,7 +707,7 @@ QWidget* InspectorColumn::buildFooter() {
   progress->setObjectName(QStringLiteral("exportProgress"));
   auto* progressStack = stackOf(progress, 6);
   auto* progressRow = new QHBoxLayout;
-  auto* title = textLabel(QL("正在导出视频"), 11, Theme::text, progress);
+  auto* title = makeLabel(QL("正在导出视频"), 11, Theme::text, progress);
   title->setFont(uiFont(11, QFont::Medium));
   auto* percent = new QLabel(progress);
   percent->setObjectName(QStringLiteral("exportPercent"));

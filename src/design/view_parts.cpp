@@ -1,6 +1,7 @@
-#include "app/view_parts.h"
+#include "design/view_parts.h"
 
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPainter>
 
 #include <cmath>
@@ -97,6 +98,14 @@ void SymbolView::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
   paintSymbol(p, name_, rect(), color_, weight_);
+}
+
+QLabel* makeLabel(const QString& text, double size, QColor color, QWidget* parent,
+                  QFont::Weight weight) {
+  auto* label = new QLabel(text, parent);
+  label->setFont(uiFont(size, weight));
+  label->setStyleSheet(QStringLiteral("color: %1;").arg(color.name()));
+  return label;
 }
 
 QWidget* makeRule(QColor color, QSize size, QWidget* parent) {

@@ -12,6 +12,7 @@
 #include "design/chrome.h"
 
 class QHBoxLayout;
+class QLabel;
 
 namespace vantry {
 
@@ -90,6 +91,10 @@ inline GlassStyle glassRadius(double radius) {
   style.radius = radius;
   return style;
 }
+
+// A label in the interface font at `size` points in `color`.
+QLabel* makeLabel(const QString& text, double size, QColor color, QWidget* parent,
+                  QFont::Weight weight = QFont::Normal);
 
 // A plain filled area of a fixed size (the header's 1 x 20 rule).
 QWidget* makeRule(QColor color, QSize size, QWidget* parent);
