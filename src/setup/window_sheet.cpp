@@ -461,6 +461,8 @@ void WindowSheet::refreshNow() {
 
 void WindowSheet::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  // Typing searches at once.
+  parts_->search->setFocus(Qt::OtherFocusReason);
   if (listed_) return;
   listed_ = true;
   studio_.refreshCaptureSources();
