@@ -131,7 +131,9 @@ struct SheetFixture : ::testing::Test {
     });
     if (!started) return false;
     capture->previews.back()->frame();
-    return waitUntil([this] { return studio->canStartRecording(); });
+    const bool ready = waitUntil([this] { return studio->canStartRecording(); });
+    sheet->refreshNow();  // the buttons follow the controller
+    return ready;
   }
 };
 
