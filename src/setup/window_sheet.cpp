@@ -149,9 +149,12 @@ void WindowRow::setSelected(bool selected) {
 }
 
 void WindowRow::retranslate() {
-  setAccessibleName(windowOwnerName(window_) + QLatin1Char(' ') +
-                    QString::fromStdString(window_.title));
-  setAccessibleDescription(selected_ ? QL("已选中") : QL("未选中"));
+  // Setting announces a change to screen readers: only when there is one.
+  const QString name =
+      windowOwnerName(window_) + QLatin1Char(' ') + QString::fromStdString(window_.title);
+  const QString state = selected_ ? QL("已选中") : QL("未选中");
+  if (accessibleName() != name) setAccessibleName(name);
+  if (accessibleDescription() != state) setAccessibleDescription(state);
 }
 
 QSize WindowRow::sizeHint() const {
@@ -451,6 +454,10 @@ std::vector<WindowRow*> WindowSheet::rows() const {
   return parts_->shown;
 }
 
+bool WindowSheet::pictureShown() const {
+  return !parts_->picture->image().isNull();
+}
+
 bool WindowSheet::loadingShown() const {
   return !parts_->loading->isHidden();
 }
@@ -518,17 +525,25 @@ void WindowSheet::refresh() {
 
   const bool chosen = s.selectedWindowID().has_value();
   p.picture->show(chosen ? s.liveScreenImage() : QImage(), QL("选择窗口"));
+  // Refreshes come with every live picture: only what changed is set again, so that the
+  // layout stays still and the pill's slide is not cut short.
+  auto setSymbol = [](GlassButton* button, const QString& symbol) {
+    if (button->symbol() != symbol) button->setSymbol(symbol);
+  };
   p.camera->setText(QL("摄像头"));
-  p.camera->setSymbol(s.useCamera() ? QStringLiteral("video.fill")
-                                    : QStringLiteral("video.slash.fill"));
+  setSymbol(p.camera,
+            s.useCamera() ? QStringLiteral("video.fill") : QStringLiteral("video.slash.fill"));
   p.camera->setActive(s.useCamera());
   p.microphone->setText(QL("麦克风"));
-  p.microphone->setSymbol(s.useMicrophone() ? QStringLiteral("mic.fill")
-                                            : QStringLiteral("mic.slash.fill"));
+  setSymbol(p.microphone,
+            s.useMicrophone() ? QStringLiteral("mic.fill") : QStringLiteral("mic.slash.fill"));
   p.microphone->setActive(s.useMicrophone());
-  p.presenter->setItems(
-      {{QVariant(false), QL("人物小窗"), QStringLiteral("rectangle.inset.bottomtrailing.filled")},
-       {QVariant(true), QL("人物全屏"), QStringLiteral("person.crop.rectangle.fill")}});
+  const QString overlayTitle = QL("人物小窗");
+  if (p.presenter->items().empty() || p.presenter->items().front().title != overlayTitle) {
+    p.presenter->setItems(
+        {{QVariant(false), overlayTitle, QStringLiteral("rectangle.inset.bottomtrailing.filled")},
+         {QVariant(true), QL("人物全屏"), QStringLiteral("person.crop.rectangle.fill")}});
+  }
   p.presenter->setSelection(QVariant(s.fullPresenter()));
   p.presenter->setEnabled(s.useCamera());
   // Dimmed to 0.4 while the camera is off.

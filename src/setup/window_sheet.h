@@ -69,6 +69,8 @@ class WindowSheet : public QDialog {
   void setQuery(const QString& query);
   // The rows shown now, in order.
   std::vector<WindowRow*> rows() const;
+  // The preview box shows a live picture (not its placeholder).
+  bool pictureShown() const;
   // The list's progress indicator shows (loading, and no window known yet).
   bool loadingShown() const;
   void refreshNow();

@@ -177,6 +177,13 @@ TEST_F(SheetFixture, ARowChoosesTheWindowAndReturnStartsOnlyOnceThePictureIsLive
   open();
   ASSERT_TRUE(listed());
   auto* start = sheet->control<PrimaryButton>("start");
+  // The display's preview runs and could start, but no window is chosen yet.
+  ASSERT_TRUE(waitUntil([this] { return !capture->previews.empty(); }));
+  capture->previews.back()->frame();
+  ASSERT_TRUE(waitUntil([this] { return studio->canStartRecording(); }));
+  sheet->refreshNow();
+  EXPECT_FALSE(sheet->pictureShown());
+  EXPECT_FALSE(start->isEnabled());
   key(Qt::Key_Return);
   EXPECT_FALSE(studio->busy()) << "no window chosen: the start button is off, so is Return";
   ASSERT_TRUE(choose(12));
@@ -185,6 +192,7 @@ TEST_F(SheetFixture, ARowChoosesTheWindowAndReturnStartsOnlyOnceThePictureIsLive
   EXPECT_TRUE(sheet->rows()[1]->selected());
   EXPECT_EQ(sheet->rows()[1]->accessibleDescription(), QStringLiteral("Selected"));
   EXPECT_TRUE(start->isEnabled());
+  EXPECT_TRUE(sheet->pictureShown());
   key(Qt::Key_Enter);
   EXPECT_TRUE(studio->busy());
   EXPECT_TRUE(waitUntil([this] { return !studio->showingRecordingSetup(); }));
