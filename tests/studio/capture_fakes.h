@@ -259,6 +259,8 @@ class FakeCapture : public StudioCapture {
   platform::ApplicationInfo own{"vantry", "Vantry", 1};
   std::optional<std::string> contentError;
   std::map<platform::WindowId, QImage> windowIcons;
+  std::atomic<int> iconReads{0};
+  std::atomic<int> iconSize{0};  // asked for by the last read
   // Applied to the next preview, camera or recording made.
   std::function<void(FakePreview&)> onPreview;
   std::function<void(FakeCamera&)> onCamera;
@@ -293,7 +295,9 @@ class FakeCapture : public StudioCapture {
     return r;
   }
   std::unique_ptr<platform::PointerSource> makePointer() override { return nullptr; }
-  QImage windowIcon(platform::WindowId id, int) override {
+  QImage windowIcon(platform::WindowId id, int size) override {
+    ++iconReads;
+    iconSize = size;
     auto found = windowIcons.find(id);
     return found == windowIcons.end() ? QImage() : found->second;
   }

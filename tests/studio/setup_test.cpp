@@ -255,6 +255,17 @@ TEST_F(SetupFixture, SourcesKeepOrdinaryTitledWindowsOfOtherApplicationsSorted) 
   ASSERT_EQ(studio->displays().size(), 1u);
   EXPECT_FALSE(studio->captureWindowIcon(2).isNull());
   EXPECT_TRUE(studio->captureWindowIcon(3).isNull());
+  EXPECT_EQ(capture->iconReads, 4) << "the listed windows only";
+  EXPECT_EQ(capture->iconSize, 24) << "the list's 24 points at one pixel per point";
+
+  // A known window keeps its icon; the others are asked again.
+  capture->windowIcons[2] = picture(32, 32);
+  capture->windowIcons[3] = picture(16, 16);
+  studio->refreshCaptureSources();
+  settle();
+  EXPECT_EQ(capture->iconReads, 7);
+  EXPECT_EQ(studio->captureWindowIcon(2).width(), 16);
+  EXPECT_FALSE(studio->captureWindowIcon(3).isNull());
 
   capture->contentError = "无法连接显示服务器";
   studio->refreshCaptureSources();
