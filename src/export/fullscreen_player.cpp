@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -13,6 +14,8 @@
 #include "design/chrome.h"
 #include "design/motion.h"
 #include "design/neon_slider.h"
+#include "design/painting.h"
+#include "design/theme.h"
 #include "export/playback_controls.h"
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
@@ -45,6 +48,8 @@ FullscreenWindow::FullscreenWindow(Studio& studio) : QWidget(nullptr), studio_(s
   panel_ = new QWidget(this);
   panel_->setObjectName(QStringLiteral("fullscreenPanel"));
   glass(panel_, GlassStyle{16, 0.02, std::nullopt});
+  // Installed after the glass, so it paints first: the picture under the glass, blurred.
+  panel_->installEventFilter(this);
   auto* stack = new QVBoxLayout(panel_);
   stack->setContentsMargins(18, 10, 18, 10);
   stack->setSpacing(6);
@@ -141,6 +146,37 @@ void FullscreenWindow::dismiss() {
     showNormal();  // the state change closes the window
   else
     close();
+}
+
+bool FullscreenWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == panel_ && event->type() == QEvent::Paint) paintBackdrop();
+  return QWidget::eventFilter(watched, event);
+}
+
+void FullscreenWindow::paintBackdrop() {
+  // X11 gives no blur of what lies behind, and the picture's details would show sharp
+  // through the translucent glass: a small copy of that part of the picture, drawn large,
+  // stands in.
+  const QImage& picture = surface_->composed();
+  const QRectF canvas = surface_->canvasRect();
+  if (picture.isNull() || canvas.isEmpty()) return;
+  const QRectF under = QRectF(panel_->geometry()).translated(-canvas.topLeft());
+  const double sx = picture.width() / canvas.width(), sy = picture.height() / canvas.height();
+  const QRect source =
+      QRectF(under.x() * sx, under.y() * sy, under.width() * sx, under.height() * sy)
+          .toAlignedRect() &
+      picture.rect();
+  if (source.isEmpty()) return;
+  const QSize small((source.width() + 15) / 16, (source.height() + 15) / 16);
+  const QImage blurred =
+      picture.copy(source).scaled(small, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  QPainter p(panel_);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setRenderHint(QPainter::SmoothPixmapTransform);
+  p.setClipPath(continuousRoundedRect(panel_->rect(), 16));
+  p.drawImage(QRectF(panel_->rect()), blurred);
+  // Dimmed as the dark material would be, so that light text stays readable on a light film.
+  p.fillRect(panel_->rect(), Color(0x000000, 0.3));
 }
 
 bool FullscreenWindow::event(QEvent* event) {

@@ -49,6 +49,7 @@ class FullscreenWindow : public QWidget {
 
  protected:
   bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -59,6 +60,7 @@ class FullscreenWindow : public QWidget {
   void hideControls(bool animated);
   void setPanelOpacity(double opacity);
   void layoutPanel();
+  void paintBackdrop();
   void refresh();
   void retranslate();
 
