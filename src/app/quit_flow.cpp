@@ -19,6 +19,13 @@ namespace vantry {
 
 namespace {
 
+// Asks, then gives the keyboard back to the window the box belongs to: without a window
+// manager nothing else would, and the window's shortcuts would be dead after a Cancel.
+void ask(QMessageBox& box) {
+  box.exec();
+  if (QWidget* owner = box.parentWidget()) owner->window()->activateWindow();
+}
+
 class MessageBoxPrompts final : public QuitPrompts {
  public:
   explicit MessageBoxPrompts(std::function<QWidget*()> parent) : parent_(std::move(parent)) {}
@@ -36,7 +43,7 @@ class MessageBoxPrompts final : public QuitPrompts {
     if (remove) remove->setObjectName(QStringLiteral("deleteRecording"));
     box.setDefaultButton(save);
     box.setEscapeButton(cancel);
-    box.exec();
+    ask(box);
     if (box.clickedButton() == save) return Keep::save;
     if (remove && box.clickedButton() == remove) return Keep::remove;
     return Keep::cancel;
@@ -53,7 +60,7 @@ class MessageBoxPrompts final : public QuitPrompts {
     // Return must never throw a recording away.
     box.setDefaultButton(cancel);
     box.setEscapeButton(cancel);
-    box.exec();
+    ask(box);
     return box.clickedButton() == remove;
   }
 
@@ -66,7 +73,7 @@ class MessageBoxPrompts final : public QuitPrompts {
     QPushButton* cancel = box.addButton(QL("取消"), QMessageBox::RejectRole);
     box.setDefaultButton(cancel);
     box.setEscapeButton(cancel);
-    box.exec();
+    ask(box);
     return box.clickedButton() == quit;
   }
 

@@ -101,8 +101,16 @@ TEST(Road, QuitKeepsTheRecordingByDefaultOrMovesItToTheTrash) {
   const fs::path kept = recordByKeyboard(app, 2s, 1);
   ASSERT_FALSE(kept.empty()) << app.logText();
 
+  // Escape stays; the question comes again on the next Ctrl+Q.
   app.key("ctrl+q");
   ASSERT_TRUE(app.waitForWidget("keepRecording", "QMessageBox")) << "Ctrl+Q asked nothing";
+  EXPECT_TRUE(app.waitFor([&] { return app.activeWindow() == "QMessageBox"; }, 5s));
+  app.key("Escape");
+  ASSERT_TRUE(app.waitFor([&] { return !app.window("QMessageBox"); }, 5s));
+  EXPECT_TRUE(app.waitFor([&] { return app.activeWindow() == "StudioWindow"; }, 5s));
+  EXPECT_TRUE(app.running());
+  app.key("ctrl+q");
+  ASSERT_TRUE(app.waitForWidget("keepRecording", "QMessageBox")) << "a second Ctrl+Q asked nothing";
   EXPECT_EQ(app.widget("qt_msgbox_label", "QMessageBox")->text,
             "Keep this recording before quitting?");
   EXPECT_EQ(app.widget("deleteRecording", "QMessageBox")->text, "Delete Recording and Quit");
