@@ -156,12 +156,21 @@ void paintGrid(QPainter& p, const LaneScene& scene, double from, double to) {
   p.drawPath(path);
 }
 
+// The part of a block worth drawing while content x from..to is shown. A block thousands of
+// screens long (a hand-edited document) is cut far outside the view, where its rounded ends,
+// shadow and labels stay out of sight; painting it whole can overflow the rasteriser.
+Rect withinReach(const Rect& r, double from, double to) {
+  constexpr double reach = 4096;
+  const double left = std::max(r.x, from - reach);
+  return {left, std::max(std::min(r.right(), to + reach) - left, 0.0)};
+}
+
 void paintSegments(QPainter& p, const LaneScene& scene, double from, double to) {
   const auto& shapes = scene.shapes->segments;
   const auto [first, last] = visible(shapes, from - 12, to + 12);
   for (std::size_t i = first; i < last; ++i) {
     const SegmentShape& s = shapes[i];
-    const QRectF r = laneRect(Row::video, s.rect);
+    const QRectF r = laneRect(Row::video, withinReach(s.rect, from, to));
     const BlockLook look = lookOf(scene, Row::video, i, scene.selectedSegment == s.id);
     paintTrackBlock(p, r, Theme::videoTrack, 8, look, [&](QPainter& painter) {
       LabelRow row(painter, r, 9, 6);
@@ -208,7 +217,7 @@ void paintZooms(QPainter& p, const LaneScene& scene, double from, double to) {
     const bool selected = scene.selectedZoom == e;
     const Rect live = liveZoomRect(scene, z);
     if (live.right() < from - 20 || live.x > to + 20) return;
-    const QRectF r = laneRect(Row::zoom, live);
+    const QRectF r = laneRect(Row::zoom, withinReach(live, from, to));
     BlockLook look = lookOf(scene, Row::zoom, i, selected);
     look.lifted = scene.drag && scene.drag->id == e;
     const double amount = z.block.amount.value_or(scene.defaultAmount);
@@ -245,7 +254,7 @@ void paintPresenters(QPainter& p, const LaneScene& scene, double from, double to
   const auto [first, last] = visible(shapes, from - 12, to + 12);
   for (std::size_t i = first; i < last; ++i) {
     const PresenterShape& s = shapes[i];
-    const QRectF r = laneRect(Row::presenter, s.rect);
+    const QRectF r = laneRect(Row::presenter, withinReach(s.rect, from, to));
     const bool full = s.block.fullScreen;
     const TrackColors colors =
         full ? Theme::presenterTrack : TrackColors{Color(0x1E6E57, 1), Color(0x124436, 1)};

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "model/timeline_scale.h"
 
@@ -42,6 +43,16 @@ std::optional<double> fitToWidthZoom(double viewport, double duration) {
 
 double contentWidth(double viewport, double pps, double duration) {
   return std::max(viewport - 2 * contentPadding, pps * duration);
+}
+
+int wholePoints(double points) {
+  constexpr int most = std::numeric_limits<int>::max();
+  if (!(points > 0)) return 0;
+  return points < most ? static_cast<int>(std::lround(points)) : most;
+}
+
+int scrollRange(double width, int viewport) {
+  return wholePoints(std::ceil(width + 2 * contentPadding) - viewport);
 }
 
 double playheadX(double time, double pps, double width) {
@@ -149,7 +160,10 @@ std::optional<Ghost> ghostAt(double t, const std::vector<ZoomBlock>& blocks, dou
 
 std::size_t tickCount(double duration, double step) {
   if (!(step > 0) || !(duration >= 0) || !std::isfinite(duration)) return 1;
-  return static_cast<std::size_t>(std::floor(duration / step + 1e-9)) + 1;
+  // Capped where doubles stop counting in ones: the indices go back and forth.
+  constexpr double most = 9007199254740992.0;  // 2^53
+  const double whole = std::floor(duration / step + 1e-9);
+  return static_cast<std::size_t>(std::min(whole, most)) + 1;
 }
 
 namespace {

@@ -56,6 +56,11 @@ double clampZoom(double zoom);
 std::optional<double> fitToWidthZoom(double viewport, double duration);
 // Content width: at least the visible width less its padding, longer when zoomed in.
 double contentWidth(double viewport, double pps, double duration);
+// A scroll position or range in whole points: 0 and up, capped at what an int holds (a
+// hand-edited duration can ask for any width).
+int wholePoints(double points);
+// The scroll range for content `width` points wide in a `viewport`.
+int scrollRange(double width, int viewport);
 // The playhead's x; it never leaves the content.
 double playheadX(double time, double pps, double width);
 

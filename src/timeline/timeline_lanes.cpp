@@ -93,7 +93,7 @@ double TimelineLanes::scrollOffset() const {
 }
 
 void TimelineLanes::scrollTo(double offset) {
-  horizontalScrollBar()->setValue(static_cast<int>(std::lround(offset)));
+  horizontalScrollBar()->setValue(timeline::wholePoints(offset));
 }
 
 double TimelineLanes::contentX(double viewportX) const {
@@ -130,8 +130,7 @@ void TimelineLanes::relayout() {
   width_ = timeline::contentWidth(width(), shapes_.pps, duration_);
   QScrollBar* bar = horizontalScrollBar();
   bar->setPageStep(std::max(viewport()->width(), 1));
-  bar->setRange(0, std::max(0, static_cast<int>(std::ceil(width_ + 2 * contentPadding)) -
-                                   viewport()->width()));
+  bar->setRange(0, timeline::scrollRange(width_, viewport()->width()));
 }
 
 void TimelineLanes::sync() {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 #include "model/clip.h"
 #include "model/timeline_scale.h"
@@ -170,6 +171,20 @@ TEST(TimelineRuler, LastTickSurvivesFloatingPointDivision) {
   EXPECT_EQ(majorLabels(0.3, 720).back(), "0.3s");
   // The grid follows the major ticks.
   EXPECT_EQ(gridLines(1.2, 325, 0, 1e9).size(), 7u);
+}
+
+TEST(TimelineRuler, AnyDurationGivesDefinedCountsAndScrollRanges) {
+  // A hand-edited document can claim any length: counts and whole points stay in range.
+  EXPECT_EQ(tickCount(1e300, 0.1), (std::size_t{1} << 53) + 1);
+  EXPECT_EQ(tickCount(1e20, 0.1), (std::size_t{1} << 53) + 1);
+  EXPECT_EQ(ticks(1e300, 56, 0, 700).size(), ticks(100, 56, 0, 700).size());
+  EXPECT_EQ(wholePoints(1e300), std::numeric_limits<int>::max());
+  EXPECT_EQ(wholePoints(-3), 0);
+  EXPECT_EQ(wholePoints(std::nan("")), 0);
+  EXPECT_EQ(wholePoints(1234.4), 1234);
+  EXPECT_EQ(scrollRange(contentWidth(700, 56, 1e12), 700), std::numeric_limits<int>::max());
+  EXPECT_EQ(scrollRange(1000, 700), 1000 + 24 - 700);
+  EXPECT_EQ(scrollRange(676, 700), 0);
 }
 
 TEST(TimelineRuler, ZeroDurationAndVisibleRange) {

@@ -11,6 +11,7 @@
 #include <QScrollBar>
 #include <QWheelEvent>
 
+#include <limits>
 #include <memory>
 
 #include "design/buttons.h"
@@ -370,6 +371,34 @@ class PaintLog : public QObject {
     return false;
   }
 };
+
+TEST(TimelineHostile, AnEditLongerThanTimeScrollsAndPaints) {
+  // A hand-edited document: its width overflowed the scroll bar's range and its zoom block,
+  // 1e300 seconds long, crashed the painter.
+  Clip clip = synthetic({{}, {{1, 1e300}}});
+  clip.duration = 1e300;
+  clip.presenterEvents = std::vector<PresenterEvent>{{Uuid::random(), 3, true}};
+  StudioServices services;
+  services.startClock = false;
+  Studio studio(services);
+  ASSERT_TRUE(studio.load(clip));
+  TimelineView view(studio);
+  view.setAttribute(Qt::WA_DontShowOnScreen);
+  view.resize(824, 240);
+  view.show();
+  QCoreApplication::processEvents();
+  TimelineLanes* lanes = view.lanes();
+  EXPECT_EQ(lanes->horizontalScrollBar()->maximum(), std::numeric_limits<int>::max());
+  for (double at : {0.0, 5e11, 1e299}) {
+    lanes->scrollTo(at * kPps);
+    const QImage shot = view.grab().toImage();
+    // The zoom block fills the lane across the view.
+    const QPointF middle = lanes->pointAt(lanes->scrollOffset() + 350, Row::zoom);
+    const QColor c = shot.pixelColor(lanes->viewport()->mapTo(&view, middle.toPoint()));
+    EXPECT_GT(c.blue(), 150) << at;
+    EXPECT_GT(c.blue(), c.green() + 50) << at;
+  }
+}
 
 TEST_F(TimelineGestures, PlaybackRepaintsOnlyThePlayheadStrips) {
   open();
