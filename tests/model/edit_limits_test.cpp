@@ -32,6 +32,11 @@ TEST(EditLimits, SplitRoundsToTheNearestFrameAndKeepsHalfAFrameFromEdges) {
   EXPECT_FALSE(clip.split(2.0));
   ASSERT_TRUE(clip.split(1.99));
   EXPECT_EQ((*clip.keptRanges)[1].end, 119.0 / 60);
+  // Two thirds of a frame before the end is more than half a frame: the cut is made.
+  Clip nearEnd;
+  nearEnd.duration = 2.01;
+  ASSERT_TRUE(nearEnd.split(2.0));
+  EXPECT_EQ((*nearEnd.keptRanges)[0].end, 2.0);
 }
 
 TEST(EditLimits, PresenterSwitchReplacesOnlyWithinHalfAFrame) {
@@ -59,6 +64,13 @@ TEST(EditLimits, MoveFitsAGapShorterByLessThanANanosecond) {
   const Uuid id = clip.zoomEvents()[2].id;
   ASSERT_TRUE(clip.moveZoom(id, 1.0));
   EXPECT_EQ(clip.zoom(1.5)->id, id);  // not pushed to the next gap at 2.5
+  // Ten nanoseconds short is too short: the event goes to the nearest gap that holds it.
+  Clip shorter = withEvents(10, {event(0, 1), event(1.99999999, 2.5), event(3, 4)});
+  const Uuid moved = shorter.zoomEvents()[2].id;
+  ASSERT_TRUE(shorter.moveZoom(moved, 1.0));
+  EXPECT_FALSE(shorter.zoom(1.5));
+  EXPECT_EQ(shorter.zoom(2.6)->id, moved);
+  EXPECT_EQ(shorter.zoom(2.6)->start, 2.5);
 }
 
 TEST(EditLimits, AddNeedsAQuarterSecondOfRoom) {
