@@ -332,8 +332,7 @@ void RenderPass::run() {
   ws.path = path_;
   ws.container = options_.fileType();
   ws.crashSafe = false;
-  // The encoder copies each picture as it takes it: two waiting keep it busy.
-  ws.queueFrames = 2;
+  ws.queueFrames = 4;
   ws.video = options_.writerSettings();
   MovieWriter writer(ws);
   if (!writer.start()) {
@@ -347,7 +346,7 @@ void RenderPass::run() {
   // it ahead, and the frames in flight (each holding an output picture and a decoded
   // source) stay few, whatever the length of the recording.
   const int workers = static_cast<int>(std::clamp(cores / 4, 2u, 4u));
-  maxInFlight_ = workers + 2;
+  maxInFlight_ = 2 * workers + 2;
 
   std::vector<std::jthread> threads;
   auto stopThreads = [&] {
