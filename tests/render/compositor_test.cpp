@@ -114,8 +114,7 @@ TEST_P(Compositor, CameraBubbleMirroredAndFullScreen) {
 }
 
 TEST(CompositorProbes, ClickRingGrowsThinsAndFadesOverItsDuration) {
-  // Half-way (pulse 0.275 of 0.55): radius 18 + 46 / 2 = 41, width 1 + 5 / 2 = 3.5, half
-  // opaque. At 1080p canvas points are pixels.
+  // At 1080p canvas points are pixels; the ring is centred on the pointer at (960, 540).
   EditSettings s;
   s.showClicks = true;
   ExportCompositor c(s, QSize(1920, 1080));
@@ -123,6 +122,8 @@ TEST(CompositorProbes, ClickRingGrowsThinsAndFadesOverItsDuration) {
   FrameState state;
   state.pointer = {0.5, 0.5};
   state.pulse = 0.275;
+  // Half-way (pulse 0.275 of 0.55): radius 18 + 46 / 2 = 41, width 1 + 5 / 2 = 3.5, half
+  // opaque.
   const QImage frame = c.image(&screen, nullptr, state);
   const QColor half((0x4A + 0xFF) / 2, 0x85 / 2, 0xFF / 2);
   EXPECT_TRUE(near(at(frame, 960 - 41, 540), half, 12))
@@ -131,6 +132,45 @@ TEST(CompositorProbes, ClickRingGrowsThinsAndFadesOverItsDuration) {
   EXPECT_TRUE(near(at(frame, 960 - 41 - 3, 540), Qt::red, 12));  // outside the 3.5 width
   EXPECT_TRUE(near(at(frame, 960 - 41 + 3, 540), Qt::red, 12));
   EXPECT_TRUE(near(at(frame, 960 - 18, 540), Qt::red, 12));  // where it started
+  // At the click: 18 points out, 6 wide (15 to 21), fully opaque.
+  state.pulse = 0;
+  const QImage start = c.image(&screen, nullptr, state);
+  for (int x : {960 - 21, 960 + 20, 960 - 16, 960 + 15})
+    EXPECT_TRUE(near(at(start, x, 540), QColor(0x4A, 0x85, 0xFF), 16)) << x;
+  for (int x : {960 - 23, 960 + 22, 960 - 14, 960 + 13})
+    EXPECT_TRUE(near(at(start, x, 540), Qt::red, 16)) << x;
+}
+
+TEST(CompositorProbes, CardShadowOffsetAndBlurFromItsOwnProfile) {
+  // The shadow is the card moved 18 down and blurred by 27.5. Four points above the card it
+  // is as dark as 22 points beside the card; beside it the darkening falls from 3 to 30
+  // points out by the ratio of the Gaussian edge, Φ(−3 / 27.5) / Φ(−30 / 27.5).
+  EditSettings s;
+  s.showCursor = false;
+  s.showCamera = false;
+  ExportCompositor c(s, QSize(1920, 1080));
+  const QImage screen = solid(1600, 900, Qt::red);
+  const QImage frame = c.image(&screen, nullptr, FrameState{});
+  const QImage bg = CompositionGeometry::background(0, QSize(1920, 1080));
+  auto darkening = [&](double x, double y) {
+    return 1.0 - static_cast<double>(at(frame, x, y).value()) / at(bg, x, y).value();
+  };
+  // Averaged along the edge, away from the corners.
+  auto above = [&](double e) {
+    double sum = 0;
+    for (int x = 400; x <= 1500; x += 50)
+      sum += darkening(x, 28.8 - e);
+    return sum / 23;
+  };
+  auto beside = [&](double e) {
+    double sum = 0;
+    for (int y = 250; y <= 800; y += 25)
+      sum += darkening(51.2 - e, y);
+    return sum / 23;
+  };
+  EXPECT_NEAR(above(4), beside(22), 0.004);
+  auto phi = [](double z) { return 0.5 * std::erfc(-z / std::sqrt(2.0)); };
+  EXPECT_NEAR(beside(3) / beside(30), phi(-3 / 27.5) / phi(-30 / 27.5), 0.2);
 }
 
 TEST(CompositorProbes, ShadowsOfCardAndBubble) {
