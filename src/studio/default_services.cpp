@@ -19,6 +19,7 @@
 #include "render/edited_audio_player.h"
 #include "render/export_options.h"
 #include "studio/frame_source.h"
+#include "studio/queued_task.h"
 #include "studio/studio_services.h"
 
 namespace vantry {
@@ -52,7 +53,7 @@ class EditedAudio : public PlaybackAudio {
 std::unique_ptr<PlaybackAudio> openEditedAudio(const Clip& clip) {
   EditedAudioPlayer::Setup setup;
   setup.post = [](std::function<void()> task) {
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(task), Qt::QueuedConnection);
+    postTask(QCoreApplication::instance(), std::move(task));
   };
   std::string failure;
   auto player = EditedAudioPlayer::open(clip, std::move(setup), &failure);

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "studio/queued_task.h"
 #include "studio/studio.h"
 
 namespace vantry {
@@ -21,9 +22,7 @@ struct Studio::ExportRun {
   ~ExportRun() = default;
 
   // Any thread: runs `f` on the main thread (dropped once the run's owner is gone).
-  void toMain(std::function<void()> f) {
-    QMetaObject::invokeMethod(&relay, std::move(f), Qt::QueuedConnection);
-  }
+  void toMain(std::function<void()> f) { postTask(&relay, std::move(f)); }
 
   // Empty: MovieExporter (tests put a scripted one here).
   Exporter exporter;

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "localization/localization.h"
+#include "studio/queued_task.h"
 #include "studio/studio.h"
 
 namespace vantry {
@@ -60,20 +61,17 @@ void Studio::synchronizePlayback() {
   QPointer<Studio> self(this);
   PlaybackAudio* player = voice_.get();
   voice_->seek(time_, [self, player, generation](bool finished) {
-    QMetaObject::invokeMethod(
-        self.data(),
-        [self, player, generation, finished] {
-          if (!self || self->seekGeneration_ != generation || self->voice_.get() != player) return;
-          self->setSeeking(false);
-          if (!finished) {
-            self->setPlaying(false);
-          } else if (self->playing_) {
-            self->playbackAnchorTime_ = self->time_;
-            self->playbackAnchorHost_ = self->now();
-            player->play(static_cast<float>(self->playbackRate_));
-          }
-        },
-        Qt::QueuedConnection);
+    postTask(self.data(), [self, player, generation, finished] {
+      if (!self || self->seekGeneration_ != generation || self->voice_.get() != player) return;
+      self->setSeeking(false);
+      if (!finished) {
+        self->setPlaying(false);
+      } else if (self->playing_) {
+        self->playbackAnchorTime_ = self->time_;
+        self->playbackAnchorHost_ = self->now();
+        player->play(static_cast<float>(self->playbackRate_));
+      }
+    });
   });
 }
 

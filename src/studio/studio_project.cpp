@@ -10,6 +10,7 @@
 #include "model/demo_project.h"
 #include "model/document_json.h"
 #include "platform/durable_file.h"
+#include "studio/queued_task.h"
 #include "studio/save_worker.h"
 #include "studio/studio.h"
 
@@ -107,12 +108,9 @@ void Studio::autosave() {
   QPointer<Studio> self(this);
   saver_->submit(std::move(snapshot), *projectURL_, [self](const std::string& failure) {
     if (failure.empty()) return;
-    QMetaObject::invokeMethod(
-        self.data(),
-        [self, failure] {
-          if (self) self->setError(L("编辑未能保存：") + failure);
-        },
-        Qt::QueuedConnection);
+    postTask(self.data(), [self, failure] {
+      if (self) self->setError(L("编辑未能保存：") + failure);
+    });
   });
 }
 
@@ -154,12 +152,9 @@ bool Studio::load(const Clip& clip) {
 
   QPointer<Studio> self(this);
   auto notify = [self] {
-    QMetaObject::invokeMethod(
-        self.data(),
-        [self] {
-          if (self) self->framesArrived();
-        },
-        Qt::QueuedConnection);
+    postTask(self.data(), [self] {
+      if (self) self->framesArrived();
+    });
   };
   if (readers.screen) readers.screen->onReady = notify;
   if (readers.camera) readers.camera->onReady = notify;

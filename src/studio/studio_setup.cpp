@@ -7,6 +7,7 @@
 
 #include "localization/localization.h"
 #include "studio/capture_worker.h"
+#include "studio/queued_task.h"
 
 namespace vantry {
 
@@ -73,12 +74,11 @@ void Studio::CaptureWorker::deliver(Kind kind, std::int64_t tag, const QImage& i
   slot.full = true;
   if (posted_) return;
   posted_ = true;
-  QMetaObject::invokeMethod(
-      &relay, [this] { drain(); }, Qt::QueuedConnection);
+  postTask(&relay, [this] { drain(); });
 }
 
 void Studio::CaptureWorker::toMain(std::function<void()> f) {
-  QMetaObject::invokeMethod(&relay, std::move(f), Qt::QueuedConnection);
+  postTask(&relay, std::move(f));
 }
 
 void Studio::CaptureWorker::drain() {
