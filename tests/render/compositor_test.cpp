@@ -197,6 +197,14 @@ TEST(CompositorProbes, ShadowsOfCardAndBubble) {
   // The bubble (1485.2, 622.16, 384, 407.04) darkens the red screen below it.
   const double under = 1.0 - at(frame, 1677, 622.16 + 407.04 + 8).redF();
   EXPECT_NEAR(under, shadow(0.4, 17.5, 12 - 8), 0.015);
+  // Beside the bubble the darkening falls from 3 to 20 points out as its blur says.
+  auto beside = [&](double e) {
+    double sum = 0;
+    for (int y = 700; y <= 950; y += 10)
+      sum += 1.0 - at(frame, 1485.2 - e, y).redF();
+    return sum;
+  };
+  EXPECT_NEAR(beside(3) / beside(20), shadow(0.4, 17.5, -3) / shadow(0.4, 17.5, -20), 0.3);
 }
 
 TEST_P(Compositor, EmptyCardFullBleedAndBaseCache) {
