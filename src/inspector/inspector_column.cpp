@@ -280,8 +280,8 @@ void InspectorColumn::rebuild() {
   delete layout();
   build();
   // Children added to a column already on screen stay hidden until shown.
-  for (QWidget* part : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-    part->show();
+  for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    child->show();
   setTab(tab);
   refresh();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-// The pieces every inspector tab is made of: a titled section on a dark card, a slider row
+// What every inspector tab is built from: a titled section on a dark card, a slider row
 // with its value in a pill, and the texts and marks the tabs compute from the settings.
 
 #include <QAbstractButton>
