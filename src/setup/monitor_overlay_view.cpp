@@ -28,19 +28,14 @@ constexpr int kCardPadY = 30;
 constexpr int kSlotHeight = 150;
 constexpr int kBarMargin = 64;
 
-QColor withAlpha(QColor c, double a) {
-  c.setAlphaF(c.alphaF() * a);
-  return c;
-}
-
 void paintKeyHint(QPainter& p, QPointF at, const QString& key, const QString& title) {
   QFont keyFont = uiFont(10, QFont::DemiBold);
   keyFont.setStyleHint(QFont::Monospace);
   keyFont.setFamily(QStringLiteral("monospace"));
   const QFontMetricsF km(keyFont);
   const QRectF box(at.x(), at.y(), km.horizontalAdvance(key) + 12, 18);
-  fillRounded(p, box, 4, withAlpha(Qt::white, 0.1));
-  strokeRoundedInside(p, box, 4, withAlpha(Qt::white, 0.15), 0.8);
+  fillRounded(p, box, 4, faded(Qt::white, 0.1));
+  strokeRoundedInside(p, box, 4, faded(Qt::white, 0.15), 0.8);
   p.setFont(keyFont);
   p.setPen(Theme::text);
   p.drawText(box, Qt::AlignCenter, key);
@@ -141,25 +136,24 @@ void StartDisc::paintEvent(QPaintEvent*) {
   p.save();
   p.setOpacity(p.opacity() * (0.8 - 0.5 * breath));
   p.setPen(Qt::NoPen);
-  p.setBrush(withAlpha(Theme::rec, 0.18));
+  p.setBrush(faded(Theme::rec, 0.18));
   p.drawEllipse(circle(138 * (0.94 + 0.14 * breath)));
   p.restore();
   // Ring.
   p.setPen(Qt::NoPen);
   p.setBrush(QColor(24, 28, 40, 150));
   p.drawEllipse(circle(112));
-  p.setPen(QPen(withAlpha(Qt::white, 0.22), 2));
+  p.setPen(QPen(faded(Qt::white, 0.22), 2));
   p.setBrush(Qt::NoBrush);
   p.drawEllipse(circle(110));
   // Disc with its red glow.
   const double d = 74 + 6 * h;
   const QRectF disc = circle(d);
-  paintShadow(p, disc, d / 2,
-              Shadow{withAlpha(Theme::rec, 0.6 + 0.3 * h), 14 + 8 * h, QPointF(0, 0)});
+  paintShadow(p, disc, d / 2, Shadow{faded(Theme::rec, 0.6 + 0.3 * h), 14 + 8 * h, QPointF(0, 0)});
   p.setPen(Qt::NoPen);
   p.setBrush(Theme::recGradient.over(disc));
   p.drawEllipse(disc);
-  paintSymbol(p, u"record.circle", circle(28), withAlpha(Qt::white, 0.95), 500);
+  paintSymbol(p, u"record.circle", circle(28), faded(Qt::white, 0.95), 500);
 }
 
 // --- CameraToggle ---
@@ -200,7 +194,7 @@ void CameraToggle::paintThumbnail(QPainter& p, const QRectF& circle) const {
                 on ? Theme::mint : Theme::tertiary);
   }
   p.restore();
-  p.setPen(QPen(on ? Theme::mint : withAlpha(Qt::white, 0.15), 1.5));
+  p.setPen(QPen(on ? Theme::mint : faded(Qt::white, 0.15), 1.5));
   p.setBrush(Qt::NoBrush);
   p.drawEllipse(circle.adjusted(0.75, 0.75, -0.75, -0.75));
 }
@@ -438,7 +432,7 @@ void MonitorOverlayView::paintEvent(QPaintEvent*) {
     const QPainterPath line = continuousRoundedRect(frame.adjusted(1.5, 1.5, -1.5, -1.5), 12.5);
     p.setBrush(Qt::NoBrush);
     for (int i = 6; i >= 1; --i) {
-      p.setPen(QPen(withAlpha(Theme::cyan, 0.8 * 0.09), 3 + 4.0 * i));
+      p.setPen(QPen(faded(Theme::cyan, 0.8 * 0.09), 3 + 4.0 * i));
       p.drawPath(line);
     }
     strokeRoundedInside(p, frame, 14, Theme::accent.over(frame), 3);
@@ -504,7 +498,7 @@ void MonitorOverlayView::paintCard(QPainter& p) {
                                       QFontMetricsF(Theme::mono()).horizontalAdvance(pixelText()));
   const double hx = left + (contentWidth - headerWidth) / 2;
   const QRectF tile(hx, y, 42, 42);
-  fillRounded(p, tile, 11, withAlpha(Theme::cyan, 0.12));
+  fillRounded(p, tile, 11, faded(Theme::cyan, 0.12));
   paintSymbol(p, u"display", tile.adjusted(11, 11, -11, -11), Theme::cyan, 500);
   p.setFont(uiFont(17, QFont::DemiBold));
   p.setPen(Theme::text);
@@ -553,7 +547,7 @@ void MonitorOverlayView::paintCard(QPainter& p) {
     case Slot::connecting: {
       // An indeterminate spinner: an arc turning with the clock.
       const QRectF ring(slotRect.center() - QPointF(16, 16), QSizeF(32, 32));
-      p.setPen(QPen(withAlpha(Qt::white, 0.15), 3));
+      p.setPen(QPen(faded(Qt::white, 0.15), 3));
       p.drawEllipse(ring);
       p.setPen(QPen(Theme::text, 3, Qt::SolidLine, Qt::RoundCap));
       p.drawArc(ring, int(std::lround((90 - 360 * spin_->phase()) * 16)), -100 * 16);
