@@ -2,7 +2,8 @@
 // sizes: a new compositor with its first frame, a steady frame (demo screen, zoom, pointer,
 // click ring, camera bubble), a settings change (padding, then camera size) with its
 // frame, and the preview's 4K path (compose at 1080p, scale up). CPU time of this thread.
-// Usage: bench_compositor [FRAMES [export]]   (Release build; "export": only the export's case)
+// Usage: bench_compositor [FRAMES [export [HEIGHT]]]   (Release build; "export": only the
+// export's case, HEIGHT: only that size of it)
 #include <QGuiApplication>
 #include <QImage>
 #include <cstdio>
@@ -113,7 +114,9 @@ int main(int argc, char** argv) {
   std::vector<QImage> cameras;  // distinct pictures, as a decoder hands them out
   for (int k = 0; k < 8; ++k)
     cameras.push_back(cameraHd.copy());
+  const int only = argc > 3 ? std::atoi(argv[3]) : 0;
   for (const QSize size : {QSize(1920, 1080), QSize(3840, 2160)}) {
+    if (only && size.height() != only) continue;
     vantry::ExportCompositor c(settings, size);
     vantry::kernels::OwnedPlanes planes;
     planes.allocate(size.width(), size.height());
