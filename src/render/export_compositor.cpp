@@ -109,6 +109,7 @@ void ExportCompositor::ensureBase(const QRectF& card, bool planes) {
   if (!planes) return;
   basePlanes_.allocate(size_.width(), size_.height());
   kernels::tileToPlanes(base_, base_.rect(), basePlanes_.planes);
+  cardClip_.build(cardShape_, basePlanes_.planes);
   basePlanesBuilt_ = true;
   // The export composes planes only: its BGRA base and background (33 MB each at 2160p, in
   // every worker) are made again should a BGRA frame be asked for.
@@ -311,12 +312,12 @@ void ExportCompositor::renderPlanes(const kernels::Planes* screenPlanes, const Q
     kernels::samplePlanes(out, *src, kernels::placementFor(s, src->width, src->height, false),
                           cardPixels_, columns_);
     pointerTile(s, state, true, out);
-    kernels::clipPlanesToRoundedRect(out, base, cardShape_, edge_);
+    cardClip_.apply(out);
   } else {
     kernels::copyPlanesOutside(out, base, QRect());
     if (style_.ringWithoutScreen && !cardPixels_.isEmpty()) {
       pointerTile(s, state, false, out);
-      kernels::clipPlanesToRoundedRect(out, base, cardShape_, edge_);
+      cardClip_.apply(out);
     }
   }
 

@@ -137,6 +137,7 @@ class ExportCompositor {
   // The planes path: the base as planes, the last QImage screen as planes, a paint tile.
   kernels::OwnedPlanes basePlanes_;
   bool basePlanesBuilt_ = false;
+  kernels::PlaneClip cardClip_;  // the card's rounded corners, for the planes
   kernels::OwnedPlanes screenPlanes_;
   qint64 screenKey_ = 0;
   std::vector<uint32_t> tileMemory_;

@@ -527,9 +527,56 @@ __attribute__((target("ssse3,sse4.1"))) void horizontalBytesShuffled(const uint8
   horizontalBytesScalar(row, t.index.data(), t.weight.data(), step, out, 8 * blocks, n);
 }
 
-void horizontalBytes(const uint8_t* row, const ColumnTable& t, int step, uint8_t* out, int n) {
-  static const bool shuffles = __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("sse4.1");
-  if (shuffles)
+// Thirty-two samples from one 64-byte load (masked at the row's end): a byte permute picks
+// the left neighbours straight into 16-bit lanes, the same indices plus `step` the right
+// ones; the blend is that of the scalar pass.
+__attribute__((target("avx512bw,avx512vl,avx512vbmi"))) void horizontalBytesPermuted(
+    const uint8_t* row, int srcW, const ColumnTable& t, int step, uint8_t* out, int n) {
+  const __m512i full = _mm512_set1_epi16(256);
+  const __m512i next = _mm512_set1_epi16(static_cast<int16_t>(step));
+  constexpr __mmask64 kLow = 0x5555555555555555ull;
+  const int blocks = static_cast<int>(t.wideStart.size());
+  for (int b = 0; b < blocks; ++b) {
+    const int k = 32 * b;
+    const int count = std::min(32, n - k);
+    const int start = t.wideStart[b];
+    if (start < 0) {
+      horizontalBytesScalar(row, t.index.data(), t.weight.data(), step, out, k, k + count);
+      continue;
+    }
+    const int readable = srcW - start;
+    const __m512i src = readable >= 64
+                            ? _mm512_loadu_si512(row + start)
+                            : _mm512_maskz_loadu_epi8((__mmask64{1} << readable) - 1, row + start);
+    const __m512i left = _mm512_loadu_si512(&t.pick[64 * static_cast<size_t>(b)]);
+    const __m512i a = _mm512_maskz_permutexvar_epi8(kLow, left, src);
+    const __m512i c = _mm512_maskz_permutexvar_epi8(kLow, _mm512_add_epi16(left, next), src);
+    const __mmask32 lanes = count == 32 ? ~__mmask32{0} : (__mmask32{1} << count) - 1;
+    const __m512i w = _mm512_maskz_loadu_epi16(lanes, &t.weight[k]);
+    const __m512i r =
+        _mm512_srli_epi16(_mm512_add_epi16(_mm512_mullo_epi16(a, _mm512_sub_epi16(full, w)),
+                                           _mm512_mullo_epi16(c, w)),
+                          8);
+    _mm512_mask_cvtepi16_storeu_epi8(out + k, lanes, r);
+  }
+}
+
+ColumnTable::Lanes lanesFor(const ColumnTable& t) {
+  static const ColumnTable::Lanes supported =
+      __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
+              __builtin_cpu_supports("avx512vbmi")
+          ? ColumnTable::Lanes::Sixtyfour
+      : __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("sse4.1")
+          ? ColumnTable::Lanes::Sixteen
+          : ColumnTable::Lanes::Scalar;
+  return std::min(supported, t.widest);
+}
+
+void horizontalBytes(const uint8_t* row, int srcW, const ColumnTable& t, ColumnTable::Lanes lanes,
+                     int step, uint8_t* out, int n) {
+  if (lanes == ColumnTable::Lanes::Sixtyfour)
+    horizontalBytesPermuted(row, srcW, t, step, out, n);
+  else if (lanes == ColumnTable::Lanes::Sixteen)
     horizontalBytesShuffled(row, t, step, out, n);
   else
     horizontalBytesScalar(row, t.index.data(), t.weight.data(), step, out, 0, n);
@@ -541,6 +588,7 @@ VANTRY_TARGET_CLONES void verticalBytes(const uint8_t* __restrict a, const uint8
   for (int k = 0; k < n; ++k)
     out[k] = static_cast<uint8_t>((a[k] * iw + b[k] * ww) >> 8);
 }
+
 
 }  // namespace
 
@@ -564,12 +612,36 @@ void ColumnTable::buildBlocks(int srcW, int step) {
   }
 }
 
+void ColumnTable::buildWideBlocks(int step) {
+  const int n = static_cast<int>(index.size());
+  const int blocks = (n + 31) / 32;
+  wideStart.resize(blocks);
+  pick.assign(static_cast<size_t>(blocks) * 64, 0);
+  for (int b = 0; b < blocks; ++b) {
+    const int32_t* i = &index[32 * b];
+    const int count = std::min(32, n - 32 * b);
+    const int lo = *std::min_element(i, i + count), hi = *std::max_element(i, i + count) + step;
+    // Wider than 64 bytes: a picture shrunk about twice or more.
+    if (hi - lo >= 64) {
+      wideStart[b] = -1;
+      continue;
+    }
+    wideStart[b] = lo;
+    for (int j = 0; j < count; ++j)
+      pick[64 * b + 2 * j] = static_cast<uint8_t>(i[j] - lo);
+  }
+}
+
 void samplePlane(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int srcW, int srcH,
                  const Placement& p, const QRect& rect, ColumnTable& columns) {
   if (rect.isEmpty() || srcW <= 0 || srcH <= 0) return;
   columns.build(p, srcW, rect.left(), rect.right() + 1);
   const int step = srcW > 1 ? 1 : 0;
-  columns.buildBlocks(srcW, step);
+  const ColumnTable::Lanes lanes = lanesFor(columns);
+  if (lanes == ColumnTable::Lanes::Sixtyfour)
+    columns.buildWideBlocks(step);
+  else if (lanes == ColumnTable::Lanes::Sixteen)
+    columns.buildBlocks(srcW, step);
   const int n = rect.width();
   std::vector<uint8_t>& cache = columns.bytes;
   cache.resize(static_cast<size_t>(n) * 2);
@@ -579,7 +651,7 @@ void samplePlane(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride,
     if (cached[0] == sourceRow) return slot[0];
     if (cached[1] == sourceRow) return slot[1];
     const int victim = cached[0] < cached[1] ? 0 : 1;
-    horizontalBytes(src + static_cast<ptrdiff_t>(sourceRow) * srcStride, columns, step,
+    horizontalBytes(src + static_cast<ptrdiff_t>(sourceRow) * srcStride, srcW, columns, lanes, step,
                     slot[victim], n);
     cached[victim] = sourceRow;
     return slot[victim];
@@ -648,14 +720,34 @@ void copyPlanesOutside(Planes& out, const Planes& src, const QRect& hole) {
                      !hole.isEmpty() && y >= ct && y <= cb);
 }
 
-void clipPlanesToRoundedRect(Planes& out, const Planes& base, const RoundedRect& clip,
-                             std::vector<uint8_t>& edge) {
-  const QRect bounds = evenAligned(clip.pixelBounds(out.width, out.height), out.width, out.height);
+void PlaneClip::build(const RoundedRect& clip, const Planes& base) {
+  luma.clear();
+  chroma.clear();
+  weights.clear();
+  for (auto& u : under)
+    u.clear();
+  const int width = base.width, height = base.height;
+  const QRect bounds = evenAligned(clip.pixelBounds(width, height), width, height);
   if (bounds.isEmpty()) return;
   const int left = bounds.left(), right = bounds.right(), n = bounds.width();
+  // A weight of 256 leaves the pixel as it is: only the others make runs.
+  auto add = [&](std::vector<Run>& runs, int row, int x, uint32_t m) {
+    if (m >= 256) return;
+    if (runs.empty() || runs.back().row != row || runs.back().x + runs.back().n != x)
+      runs.push_back({row, x, 0, static_cast<uint32_t>(weights.size())});
+    ++runs.back().n;
+    weights.push_back(static_cast<uint16_t>(m));
+    const bool chromaRun = &runs == &chroma;
+    for (int p = 0; p < 3; ++p) {
+      const bool mine = chromaRun == (p > 0);
+      const uint8_t u = mine ? base.data[p][static_cast<ptrdiff_t>(row) * base.stride[p] + x] : 0;
+      under[p].push_back(static_cast<uint16_t>(u * (256 - m)));
+    }
+  };
   // Coverage (0..256) of the two luma rows of a chroma row; only the columns outside the
   // fully covered run of each row are filled in and read.
   std::vector<uint16_t> cover(static_cast<size_t>(n) * 2);
+  std::vector<uint8_t> edge;
   RowSpan spans[2];
   auto coverage = [&](int row, int x) -> uint32_t {
     const RowSpan& s = spans[row];
@@ -665,42 +757,58 @@ void clipPlanesToRoundedRect(Planes& out, const Planes& base, const RoundedRect&
   for (int y = bounds.top(); y <= bounds.bottom(); ++y) {
     const int row = y & 1;
     RowSpan& span = spans[row];
-    rowSpan(clip, y, out.width, span, edge);
+    rowSpan(clip, y, width, span, edge);
     const int fullStart = std::max(span.fullStart, left);
     const int fullEnd = std::max(std::min(span.fullEnd, right + 1), fullStart);
     span.fullStart = fullStart;
     span.fullEnd = fullEnd;
     uint16_t* c = &cover[static_cast<size_t>(row) * n];
-    uint8_t* dst = out.data[0] + static_cast<ptrdiff_t>(y) * out.stride[0];
-    const uint8_t* under = base.data[0] + static_cast<ptrdiff_t>(y) * base.stride[0];
     auto edgeRun = [&](int from, int to) {
       for (int x = from; x < to; ++x) {
         const uint32_t m =
             x >= span.partialStart && x < span.partialEnd ? coverageWeight(edge[x]) : 0;
         c[x - left] = static_cast<uint16_t>(m);
-        dst[x] = lerpByte(under[x], dst[x], m);
+        add(luma, y, x, m);
       }
     };
     edgeRun(left, fullStart);
     edgeRun(fullEnd, right + 1);
     if (row == 0) continue;
-    const int cy = y / 2;
     const int innerStart = std::max(spans[0].fullStart, spans[1].fullStart);
     const int innerEnd = std::max(std::min(spans[0].fullEnd, spans[1].fullEnd), innerStart);
-    for (int p = 1; p < 3; ++p) {
-      uint8_t* cd = out.data[p] + static_cast<ptrdiff_t>(cy) * out.stride[p];
-      const uint8_t* cu = base.data[p] + static_cast<ptrdiff_t>(cy) * base.stride[p];
-      for (int x = left; x <= right; x += 2) {
-        if (x >= innerStart && x + 1 < innerEnd) {
-          x = (innerEnd - 2) & ~1;  // past the last block inside both rows' full runs
-          continue;
-        }
-        const uint32_t m =
-            (coverage(0, x) + coverage(0, x + 1) + coverage(1, x) + coverage(1, x + 1) + 2) / 4;
-        if (m < 256) cd[x / 2] = lerpByte(cu[x / 2], cd[x / 2], m);
+    for (int x = left; x <= right; x += 2) {
+      if (x >= innerStart && x + 1 < innerEnd) {
+        x = (innerEnd - 2) & ~1;  // past the last block inside both rows' full runs
+        continue;
       }
+      add(chroma, y / 2, x / 2,
+          (coverage(0, x) + coverage(0, x + 1) + coverage(1, x) + coverage(1, x + 1) + 2) / 4);
     }
   }
+}
+
+void PlaneClip::apply(Planes& out) const {
+  // The runs sit at the card's edges, one or two per row: the rows of a large frame are far
+  // apart and not in the cache, so the rows a few runs ahead are fetched meanwhile.
+  constexpr size_t kAhead = 8;
+  auto blend = [&](const std::vector<Run>& runs, int p) {
+    for (size_t i = 0; i < runs.size(); ++i) {
+      if (i + kAhead < runs.size()) {
+        const Run& next = runs[i + kAhead];
+        __builtin_prefetch(out.data[p] + static_cast<ptrdiff_t>(next.row) * out.stride[p] + next.x,
+                           1);
+      }
+      const Run& r = runs[i];
+      uint8_t* d = out.data[p] + static_cast<ptrdiff_t>(r.row) * out.stride[p] + r.x;
+      const uint16_t* w = &weights[r.at];
+      const uint16_t* u = &under[p][r.at];
+      for (int k = 0; k < r.n; ++k)
+        d[k] = static_cast<uint8_t>((u[k] + d[k] * w[k]) >> 8);
+    }
+  };
+  blend(luma, 0);
+  blend(chroma, 1);
+  blend(chroma, 2);
 }
 
 QRect evenAligned(const QRect& r, int w, int h) {

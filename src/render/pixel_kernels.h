@@ -53,6 +53,14 @@ struct ColumnTable {
   std::vector<int32_t> blockStart;
   std::vector<uint8_t> shuffle;  // 16 per block: left neighbours, then right ones
   void buildBlocks(int srcW, int step);
+  // The same 32 samples at a time from 64 source bytes (the last block may be shorter);
+  // `pick` holds each sample's left neighbour in the low byte of a 16-bit lane.
+  std::vector<int32_t> wideStart;
+  std::vector<uint8_t> pick;  // 64 per block
+  void buildWideBlocks(int step);
+  // The widest kernel samplePlane may use; tests pin the narrower ones to compare them.
+  enum class Lanes { Scalar, Sixteen, Sixtyfour };
+  Lanes widest = Lanes::Sixtyfour;
   void build(const Placement& p, int srcW, int x0, int x1);
 };
 
@@ -98,9 +106,23 @@ void samplePlanes(Planes& out, const Planes& src, const Placement& p, const QRec
 // Copies `src` to `out` everywhere except inside `hole` (luma pixels; chroma keeps the
 // blocks the hole touches).
 void copyPlanesOutside(Planes& out, const Planes& src, const QRect& hole);
-// clipToRoundedRect for planes: chroma blocks take the mean coverage of their four pixels.
-void clipPlanesToRoundedRect(Planes& out, const Planes& base, const RoundedRect& clip,
-                             std::vector<uint8_t>& edge);
+// clipToRoundedRect for planes, worked out once for a shape and base that stay (the card of
+// an export): the runs of pixels and chroma blocks the shape does not fully cover, with
+// their weights and the base under them; chroma blocks take the mean coverage of their
+// four pixels.
+struct PlaneClip {
+  struct Run {
+    int row, x, n;  // plane row, first column, count
+    uint32_t at;    // first entry
+  };
+  std::vector<Run> luma, chroma;
+  std::vector<uint16_t> weights;  // 0..255 towards `out`
+  // base · (256 - weight) per plane at the same entries (luma ones in [0], chroma in [1], [2])
+  std::vector<uint16_t> under[3];
+  void build(const RoundedRect& clip, const Planes& base);
+  // out = out * weight + base * (1 - weight) over the runs.
+  void apply(Planes& out) const;
+};
 // A rectangle grown to even coordinates (whole chroma blocks), cut to w x h.
 QRect evenAligned(const QRect& r, int w, int h);
 // Converts `rect` (even aligned) of the planes to a BGRA tile of its size, painted in

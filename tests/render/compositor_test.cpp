@@ -383,6 +383,98 @@ TEST(CompositorStyle, ScalingSamplesTheSameOnEveryRoad) {
   }
 }
 
+// Random bytes.
+void scribble(std::vector<uint8_t>& bytes, unsigned seed) {
+  for (uint8_t& b : bytes) {
+    seed = seed * 1103515245u + 12345u;
+    b = static_cast<uint8_t>(seed >> 16);
+  }
+}
+
+TEST(CompositorStyle, PlanesSampleTheSameWithEveryKernel) {
+  // Planes are sampled 32 or 8 at a time where the processor allows, else one by one: the
+  // same bytes either way, for zooms in, mild and strong shrinks (blocks too wide for one
+  // load fall back to the plain road), placements past both ends of the row, and rows
+  // shorter than one wide load. The source holds exactly its bytes: a load past its end
+  // shows in a sanitizer build.
+  for (const int srcW : {300, 45}) {
+    const int srcH = 9;
+    std::vector<uint8_t> src(static_cast<size_t>(srcW) * srcH);
+    scribble(src, 5);
+    for (const double zoom : {3.7, 1.0, 1 / 1.5, 1 / 2.5}) {
+      for (const double shift : {0.0, -0.37, 13.6, -40.2}) {
+        const QRectF placed(shift, -0.5, srcW * zoom, srcH * zoom);
+        const auto p = kernels::placementFor(placed, srcW, srcH, false);
+        const QRect rect(2, 1, 171, 12);
+        std::vector<uint8_t> expected;
+        for (const auto lanes :
+             {kernels::ColumnTable::Lanes::Scalar, kernels::ColumnTable::Lanes::Sixteen,
+              kernels::ColumnTable::Lanes::Sixtyfour}) {
+          std::vector<uint8_t> out(180 * 14, 0);
+          kernels::ColumnTable columns;
+          columns.widest = lanes;
+          kernels::samplePlane(out.data(), 180, src.data(), srcW, srcW, srcH, p, rect, columns);
+          if (expected.empty())
+            expected = out;
+          else
+            EXPECT_EQ(out, expected) << srcW << " zoom " << zoom << " from " << shift << " lanes "
+                                     << static_cast<int>(lanes);
+        }
+      }
+    }
+  }
+}
+
+TEST(CompositorStyle, CardClipOfPlanesFollowsTheCoverageOfEveryPixel) {
+  // The clip is worked out once per card: each pixel takes the base by its coverage, each
+  // chroma block by the mean of its four; shapes at odd and fractional positions, with no
+  // radius, too big a radius, or reaching past the frame.
+  const int w = 46, h = 34;
+  for (const auto& [rect, radius] :
+       std::vector<std::pair<QRectF, double>>{{QRectF(3.3, 2.6, 31.4, 25.1), 7.5},
+                                              {QRectF(4, 3, 30, 20), 0},
+                                              {QRectF(5.5, 1.5, 12, 9), 40},
+                                              {QRectF(-6.2, -3.7, 60, 45), 11},
+                                              {QRectF(1, 1, 0.5, 20), 2}}) {
+    const kernels::RoundedRect shape = kernels::RoundedRect::from(rect, radius);
+    kernels::OwnedPlanes out, base;
+    out.allocate(w, h);
+    base.allocate(w, h);
+    scribble(out.memory, 7);
+    scribble(base.memory, 11);
+    kernels::OwnedPlanes expected = out;
+    for (int p = 0; p < 3; ++p) {
+      const ptrdiff_t offset = out.planes.data[p] - out.memory.data();
+      expected.planes.data[p] = expected.memory.data() + offset;
+    }
+    const QRect bounds = kernels::evenAligned(shape.pixelBounds(w, h), w, h);
+    auto weight = [&](int x, int y) -> uint32_t {
+      const long e = std::lround(shape.coverage(x + 0.5, y + 0.5) * 255);
+      return static_cast<uint32_t>(e + (e >> 7));
+    };
+    auto blend = [](uint8_t& d, uint8_t u, uint32_t m) {
+      d = static_cast<uint8_t>((u * (256 - m) + d * m) >> 8);
+    };
+    const kernels::Planes& e = expected.planes;
+    const kernels::Planes& b = base.planes;
+    for (int y = bounds.top(); y <= bounds.bottom(); ++y)
+      for (int x = bounds.left(); x <= bounds.right(); ++x)
+        blend(e.data[0][y * e.stride[0] + x], b.data[0][y * b.stride[0] + x], weight(x, y));
+    for (int y = bounds.top(); y <= bounds.bottom(); y += 2)
+      for (int x = bounds.left(); x <= bounds.right(); x += 2) {
+        const uint32_t m =
+            (weight(x, y) + weight(x + 1, y) + weight(x, y + 1) + weight(x + 1, y + 1) + 2) / 4;
+        for (int p = 1; p < 3; ++p)
+          blend(e.data[p][y / 2 * e.stride[p] + x / 2], b.data[p][y / 2 * b.stride[p] + x / 2], m);
+      }
+    kernels::PlaneClip clip;
+    clip.build(shape, base.planes);
+    scribble(base.memory, 13);  // the clip keeps what it needs of the base
+    clip.apply(out.planes);
+    EXPECT_EQ(out.memory, expected.memory) << rect.x() << "," << rect.y() << " r " << radius;
+  }
+}
+
 TEST(DemoArtwork, SizesAndSprite) {
   auto screen = drawDemoScreen();
   auto camera = drawDemoCamera();
