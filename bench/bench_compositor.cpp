@@ -102,8 +102,8 @@ int main(int argc, char** argv) {
                 (threadMs() - t0) / frames);
   }
 
-  // The export's case: a decoded 1920x1080 screen as planes, a 1280x720 camera that changes
-  // every second frame (30 fps under 60), a zoom that moves part of the time.
+  // The export's case: a decoded 1920x1080 screen and a 1280x720 camera as planes, the
+  // camera changing every second frame (30 fps under 60), a zoom that moves part of the time.
   vantry::kernels::OwnedPlanes source;
   source.allocate(1920, 1080);
   const QImage wide = screen.scaled(1920, 1080, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
@@ -111,9 +111,12 @@ int main(int argc, char** argv) {
   vantry::kernels::tileToPlanes(wide, wide.rect(), source.planes);
   const QImage cameraHd = camera.scaled(1280, 720, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
                               .convertToFormat(QImage::Format_ARGB32_Premultiplied);
-  std::vector<QImage> cameras;  // distinct pictures, as a decoder hands them out
-  for (int k = 0; k < 8; ++k)
-    cameras.push_back(cameraHd.copy());
+  // Distinct pictures, as a decoder hands them out.
+  std::vector<vantry::kernels::OwnedPlanes> cameras(8);
+  for (auto& camera : cameras) {
+    camera.allocate(cameraHd.width(), cameraHd.height());
+    vantry::kernels::tileToPlanes(cameraHd, cameraHd.rect(), camera.planes);
+  }
   const int only = argc > 3 ? std::atoi(argv[3]) : 0;
   for (const QSize size : {QSize(1920, 1080), QSize(3840, 2160)}) {
     if (only && size.height() != only) continue;
@@ -126,8 +129,9 @@ int main(int argc, char** argv) {
       for (int i = 0; i < frames; ++i) {
         vantry::FrameState s = stateAt(i);
         s.zoom = pass == 0 ? 2.0 : 1 + i / static_cast<double>(frames);
-        c.renderPlanes(&source.planes, nullptr, &cameras[(i / 2) % cameras.size()], s,
-                       planes.planes);
+        const int k = i / 2;
+        const vantry::CameraPlanes camera{cameras[k % cameras.size()].planes, k + 1};
+        c.renderPlanes(&source.planes, nullptr, nullptr, s, planes.planes, &camera);
       }
       (pass == 0 ? still : moving) = (threadMs() - t0) / frames;
     }

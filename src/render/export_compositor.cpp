@@ -4,6 +4,7 @@
 #include <QPainterPath>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "model/camera_layout.h"
 #include "render/composition_geometry.h"
@@ -18,6 +19,14 @@ constexpr double kRingDuration = 0.55;
 
 uint32_t opaque(uint32_t hex) {
   return 0xFF000000u | (hex & 0xFFFFFFu);
+}
+
+// Where a camera picture of w x h goes: centred on the bubble, covering it, its aspect kept.
+QRectF cameraTarget(const QRectF& bubble, int w, int h) {
+  const double a = static_cast<double>(w) / h;
+  const double tw = std::max(bubble.width(), a * bubble.height());
+  const double th = std::max(bubble.height(), bubble.width() / a);
+  return {bubble.center().x() - tw / 2, bubble.center().y() - th / 2, tw, th};
 }
 
 }  // namespace
@@ -240,10 +249,7 @@ void ExportCompositor::drawCamera(const QImage& camera, const FrameState& state,
                              camera.format() == QImage::Format_RGB32
                          ? camera
                          : camera.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-  const double a = static_cast<double>(src.width()) / src.height();
-  const double tw = std::max(bubble.width(), a * bubble.height());
-  const double th = std::max(bubble.height(), bubble.width() / a);
-  const QRectF target(bubble.center().x() - tw / 2, bubble.center().y() - th / 2, tw, th);
+  const QRectF target = cameraTarget(bubble, src.width(), src.height());
   kernels::samplePictureClipped(
       out, src, kernels::placementFor(target, src.width(), src.height(), settings_.mirrorsCamera()),
       shape, columns_, edge_);
@@ -264,6 +270,34 @@ const kernels::Planes* ExportCompositor::planesOf(const QImage& screen) {
     screenKey_ = screen.cacheKey();
   }
   return &screenPlanes_.planes;
+}
+
+// A QImage camera as planes, converted once per picture. An odd size grows by a copy of its
+// last column or row, which the placement (made for the picture's own size) hardly reaches.
+const kernels::Planes& ExportCompositor::cameraPlanesOf(const QImage& camera) {
+  const int w = camera.width() + camera.width() % 2, h = camera.height() + camera.height() % 2;
+  if (camera.cacheKey() == cameraKey_ && cameraPlanes_.planes.width == w &&
+      cameraPlanes_.planes.height == h)
+    return cameraPlanes_.planes;
+  QImage src = camera.format() == QImage::Format_ARGB32_Premultiplied ||
+                       camera.format() == QImage::Format_RGB32
+                   ? camera
+                   : camera.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  if (w != src.width() || h != src.height()) {
+    QImage grown(w, h, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < h; ++y) {
+      const auto* from =
+          reinterpret_cast<const uint32_t*>(src.constScanLine(std::min(y, src.height() - 1)));
+      auto* to = reinterpret_cast<uint32_t*>(grown.scanLine(y));
+      std::memcpy(to, from, static_cast<size_t>(src.width()) * 4);
+      to[w - 1] = from[src.width() - 1];
+    }
+    src = grown;
+  }
+  cameraPlanes_.allocate(w, h);
+  kernels::tileToPlanes(src, src.rect(), cameraPlanes_.planes);
+  cameraKey_ = camera.cacheKey();
+  return cameraPlanes_.planes;
 }
 
 // Ring and arrow painted on a BGRA tile around the pointer, cut to the card's bounds.
@@ -290,9 +324,11 @@ void ExportCompositor::pointerTile(const QRectF& s, const FrameState& state, boo
 
 void ExportCompositor::renderPlanes(const kernels::Planes* screenPlanes, const QImage* screen,
                                     const QImage* camera, const FrameState& state,
-                                    kernels::Planes& out) {
+                                    kernels::Planes& out, const CameraPlanes* cameraPlanes) {
   if (screen && screen->isNull()) screen = nullptr;
   if (camera && camera->isNull()) camera = nullptr;
+  if (cameraPlanes && (cameraPlanes->planes.width < 2 || cameraPlanes->planes.height < 2))
+    cameraPlanes = nullptr;
   if (screenPlanes && (screenPlanes->width < 2 || screenPlanes->height < 2)) screenPlanes = nullptr;
   const kernels::Planes* src = screenPlanes ? screenPlanes : screen ? planesOf(*screen) : nullptr;
   if (screen && !src) {
@@ -321,36 +357,36 @@ void ExportCompositor::renderPlanes(const kernels::Planes* screenPlanes, const Q
     }
   }
 
-  if (!settings_.showCamera || !camera) return;
+  if (!settings_.showCamera || (!camera && !cameraPlanes)) return;
   const QRectF bubble = bubbleRect(state);
   if (bubble.isEmpty()) return;
   const double mix = std::clamp(state.presenterMix, 0.0, 1.0);
   const QRect tile = kernels::evenAligned(bubble.toAlignedRect(), size_.width(), size_.height());
-  // The bubble is painted once per camera picture and geometry, on a transparent layer;
+  // The bubble is painted once per camera picture and geometry, as planes with a coverage;
   // laid over the frame it gives the pixels painting it on the frame gives.
   BubbleCache::Layer layer;
   if (!tile.isEmpty()) {
-    const BubbleCache::Key key{
-        camera->cacheKey(),
-        {bubble.x(), bubble.y(), bubble.width(), bubble.height(), (1 - mix) * 32 * sx_},
-        settings_.mirrorsCamera(),
-        size_};
+    const double radius = (1 - mix) * 32 * sx_;
+    const BubbleCache::Key key{cameraPlanes ? cameraPlanes->key : camera->cacheKey(),
+                               cameraPlanes != nullptr,
+                               {bubble.x(), bubble.y(), bubble.width(), bubble.height(), radius},
+                               settings_.mirrorsCamera(),
+                               size_};
     layer = bubbles_->get(key, [&] {
-      auto painted = std::make_shared<kernels::PlanarLayer>();
-      painted->width = tile.width();
-      painted->height = tile.height();
-      painted->pixels.assign(static_cast<size_t>(tile.width()) * tile.height(), 0);
-      QImage pixels(reinterpret_cast<uchar*>(painted->pixels.data()), tile.width(), tile.height(),
-                    tile.width() * 4, QImage::Format_ARGB32_Premultiplied);
-      drawCamera(*camera, state, pixels, tile.topLeft(), false);
-      painted->prepare();
+      const kernels::Planes& src = cameraPlanes ? cameraPlanes->planes : cameraPlanesOf(*camera);
+      const int w = cameraPlanes ? src.width : camera->width();
+      const int h = cameraPlanes ? src.height : camera->height();
+      auto painted = std::make_shared<kernels::CoveredPlanes>();
+      painted->sample(
+          src, kernels::placementFor(cameraTarget(bubble, w, h), w, h, settings_.mirrorsCamera()),
+          kernels::RoundedRect::from(bubble, radius), tile, columns_, edge_);
       return BubbleCache::Layer(std::move(painted));
     });
   }
   // The shadow darkens the planes themselves, except where the opaque bubble covers them.
   if (placeCameraShadow(bubble, mix))
     cameraShadow_.applyPlanes(out, layer ? layer->solid.translated(tile.topLeft()) : QRect());
-  if (layer) layer->paint(out, tile.topLeft(), tileMemory_);
+  if (layer) layer->paint(out, tile.topLeft());
 }
 
 }  // namespace vantry

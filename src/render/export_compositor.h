@@ -48,18 +48,26 @@ struct CompositorStyle {
 class BubbleCache {
  public:
   struct Key {
-    qint64 camera = 0;
+    qint64 camera = 0;              // the picture's key
+    bool planes = false;            // a key of CameraPlanes, else a QImage's cacheKey
     std::array<double, 5> shape{};  // the bubble's x, y, width, height and radius, exactly
     bool mirrored = false;
     QSize output;
     bool operator==(const Key&) const = default;
   };
-  using Layer = std::shared_ptr<const kernels::PlanarLayer>;
+  using Layer = std::shared_ptr<const kernels::CoveredPlanes>;
   Layer get(const Key& key, const std::function<Layer()>& paint);
 
  private:
   std::mutex mutex_;
   std::deque<std::pair<Key, std::shared_future<Layer>>> entries_;  // the latest few
+};
+
+// A camera picture as planes (YUV 4:2:0 as the screen's, even size) and a key naming it:
+// another picture must come with another key.
+struct CameraPlanes {
+  kernels::Planes planes;
+  qint64 key = 0;
 };
 
 class ExportCompositor {
@@ -90,13 +98,14 @@ class ExportCompositor {
                     QImage& target);
 
   // Composes straight into the encoder's planes (YUV 4:2:0, BT.709 limited range, the
-  // output size): the base and the zoomed screen are written as planes, only the pointer,
-  // the click ring and the camera bubble are painted in BGRA, on small tiles. The screen
+  // output size): the base, the zoomed screen and the camera bubble are written as planes,
+  // only the pointer and the click ring are painted in BGRA, on a small tile. The screen
   // picture comes as planes of the same kind (`screenPlanes`, even size) or as `screen`
-  // (converted once and kept while the same picture comes again); the camera as a QImage.
-  // The picture is that of render() converted, within rounding.
+  // (converted once and kept while the same picture comes again); the camera likewise, as
+  // `cameraPlanes` or `camera`. The picture is that of render() converted, within rounding.
   void renderPlanes(const kernels::Planes* screenPlanes, const QImage* screen, const QImage* camera,
-                    const FrameState& state, kernels::Planes& out);
+                    const FrameState& state, kernels::Planes& out,
+                    const CameraPlanes* cameraPlanes = nullptr);
 
   // Shares the camera bubbles of renderPlanes() with other compositors of the same settings.
   void shareBubbles(std::shared_ptr<BubbleCache> cache) { bubbles_ = std::move(cache); }
@@ -118,6 +127,7 @@ class ExportCompositor {
   bool placeCameraShadow(const QRectF& bubble, double mix);
   QRectF bubbleRect(const FrameState& state) const;
   const kernels::Planes* planesOf(const QImage& screen);
+  const kernels::Planes& cameraPlanesOf(const QImage& camera);
   void pointerTile(const QRectF& source, const FrameState& state, bool arrow, kernels::Planes& out);
 
   EditSettings settings_;
@@ -140,6 +150,8 @@ class ExportCompositor {
   kernels::PlaneClip cardClip_;  // the card's rounded corners, for the planes
   kernels::OwnedPlanes screenPlanes_;
   qint64 screenKey_ = 0;
+  kernels::OwnedPlanes cameraPlanes_;  // the last QImage camera, grown to an even size
+  qint64 cameraKey_ = 0;
   std::vector<uint32_t> tileMemory_;
   std::shared_ptr<BubbleCache> bubbles_ = std::make_shared<BubbleCache>();
   QImage fallback_;

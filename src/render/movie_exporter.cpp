@@ -120,7 +120,9 @@ struct Job {
   long long index = 0;
   std::shared_ptr<const AVFrame> screenPlanes;  // or:
   std::optional<QImage> screen;
+  std::shared_ptr<const AVFrame> cameraPlanes;  // or:
   std::optional<QImage> camera;
+  qint64 cameraKey = 0;  // names the planes' picture
   FrameState state;
 };
 
@@ -178,6 +180,8 @@ class RenderPass {
   MotionTimeline timeline_;
   std::optional<QImage> demoScreen_, demoCamera_;
   std::unique_ptr<VideoFrames> screenReader_, cameraReader_;
+  std::shared_ptr<const AVFrame> lastCamera_;  // held, so that a new picture has a new address
+  qint64 cameraKey_ = 0;
 
   std::mutex mutex_;
   // One condition per waiter, so a finished frame wakes only the stage that needs it.
@@ -251,10 +255,18 @@ void RenderPass::produce() {
         job.screen = std::move(picture.image);
       }
       if (!job.screen && !job.screenPlanes) job.screen = demoScreen_;
-      if (cameraReader_)
-        job.camera = namingFailures(*clip_.cameraPath,
-                                    [&] { return cameraReader_->image(clip_.cameraTime(t)); });
-      if (!job.camera) job.camera = demoCamera_;
+      if (cameraReader_) {
+        VideoFrames::Picture picture = namingFailures(
+            *clip_.cameraPath, [&] { return cameraReader_->picture(clip_.cameraTime(t)); });
+        if (picture.planes && picture.planes != lastCamera_) {
+          lastCamera_ = picture.planes;
+          ++cameraKey_;
+        }
+        job.cameraPlanes = std::move(picture.planes);
+        job.cameraKey = cameraKey_;
+        job.camera = std::move(picture.image);
+      }
+      if (!job.camera && !job.cameraPlanes) job.camera = demoCamera_;
       const double spent = threadCpuSeconds() - cpuStart;
       std::lock_guard lock(mutex_);
       statistics_.readSeconds += spent;
@@ -291,8 +303,11 @@ void RenderPass::compose() {
       if (!picture) throwStudioError(L("导出内存分配失败。"));
       kernels::Planes out = planesOf(*picture);
       const kernels::Planes in = job.screenPlanes ? planesOf(*job.screenPlanes) : kernels::Planes{};
+      const CameraPlanes camera{job.cameraPlanes ? planesOf(*job.cameraPlanes) : kernels::Planes{},
+                                job.cameraKey};
       compositor.renderPlanes(job.screenPlanes ? &in : nullptr, job.screen ? &*job.screen : nullptr,
-                              job.camera ? &*job.camera : nullptr, job.state, out);
+                              job.camera ? &*job.camera : nullptr, job.state, out,
+                              job.cameraPlanes ? &camera : nullptr);
       const long long index = job.index;
       job = {};  // the pictures go back to their readers at once
       const double spent = threadCpuSeconds() - cpuStart;

@@ -919,6 +919,98 @@ void PlanarLayer::paint(Planes& out, QPoint origin, std::vector<uint32_t>& scrat
   }
 }
 
+void CoveredPlanes::sample(const Planes& src, const Placement& p, const RoundedRect& clip,
+                           const QRect& tile, ColumnTable& columns, std::vector<uint8_t>& edge) {
+  width = tile.width();
+  height = tile.height();
+  planes.allocate(width, height);
+  Placement local = p;
+  local.originX -= tile.left();
+  local.originY -= tile.top();
+  samplePlanes(planes.planes, src, local, QRect(0, 0, width, height), columns);
+
+  const RoundedRect shape{clip.x0 - tile.left(), clip.y0 - tile.top(), clip.x1 - tile.left(),
+                          clip.y1 - tile.top(), clip.radius};
+  const int cw = width / 2, ch = height / 2;
+  rows.assign(static_cast<size_t>(height) + ch, RowSpan{});
+  cover.assign(static_cast<size_t>(width) * height, 0);
+  chromaCover.assign(static_cast<size_t>(cw) * ch, 0);
+  for (int y = 0; y < height; ++y) {
+    RowSpan& s = rows[y];
+    rowSpan(shape, y, width, s, edge);
+    uint16_t* c = &cover[static_cast<size_t>(y) * width];
+    for (int x = s.partialStart; x < s.fullStart; ++x)
+      c[x] = static_cast<uint16_t>(coverageWeight(edge[x]));
+    for (int x = std::max(s.fullEnd, s.fullStart); x < s.partialEnd; ++x)
+      c[x] = static_cast<uint16_t>(coverageWeight(edge[x]));
+    for (int x = s.fullStart; x < s.fullEnd; ++x)
+      c[x] = 256;
+  }
+  for (int r = 0; r < ch; ++r) {
+    const RowSpan& a = rows[2 * r];
+    const RowSpan& b = rows[2 * r + 1];
+    RowSpan& s = rows[height + r];
+    s.partialStart = std::min(a.partialStart, b.partialStart) / 2;
+    s.partialEnd = (std::max(a.partialEnd, b.partialEnd) + 1) / 2;
+    s.fullStart = (std::max(a.fullStart, b.fullStart) + 1) / 2;
+    s.fullEnd = std::max(std::min(a.fullEnd, b.fullEnd) / 2, s.fullStart);
+    if (s.partialEnd <= s.partialStart) s = {};
+    s.fullStart = std::clamp(s.fullStart, s.partialStart, s.partialEnd);
+    s.fullEnd = std::clamp(s.fullEnd, s.fullStart, s.partialEnd);
+    const uint16_t* c0 = &cover[static_cast<size_t>(2 * r) * width];
+    const uint16_t* c1 = c0 + width;
+    uint16_t* cc = &chromaCover[static_cast<size_t>(r) * cw];
+    for (int k = s.partialStart; k < s.partialEnd; ++k)
+      cc[k] =
+          static_cast<uint16_t>((c0[2 * k] + c0[2 * k + 1] + c1[2 * k] + c1[2 * k + 1] + 2) / 4);
+  }
+  // The middle chroma row's covered run, grown up and down over the rows that hold it.
+  solid = {};
+  if (ch == 0) return;
+  const RowSpan& mid = rows[height + ch / 2];
+  auto holds = [&](int r) {
+    return rows[height + r].fullStart <= mid.fullStart && rows[height + r].fullEnd >= mid.fullEnd;
+  };
+  if (mid.fullEnd <= mid.fullStart) return;
+  int top = ch / 2, bottom = ch / 2;
+  while (top > 0 && holds(top - 1))
+    --top;
+  while (bottom + 1 < ch && holds(bottom + 1))
+    ++bottom;
+  solid =
+      QRect(2 * mid.fullStart, 2 * top, 2 * (mid.fullEnd - mid.fullStart), 2 * (bottom - top + 1));
+}
+
+namespace {
+
+// A row drawn towards the layer's by its coverage (0..256) in the span's partial runs, the
+// layer's copied in its covered run.
+void coverRow(uint8_t* dst, const uint8_t* layer, const uint16_t* cover, const RowSpan& s) {
+  for (int x = s.partialStart; x < s.fullStart; ++x)
+    dst[x] = lerpByte(dst[x], layer[x], cover[x]);
+  if (s.fullEnd > s.fullStart)
+    std::memcpy(dst + s.fullStart, layer + s.fullStart,
+                static_cast<size_t>(s.fullEnd - s.fullStart));
+  for (int x = std::max(s.fullEnd, s.fullStart); x < s.partialEnd; ++x)
+    dst[x] = lerpByte(dst[x], layer[x], cover[x]);
+}
+
+}  // namespace
+
+void CoveredPlanes::paint(Planes& out, QPoint origin) const {
+  const Planes& own = planes.planes;
+  for (int y = 0; y < height; ++y)
+    coverRow(out.data[0] + static_cast<ptrdiff_t>(origin.y() + y) * out.stride[0] + origin.x(),
+             own.data[0] + static_cast<ptrdiff_t>(y) * own.stride[0],
+             &cover[static_cast<size_t>(y) * width], rows[y]);
+  const int cx = origin.x() / 2, cy = origin.y() / 2, cw = width / 2;
+  for (int p = 1; p < 3; ++p)
+    for (int r = 0; r < height / 2; ++r)
+      coverRow(out.data[p] + static_cast<ptrdiff_t>(cy + r) * out.stride[p] + cx,
+               own.data[p] + static_cast<ptrdiff_t>(r) * own.stride[p],
+               &chromaCover[static_cast<size_t>(r) * cw], rows[height + r]);
+}
+
 namespace {
 
 double cellFor(double sigma) {

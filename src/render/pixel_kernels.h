@@ -148,6 +148,26 @@ struct PlanarLayer {
   void paint(Planes& out, QPoint origin, std::vector<uint32_t>& scratch) const;
 };
 
+// A layer of planes with a coverage per pixel (0..256), laid over planes many times: each
+// plane is drawn towards the layer by the coverage (chroma by the mean of its four pixels),
+// and copied where it is wholly covered. Blending Y'CbCr is blending R'G'B' (the matrix is
+// affine), so this gives, within rounding, the pixels of painting the layer in BGRA.
+struct CoveredPlanes {
+  int width = 0, height = 0;  // even
+  OwnedPlanes planes;
+  std::vector<uint16_t> cover;        // per luma pixel, filled in the rows' partial runs
+  std::vector<uint16_t> chromaCover;  // the same per chroma sample
+  std::vector<RowSpan> rows;          // per luma row, then per chroma row (chroma columns)
+  // Rows and columns (even) covered throughout; empty when there are none.
+  QRect solid;
+  // Samples `src` (even size, `p` its luma placement) over `tile` (even aligned, output
+  // pixels) with the coverage of `clip` (output pixels).
+  void sample(const Planes& src, const Placement& p, const RoundedRect& clip, const QRect& tile,
+              ColumnTable& columns, std::vector<uint8_t>& edge);
+  // Lays the layer over `out` with its top-left corner at `origin` (even).
+  void paint(Planes& out, QPoint origin) const;
+};
+
 // A soft drop shadow of a rounded rectangle, computed at a reduced resolution (it is
 // blurred anyway) and applied by bilinear upsampling.
 class Shadow {

@@ -67,11 +67,11 @@ struct DemoFrames {
 };
 
 Yuv planes(ExportCompositor& compositor, const QImage* screen, const QImage* camera,
-           const FrameState& state) {
+           const FrameState& state, const CameraPlanes* cameraPlanes = nullptr) {
   const QSize size = compositor.outputSize();
   kernels::OwnedPlanes owned;
   owned.allocate(size.width(), size.height());
-  compositor.renderPlanes(nullptr, screen, camera, state, owned.planes);
+  compositor.renderPlanes(nullptr, screen, camera, state, owned.planes, cameraPlanes);
   Yuv out{size.width(), size.height(), {}, {}, {}};
   for (int p = 0; p < 3; ++p) {
     const int w = p ? out.width / 2 : out.width, h = p ? out.height / 2 : out.height;
@@ -149,6 +149,36 @@ TEST(DemoFrames, SharedBubblesGiveTheFramesOfANewCompositor) {
     const Yuv expected = planes(fresh, &*demo.screen, &camera, state);
     EXPECT_TRUE(shared.y == expected.y && shared.u == expected.u && shared.v == expected.v)
         << "frame " << i;
+  }
+}
+
+// A camera handed over as planes gives the frames of its image, mirrored or not; a camera
+// of odd size (no whole chroma blocks as planes) still gives the BGRA frame.
+TEST(DemoFrames, CameraPlanesAndOddCameras) {
+  DemoFrames demo;
+  const QImage camera = demo.camera->convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  kernels::OwnedPlanes owned;
+  owned.allocate(camera.width(), camera.height());
+  kernels::tileToPlanes(camera, camera.rect(), owned.planes);
+  const CameraPlanes cameraPlanes{owned.planes, 1};
+  const QImage odd = camera.copy(0, 0, 301, 333);
+  for (const bool mirrored : {true, false}) {
+    demo.settings.mirrorCamera = mirrored;
+    for (const QSize size : {QSize(1280, 720), QSize(1920, 1080)}) {
+      ExportCompositor compositor(demo.settings, size);
+      for (const double zoom : {1.0, 2.4}) {
+        FrameState state = demo.state(5);
+        state.zoom = zoom;
+        const Yuv image = planes(compositor, &*demo.screen, &camera, state);
+        const Yuv fromPlanes = planes(compositor, &*demo.screen, nullptr, state, &cameraPlanes);
+        EXPECT_TRUE(image.y == fromPlanes.y && image.u == fromPlanes.u && image.v == fromPlanes.v)
+            << size.width() << " zoom " << zoom << " mirrored " << mirrored;
+        EXPECT_GE(psnr(planes(compositor, &*demo.screen, &odd, state),
+                       toYuv(compositor.image(&*demo.screen, &odd, state))),
+                  45.0)
+            << size.width() << " zoom " << zoom << " mirrored " << mirrored;
+      }
+    }
   }
 }
 
