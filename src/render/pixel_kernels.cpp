@@ -677,6 +677,124 @@ void samplePlane(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride,
   }
 }
 
+namespace {
+
+// Output columns in blocks of sixteen over one row of source columns [lo, lo + span).
+struct ShrunkColumns {
+  int lo = 0, span = 0;
+  std::vector<int32_t> start;    // per block, in the row; -1: the block is done one by one
+  std::vector<uint8_t> pick;     // 32 per block: left neighbours, then right ones
+  std::vector<uint16_t> weight;  // the table's, padded to whole blocks with zeros
+};
+
+void pickScalar(const uint8_t* row, const ColumnTable& t, int lo, int step, uint8_t* out, int from,
+                int to) {
+  for (int k = from; k < to; ++k) {
+    const int i = t.index[k] - lo;
+    out[k] = lerpByte(row[i], row[i + step], t.weight[k]);
+  }
+}
+
+// `row` holds the window's 64 bytes past the last block's start.
+__attribute__((target("avx512bw,avx512vl,avx512vbmi"))) void pickPermuted(const uint8_t* row,
+                                                                          const ColumnTable& t,
+                                                                          const ShrunkColumns& c,
+                                                                          int step, uint8_t* out,
+                                                                          int n) {
+  const __m256i full = _mm256_set1_epi16(256);
+  for (int b = 0; b < static_cast<int>(c.start.size()); ++b) {
+    const int k = 16 * b, count = std::min(16, n - k);
+    if (c.start[b] < 0) {
+      pickScalar(row, t, c.lo, step, out, k, k + count);
+      continue;
+    }
+    const __m512i src = _mm512_loadu_si512(row + c.start[b]);
+    const __m512i pick = _mm512_zextsi256_si512(
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&c.pick[32 * static_cast<size_t>(b)])));
+    const __m256i ab = _mm512_castsi512_si256(_mm512_permutexvar_epi8(pick, src));
+    const __m256i a = _mm256_cvtepu8_epi16(_mm256_castsi256_si128(ab));
+    const __m256i d = _mm256_cvtepu8_epi16(_mm256_extracti128_si256(ab, 1));
+    const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&c.weight[k]));
+    const __m256i r =
+        _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(a, _mm256_sub_epi16(full, w)),
+                                           _mm256_mullo_epi16(d, w)),
+                          8);
+    const __m128i bytes = _mm256_cvtepi16_epi8(r);
+    if (count == 16)
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), bytes);
+    else
+      _mm_mask_storeu_epi8(out + k, static_cast<__mmask16>((1u << count) - 1), bytes);
+  }
+}
+
+void buildShrunk(const ColumnTable& t, int step, ShrunkColumns& c) {
+  const int n = static_cast<int>(t.index.size());
+  const auto [lo, hi] = std::minmax_element(t.index.begin(), t.index.end());
+  c.lo = *lo;
+  c.span = *hi + step - *lo + 1;
+  const int blocks = (n + 15) / 16;
+  c.start.resize(blocks);
+  c.pick.assign(static_cast<size_t>(blocks) * 32, 0);
+  c.weight.assign(static_cast<size_t>(blocks) * 16, 0);
+  std::copy(t.weight.begin(), t.weight.end(), c.weight.begin());
+  for (int b = 0; b < blocks; ++b) {
+    const int32_t* i = &t.index[16 * b];
+    const int count = std::min(16, n - 16 * b);
+    const int first = *std::min_element(i, i + count),
+              last = *std::max_element(i, i + count) + step;
+    // Wider than 64 bytes: a picture shrunk about four times or more.
+    if (last - first >= 64) {
+      c.start[b] = -1;
+      continue;
+    }
+    c.start[b] = first - c.lo;
+    for (int j = 0; j < count; ++j) {
+      c.pick[32 * b + j] = static_cast<uint8_t>(i[j] - first);
+      c.pick[32 * b + 16 + j] = static_cast<uint8_t>(i[j] + step - first);
+    }
+  }
+}
+
+}  // namespace
+
+void sampleShrunkPlane(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int srcW,
+                       int srcH, const Placement& p, const QRect& rect, ColumnTable& columns,
+                       bool wide) {
+  if (rect.isEmpty() || srcW <= 0 || srcH <= 0) return;
+  columns.build(p, srcW, rect.left(), rect.right() + 1);
+  const int step = srcW > 1 ? 1 : 0;
+  static const bool permutes = __builtin_cpu_supports("avx512bw") &&
+                               __builtin_cpu_supports("avx512vl") &&
+                               __builtin_cpu_supports("avx512vbmi");
+  wide = wide && permutes;
+  ShrunkColumns c;
+  buildShrunk(columns, step, c);
+  // One blended source row, with room for a whole window past its end.
+  std::vector<uint8_t>& row = columns.bytes;
+  row.assign(static_cast<size_t>(c.span) + 64, 0);
+  const int n = rect.width();
+  for (int y = rect.top(); y <= rect.bottom(); ++y) {
+    double v = (y + 0.5 - p.originY) * p.scaleY - 0.5;
+    v = std::clamp(v, 0.0, static_cast<double>(srcH - 1));
+    int i = static_cast<int>(v);
+    uint32_t w = static_cast<uint32_t>(std::lround((v - i) * 256));
+    if (i >= srcH - 1) {
+      i = srcH - 1;
+      w = 0;
+    }
+    const uint8_t* top = src + static_cast<ptrdiff_t>(i) * srcStride + c.lo;
+    if (w == 0)
+      std::memcpy(row.data(), top, static_cast<size_t>(c.span));
+    else
+      verticalBytes(top, top + srcStride, w, row.data(), c.span);
+    uint8_t* out = dst + static_cast<ptrdiff_t>(y) * dstStride + rect.left();
+    if (wide)
+      pickPermuted(row.data(), columns, c, step, out, n);
+    else
+      pickScalar(row.data(), columns, c.lo, step, out, 0, n);
+  }
+}
+
 void samplePlanes(Planes& out, const Planes& src, const Placement& p, const QRect& rect,
                   ColumnTable& columns) {
   if (rect.isEmpty()) return;
@@ -927,7 +1045,21 @@ void CoveredPlanes::sample(const Planes& src, const Placement& p, const RoundedR
   Placement local = p;
   local.originX -= tile.left();
   local.originY -= tile.top();
-  samplePlanes(planes.planes, src, local, QRect(0, 0, width, height), columns);
+  // A chroma sample sits at the centre of its 2x2 block: the same mapping at half scale. A
+  // camera is mostly shrunk into the bubble, where no source row serves two output rows.
+  const Placement half{local.originX / 2, local.originY / 2, local.scaleX, local.scaleY,
+                       local.mirrored};
+  for (int k = 0; k < 3; ++k) {
+    const Placement& q = k ? half : local;
+    const int sw = k ? src.width / 2 : src.width, sh = k ? src.height / 2 : src.height;
+    const QRect rect(0, 0, k ? width / 2 : width, k ? height / 2 : height);
+    Planes& own = planes.planes;
+    if (q.scaleY >= 1)
+      sampleShrunkPlane(own.data[k], own.stride[k], src.data[k], src.stride[k], sw, sh, q, rect,
+                        columns);
+    else
+      samplePlane(own.data[k], own.stride[k], src.data[k], src.stride[k], sw, sh, q, rect, columns);
+  }
 
   const RoundedRect shape{clip.x0 - tile.left(), clip.y0 - tile.top(), clip.x1 - tile.left(),
                           clip.y1 - tile.top(), clip.radius};

@@ -99,6 +99,13 @@ struct OwnedPlanes {
 // same arithmetic as samplePicture per channel.
 void samplePlane(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int srcW, int srcH,
                  const Placement& p, const QRect& rect, ColumnTable& columns);
+// The same for a picture shrunk (no source row serves two output rows): each output row
+// blends its two source rows first, over the columns it reads, then picks across that row,
+// sixteen samples from a 64-byte window where the processor can (`wide`; the plain loop
+// otherwise, which gives the same bytes). Within rounding of samplePlane.
+void sampleShrunkPlane(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int srcW,
+                       int srcH, const Placement& p, const QRect& rect, ColumnTable& columns,
+                       bool wide = true);
 // Samples all three planes of a 4:2:0 picture over `rect` (luma pixels; chroma covers the
 // 2x2 blocks it touches). `p` is the luma placement.
 void samplePlanes(Planes& out, const Planes& src, const Placement& p, const QRect& rect,

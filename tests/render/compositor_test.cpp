@@ -475,6 +475,36 @@ TEST(CompositorStyle, CardClipOfPlanesFollowsTheCoverageOfEveryPixel) {
   }
 }
 
+TEST(CompositorStyle, ShrunkPlanesSampleTheSameOnEveryRoad) {
+  // A plane shrunk up to five times (the last past a 64-byte window), mirrored or not, into
+  // rows ending in a short block: the permuted road gives the plain loop's bytes, and both
+  // stay within rounding of the horizontal-first sampling.
+  const int srcW = 333, srcH = 97;
+  std::vector<uint8_t> src(static_cast<size_t>(srcW) * srcH);
+  for (int y = 0; y < srcH; ++y)
+    for (int x = 0; x < srcW; ++x)
+      src[static_cast<size_t>(y) * srcW + x] = static_cast<uint8_t>((x * 37 + y * y * 11) % 256);
+  for (const double scale : {1.0, 1.6, 2.5, 3.7, 5.0}) {
+    for (const bool mirrored : {false, true}) {
+      const int w = 70, h = 30;
+      const auto p = kernels::placementFor(QRectF(-3.3, -1.7, srcW / scale, srcH / scale), srcW,
+                                           srcH, mirrored);
+      std::vector<uint8_t> wide(w * h), plain(w * h), direct(w * h);
+      kernels::ColumnTable columns;
+      const QRect rect(1, 0, 37, h);
+      kernels::sampleShrunkPlane(wide.data(), w, src.data(), srcW, srcW, srcH, p, rect, columns);
+      kernels::sampleShrunkPlane(plain.data(), w, src.data(), srcW, srcW, srcH, p, rect, columns,
+                                 false);
+      kernels::samplePlane(direct.data(), w, src.data(), srcW, srcW, srcH, p, rect, columns);
+      EXPECT_EQ(wide, plain) << scale << " mirrored " << mirrored;
+      int worst = 0;
+      for (size_t k = 0; k < direct.size(); ++k)
+        worst = std::max(worst, std::abs(wide[k] - direct[k]));
+      EXPECT_LE(worst, 2) << scale << " mirrored " << mirrored;
+    }
+  }
+}
+
 TEST(DemoArtwork, SizesAndSprite) {
   auto screen = drawDemoScreen();
   auto camera = drawDemoCamera();
