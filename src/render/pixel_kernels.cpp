@@ -1201,6 +1201,7 @@ void Shadow::build(const RoundedRect& shape, double sigma, double offsetY, doubl
         boxLine(&field[i], mapH_, mapW_, radius, tmp);
     }
   }
+  across_.clear();
   map_.resize(field.size());
   for (size_t k = 0; k < field.size(); ++k)
     map_[k] = static_cast<uint8_t>(std::lround(std::clamp(field[k] * opacity, 0.0, 1.0) * 255));
@@ -1270,57 +1271,80 @@ void Shadow::level(int y, std::vector<uint32_t>& level) const {
 
 namespace {
 
-// The darkening weights (0..256) of a run of pixels, as darkenRun computes them.
-VANTRY_TARGET_CLONES void weightRun(const uint32_t* __restrict level,
-                                    const int32_t* __restrict index,
-                                    const uint32_t* __restrict weight, int step,
+// The darkening weights (0..256) of a row between two map rows sampled across (the bilinear
+// sum is the same taken across first or down first, so these are darkenRun's weights).
+VANTRY_TARGET_CLONES void weightRow(const uint16_t* __restrict top,
+                                    const uint16_t* __restrict bottom, uint32_t f,
                                     uint16_t* __restrict out, int n) {
   for (int k = 0; k < n; ++k) {
-    const int i = index[k];
-    const uint32_t f = weight[k];
-    const uint32_t a = (level[i] * (256 - f) + level[i + step] * f) >> 8;
+    const uint32_t a = (top[k] * (256 - f) + bottom[k] * f) >> 8;
     out[k] = static_cast<uint16_t>(a < 128 ? 0 : (a * 257 + 32768) >> 16);
   }
 }
 
-// Towards `black` by 0..256.
+// Towards `black` by 0..256: black + (p - black) · (256 - w) / 256 rounded down, as a convex
+// sum below 2^16 that 16-bit lanes hold.
 VANTRY_TARGET_CLONES void darkenBytes(uint8_t* __restrict p, const uint16_t* __restrict w,
                                       int black, int n) {
+  const uint16_t b = static_cast<uint16_t>(black);
+  for (int k = 0; k < n; ++k) {
+    const uint16_t keep = static_cast<uint16_t>(p[k] * (256 - w[k]));
+    p[k] = static_cast<uint8_t>(static_cast<uint16_t>(keep + b * w[k]) >> 8);
+  }
+}
+
+// The mean of each chroma block's four weights.
+VANTRY_TARGET_CLONES void blockWeights(const uint16_t* __restrict a, const uint16_t* __restrict b,
+                                       uint16_t* __restrict out, int n) {
   for (int k = 0; k < n; ++k)
-    p[k] = static_cast<uint8_t>(black + (((p[k] - black) * (256 - w[k])) >> 8));
+    out[k] = static_cast<uint16_t>((a[2 * k] + a[2 * k + 1] + b[2 * k] + b[2 * k + 1] + 2) / 4);
 }
 
 }  // namespace
 
-void Shadow::applyPlanes(Planes& out, const QRect& skip) const {
+void Shadow::applyPlanes(Planes& out, const QRect& skip) {
   const QRect area = evenAligned(pixelArea(out.width, out.height), out.width, out.height);
   if (area.isEmpty()) return;
   const int l = area.left(), r = area.right() + 1, n = r - l;
-  std::vector<int32_t> ci;
-  std::vector<uint32_t> cf, lv[2];
-  columns(l, r, ci, cf);
-  const int stepX = mapW_ > 1 ? 1 : 0;
+  if (across_.empty() || acrossLeft_ != l || acrossRight_ != r || acrossX_ != originX_) {
+    std::vector<int32_t> ci;
+    std::vector<uint32_t> cf;
+    columns(l, r, ci, cf);
+    const int stepX = mapW_ > 1 ? 1 : 0;
+    across_.resize(static_cast<size_t>(mapH_) * n);
+    for (int j = 0; j < mapH_; ++j) {
+      const uint8_t* m = &map_[static_cast<size_t>(j) * mapW_];
+      uint16_t* a = &across_[static_cast<size_t>(j) * n];
+      for (int k = 0; k < n; ++k)
+        a[k] = static_cast<uint16_t>(m[ci[k]] * (256 - cf[k]) + m[ci[k] + stepX] * cf[k]);
+    }
+    acrossLeft_ = l;
+    acrossRight_ = r;
+    acrossX_ = originX_;
+  }
   std::vector<uint16_t> w(static_cast<size_t>(n) * 2), wc(n / 2);
   // Columns [from, to) (even, relative to l) of the row pair at y.
   auto band = [&](int y, int from, int to) {
     const int m = to - from;
     if (m <= 0) return;
     for (int row = 0; row < 2; ++row) {
-      uint16_t* wr = &w[static_cast<size_t>(row) * n];
-      weightRun(lv[row].data(), ci.data() + from, cf.data() + from, stepX, wr, m);
+      uint16_t* wr = &w[static_cast<size_t>(row) * n + from];
+      // The map rows around the pixel row, as level() finds them.
+      const double v = std::clamp((y + row + 0.5 - originY_) / cell_ - 0.5, 0.0, mapH_ - 1.0);
+      const int j = std::min(static_cast<int>(v), std::max(mapH_ - 2, 0));
+      const uint32_t fy = mapH_ > 1 ? static_cast<uint32_t>(std::lround((v - j) * 256)) : 0;
+      const uint16_t* top = &across_[static_cast<size_t>(j) * n + from];
+      const uint16_t* bottom = &across_[static_cast<size_t>(std::min(j + 1, mapH_ - 1)) * n + from];
+      weightRow(top, bottom, fy, wr, m);
       darkenBytes(out.data[0] + static_cast<ptrdiff_t>(y + row) * out.stride[0] + l + from, wr, 16,
                   m);
     }
-    for (int k = 0; k < m / 2; ++k)
-      wc[k] = static_cast<uint16_t>(
-          (w[2 * k] + w[2 * k + 1] + w[n + 2 * k] + w[n + 2 * k + 1] + 2) / 4);
+    blockWeights(&w[from], &w[static_cast<size_t>(n) + from], wc.data(), m / 2);
     for (int p = 1; p < 3; ++p)
       darkenBytes(out.data[p] + static_cast<ptrdiff_t>(y / 2) * out.stride[p] + (l + from) / 2,
                   wc.data(), 128, m / 2);
   };
   for (int y = area.top(); y <= area.bottom(); y += 2) {
-    level(y, lv[0]);
-    level(y + 1, lv[1]);
     if (!skip.isEmpty() && y >= skip.top() && y + 1 <= skip.bottom()) {
       band(y, 0, std::clamp(skip.left(), l, r) - l);
       band(y, std::clamp(skip.right() + 1, l, r) - l, n);

@@ -184,8 +184,9 @@ class Shadow {
   // Darkens `out` by the shadow, except inside `skip` (pixels something opaque covers next).
   void apply(QImage& out, const QRect& skip = {}) const;
   // The same on planes: luma and chroma drawn towards black (16 and 128), chroma by the mean
-  // weight of its four pixels. `skip` (even aligned) is left alone.
-  void applyPlanes(Planes& out, const QRect& skip = {}) const;
+  // weight of its four pixels. `skip` (even aligned) is left alone. Keeps the map's rows
+  // sampled across the columns for the next frame while the shadow stays where it is.
+  void applyPlanes(Planes& out, const QRect& skip = {});
   bool matches(double w, double h, double radius, double sigma, double offsetY,
                double opacity) const;
   // The output area a shadow of `shape` may darken.
@@ -203,6 +204,11 @@ class Shadow {
   double cell_ = 1;                   // output pixels per map cell
   int mapW_ = 0, mapH_ = 0;
   std::vector<uint8_t> map_;
+  // Each map row sampled across the output columns [acrossLeft_, acrossRight_) for the map
+  // placed at acrossX_ (coverage · 256); empty after a build.
+  std::vector<uint16_t> across_;
+  int acrossLeft_ = 0, acrossRight_ = 0;
+  double acrossX_ = 0;
 };
 
 // Packed-pixel helpers.
