@@ -589,7 +589,6 @@ VANTRY_TARGET_CLONES void verticalBytes(const uint8_t* __restrict a, const uint8
     out[k] = static_cast<uint8_t>((a[k] * iw + b[k] * ww) >> 8);
 }
 
-
 }  // namespace
 
 void ColumnTable::buildBlocks(int srcW, int step) {
@@ -647,6 +646,8 @@ void samplePlane(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride,
   cache.resize(static_cast<size_t>(n) * 2);
   uint8_t* slot[2] = {cache.data(), cache.data() + n};
   int cached[2] = {-1, -1};
+  const auto [low, high] = std::minmax_element(columns.index.begin(), columns.index.end());
+  const std::pair<int, int> reach{*low, *high + step};  // the source columns read
   auto scaled = [&](int sourceRow) -> const uint8_t* {
     if (cached[0] == sourceRow) return slot[0];
     if (cached[1] == sourceRow) return slot[1];
@@ -654,6 +655,14 @@ void samplePlane(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride,
     horizontalBytes(src + static_cast<ptrdiff_t>(sourceRow) * srcStride, srcW, columns, lanes, step,
                     slot[victim], n);
     cached[victim] = sourceRow;
+    // The next source row is fetched while the output rows of this one are written: a
+    // decoded picture is seldom in the cache, and the loads of a row stall on it otherwise.
+    if (sourceRow + 1 < srcH) {
+      const uint8_t* next = src + static_cast<ptrdiff_t>(sourceRow + 1) * srcStride;
+      for (uintptr_t at = reinterpret_cast<uintptr_t>(next + reach.first) & ~uintptr_t{63};
+           at <= reinterpret_cast<uintptr_t>(next + reach.second); at += 64)
+        __builtin_prefetch(reinterpret_cast<const void*>(at));
+    }
     return slot[victim];
   };
   for (int y = rect.top(); y <= rect.bottom(); ++y) {
