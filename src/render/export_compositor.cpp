@@ -300,6 +300,18 @@ const kernels::Planes& ExportCompositor::cameraPlanesOf(const QImage& camera) {
   return cameraPlanes_.planes;
 }
 
+// The rows and columns (even aligned) the pointer and its click ring may paint, with room
+// to spare.
+QRect ExportCompositor::pointerReach(const QRectF& s, const FrameState& state) const {
+  if (!settings_.showCursor) return {};
+  const QPointF p(s.x() + state.pointer.x * s.width(), s.y() + state.pointer.y * s.height());
+  const double reach =
+      std::max((18 + 46 + 3) * sx_, 8 * sx_ + cursor_.width() + cursor_.height()) + 4;
+  return kernels::evenAligned(
+      QRectF(p.x() - reach, p.y() - reach, 2 * reach, 2 * reach).toAlignedRect() & cardPixels_,
+      size_.width(), size_.height());
+}
+
 // Ring and arrow painted on a BGRA tile around the pointer, cut to the card's bounds.
 void ExportCompositor::pointerTile(const QRectF& s, const FrameState& state, bool arrow,
                                    kernels::Planes& out) {
@@ -345,10 +357,12 @@ void ExportCompositor::renderPlanes(const kernels::Planes* screenPlanes, const Q
   const QRectF s = toOutput(CompositionGeometry::sourceRect(r, state));
   if (src && !cardPixels_.isEmpty()) {
     kernels::copyPlanesOutside(out, base, cardPixels_);
+    // The rows the pointer may paint are clipped after it, the others while sampled.
+    const QRect later = pointerReach(s, state);
     kernels::samplePlanes(out, *src, kernels::placementFor(s, src->width, src->height, false),
-                          cardPixels_, columns_);
+                          cardPixels_, columns_, &cardClip_, later.top(), later.bottom());
     pointerTile(s, state, true, out);
-    cardClip_.apply(out);
+    cardClip_.apply(out, later.top(), later.bottom());
   } else {
     kernels::copyPlanesOutside(out, base, QRect());
     if (style_.ringWithoutScreen && !cardPixels_.isEmpty()) {

@@ -129,6 +129,7 @@ class ExportCompositor {
   const kernels::Planes* planesOf(const QImage& screen);
   const kernels::Planes& cameraPlanesOf(const QImage& camera);
   void pointerTile(const QRectF& source, const FrameState& state, bool arrow, kernels::Planes& out);
+  QRect pointerReach(const QRectF& source, const FrameState& state) const;
 
   EditSettings settings_;
   QSize size_;

@@ -631,8 +631,14 @@ void ColumnTable::buildWideBlocks(int step) {
   }
 }
 
-void samplePlane(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int srcW, int srcH,
-                 const Placement& p, const QRect& rect, ColumnTable& columns) {
+namespace {
+
+// samplePlane, calling written(y, top, bottom, w) once output row y is written as
+// verticalBytes(top, bottom, w) (`top` alone for w = 0).
+template <class Written>
+void samplePlaneRows(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int srcW,
+                     int srcH, const Placement& p, const QRect& rect, ColumnTable& columns,
+                     Written&& written) {
   if (rect.isEmpty() || srcW <= 0 || srcH <= 0) return;
   columns.build(p, srcW, rect.left(), rect.right() + 1);
   const int step = srcW > 1 ? 1 : 0;
@@ -676,14 +682,24 @@ void samplePlane(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride,
     }
     uint8_t* out = dst + static_cast<ptrdiff_t>(y) * dstStride + rect.left();
     const uint8_t* top = scaled(i);
+    const uint8_t* bottom = top;
     if (w == 0) {
       std::memcpy(out, top, static_cast<size_t>(n));
-      continue;
+    } else {
+      bottom = scaled(i + 1);
+      top = scaled(i);
+      verticalBytes(top, bottom, w, out, n);
     }
-    const uint8_t* bottom = scaled(i + 1);
-    top = scaled(i);
-    verticalBytes(top, bottom, w, out, n);
+    written(y, top, bottom, w);
   }
+}
+
+}  // namespace
+
+void samplePlane(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int srcW, int srcH,
+                 const Placement& p, const QRect& rect, ColumnTable& columns) {
+  samplePlaneRows(dst, dstStride, src, srcStride, srcW, srcH, p, rect, columns,
+                  [](int, const uint8_t*, const uint8_t*, uint32_t) {});
 }
 
 namespace {
@@ -805,17 +821,27 @@ void sampleShrunkPlane(uint8_t* dst, int dstStride, const uint8_t* src, int srcS
 }
 
 void samplePlanes(Planes& out, const Planes& src, const Placement& p, const QRect& rect,
-                  ColumnTable& columns) {
+                  ColumnTable& columns, const PlaneClip* clip, int laterFrom, int laterTo) {
   if (rect.isEmpty()) return;
-  samplePlane(out.data[0], out.stride[0], src.data[0], src.stride[0], src.width, src.height, p,
-              rect, columns);
+  // A row is clipped as it is sampled.
+  auto sample = [&](int c, const Placement& placement, const QRect& area, int srcW, int srcH,
+                    int from, int to) {
+    samplePlaneRows(out.data[c], out.stride[c], src.data[c], src.stride[c], srcW, srcH, placement,
+                    area, columns,
+                    [&](int y, const uint8_t* top, const uint8_t* bottom, uint32_t w) {
+                      if (clip && (y < from || y > to))
+                        clip->applySampled(out, c, y, top, bottom, w, area.left(), area.width());
+                    });
+  };
+  const bool later = laterTo >= laterFrom;
+  sample(0, p, rect, src.width, src.height, later ? laterFrom : 0, later ? laterTo : -1);
   // A chroma sample sits at the centre of its 2x2 block: the same mapping at half scale.
   const Placement half{p.originX / 2, p.originY / 2, p.scaleX, p.scaleY, p.mirrored};
   const QRect blocks(QPoint(rect.left() / 2, rect.top() / 2),
                      QPoint(rect.right() / 2, rect.bottom() / 2));
   for (int c = 1; c < 3; ++c)
-    samplePlane(out.data[c], out.stride[c], src.data[c], src.stride[c], src.width / 2,
-                src.height / 2, half, blocks, columns);
+    sample(c, half, blocks, src.width / 2, src.height / 2, later ? laterFrom / 2 : 0,
+           later ? laterTo / 2 : -1);
 }
 
 namespace {
@@ -848,27 +874,46 @@ void copyPlanesOutside(Planes& out, const Planes& src, const QRect& hole) {
 }
 
 void PlaneClip::build(const RoundedRect& clip, const Planes& base) {
-  luma.clear();
-  chroma.clear();
-  weights.clear();
-  for (auto& u : under)
+  luma_.clear();
+  chroma_.clear();
+  weights_.clear();
+  for (auto& u : under_)
     u.clear();
+  for (auto& f : firstRun_)
+    f.assign(1, 0);
+  top_ = 0;
   const int width = base.width, height = base.height;
   const QRect bounds = evenAligned(clip.pixelBounds(width, height), width, height);
   if (bounds.isEmpty()) return;
+  buildRuns(clip, base, bounds);
+  top_ = bounds.top();
+  // Where each row's runs begin, and one past the last row's.
+  auto index = [&](const std::vector<Run>& runs, int top, int rows, std::vector<uint32_t>& first) {
+    first.assign(rows + 1, static_cast<uint32_t>(runs.size()));
+    for (size_t k = runs.size(); k-- > 0;)
+      first[runs[k].row - top] = static_cast<uint32_t>(k);
+    for (int r = rows; r-- > 0;)  // rows without runs start where the next one does
+      first[r] = std::min(first[r], first[r + 1]);
+  };
+  index(luma_, bounds.top(), bounds.height(), firstRun_[0]);
+  index(chroma_, bounds.top() / 2, bounds.height() / 2, firstRun_[1]);
+}
+
+void PlaneClip::buildRuns(const RoundedRect& clip, const Planes& base, const QRect& bounds) {
+  const int width = base.width;
   const int left = bounds.left(), right = bounds.right(), n = bounds.width();
   // A weight of 256 leaves the pixel as it is: only the others make runs.
   auto add = [&](std::vector<Run>& runs, int row, int x, uint32_t m) {
     if (m >= 256) return;
     if (runs.empty() || runs.back().row != row || runs.back().x + runs.back().n != x)
-      runs.push_back({row, x, 0, static_cast<uint32_t>(weights.size())});
+      runs.push_back({row, x, 0, static_cast<uint32_t>(weights_.size())});
     ++runs.back().n;
-    weights.push_back(static_cast<uint16_t>(m));
-    const bool chromaRun = &runs == &chroma;
+    weights_.push_back(static_cast<uint16_t>(m));
+    const bool chromaRun = &runs == &chroma_;
     for (int p = 0; p < 3; ++p) {
       const bool mine = chromaRun == (p > 0);
       const uint8_t u = mine ? base.data[p][static_cast<ptrdiff_t>(row) * base.stride[p] + x] : 0;
-      under[p].push_back(static_cast<uint16_t>(u * (256 - m)));
+      under_[p].push_back(static_cast<uint16_t>(u * (256 - m)));
     }
   };
   // Coverage (0..256) of the two luma rows of a chroma row; only the columns outside the
@@ -895,7 +940,7 @@ void PlaneClip::build(const RoundedRect& clip, const Planes& base) {
         const uint32_t m =
             x >= span.partialStart && x < span.partialEnd ? coverageWeight(edge[x]) : 0;
         c[x - left] = static_cast<uint16_t>(m);
-        add(luma, y, x, m);
+        add(luma_, y, x, m);
       }
     };
     edgeRun(left, fullStart);
@@ -908,34 +953,62 @@ void PlaneClip::build(const RoundedRect& clip, const Planes& base) {
         x = (innerEnd - 2) & ~1;  // past the last block inside both rows' full runs
         continue;
       }
-      add(chroma, y / 2, x / 2,
+      add(chroma_, y / 2, x / 2,
           (coverage(0, x) + coverage(0, x + 1) + coverage(1, x) + coverage(1, x + 1) + 2) / 4);
     }
   }
 }
 
-void PlaneClip::apply(Planes& out) const {
+void PlaneClip::applyRows(Planes& out, int p, int from, int to) const {
+  const std::vector<Run>& runs = p == 0 ? luma_ : chroma_;
+  const std::vector<uint32_t>& at = firstRun_[p == 0 ? 0 : 1];
+  const int top = p == 0 ? top_ : top_ / 2, count = static_cast<int>(at.size()) - 1;
+  from = std::max(from - top, 0);
+  to = std::min(to - top, count - 1);
+  if (to < from) return;
+  const auto first = runs.begin() + at[from], last = runs.begin() + at[to + 1];
   // The runs sit at the card's edges, one or two per row: the rows of a large frame are far
-  // apart and not in the cache, so the rows a few runs ahead are fetched meanwhile.
-  constexpr size_t kAhead = 8;
-  auto blend = [&](const std::vector<Run>& runs, int p) {
-    for (size_t i = 0; i < runs.size(); ++i) {
-      if (i + kAhead < runs.size()) {
-        const Run& next = runs[i + kAhead];
-        __builtin_prefetch(out.data[p] + static_cast<ptrdiff_t>(next.row) * out.stride[p] + next.x,
-                           1);
-      }
-      const Run& r = runs[i];
-      uint8_t* d = out.data[p] + static_cast<ptrdiff_t>(r.row) * out.stride[p] + r.x;
-      const uint16_t* w = &weights[r.at];
-      const uint16_t* u = &under[p][r.at];
-      for (int k = 0; k < r.n; ++k)
-        d[k] = static_cast<uint8_t>((u[k] + d[k] * w[k]) >> 8);
+  // apart and, unless just written, not in the cache; the rows a few runs ahead are fetched
+  // meanwhile.
+  constexpr ptrdiff_t kAhead = 8;
+  const bool ahead = to > from;
+  for (auto r = first; r != last; ++r) {
+    if (ahead && last - r > kAhead)
+      __builtin_prefetch(
+          out.data[p] + static_cast<ptrdiff_t>(r[kAhead].row) * out.stride[p] + r[kAhead].x, 1);
+    uint8_t* d = out.data[p] + static_cast<ptrdiff_t>(r->row) * out.stride[p] + r->x;
+    const uint16_t* w = &weights_[r->at];
+    const uint16_t* u = &under_[p][r->at];
+    for (int k = 0; k < r->n; ++k)
+      d[k] = static_cast<uint8_t>((u[k] + d[k] * w[k]) >> 8);
+  }
+}
+
+void PlaneClip::applySampled(Planes& out, int p, int row, const uint8_t* top, const uint8_t* bottom,
+                             uint32_t w, int left, int n) const {
+  const std::vector<Run>& runs = p == 0 ? luma_ : chroma_;
+  const std::vector<uint32_t>& at = firstRun_[p == 0 ? 0 : 1];
+  const int k = row - (p == 0 ? top_ : top_ / 2);
+  if (k < 0 || k + 1 >= static_cast<int>(at.size())) return;
+  uint8_t* d = out.data[p] + static_cast<ptrdiff_t>(row) * out.stride[p];
+  for (uint32_t r = at[k]; r < at[k + 1]; ++r) {
+    const Run& run = runs[r];
+    // Outside the sampled columns `out` holds the base, which the clip leaves as it is.
+    const int from = std::max(run.x, left), to = std::min(run.x + run.n, left + n);
+    for (int x = from; x < to; ++x) {
+      const uint32_t s =
+          w == 0 ? top[x - left] : (top[x - left] * (256 - w) + bottom[x - left] * w) >> 8;
+      const uint32_t e = run.at + (x - run.x);
+      d[x] = static_cast<uint8_t>((under_[p][e] + s * weights_[e]) >> 8);
     }
-  };
-  blend(luma, 0);
-  blend(chroma, 1);
-  blend(chroma, 2);
+  }
+}
+
+void PlaneClip::apply(Planes& out, int from, int to) const {
+  if (to < from) return;
+  applyRows(out, 0, from, to);
+  for (int p = 1; p < 3; ++p)
+    applyRows(out, p, from / 2, to / 2);
 }
 
 QRect evenAligned(const QRect& r, int w, int h) {

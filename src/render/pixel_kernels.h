@@ -7,6 +7,7 @@
 #include <QRectF>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -106,10 +107,14 @@ void samplePlane(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride,
 void sampleShrunkPlane(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int srcW,
                        int srcH, const Placement& p, const QRect& rect, ColumnTable& columns,
                        bool wide = true);
+class PlaneClip;
 // Samples all three planes of a 4:2:0 picture over `rect` (luma pixels; chroma covers the
-// 2x2 blocks it touches). `p` is the luma placement.
+// 2x2 blocks it touches). `p` is the luma placement. With `clip`, each row is clipped as
+// soon as it is written, but for the luma rows [laterFrom, laterTo] (even aligned) and their
+// chroma rows, which the caller clips once it has painted over them.
 void samplePlanes(Planes& out, const Planes& src, const Placement& p, const QRect& rect,
-                  ColumnTable& columns);
+                  ColumnTable& columns, const PlaneClip* clip = nullptr, int laterFrom = 0,
+                  int laterTo = -1);
 // Copies `src` to `out` everywhere except inside `hole` (luma pixels; chroma keeps the
 // blocks the hole touches).
 void copyPlanesOutside(Planes& out, const Planes& src, const QRect& hole);
@@ -117,18 +122,33 @@ void copyPlanesOutside(Planes& out, const Planes& src, const QRect& hole);
 // an export): the runs of pixels and chroma blocks the shape does not fully cover, with
 // their weights and the base under them; chroma blocks take the mean coverage of their
 // four pixels.
-struct PlaneClip {
+class PlaneClip {
+ public:
+  void build(const RoundedRect& clip, const Planes& base);
+  // out = out * weight + base * (1 - weight) over the runs of the luma rows [from, to] and
+  // their chroma rows.
+  void apply(Planes& out, int from = 0, int to = std::numeric_limits<int>::max()) const;
+  // The same over the rows [from, to] of plane `p`.
+  void applyRows(Planes& out, int p, int from, int to) const;
+  // The same over row `row` of plane `p` just sampled as verticalBytes(top, bottom, w) over
+  // the columns [left, left + n): the samples are taken from those rows rather than read
+  // back from `out`, whose lines may not have arrived yet.
+  void applySampled(Planes& out, int p, int row, const uint8_t* top, const uint8_t* bottom,
+                    uint32_t w, int left, int n) const;
+
+ private:
   struct Run {
     int row, x, n;  // plane row, first column, count
     uint32_t at;    // first entry
   };
-  std::vector<Run> luma, chroma;
-  std::vector<uint16_t> weights;  // 0..255 towards `out`
+  void buildRuns(const RoundedRect& clip, const Planes& base, const QRect& bounds);
+  std::vector<Run> luma_, chroma_;
+  std::vector<uint16_t> weights_;  // 0..255 towards `out`
   // base · (256 - weight) per plane at the same entries (luma ones in [0], chroma in [1], [2])
-  std::vector<uint16_t> under[3];
-  void build(const RoundedRect& clip, const Planes& base);
-  // out = out * weight + base * (1 - weight) over the runs.
-  void apply(Planes& out) const;
+  std::vector<uint16_t> under_[3];
+  int top_ = 0;  // the first luma row of the runs
+  // Per luma (0) and chroma (1) row from the top, its first run; one more past the last row.
+  std::vector<uint32_t> firstRun_[2] = {{0}, {0}};
 };
 // A rectangle grown to even coordinates (whole chroma blocks), cut to w x h.
 QRect evenAligned(const QRect& r, int w, int h);

@@ -469,9 +469,65 @@ TEST(CompositorStyle, CardClipOfPlanesFollowsTheCoverageOfEveryPixel) {
       }
     kernels::PlaneClip clip;
     clip.build(shape, base.planes);
+    const std::vector<uint8_t> under = base.memory;
     scribble(base.memory, 13);  // the clip keeps what it needs of the base
     clip.apply(out.planes);
     EXPECT_EQ(out.memory, expected.memory) << rect.x() << "," << rect.y() << " r " << radius;
+
+    // Clipped row by row as a picture is sampled into the card over the base, some rows
+    // left for later: the bytes of sampling, then clipping.
+    kernels::OwnedPlanes sampled = out;  // (its planes still point into `out`)
+    out.memory = sampled.memory = under;
+    kernels::OwnedPlanes picture;
+    picture.allocate(24, 16);
+    scribble(picture.memory, 17);
+    const QRect card = shape.pixelBounds(w, h);
+    const auto p =
+        kernels::placementFor(QRectF(rect.x() - 2, rect.y() - 1.5, 50.5, 33.2), 24, 16, false);
+    kernels::ColumnTable columns;
+    for (auto* one : {&out, &sampled}) {
+      for (int k = 0; k < 3; ++k)
+        one->planes.data[k] =
+            one->memory.data() + (expected.planes.data[k] - expected.memory.data());
+    }
+    kernels::samplePlanes(out.planes, picture.planes, p, card, columns);
+    clip.apply(out.planes);
+    kernels::samplePlanes(sampled.planes, picture.planes, p, card, columns, &clip, 6, 11);
+    clip.apply(sampled.planes, 6, 11);
+    EXPECT_EQ(sampled.memory, out.memory) << rect.x() << "," << rect.y() << " r " << radius;
+  }
+}
+
+TEST(CompositorStyle, PointerOnTheCardsCornerIsCutByTheCornerInPlanes) {
+  // The planes are cut to the card's rounded corners row by row as they are sampled; the
+  // rows under the pointer and its ring only after these are painted, as the frame does.
+  EditSettings settings;
+  settings.showClicks = true;
+  const QSize size(640, 360);
+  ExportCompositor c(settings, size);
+  const QImage screen = solid(1600, 900, QColor(20, 20, 30));
+  const QRectF card = c.toOutput(
+      CompositionGeometry::screenClip(CompositionGeometry::screenRect(16.0 / 9, settings)));
+  const int reach = static_cast<int>(CompositionGeometry::screenRadius(settings) * 640 / 1920) + 3;
+  for (const QPointF pointer : {QPointF(0.01, 0.02), QPointF(0.99, 0.98)}) {
+    FrameState state;
+    state.pointer = {pointer.x(), pointer.y()};
+    state.pulse = 0.1;
+    kernels::OwnedPlanes expected, out;
+    expected.allocate(size.width(), size.height());
+    out.allocate(size.width(), size.height());
+    const QImage frame = c.image(&screen, nullptr, state);
+    kernels::tileToPlanes(frame, frame.rect(), expected.planes);
+    c.renderPlanes(nullptr, &screen, nullptr, state, out.planes);
+    const QPoint corner =
+        pointer.x() < 0.5 ? card.topLeft().toPoint() : card.bottomRight().toPoint();
+    int worst = 0;
+    for (int y = corner.y() - reach; y <= corner.y() + reach; ++y)
+      for (int x = corner.x() - reach; x <= corner.x() + reach; ++x)
+        worst =
+            std::max(worst, std::abs(out.planes.data[0][y * out.planes.stride[0] + x] -
+                                     expected.planes.data[0][y * expected.planes.stride[0] + x]));
+    EXPECT_LE(worst, 4) << pointer.x();
   }
 }
 
