@@ -225,15 +225,12 @@ QRectF ExportCompositor::bubbleRect(const FrameState& state) const {
   return toOutput(QRectF(b.x, b.y, b.width, b.height));
 }
 
-// The camera's shadow, built for the bubble's size or moved to where the bubble is now;
-// false when there is none (the bubble fully grown covers the canvas).
+// The camera's shadow fitted to the bubble; false when there is none (the bubble fully
+// grown covers the canvas).
 bool ExportCompositor::placeCameraShadow(const QRectF& bubble, double mix) {
   if (mix >= 1) return false;
   const double radius = (1 - mix) * 32 * sx_;
-  if (!cameraShadow_.matches(bubble.width(), bubble.height(), radius, 17.5 * sx_, 12 * sy_, 0.4))
-    cameraShadow_.build(kernels::RoundedRect::from(bubble, radius), 17.5 * sx_, 12 * sy_, 0.4);
-  else
-    cameraShadow_.moveTo(bubble.x(), bubble.y());
+  cameraShadow_.fit(kernels::RoundedRect::from(bubble, radius), 17.5 * sx_, 12 * sy_, 0.4);
   return true;
 }
 

@@ -18,6 +18,15 @@ inline uint32_t coverageWeight(uint8_t e) {
   return e + (e >> 7);
 }  // 0..255 -> 0..256
 
+// The source row above output row y and the weight (0..256) of the one below it.
+std::pair<int, uint32_t> sourceRow(const Placement& p, int y, int srcH) {
+  double v = (y + 0.5 - p.originY) * p.scaleY - 0.5;
+  v = std::clamp(v, 0.0, static_cast<double>(srcH - 1));
+  const int i = static_cast<int>(v);
+  if (i >= srcH - 1) return {srcH - 1, 0};
+  return {i, static_cast<uint32_t>(std::lround((v - i) * 256))};
+}
+
 // Signed distance from a point to a rounded rectangle (negative inside).
 inline double signedDistance(const RoundedRect& r, double px, double py) {
   const double hw = (r.x1 - r.x0) * 0.5, hh = (r.y1 - r.y0) * 0.5;
@@ -343,14 +352,7 @@ void scaledRows(const QImage& src, const Placement& p, int x0, int n, int y0, in
   };
   const int srcH = src.height();
   for (int y = y0; y <= y1; ++y) {
-    double v = (y + 0.5 - p.originY) * p.scaleY - 0.5;
-    v = std::clamp(v, 0.0, static_cast<double>(srcH - 1));
-    int i = static_cast<int>(v);
-    uint32_t w = static_cast<uint32_t>(std::lround((v - i) * 256));
-    if (i >= srcH - 1) {
-      i = srcH - 1;
-      w = 0;
-    }
+    const auto [i, w] = sourceRow(p, y, srcH);
     if (w == 0) {
       onRow(y, scaled(i), nullptr, 0u);
       continue;
@@ -672,14 +674,7 @@ void samplePlaneRows(uint8_t* dst, int dstStride, const uint8_t* src, int srcStr
     return slot[victim];
   };
   for (int y = rect.top(); y <= rect.bottom(); ++y) {
-    double v = (y + 0.5 - p.originY) * p.scaleY - 0.5;
-    v = std::clamp(v, 0.0, static_cast<double>(srcH - 1));
-    int i = static_cast<int>(v);
-    uint32_t w = static_cast<uint32_t>(std::lround((v - i) * 256));
-    if (i >= srcH - 1) {
-      i = srcH - 1;
-      w = 0;
-    }
+    const auto [i, w] = sourceRow(p, y, srcH);
     uint8_t* out = dst + static_cast<ptrdiff_t>(y) * dstStride + rect.left();
     const uint8_t* top = scaled(i);
     const uint8_t* bottom = top;
@@ -799,14 +794,7 @@ void sampleShrunkPlane(uint8_t* dst, int dstStride, const uint8_t* src, int srcS
   row.assign(static_cast<size_t>(c.span) + 64, 0);
   const int n = rect.width();
   for (int y = rect.top(); y <= rect.bottom(); ++y) {
-    double v = (y + 0.5 - p.originY) * p.scaleY - 0.5;
-    v = std::clamp(v, 0.0, static_cast<double>(srcH - 1));
-    int i = static_cast<int>(v);
-    uint32_t w = static_cast<uint32_t>(std::lround((v - i) * 256));
-    if (i >= srcH - 1) {
-      i = srcH - 1;
-      w = 0;
-    }
+    const auto [i, w] = sourceRow(p, y, srcH);
     const uint8_t* top = src + static_cast<ptrdiff_t>(i) * srcStride + c.lo;
     if (w == 0)
       std::memcpy(row.data(), top, static_cast<size_t>(c.span));
@@ -1250,7 +1238,30 @@ bool Shadow::matches(double w, double h, double radius, double sigma, double off
          near(offsetY, offsetY_) && near(opacity, opacity_);
 }
 
+void Shadow::fit(const RoundedRect& shape, double sigma, double offsetY, double opacity) {
+  const double w = shape.x1 - shape.x0, h = shape.y1 - shape.y0;
+  const double radius = std::clamp(shape.radius, 0.0, std::min(w, h) / 2);
+  // Farther than the radius and the map's margin (the blur's reach) from both sides, the
+  // map is the same all along.
+  const double least = 2 * (radius + marginFor(sigma));
+  if (w < least || h < least) {
+    if (!matches(w, h, shape.radius, sigma, offsetY, opacity) || stretchX_ || stretchY_)
+      build(shape, sigma, offsetY, opacity);
+    else
+      moveTo(shape.x0, shape.y0);
+    return;
+  }
+  if (!matches(least, least, radius, sigma, offsetY, opacity))
+    build({shape.x0, shape.y0, shape.x0 + least, shape.y0 + least, radius}, sigma, offsetY,
+          opacity);
+  else
+    moveTo(shape.x0, shape.y0);
+  stretchX_ = w - least;
+  stretchY_ = h - least;
+}
+
 void Shadow::build(const RoundedRect& shape, double sigma, double offsetY, double opacity) {
+  stretchX_ = stretchY_ = 0;
   shapeW_ = shape.x1 - shape.x0;
   shapeH_ = shape.y1 - shape.y0;
   radius_ = shape.radius;
@@ -1319,11 +1330,22 @@ VANTRY_TARGET_CLONES void darkenRun(uint32_t* __restrict dst, const uint32_t* __
 
 }  // namespace
 
+namespace {
+
+// Where a point `d` output pixels past the map's start reads a map drawn out by `stretch` at
+// its middle `mid`: before the middle as it is, across the drawn-out part the middle itself,
+// after it moved back by the stretch.
+double drawnIn(double d, double mid, double stretch) {
+  return d <= mid ? d : d <= mid + stretch ? mid : d - stretch;
+}
+
+}  // namespace
+
 QRect Shadow::pixelArea(int width, int height) const {
   const int l = std::max(0, static_cast<int>(std::floor(originX_)));
   const int t = std::max(0, static_cast<int>(std::floor(originY_)));
-  const int r = std::min(width, static_cast<int>(std::ceil(originX_ + mapW_ * cell_)));
-  const int b = std::min(height, static_cast<int>(std::ceil(originY_ + mapH_ * cell_)));
+  const int r = std::min(width, static_cast<int>(std::ceil(originX_ + mapW_ * cell_ + stretchX_)));
+  const int b = std::min(height, static_cast<int>(std::ceil(originY_ + mapH_ * cell_ + stretchY_)));
   if (map_.empty() || r <= l || b <= t) return {};
   return QRect(QPoint(l, t), QPoint(r - 1, b - 1));
 }
@@ -1332,19 +1354,25 @@ void Shadow::columns(int l, int r, std::vector<int32_t>& ci, std::vector<uint32_
   ci.resize(r - l);
   cf.resize(r - l);
   for (int x = l; x < r; ++x) {
-    const double u = std::clamp((x + 0.5 - originX_) / cell_ - 0.5, 0.0, mapW_ - 1.0);
+    const double d = drawnIn(x + 0.5 - originX_, margin_ + shapeW_ / 2, stretchX_);
+    const double u = std::clamp(d / cell_ - 0.5, 0.0, mapW_ - 1.0);
     const int i = std::min(static_cast<int>(u), std::max(mapW_ - 2, 0));
     ci[x - l] = i;
     cf[x - l] = mapW_ > 1 ? static_cast<uint32_t>(std::lround((u - i) * 256)) : 0;
   }
 }
 
+std::pair<int, uint32_t> Shadow::mapRow(int y) const {
+  const double d = drawnIn(y + 0.5 - originY_, margin_ + shapeH_ / 2, stretchY_);
+  const double v = std::clamp(d / cell_ - 0.5, 0.0, mapH_ - 1.0);
+  const int j = std::min(static_cast<int>(v), std::max(mapH_ - 2, 0));
+  return {j, mapH_ > 1 ? static_cast<uint32_t>(std::lround((v - j) * 256)) : 0};
+}
+
 // Coverage · 256 along the map's columns at output row y.
 void Shadow::level(int y, std::vector<uint32_t>& level) const {
   level.resize(mapW_);
-  const double v = std::clamp((y + 0.5 - originY_) / cell_ - 0.5, 0.0, mapH_ - 1.0);
-  const int j = std::min(static_cast<int>(v), std::max(mapH_ - 2, 0));
-  const uint32_t fy = mapH_ > 1 ? static_cast<uint32_t>(std::lround((v - j) * 256)) : 0;
+  const auto [j, fy] = mapRow(y);
   const uint8_t* m0 = &map_[static_cast<size_t>(j) * mapW_];
   const uint8_t* m1 = &map_[static_cast<size_t>(std::min(j + 1, mapH_ - 1)) * mapW_];
   for (int i = 0; i < mapW_; ++i)
@@ -1388,7 +1416,8 @@ void Shadow::applyPlanes(Planes& out, const QRect& skip) {
   const QRect area = evenAligned(pixelArea(out.width, out.height), out.width, out.height);
   if (area.isEmpty()) return;
   const int l = area.left(), r = area.right() + 1, n = r - l;
-  if (across_.empty() || acrossLeft_ != l || acrossRight_ != r || acrossX_ != originX_) {
+  if (across_.empty() || acrossLeft_ != l || acrossRight_ != r || acrossX_ != originX_ ||
+      acrossStretch_ != stretchX_) {
     std::vector<int32_t> ci;
     std::vector<uint32_t> cf;
     columns(l, r, ci, cf);
@@ -1403,6 +1432,7 @@ void Shadow::applyPlanes(Planes& out, const QRect& skip) {
     acrossLeft_ = l;
     acrossRight_ = r;
     acrossX_ = originX_;
+    acrossStretch_ = stretchX_;
   }
   std::vector<uint16_t> w(static_cast<size_t>(n) * 2), wc(n / 2);
   // Columns [from, to) (even, relative to l) of the row pair at y.
@@ -1411,10 +1441,7 @@ void Shadow::applyPlanes(Planes& out, const QRect& skip) {
     if (m <= 0) return;
     for (int row = 0; row < 2; ++row) {
       uint16_t* wr = &w[static_cast<size_t>(row) * n + from];
-      // The map rows around the pixel row, as level() finds them.
-      const double v = std::clamp((y + row + 0.5 - originY_) / cell_ - 0.5, 0.0, mapH_ - 1.0);
-      const int j = std::min(static_cast<int>(v), std::max(mapH_ - 2, 0));
-      const uint32_t fy = mapH_ > 1 ? static_cast<uint32_t>(std::lround((v - j) * 256)) : 0;
+      const auto [j, fy] = mapRow(y + row);
       const uint16_t* top = &across_[static_cast<size_t>(j) * n + from];
       const uint16_t* bottom = &across_[static_cast<size_t>(std::min(j + 1, mapH_ - 1)) * n + from];
       weightRow(top, bottom, fy, wr, m);

@@ -209,6 +209,10 @@ class Shadow {
   void applyPlanes(Planes& out, const QRect& skip = {});
   bool matches(double w, double h, double radius, double sigma, double offsetY,
                double opacity) const;
+  // build() or moveTo() as the shape needs, for a shape whose size changes often: once
+  // it is wide and tall enough for a flat middle past its corners and the blur, every size
+  // shares the map of the least such size, its middle column and row drawn out.
+  void fit(const RoundedRect& shape, double sigma, double offsetY, double opacity);
   // The output area a shadow of `shape` may darken.
   static QRectF reach(const RoundedRect& shape, double sigma, double offsetY);
   void moveTo(double x0, double y0);
@@ -217,18 +221,22 @@ class Shadow {
   QRect pixelArea(int width, int height) const;
   void columns(int l, int r, std::vector<int32_t>& ci, std::vector<uint32_t>& cf) const;
   void level(int y, std::vector<uint32_t>& level) const;
+  // The map row above output row y and the weight (0..256) of the one below it.
+  std::pair<int, uint32_t> mapRow(int y) const;
 
   double shapeW_ = -1, shapeH_ = -1, radius_ = -1, sigma_ = -1, offsetY_ = 0, opacity_ = 0;
   double originX_ = 0, originY_ = 0;  // output position of map cell (0, 0)'s top-left corner
   double margin_ = 0;                 // map border around the shape, output pixels
   double cell_ = 1;                   // output pixels per map cell
   int mapW_ = 0, mapH_ = 0;
+  // Output pixels the map's middle column and row are drawn out by (fit()).
+  double stretchX_ = 0, stretchY_ = 0;
   std::vector<uint8_t> map_;
   // Each map row sampled across the output columns [acrossLeft_, acrossRight_) for the map
-  // placed at acrossX_ (coverage · 256); empty after a build.
+  // placed at acrossX_ and drawn out by acrossStretch_ (coverage · 256); empty after a build.
   std::vector<uint16_t> across_;
   int acrossLeft_ = 0, acrossRight_ = 0;
-  double acrossX_ = 0;
+  double acrossX_ = 0, acrossStretch_ = 0;
 };
 
 // Packed-pixel helpers.

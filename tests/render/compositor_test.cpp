@@ -561,6 +561,45 @@ TEST(CompositorStyle, ShrunkPlanesSampleTheSameOnEveryRoad) {
   }
 }
 
+TEST(CompositorProbes, ADrawnOutShadowIsTheShadowBuiltForItsSize) {
+  // A shape large enough shares the map of the least such size, drawn out at its middle:
+  // within rounding of the map built for its own size, on planes and in BGRA, for sizes
+  // and positions in between, after a smaller shape (built for itself) and a radius change.
+  const int w = 420, h = 400;
+  const std::vector<std::pair<QRectF, double>> shapes{{QRectF(60.3, 40.7, 271.5, 288.2), 32},
+                                                      {QRectF(61, 52.5, 180, 170), 32},
+                                                      {QRectF(58.6, 40.1, 300.25, 310), 32},
+                                                      {QRectF(90.5, 80, 280, 260), 20},
+                                                      {QRectF(60.3, 40.7, 271.5, 288.2), 32}};
+  kernels::Shadow fitted;
+  for (const auto& [rect, radius] : shapes) {
+    const kernels::RoundedRect shape = kernels::RoundedRect::from(rect, radius);
+    kernels::Shadow built;
+    built.build(shape, 17.5, 12, 0.4);
+    fitted.fit(shape, 17.5, 12, 0.4);
+    QImage a(w, h, QImage::Format_ARGB32_Premultiplied);
+    a.fill(QColor(200, 180, 160));
+    QImage b = a.copy();
+    built.apply(a);
+    fitted.apply(b);
+    kernels::OwnedPlanes pa, pb;
+    pa.allocate(w, h);
+    std::fill(pa.memory.begin(), pa.memory.end(), 200);
+    pb = pa;
+    for (int p = 0; p < 3; ++p)
+      pb.planes.data[p] = pb.memory.data() + (pa.planes.data[p] - pa.memory.data());
+    built.applyPlanes(pa.planes);
+    fitted.applyPlanes(pb.planes);
+    int worst = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        worst = std::max(worst, std::abs(qRed(a.pixel(x, y)) - qRed(b.pixel(x, y))));
+    for (size_t k = 0; k < pa.memory.size(); ++k)
+      worst = std::max(worst, std::abs(pa.memory[k] - pb.memory[k]));
+    EXPECT_LE(worst, 2) << rect.width() << " x " << rect.height() << " radius " << radius;
+  }
+}
+
 TEST(DemoArtwork, SizesAndSprite) {
   auto screen = drawDemoScreen();
   auto camera = drawDemoCamera();
