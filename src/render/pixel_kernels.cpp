@@ -793,7 +793,21 @@ void sampleShrunkPlane(uint8_t* dst, int dstStride, const uint8_t* src, int srcS
   std::vector<uint8_t>& row = columns.bytes;
   row.assign(static_cast<size_t>(c.span) + 64, 0);
   const int n = rect.width();
+  // The source rows lie apart, past what the processor fetches ahead on its own: the next
+  // output row's two are asked for while this one is made.
+  auto fetch = [&](int y) {
+    if (y > rect.bottom()) return;
+    const int i = sourceRow(p, y, srcH).first;
+    const uint8_t* top = src + static_cast<ptrdiff_t>(i) * srcStride + c.lo;
+    const uint8_t* bottom = i + 1 < srcH ? top + srcStride : top;
+    for (int k = 0; k < c.span; k += 64) {
+      __builtin_prefetch(top + k);
+      __builtin_prefetch(bottom + k);
+    }
+  };
+  fetch(rect.top());
   for (int y = rect.top(); y <= rect.bottom(); ++y) {
+    fetch(y + 1);
     const auto [i, w] = sourceRow(p, y, srcH);
     const uint8_t* top = src + static_cast<ptrdiff_t>(i) * srcStride + c.lo;
     if (w == 0)
