@@ -395,8 +395,7 @@ void ExportCompositor::renderPlanes(const kernels::Planes* screenPlanes, const Q
     });
   }
   // The shadow darkens the planes themselves, except where the opaque bubble covers them.
-  if (placeCameraShadow(bubble, mix))
-    cameraShadow_.applyPlanes(out, layer ? layer->solid.translated(tile.topLeft()) : QRect());
+  if (placeCameraShadow(bubble, mix)) cameraShadow_.applyPlanes(out, layer.get(), tile.topLeft());
   if (layer) layer->paint(out, tile.topLeft());
 }
 

@@ -1180,21 +1180,6 @@ void CoveredPlanes::sample(const Planes& src, const Placement& p, const RoundedR
       cc[k] =
           static_cast<uint16_t>((c0[2 * k] + c0[2 * k + 1] + c1[2 * k] + c1[2 * k + 1] + 2) / 4);
   }
-  // The middle chroma row's covered run, grown up and down over the rows that hold it.
-  solid = {};
-  if (ch == 0) return;
-  const RowSpan& mid = rows[height + ch / 2];
-  auto holds = [&](int r) {
-    return rows[height + r].fullStart <= mid.fullStart && rows[height + r].fullEnd >= mid.fullEnd;
-  };
-  if (mid.fullEnd <= mid.fullStart) return;
-  int top = ch / 2, bottom = ch / 2;
-  while (top > 0 && holds(top - 1))
-    --top;
-  while (bottom + 1 < ch && holds(bottom + 1))
-    ++bottom;
-  solid =
-      QRect(2 * mid.fullStart, 2 * top, 2 * (mid.fullEnd - mid.fullStart), 2 * (bottom - top + 1));
 }
 
 namespace {
@@ -1426,7 +1411,7 @@ VANTRY_TARGET_CLONES void blockWeights(const uint16_t* __restrict a, const uint1
 
 }  // namespace
 
-void Shadow::applyPlanes(Planes& out, const QRect& skip) {
+void Shadow::applyPlanes(Planes& out, const CoveredPlanes* over, QPoint at) {
   const QRect area = evenAligned(pixelArea(out.width, out.height), out.width, out.height);
   if (area.isEmpty()) return;
   const int l = area.left(), r = area.right() + 1, n = r - l;
@@ -1449,28 +1434,40 @@ void Shadow::applyPlanes(Planes& out, const QRect& skip) {
     acrossStretch_ = stretchX_;
   }
   std::vector<uint16_t> w(static_cast<size_t>(n) * 2), wc(n / 2);
-  // Columns [from, to) (even, relative to l) of the row pair at y.
+  // Columns [from, to) (even, relative to l) of the row pair at y, but for the blocks at
+  // either end that the shadow does not reach (its margin fades to nothing before its edge).
   auto band = [&](int y, int from, int to) {
-    const int m = to - from;
-    if (m <= 0) return;
+    if (to <= from) return;
     for (int row = 0; row < 2; ++row) {
-      uint16_t* wr = &w[static_cast<size_t>(row) * n + from];
       const auto [j, fy] = mapRow(y + row);
       const uint16_t* top = &across_[static_cast<size_t>(j) * n + from];
       const uint16_t* bottom = &across_[static_cast<size_t>(std::min(j + 1, mapH_ - 1)) * n + from];
-      weightRow(top, bottom, fy, wr, m);
-      darkenBytes(out.data[0] + static_cast<ptrdiff_t>(y + row) * out.stride[0] + l + from, wr, 16,
-                  m);
+      weightRow(top, bottom, fy, &w[static_cast<size_t>(row) * n + from], to - from);
     }
+    auto reached = [&](int k) { return w[k] | w[k + 1] | w[n + k] | w[n + k + 1]; };
+    while (from < to && !reached(from))
+      from += 2;
+    while (to > from && !reached(to - 2))
+      to -= 2;
+    const int m = to - from;
+    if (m <= 0) return;
+    for (int row = 0; row < 2; ++row)
+      darkenBytes(out.data[0] + static_cast<ptrdiff_t>(y + row) * out.stride[0] + l + from,
+                  &w[static_cast<size_t>(row) * n + from], 16, m);
     blockWeights(&w[from], &w[static_cast<size_t>(n) + from], wc.data(), m / 2);
     for (int p = 1; p < 3; ++p)
       darkenBytes(out.data[p] + static_cast<ptrdiff_t>(y / 2) * out.stride[p] + (l + from) / 2,
                   wc.data(), 128, m / 2);
   };
   for (int y = area.top(); y <= area.bottom(); y += 2) {
-    if (!skip.isEmpty() && y >= skip.top() && y + 1 <= skip.bottom()) {
-      band(y, 0, std::clamp(skip.left(), l, r) - l);
-      band(y, std::clamp(skip.right() + 1, l, r) - l, n);
+    // The run of the row pair's chroma blocks the layer covers wholly.
+    const int pair = over && y >= at.y() ? (y - at.y()) / 2 : -1;
+    const RowSpan covered = pair >= 0 && pair < over->height / 2
+                                ? over->rows[static_cast<size_t>(over->height) + pair]
+                                : RowSpan{};
+    if (covered.fullEnd > covered.fullStart) {
+      band(y, 0, std::clamp(at.x() + 2 * covered.fullStart, l, r) - l);
+      band(y, std::clamp(at.x() + 2 * covered.fullEnd, l, r) - l, n);
     } else {
       band(y, 0, n);
     }

@@ -185,8 +185,6 @@ struct CoveredPlanes {
   std::vector<uint16_t> cover;        // per luma pixel, filled in the rows' partial runs
   std::vector<uint16_t> chromaCover;  // the same per chroma sample
   std::vector<RowSpan> rows;          // per luma row, then per chroma row (chroma columns)
-  // Rows and columns (even) covered throughout; empty when there are none.
-  QRect solid;
   // Samples `src` (even size, `p` its luma placement) over `tile` (even aligned, output
   // pixels) with the coverage of `clip` (output pixels).
   void sample(const Planes& src, const Placement& p, const RoundedRect& clip, const QRect& tile,
@@ -204,9 +202,10 @@ class Shadow {
   // Darkens `out` by the shadow, except inside `skip` (pixels something opaque covers next).
   void apply(QImage& out, const QRect& skip = {}) const;
   // The same on planes: luma and chroma drawn towards black (16 and 128), chroma by the mean
-  // weight of its four pixels. `skip` (even aligned) is left alone. Keeps the map's rows
-  // sampled across the columns for the next frame while the shadow stays where it is.
-  void applyPlanes(Planes& out, const QRect& skip = {});
+  // weight of its four pixels. The chroma blocks `over` (laid at `at` next) covers wholly
+  // are left alone. Keeps the map's rows sampled across the columns for the next frame
+  // while the shadow stays where it is.
+  void applyPlanes(Planes& out, const CoveredPlanes* over = nullptr, QPoint at = {});
   bool matches(double w, double h, double radius, double sigma, double offsetY,
                double opacity) const;
   // build() or moveTo() as the shape needs, for a shape whose size changes often: once
