@@ -6,10 +6,7 @@ namespace vantry::ff {
 
 namespace {
 
-// Kr 0.2126, Kb 0.0722; luma scaled to 16..235, chroma to 16..240; weights in 1/32768.
-constexpr int kYR = 5983, kYG = 20127, kYB = 2032;
-constexpr int kUR = -3298, kUG = -11094, kUB = 14392;
-constexpr int kVR = 14392, kVG = -13073, kVB = -1319;
+using namespace bt709;
 
 // Simple loops over one row each, written so that the compiler vectorises them.
 [[gnu::always_inline]] inline void lumaRow(const uint8_t* __restrict s, uint8_t* __restrict y,

@@ -7,6 +7,14 @@
 
 namespace vantry::ff {
 
+// The matrix: Kr 0.2126, Kb 0.0722; luma scaled to 16..235, chroma to 16..240; weights in
+// 1/32768 of a level per 8-bit R'G'B' step.
+namespace bt709 {
+constexpr int kYR = 5983, kYG = 20127, kYB = 2032;
+constexpr int kUR = -3298, kUG = -11094, kUB = 14392;
+constexpr int kVR = 14392, kVG = -13073, kVB = -1319;
+}  // namespace bt709
+
 // `width` and `height` must be even. Each chroma sample is the mean of its 2x2 block.
 void bgraToYuv420Bt709(const uint8_t* bgra, int bgraStride, int width, int height, uint8_t* y,
                        int yStride, uint8_t* u, int uStride, uint8_t* v, int vStride);
