@@ -16,6 +16,16 @@ namespace vantry {
 namespace {
 
 constexpr double kRingDuration = 0.55;
+constexpr uint32_t kRingColor = 0x4A85FF;
+
+// The click ring `pulse` seconds after the click (canvas points): it grows, thins and fades.
+struct Ring {
+  double radius, width, opacity;
+};
+Ring ringAt(double pulse) {
+  const double t = pulse / kRingDuration;
+  return {18 + 46 * t, 1 + 5 * (1 - t), 1 - t};
+}
 
 uint32_t opaque(uint32_t hex) {
   return 0xFF000000u | (hex & 0xFFFFFFu);
@@ -195,27 +205,25 @@ void ExportCompositor::drawScreen(const QImage& screen, const FrameState& state,
 
 // The click ring and, with `arrow`, the pointer sprite, cut to the card's pixel bounds.
 void ExportCompositor::drawPointer(const QRectF& s, const FrameState& state, bool arrow,
-                                   QImage& out, QPoint origin) {
+                                   QImage& out) {
   if (!settings_.showCursor) return;
   const bool clicked = settings_.showClicks && state.pulse >= 0 && state.pulse < kRingDuration;
   if (!clicked && !arrow) return;
   const QPointF p(s.x() + state.pointer.x * s.width(), s.y() + state.pointer.y * s.height());
   QPainter painter(&out);
-  painter.translate(-origin);
   painter.setClipRect(cardPixels_);
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
   if (clicked) {
-    const double t = state.pulse / kRingDuration;
-    const double radius = (18 + 46 * t) * sx_;
-    const double width = (1 + 5 * (1 - t)) * sx_;
-    QPainterPath ring;
-    ring.addEllipse(p, radius + width / 2, radius + width / 2);
+    const Ring ring = ringAt(state.pulse);
+    const double radius = ring.radius * sx_, width = ring.width * sx_;
+    QPainterPath outer;
+    outer.addEllipse(p, radius + width / 2, radius + width / 2);
     QPainterPath inner;
     inner.addEllipse(p, radius - width / 2, radius - width / 2);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(VideoColor::fromHex(0x4A85FF, 1 - t));
-    painter.drawPath(ring.subtracted(inner));
+    painter.setBrush(VideoColor::fromHex(kRingColor, ring.opacity));
+    painter.drawPath(outer.subtracted(inner));
   }
   if (arrow) painter.drawImage(QPointF(p.x() - 8 * sx_, p.y() - 8 * sx_), cursor_);
 }
@@ -309,26 +317,26 @@ QRect ExportCompositor::pointerReach(const QRectF& s, const FrameState& state) c
       size_.width(), size_.height());
 }
 
-// Ring and arrow painted on a BGRA tile around the pointer, cut to the card's bounds.
-void ExportCompositor::pointerTile(const QRectF& s, const FrameState& state, bool arrow,
-                                   kernels::Planes& out) {
+// Ring and arrow laid straight over the planes, cut to the card's bounds: the pixels of
+// drawPointer() on the converted planes, within rounding.
+void ExportCompositor::pointerPlanes(const QRectF& s, const FrameState& state, bool arrow,
+                                     kernels::Planes& out) {
   if (!settings_.showCursor) return;
   const bool clicked = settings_.showClicks && state.pulse >= 0 && state.pulse < kRingDuration;
-  if (!clicked && !arrow) return;
   const QPointF p(s.x() + state.pointer.x * s.width(), s.y() + state.pointer.y * s.height());
-  QRectF area;
-  if (arrow)
-    area = QRectF(p.x() - 8 * sx_, p.y() - 8 * sx_, cursor_.width() + 1, cursor_.height() + 1);
   if (clicked) {
-    const double reach = (18 + 46 + 3) * sx_ + 2;
-    area |= QRectF(p.x() - reach, p.y() - reach, 2 * reach, 2 * reach);
+    const Ring ring = ringAt(state.pulse);
+    const double radius = ring.radius * sx_, width = ring.width * sx_;
+    kernels::paintRing(out, p, radius - width / 2, radius + width / 2, kRingColor,
+                       static_cast<int>(std::lround(ring.opacity * 255)), cardPixels_, overMemory_);
   }
-  const QRect tile =
-      kernels::evenAligned(area.toAlignedRect() & cardPixels_, size_.width(), size_.height());
-  if (tile.isEmpty()) return;
-  QImage pixels = kernels::planesToTile(out, tile, tileMemory_);
-  drawPointer(s, state, arrow, pixels, tile.topLeft());
-  kernels::tileToPlanes(pixels, tile, out);
+  if (!arrow) return;
+  if (sprite_.empty()) sprite_.build(cursor_);
+  // QPainter draws an unscaled picture at the nearest whole pixel, halves away from zero.
+  sprite_.paint(out,
+                QPoint(static_cast<int>(std::lround(p.x() - 8 * sx_)),
+                       static_cast<int>(std::lround(p.y() - 8 * sx_))),
+                cardPixels_, overMemory_);
 }
 
 void ExportCompositor::renderPlanes(const kernels::Planes* screenPlanes, const QImage* screen,
@@ -358,12 +366,12 @@ void ExportCompositor::renderPlanes(const kernels::Planes* screenPlanes, const Q
     const QRect later = pointerReach(s, state);
     kernels::samplePlanes(out, *src, kernels::placementFor(s, src->width, src->height, false),
                           cardPixels_, columns_, &cardClip_, later.top(), later.bottom());
-    pointerTile(s, state, true, out);
+    pointerPlanes(s, state, true, out);
     cardClip_.apply(out, later.top(), later.bottom());
   } else {
     kernels::copyPlanesOutside(out, base, QRect());
     if (style_.ringWithoutScreen && !cardPixels_.isEmpty()) {
-      pointerTile(s, state, false, out);
+      pointerPlanes(s, state, false, out);
       cardClip_.apply(out);
     }
   }

@@ -98,8 +98,8 @@ class ExportCompositor {
                     QImage& target);
 
   // Composes straight into the encoder's planes (YUV 4:2:0, BT.709 limited range, the
-  // output size): the base, the zoomed screen and the camera bubble are written as planes,
-  // only the pointer and the click ring are painted in BGRA, on a small tile. The screen
+  // output size): the base, the zoomed screen, the camera bubble, the pointer and the click
+  // ring are all written as planes. The screen
   // picture comes as planes of the same kind (`screenPlanes`, even size) or as `screen`
   // (converted once and kept while the same picture comes again); the camera likewise, as
   // `cameraPlanes` or `camera`. The picture is that of render() converted, within rounding.
@@ -120,15 +120,15 @@ class ExportCompositor {
   void ensureBase(const QRectF& card, bool planes = false);
   void drawScreen(const QImage& screen, const FrameState& state, const QRectF& r, QImage& out);
   // The drawing steps take `out` as the part of the frame whose top-left corner is `origin`.
-  void drawPointer(const QRectF& source, const FrameState& state, bool arrow, QImage& out,
-                   QPoint origin = {});
+  void drawPointer(const QRectF& source, const FrameState& state, bool arrow, QImage& out);
   void drawCamera(const QImage& camera, const FrameState& state, QImage& out, QPoint origin = {},
                   bool shadow = true);
   bool placeCameraShadow(const QRectF& bubble, double mix);
   QRectF bubbleRect(const FrameState& state) const;
   const kernels::Planes* planesOf(const QImage& screen);
   const kernels::Planes& cameraPlanesOf(const QImage& camera);
-  void pointerTile(const QRectF& source, const FrameState& state, bool arrow, kernels::Planes& out);
+  void pointerPlanes(const QRectF& source, const FrameState& state, bool arrow,
+                     kernels::Planes& out);
   QRect pointerReach(const QRectF& source, const FrameState& state) const;
 
   EditSettings settings_;
@@ -145,7 +145,7 @@ class ExportCompositor {
   kernels::ColumnTable columns_;
   std::vector<uint8_t> edge_;
   QImage scaled_;  // the composed frame renderScaled() scales from
-  // The planes path: the base as planes, the last QImage screen as planes, a paint tile.
+  // The planes path: the base as planes, the last QImage screen and camera as planes.
   kernels::OwnedPlanes basePlanes_;
   bool basePlanesBuilt_ = false;
   kernels::PlaneClip cardClip_;  // the card's rounded corners, for the planes
@@ -153,7 +153,8 @@ class ExportCompositor {
   qint64 screenKey_ = 0;
   kernels::OwnedPlanes cameraPlanes_;  // the last QImage camera, grown to an even size
   qint64 cameraKey_ = 0;
-  std::vector<uint32_t> tileMemory_;
+  kernels::PlanarSprite sprite_;  // cursor_ as planes, made when first laid over planes
+  std::vector<uint16_t> overMemory_;
   std::shared_ptr<BubbleCache> bubbles_ = std::make_shared<BubbleCache>();
   QImage fallback_;
   int baseBuilds_ = 0;

@@ -1021,20 +1021,6 @@ QRect evenAligned(const QRect& r, int w, int h) {
   return QRect(QPoint(l, t), QPoint(rr, b));
 }
 
-QImage planesToTile(const Planes& src, const QRect& rect, std::vector<uint32_t>& memory) {
-  const size_t need = static_cast<size_t>(rect.width()) * rect.height();
-  if (memory.size() < need) memory.resize(need);
-  QImage tile(reinterpret_cast<uchar*>(memory.data()), rect.width(), rect.height(),
-              rect.width() * 4, QImage::Format_ARGB32_Premultiplied);
-  const int x = rect.left(), y = rect.top();
-  ff::yuv420ToBgraBt709(
-      src.data[0] + static_cast<ptrdiff_t>(y) * src.stride[0] + x, src.stride[0],
-      src.data[1] + static_cast<ptrdiff_t>(y / 2) * src.stride[1] + x / 2, src.stride[1],
-      src.data[2] + static_cast<ptrdiff_t>(y / 2) * src.stride[2] + x / 2, src.stride[2],
-      rect.width(), rect.height(), tile.bits(), static_cast<int>(tile.bytesPerLine()));
-  return tile;
-}
-
 void tileToPlanes(const QImage& tile, const QRect& rect, Planes& out) {
   const int x = rect.left(), y = rect.top();
   ff::bgraToYuv420Bt709(
@@ -1497,6 +1483,197 @@ void Shadow::apply(QImage& out, const QRect& skip) const {
     } else {
       run(l, r);
     }
+  }
+}
+
+// ---- Premultiplied Y'CbCr laid over planes ----
+
+namespace {
+
+// Two rows of premultiplied Y'CbCr and alpha (in PlanarSprite's units) for the luma columns
+// [x, x + n) of a row pair, zero where nothing is laid; `x` and `n` even.
+struct OverRows {
+  int x, n;
+  uint16_t *y[2], *u[2], *v[2], *a[2];
+  OverRows(std::vector<uint16_t>& scratch, int x0, int count) : x(x0), n(count) {
+    scratch.assign(static_cast<size_t>(8) * n, 0);
+    for (int k = 0; k < 2; ++k) {
+      y[k] = scratch.data() + static_cast<size_t>(k) * n;
+      u[k] = y[k] + 2 * n;
+      v[k] = u[k] + 2 * n;
+      a[k] = v[k] + 2 * n;
+    }
+  }
+};
+
+// out = laid + (1 - alpha) out; chroma by the sums over each 2x2 block. The 257 / 256 stands
+// for 256 / 255 and keeps a transparent pixel exactly as it was.
+void layOver(Planes& out, int y, const OverRows& rows) {
+  for (int k = 0; k < 2; ++k) {
+    uint8_t* d = out.data[0] + static_cast<ptrdiff_t>(y + k) * out.stride[0] + rows.x;
+    const uint16_t *py = rows.y[k], *pa = rows.a[k];
+    for (int i = 0; i < rows.n; ++i)
+      d[i] = static_cast<uint8_t>((py[i] + ((d[i] * (255 - pa[i]) * 257) >> 8) + 128) >> 8);
+  }
+  for (int p = 1; p < 3; ++p) {
+    uint8_t* d = out.data[p] + static_cast<ptrdiff_t>(y / 2) * out.stride[p] + rows.x / 2;
+    const uint16_t* c0 = p == 1 ? rows.u[0] : rows.v[0];
+    const uint16_t* c1 = p == 1 ? rows.u[1] : rows.v[1];
+    const uint16_t *a0 = rows.a[0], *a1 = rows.a[1];
+    for (int j = 0; j < rows.n / 2; ++j) {
+      const int i = 2 * j;
+      const int alpha = a0[i] + a0[i + 1] + a1[i] + a1[i + 1];
+      const int laid = c0[i] + c0[i + 1] + c1[i] + c1[i + 1];
+      d[j] = static_cast<uint8_t>((laid + ((d[j] * (1020 - alpha) * 257) >> 8) + 512) >> 10);
+    }
+  }
+}
+
+// A premultiplied pixel's luma + 16 alpha and chroma + 128 alpha, in 1/256 of a level.
+std::array<uint16_t, 3> premultipliedYuv(int r, int g, int b, int a) {
+  using namespace ff::bt709;
+  auto level = [&](int kr, int kg, int kb, int offset) {
+    const double v = (kr * r + kg * g + kb * b) / 32768.0 + offset * a / 255.0;
+    return static_cast<uint16_t>(std::lround(v * 256));
+  };
+  return {level(kYR, kYG, kYB, 16), level(kUR, kUG, kUB, 128), level(kVR, kVG, kVB, 128)};
+}
+
+// The part of a pixel (a unit square) on the inner side of a straight edge `s` pixels
+// beyond its centre, the edge running across the direction (dx, dy) of length d: the area
+// the rasteriser gives a large circle's rim, where 0.5 + s alone is exact only for edges
+// along the pixel grid.
+double squareCoverage(double s, double dx, double dy, double d) {
+  double a = d > 0 ? std::abs(dx) / d : 1, b = d > 0 ? std::abs(dy) / d : 0;
+  if (a < b) std::swap(a, b);
+  const double half = (a + b) / 2;
+  if (s <= -half) return 0;
+  if (s >= half) return 1;
+  if (std::abs(s) <= (a - b) / 2) return 0.5 + s / a;
+  const double corner = (half - std::abs(s)) * (half - std::abs(s)) / (2 * a * b);
+  return s > 0 ? 1 - corner : corner;
+}
+
+}  // namespace
+
+void PlanarSprite::build(const QImage& sprite) {
+  const QImage src = sprite.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  width = src.width();
+  height = src.height();
+  const size_t n = static_cast<size_t>(width) * height;
+  for (auto* plane : {&y, &u, &v, &alpha})
+    plane->assign(n, 0);
+  rows.assign(height, {0, 0});
+  for (int r = 0; r < height; ++r) {
+    const uint32_t* line = reinterpret_cast<const uint32_t*>(src.constScanLine(r));
+    int first = width, last = -1;
+    for (int c = 0; c < width; ++c) {
+      const uint32_t p = line[c];
+      const int a = static_cast<int>(p >> 24);
+      if (!a) continue;
+      const size_t i = static_cast<size_t>(r) * width + c;
+      const auto [py, pu, pv] = premultipliedYuv((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF, a);
+      y[i] = py;
+      u[i] = pu;
+      v[i] = pv;
+      alpha[i] = static_cast<uint16_t>(a);
+      first = std::min(first, c);
+      last = c;
+    }
+    if (last >= first) rows[r] = {first, last + 1};
+  }
+}
+
+void PlanarSprite::paint(Planes& out, QPoint at, const QRect& clip,
+                         std::vector<uint16_t>& scratch) const {
+  const QRect area = QRect(at, QSize(width, height)) & clip & QRect(0, 0, out.width, out.height);
+  if (area.isEmpty()) return;
+  for (int pair = area.top() & ~1; pair <= area.bottom(); pair += 2) {
+    // The columns either row of the pair lays something on.
+    int l = area.right() + 1, r = area.left();
+    for (int k = 0; k < 2; ++k) {
+      if (pair + k < area.top() || pair + k > area.bottom()) continue;
+      const auto [first, second] = rows[pair + k - at.y()];
+      if (second <= first) continue;
+      l = std::min(l, std::max(area.left(), at.x() + first));
+      r = std::max(r, std::min(area.right() + 1, at.x() + second));
+    }
+    if (r <= l) continue;
+    OverRows over(scratch, l & ~1, ((r + 1) & ~1) - (l & ~1));
+    for (int k = 0; k < 2; ++k) {
+      if (pair + k < area.top() || pair + k > area.bottom()) continue;
+      const size_t from = static_cast<size_t>(pair + k - at.y()) * width + (l - at.x());
+      const size_t bytes = static_cast<size_t>(r - l) * sizeof(uint16_t);
+      const int to = l - over.x;
+      std::memcpy(over.y[k] + to, &y[from], bytes);
+      std::memcpy(over.u[k] + to, &u[from], bytes);
+      std::memcpy(over.v[k] + to, &v[from], bytes);
+      std::memcpy(over.a[k] + to, &alpha[from], bytes);
+    }
+    layOver(out, pair, over);
+  }
+}
+
+void paintRing(Planes& out, QPointF centre, double inner, double outer, uint32_t rgb, int alpha,
+               const QRect& clip, std::vector<uint16_t>& scratch) {
+  if (alpha <= 0 || !(outer > inner) || !(outer > 0)) return;
+  alpha = std::min(alpha, 255);
+  const double cx = centre.x(), cy = centre.y();
+  // Pixels whose centre lies beyond `reach` or within `hole` have no coverage.
+  const double reach = outer + 0.5, hole = inner - 0.5;
+  const QRect area = QRect(QPoint(static_cast<int>(std::floor(cx - reach)),
+                                  static_cast<int>(std::floor(cy - reach))),
+                           QPoint(static_cast<int>(std::ceil(cx + reach)),
+                                  static_cast<int>(std::ceil(cy + reach)))) &
+                     clip & QRect(0, 0, out.width, out.height);
+  if (area.isEmpty()) return;
+  // The colour at full alpha, in 1/256 of a level.
+  const auto colour = premultipliedYuv((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF, 255);
+  auto halfWidth = [](double radius, double dy) {
+    return radius > 0 && radius * radius > dy * dy ? std::sqrt(radius * radius - dy * dy) : -1.0;
+  };
+  for (int y = area.top() & ~1; y <= area.bottom(); y += 2) {
+    double wide = -1, narrow = -1;  // the pair's widest reach and narrowest hole
+    for (int k = 0; k < 2; ++k) {
+      const double dy = y + k + 0.5 - cy;
+      wide = std::max(wide, halfWidth(reach, dy));
+      narrow = k ? std::min(narrow, halfWidth(hole, dy)) : halfWidth(hole, dy);
+    }
+    if (wide < 0) continue;
+    const int l = std::max(area.left(), static_cast<int>(std::floor(cx - wide)));
+    const int r = std::min(area.right() + 1, static_cast<int>(std::ceil(cx + wide)));
+    // Whole chroma blocks inside the hole in both rows are left alone.
+    int holeL = r, holeR = r;
+    if (narrow > 0) {
+      holeL = (static_cast<int>(std::ceil(cx - narrow)) + 1) & ~1;
+      holeR = static_cast<int>(std::floor(cx + narrow)) & ~1;
+      if (holeR <= holeL) holeL = holeR = r;
+    }
+    auto segment = [&](int from, int to) {
+      from = std::max(from, l);
+      to = std::min(to, r);
+      if (to <= from) return;
+      OverRows over(scratch, from & ~1, ((to + 1) & ~1) - (from & ~1));
+      for (int k = 0; k < 2; ++k) {
+        if (y + k < area.top() || y + k > area.bottom()) continue;
+        const double dy = y + k + 0.5 - cy;
+        for (int x = from; x < to; ++x) {
+          const double dx = x + 0.5 - cx, d = std::sqrt(dx * dx + dy * dy);
+          const double cover =
+              squareCoverage(outer - d, dx, dy, d) - squareCoverage(inner - d, dx, dy, d);
+          const int a = static_cast<int>(alpha * cover + 0.5);
+          if (!a) continue;
+          const int i = x - over.x;
+          over.y[k][i] = static_cast<uint16_t>((colour[0] * a + 127) / 255);
+          over.u[k][i] = static_cast<uint16_t>((colour[1] * a + 127) / 255);
+          over.v[k][i] = static_cast<uint16_t>((colour[2] * a + 127) / 255);
+          over.a[k][i] = static_cast<uint16_t>(a);
+        }
+      }
+      layOver(out, y, over);
+    };
+    segment(l, holeL);
+    segment(holeR, r);
   }
 }
 

@@ -152,15 +152,13 @@ class PlaneClip {
 };
 // A rectangle grown to even coordinates (whole chroma blocks), cut to w x h.
 QRect evenAligned(const QRect& r, int w, int h);
-// Converts `rect` (even aligned) of the planes to a BGRA tile of its size, painted in
-// `memory` (grown when too small, so that tiles reuse it), and back.
-QImage planesToTile(const Planes& src, const QRect& rect, std::vector<uint32_t>& memory);
+// Converts a BGRA tile to `rect` (even aligned, the tile's size) of the planes.
 void tileToPlanes(const QImage& tile, const QRect& rect, Planes& out);
 
 // A premultiplied BGRA layer kept with its planes, to be painted over planes many times:
 // where a row pair's chroma blocks are wholly opaque the layer's own planes are copied,
 // elsewhere the frame is converted, the layer laid over it and converted back (the same
-// pixels as planesToTile, src-over and tileToPlanes of the whole tile).
+// pixels as converting the whole tile to BGRA, src-over and tileToPlanes).
 struct PlanarLayer {
   int width = 0, height = 0;  // even
   std::vector<uint32_t> pixels;
@@ -192,6 +190,29 @@ struct CoveredPlanes {
   // Lays the layer over `out` with its top-left corner at `origin` (even).
   void paint(Planes& out, QPoint origin) const;
 };
+
+// A premultiplied BGRA sprite kept as premultiplied Y'CbCr and alpha, laid over planes at
+// whole-pixel positions without going through BGRA: luma and each pixel's chroma carry the
+// sprite's own colour, so the result is that of src-over in R'G'B' (the matrix is affine),
+// within rounding; chroma blocks take the mean alpha of their four pixels.
+struct PlanarSprite {
+  int width = 0, height = 0;
+  // Per pixel: luma + 16 alpha and chroma + 128 alpha in 1/256 of a level; alpha 0..255.
+  std::vector<uint16_t> y, u, v, alpha;
+  std::vector<std::pair<int, int>> rows;  // per row, the columns [first, second) not transparent
+  // Takes a Format_ARGB32_Premultiplied picture.
+  void build(const QImage& sprite);
+  bool empty() const { return width == 0; }
+  // Lays the sprite over `out` with its top-left pixel at `at`, changing only pixels
+  // within `clip`. `scratch` is reused between calls.
+  void paint(Planes& out, QPoint at, const QRect& clip, std::vector<uint16_t>& scratch) const;
+};
+
+// Lays a ring of one colour (0xRRGGBB at `alpha` 0..255) over planes: between the radii
+// `inner` and `outer` round `centre`, with analytic anti-aliased coverage, changing only
+// pixels within `clip`.
+void paintRing(Planes& out, QPointF centre, double inner, double outer, uint32_t rgb, int alpha,
+               const QRect& clip, std::vector<uint16_t>& scratch);
 
 // A soft drop shadow of a rounded rectangle, computed at a reduced resolution (it is
 // blurred anyway) and applied by bilinear upsampling.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "model/motion_timeline.h"
 #include "movie_fixtures.h"
 #include "platform/ffmpeg/bgra_to_yuv.h"
+#include "render/composition_geometry.h"
 #include "render/export_compositor.h"
 #include "render/frame_renderer.h"
 #include "render/pixel_kernels.h"
@@ -65,6 +67,20 @@ struct DemoFrames {
     return s;
   }
 };
+
+// The whole chroma blocks of `rect` (luma pixels).
+Yuv crop(const Yuv& image, const QRect& rect) {
+  const int l = rect.left() & ~1, t = rect.top() & ~1;
+  const int w = ((rect.right() + 2) & ~1) - l, h = ((rect.bottom() + 2) & ~1) - t;
+  Yuv out{w, h, {}, {}, {}};
+  for (int y = t; y < t + h; ++y)
+    out.y.insert(out.y.end(), &image.y[y * image.width + l], &image.y[y * image.width + l + w]);
+  for (int y = t / 2; y < (t + h) / 2; ++y)
+    for (auto [from, to] : {std::pair{&image.u, &out.u}, {&image.v, &out.v}})
+      to->insert(to->end(), &(*from)[y * image.width / 2 + l / 2],
+                 &(*from)[y * image.width / 2 + (l + w) / 2]);
+  return out;
+}
 
 Yuv planes(ExportCompositor& compositor, const QImage* screen, const QImage* camera,
            const FrameState& state, const CameraPlanes* cameraPlanes = nullptr) {
@@ -124,6 +140,59 @@ TEST(DemoFrames, PlanesMatchTheFrameAtOtherSizes) {
     EXPECT_GE(psnr(planes(compositor, nullptr, nullptr, state),
                    toYuv(compositor.image(nullptr, nullptr, state))),
               50.0);
+  }
+}
+
+// The arrow and the click ring are laid over the planes without a BGRA tile: up close they
+// follow the BGRA frame within rounding, through the ring's life, at sub-pixel pointer
+// positions, cut at the card's edge and corner, alone, hidden, and on the preview's empty
+// card.
+TEST(DemoFrames, PointerAndRingPlanesFollowTheFrameUpClose) {
+  DemoFrames demo;
+  struct Case {
+    double x, y, pulse, zoom, cx, cy;
+    bool large = false;  // also at 2160p
+    bool cursor = true, clicks = true, preview = false;
+  };
+  const std::vector<Case> cases{{0.5, 0.5, 0.0, 1.0, 0.5, 0.5, true},
+                                {0.4137, 0.6291, 0.1, 1.7, 0.45, 0.6, true},
+                                {0.777, 0.2223, 0.3, 2.3, 0.75, 0.25},
+                                {0.61, 0.38, 0.54, 1.0, 0.5, 0.5},
+                                {0.3, 0.7, -1.0, 1.0, 0.5, 0.5},
+                                {0.01, 0.02, 0.05, 1.0, 0.5, 0.5, true},
+                                {1.0, 1.0, 0.0, 2.0, 0.75, 0.75, true},
+                                {0.4, 0.4, 0.0, 1.0, 0.5, 0.5, false, true, false},
+                                {0.4, 0.4, 0.0, 1.0, 0.5, 0.5, false, false},
+                                {0.01, 0.02, 0.05, 1.0, 0.5, 0.5, true, true, true, true},
+                                {0.45, 0.5, 0.2, 1.0, 0.5, 0.5, false, true, true, true}};
+  for (const QSize size : {QSize(1280, 720), QSize(3840, 2160), QSize(1000, 562)}) {
+    for (const Case& c : cases) {
+      if (size.height() > 1080 && !c.large) continue;
+      EditSettings settings = demo.settings;
+      settings.showCamera = false;
+      settings.showCursor = c.cursor;
+      settings.showClicks = c.clicks;
+      ExportCompositor compositor(settings, size,
+                                  c.preview ? CompositorStyle::preview() : CompositorStyle{});
+      FrameState state;
+      state.pointer = {c.x, c.y};
+      state.pulse = c.pulse;
+      state.zoom = c.zoom;
+      state.center = {c.cx, c.cy};
+      // The preview's ring shows on the empty card, before any screen picture.
+      const QImage* screen = c.preview ? nullptr : &*demo.screen;
+      const double ratio = screen ? double(screen->width()) / screen->height() : 16.0 / 9.0;
+      const QRectF source = compositor.toOutput(
+          CompositionGeometry::sourceRect(CompositionGeometry::screenRect(ratio, settings), state));
+      const QPointF p(source.x() + c.x * source.width(), source.y() + c.y * source.height());
+      const int reach = static_cast<int>(70 * size.width() / 1920.0);
+      const QRect near = QRect(int(p.x()) - reach, int(p.y()) - reach, 2 * reach, 2 * reach) &
+                         QRect(0, 0, size.width(), size.height());
+      EXPECT_GE(psnr(crop(planes(compositor, screen, nullptr, state), near),
+                     crop(toYuv(compositor.image(screen, nullptr, state)), near)),
+                50.0)
+          << size.width() << " at " << c.x << ", " << c.y << " pulse " << c.pulse;
+    }
   }
 }
 
