@@ -230,6 +230,7 @@ std::shared_ptr<AVFrame> RenderPass::takePicture() {
   if (av_frame_get_buffer(frame.get(), 0) < 0) return nullptr;
   std::lock_guard lock(mutex_);
   pictures_.push_back(frame);
+  statistics_.pictures = static_cast<long long>(pictures_.size());
   return frame;
 }
 
@@ -331,23 +332,34 @@ void RenderPass::run() {
     demoScreen_ = drawDemoScreen();
     demoCamera_ = drawDemoCamera();
   }
+  // Decoding is a small part of the export's work, and every frame thread of a decoder
+  // holds pictures of its own (a dozen threads at 2160p cost hundreds of MB): two keep the
+  // decoder ahead of the composition.
+  constexpr int kDecoderThreads = 2;
   if (clip_.screenPath)
-    screenReader_ = namingFailures(
-        *clip_.screenPath, [&] { return std::make_unique<VideoFrames>(*clip_.screenPath); });
+    screenReader_ = namingFailures(*clip_.screenPath, [&] {
+      return std::make_unique<VideoFrames>(*clip_.screenPath, kDecoderThreads);
+    });
   // A damaged document can claim any length; beyond its screen movie it would only render
   // the last picture for ever.
   if (screenReader_ && screenReader_->duration() > 0 && edited > screenReader_->duration() + 1)
     throwStudioError(LF("剪辑时长 %.1f 秒超出录屏的 %.1f 秒，项目文件可能已损坏。", edited,
                         screenReader_->duration()));
   if (clip_.cameraPath)
-    cameraReader_ = namingFailures(
-        *clip_.cameraPath, [&] { return std::make_unique<VideoFrames>(*clip_.cameraPath); });
+    cameraReader_ = namingFailures(*clip_.cameraPath, [&] {
+      return std::make_unique<VideoFrames>(*clip_.cameraPath, kDecoderThreads);
+    });
+  for (const auto* reader : {screenReader_.get(), cameraReader_.get()})
+    if (reader)
+      statistics_.decoderThreads = std::max(statistics_.decoderThreads, reader->decoderThreads());
 
   MovieWriterSettings ws;
   ws.path = path_;
   ws.container = options_.fileType();
   ws.crashSafe = false;
-  ws.queueFrames = 4;
+  // The encoder copies each picture as it takes it; the queue only smooths the hand-over,
+  // and the composed frames waiting in order already do that.
+  ws.queueFrames = 2;
   ws.video = options_.writerSettings();
   MovieWriter writer(ws);
   if (!writer.start()) {

@@ -34,12 +34,16 @@ class MovieExporter {
                    const std::string& destination, const Progress& progress,
                    std::stop_token stop = {});
 
-  // What the last export's rendering pass spent, for benchmarks: CPU seconds of the
-  // threads that read the source pictures and of those that compose the frames.
+  // What the last export's rendering pass spent, for benchmarks and tests: CPU seconds of
+  // the threads that read the source pictures and of those that compose the frames, the
+  // output pictures it allocated (bounded by the frames in flight, not the length) and the
+  // most threads a source decoder ran with.
   struct Statistics {
     long long frames = 0;
     double readSeconds = 0;
     double composeSeconds = 0;
+    long long pictures = 0;
+    int decoderThreads = 0;
   };
   const Statistics& statistics() const { return statistics_; }
 

@@ -19,10 +19,10 @@ namespace {
 
 }  // namespace
 
-VideoFrames::VideoFrames(const std::string& path) {
+VideoFrames::VideoFrames(const std::string& path, int decoderThreads) {
   VideoReader::OpenError kind = VideoReader::OpenError::none;
   std::string error;
-  reader_ = VideoReader::open(path, &kind, &error);
+  reader_ = VideoReader::open(path, &kind, &error, decoderThreads);
   if (!reader_) {
     if (kind == VideoReader::OpenError::noVideoTrack) throwStudioError(L("视频文件没有画面轨道。"));
     fail(error, "视频无法解码。");

@@ -16,7 +16,8 @@ namespace vantry {
 class VideoFrames {
  public:
   // Throws StudioError (no video track, cannot be decoded) or the library's error text.
-  explicit VideoFrames(const std::string& path);
+  // `decoderThreads` as VideoReader::open takes it.
+  explicit VideoFrames(const std::string& path, int decoderThreads = 0);
   ~VideoFrames();
 
   // Restarts decoding at a source time.
@@ -40,6 +41,7 @@ class VideoFrames {
   int height() const { return reader_->height(); }
   // Length of the movie in seconds, 0 when unknown.
   double duration() const { return reader_->duration(); }
+  int decoderThreads() const { return reader_->decoderThreads(); }
   // Counters for tests and benchmarks.
   int seeks() const { return seeks_; }
   int conversions() const { return conversions_; }

@@ -182,6 +182,24 @@ TEST_F(Exporter, CameraFollowsTheCutsInATopLeftBubble) {
   }
 }
 
+// The pictures an export holds are those of the frames in flight: the output pictures are
+// reused (at most 4 workers: 10 frames in the pass, 2 queued for the encoder, 1 encoding)
+// and the source decoders run two threads, whatever the machine and the length.
+TEST_F(Exporter, PicturesInFlightAreBounded) {
+  const std::string camera = out_.file("camera.mov");
+  testing::makeIndexedMovie(camera, 120, 30, 320, 240);
+  Clip clip = screenClip(4);
+  clip.cameraPath = camera;
+  EditSettings s = plainSettings();
+  s.showCamera = true;
+  MovieExporter exporter;
+  exporter.exportMovie(clip, s, small(), out_.file("bounded.mp4"), nullptr);
+  EXPECT_EQ(exporter.statistics().frames, 120);
+  EXPECT_GE(exporter.statistics().pictures, 1);
+  EXPECT_LE(exporter.statistics().pictures, 13);
+  EXPECT_EQ(exporter.statistics().decoderThreads, 2);
+}
+
 TEST_F(Exporter, WithSoundTheMovieAndItsTracksEndWithTheEdit) {
   // 2.01 s at 30 fps: the last frame lasts 0.01 s, in the movie with sound as without.
   Clip clip = screenClip(2.01);

@@ -2,6 +2,7 @@
 
 #include <QTransform>
 #include <set>
+#include <thread>
 #include "localization/localization.h"
 
 #include "movie_fixtures.h"
@@ -190,6 +191,19 @@ TEST_F(VideoFramesTest, PicturesForTheExport) {
   EXPECT_FALSE(p.planes);
   ASSERT_TRUE(p.image);
   EXPECT_EQ(p.image->size(), QSize(180, 320));
+}
+
+// The export caps its decoders' threads (each frame thread holds pictures): the cap reaches
+// the decoder, and a frame-threaded decoder's delay loses no picture, to the very last.
+TEST_F(VideoFramesTest, DecoderThreadCap) {
+  for (int threads : {1, 2, 3}) {
+    VideoFrames frames(dir_->file("indexed.mp4"), threads);
+    EXPECT_EQ(frames.decoderThreads(), threads);
+    for (int i : {0, 1, 2, 3, 45, 88, 89})
+      EXPECT_EQ(indexAt(frames, i / 60.0), i) << threads << " threads, frame " << i;
+  }
+  if (std::thread::hardware_concurrency() > 2)
+    EXPECT_GT(VideoFrames(dir_->file("indexed.mp4")).decoderThreads(), 2);
 }
 
 TEST_F(VideoFramesTest, PicturesThatChangeSizePartWay) {

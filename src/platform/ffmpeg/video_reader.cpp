@@ -1,5 +1,6 @@
 #include "platform/ffmpeg/video_reader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -11,7 +12,7 @@ extern "C" {
 namespace vantry {
 
 std::unique_ptr<VideoReader> VideoReader::open(const std::string& path, OpenError* kind,
-                                               std::string* error) {
+                                               std::string* error, int threads) {
   auto failWith = [&](OpenError k, const std::string& text) -> std::unique_ptr<VideoReader> {
     if (kind) *kind = k;
     if (error) *error = text;
@@ -31,7 +32,7 @@ std::unique_ptr<VideoReader> VideoReader::open(const std::string& path, OpenErro
   r->codec_.reset(avcodec_alloc_context3(decoder));
   int rc = avcodec_parameters_to_context(r->codec_.get(), st->codecpar);
   if (rc < 0) return failWith(OpenError::failed, ff::errorText(rc));
-  r->codec_->thread_count = 0;
+  r->codec_->thread_count = std::max(threads, 0);
   r->codec_->pkt_timebase = st->time_base;
   rc = avcodec_open2(r->codec_.get(), decoder, nullptr);
   if (rc < 0) return failWith(OpenError::failed, ff::errorText(rc));
@@ -60,6 +61,10 @@ int VideoReader::width() const {
 
 int VideoReader::height() const {
   return rotation_ % 180 ? codec_->width : codec_->height;
+}
+
+int VideoReader::decoderThreads() const {
+  return codec_->thread_count;
 }
 
 double VideoReader::duration() const {

@@ -40,9 +40,10 @@ class VideoReader {
   enum class OpenError { none, noVideoTrack, failed };
 
   // Null on failure: `kind` tells whether the file has no video track or could not be
-  // opened at all (`error` then carries the library's text).
+  // opened at all (`error` then carries the library's text). `threads` caps the decoder's
+  // threads (0: one a core); each frame thread holds pictures of its own.
   static std::unique_ptr<VideoReader> open(const std::string& path, OpenError* kind,
-                                           std::string* error);
+                                           std::string* error, int threads = 0);
   ~VideoReader();
 
   // Restarts decoding so that the first pictures returned include the one shown at
@@ -59,6 +60,8 @@ class VideoReader {
   // Clockwise rotation in degrees applied to every picture (0, 90, 180, 270).
   int rotation() const { return rotation_; }
   double duration() const;
+  // Threads the decoder runs with.
+  int decoderThreads() const;
 
   // Whether a decoded picture is already what the export encodes, so that it can be
   // sampled as it is: 8-bit planar 4:2:0 in limited range, of even size, not rotated, and
