@@ -2,7 +2,8 @@
 // and a 1280x720 camera movie, then per size (1080p60, 2160p60, H.264 balanced) times
 //   - the export (zooms, pointer, click rings, camera bubble),
 //   - ffmpeg re-encoding the exported movie's own pictures with the same encoder settings
-//     (libx264 "fast", High, the export's bit rate, 2 s key frames): the floor,
+//     (ExportOptions::writerSettings: libx264 "fast", High, the export's bit rate, 2 s key
+//     frames, B-frames, threads): the floor,
 //   - ffmpeg transcoding the source to that size with the same settings,
 // each in its own process (so that peak memory is its own), interleaved, best of two.
 // Prints wall and CPU times, the ratios, composition CPU per frame and peak RSS.
@@ -125,15 +126,21 @@ vantry::ExportOptions optionsFor(int height) {
   return o;
 }
 
+// ffmpeg's arguments for exactly the export's encoder settings: derived from the writer's
+// settings, so that the comparison follows any change to them.
 std::vector<std::string> x264Arguments(const vantry::ExportOptions& o) {
-  return {"-c:v",       "libx264",
-          "-preset",    "fast",
-          "-profile:v", "high",
-          "-b:v",       std::to_string(o.bitRate()),
-          "-g",         std::to_string(o.keyFrameInterval()),
-          "-bf",        "3",
-          "-pix_fmt",   "yuv420p",
-          "-an"};
+  const vantry::VideoTrackSettings v = o.writerSettings();
+  std::vector<std::string> args{"-c:v", "libx264",
+                                "-b:v", std::to_string(v.averageBitRate),
+                                "-g",   std::to_string(v.keyFrameInterval),
+                                "-bf",  std::to_string(v.maxBFrames)};
+  for (const auto& [key, value] : v.encoderOptions) {
+    args.push_back("-" + key + ":v");
+    args.push_back(value);
+  }
+  for (const char* a : {"-pix_fmt", "yuv420p", "-an"})
+    args.emplace_back(a);
+  return args;
 }
 
 // The export itself, in a child process: prints the composition CPU per frame.
