@@ -529,9 +529,15 @@ __attribute__((target("ssse3,sse4.1"))) void horizontalBytesShuffled(const uint8
   horizontalBytesScalar(row, t.index.data(), t.weight.data(), step, out, 8 * blocks, n);
 }
 
-// Thirty-two samples from one 64-byte load (masked at the row's end): a byte permute picks
-// the left neighbours straight into 16-bit lanes, the same indices plus `step` the right
-// ones; the blend is that of the scalar pass.
+// 64 bytes of a row from `p` on, of which `readable` (may be 0 or less) are the row's.
+__attribute__((target("avx512bw,avx512vl"))) inline __m512i window(const uint8_t* p, int readable) {
+  if (readable >= 64) return _mm512_loadu_si512(p);
+  return _mm512_maskz_loadu_epi8(readable > 0 ? (__mmask64{1} << readable) - 1 : 0, p);
+}
+
+// Thirty-two samples from one 64-byte load, or two for a shrunk picture (masked at the
+// row's end): a byte permute picks the left neighbours straight into 16-bit lanes, the same
+// indices plus `step` the right ones; the blend is that of the scalar pass.
 __attribute__((target("avx512bw,avx512vl,avx512vbmi"))) void horizontalBytesPermuted(
     const uint8_t* row, int srcW, const ColumnTable& t, int step, uint8_t* out, int n) {
   const __m512i full = _mm512_set1_epi16(256);
@@ -546,13 +552,18 @@ __attribute__((target("avx512bw,avx512vl,avx512vbmi"))) void horizontalBytesPerm
       horizontalBytesScalar(row, t.index.data(), t.weight.data(), step, out, k, k + count);
       continue;
     }
-    const int readable = srcW - start;
-    const __m512i src = readable >= 64
-                            ? _mm512_loadu_si512(row + start)
-                            : _mm512_maskz_loadu_epi8((__mmask64{1} << readable) - 1, row + start);
+    const __m512i src = window(row + start, srcW - start);
     const __m512i left = _mm512_loadu_si512(&t.pick[64 * static_cast<size_t>(b)]);
-    const __m512i a = _mm512_maskz_permutexvar_epi8(kLow, left, src);
-    const __m512i c = _mm512_maskz_permutexvar_epi8(kLow, _mm512_add_epi16(left, next), src);
+    const __m512i right = _mm512_add_epi16(left, next);
+    __m512i a, c;
+    if (t.wideTwo[b]) {
+      const __m512i more = window(row + start + 64, srcW - start - 64);
+      a = _mm512_maskz_permutex2var_epi8(kLow, src, left, more);
+      c = _mm512_maskz_permutex2var_epi8(kLow, src, right, more);
+    } else {
+      a = _mm512_maskz_permutexvar_epi8(kLow, left, src);
+      c = _mm512_maskz_permutexvar_epi8(kLow, right, src);
+    }
     const __mmask32 lanes = count == 32 ? ~__mmask32{0} : (__mmask32{1} << count) - 1;
     const __m512i w = _mm512_maskz_loadu_epi16(lanes, &t.weight[k]);
     const __m512i r =
@@ -617,17 +628,19 @@ void ColumnTable::buildWideBlocks(int step) {
   const int n = static_cast<int>(index.size());
   const int blocks = (n + 31) / 32;
   wideStart.resize(blocks);
+  wideTwo.assign(blocks, 0);
   pick.assign(static_cast<size_t>(blocks) * 64, 0);
   for (int b = 0; b < blocks; ++b) {
     const int32_t* i = &index[32 * b];
     const int count = std::min(32, n - 32 * b);
     const int lo = *std::min_element(i, i + count), hi = *std::max_element(i, i + count) + step;
-    // Wider than 64 bytes: a picture shrunk about twice or more.
-    if (hi - lo >= 64) {
+    // Wider than 128 bytes: a picture shrunk about four times or more.
+    if (hi - lo >= 128) {
       wideStart[b] = -1;
       continue;
     }
     wideStart[b] = lo;
+    wideTwo[b] = hi - lo >= 64;
     for (int j = 0; j < count; ++j)
       pick[64 * b + 2 * j] = static_cast<uint8_t>(i[j] - lo);
   }

@@ -54,9 +54,10 @@ struct ColumnTable {
   std::vector<int32_t> blockStart;
   std::vector<uint8_t> shuffle;  // 16 per block: left neighbours, then right ones
   void buildBlocks(int srcW, int step);
-  // The same 32 samples at a time from 64 source bytes (the last block may be shorter);
-  // `pick` holds each sample's left neighbour in the low byte of a 16-bit lane.
+  // The same 32 samples at a time from 64 source bytes, or 128 (`wideTwo`), the last block
+  // may be shorter; `pick` holds each sample's left neighbour in the low byte of a 16-bit lane.
   std::vector<int32_t> wideStart;
+  std::vector<uint8_t> wideTwo;
   std::vector<uint8_t> pick;  // 64 per block
   void buildWideBlocks(int step);
   // The widest kernel samplePlane may use; tests pin the narrower ones to compare them.

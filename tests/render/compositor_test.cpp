@@ -393,15 +393,15 @@ void scribble(std::vector<uint8_t>& bytes, unsigned seed) {
 
 TEST(CompositorStyle, PlanesSampleTheSameWithEveryKernel) {
   // Planes are sampled 32 or 8 at a time where the processor allows, else one by one: the
-  // same bytes either way, for zooms in, mild and strong shrinks (blocks too wide for one
-  // load fall back to the plain road), placements past both ends of the row, and rows
+  // same bytes either way, for zooms in, mild and strong shrinks (one or two loads; blocks
+  // too wide for these take the plain road), placements past both ends of the row, and rows
   // shorter than one wide load. The source holds exactly its bytes: a load past its end
   // shows in a sanitizer build.
   for (const int srcW : {300, 45}) {
     const int srcH = 9;
     std::vector<uint8_t> src(static_cast<size_t>(srcW) * srcH);
     scribble(src, 5);
-    for (const double zoom : {3.7, 1.0, 1 / 1.5, 1 / 2.5}) {
+    for (const double zoom : {3.7, 1.0, 1 / 1.5, 1 / 2.5, 1 / 4.5}) {
       for (const double shift : {0.0, -0.37, 13.6, -40.2}) {
         const QRectF placed(shift, -0.5, srcW * zoom, srcH * zoom);
         const auto p = kernels::placementFor(placed, srcW, srcH, false);
