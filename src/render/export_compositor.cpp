@@ -310,8 +310,11 @@ const kernels::Planes& ExportCompositor::cameraPlanesOf(const QImage& camera) {
 QRect ExportCompositor::pointerReach(const QRectF& s, const FrameState& state) const {
   if (!settings_.showCursor) return {};
   const QPointF p(s.x() + state.pointer.x * s.width(), s.y() + state.pointer.y * s.height());
-  const double reach =
-      std::max((18 + 46 + 3) * sx_, 8 * sx_ + cursor_.width() + cursor_.height()) + 4;
+  // The ring at its widest, the sprite drawn from (-8, -8) · sx around the pointer.
+  const Ring widest = ringAt(kRingDuration);
+  const double reach = std::max((widest.radius + ringAt(0).width / 2) * sx_,
+                                8 * sx_ + cursor_.width() + cursor_.height()) +
+                       4;
   return kernels::evenAligned(
       QRectF(p.x() - reach, p.y() - reach, 2 * reach, 2 * reach).toAlignedRect() & cardPixels_,
       size_.width(), size_.height());
