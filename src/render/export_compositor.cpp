@@ -327,6 +327,8 @@ void ExportCompositor::pointerPlanes(const QRectF& s, const FrameState& state, b
   if (!settings_.showCursor) return;
   const bool clicked = settings_.showClicks && state.pulse >= 0 && state.pulse < kRingDuration;
   const QPointF p(s.x() + state.pointer.x * s.width(), s.y() + state.pointer.y * s.height());
+  // Far off the frame (or not a number) nothing shows, and whole-pixel positions stay in range.
+  if (!(std::abs(p.x()) < 1e6 && std::abs(p.y()) < 1e6)) return;
   if (clicked) {
     const Ring ring = ringAt(state.pulse);
     const double radius = ring.radius * sx_, width = ring.width * sx_;
