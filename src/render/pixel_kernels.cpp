@@ -716,7 +716,7 @@ namespace {
 struct ShrunkColumns {
   int lo = 0, span = 0;
   std::vector<int32_t> start;    // per block, in the row; -1: the block is done one by one
-  std::vector<uint8_t> pick;     // 32 per block: left neighbours, then right ones
+  std::vector<uint8_t> pick;     // 64 per block: left neighbours in the low bytes of 16 lanes
   std::vector<uint16_t> weight;  // the table's, padded to whole blocks with zeros
 };
 
@@ -728,13 +728,16 @@ void pickScalar(const uint8_t* row, const ColumnTable& t, int lo, int step, uint
   }
 }
 
-// `row` holds the window's 64 bytes past the last block's start.
+// `row` holds the window's 64 bytes past the last block's start. Each sample's neighbours
+// are permuted straight into 16-bit lanes (the upper half of the lanes goes unused).
 __attribute__((target("avx512bw,avx512vl,avx512vbmi"))) void pickPermuted(const uint8_t* row,
                                                                           const ColumnTable& t,
                                                                           const ShrunkColumns& c,
                                                                           int step, uint8_t* out,
                                                                           int n) {
-  const __m256i full = _mm256_set1_epi16(256);
+  const __m512i full = _mm512_set1_epi16(256);
+  const __m512i next = _mm512_set1_epi16(static_cast<int16_t>(step));
+  constexpr __mmask64 kLow = 0x5555555555555555ull;
   for (int b = 0; b < static_cast<int>(c.start.size()); ++b) {
     const int k = 16 * b, count = std::min(16, n - k);
     if (c.start[b] < 0) {
@@ -742,21 +745,15 @@ __attribute__((target("avx512bw,avx512vl,avx512vbmi"))) void pickPermuted(const 
       continue;
     }
     const __m512i src = _mm512_loadu_si512(row + c.start[b]);
-    const __m512i pick = _mm512_zextsi256_si512(
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&c.pick[32 * static_cast<size_t>(b)])));
-    const __m256i ab = _mm512_castsi512_si256(_mm512_permutexvar_epi8(pick, src));
-    const __m256i a = _mm256_cvtepu8_epi16(_mm256_castsi256_si128(ab));
-    const __m256i d = _mm256_cvtepu8_epi16(_mm256_extracti128_si256(ab, 1));
-    const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&c.weight[k]));
-    const __m256i r =
-        _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(a, _mm256_sub_epi16(full, w)),
-                                           _mm256_mullo_epi16(d, w)),
+    const __m512i left = _mm512_loadu_si512(&c.pick[64 * static_cast<size_t>(b)]);
+    const __m512i a = _mm512_maskz_permutexvar_epi8(kLow, left, src);
+    const __m512i d = _mm512_maskz_permutexvar_epi8(kLow, _mm512_add_epi16(left, next), src);
+    const __m512i w = _mm512_maskz_loadu_epi16(0xFFFF, &c.weight[k]);
+    const __m512i r =
+        _mm512_srli_epi16(_mm512_add_epi16(_mm512_mullo_epi16(a, _mm512_sub_epi16(full, w)),
+                                           _mm512_mullo_epi16(d, w)),
                           8);
-    const __m128i bytes = _mm256_cvtepi16_epi8(r);
-    if (count == 16)
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), bytes);
-    else
-      _mm_mask_storeu_epi8(out + k, static_cast<__mmask16>((1u << count) - 1), bytes);
+    _mm512_mask_cvtepi16_storeu_epi8(out + k, static_cast<__mmask32>((1u << count) - 1), r);
   }
 }
 
@@ -767,7 +764,7 @@ void buildShrunk(const ColumnTable& t, int step, ShrunkColumns& c) {
   c.span = *hi + step - *lo + 1;
   const int blocks = (n + 15) / 16;
   c.start.resize(blocks);
-  c.pick.assign(static_cast<size_t>(blocks) * 32, 0);
+  c.pick.assign(static_cast<size_t>(blocks) * 64, 0);
   c.weight.assign(static_cast<size_t>(blocks) * 16, 0);
   std::copy(t.weight.begin(), t.weight.end(), c.weight.begin());
   for (int b = 0; b < blocks; ++b) {
@@ -781,10 +778,8 @@ void buildShrunk(const ColumnTable& t, int step, ShrunkColumns& c) {
       continue;
     }
     c.start[b] = first - c.lo;
-    for (int j = 0; j < count; ++j) {
-      c.pick[32 * b + j] = static_cast<uint8_t>(i[j] - first);
-      c.pick[32 * b + 16 + j] = static_cast<uint8_t>(i[j] + step - first);
-    }
+    for (int j = 0; j < count; ++j)
+      c.pick[64 * b + 2 * j] = static_cast<uint8_t>(i[j] - first);
   }
 }
 
@@ -1041,83 +1036,6 @@ void tileToPlanes(const QImage& tile, const QRect& rect, Planes& out) {
       out.data[0] + static_cast<ptrdiff_t>(y) * out.stride[0] + x, out.stride[0],
       out.data[1] + static_cast<ptrdiff_t>(y / 2) * out.stride[1] + x / 2, out.stride[1],
       out.data[2] + static_cast<ptrdiff_t>(y / 2) * out.stride[2] + x / 2, out.stride[2]);
-}
-
-void PlanarLayer::prepare() {
-  planes.allocate(width, height);
-  opaque.assign(height / 2, {0, 0});
-  if (width < 2 || height < 2) {
-    solid = {};
-    return;
-  }
-  ff::bgraToYuv420Bt709(reinterpret_cast<const uint8_t*>(pixels.data()), width * 4, width, height,
-                        planes.planes.data[0], planes.planes.stride[0], planes.planes.data[1],
-                        planes.planes.stride[1], planes.planes.data[2], planes.planes.stride[2]);
-  for (int r = 0; r < height / 2; ++r) {
-    const uint32_t* a = &pixels[static_cast<size_t>(2 * r) * width];
-    const uint32_t* b = a + width;
-    int best = 0, bestStart = 0, start = -1;
-    for (int x = 0; x <= width; x += 2) {
-      const bool full = x < width && (a[x] >> 24) == 255 && (a[x + 1] >> 24) == 255 &&
-                        (b[x] >> 24) == 255 && (b[x + 1] >> 24) == 255;
-      if (full && start < 0) start = x;
-      if (!full && start >= 0) {
-        if (x - start > best) best = x - start, bestStart = start;
-        start = -1;
-      }
-    }
-    opaque[r] = {bestStart, bestStart + best};
-  }
-  // The middle row pair's run, grown up and down over the row pairs that hold it.
-  const int mid = height / 4;
-  const auto [l, r] = opaque[mid];
-  int top = mid, bottom = mid;
-  auto holds = [&](int row) { return opaque[row].first <= l && opaque[row].second >= r; };
-  while (top > 0 && holds(top - 1))
-    --top;
-  while (bottom + 1 < height / 2 && holds(bottom + 1))
-    ++bottom;
-  solid = r > l ? QRect(l, 2 * top, r - l, 2 * (bottom - top + 1)) : QRect();
-}
-
-void PlanarLayer::paint(Planes& out, QPoint origin, std::vector<uint32_t>& scratch) const {
-  if (static_cast<int>(scratch.size()) < 2 * width) scratch.resize(static_cast<size_t>(2) * width);
-  uint8_t* bgra = reinterpret_cast<uint8_t*>(scratch.data());
-  for (int r = 0; r < height / 2; ++r) {
-    const int y = origin.y() + 2 * r, cy = y / 2, cx = origin.x() / 2;
-    uint8_t* dy = out.data[0] + static_cast<ptrdiff_t>(y) * out.stride[0] + origin.x();
-    uint8_t* du = out.data[1] + static_cast<ptrdiff_t>(cy) * out.stride[1] + cx;
-    uint8_t* dv = out.data[2] + static_cast<ptrdiff_t>(cy) * out.stride[2] + cx;
-    const Planes& own = planes.planes;
-    const auto [first, second] = opaque[r];
-    if (second > first) {
-      const size_t n = static_cast<size_t>(second - first);
-      for (int k = 0; k < 2; ++k)
-        std::memcpy(dy + static_cast<ptrdiff_t>(k) * out.stride[0] + first,
-                    own.data[0] + static_cast<ptrdiff_t>(2 * r + k) * own.stride[0] + first, n);
-      std::memcpy(du + first / 2,
-                  own.data[1] + static_cast<ptrdiff_t>(r) * own.stride[1] + first / 2, n / 2);
-      std::memcpy(dv + first / 2,
-                  own.data[2] + static_cast<ptrdiff_t>(r) * own.stride[2] + first / 2, n / 2);
-    }
-    auto blend = [&](int from, int to) {
-      const int n = to - from;
-      if (n <= 0) return;
-      ff::yuv420ToBgraBt709(dy + from, out.stride[0], du + from / 2, out.stride[1], dv + from / 2,
-                            out.stride[2], n, 2, bgra, n * 4);
-      for (int k = 0; k < 2; ++k)
-        overRow(scratch.data() + static_cast<size_t>(k) * n,
-                &pixels[static_cast<size_t>(2 * r + k) * width + from], n);
-      ff::bgraToYuv420Bt709(bgra, n * 4, n, 2, dy + from, out.stride[0], du + from / 2,
-                            out.stride[1], dv + from / 2, out.stride[2]);
-    };
-    if (second > first) {
-      blend(0, first);
-      blend(second, width);
-    } else {
-      blend(0, width);
-    }
-  }
 }
 
 void CoveredPlanes::sample(const Planes& src, const Placement& p, const RoundedRect& clip,

@@ -156,24 +156,6 @@ QRect evenAligned(const QRect& r, int w, int h);
 // Converts a BGRA tile to `rect` (even aligned, the tile's size) of the planes.
 void tileToPlanes(const QImage& tile, const QRect& rect, Planes& out);
 
-// A premultiplied BGRA layer kept with its planes, to be painted over planes many times:
-// where a row pair's chroma blocks are wholly opaque the layer's own planes are copied,
-// elsewhere the frame is converted, the layer laid over it and converted back (the same
-// pixels as converting the whole tile to BGRA, src-over and tileToPlanes).
-struct PlanarLayer {
-  int width = 0, height = 0;  // even
-  std::vector<uint32_t> pixels;
-  OwnedPlanes planes;
-  // Per row pair, the columns [first, second) (even) of its longest opaque run.
-  std::vector<std::pair<int, int>> opaque;
-  // Rows and columns (even) that are opaque throughout; empty when there are none.
-  QRect solid;
-  // Takes `pixels` as painted (width x height) and derives the rest.
-  void prepare();
-  // Paints the layer over `out` with its top-left corner at `origin` (even).
-  void paint(Planes& out, QPoint origin, std::vector<uint32_t>& scratch) const;
-};
-
 // A layer of planes with a coverage per pixel (0..256), laid over planes many times: each
 // plane is drawn towards the layer by the coverage (chroma by the mean of its four pixels),
 // and copied where it is wholly covered. Blending Y'CbCr is blending R'G'B' (the matrix is
