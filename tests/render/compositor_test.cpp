@@ -392,11 +392,11 @@ void scribble(std::vector<uint8_t>& bytes, unsigned seed) {
 }
 
 TEST(CompositorStyle, PlanesSampleTheSameWithEveryKernel) {
-  // Planes are sampled 32 or 8 at a time where the processor allows, else one by one: the
-  // same bytes either way, for zooms in, mild and strong shrinks (one or two loads; blocks
-  // too wide for these take the plain road), placements past both ends of the row, and rows
-  // shorter than one wide load. The source holds exactly its bytes: a load past its end
-  // shows in a sanitizer build.
+  // Planes are sampled (across, then down) 32 or 8 at a time where the processor allows,
+  // else one by one: the same bytes either way, for zooms in, mild and strong shrinks (one or
+  // two loads; blocks too wide for these take the plain road), placements past both ends of
+  // the row, and rows shorter than one wide load. The source holds exactly its bytes: a load
+  // past its end shows in a sanitizer build.
   for (const int srcW : {300, 45}) {
     const int srcH = 9;
     std::vector<uint8_t> src(static_cast<size_t>(srcW) * srcH);
