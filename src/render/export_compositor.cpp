@@ -370,7 +370,7 @@ void ExportCompositor::renderPlanes(const kernels::Planes* screenPlanes, const Q
     // The rows the pointer may paint are clipped after it, the others while sampled.
     const QRect later = pointerReach(s, state);
     kernels::samplePlanes(out, *src, kernels::placementFor(s, src->width, src->height, false),
-                          cardPixels_, columns_, &cardClip_, later.top(), later.bottom());
+                          cardPixels_, planeColumns_, &cardClip_, later.top(), later.bottom());
     pointerPlanes(s, state, true, out);
     cardClip_.apply(out, later.top(), later.bottom());
   } else {

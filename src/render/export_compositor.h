@@ -143,6 +143,7 @@ class ExportCompositor {
   QRect cardPixels_;
   kernels::Shadow cameraShadow_;
   kernels::ColumnTable columns_;
+  kernels::PlaneColumns planeColumns_;  // the screen's, for the planes
   std::vector<uint8_t> edge_;
   QImage scaled_;  // the composed frame renderScaled() scales from
   // The planes path: the base as planes, the last QImage screen and camera as planes.

@@ -136,6 +136,10 @@ Placement placementFor(const QRectF& target, int srcW, int srcH, bool mirrored) 
 }
 
 void ColumnTable::build(const Placement& p, int srcW, int x0, int x1) {
+  const Key key{p.originX, p.scaleX, p.mirrored, srcW, x0, x1};
+  if (built_ && key == key_) return;
+  key_ = key;
+  ++built_;
   const int n = std::max(0, x1 - x0);
   index.resize(n);
   weight.resize(n);
@@ -625,6 +629,8 @@ __attribute__((target("avx512bw,avx512vl"))) void verticalBytesWide(const uint8_
 }  // namespace
 
 void ColumnTable::buildBlocks(int srcW, int step) {
+  if (blocksFor_ == built_) return;
+  blocksFor_ = built_;
   const int blocks = static_cast<int>(index.size()) / 8;
   blockStart.resize(blocks);
   shuffle.resize(static_cast<size_t>(blocks) * 16);
@@ -645,6 +651,8 @@ void ColumnTable::buildBlocks(int srcW, int step) {
 }
 
 void ColumnTable::buildWideBlocks(int step) {
+  if (wideFor_ == built_) return;
+  wideFor_ = built_;
   const int n = static_cast<int>(index.size());
   const int blocks = (n + 31) / 32;
   wideStart.resize(blocks);
@@ -854,13 +862,13 @@ void sampleShrunkPlane(uint8_t* dst, int dstStride, const uint8_t* src, int srcS
 }
 
 void samplePlanes(Planes& out, const Planes& src, const Placement& p, const QRect& rect,
-                  ColumnTable& columns, const PlaneClip* clip, int laterFrom, int laterTo) {
+                  PlaneColumns& columns, const PlaneClip* clip, int laterFrom, int laterTo) {
   if (rect.isEmpty()) return;
   // A row is clipped as it is sampled.
   auto sample = [&](int c, const Placement& placement, const QRect& area, int srcW, int srcH,
                     int from, int to) {
     samplePlaneRows(out.data[c], out.stride[c], src.data[c], src.stride[c], srcW, srcH, placement,
-                    area, columns,
+                    area, c == 0 ? columns.luma : columns.chroma,
                     [&](int y, const uint8_t* top, const uint8_t* bottom, uint32_t w) {
                       if (clip && (y < from || y > to))
                         clip->applySampled(out, c, y, top, bottom, w, area.left(), area.width());

@@ -63,7 +63,19 @@ struct ColumnTable {
   // The widest kernel samplePlane may use; tests pin the narrower ones to compare them.
   enum class Lanes { Scalar, Sixteen, Sixtyfour };
   Lanes widest = Lanes::Sixtyfour;
+  // Builds the table, or keeps it when it was built last for the same columns (a held zoom).
   void build(const Placement& p, int srcW, int x0, int x1);
+
+ private:
+  struct Key {
+    double originX = 0, scaleX = 0;
+    bool mirrored = false;
+    int srcW = -1, x0 = 0, x1 = 0;
+    bool operator==(const Key&) const = default;
+  };
+  Key key_;
+  // Counts the builds; the blocks remember the one they were made for.
+  uint64_t built_ = 0, blocksFor_ = 0, wideFor_ = 0;
 };
 
 // Writes the bilinear samples of `src` into `out` over `rect` (no blending).
@@ -113,8 +125,12 @@ class PlaneClip;
 // 2x2 blocks it touches). `p` is the luma placement. With `clip`, each row is clipped as
 // soon as it is written, but for the luma rows [laterFrom, laterTo] (even aligned) and their
 // chroma rows, which the caller clips once it has painted over them.
+// The tables are kept apart for luma and chroma, so that a held zoom builds neither again.
+struct PlaneColumns {
+  ColumnTable luma, chroma;
+};
 void samplePlanes(Planes& out, const Planes& src, const Placement& p, const QRect& rect,
-                  ColumnTable& columns, const PlaneClip* clip = nullptr, int laterFrom = 0,
+                  PlaneColumns& columns, const PlaneClip* clip = nullptr, int laterFrom = 0,
                   int laterTo = -1);
 // Copies `src` to `out` everywhere except inside `hole` (luma pixels; chroma keeps the
 // blocks the hole touches).

@@ -397,6 +397,7 @@ TEST(CompositorStyle, PlanesSampleTheSameWithEveryKernel) {
   // two loads; blocks too wide for these take the plain road), placements past both ends of
   // the row, and rows shorter than one wide load. The source holds exactly its bytes: a load
   // past its end shows in a sanitizer build.
+  kernels::ColumnTable kept;
   for (const int srcW : {300, 45}) {
     const int srcH = 9;
     std::vector<uint8_t> src(static_cast<size_t>(srcW) * srcH);
@@ -419,6 +420,10 @@ TEST(CompositorStyle, PlanesSampleTheSameWithEveryKernel) {
           else
             EXPECT_EQ(out, expected) << srcW << " zoom " << zoom << " from " << shift << " lanes "
                                      << static_cast<int>(lanes);
+          // A table kept from the samples before (other placements, other kernels).
+          kept.widest = lanes;
+          kernels::samplePlane(out.data(), 180, src.data(), srcW, srcW, srcH, p, rect, kept);
+          EXPECT_EQ(out, expected) << "kept, " << srcW << " zoom " << zoom << " from " << shift;
         }
       }
     }
@@ -484,7 +489,7 @@ TEST(CompositorStyle, CardClipOfPlanesFollowsTheCoverageOfEveryPixel) {
     const QRect card = shape.pixelBounds(w, h);
     const auto p =
         kernels::placementFor(QRectF(rect.x() - 2, rect.y() - 1.5, 50.5, 33.2), 24, 16, false);
-    kernels::ColumnTable columns;
+    kernels::PlaneColumns columns;
     for (auto* one : {&out, &sampled}) {
       for (int k = 0; k < 3; ++k)
         one->planes.data[k] =
