@@ -62,6 +62,10 @@ VideoTrackSettings ExportOptions::writerSettings() const {
   v.encoderOptions = {{"preset", "fast"}, {"threads", "auto"}};
   if (encoding == Encoding::h264) {
     v.encoderOptions["profile"] = "high";
+    // At 2160p every frame libx264 looks ahead at holds about 25 MB; 20 instead of the
+    // preset's 30 frees about 250 MB at no cost in speed or quality there (at 1080p it
+    // would cost quality).
+    if (height() >= 2160) v.encoderOptions["x264-params"] = "rc-lookahead=20";
   } else {
     v.codecTag = "hvc1";
     v.encoderOptions["x265-params"] = "log-level=error";

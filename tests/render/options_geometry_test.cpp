@@ -81,6 +81,12 @@ TEST(ExportOptions, WriterSettings) {
   EXPECT_EQ(h264.keyFrameInterval, 120);
   EXPECT_GT(h264.maxBFrames, 0);
   EXPECT_EQ(h264.encoderOptions.at("profile"), "high");
+  EXPECT_EQ(h264.encoderOptions.count("x264-params"), 0u);
+  // libx264's look-ahead is shortened where its frames are large.
+  EXPECT_EQ(make(O::Quality::balanced, O::Resolution::p2160, O::FrameRate::fps60, O::Encoding::h264)
+                .writerSettings()
+                .encoderOptions.at("x264-params"),
+            "rc-lookahead=20");
   EXPECT_EQ(h264.encoders.back(), "libx264");  // software last, after any hardware encoder
   EXPECT_EQ(h264.primaries, AVCOL_PRI_BT709);
   EXPECT_EQ(h264.transfer, AVCOL_TRC_IEC61966_2_1);
