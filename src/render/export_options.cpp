@@ -1,9 +1,11 @@
 #include "render/export_options.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
+#include <thread>
 
 namespace vantry {
 
@@ -48,6 +50,19 @@ std::vector<std::string> ExportOptions::encoders() const {
   return list;
 }
 
+namespace {
+
+// libx264's own choice (1.5 per core) up to 16: each frame thread holds frames of its own
+// (about 75 MB at 2160p), so on a many-core machine memory would grow with the cores for
+// little speed.
+std::string encoderThreads() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  if (cores == 0) return "auto";
+  return std::to_string(std::clamp(cores * 3 / 2, 1u, 16u));
+}
+
+}  // namespace
+
 VideoTrackSettings ExportOptions::writerSettings() const {
   VideoTrackSettings v;
   v.encoders = encoders();
@@ -59,7 +74,7 @@ VideoTrackSettings ExportOptions::writerSettings() const {
   v.keyFrameInterval = keyFrameInterval();
   v.maxBFrames = 3;  // frame reordering allowed
   // "fast": export is what users wait for; the rate is fixed by the options anyway.
-  v.encoderOptions = {{"preset", "fast"}, {"threads", "auto"}};
+  v.encoderOptions = {{"preset", "fast"}, {"threads", encoderThreads()}};
   if (encoding == Encoding::h264) {
     v.encoderOptions["profile"] = "high";
     // At 2160p every frame libx264 looks ahead at holds about 25 MB; 20 instead of the

@@ -81,6 +81,10 @@ TEST(ExportOptions, WriterSettings) {
   EXPECT_EQ(h264.keyFrameInterval, 120);
   EXPECT_GT(h264.maxBFrames, 0);
   EXPECT_EQ(h264.encoderOptions.at("profile"), "high");
+  // A bounded number of encoder threads, whatever the number of cores.
+  const int threads = std::atoi(h264.encoderOptions.at("threads").c_str());
+  EXPECT_GE(threads, 1);
+  EXPECT_LE(threads, 16);
   EXPECT_EQ(h264.encoderOptions.count("x264-params"), 0u);
   // libx264's look-ahead is shortened where its frames are large.
   EXPECT_EQ(make(O::Quality::balanced, O::Resolution::p2160, O::FrameRate::fps60, O::Encoding::h264)
