@@ -307,9 +307,19 @@ const kernels::Planes& ExportCompositor::cameraPlanesOf(const QImage& camera) {
 
 // The rows and columns (even aligned) the pointer and its click ring may paint, with room
 // to spare.
+// The pointer in output pixels; nothing when it is far off the frame (or not a number),
+// where nothing shows and whole-pixel positions would leave the range of int.
+std::optional<QPointF> ExportCompositor::pointerAt(const QRectF& s, const FrameState& state) {
+  const QPointF p(s.x() + state.pointer.x * s.width(), s.y() + state.pointer.y * s.height());
+  if (!(std::abs(p.x()) < 1e6 && std::abs(p.y()) < 1e6)) return std::nullopt;
+  return p;
+}
+
 QRect ExportCompositor::pointerReach(const QRectF& s, const FrameState& state) const {
   if (!settings_.showCursor) return {};
-  const QPointF p(s.x() + state.pointer.x * s.width(), s.y() + state.pointer.y * s.height());
+  const std::optional<QPointF> at = pointerAt(s, state);
+  if (!at) return {};
+  const QPointF p = *at;
   // The ring at its widest, the sprite drawn from (-8, -8) · sx around the pointer.
   const Ring widest = ringAt(kRingDuration);
   const double reach = std::max((widest.radius + ringAt(0).width / 2) * sx_,
@@ -326,9 +336,9 @@ void ExportCompositor::pointerPlanes(const QRectF& s, const FrameState& state, b
                                      kernels::Planes& out) {
   if (!settings_.showCursor) return;
   const bool clicked = settings_.showClicks && state.pulse >= 0 && state.pulse < kRingDuration;
-  const QPointF p(s.x() + state.pointer.x * s.width(), s.y() + state.pointer.y * s.height());
-  // Far off the frame (or not a number) nothing shows, and whole-pixel positions stay in range.
-  if (!(std::abs(p.x()) < 1e6 && std::abs(p.y()) < 1e6)) return;
+  const std::optional<QPointF> at = pointerAt(s, state);
+  if (!at) return;
+  const QPointF p = *at;
   if (clicked) {
     const Ring ring = ringAt(state.pulse);
     const double radius = ring.radius * sx_, width = ring.width * sx_;

@@ -130,6 +130,7 @@ class ExportCompositor {
   void pointerPlanes(const QRectF& source, const FrameState& state, bool arrow,
                      kernels::Planes& out);
   QRect pointerReach(const QRectF& source, const FrameState& state) const;
+  static std::optional<QPointF> pointerAt(const QRectF& source, const FrameState& state);
 
   EditSettings settings_;
   QSize size_;

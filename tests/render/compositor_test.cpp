@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QPainter>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -533,6 +534,31 @@ TEST(CompositorStyle, PointerOnTheCardsCornerIsCutByTheCornerInPlanes) {
             std::max(worst, std::abs(out.planes.data[0][y * out.planes.stride[0] + x] -
                                      expected.planes.data[0][y * expected.planes.stride[0] + x]));
     EXPECT_LE(worst, 4) << pointer.x();
+  }
+}
+
+TEST(CompositorStyle, APointerFarOffOrNotANumberLaysNothingOnThePlanes) {
+  EditSettings settings;
+  settings.showClicks = true;
+  EditSettings hidden = settings;
+  hidden.showCursor = false;
+  const QSize size(640, 360);
+  ExportCompositor c(settings, size), without(hidden, size);
+  const QImage screen = solid(1600, 900, QColor(20, 20, 30));
+  FrameState state;
+  state.pulse = 0.1;
+  kernels::OwnedPlanes expected, out;
+  expected.allocate(size.width(), size.height());
+  out.allocate(size.width(), size.height());
+  without.renderPlanes(nullptr, &screen, nullptr, state, expected.planes);
+  for (const Point pointer : {Point{1e300, 0.5}, Point{std::nan(""), 0.5}, Point{0.5, -1e12}}) {
+    state.pointer = pointer;
+    c.renderPlanes(nullptr, &screen, nullptr, state, out.planes);
+    for (int y = 0; y < size.height(); ++y)
+      ASSERT_EQ(std::memcmp(out.planes.data[0] + y * out.planes.stride[0],
+                            expected.planes.data[0] + y * expected.planes.stride[0], size.width()),
+                0)
+          << pointer.x << " row " << y;
   }
 }
 
