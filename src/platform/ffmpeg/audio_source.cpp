@@ -75,21 +75,42 @@ bool AudioSource::seek(int64_t position, std::string* error) {
     return false;
   }
   avcodec_flush_buffers(codec_.get());
-  swr_close(swr_);
-  rc = swr_init(swr_);
-  if (rc < 0) {
-    if (error) *error = ff::errorText(rc);
-    return false;
-  }
+  if (!restartResampler(error)) return false;
   buffer_.clear();
+  held_.clear();
   positioned_ = false;
   ended_ = false;
   pump_.restart();
   return true;
 }
 
+bool AudioSource::restartResampler(std::string* error) {
+  swr_close(swr_);
+  const int rc = swr_init(swr_);
+  if (rc < 0 && error) *error = ff::errorText(rc);
+  return rc >= 0;
+}
+
+void AudioSource::placeHeld() {
+  const int64_t end = bufferStart_ + static_cast<int64_t>(buffer_.size()) / channels_;
+  if (end <= wantedStart_) {
+    // Nothing buffered is wanted any more: the buffer starts again where the sound goes on,
+    // and read() gives the silence before it without seeking.
+    buffer_.clear();
+    coveredFrom_ = std::min(wantedStart_, heldStart_);
+    bufferStart_ = heldStart_;
+  } else {
+    // Only the silence this read needs; the held sound waits for a later read.
+    const int64_t upTo = std::max(end, std::min(heldStart_, std::max(wantedEnd_, end)));
+    buffer_.insert(buffer_.end(), static_cast<size_t>(upTo - end) * channels_, 0.0f);
+    if (upTo < heldStart_) return;
+  }
+  buffer_.insert(buffer_.end(), held_.begin(), held_.end());
+  held_.clear();
+}
+
 bool AudioSource::decodeMore(std::string* error) {
-  auto append = [&](const uint8_t** data, int count) -> bool {
+  auto convert = [&](const uint8_t** data, int count, auto& into) -> bool {
     const int capacity = swr_get_out_samples(swr_, count);
     if (capacity <= 0) return true;
     scratch_.resize(static_cast<size_t>(capacity) * channels_);
@@ -99,16 +120,20 @@ bool AudioSource::decodeMore(std::string* error) {
       if (error) *error = ff::errorText(got);
       return false;
     }
-    buffer_.insert(buffer_.end(), scratch_.begin(),
-                   scratch_.begin() + static_cast<size_t>(got) * channels_);
+    into.insert(into.end(), scratch_.begin(),
+                scratch_.begin() + static_cast<size_t>(got) * channels_);
     return true;
   };
+  if (!held_.empty()) {
+    placeHeld();
+    return true;
+  }
   if (ended_) return false;
   switch (pump_.next(fmt_.get(), codec_.get(), stream_, frame_.get(), true, error)) {
     case PacketPump::Result::failed:
       return false;
     case PacketPump::Result::end:
-      append(nullptr, 0);
+      convert(nullptr, 0, buffer_);
       ended_ = true;
       return false;
     case PacketPump::Result::frame:
@@ -118,18 +143,40 @@ bool AudioSource::decodeMore(std::string* error) {
   int64_t pts = frame_->best_effort_timestamp;
   if (pts == AV_NOPTS_VALUE) pts = frame_->pts;
   const int64_t origin = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-  if (pts != AV_NOPTS_VALUE) pts = av_rescale_q(pts - origin, st->time_base, AVRational{1, rate_});
+  if (pts != AV_NOPTS_VALUE) {
+    // A damaged file may carry any timestamp: positions are kept within a range where sums
+    // of them cannot overflow (av_rescale_q gives AV_NOPTS_VALUE when out of range).
+    int64_t relative = 0, at = AV_NOPTS_VALUE;
+    if (!__builtin_sub_overflow(pts, origin, &relative))
+      at = av_rescale_q(relative, st->time_base, AVRational{1, rate_});
+    if (at == AV_NOPTS_VALUE) at = pts > origin ? kFarthest : -kFarthest;
+    pts = std::clamp(at, -kFarthest, kFarthest);
+  }
+  const uint8_t** data = const_cast<const uint8_t**>(frame_->extended_data);
+  bool ok = true;
   if (!positioned_) {
     bufferStart_ = pts == AV_NOPTS_VALUE ? 0 : pts;
+    coveredFrom_ = bufferStart_;
     positioned_ = true;
   } else if (pts != AV_NOPTS_VALUE) {
     // A damaged packet was skipped: silence in its place keeps what follows in time.
     const int64_t expected = bufferStart_ + static_cast<int64_t>(buffer_.size()) / channels_ +
                              swr_get_delay(swr_, rate_);
-    if (pts - expected > rate_ / 200)
-      buffer_.insert(buffer_.end(), static_cast<size_t>(pts - expected) * channels_, 0.0f);
+    const int64_t gap = pts - expected;
+    if (gap > rate_) {
+      // Too long to fill at once (a hostile file may jump hours): the sound before the gap
+      // is completed, and the frame is held at its place until reads get there.
+      ok = convert(nullptr, 0, buffer_) && restartResampler(error) &&
+           convert(data, frame_->nb_samples, held_);
+      av_frame_unref(frame_.get());
+      heldStart_ = pts;
+      if (ok) placeHeld();
+      return ok;
+    }
+    if (gap > rate_ / 200)
+      buffer_.insert(buffer_.end(), static_cast<size_t>(gap) * channels_, 0.0f);
   }
-  const bool ok = append(const_cast<const uint8_t**>(frame_->extended_data), frame_->nb_samples);
+  ok = convert(data, frame_->nb_samples, buffer_);
   av_frame_unref(frame_.get());
   return ok;
 }
@@ -139,9 +186,11 @@ bool AudioSource::read(int64_t start, int64_t frames, std::vector<float>& out, s
   out.assign(static_cast<size_t>(std::max<int64_t>(frames, 0)) * channels_, 0.0f);
   if (!hasAudio() || frames <= 0) return true;
   const int64_t bufferEnd = bufferStart_ + static_cast<int64_t>(buffer_.size()) / channels_;
-  if (!positioned_ || start < bufferStart_ || start > bufferEnd + 2 * int64_t{rate_}) {
+  if (!positioned_ || start < coveredFrom_ || start > bufferEnd + 2 * int64_t{rate_}) {
     if (!seek(start, error)) return false;
   }
+  wantedStart_ = start;
+  wantedEnd_ = start + frames;
   while (!ended_ &&
          (!positioned_ ||
           bufferStart_ + static_cast<int64_t>(buffer_.size()) / channels_ < start + frames)) {
@@ -154,7 +203,9 @@ bool AudioSource::read(int64_t start, int64_t frames, std::vector<float>& out, s
     buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(drop));
     bufferStart_ += static_cast<int64_t>(drop) / channels_;
   }
-  const int64_t lead = std::max<int64_t>(bufferStart_ - start, 0);  // silence before the sound
+  coveredFrom_ = std::max(coveredFrom_, std::min(start, bufferStart_));
+  // Silence before the sound.
+  const int64_t lead = std::clamp<int64_t>(bufferStart_ - start, 0, frames);
   const int64_t available = static_cast<int64_t>(buffer_.size()) / channels_;
   const int64_t count = std::clamp<int64_t>(frames - lead, 0, available);
   std::copy(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(count * channels_),

@@ -1,6 +1,7 @@
 // Decoded sound of one file as float samples at a fixed rate, read by sample position.
 // Reading forward is sequential; a jump back or far ahead seeks. A damaged packet becomes
-// silence of its length, as a damaged picture is skipped; other failures are reported.
+// silence of its length, as a damaged picture is skipped (a long gap is made only as far as
+// reads need it, so memory stays bounded); other failures are reported.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +39,12 @@ class AudioSource {
   AudioSource() = default;
   bool seek(int64_t position, std::string* error);
   bool decodeMore(std::string* error);  // false at the end (error empty) or on failure
+  bool restartResampler(std::string* error);
+  // Moves the held frame into the buffer as far as the current read needs.
+  void placeHeld();
+
+  // Farthest sample position a timestamp is taken to mean (some thousand years).
+  static constexpr int64_t kFarthest = int64_t{1} << 50;
 
   ff::InputFormatPtr fmt_;
   ff::CodecContextPtr codec_;
@@ -50,7 +57,12 @@ class AudioSource {
   ff::FramePtr frame_ = ff::makeFrame();
   std::deque<float> buffer_;  // interleaved samples from bufferStart_ on
   int64_t bufferStart_ = 0;
-  bool positioned_ = false;  // bufferStart_ known since the last seek
+  int64_t coveredFrom_ = 0;  // [coveredFrom_, bufferStart_) is known silence
+  // Sound decoded after a long gap, to go at heldStart_ once reads get near it.
+  std::vector<float> held_;
+  int64_t heldStart_ = 0;
+  int64_t wantedStart_ = 0, wantedEnd_ = 0;  // the stretch the current read wants
+  bool positioned_ = false;                  // bufferStart_ known since the last seek
   bool ended_ = false;
   std::vector<float> scratch_;
 };
