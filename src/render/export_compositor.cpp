@@ -130,6 +130,10 @@ void ExportCompositor::ensureBase(const QRectF& card, bool planes) {
   kernels::tileToPlanes(base_, base_.rect(), basePlanes_.planes);
   cardClip_.build(cardShape_, basePlanes_.planes);
   basePlanesBuilt_ = true;
+  // Every compositor of an export builds the same pixels from these.
+  baseKey_ = qHashMulti(0x9E3779B9u, card.x(), card.y(), card.width(), card.height(), size_.width(),
+                        size_.height(), settings_.background, settings_.padding, style_.cardColor) |
+             1;
   // The export composes planes only: its BGRA base and background (33 MB each at 2160p, in
   // every worker) are made again should a BGRA frame be asked for.
   base_ = QImage();
@@ -356,7 +360,8 @@ void ExportCompositor::pointerPlanes(const QRectF& s, const FrameState& state, b
 
 void ExportCompositor::renderPlanes(const kernels::Planes* screenPlanes, const QImage* screen,
                                     const QImage* camera, const FrameState& state,
-                                    kernels::Planes& out, const CameraPlanes* cameraPlanes) {
+                                    kernels::Planes& out, const CameraPlanes* cameraPlanes,
+                                    PlanesHistory* history) {
   if (screen && screen->isNull()) screen = nullptr;
   if (camera && camera->isNull()) camera = nullptr;
   if (cameraPlanes && (cameraPlanes->planes.width < 2 || cameraPlanes->planes.height < 2))
@@ -367,6 +372,7 @@ void ExportCompositor::renderPlanes(const kernels::Planes* screenPlanes, const Q
     // An odd-sized picture has no whole chroma blocks: compose in BGRA and convert.
     render(screen, camera, state, fallback_);
     kernels::tileToPlanes(fallback_, fallback_.rect(), out);
+    if (history) *history = {};
     return;
   }
   const double ratio = src ? static_cast<double>(src->width) / src->height : 16.0 / 9.0;
@@ -376,7 +382,10 @@ void ExportCompositor::renderPlanes(const kernels::Planes* screenPlanes, const Q
 
   const QRectF s = toOutput(CompositionGeometry::sourceRect(r, state));
   if (src && !cardPixels_.isEmpty()) {
-    kernels::copyPlanesOutside(out, base, cardPixels_);
+    if (history && history->base == baseKey_)
+      kernels::copyPlanesInside(out, base, history->painted);  // the card is sampled anew
+    else
+      kernels::copyPlanesOutside(out, base, cardPixels_);
     // The rows the pointer may paint are clipped after it, the others while sampled.
     const QRect later = pointerReach(s, state);
     kernels::samplePlanes(out, *src, kernels::placementFor(s, src->width, src->height, false),
@@ -391,9 +400,16 @@ void ExportCompositor::renderPlanes(const kernels::Planes* screenPlanes, const Q
     }
   }
 
-  if (!settings_.showCamera || (!camera && !cameraPlanes)) return;
+  const QRect painted = paintBubble(camera, cameraPlanes, state, out);
+  if (history) *history = {baseKey_, painted};
+}
+
+// The camera bubble and its shadow; gives the area they may have painted.
+QRect ExportCompositor::paintBubble(const QImage* camera, const CameraPlanes* cameraPlanes,
+                                    const FrameState& state, kernels::Planes& out) {
+  if (!settings_.showCamera || (!camera && !cameraPlanes)) return {};
   const QRectF bubble = bubbleRect(state);
-  if (bubble.isEmpty()) return;
+  if (bubble.isEmpty()) return {};
   const double mix = std::clamp(state.presenterMix, 0.0, 1.0);
   const QRect tile = kernels::evenAligned(bubble.toAlignedRect(), size_.width(), size_.height());
   // The bubble is painted once per camera picture and geometry, as planes with a coverage;
@@ -418,8 +434,13 @@ void ExportCompositor::renderPlanes(const kernels::Planes* screenPlanes, const Q
     });
   }
   // The shadow darkens the planes themselves, except where the opaque bubble covers them.
-  if (placeCameraShadow(bubble, mix)) cameraShadow_.applyPlanes(out, layer.get(), tile.topLeft());
+  QRect painted = tile;
+  if (placeCameraShadow(bubble, mix)) {
+    cameraShadow_.applyPlanes(out, layer.get(), tile.topLeft());
+    painted |= cameraShadow_.area(size_.width(), size_.height());
+  }
   if (layer) layer->paint(out, tile.topLeft());
+  return kernels::evenAligned(painted, size_.width(), size_.height());
 }
 
 }  // namespace vantry

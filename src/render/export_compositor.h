@@ -70,6 +70,13 @@ struct CameraPlanes {
   qint64 key = 0;
 };
 
+// What an output picture holds from the frame last composed into it, so that composing
+// into it again restores only what that frame painted over the base around the card.
+struct PlanesHistory {
+  quint64 base = 0;  // the base it holds around the card; 0: not known
+  QRect painted;     // where that frame painted over it (the camera bubble and its shadow)
+};
+
 class ExportCompositor {
  public:
   ExportCompositor(const EditSettings& settings, QSize output, CompositorStyle style = {});
@@ -103,9 +110,11 @@ class ExportCompositor {
   // picture comes as planes of the same kind (`screenPlanes`, even size) or as `screen`
   // (converted once and kept while the same picture comes again); the camera likewise, as
   // `cameraPlanes` or `camera`. The picture is that of render() converted, within rounding.
+  // With `history`, `out` is taken to hold what it says, and it is brought up to date: a
+  // picture composed into again has only the last frame's bubble restored around the card.
   void renderPlanes(const kernels::Planes* screenPlanes, const QImage* screen, const QImage* camera,
                     const FrameState& state, kernels::Planes& out,
-                    const CameraPlanes* cameraPlanes = nullptr);
+                    const CameraPlanes* cameraPlanes = nullptr, PlanesHistory* history = nullptr);
 
   // Shares the camera bubbles of renderPlanes() with other compositors of the same settings.
   void shareBubbles(std::shared_ptr<BubbleCache> cache) { bubbles_ = std::move(cache); }
@@ -130,6 +139,8 @@ class ExportCompositor {
   void pointerPlanes(const QRectF& source, const FrameState& state, bool arrow,
                      kernels::Planes& out);
   QRect pointerReach(const QRectF& source, const FrameState& state) const;
+  QRect paintBubble(const QImage* camera, const CameraPlanes* cameraPlanes, const FrameState& state,
+                    kernels::Planes& out);
   static std::optional<QPointF> pointerAt(const QRectF& source, const FrameState& state);
 
   EditSettings settings_;
@@ -150,7 +161,9 @@ class ExportCompositor {
   // The planes path: the base as planes, the last QImage screen and camera as planes.
   kernels::OwnedPlanes basePlanes_;
   bool basePlanesBuilt_ = false;
-  kernels::PlaneClip cardClip_;  // the card's rounded corners, for the planes
+  kernels::PlaneClip cardClip_;
+  quint64 baseKey_ = 0;  // names the planes base: equal keys, equal pixels  // the card's rounded
+                         // corners, for the planes
   kernels::OwnedPlanes screenPlanes_;
   qint64 screenKey_ = 0;
   kernels::OwnedPlanes cameraPlanes_;  // the last QImage camera, grown to an even size

@@ -160,7 +160,12 @@ class RenderPass {
  private:
   void produce();
   void compose();
-  std::shared_ptr<AVFrame> takePicture();
+  // An output picture of the pool, with what it holds from the frame last composed into it.
+  struct Pooled {
+    std::shared_ptr<AVFrame> frame;
+    PlanesHistory* history = nullptr;
+  };
+  Pooled takePicture();
   void abort(std::exception_ptr error);
   void report(double value) {
     if (progress_) progress_(value);
@@ -200,7 +205,7 @@ class RenderPass {
   bool producerFinished_ = false;
   bool aborted_ = false;
   std::exception_ptr error_;
-  std::vector<std::shared_ptr<AVFrame>> pictures_;
+  std::vector<std::pair<std::shared_ptr<AVFrame>, std::unique_ptr<PlanesHistory>>> pictures_;
   // A camera picture serves consecutive output frames, which different workers compose.
   std::shared_ptr<BubbleCache> bubbles_ = std::make_shared<BubbleCache>();
 };
@@ -212,14 +217,14 @@ void RenderPass::abort(std::exception_ptr error) {
   wakeAll();
 }
 
-std::shared_ptr<AVFrame> RenderPass::takePicture() {
+RenderPass::Pooled RenderPass::takePicture() {
   {
     std::lock_guard lock(mutex_);
-    for (auto& p : pictures_)
-      if (p.use_count() == 1 && av_frame_is_writable(p.get())) return p;
+    for (auto& [p, history] : pictures_)
+      if (p.use_count() == 1 && av_frame_is_writable(p.get())) return {p, history.get()};
   }
   std::shared_ptr<AVFrame> frame(av_frame_alloc(), [](AVFrame* f) { av_frame_free(&f); });
-  if (!frame) return nullptr;
+  if (!frame) return {};
   frame->format = AV_PIX_FMT_YUV420P;
   frame->width = options_.width();
   frame->height = options_.height();
@@ -227,11 +232,11 @@ std::shared_ptr<AVFrame> RenderPass::takePicture() {
   frame->color_trc = AVCOL_TRC_IEC61966_2_1;
   frame->colorspace = AVCOL_SPC_BT709;
   frame->color_range = AVCOL_RANGE_MPEG;
-  if (av_frame_get_buffer(frame.get(), 0) < 0) return nullptr;
+  if (av_frame_get_buffer(frame.get(), 0) < 0) return {};
   std::lock_guard lock(mutex_);
-  pictures_.push_back(frame);
+  pictures_.emplace_back(frame, std::make_unique<PlanesHistory>());
   statistics_.pictures = static_cast<long long>(pictures_.size());
-  return frame;
+  return {frame, pictures_.back().second.get()};
 }
 
 void RenderPass::produce() {
@@ -300,7 +305,7 @@ void RenderPass::compose() {
         jobs_.pop_front();
       }
       const double cpuStart = threadCpuSeconds();
-      std::shared_ptr<AVFrame> picture = takePicture();
+      auto [picture, history] = takePicture();
       if (!picture) throwStudioError(L("导出内存分配失败。"));
       kernels::Planes out = planesOf(*picture);
       const kernels::Planes in = job.screenPlanes ? planesOf(*job.screenPlanes) : kernels::Planes{};
@@ -308,7 +313,7 @@ void RenderPass::compose() {
                                 job.cameraKey};
       compositor.renderPlanes(job.screenPlanes ? &in : nullptr, job.screen ? &*job.screen : nullptr,
                               job.camera ? &*job.camera : nullptr, job.state, out,
-                              job.cameraPlanes ? &camera : nullptr);
+                              job.cameraPlanes ? &camera : nullptr, history);
       const long long index = job.index;
       job = {};  // the pictures go back to their readers at once
       const double spent = threadCpuSeconds() - cpuStart;

@@ -899,6 +899,18 @@ void copyRowOutside(uint8_t* dst, const uint8_t* src, int w, int left, int right
 
 }  // namespace
 
+void copyPlanesInside(Planes& out, const Planes& src, const QRect& rect) {
+  if (rect.isEmpty()) return;
+  for (int p = 0; p < 3; ++p) {
+    const int shift = p ? 1 : 0;
+    const int x = rect.left() >> shift, n = rect.width() >> shift;
+    for (int y = rect.top() >> shift; y <= rect.bottom() >> shift; ++y)
+      std::memcpy(out.data[p] + static_cast<ptrdiff_t>(y) * out.stride[p] + x,
+                  src.data[p] + static_cast<ptrdiff_t>(y) * src.stride[p] + x,
+                  static_cast<size_t>(n));
+  }
+}
+
 void copyPlanesOutside(Planes& out, const Planes& src, const QRect& hole) {
   const int w = out.width, h = out.height;
   for (int y = 0; y < h; ++y)

@@ -135,6 +135,8 @@ void samplePlanes(Planes& out, const Planes& src, const Placement& p, const QRec
 // Copies `src` to `out` everywhere except inside `hole` (luma pixels; chroma keeps the
 // blocks the hole touches).
 void copyPlanesOutside(Planes& out, const Planes& src, const QRect& hole);
+// Copies `src` to `out` inside `rect` (even aligned, within the planes).
+void copyPlanesInside(Planes& out, const Planes& src, const QRect& rect);
 // clipToRoundedRect for planes, worked out once for a shape and base that stay (the card of
 // an export): the runs of pixels and chroma blocks the shape does not fully cover, with
 // their weights and the base under them; chroma blocks take the mean coverage of their
@@ -234,6 +236,8 @@ class Shadow {
   void fit(const RoundedRect& shape, double sigma, double offsetY, double opacity);
   // The output area a shadow of `shape` may darken.
   static QRectF reach(const RoundedRect& shape, double sigma, double offsetY);
+  // The pixels the shadow as placed darkens, within width x height.
+  QRect area(int width, int height) const { return pixelArea(width, height); }
   void moveTo(double x0, double y0);
 
  private:

@@ -562,6 +562,52 @@ TEST(CompositorStyle, APointerFarOffOrNotANumberLaysNothingOnThePlanes) {
   }
 }
 
+// An export composes into pictures that come back from the encoder: around the card only
+// what the last frame painted there is restored, the rest trusted to hold the base.
+TEST(CompositorStyle, APictureComposedIntoAgainIsTheFrameComposedAfresh) {
+  EditSettings settings;
+  settings.showClicks = true;
+  EditSettings padded = settings;
+  padded.padding = 0.05;
+  const QSize size(640, 360);
+  ExportCompositor c(settings, size), other(padded, size);
+  const QImage screen = solid(1600, 900, QColor(20, 20, 30));
+  const QImage camera = solid(640, 360, QColor(200, 120, 40));
+  auto bytes = [&](const kernels::Planes& p) {
+    std::vector<uint8_t> all;
+    for (int plane = 0; plane < 3; ++plane)
+      for (int y = 0; y < (plane ? size.height() / 2 : size.height()); ++y) {
+        const uint8_t* row = p.data[plane] + y * p.stride[plane];
+        all.insert(all.end(), row, row + (plane ? size.width() / 2 : size.width()));
+      }
+    return all;
+  };
+  kernels::OwnedPlanes reused, fresh;
+  reused.allocate(size.width(), size.height());
+  PlanesHistory history;
+  struct Step {
+    ExportCompositor* compositor;
+    double zoom, mix;
+    bool camera;
+  };
+  // The bubble shrinks with the zoom, grows to the whole frame and back, goes away, and
+  // another base (more padding) comes between.
+  for (const Step& step : {Step{&c, 1, 0, true}, Step{&c, 2.5, 0, true}, Step{&c, 1, 0.6, true},
+                           Step{&c, 1, 1, true}, Step{&c, 1.5, 0, true}, Step{&c, 1, 0, false},
+                           Step{&other, 1, 0, true}, Step{&c, 2, 0, true}}) {
+    FrameState state;
+    state.zoom = step.zoom;
+    state.presenterMix = step.mix;
+    state.pointer = {0.3, 0.4};
+    const QImage* cam = step.camera ? &camera : nullptr;
+    step.compositor->renderPlanes(nullptr, &screen, cam, state, reused.planes, nullptr, &history);
+    fresh.allocate(size.width(), size.height());
+    step.compositor->renderPlanes(nullptr, &screen, cam, state, fresh.planes);
+    ASSERT_EQ(bytes(reused.planes), bytes(fresh.planes))
+        << "zoom " << step.zoom << " mix " << step.mix << " camera " << step.camera;
+  }
+}
+
 TEST(CompositorStyle, ShrunkPlanesSampleTheSameOnEveryRoad) {
   // A plane shrunk up to five times (the last past a 64-byte window), mirrored or not, into
   // rows ending in a short block: the permuted road gives the plain loop's bytes, and both
