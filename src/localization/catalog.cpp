@@ -391,6 +391,21 @@ constexpr CatalogRow kPlatformRows[] = {
      "The edit lasts %.1f s, longer than the %.1f s screen recording; the project file may be "
      "damaged."},
     {"不是普通文件。", "Not a regular file."},
+    // The system's reasons, in the words of the sentence that names the file.
+    {"磁盘已满。", "The disk is full."},
+    {"磁盘配额已用完。", "Your disk quota is used up."},
+    {"磁盘是只读的。", "The disk is read-only."},
+    {"没有访问权限。", "Permission was denied."},
+    {"路径中有一项不是文件夹。", "Part of the path is not a folder."},
+    {"文件或文件夹不存在。", "It is missing."},
+    {"这是一个文件夹，不是文件。", "It is a folder, not a file."},
+    {"文件太大。", "The file is too large."},
+    {"存放它的设备或文件系统已断开。", "The device or file system that holds it is gone."},
+    {"读写出错，磁盘或设备可能有故障。",
+     "A read or write failed; the disk or device may be faulty."},
+    {"路径中的符号链接形成了循环。", "The symbolic links in the path form a loop."},
+    {"路径太长。", "The path is too long."},
+    {"打开的文件太多。", "Too many files are open."},
     // The timeline's help texts with this platform's shortcuts.
     {"在播放头处分割（Ctrl+B）", "Split at Playhead (Ctrl+B)"},
     {"撤销剪辑（Ctrl+Z）", "Undo Edit (Ctrl+Z)"},

@@ -1,7 +1,5 @@
 #include "render/render_error.h"
 
-#include <cstdlib>
-
 // The user-facing error type is shared with capture; it is header-only, so using it here
 // adds no link dependency on the capture layer.
 #include "platform/studio_error.h"
@@ -10,20 +8,6 @@ namespace vantry {
 
 void throwStudioError(const std::string& message) {
   throw StudioError(message);
-}
-
-std::string shownPath(const std::string& path) {
-  const char* home = std::getenv("HOME");
-  if (!home || !*home) return path;
-  std::string prefix = home;
-  while (prefix.size() > 1 && prefix.back() == '/')
-    prefix.pop_back();
-  if (prefix == "/") return path;
-  if (path == prefix) return "~";
-  if (path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0 &&
-      path[prefix.size()] == '/')
-    return "~" + path.substr(prefix.size());
-  return path;
 }
 
 void rethrowNaming(const std::string& path, std::exception_ptr error) {

@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "localization/user_message.h"
+
 namespace vantry {
 
 // Raised when an export is cancelled.
@@ -16,9 +18,6 @@ class CancelledError : public std::runtime_error {
 
 // Throws the one user-facing error type with an already translated message.
 [[noreturn]] void throwStudioError(const std::string& message);
-
-// A path as the user reads it in a message: the home folder shown as "~".
-std::string shownPath(const std::string& path);
 
 // Raises `error` again with the file at fault in front of its text ("~/x/screen.mp4: ..."),
 // keeping a user-facing error user-facing; cancellation passes unchanged.
