@@ -5,6 +5,7 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -20,6 +21,7 @@
 #include "export/fullscreen_player.h"
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
+#include "platform/durable_file.h"
 #include "render/export_workspace.h"
 #include "render/movie_exporter.h"
 #include "studio/studio.h"
@@ -78,6 +80,13 @@ int main(int argc, char** argv) {
   // off the main thread; one notice says what was recovered.
   // Working folders of exports that were killed are swept at the same time.
   std::jthread recovery([&studio] {
+    // Recordings made before, under a wider umask or by an older version, are closed to the
+    // other users of this machine: our data folder and the recordings folder, where they are.
+    const std::filesystem::path recordings = DisplayRecorder::defaultRecordingsFolder();
+    for (const auto& folder : {recordings.parent_path(), recordings}) {
+      std::error_code ec;
+      if (std::filesystem::is_directory(folder, ec)) platform::makePrivateFolder(folder);
+    }
     try {
       ExportWorkspace::sweepStale(MovieExporter::temporaryRoot());
     } catch (const std::exception&) {

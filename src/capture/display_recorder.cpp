@@ -154,9 +154,11 @@ void DisplayRecorder::startSteps(platform::DisplayId displayID,
     std::lock_guard lock(stateMutex_);
     folder_ = folder.string();
   }
-  std::error_code ec;
-  fs::create_directories(folder, ec);
-  if (ec) throw StudioError(withDetail(L("录屏文件无法写入。"), ec.message()));
+  // Private whatever the umask: a recording holds whatever was on the screen. The folder of
+  // all recordings is closed too, so that those made before are.
+  std::string made = platform::makePrivateFolder(env_.recordingsFolder);
+  if (made.empty()) made = platform::makePrivateFolder(folder);
+  if (!made.empty()) throw StudioError(withDetail(L("录屏文件无法写入。"), made));
 
   // 2, 3. What to capture.
   const platform::ShareableContent content = env_.screen->shareableContent();

@@ -66,7 +66,7 @@ PointerJournalWriter::~PointerJournalWriter() {
 
 bool PointerJournalWriter::open(const std::string& path, const JournalHeader& header) {
   close();
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
   if (fd_ < 0) {
     error_ = std::strerror(errno);
     return false;

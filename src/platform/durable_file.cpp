@@ -1,6 +1,7 @@
 #include "platform/durable_file.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,21 +30,73 @@ int injectedFault(const fs::path& path) {
   return !gFaultName.empty() && path.filename() == gFaultName ? gFaultError : 0;
 }
 
+// Six letters or digits no one can guess beforehand.
+std::string unguessable() {
+  static constexpr char kLetters[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  unsigned char bytes[6] = {};
+  for (std::size_t got = 0; got < sizeof bytes;) {
+    const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n > 0) {
+      got += std::size_t(n);
+    } else if (errno != EINTR) {
+      break;  // the names then collide and the caller's O_EXCL gives up
+    }
+  }
+  std::string out;
+  for (unsigned char b : bytes)
+    out += kLetters[b % (sizeof kLetters - 1)];
+  return out;
+}
+
 }  // namespace
 
 fs::path makeFileBeside(const fs::path& target) {
   const std::string ext = target.extension().string();
-  const std::string tmpl =
-      (target.parent_path() / ("." + target.stem().string() + ".XXXXXX" + ext)).string();
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back('\0');
-  const int fd = mkstemps(name.data(), int(ext.size()));
-  if (fd < 0) return {};
   struct stat original {};
-  // mkstemps makes the file private; a new document gets the usual rw-r--r--.
-  fchmod(fd, ::stat(target.c_str(), &original) == 0 ? original.st_mode & 07777 : 0644);
-  ::close(fd);
-  return fs::path(name.data());
+  const bool replacing = ::stat(target.c_str(), &original) == 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path name =
+        target.parent_path() / ("." + target.stem().string() + "." + unguessable() + ext);
+    // O_EXCL never follows a link planted under that name. The umask applies to 0600, so a
+    // new file is no wider than the person's own choice nor than a recording's.
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return {};
+    }
+    if (replacing) ::fchmod(fd, original.st_mode & 07777);
+    ::close(fd);
+    return name;
+  }
+  errno = EEXIST;
+  return {};
+}
+
+void preparePrivateFile(const fs::path& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd >= 0) ::close(fd);
+}
+
+std::string makePrivateFolder(const fs::path& folder) {
+  std::vector<fs::path> missing;
+  std::error_code ec;
+  for (fs::path p = folder; !p.empty() && !fs::exists(p, ec); p = p.parent_path()) {
+    missing.push_back(p);
+    if (p == p.parent_path()) break;
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (::mkdir(it->c_str(), 0700) != 0 && errno != EEXIST) return systemError(errno);
+    // A umask that takes the owner's own bits away would lock the owner out.
+    ::chmod(it->c_str(), 0700);
+  }
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) return systemError(errno);
+  if (!S_ISDIR(st.st_mode)) return systemError(ENOTDIR);
+  // One made before, by an older version or under a wider umask, is closed now. A file
+  // system without modes (a FAT stick) refuses, and the recording still goes there.
+  if (st.st_uid == ::geteuid() && (st.st_mode & 07777) != 0700) ::chmod(folder.c_str(), 0700);
+  return {};
 }
 
 std::string replaceDurably(const fs::path& written, const fs::path& target) {

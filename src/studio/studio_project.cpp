@@ -227,8 +227,7 @@ void Studio::revealRecordings() {
   std::string folder = services_.recordingsFolder.empty()
                            ? DisplayRecorder::defaultRecordingsFolder()
                            : services_.recordingsFolder;
-  std::error_code ec;
-  fs::create_directories(folder, ec);
+  platform::makePrivateFolder(folder);
   if (services_.desktop) services_.desktop->openFolder(folder);
 }
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -254,12 +255,39 @@ TEST_F(StudioProjects, DestroyingTheControllerWritesThePendingSave) {
   EXPECT_EQ(decodeClipFile((folder / "edit.json").string()).ranges().size(), 2u);
 }
 
+TEST_F(StudioProjects, ANewEditFileIsTheOwnersAloneAndAReplacedOneKeepsItsMode) {
+  auto modeOf = [](const fs::path& path) {
+    return fs::status(path).permissions() & fs::perms::all;
+  };
+  using P = fs::perms;
+  for (const mode_t mask : {mode_t(022), mode_t(002), mode_t(077)}) {
+    SCOPED_TRACE("umask " + std::to_string(mask));
+    const mode_t old = ::umask(mask);
+    const fs::path folder = recording("private-" + std::to_string(mask));
+    auto s = make();
+    ASSERT_TRUE(s->openProjectFile((folder / "project.json").string()));
+    s->seek(5);
+    s->split();
+    ASSERT_TRUE(s->saveNow());
+    EXPECT_EQ(modeOf(folder / "edit.json"), P::owner_read | P::owner_write);
+    // The person opened it up to the group: later saves leave that as it is.
+    fs::permissions(folder / "edit.json", P::owner_read | P::owner_write | P::group_read);
+    s->seek(7);
+    s->split();
+    ASSERT_TRUE(s->saveNow());
+    EXPECT_EQ(modeOf(folder / "edit.json"), P::owner_read | P::owner_write | P::group_read);
+    ::umask(old);
+  }
+}
+
 TEST_F(StudioProjects, RevealMakesTheRecordingsFolder) {
   StudioServices services = h.services();
   services.recordingsFolder = (dir.path / "Vantry" / "Recordings").string();
   Studio s(services);
   s.revealRecordings();
   EXPECT_TRUE(fs::is_directory(services.recordingsFolder));
+  EXPECT_EQ(fs::status(services.recordingsFolder).permissions() & fs::perms::all,
+            fs::perms::owner_all);
   ASSERT_EQ(h.desktop->opened.size(), 1u);
   EXPECT_EQ(h.desktop->opened[0], services.recordingsFolder);
 }

@@ -231,6 +231,8 @@ bool MovieWriter::start() {
   }
 
   if (!(fmt->oformat->flags & AVFMT_NOFILE)) {
+    // Recordings and working files are their owner's alone; FFmpeg would make it rw-r--r--.
+    platform::preparePrivateFile(settings_.path);
     rc = avio_open(&fmt->pb, settings_.path.c_str(), AVIO_FLAG_WRITE);
     if (rc < 0) return failStart(ff::errorText(rc));
   }
