@@ -9,6 +9,9 @@
 #include <memory>
 #include <thread>
 
+// Qt's X connection, to claim the windows it makes.
+#include <xcb/xcb.h>
+
 #include "app/desktop_help.h"
 #include "app/quit_flow.h"
 #include "app/signal_watcher.h"
@@ -22,6 +25,7 @@
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
 #include "platform/durable_file.h"
+#include "platform/x11/x11_windows.h"
 #include "render/export_workspace.h"
 #include "render/movie_exporter.h"
 #include "studio/studio.h"
@@ -29,7 +33,14 @@
 int main(int argc, char** argv) {
   using namespace vantry;
   QApplication app(argc, argv);
-  // Also the WM_CLASS by which capture leaves our own windows out.
+  // Display recordings leave out the windows of Qt's X connection: ours, as the server made
+  // their ids, whatever class or pid another program may claim.
+  if (auto* x11 = app.nativeInterface<QNativeInterface::QX11Application>()) {
+    if (xcb_connection_t* connection = x11->connection()) {
+      const xcb_setup_t* setup = xcb_get_setup(connection);
+      platform::x11::claimClient(setup->resource_id_base, setup->resource_id_mask);
+    }
+  }
   QApplication::setOrganizationName("Vantry");
   QApplication::setApplicationName("Vantry");
   QApplication::setDesktopFileName("vantry");

@@ -126,7 +126,7 @@ class QuietCapture final : public StudioCapture {
         return {};  // drawn with the generic window symbol
     }
   }
-  platform::ApplicationInfo ownApplication() override { return {"Vantry", "Vantry", 0}; }
+  platform::ApplicationInfo ownApplication() override { return {"Vantry", "Vantry", 0, true}; }
   std::unique_ptr<LivePreview> makePreview() override { return std::make_unique<QuietPreview>(); }
   std::shared_ptr<LiveCamera> makeCamera() override { return std::make_shared<QuietCamera>(); }
   std::unique_ptr<Recording> makeRecording() override { return nullptr; }

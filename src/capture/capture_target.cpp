@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/studio_error.h"
 #include "localization/localization.h"
+#include "platform/studio_error.h"
 
 namespace vantry {
 
@@ -33,12 +33,11 @@ CaptureTarget CaptureTarget::resolve(const platform::ShareableContent& content,
   target.filter.display = it->id;
   target.filter.rect = it->frame;
   target.filter.pointPixelScale = it->pointPixelScale;
-  if (!ownApplication.identifier.empty()) {
-    // Every running instance, and this one even before it shows a window.
+  if (ownApplication.thisApplication) {
+    // Every running instance, and this one even before it shows a window. A name is no
+    // proof: any program can take ours.
     for (const platform::ApplicationInfo& app : content.applications) {
-      if (app.identifier == ownApplication.identifier) {
-        target.filter.excludedApplications.push_back(app);
-      }
+      if (app.thisApplication) target.filter.excludedApplications.push_back(app);
     }
     target.filter.excludedApplications.push_back(ownApplication);
   }

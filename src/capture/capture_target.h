@@ -14,7 +14,9 @@ struct CaptureTarget {
   platform::ContentFilter filter;
   platform::Rect rect;  // global display points (root coordinates on X11)
 
-  // No windowID: the display, minus every window of this application (all its instances).
+  // No windowID: the display, minus every window of this application (all its instances, as
+  // the backend tells them: ApplicationInfo::thisApplication; none when `ownApplication` is
+  // not marked so).
   // A windowID: that window alone; displayID then plays no part. Throws StudioError when the
   // display is gone or the window is gone or has no area.
   static CaptureTarget resolve(const platform::ShareableContent& content,

@@ -69,6 +69,9 @@ struct ApplicationInfo {
   std::string identifier;  // stands in for a bundle identifier (WM_CLASS class on X11)
   std::string name;        // shown to the user
   std::int64_t pid = 0;    // 0 when unknown
+  // A running instance of this application (this process or another of this executable), as
+  // the backend can tell from what no other program can forge. Only these are left out.
+  bool thisApplication = false;
 };
 
 struct WindowInfo {
@@ -97,8 +100,8 @@ struct ContentFilter {
   WindowId window = 0;
   Rect rect;  // the source's frame when the filter was made
   double pointPixelScale = 1.0;
-  // Every window of these applications is left out of a display capture. An application
-  // matches by identifier (when non-empty) or by pid (when non-zero).
+  // Every window of these applications is left out of a display capture. Only this
+  // application's own instances (thisApplication) are ever left out.
   std::vector<ApplicationInfo> excludedApplications;
 };
 

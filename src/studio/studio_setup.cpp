@@ -30,11 +30,11 @@ std::string describe(const std::exception_ptr& error) {
 
 // The windows a user may record: ordinary, titled, big enough and not our own, sorted by
 // application name and title.
-std::vector<platform::WindowInfo> recordableWindows(const std::vector<platform::WindowInfo>& all,
-                                                    const platform::ApplicationInfo& own) {
+std::vector<platform::WindowInfo> recordableWindows(const std::vector<platform::WindowInfo>& all) {
   std::vector<platform::WindowInfo> kept;
   for (const auto& w : all) {
-    if (!w.onScreen || w.application.identifier == own.identifier || w.layer != 0) continue;
+    // Our own windows as the backend tells them; a name alone would let any window hide.
+    if (!w.onScreen || w.application.thisApplication || w.layer != 0) continue;
     if (!(w.frame.width > 100) || !(w.frame.height > 80) || w.title.empty()) continue;
     kept.push_back(w);
   }
@@ -275,7 +275,7 @@ void Studio::refreshCaptureSources() {
     std::optional<std::string> failure;
     try {
       listing->content = capture->shareableContent();
-      listing->windows = recordableWindows(listing->content.windows, capture->ownApplication());
+      listing->windows = recordableWindows(listing->content.windows);
       for (const auto& window : listing->windows) {
         const auto cached = known.find(window.id);
         QImage icon =

@@ -35,7 +35,8 @@ struct Latest {
 TEST(DisplayPreviewX11, ShowsTheDisplayWithThePointerButNotTheApplication) {
   testing::PrivateXServer x;
   testing::ColourWindow backdrop(x.display(), 0, 0, 1920, 1080, 0x204080, "Desktop", "Editor");
-  testing::ColourWindow own(x.display(), 960, 0, 960, 1080, 0xff00ff, "Vantry", "Vantry", getpid());
+  testing::OwnConnection ours(x.name());
+  testing::ColourWindow own(ours.display(), 960, 0, 960, 1080, 0xff00ff, "Vantry", "Vantry");
   x.movePointer(480, 540);
   DisplayPreview preview(std::make_shared<platform::x11::X11ScreenCapture>("Vantry"));
   Latest latest;

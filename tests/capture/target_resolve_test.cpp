@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "capture/capture_target.h"
-#include "platform/studio_error.h"
 #include "localization/localization.h"
+#include "platform/studio_error.h"
 
 namespace vantry {
 namespace {
@@ -16,19 +16,21 @@ platform::ShareableContent content() {
   c.displays = {{7, "DP-1", {0, 0, 2560, 1440}, true, 1.0},
                 {9, "HDMI-1", {2560, 0, 1920, 1080}, false, 1.0}};
   c.windows = {{101, "Editor", {"Code", "Code", 300}, {10, 20, 800, 600}, 0, true},
-               {102, "Vantry", {"Vantry", "Vantry", 400}, {0, 0, 1280, 800}, 0, true},
-               {103, "Vantry", {"Vantry", "Vantry", 401}, {50, 50, 1280, 800}, 0, true},
+               {102, "Vantry", {"Vantry", "Vantry", 400, true}, {0, 0, 1280, 800}, 0, true},
+               {103, "Vantry", {"Vantry", "Vantry", 401, true}, {50, 50, 1280, 800}, 0, true},
                {104, "Collapsed", {"Term", "Term", 500}, {5, 5, 0, 300}, 0, true},
-               {105, "Flat", {"Term", "Term", 500}, {5, 5, 300, 0}, 0, true}};
+               {105, "Flat", {"Term", "Term", 500}, {5, 5, 300, 0}, 0, true},
+               {106, "Vantry", {"Vantry", "Vantry", 400}, {9, 9, 300, 300}, 0, true}};
   c.applications = {{"Code", "Code", 300},
-                    {"Vantry", "Vantry", 400},
-                    {"Vantry", "Vantry", 401},
-                    {"Term", "Term", 500}};
+                    {"Vantry", "Vantry", 400, true},
+                    {"Vantry", "Vantry", 401, true},
+                    {"Term", "Term", 500},
+                    {"Vantry", "Vantry", 400}};  // takes our name and pid: not us
   return c;
 }
 
 std::string failure(platform::DisplayId display, std::optional<platform::WindowId> window,
-                    ApplicationInfo own = {"Vantry", "Vantry", 400}) {
+                    ApplicationInfo own = {"Vantry", "Vantry", 400, true}) {
   try {
     CaptureTarget::resolve(content(), display, window, own);
   } catch (const StudioError& e) {
@@ -38,7 +40,7 @@ std::string failure(platform::DisplayId display, std::optional<platform::WindowI
 }
 
 TEST(CaptureTargetResolve, ADisplayLeavesOutEveryInstanceOfTheApplication) {
-  const ApplicationInfo own{"Vantry", "Vantry", 400};
+  const ApplicationInfo own{"Vantry", "Vantry", 400, true};
   const CaptureTarget t = CaptureTarget::resolve(content(), 9, std::nullopt, own);
   EXPECT_EQ(t.filter.kind, ContentFilter::Kind::display);
   EXPECT_EQ(t.filter.display, 9u);
@@ -46,13 +48,15 @@ TEST(CaptureTargetResolve, ADisplayLeavesOutEveryInstanceOfTheApplication) {
   std::vector<std::int64_t> pids;
   for (const auto& app : t.filter.excludedApplications) {
     EXPECT_EQ(app.identifier, "Vantry");
+    EXPECT_TRUE(app.thisApplication) << "the one that only takes our name and pid stays in";
     pids.push_back(app.pid);
   }
   EXPECT_NE(std::find(pids.begin(), pids.end(), 400), pids.end());
   EXPECT_NE(std::find(pids.begin(), pids.end(), 401), pids.end());
 
-  // Without an identifier of its own nothing is left out.
-  const CaptureTarget bare = CaptureTarget::resolve(content(), 7, std::nullopt, {});
+  // When the backend cannot tell its own, nothing is left out.
+  const CaptureTarget bare =
+      CaptureTarget::resolve(content(), 7, std::nullopt, {"Vantry", "Vantry", 400});
   EXPECT_TRUE(bare.filter.excludedApplications.empty());
 }
 

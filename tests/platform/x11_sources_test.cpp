@@ -131,6 +131,7 @@ TEST(X11Sources, OwnApplicationIsThisProcessUnderTheGivenClass) {
   const auto own = capture.ownApplication();
   EXPECT_EQ(own.identifier, "Vantry");
   EXPECT_EQ(own.pid, getpid());
+  EXPECT_TRUE(own.thisApplication);
 }
 
 TEST(X11Sources, NoXServerGivesAPlainMessageInBothLanguages) {

@@ -85,11 +85,14 @@ TEST(X11DisplayStream, FramesShowTheScreenAtFullSizeAndScaledDown) {
   EXPECT_EQ(rgbAt(*f.image, 825, 450), 0x0000ffu);
 }
 
-TEST(X11DisplayStream, TheApplicationsOwnWindowsAreLeftOut) {
+TEST(X11DisplayStream, TheApplicationsOwnWindowsAreLeftOutAndNoOneElseCanHide) {
   PrivateXServer x;
   ColourWindow under(x.display(), 0, 0, 900, 700, 0x0000ff, "Document", "Editor");
-  ColourWindow mine(x.display(), 100, 100, 300, 300, 0x00ff00, "Vantry", "Recorder", getpid());
-  ColourWindow other(x.display(), 600, 100, 200, 200, 0x00ff00, "Vantry 2", "Vantry");
+  testing::OwnConnection ours(x.name());
+  ColourWindow mine(ours.display(), 100, 100, 300, 300, 0x00ff00, "Vantry", "Recorder");
+  testing::OtherInstanceWindow other(x.name(), 600, 100, 200, 200, 0x00ff00);
+  // Another client that takes our class and our pid is recorded as it is.
+  ColourWindow impostor(x.display(), 100, 450, 200, 200, 0xff00ff, "Vantry", "Vantry", getpid());
   ColourWindow above(x.display(), 350, 350, 100, 100, 0xffff00, "Sticky", "Notes");
   platform::x11::X11ScreenCapture capture("Vantry");
   EXPECT_TRUE(capture.canExcludeOwnWindows());
@@ -100,13 +103,14 @@ TEST(X11DisplayStream, TheApplicationsOwnWindowsAreLeftOut) {
   platform::Frame f = frames.next();
   stream->stop();
   ASSERT_TRUE(f.image);
-  // Our own window (matched by pid) shows what lies beneath it...
+  // Our own window (made on our connection) shows what lies beneath it...
   EXPECT_EQ(rgbAt(*f.image, 200, 200), 0x0000ffu);
-  // ...as does another instance's (matched by class),...
+  // ...as does another instance's (a process of this executable, as the server says),...
   EXPECT_EQ(rgbAt(*f.image, 700, 200), 0x0000ffu);
   // ...while a foreign window above it stays, and the desktop outside is untouched.
   EXPECT_EQ(rgbAt(*f.image, 380, 380), 0xffff00u);
   EXPECT_EQ(rgbAt(*f.image, 850, 650), 0x0000ffu);
+  EXPECT_EQ(rgbAt(*f.image, 200, 550), 0xff00ffu);
 }
 
 TEST(X11DisplayStream, WithoutCompositeTheRootIsGrabbedAsItIs) {

@@ -5,6 +5,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XRes.h>
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xrandr.h>
 #include <signal.h>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "../support/xvfb.h"
+#include "platform/x11/x11_windows.h"
 
 namespace vantry::testing {
 
@@ -158,6 +160,81 @@ class ColourWindow {
  private:
   Display* dpy_;
   Window win_;
+};
+
+// A connection of this process claimed as the application's own, as the app claims its
+// toolkit's: the windows made on it are the application's. Released when this goes.
+class OwnConnection {
+ public:
+  explicit OwnConnection(const std::string& display) : dpy_(XOpenDisplay(display.c_str())) {
+    if (!dpy_) throw std::runtime_error("could not open " + display);
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    const XID probe = XAllocID(dpy_);  // an id of this client's range
+    int n = 0;
+    XResClient* clients = nullptr;
+    XResQueryClients(dpy_, &n, &clients);
+    if (clients) {
+      for (int i = 0; i < n; ++i) {
+        if ((probe & ~clients[i].resource_mask) == clients[i].resource_base) {
+          base_ = std::uint32_t(clients[i].resource_base);
+          mask_ = std::uint32_t(clients[i].resource_mask);
+        }
+      }
+    }
+    if (clients) XFree(clients);
+    if (!mask_) throw std::runtime_error("the server does not name its clients");
+    platform::x11::claimClient(base_, mask_);
+  }
+  ~OwnConnection() {
+    platform::x11::releaseClient(base_, mask_);
+    XCloseDisplay(dpy_);
+  }
+  OwnConnection(const OwnConnection&) = delete;
+  OwnConnection& operator=(const OwnConnection&) = delete;
+  Display* display() const { return dpy_; }
+
+ private:
+  Display* dpy_;
+  std::uint32_t base_ = 0, mask_ = 0;
+};
+
+// A window of another running instance of this program: a child process of this very
+// executable, with its own connection, showing one colour until this goes away.
+class OtherInstanceWindow {
+ public:
+  OtherInstanceWindow(const std::string& display, int x, int y, int w, int h, std::uint32_t rgb,
+                      const char* wmClass = "Elsewhere") {
+    int ready[2];
+    if (pipe(ready) != 0) throw std::runtime_error("no pipe");
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(ready[0]);
+      if (Display* dpy = XOpenDisplay(display.c_str())) {
+        ColourWindow window(dpy, x, y, w, h, rgb, "Another instance", wmClass);
+        const Window id = window.id();
+        if (write(ready[1], &id, sizeof id) == sizeof id) {
+          for (;;)
+            pause();
+        }
+      }
+      _exit(1);
+    }
+    close(ready[1]);
+    const bool ok = pid_ > 0 && read(ready[0], &id_, sizeof id_) == sizeof id_;
+    close(ready[0]);
+    if (!ok) throw std::runtime_error("the other instance did not show its window");
+  }
+  ~OtherInstanceWindow() {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  OtherInstanceWindow(const OtherInstanceWindow&) = delete;
+  OtherInstanceWindow& operator=(const OtherInstanceWindow&) = delete;
+  Window id() const { return id_; }
+
+ private:
+  pid_t pid_ = -1;
+  Window id_ = 0;
 };
 
 }  // namespace vantry::testing

@@ -256,7 +256,7 @@ class FakeCapture : public StudioCapture {
  public:
   CaptureLog log;
   platform::ShareableContent content;
-  platform::ApplicationInfo own{"vantry", "Vantry", 1};
+  platform::ApplicationInfo own{"vantry", "Vantry", 1, true};
   std::optional<std::string> contentError;
   std::map<platform::WindowId, QImage> windowIcons;
   std::atomic<int> iconReads{0};

@@ -35,7 +35,11 @@ TEST(WindowSheetX11, ListsOtherClientsWindowsWithTheirIcons) {
     values.push_back(side);
     values.insert(values.end(), side * side, argb);
   };
-  testing::ColourWindow own(x.display(), 0, 0, 300, 200, 0x202020, "Vantry", "VantryOwn");
+  testing::OwnConnection ours(x.name());
+  testing::ColourWindow own(ours.display(), 0, 0, 300, 200, 0x202020, "Vantry", "VantryOwn");
+  // Another program that calls itself ours is offered like any other.
+  testing::ColourWindow impostor(x.display(), 100, 100, 300, 200, 0x00ffff, "Impostor", "VantryOwn",
+                                 getpid());
   testing::ColourWindow none(x.display(), 20, 20, 300, 200, 0x0000ff, "No icon", "Alpha");
   testing::ColourWindow one(x.display(), 40, 40, 300, 200, 0x00ff00, "One size", "Bravo");
   testing::ColourWindow several(x.display(), 60, 60, 300, 200, 0xff0000, "Several", "Charlie");
@@ -63,13 +67,14 @@ TEST(WindowSheetX11, ListsOtherClientsWindowsWithTheirIcons) {
   sheet.show();
   ASSERT_TRUE(waitUntil([&] {
     sheet.refreshNow();
-    return !studio.loadingSources() && sheet.rows().size() >= 4;
+    return !studio.loadingSources() && sheet.rows().size() >= 5;
   }));
   std::map<std::string, QImage> icons;
   for (WindowRow* row : sheet.rows())
     icons[row->window().title] = row->icon();
-  EXPECT_EQ(icons.size(), 4u);
+  EXPECT_EQ(icons.size(), 5u);
   EXPECT_FALSE(icons.count("Vantry")) << "the application's own window is not offered";
+  EXPECT_TRUE(icons.count("Impostor"));
   EXPECT_TRUE(icons.at("No icon").isNull());
   EXPECT_TRUE(icons.at("Broken").isNull());
   ASSERT_FALSE(icons.at("One size").isNull());

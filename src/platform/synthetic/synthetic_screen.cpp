@@ -271,7 +271,7 @@ std::optional<CursorImage> SyntheticScreenCapture::cursorImage() {
 }
 
 ApplicationInfo SyntheticScreenCapture::ownApplication() {
-  return ApplicationInfo{"Vantry", "Vantry", 0};
+  return ApplicationInfo{"Vantry", "Vantry", 0, true};
 }
 
 }  // namespace vantry::platform::synthetic

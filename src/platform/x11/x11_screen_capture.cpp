@@ -6,6 +6,7 @@
 
 #include <array>
 #include <map>
+#include <tuple>
 
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_frame_stream.h"
@@ -17,7 +18,7 @@ X11ScreenCapture::X11ScreenCapture(std::string applicationId)
     : applicationId_(std::move(applicationId)) {}
 
 ApplicationInfo X11ScreenCapture::ownApplication() {
-  return {applicationId_, applicationId_, std::int64_t(getpid())};
+  return {applicationId_, applicationId_, std::int64_t(getpid()), true};
 }
 
 std::optional<WindowIcon> X11ScreenCapture::windowIcon(WindowId id, int size) {
@@ -52,10 +53,10 @@ ShareableContent X11ScreenCapture::shareableContent() {
     if (!c.dead()) break;
     if (attempt == 1) throw PlatformError(noDisplayMessage());
   }
-  std::map<std::pair<std::string, std::int64_t>, bool> seen;
+  std::map<std::tuple<std::string, std::int64_t, bool>, bool> seen;
   for (const WindowInfo& w : content.windows) {
-    if (!seen.emplace(std::pair(w.application.identifier, w.application.pid), true).second)
-      continue;
+    const ApplicationInfo& a = w.application;
+    if (!seen.emplace(std::tuple(a.identifier, a.pid, a.thisApplication), true).second) continue;
     content.applications.push_back(w.application);
   }
   return content;

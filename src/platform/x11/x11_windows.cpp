@@ -1,9 +1,13 @@
 #include "platform/x11/x11_windows.h"
 
 #include <X11/Xatom.h>
+#include <X11/extensions/XRes.h>
 #include <X11/extensions/Xrandr.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <mutex>
 
 namespace vantry::platform::x11 {
 
@@ -107,7 +111,82 @@ int layerOf(Connection& c, Window w) {
   return 1;  // docks, toolbars, menus, splash screens, notifications...
 }
 
+struct ClientRange {
+  std::uint32_t base = 0;
+  std::uint32_t mask = 0;
+};
+
+std::mutex gClaimedMutex;
+std::vector<ClientRange> gClaimed;
+
+bool madeByClaimedClient(Window w) {
+  std::lock_guard lock(gClaimedMutex);
+  return std::any_of(gClaimed.begin(), gClaimed.end(), [&](const ClientRange& r) {
+    return (std::uint32_t(w) & ~r.mask) == (r.base & ~r.mask);
+  });
+}
+
+bool hasClientIds(Connection& c) {
+  // Asked once per connection: the answer does not change while it lives.
+  thread_local Display* asked = nullptr;
+  thread_local bool answer = false;
+  if (asked != c.display()) {
+    int event = 0, error = 0, major = 0, minor = 0;
+    answer = XResQueryExtension(c.display(), &event, &error) &&
+             XResQueryVersion(c.display(), &major, &minor) &&
+             (major > 1 || (major == 1 && minor >= 2));
+    asked = c.display();
+  }
+  return answer;
+}
+
+bool runsThisExecutable(std::int64_t pid) {
+  struct stat mine {
+  }, theirs{};
+  const std::string exe = "/proc/" + std::to_string(pid) + "/exe";
+  return ::stat("/proc/self/exe", &mine) == 0 && ::stat(exe.c_str(), &theirs) == 0 &&
+         mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
+}
+
 }  // namespace
+
+void claimClient(std::uint32_t resourceBase, std::uint32_t resourceMask) {
+  std::lock_guard lock(gClaimedMutex);
+  gClaimed.push_back({resourceBase, resourceMask});
+}
+
+void releaseClient(std::uint32_t resourceBase, std::uint32_t resourceMask) {
+  std::lock_guard lock(gClaimedMutex);
+  std::erase_if(gClaimed, [&](const ClientRange& r) {
+    return r.base == resourceBase && r.mask == resourceMask;
+  });
+}
+
+std::int64_t owningProcess(Connection& c, Window w) {
+  if (!hasClientIds(c)) return 0;
+  XResClientIdSpec spec{w, XRES_CLIENT_ID_PID_MASK};
+  long count = 0;
+  XResClientIdValue* ids = nullptr;
+  const unsigned long errorsBefore = Connection::errorCount();
+  // Its Status is no help: libXRes has said both 0 and 1 for success. What came back counts.
+  XResQueryClientIds(c.display(), 1, &spec, &count, &ids);
+  std::int64_t pid = 0;
+  if (ids && Connection::errorCount() == errorsBefore) {
+    for (long i = 0; i < count; ++i) {
+      if (const pid_t p = XResGetClientPid(&ids[i]); p > 0) pid = p;
+    }
+  }
+  if (ids) XResClientIdsDestroy(count, ids);
+  return pid;
+}
+
+bool isThisApplication(Connection& c, Window w) {
+  if (w == None) return false;
+  if (madeByClaimedClient(w)) return true;
+  // This process's other connections (and a test's) are no window of the application's.
+  const std::int64_t pid = owningProcess(c, w);
+  return pid > 0 && pid != getpid() && runsThisExecutable(pid);
+}
 
 Window clientOf(Connection& c, Window topLevel) {
   Window client = findClient(c, topLevel, 3);
@@ -136,6 +215,7 @@ WindowInfo describeWindow(Connection& c, Window w) {
   info.application.identifier = cls.empty() ? instance : cls;
   info.application.name = info.application.identifier;
   if (auto pid = c.cardinalProperty(w, "_NET_WM_PID")) info.application.pid = std::int64_t(*pid);
+  info.application.thisApplication = isThisApplication(c, w);
   info.layer = layerOf(c, w);
   return info;
 }
@@ -168,10 +248,11 @@ std::vector<WindowInfo> listWindows(Connection& c) {
 }
 
 bool matchesApplication(const ApplicationInfo& window, const std::vector<ApplicationInfo>& apps) {
-  return std::any_of(apps.begin(), apps.end(), [&](const ApplicationInfo& app) {
-    return (!app.identifier.empty() && app.identifier == window.identifier) ||
-           (app.pid != 0 && app.pid == window.pid);
-  });
+  // Only this application's windows are ever left out, and which they are is the server's
+  // word, never the window's own class or pid: any program can claim those.
+  return window.thisApplication &&
+         std::any_of(apps.begin(), apps.end(),
+                     [](const ApplicationInfo& app) { return app.thisApplication; });
 }
 
 }  // namespace vantry::platform::x11
