@@ -1,5 +1,6 @@
 // vantry-tool sources [--icons DIR]: the displays and windows that can be recorded, as JSON;
 // with --icons, each window's icon (the size shown in the window list) as DIR/<id>.png.
+#include <QBuffer>
 #include <QDir>
 #include <QImage>
 
@@ -7,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "command.h"
+#include "platform/durable_file.h"
 #include "platform/screen_source.h"
 #include "studio/capture_services.h"
 
@@ -53,10 +55,19 @@ int run(const vantry::tool::Args& args) {
         const QImage image = icon ? vantry::windowIconImage(*icon) : QImage();
         if (!image.isNull()) {
           const QString path = QDir(*iconFolder).filePath(QString::number(w.id) + ".png");
-          if (image.save(path)) {
+          // Window ids are easy to guess: a link planted under one is replaced, never
+          // written through.
+          QByteArray png;
+          QBuffer buffer(&png);
+          std::string error = "cannot encode";
+          if (image.save(&buffer, "PNG")) {
+            error = vantry::platform::writeFileAtomically(path.toStdString(),
+                                                          std::string_view(png.data(), png.size()));
+          }
+          if (error.empty()) {
             entry["icon"] = path.toStdString();
           } else {
-            std::cerr << "cannot write " << path.toStdString() << "\n";
+            std::cerr << "cannot write " << path.toStdString() << ": " << error << "\n";
             ++failures;
           }
         }

@@ -195,8 +195,18 @@ TEST(X11Sources, TheToolWritesEachWindowsIconAsPng) {
                   reinterpret_cast<const unsigned char*>(values.data()), int(values.size()));
   XSync(x.display(), False);
   vantry::test::TempDir folder;
+  // Window ids are easy to guess: a link planted under one is replaced, not written through.
+  const std::filesystem::path planted =
+      folder.path / "icons" / (std::to_string(with.id()) + ".png");
+  std::filesystem::create_directories(folder.path / "icons");
+  std::ofstream(folder.path / "victim") << "precious";
+  std::filesystem::create_symlink(folder.path / "victim", planted);
   const auto run = runTool("sources --icons '" + (folder.path / "icons").string() + "'");
   ASSERT_EQ(run.status, 0) << run.out;
+  std::string kept;
+  std::getline(std::ifstream(folder.path / "victim"), kept);
+  EXPECT_EQ(kept, "precious");
+  EXPECT_FALSE(std::filesystem::is_symlink(planted));
   const auto json = nlohmann::json::parse(run.out);
   int seen = 0;
   for (const auto& win : json["windows"]) {
