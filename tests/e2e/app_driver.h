@@ -110,6 +110,9 @@ class AppDriver {
   void paintDesktop(uint32_t rgb);
 
   const std::filesystem::path& home() const { return home_; }
+  // The app's process (0 before launch) and the private X display (":N") it runs on.
+  pid_t pid() const { return app_ > 0 ? app_ : 0; }
+  const std::string& displayName() const { return display_; }
   std::filesystem::path configHome() const { return home_ / ".config"; }
   std::filesystem::path dataHome() const { return home_ / ".local/share"; }
   std::filesystem::path recordings() const;
