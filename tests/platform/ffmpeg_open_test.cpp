@@ -1,6 +1,8 @@
 // The one way a movie or sound is opened: local files only, refused at once otherwise, and
 // the library's log kept to ours.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,7 +16,6 @@
 #include "localization/user_message.h"
 #include "platform/ffmpeg/ff_util.h"
 #include "support/file_bytes.h"
-#include "support/local_listener.h"
 #include "support/temp_dir.h"
 
 namespace vantry {
@@ -24,6 +25,31 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 using test::writeFile;
+
+// A local server that must never be contacted.
+class Listener {
+ public:
+  Listener() {
+    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t size = sizeof a;
+    EXPECT_TRUE(fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&a), size) == 0 &&
+                ::listen(fd_, 4) == 0 &&
+                ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &size) == 0);
+    port_ = ntohs(a.sin_port);
+  }
+  ~Listener() { ::close(fd_); }
+  std::string url(const std::string& file) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + "/" + file + "?leak=opened";
+  }
+  bool contacted() const {
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, 100) > 0;
+  }
+
+ private:
+  int fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int port_ = 0;
+};
 
 // Why opening `path` failed; fails the test when it opened, or took its time.
 std::string refusal(const std::string& path) {
@@ -36,7 +62,7 @@ std::string refusal(const std::string& path) {
 
 TEST(MediaOpening, OnlyAbsolutePathsOfLocalFilesAreOpened) {
   test::TempDir dir("vantry-open");
-  test::LocalListener server;
+  Listener server;
   const fs::path fifo = dir.path / "screen.mp4";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   fs::create_directory(dir.path / "folder.mp4");
@@ -65,7 +91,7 @@ TEST(MediaOpening, OnlyAbsolutePathsOfLocalFilesAreOpened) {
 // Playlists and lists of files would have the library open what they name.
 TEST(MediaOpening, FilesNamingOtherFilesOrAddressesAreNotFollowed) {
   test::TempDir dir("vantry-open");
-  test::LocalListener server;
+  Listener server;
   writeFile(dir.path / "list.m3u8", "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\n" +
                                         server.url("seg.ts") + "\n#EXT-X-ENDLIST\n");
   const fs::path part = dir.path / "part.mp4";
