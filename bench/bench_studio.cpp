@@ -29,6 +29,7 @@
 
 #include "cpu_time.h"
 #include "export/fullscreen_player.h"
+#include "platform/ffmpeg/ff_util.h"
 #include "platform/ffmpeg/movie_writer.h"
 #include "preview/preview_surface.h"
 #include "render/export_compositor.h"
@@ -360,9 +361,9 @@ struct MovieCount {
 
 MovieCount countFrames(const std::string& path) {
   MovieCount count;
-  AVFormatContext* format = nullptr;
-  if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return count;
-  avformat_find_stream_info(format, nullptr);
+  vantry::ff::InputFormatPtr input = vantry::ff::openInput(path);
+  if (!input) return count;
+  AVFormatContext* format = input.get();
   const int video = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
   AVPacket* packet = av_packet_alloc();
   int64_t first = INT64_MAX, last = INT64_MIN, lastDuration = 0;
@@ -381,7 +382,6 @@ MovieCount countFrames(const std::string& path) {
     count.duration =
         double(last + lastDuration - first) * av_q2d(format->streams[video]->time_base);
   av_packet_free(&packet);
-  avformat_close_input(&format);
   return count;
 }
 

@@ -14,8 +14,9 @@ constexpr const char* kUsage = "recover DIR";
 
 int run(const vantry::tool::Args& args) {
   if (args.size() != 1) return vantry::tool::usageError(kUsage);
-  const std::string dir = args[0];
   std::error_code ec;
+  // Movies are opened by absolute paths only.
+  const std::string dir = std::filesystem::absolute(args[0], ec).string();
   if (!std::filesystem::is_directory(dir, ec)) {
     std::cerr << dir << ": " << std::make_error_code(std::errc::not_a_directory).message() << "\n";
     return 1;

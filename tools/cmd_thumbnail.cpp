@@ -2,6 +2,7 @@
 // extracted the same way.
 #include <QString>
 
+#include <filesystem>
 #include <iostream>
 
 #include "command.h"
@@ -14,7 +15,10 @@ int run(const vantry::tool::Args& args) {
     std::cerr << "usage: vantry-tool thumbnail MOVIE OUT.png\n";
     return 64;
   }
-  const std::optional<QImage> still = vantry::movieThumbnail(args[0]);
+  // Movies are opened by absolute paths only.
+  std::error_code ec;
+  const std::optional<QImage> still =
+      vantry::movieThumbnail(std::filesystem::absolute(args[0], ec).string());
   if (!still) {
     std::cerr << "no picture could be read from " << args[0] << "\n";
     return 1;

@@ -390,7 +390,20 @@ constexpr CatalogRow kPlatformRows[] = {
     {"剪辑时长 %.1f 秒超出录屏的 %.1f 秒，项目文件可能已损坏。",
      "The edit lasts %.1f s, longer than the %.1f s screen recording; the project file may be "
      "damaged."},
-    {"不是普通文件。", "Not a regular file."},
+    // What a person is told about a project file or a movie or sound it names.
+    {"无法打开项目 {0}。", "Could not open the project {0}."},
+    {"无法读取视频 {0}。", "Could not read the movie {0}."},
+    {"无法读取音轨 {0}。", "Could not read the sound file {0}."},
+    {"它不是 Vantry 项目。", "It is not a Vantry project."},
+    {"它已损坏或不完整。", "It is damaged or incomplete."},
+    {"它太大，不可能是 Vantry 项目。", "It is too large to be a Vantry project."},
+    {"它不是普通文件，而是管道或设备。", "It is not a regular file but a pipe or a device."},
+    {"它不是本机文件的路径。", "It is not the path of a file on this computer."},
+    {"读取时出错。", "An error occurred while reading it."},
+    {"其中缺少 {0}。", "It lacks the value {0}."},
+    {"其中 {0} 的值类型不对。", "It holds a value of the wrong kind: {0}."},
+    {"其中 {0} 的值超出范围。", "It holds a value out of range: {0}."},
+    {"其中 {0} 不是本机文件的路径。", "Its {0} is not the path of a file on this computer."},
     // The system's reasons, in the words of the sentence that names the file.
     {"磁盘已满。", "The disk is full."},
     {"磁盘配额已用完。", "Your disk quota is used up."},

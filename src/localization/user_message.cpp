@@ -68,12 +68,17 @@ std::string systemReason(int errnum) {
   }
 }
 
+std::string withReason(std::string sentence, std::string_view reason) {
+  if (reason.empty()) return sentence;
+  // Chinese sentences run on; English ones are parted by a blank.
+  if (!sentence.empty() && currentLanguage() != AppLanguage::chinese) sentence += ' ';
+  return sentence.append(reason);
+}
+
 std::string systemFailure(std::string sentence, int errnum) {
   const std::string reason = systemReason(errnum);
   if (reason.empty()) return withDetail(std::move(sentence), errnum ? std::strerror(errnum) : "");
-  // Chinese sentences run on; English ones are parted by a blank.
-  if (!sentence.empty() && currentLanguage() != AppLanguage::chinese) sentence += ' ';
-  return sentence + reason;
+  return withReason(std::move(sentence), reason);
 }
 
 }  // namespace vantry

@@ -23,6 +23,10 @@ std::string withDetail(std::string sentence, std::string_view detail);
 // the detail.
 std::string systemReason(int errnum);
 
+// `sentence` (which names the file) followed by `reason`, a sentence of its own that may
+// carry a detail line.
+std::string withReason(std::string sentence, std::string_view reason);
+
 // `sentence` (which names the file), the reason for `errnum` in words when there is one,
 // and the system's own text on the second line only when there is none.
 std::string systemFailure(std::string sentence, int errnum);

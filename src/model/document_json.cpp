@@ -1,13 +1,18 @@
 #include "model/document_json.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <nlohmann/json.hpp>
+
+#include "localization/localization.h"
+#include "localization/user_message.h"
 
 namespace vantry {
 
@@ -241,6 +246,64 @@ void writeOptional(Writer& w, const char* key, const std::optional<std::string>&
 
 // ---------------------------------------------------------------- reading
 
+// What no recording can be. The limits are far beyond any real recording, so that they
+// refuse only a damaged or hostile document.
+constexpr double kLongestRecording = 100.0 * 3600;  // seconds, about four days
+constexpr std::int64_t kLargestFrameSide = 32768;   // X11 addresses no larger screen
+// A one-hour recording's document is about 19 MB.
+constexpr std::uintmax_t kLargestDocument = std::uintmax_t{256} << 20;
+// Values kept in the tree besides the pointer track (ranges, events, settings): enough for
+// hundreds of thousands of edits, and few enough that a hostile array cannot exhaust memory.
+constexpr std::size_t kMostTreeValues = 500'000;
+
+enum class Fault { notAProject, damaged, tooLarge, missing, wrongKind, outOfRange, notALocalPath };
+
+// What is wrong, in the interface language; `field` names the value, `detail` is the JSON
+// library's own text.
+struct ReadFault {
+  Fault fault = Fault::damaged;
+  std::string field;
+  std::string detail;
+
+  std::string describe() const {
+    std::string reason;
+    switch (fault) {
+      case Fault::notAProject:
+        reason = L("它不是 Vantry 项目。");
+        break;
+      case Fault::damaged:
+        reason = L("它已损坏或不完整。");
+        break;
+      case Fault::tooLarge:
+        reason = L("它太大，不可能是 Vantry 项目。");
+        break;
+      case Fault::missing:
+        reason = L("其中缺少 {0}。", field);
+        break;
+      case Fault::wrongKind:
+        reason = L("其中 {0} 的值类型不对。", field);
+        break;
+      case Fault::outOfRange:
+        reason = L("其中 {0} 的值超出范围。", field);
+        break;
+      case Fault::notALocalPath:
+        reason = L("其中 {0} 不是本机文件的路径。", field);
+        break;
+    }
+    return withDetail(std::move(reason), detail);
+  }
+};
+
+// The JSON library's description without its error id ("[json.exception.parse_error.101]").
+std::string libraryDetail(const json::exception& e) {
+  std::string_view text = e.what();
+  if (text.starts_with("[json.exception.")) {
+    const auto end = text.find("] ");
+    if (end != std::string_view::npos) text.remove_prefix(end + 2);
+  }
+  return std::string(text);
+}
+
 // Where in the document a value stands, for the error description; built only when
 // a read fails.
 struct Path {
@@ -258,25 +321,34 @@ struct Path {
   Path operator[](std::size_t i) const { return Path{this, nullptr, i}; }
 };
 
-[[noreturn]] void fail(const Path& path, const std::string& problem) {
-  const std::string where = path.text();
-  throw DocumentError(where.empty() ? problem : where + ": " + problem);
+class ReadError : public std::exception {
+ public:
+  explicit ReadError(ReadFault fault) : fault_(std::move(fault)) {}
+  const ReadFault& fault() const { return fault_; }
+  const char* what() const noexcept override { return "document read error"; }
+
+ private:
+  ReadFault fault_;
+};
+
+[[noreturn]] void fail(Fault fault, const Path& path) {
+  throw ReadError(ReadFault{fault, path.text(), {}});
 }
 
 const json& object(const json& value, const Path& path) {
-  if (!value.is_object()) fail(path, "expected an object");
+  if (!value.is_object()) fail(Fault::wrongKind, path);
   return value;
 }
 
 const json& array(const json& value, const Path& path) {
-  if (!value.is_array()) fail(path, "expected an array");
+  if (!value.is_array()) fail(Fault::wrongKind, path);
   return value;
 }
 
 // A required member: missing or null fails.
 const json& required(const json& obj, const char* key, const Path& path) {
   const auto it = obj.find(key);
-  if (it == obj.end() || it->is_null()) fail(path / key, "required key is missing");
+  if (it == obj.end() || it->is_null()) fail(Fault::missing, path / key);
   return *it;
 }
 
@@ -296,9 +368,18 @@ double number(const json& value, const Path& path) {
   } else if (value.is_number_integer()) {
     v = static_cast<double>(value.get<std::int64_t>());
   } else {
-    fail(path, "expected a number");
+    fail(Fault::wrongKind, path);
   }
-  if (!std::isfinite(v)) fail(path, "number out of range");
+  if (!std::isfinite(v)) fail(Fault::outOfRange, path);
+  return v;
+}
+
+// An offset between the recording's files in seconds: either sign, but no larger than any
+// recording is long. Times within the recording are not limited: the editing operations
+// clamp them to its length.
+double offset(const json& value, const Path& path) {
+  const double v = number(value, path);
+  if (std::abs(v) > kLongestRecording) fail(Fault::outOfRange, path);
   return v;
 }
 
@@ -306,7 +387,7 @@ std::int64_t integer(const json& value, const Path& path) {
   if (value.is_number_unsigned()) {
     const std::uint64_t v = value.get<std::uint64_t>();
     if (v > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-      fail(path, "integer out of the 64-bit range");
+      fail(Fault::outOfRange, path);
     }
     return static_cast<std::int64_t>(v);
   }
@@ -314,35 +395,41 @@ std::int64_t integer(const json& value, const Path& path) {
   if (value.is_number_float()) {
     // A whole number written with a fraction or exponent (1920.0, 1e3) is still whole.
     const double v = value.get<double>();
-    if (!std::isfinite(v) || std::trunc(v) != v) fail(path, "expected a whole number");
+    if (!std::isfinite(v)) fail(Fault::outOfRange, path);
+    if (std::trunc(v) != v) fail(Fault::wrongKind, path);
     // Strict at both ends: a text just below the smallest integer rounds to it.
-    if (!(v > -9223372036854775808.0 && v < 9223372036854775808.0)) {
-      fail(path, "integer out of the 64-bit range");
-    }
+    if (!(v > -9223372036854775808.0 && v < 9223372036854775808.0)) fail(Fault::outOfRange, path);
     return static_cast<std::int64_t>(v);
   }
-  fail(path, "expected an integer");
+  fail(Fault::wrongKind, path);
+}
+
+// A side of the captured frame in pixels.
+std::int64_t frameSide(const json& value, const Path& path) {
+  const std::int64_t v = integer(value, path);
+  if (v < 1 || v > kLargestFrameSide) fail(Fault::outOfRange, path);
+  return v;
 }
 
 bool boolean(const json& value, const Path& path) {
-  if (!value.is_boolean()) fail(path, "expected true or false");
+  if (!value.is_boolean()) fail(Fault::wrongKind, path);
   return value.get<bool>();
 }
 
 std::string string(const json& value, const Path& path) {
-  if (!value.is_string()) fail(path, "expected a string");
+  if (!value.is_string()) fail(Fault::wrongKind, path);
   return value.get<std::string>();
 }
 
 Uuid uuid(const json& value, const Path& path) {
-  if (!value.is_string()) fail(path, "expected a UUID string");
+  if (!value.is_string()) fail(Fault::wrongKind, path);
   const auto id = Uuid::parse(value.get_ref<const std::string&>());
-  if (!id) fail(path, "malformed UUID");
+  if (!id) fail(Fault::wrongKind, path);
   return *id;
 }
 
 Point point(const json& value, const Path& path) {
-  if (!value.is_array() || value.size() < 2) fail(path, "expected a point [x, y]");
+  if (!value.is_array() || value.size() < 2) fail(Fault::wrongKind, path);
   return Point{number(value[0], path[0]), number(value[1], path[1])};
 }
 
@@ -400,9 +487,8 @@ EditSettings readSettings(const json& value, const Path& path) {
   s.hold = number(required(value, "hold", path), path / "hold");
   s.showCamera = boolean(required(value, "showCamera", path), path / "showCamera");
   s.cameraSize = number(required(value, "cameraSize", path), path / "cameraSize");
-  const std::string corner = string(required(value, "corner", path), path / "corner");
-  const auto parsed = cameraCornerFromRaw(corner);
-  if (!parsed) fail(path / "corner", "unknown corner \"" + corner + "\"");
+  const auto parsed = cameraCornerFromRaw(string(required(value, "corner", path), path / "corner"));
+  if (!parsed) fail(Fault::outOfRange, path / "corner");
   s.corner = *parsed;
   if (const json* p = optional(value, "cameraPosition")) {
     s.cameraPosition = point(*p, path / "cameraPosition");
@@ -417,25 +503,55 @@ EditSettings readSettings(const json& value, const Path& path) {
   return s;
 }
 
-std::optional<double> optionalNumber(const json& obj, const char* key, const Path& path) {
-  if (const json* v = optional(obj, key)) return number(*v, path / key);
+std::optional<double> optionalOffset(const json& obj, const char* key, const Path& path) {
+  if (const json* v = optional(obj, key)) return offset(*v, path / key);
   return std::nullopt;
 }
 
-std::optional<std::string> optionalString(const json& obj, const char* key, const Path& path) {
-  if (const json* v = optional(obj, key)) return string(*v, path / key);
-  return std::nullopt;
+// A movie or sound of the recording: an absolute local path, never anything the media
+// library would take for an address (a URL, "pipe:", "file:") or a path relative to
+// wherever the app was started.
+std::optional<std::string> optionalMediaPath(const json& obj, const char* key, const Path& path) {
+  const json* v = optional(obj, key);
+  if (!v) return std::nullopt;
+  std::string text = string(*v, path / key);
+  if (!text.starts_with('/') || text.find('\0') != std::string::npos)
+    fail(Fault::notALocalPath, path / key);
+  return text;
+}
+
+// The keys of the document itself; any other is skipped unread.
+bool isDocumentKey(std::string_view name) {
+  static constexpr std::string_view kKeys[] = {"id",
+                                               "title",
+                                               "duration",
+                                               "screenPath",
+                                               "cameraPath",
+                                               "audioPath",
+                                               "cameraOffset",
+                                               "audioOffset",
+                                               "cameraSyncAdjustment",
+                                               "samples",
+                                               "isDemo",
+                                               "width",
+                                               "height",
+                                               "keptRanges",
+                                               "presenterEvents",
+                                               "zoomEventsOverride",
+                                               "savedSettings"};
+  return std::find(std::begin(kKeys), std::end(kKeys), name) != std::end(kKeys);
 }
 
 // Builds the JSON tree of the document, except for the pointer track: its samples
 // (216,000 in an hour) go straight into PointerSample values, strictly checked on the
-// way, instead of one small tree object each.
+// way, instead of one small tree object each. Keys the format does not list are skipped
+// at the top level, and the tree is capped, so that no document exhausts memory.
 class DocumentBuilder {
  public:
   json root;
   std::vector<PointerSample> samples;
   bool samplesRead = false;  // the track came through the fast path
-  std::string error;
+  std::optional<ReadFault> failure;
 
   bool null() { return scalar(json(nullptr)); }
   bool boolean(bool v) { return scalar(json(v)); }
@@ -443,14 +559,15 @@ class DocumentBuilder {
   bool number_unsigned(std::uint64_t v) { return scalar(json(v)); }
   bool number_float(double v, const std::string&) { return scalar(json(v)); }
   bool string(std::string& v) { return scalar(json(std::move(v))); }
-  bool binary(json::binary_t&) { return fail("unexpected binary value"); }
+  bool binary(json::binary_t&) { return fail(Fault::damaged, ""); }
 
   bool start_object(std::size_t) {
+    if (skipping_) return skipOpen();
     if (inTrack_) return trackOpen(true);
-    open(json::object());
-    return true;
+    return open(json::object());
   }
   bool start_array(std::size_t) {
+    if (skipping_) return skipOpen();
     if (inTrack_) return trackOpen(false);
     if (atRootKey("samples")) {
       root.erase("samples");
@@ -460,29 +577,36 @@ class DocumentBuilder {
       level_ = 0;
       return true;
     }
-    open(json::array());
-    return true;
+    return open(json::array());
   }
   bool end_object() {
+    if (skipping_) return skipClose();
     if (inTrack_) return trackClose();
     stack_.pop_back();
     return true;
   }
   bool end_array() {
+    if (skipping_) return skipClose();
     if (inTrack_) return trackClose();
     stack_.pop_back();
     return true;
   }
   bool key(std::string& name) {
+    if (skipping_) return true;
     if (inTrack_) {
       if (level_ == 1) field_ = fieldOf(name);
+      return true;
+    }
+    if (atRoot() && !isDocumentKey(name)) {
+      skipping_ = true;
+      skipLevel_ = 0;
       return true;
     }
     key_ = std::move(name);
     return true;
   }
   bool parse_error(std::size_t, const std::string&, const json::exception& e) {
-    error = e.what();
+    failure = ReadFault{Fault::damaged, {}, libraryDetail(e)};
     return false;
   }
 
@@ -501,55 +625,80 @@ class DocumentBuilder {
     return kNames[f];
   }
 
-  bool fail(std::string message) {
-    error = std::move(message);
+  bool fail(Fault fault, std::string field) {
+    failure = ReadFault{fault, std::move(field), {}};
     return false;
   }
-  bool failSample(const char* key, const char* problem) {
+  bool failSample(const char* key, Fault fault) {
     std::string where = "samples[" + std::to_string(samples.size()) + "]";
     if (*key) where += std::string(".") + key;
-    return fail(where + ": " + problem);
+    return fail(fault, std::move(where));
   }
 
-  bool atRootKey(const char* name) const {
-    return stack_.size() == 1 && stack_.back() == &root && root.is_object() && key_ == name;
+  bool atRoot() const { return stack_.size() == 1 && stack_.back() == &root && root.is_object(); }
+  bool atRootKey(const char* name) const { return atRoot() && key_ == name; }
+
+  // The value of a key the format does not list, passed over whole.
+  bool skipOpen() {
+    ++skipLevel_;
+    return true;
+  }
+  bool skipClose() {
+    if (--skipLevel_ == 0) skipping_ = false;
+    return true;
   }
 
   json* insert(json&& value) {
+    if (++values_ > kMostTreeValues) {
+      fail(Fault::tooLarge, "");
+      return nullptr;
+    }
     if (stack_.empty()) {
       root = std::move(value);
       return &root;
     }
     json& parent = *stack_.back();
     if (parent.is_array()) {
+      // The document's lists hold objects only: anything else fails at once, before a
+      // long list of it is built.
+      if (stack_.size() == 2 && !value.is_object()) {
+        fail(Fault::wrongKind, rootList_ + "[" + std::to_string(parent.size()) + "]");
+        return nullptr;
+      }
       parent.push_back(std::move(value));
       return &parent.back();
     }
+    if (stack_.size() == 1) rootList_ = key_;
     // A later "samples" that is not an array replaces a track read earlier.
     if (atRootKey("samples")) samplesRead = false;
     json& slot = parent[key_];
     slot = std::move(value);
     return &slot;
   }
-  void open(json&& container) { stack_.push_back(insert(std::move(container))); }
-  bool scalar(json&& value) {
-    if (inTrack_) return trackScalar(value);
-    insert(std::move(value));
+  bool open(json&& container) {
+    json* placed = insert(std::move(container));
+    if (!placed) return false;
+    stack_.push_back(placed);
     return true;
+  }
+  bool scalar(json&& value) {
+    if (skipping_) {
+      if (skipLevel_ == 0) skipping_ = false;
+      return true;
+    }
+    if (inTrack_) return trackScalar(value);
+    return insert(std::move(value)) != nullptr;
   }
 
   bool trackOpen(bool object) {
     if (level_ == 0) {
-      if (!object) return failSample("", "expected an object");
+      if (!object) return failSample("", Fault::wrongKind);
       sample_ = PointerSample{};
       seen_ = 0;
       level_ = 1;
       return true;
     }
-    if (level_ == 1 && field_ != kOther) {
-      return failSample(nameOf(field_),
-                        field_ == kClicked ? "expected true or false" : "expected a number");
-    }
+    if (level_ == 1 && field_ != kOther) return failSample(nameOf(field_), Fault::wrongKind);
     ++level_;  // skipping the value of a key the format does not list
     return true;
   }
@@ -561,7 +710,7 @@ class DocumentBuilder {
     }
     if (level_ == 1) {
       for (Field f : {kTime, kX, kY, kClicked}) {
-        if (!(seen_ & (1u << f))) return failSample(nameOf(f), "required key is missing");
+        if (!(seen_ & (1u << f))) return failSample(nameOf(f), Fault::missing);
       }
       samples.push_back(sample_);
       level_ = 0;
@@ -572,7 +721,7 @@ class DocumentBuilder {
   }
 
   bool trackScalar(const json& value) {
-    if (level_ == 0) return failSample("", "expected an object");
+    if (level_ == 0) return failSample("", Fault::wrongKind);
     if (level_ > 1 || field_ == kOther) return true;
     const unsigned bit = 1u << field_;
     if (value.is_null()) {  // null reads as missing
@@ -580,12 +729,12 @@ class DocumentBuilder {
       return true;
     }
     if (field_ == kClicked) {
-      if (!value.is_boolean()) return failSample("clicked", "expected true or false");
+      if (!value.is_boolean()) return failSample("clicked", Fault::wrongKind);
       sample_.clicked = value.get<bool>();
     } else {
-      if (!value.is_number()) return failSample(nameOf(field_), "expected a number");
+      if (!value.is_number()) return failSample(nameOf(field_), Fault::wrongKind);
       const double v = value.get<double>();
-      if (!std::isfinite(v)) return failSample(nameOf(field_), "number out of range");
+      if (!std::isfinite(v)) return failSample(nameOf(field_), Fault::outOfRange);
       (field_ == kTime ? sample_.time : field_ == kX ? sample_.x : sample_.y) = v;
     }
     seen_ |= bit;
@@ -594,12 +743,114 @@ class DocumentBuilder {
 
   std::vector<json*> stack_;
   std::string key_;
+  std::string rootList_;  // the key of the list being read at the top level
+  std::size_t values_ = 0;
+  bool skipping_ = false;
+  int skipLevel_ = 0;
   bool inTrack_ = false;
   int level_ = 0;
   Field field_ = kOther;
   unsigned seen_ = 0;
   PointerSample sample_;
 };
+
+Clip readClip(std::string_view bytes) {
+  // Anything but a JSON object is some other kind of file; nothing at all is a cut one.
+  const auto first = bytes.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) throw ReadError(ReadFault{Fault::damaged, {}, {}});
+  if (bytes[first] != '{') throw ReadError(ReadFault{Fault::notAProject, {}, {}});
+  DocumentBuilder builder;
+  bool parsed = false;
+  try {
+    parsed = json::sax_parse(bytes.begin(), bytes.end(), &builder);
+  } catch (const json::exception& e) {
+    throw ReadError(ReadFault{Fault::damaged, {}, libraryDetail(e)});
+  }
+  if (!parsed) throw ReadError(builder.failure.value_or(ReadFault{}));
+  const json& doc = builder.root;
+  const Path root;
+  // An object with none of the document's main keys is some other JSON file.
+  if (!builder.samplesRead && !doc.contains("id") && !doc.contains("duration") &&
+      !doc.contains("samples"))
+    fail(Fault::notAProject, root);
+
+  Clip clip;
+  clip.id = uuid(required(doc, "id", root), root / "id");
+  clip.title = string(required(doc, "title", root), root / "title");
+  clip.duration = number(required(doc, "duration", root), root / "duration");
+  if (clip.duration < 0 || clip.duration > kLongestRecording)
+    fail(Fault::outOfRange, root / "duration");
+  clip.screenPath = optionalMediaPath(doc, "screenPath", root);
+  clip.cameraPath = optionalMediaPath(doc, "cameraPath", root);
+  clip.audioPath = optionalMediaPath(doc, "audioPath", root);
+  clip.cameraOffset = optionalOffset(doc, "cameraOffset", root);
+  clip.audioOffset = optionalOffset(doc, "audioOffset", root);
+  clip.cameraSyncAdjustment = optionalOffset(doc, "cameraSyncAdjustment", root);
+  if (builder.samplesRead) {
+    clip.samples = std::move(builder.samples);
+  } else {
+    clip.samples =
+        list<PointerSample>(required(doc, "samples", root), root / "samples", readSample);
+  }
+  clip.isDemo = boolean(required(doc, "isDemo", root), root / "isDemo");
+  clip.width = frameSide(required(doc, "width", root), root / "width");
+  clip.height = frameSide(required(doc, "height", root), root / "height");
+  if (const json* v = optional(doc, "keptRanges")) {
+    clip.keptRanges = list<SourceRange>(*v, root / "keptRanges", readRange);
+  }
+  if (const json* v = optional(doc, "presenterEvents")) {
+    clip.presenterEvents = list<PresenterEvent>(*v, root / "presenterEvents", readPresenterEvent);
+  }
+  if (const json* v = optional(doc, "zoomEventsOverride")) {
+    clip.zoomEventsOverride = list<ZoomEvent>(*v, root / "zoomEventsOverride", readZoomEvent);
+  }
+  if (const json* v = optional(doc, "savedSettings")) {
+    clip.savedSettings = readSettings(*v, root / "savedSettings");
+  }
+  return clip;
+}
+
+// Reads at most kLargestDocument + 1 bytes of a regular file; the fault, or none.
+std::optional<std::string> readDocumentBytes(const std::string& path, std::string& bytes) {
+  const std::string sentence = L("无法打开项目 {0}。", shownPath(path));
+  const std::string tooLarge = withReason(sentence, ReadFault{Fault::tooLarge, {}, {}}.describe());
+  // Only a regular file of a document's size is opened at all: a pipe would block for
+  // ever, a device might never end or do something on opening.
+  auto refusal = [&](const struct stat& st) -> std::optional<std::string> {
+    if (S_ISDIR(st.st_mode)) return systemFailure(sentence, EISDIR);
+    if (!S_ISREG(st.st_mode)) return withReason(sentence, L("它不是普通文件，而是管道或设备。"));
+    if (static_cast<std::uintmax_t>(st.st_size) > kLargestDocument) return tooLarge;
+    return std::nullopt;
+  };
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return systemFailure(sentence, errno);
+  if (auto refused = refusal(st)) return refused;
+  // Not blocking, and checked again once open: the path may have been replaced meanwhile.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return systemFailure(sentence, errno);
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  if (::fstat(fd, &st) != 0) return systemFailure(sentence, errno);
+  if (auto refused = refusal(st)) return refused;
+  // The size is only a hint: the file may change while it is read.
+  bytes.resize(static_cast<std::size_t>(st.st_size) + 1);
+  std::size_t have = 0;
+  for (;;) {
+    if (have == bytes.size()) {
+      if (bytes.size() > kLargestDocument) return tooLarge;
+      bytes.resize(std::min<std::uintmax_t>(bytes.size() * 2, kLargestDocument + 1));
+    }
+    const ssize_t n = ::read(fd, bytes.data() + have, bytes.size() - have);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return systemFailure(sentence, errno);
+    if (n == 0) break;
+    have += static_cast<std::size_t>(n);
+  }
+  bytes.resize(have);
+  return std::nullopt;
+}
 
 }  // namespace
 
@@ -693,58 +944,23 @@ std::string encodeClip(const Clip& clip) {
 }
 
 Clip decodeClip(std::string_view bytes) {
-  DocumentBuilder builder;
-  bool parsed = false;
   try {
-    parsed = json::sax_parse(bytes.begin(), bytes.end(), &builder);
-  } catch (const json::exception& e) {
-    throw DocumentError(e.what());
+    return readClip(bytes);
+  } catch (const ReadError& e) {
+    throw DocumentError(e.fault().describe());
+  } catch (const std::bad_alloc&) {
+    throw DocumentError(ReadFault{Fault::tooLarge, {}, {}}.describe());
   }
-  if (!parsed) throw DocumentError(builder.error.empty() ? "malformed JSON" : builder.error);
-  const json& doc = builder.root;
-  const Path root;
-  if (!doc.is_object()) fail(root, "the document is not a JSON object");
-
-  Clip clip;
-  clip.id = uuid(required(doc, "id", root), root / "id");
-  clip.title = string(required(doc, "title", root), root / "title");
-  clip.duration = number(required(doc, "duration", root), root / "duration");
-  clip.screenPath = optionalString(doc, "screenPath", root);
-  clip.cameraPath = optionalString(doc, "cameraPath", root);
-  clip.audioPath = optionalString(doc, "audioPath", root);
-  clip.cameraOffset = optionalNumber(doc, "cameraOffset", root);
-  clip.audioOffset = optionalNumber(doc, "audioOffset", root);
-  clip.cameraSyncAdjustment = optionalNumber(doc, "cameraSyncAdjustment", root);
-  if (builder.samplesRead) {
-    clip.samples = std::move(builder.samples);
-  } else {
-    clip.samples =
-        list<PointerSample>(required(doc, "samples", root), root / "samples", readSample);
-  }
-  clip.isDemo = boolean(required(doc, "isDemo", root), root / "isDemo");
-  clip.width = integer(required(doc, "width", root), root / "width");
-  clip.height = integer(required(doc, "height", root), root / "height");
-  if (const json* v = optional(doc, "keptRanges")) {
-    clip.keptRanges = list<SourceRange>(*v, root / "keptRanges", readRange);
-  }
-  if (const json* v = optional(doc, "presenterEvents")) {
-    clip.presenterEvents = list<PresenterEvent>(*v, root / "presenterEvents", readPresenterEvent);
-  }
-  if (const json* v = optional(doc, "zoomEventsOverride")) {
-    clip.zoomEventsOverride = list<ZoomEvent>(*v, root / "zoomEventsOverride", readZoomEvent);
-  }
-  if (const json* v = optional(doc, "savedSettings")) {
-    clip.savedSettings = readSettings(*v, root / "savedSettings");
-  }
-  return clip;
 }
 
 Clip decodeClipFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw DocumentError(path + ": " + std::strerror(errno));
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw DocumentError(path + ": read error");
-  return decodeClip(bytes);
+  std::string bytes;
+  if (auto failure = readDocumentBytes(path, bytes)) throw DocumentError(*failure);
+  try {
+    return decodeClip(bytes);
+  } catch (const DocumentError& e) {
+    throw DocumentError(withReason(L("无法打开项目 {0}。", shownPath(path)), e.what()));
+  }
 }
 
 }  // namespace vantry

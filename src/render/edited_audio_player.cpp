@@ -19,23 +19,14 @@ constexpr double kTail = 0.05;       // silence written past the end, seconds
 constexpr size_t kMaxSegments = 16;  // rate changes remembered for the clock
 constexpr auto kPoll = std::chrono::milliseconds(10);
 
-// The file at fault, then the library's reason, as the exporter reports it.
-std::string readFailure(const std::string& path, const std::string& detail) {
-  return detail.empty() ? shownPath(path) : shownPath(path) + ": " + detail;
-}
-
 }  // namespace
 
 std::unique_ptr<EditedAudioPlayer> EditedAudioPlayer::open(const Clip& clip, Setup setup,
                                                            std::string* error) {
   if (error) error->clear();
   if (!clip.audioPath) return nullptr;
-  std::string detail;
-  std::unique_ptr<AudioSource> file = AudioSource::open(*clip.audioPath, kRate, &detail);
-  if (!file) {
-    if (error) *error = readFailure(*clip.audioPath, detail);
-    return nullptr;
-  }
+  std::unique_ptr<AudioSource> file = AudioSource::open(*clip.audioPath, kRate, error);
+  if (!file) return nullptr;
   if (!file->hasAudio()) return nullptr;
   std::unique_ptr<EditedAudioPlayer> player(
       new EditedAudioPlayer(std::move(file), std::move(setup)));
@@ -236,7 +227,7 @@ void EditedAudioPlayer::run(std::stop_token stop) {
       if (failure.empty()) {
         replaceOutput();
       } else {
-        error_ = readFailure(path_, failure);
+        error_ = AudioSource::failure(path_, failure);
         playing_ = false;
       }
       continue;
@@ -280,7 +271,7 @@ void EditedAudioPlayer::position(double t, double rate) {
   }
   if (!produce(&failure) && !failure.empty()) {
     std::lock_guard lock(mutex_);
-    error_ = readFailure(path_, failure);
+    error_ = AudioSource::failure(path_, failure);
     playing_ = false;
   }
   output_->syncTiming();

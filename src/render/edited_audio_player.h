@@ -63,9 +63,8 @@ class EditedAudioPlayer {
 
   // Opens `clip.audioPath` and lays it out along the clip's edit, paused at 0.
   // Null without an error when the clip has no audio path or the file holds no sound;
-  // null with `error` set when the file cannot be read: the file, then the reason
-  // ("~/x/voice.m4a: Invalid data found when processing input"); the controller shows it
-  // after "音轨读取失败：".
+  // null with `error` set when the file cannot be read: what a person is told, naming the
+  // file ("Could not read the sound file ~/x/voice.m4a. It is missing.").
   static std::unique_ptr<EditedAudioPlayer> open(const Clip& clip, Setup setup, std::string* error);
   ~EditedAudioPlayer();
   EditedAudioPlayer(const EditedAudioPlayer&) = delete;

@@ -62,7 +62,7 @@ std::string systemError(int code) {
 }
 
 [[noreturn]] void soundFailure(const std::string& path, const std::string& reason) {
-  throwStudioError(L("音轨读取失败：") + shownPath(path) + (reason.empty() ? "" : ": " + reason));
+  throwStudioError(AudioSource::failure(path, reason));
 }
 
 // The destination's folder must take the result; found out before any frame is rendered.
@@ -481,7 +481,7 @@ void MovieExporter::exportMovie(const Clip& clip, const EditSettings& settings,
   if (clip.audioPath) {
     std::string error;
     sound = AudioSource::open(*clip.audioPath, 48000, &error);
-    if (!sound) soundFailure(*clip.audioPath, error);
+    if (!sound) throwStudioError(error);
   }
   checkStop(stop);
   ExportWorkspace work(temporaryRoot());

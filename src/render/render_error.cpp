@@ -11,14 +11,16 @@ void throwStudioError(const std::string& message) {
 }
 
 void rethrowNaming(const std::string& path, std::exception_ptr error) {
+  const std::string shown = shownPath(path);
   try {
     std::rethrow_exception(error);
   } catch (const CancelledError&) {
     throw;
   } catch (const StudioError& e) {
-    throw StudioError(shownPath(path) + ": " + e.message());
+    if (e.message().find(shown) != std::string::npos) throw;  // the reader named it already
+    throw StudioError(shown + ": " + e.message());
   } catch (const std::exception& e) {
-    throw std::runtime_error(shownPath(path) + ": " + e.what());
+    throw std::runtime_error(shown + ": " + e.what());
   }
 }
 

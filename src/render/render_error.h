@@ -20,7 +20,8 @@ class CancelledError : public std::runtime_error {
 [[noreturn]] void throwStudioError(const std::string& message);
 
 // Raises `error` again with the file at fault in front of its text ("~/x/screen.mp4: ..."),
-// keeping a user-facing error user-facing; cancellation passes unchanged.
+// keeping a user-facing error user-facing; cancellation, and a user-facing error that
+// names the file already, pass unchanged.
 [[noreturn]] void rethrowNaming(const std::string& path, std::exception_ptr error);
 
 // Runs `work`, naming `path` in any failure it raises.

@@ -10,21 +10,17 @@
 
 namespace vantry {
 
-namespace {
-
-[[noreturn]] void fail(const std::string& libraryText, const char* fallbackKey) {
-  if (!libraryText.empty()) throw std::runtime_error(libraryText);
-  throwStudioError(L(fallbackKey));
+void VideoFrames::fail(const std::string& reason, const char* fallbackKey) const {
+  throwStudioError(withReason(L("无法读取视频 {0}。", shownPath(path_)),
+                              reason.empty() ? L(fallbackKey) : reason));
 }
 
-}  // namespace
-
-VideoFrames::VideoFrames(const std::string& path, int decoderThreads) {
+VideoFrames::VideoFrames(const std::string& path, int decoderThreads) : path_(path) {
   VideoReader::OpenError kind = VideoReader::OpenError::none;
   std::string error;
   reader_ = VideoReader::open(path, &kind, &error, decoderThreads);
   if (!reader_) {
-    if (kind == VideoReader::OpenError::noVideoTrack) throwStudioError(L("视频文件没有画面轨道。"));
+    if (kind == VideoReader::OpenError::noVideoTrack) fail("", "视频文件没有画面轨道。");
     fail(error, "视频无法解码。");
   }
   pending_ = ff::makeFrame();
@@ -113,7 +109,7 @@ void VideoFrames::convert(AVFrame* frame, double time) {
   QImage buffer = w > 0 && h > 0 ? takeBuffer(w, h) : QImage();
   if (buffer.isNull()) {
     av_frame_unref(frame);
-    throwStudioError(L("视频读取失败。"));
+    fail("", "视频读取失败。");
   }
   // The pool keeps a reference: detach-free writing is fine since nobody else holds it.
   uchar* bits = const_cast<uchar*>(buffer.constBits());
@@ -133,7 +129,7 @@ std::optional<QImage> VideoFrames::image(double t) {
   } else if (!currentImage_ && currentPlanes_) {
     // The last picture was handed out as planes.
     ff::FramePtr copy = ff::makeFrame();
-    if (av_frame_ref(copy.get(), currentPlanes_.get()) < 0) throwStudioError(L("视频读取失败。"));
+    if (av_frame_ref(copy.get(), currentPlanes_.get()) < 0) fail("", "视频读取失败。");
     convert(copy.get(), currentTime_);
   }
   if (failed_) fail(failure_, "视频读取失败。");
@@ -145,7 +141,7 @@ VideoFrames::Picture VideoFrames::picture(double t) {
   if (advance(t, when)) {
     if (reader_->isEncoderReady(candidate_.get())) {
       std::shared_ptr<AVFrame> planes(av_frame_alloc(), [](AVFrame* f) { av_frame_free(&f); });
-      if (!planes) throwStudioError(L("视频读取失败。"));
+      if (!planes) fail("", "视频读取失败。");
       av_frame_move_ref(planes.get(), candidate_.get());
       currentPlanes_ = std::move(planes);
       currentImage_.reset();

@@ -15,7 +15,9 @@ namespace vantry {
 
 class VideoFrames {
  public:
-  // Throws StudioError (no video track, cannot be decoded) or the library's error text.
+  // Every failure, here and in the reading below, is a StudioError whose text names the
+  // movie and says what is wrong ("The video file has no video track.", "It is missing.",
+  // "It is damaged or incomplete." with the library's text on a second line).
   // `decoderThreads` as VideoReader::open takes it.
   explicit VideoFrames(const std::string& path, int decoderThreads = 0);
   ~VideoFrames();
@@ -47,6 +49,7 @@ class VideoFrames {
   int conversions() const { return conversions_; }
 
  private:
+  [[noreturn]] void fail(const std::string& reason, const char* fallbackKey) const;
   bool readPending(std::string* error);
   // Decodes up to the picture shown at `t`; true with that picture in candidate_ when it is
   // a new one.
@@ -54,6 +57,7 @@ class VideoFrames {
   void convert(AVFrame* frame, double time);
   QImage takeBuffer(int width, int height);
 
+  std::string path_;
   std::unique_ptr<VideoReader> reader_;
   ff::FramePtr pending_;
   bool hasPending_ = false;

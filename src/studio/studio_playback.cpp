@@ -81,7 +81,7 @@ std::unique_ptr<PlaybackAudio> Studio::openAudio(const Clip& clip,
   try {
     return services_.makeAudio(clip, *clip.audioPath);
   } catch (const std::exception& e) {
-    *error = L("音轨读取失败：") + e.what();
+    *error = e.what();  // names the file and says what is wrong
     return nullptr;
   }
 }

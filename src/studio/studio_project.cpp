@@ -207,7 +207,7 @@ bool Studio::openProjectFile(const std::string& path) {
   try {
     clip = decodeClipFile(read.string());
   } catch (const std::exception& e) {
-    setError(L("项目无法打开：") + e.what());
+    setError(std::string(e.what()));  // names the file and says what is wrong
     return false;
   }
   if (!load(clip)) return false;

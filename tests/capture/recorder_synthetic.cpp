@@ -443,7 +443,7 @@ struct ProbeCompanion : RecordingCompanion {
   }
   void complete(Clip& clip, double startClock, CaptureTimings& timings) override {
     note("complete");
-    clip.audioPath = "voice.m4a";
+    clip.audioPath = "/rec/voice.m4a";  // a document names its media by absolute paths
     clip.audioOffset = startClock - 1.0;
     timings["probeComplete"] = 1.5;
   }
@@ -461,7 +461,7 @@ TEST_F(SyntheticRecording, CompanionsJoinTheStartOrderTheTicksAndTheStop) {
   EXPECT_EQ(probe->calls,
             (std::vector<std::string>{"prepare", "begin", "tick", "stop", "complete"}));
   EXPECT_GT(probe->ticks, 5);
-  EXPECT_EQ(clip.audioPath, "voice.m4a");
+  EXPECT_EQ(clip.audioPath, "/rec/voice.m4a");
   EXPECT_DOUBLE_EQ(*clip.audioOffset, *recorder.startClock() - 1.0);
   // A companion's warning is kept; the recording is not lost for it.
   EXPECT_NE(recorder.warning().find("voice trouble"), std::string::npos);
@@ -469,7 +469,8 @@ TEST_F(SyntheticRecording, CompanionsJoinTheStartOrderTheTicksAndTheStop) {
       nlohmann::json::parse(test::readText(fs::path(recorder.folder()) / "capture-timing.json"));
   EXPECT_TRUE(timing.contains("probeTick"));
   EXPECT_EQ(timing.at("probeComplete").get<double>(), 1.5);
-  EXPECT_EQ(decodeClipFile(fs::path(recorder.folder()) / "project.json").audioPath, "voice.m4a");
+  EXPECT_EQ(decodeClipFile(fs::path(recorder.folder()) / "project.json").audioPath,
+            "/rec/voice.m4a");
 }
 
 TEST_F(SyntheticRecording, StartFailuresUndoWhatWasOpenedAndKeepTheFolder) {

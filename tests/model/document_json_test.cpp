@@ -7,6 +7,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "localization/language_scope.h"
+#include "localization/localization.h"
 #include "model/clip.h"
 #include "model/document_json.h"
 
@@ -298,25 +300,95 @@ TEST(DocumentJsonReading, LenientWhereTheFormatAllows) {
 }
 
 TEST(DocumentJsonReading, HostileBytesFailWithADescription) {
-  const std::string cases[] = {
-      "",
-      "[]",
-      "null",
-      "{\"id\":",
-      std::string("{\"title\":\"\xff\"}"),
-      R"({"id":"0A1B2C3D-4E5F-4061-8273-94A5B6C7D8E9","title":"","duration":1e400,)"
-      R"("samples":[],"isDemo":false,"width":1920,"height":1080})",
-      std::string(100000, '[') + std::string(100000, ']'),
-      encodeClip(minimalClip()) + "{}",
+  LanguageScope chinese(AppLanguage::chinese);
+  const std::string damaged = L("它已损坏或不完整。");
+  const std::string foreign = L("它不是 Vantry 项目。");
+  const std::string valid = encodeClip(minimalClip());
+  auto repeat = [](const std::string& text, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i)
+      out += text;
+    return out;
   };
-  for (const std::string& bytes : cases) {
+  struct Case {
+    std::string bytes;
+    std::string reason;  // the first line of the description
+  };
+  const Case cases[] = {
+      {"", damaged},
+      {" \n", damaged},
+      {"[]", foreign},
+      {"null", foreign},
+      {"\x89PNG\r\n\x1a\n", foreign},
+      {R"({"name":"vantry","version":"1.0.0"})", foreign},
+      {"{\"id\":", damaged},
+      {std::string("{\"title\":\"\xff\"}"), damaged},
+      {valid.substr(0, valid.size() / 2), damaged},
+      {R"({"id":"0A1B2C3D-4E5F-4061-8273-94A5B6C7D8E9","title":"","duration":1e400,)"
+       R"("samples":[],"isDemo":false,"width":1920,"height":1080})",
+       damaged},
+      {std::string(100000, '[') + std::string(100000, ']'), foreign},
+      {valid + "{}", damaged},
+      // A huge list is refused at its first wrong element, before it takes the memory.
+      {R"({"keptRanges":[0)" + repeat(",0", 2'000'000) + "]}",
+       L("其中 {0} 的值类型不对。", "keptRanges[0]")},
+  };
+  for (const Case& c : cases) {
     try {
-      decodeClip(bytes);
-      ADD_FAILURE() << "accepted: " << bytes.substr(0, 40);
+      decodeClip(c.bytes);
+      ADD_FAILURE() << "accepted: " << c.bytes.substr(0, 40);
     } catch (const DocumentError& e) {
-      EXPECT_STRNE(e.what(), "");
+      const std::string text = e.what();
+      EXPECT_EQ(text.substr(0, text.find('\n')), c.reason) << c.bytes.substr(0, 40);
+      // The JSON library's text comes only on a second line, without its error id.
+      EXPECT_EQ(text.find("json.exception"), std::string::npos) << text;
     }
   }
+  // Keys the format does not list are passed over unread, however large.
+  json doc = validDocument();
+  doc["junk"] = json::array();
+  doc["junk"].get_ref<json::array_t&>().resize(1'000'000, json(0));
+  EXPECT_NO_THROW(decodeClip(doc.dump()));
+}
+
+// What no recording can be is refused by name; times the editing operations clamp
+// (negative, reversed) still read as they stand.
+TEST(DocumentJsonReading, ValuesNoRecordingCanHoldAreRefusedByName) {
+  LanguageScope chinese(AppLanguage::chinese);
+  auto range = [](const char* field) { return L("其中 {0} 的值超出范围。", field); };
+  auto local = [](const char* field) { return L("其中 {0} 不是本机文件的路径。", field); };
+  struct Case {
+    const char* pointer;
+    json value;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"/duration", -1, range("duration")},
+      {"/duration", 400'000, range("duration")},  // more than four days
+      {"/width", 0, range("width")},
+      {"/height", std::numeric_limits<std::int64_t>::min(), range("height")},
+      {"/height", 1'000'000, range("height")},
+      {"/cameraOffset", 1e300, range("cameraOffset")},
+      {"/audioOffset", -1e7, range("audioOffset")},
+      {"/savedSettings/corner", "middle", range("savedSettings.corner")},
+      {"/samples/1/clicked", 1, L("其中 {0} 的值类型不对。", "samples[1].clicked")},
+      {"/cameraPath", "pipe:3", local("cameraPath")},
+      {"/screenPath", "Recordings/a/screen.mp4", local("screenPath")},
+      {"/screenPath", std::string("/tmp/a\0b", 8), local("screenPath")},
+  };
+  for (const Case& c : cases) {
+    json doc = validDocument();
+    doc[json::json_pointer(c.pointer)] = c.value;
+    EXPECT_EQ(readError(doc), c.reason) << c.pointer << " = " << c.value.dump();
+  }
+  json doc = validDocument();
+  doc["screenPath"] = "/home/u/Demo: take 2/screen.mp4";
+  doc["duration"] = 0;
+  doc["cameraOffset"] = -3600;
+  doc["presenterEvents"][0]["time"] = -1e300;
+  const Clip clip = decodeClip(doc.dump());
+  EXPECT_EQ(clip.screenPath, "/home/u/Demo: take 2/screen.mp4");
+  EXPECT_EQ((*clip.presenterEvents)[0].time, -1e300);
 }
 
 TEST(DocumentJsonReading, PointerTrackIsCheckedSampleBySample) {
@@ -357,11 +429,12 @@ TEST(DocumentJsonReading, PointerTrackIsCheckedSampleBySample) {
 
 TEST(DocumentJsonReading, IntegersAtTheEdgesOfTheRange) {
   json doc = validDocument();
-  doc["width"] = std::numeric_limits<std::int64_t>::max();
-  doc["height"] = std::numeric_limits<std::int64_t>::min();
-  const Clip clip = decodeClip(doc.dump());
-  EXPECT_EQ(clip.width, std::numeric_limits<std::int64_t>::max());
-  EXPECT_EQ(clip.height, std::numeric_limits<std::int64_t>::min());
+  doc["savedSettings"]["background"] = std::numeric_limits<std::int64_t>::max();
+  EXPECT_EQ(decodeClip(doc.dump()).savedSettings->background,
+            std::numeric_limits<std::int64_t>::max());
+  doc["savedSettings"]["background"] = std::numeric_limits<std::int64_t>::min();
+  EXPECT_EQ(decodeClip(doc.dump()).savedSettings->background,
+            std::numeric_limits<std::int64_t>::min());
   EXPECT_FALSE(readError(json::parse(R"({"id":"0A1B2C3D-4E5F-4061-8273-94A5B6C7D8E9",)"
                                      R"("title":"","duration":1,"samples":[],"isDemo":false,)"
                                      R"("width":-9223372036854775809,"height":1080})"))

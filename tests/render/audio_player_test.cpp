@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -14,6 +15,8 @@
 #include <mutex>
 #include <thread>
 
+#include "localization/localization.h"
+#include "localization/user_message.h"
 #include "movie_fixtures.h"
 #include "platform/audio_source.h"
 #include "platform/pulse/pulse_microphone.h"
@@ -377,7 +380,8 @@ TEST_F(AudioPlayer, UnreadableSoundIsReportedAndSoundlessFilesGiveNoPlayer) {
 
   clip.audioPath = dir.file("gone.m4a");
   EXPECT_FALSE(EditedAudioPlayer::open(clip, setup, &error));
-  EXPECT_NE(error.find("gone.m4a: "), std::string::npos) << error;
+  EXPECT_EQ(error,
+            withReason(L("无法读取音轨 {0}。", shownPath(*clip.audioPath)), systemReason(ENOENT)));
 
   // No sound at all is not a failure: the project plays on the software clock.
   testing::makeIndexedMovie(dir.file("silent.mp4"), 3, 30);
@@ -399,7 +403,7 @@ TEST_F(AudioPlayer, UnreadableSoundIsReportedAndSoundlessFilesGiveNoPlayer) {
   }
   clip.audioPath = damaged;
   EXPECT_FALSE(EditedAudioPlayer::open(clip, setup, &error));
-  EXPECT_NE(error.find("damaged.m4a: "), std::string::npos) << error;
+  EXPECT_EQ(error.rfind(L("无法读取音轨 {0}。", shownPath(damaged)), 0), 0u) << error;
 }
 
 // On the sound server: what the monitor hears of the edit, against the player's clock.

@@ -404,20 +404,22 @@ TEST_F(Exporter, UnreadableInputsFailAtOnceAndNameTheirFile) {
     std::string dest;
     std::string message;
   };
-  const std::string sound = L("音轨读取失败：");
+  auto sound = [](const std::string& name) { return L("无法读取音轨 {0}。", "~/" + name); };
+  auto movie = [](const std::string& name) { return L("无法读取视频 {0}。", "~/" + name); };
   const std::vector<Case> cases{
       // A named sound file whose track cannot be found is not a silent movie.
-      {[&](Clip& c) { c.audioPath = header; }, out_.file("a.mp4"), sound + "~/header.m4a: "},
+      {[&](Clip& c) { c.audioPath = header; }, out_.file("a.mp4"), sound("header.m4a")},
       {[&](Clip& c) { c.audioPath = out_.file("gone.m4a"); }, out_.file("a.mp4"),
-       sound + "~/gone.m4a: "},
-      {[&](Clip& c) { c.cameraPath = out_.file("gone.mov"); }, out_.file("a.mp4"), "~/gone.mov: "},
-      {[&](Clip& c) { c.screenPath = header; }, out_.file("a.mp4"), "~/header.m4a: "},
+       withReason(sound("gone.m4a"), systemReason(ENOENT))},
+      {[&](Clip& c) { c.cameraPath = out_.file("gone.mov"); }, out_.file("a.mp4"),
+       withReason(movie("gone.mov"), systemReason(ENOENT))},
+      {[&](Clip& c) { c.screenPath = header; }, out_.file("a.mp4"), movie("header.m4a")},
       {[](Clip&) {}, out_.file("missing/a.mp4"), L("导出文件夹不存在或无法写入：") + "~/missing: "},
       // A pipe or a device would block reading for ever.
       {[&](Clip& c) { c.screenPath = out_.file("pipe.mp4"); }, out_.file("a.mp4"),
-       "~/pipe.mp4: " + L("不是普通文件。")},
+       withReason(movie("pipe.mp4"), L("它不是普通文件，而是管道或设备。"))},
       {[&](Clip& c) { c.audioPath = "/dev/zero"; }, out_.file("a.mp4"),
-       sound + "/dev/zero: " + L("不是普通文件。")},
+       withReason(L("无法读取音轨 {0}。", "/dev/zero"), L("它不是普通文件，而是管道或设备。"))},
       // A damaged document claiming hours of a four-second recording.
       {[&](Clip& c) { c.duration = 1e7; }, out_.file("a.mp4"),
        LF("剪辑时长 %.1f 秒超出录屏的 %.1f 秒，项目文件可能已损坏。", 1e7, 4.0)},

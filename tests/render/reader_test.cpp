@@ -4,6 +4,7 @@
 #include <set>
 #include <thread>
 #include "localization/localization.h"
+#include "localization/user_message.h"
 
 #include "movie_fixtures.h"
 #include "platform/ffmpeg/ff_util.h"
@@ -255,7 +256,8 @@ TEST_F(VideoFramesTest, SoundOnlyFileHasNoVideoTrack) {
     VideoFrames frames(dir_->file("sound.m4a"));
     FAIL() << "opened a file without pictures";
   } catch (const std::exception& e) {
-    EXPECT_EQ(e.what(), L("视频文件没有画面轨道。"));
+    EXPECT_EQ(e.what(), withReason(L("无法读取视频 {0}。", shownPath(dir_->file("sound.m4a"))),
+                                   L("视频文件没有画面轨道。")));
   }
   EXPECT_THROW(VideoFrames(dir_->file("missing.mp4")), std::exception);
 }

@@ -6,7 +6,9 @@
 
 #include "fakes.h"
 #include "localization/localization.h"
+#include "localization/user_message.h"
 #include "model/document_json.h"
+#include "support/file_bytes.h"
 #include "support/temp_dir.h"
 
 namespace vantry {
@@ -15,14 +17,8 @@ namespace {
 using namespace vantry::testing;
 namespace fs = std::filesystem;
 
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void writeFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+using test::readFile;
+using test::writeFile;
 
 struct StudioProjects : ::testing::Test {
   Harness h;
@@ -130,7 +126,7 @@ TEST_F(StudioProjects, AnUnreadableDocumentChangesNothing) {
   writeFile(broken, "{ not json");
   EXPECT_FALSE(studio->openProjectFile(broken.string()));
   ASSERT_TRUE(studio->error());
-  EXPECT_EQ(studio->error()->rfind(L("项目无法打开："), 0), 0u);
+  EXPECT_EQ(studio->error()->rfind(L("无法打开项目 {0}。", shownPath(broken.string())), 0), 0u);
   EXPECT_EQ(studio->clip().title, "First");
   EXPECT_TRUE(studio->canUndo());
   EXPECT_EQ(studio->projectURL(), (folder / "edit.json").string());

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "localization/localization.h"
+#include "localization/user_message.h"
+
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
@@ -11,16 +14,24 @@ extern "C" {
 
 namespace vantry {
 
+std::string AudioSource::failure(const std::string& path, const std::string& reason) {
+  return withReason(L("无法读取音轨 {0}。", shownPath(path)), reason);
+}
+
 std::unique_ptr<AudioSource> AudioSource::open(const std::string& path, int sampleRate,
                                                std::string* error) {
   std::unique_ptr<AudioSource> s(new AudioSource());
   s->rate_ = sampleRate;
-  s->fmt_ = ff::openInput(path, error);
-  if (!s->fmt_) return nullptr;
+  std::string reason;
+  s->fmt_ = ff::openInput(path, &reason);
+  if (!s->fmt_) {
+    if (error) *error = failure(path, reason);
+    return nullptr;
+  }
   const AVCodec* decoder = nullptr;
   const int index = av_find_best_stream(s->fmt_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
   auto failWith = [&](int rc) -> std::unique_ptr<AudioSource> {
-    if (error) *error = ff::errorText(rc);
+    if (error) *error = failure(path, ff::failureReason(rc));
     return nullptr;
   };
   if (index == AVERROR_STREAM_NOT_FOUND) {
@@ -71,7 +82,7 @@ bool AudioSource::seek(int64_t position, std::string* error) {
   int rc = ff::seekFromStart(
       fmt_.get(), stream_, av_rescale_q(std::max<int64_t>(position, 0), AVRational{1, rate_}, tb));
   if (rc < 0) {
-    if (error) *error = ff::errorText(rc);
+    if (error) *error = ff::failureReason(rc);
     return false;
   }
   avcodec_flush_buffers(codec_.get());
@@ -87,7 +98,7 @@ bool AudioSource::seek(int64_t position, std::string* error) {
 bool AudioSource::restartResampler(std::string* error) {
   swr_close(swr_);
   const int rc = swr_init(swr_);
-  if (rc < 0 && error) *error = ff::errorText(rc);
+  if (rc < 0 && error) *error = ff::failureReason(rc);
   return rc >= 0;
 }
 
@@ -117,7 +128,7 @@ bool AudioSource::decodeMore(std::string* error) {
     uint8_t* outPtr = reinterpret_cast<uint8_t*>(scratch_.data());
     const int got = swr_convert(swr_, &outPtr, capacity, data, count);
     if (got < 0) {
-      if (error) *error = ff::errorText(got);
+      if (error) *error = ff::failureReason(got);
       return false;
     }
     into.insert(into.end(), scratch_.begin(),

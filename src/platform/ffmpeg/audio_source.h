@@ -20,9 +20,12 @@ namespace vantry {
 class AudioSource {
  public:
   // Null with `error` set when the file cannot be opened or holds neither sound nor
-  // picture; a movie without sound gives a source whose hasAudio() is false.
+  // picture: what a person is told, naming the file (failure()). A movie without sound
+  // gives a source whose hasAudio() is false.
   static std::unique_ptr<AudioSource> open(const std::string& path, int sampleRate,
                                            std::string* error);
+  // The sentence naming the sound file at `path`, followed by `reason` (as read() gives it).
+  static std::string failure(const std::string& path, const std::string& reason);
   ~AudioSource();
 
   bool hasAudio() const { return stream_ >= 0; }
@@ -32,7 +35,8 @@ class AudioSource {
   double duration() const { return duration_; }
 
   // Fills `out` (interleaved, frames × channels) with the samples from frame position
-  // `start` on; positions past the end give silence. false with `error` on a failure.
+  // `start` on; positions past the end give silence. false with `error` (why, in words) on
+  // a failure.
   bool read(int64_t start, int64_t frames, std::vector<float>& out, std::string* error);
 
  private:

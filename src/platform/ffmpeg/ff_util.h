@@ -1,5 +1,7 @@
 // Small RAII helpers around the FFmpeg C API: owning pointers that free with the right
-// call, and error texts from av_strerror.
+// call, error texts from av_strerror, and the one guarded way to open a movie or sound.
+// The library's log goes through a filter of ours: nothing below a warning, each line
+// marked as ours, never shown to a person as a message.
 #pragma once
 
 #include <memory>
@@ -48,8 +50,16 @@ PacketPtr makePacket();
 // av_strerror's text for an FFmpeg error code ("No space left on device", ...).
 std::string errorText(int code);
 
-// Opens a regular file for reading and finds its streams; null with `error` set on failure.
-InputFormatPtr openInput(const std::string& path, std::string* error = nullptr);
+// Opens a movie or sound file for reading and finds its streams. Only an absolute local
+// path of a regular file is opened, and only as a file: no other protocol, no address, no
+// pipe or device, and no further file named from inside it. Null on failure with `reason`
+// set to why, in words ("It is missing.", "It is damaged or incomplete." with the
+// library's text on a second line); the caller puts the sentence naming the file before it.
+InputFormatPtr openInput(const std::string& path, std::string* reason = nullptr);
+
+// Why the library failed with `code`, in words: the system's reason for an error number,
+// else that the file is damaged, with the library's own text on the second line.
+std::string failureReason(int code);
 
 // Rescales `seconds` into ticks of `tb`, rounding to the nearest tick.
 int64_t toTicks(double seconds, AVRational tb);

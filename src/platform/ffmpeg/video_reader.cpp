@@ -25,17 +25,17 @@ std::unique_ptr<VideoReader> VideoReader::open(const std::string& path, OpenErro
   const AVCodec* decoder = nullptr;
   const int index = av_find_best_stream(r->fmt_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
   if (index == AVERROR_STREAM_NOT_FOUND) return failWith(OpenError::noVideoTrack, "");
-  if (index < 0 || !decoder) return failWith(OpenError::failed, ff::errorText(index));
+  if (index < 0 || !decoder) return failWith(OpenError::failed, ff::failureReason(index));
   AVStream* st = r->fmt_->streams[index];
   r->stream_ = index;
   r->timeBase_ = st->time_base;
   r->codec_.reset(avcodec_alloc_context3(decoder));
   int rc = avcodec_parameters_to_context(r->codec_.get(), st->codecpar);
-  if (rc < 0) return failWith(OpenError::failed, ff::errorText(rc));
+  if (rc < 0) return failWith(OpenError::failed, ff::failureReason(rc));
   r->codec_->thread_count = std::max(threads, 0);
   r->codec_->pkt_timebase = st->time_base;
   rc = avcodec_open2(r->codec_.get(), decoder, nullptr);
-  if (rc < 0) return failWith(OpenError::failed, ff::errorText(rc));
+  if (rc < 0) return failWith(OpenError::failed, ff::failureReason(rc));
   for (int i = 0; i < st->nb_side_data; ++i) {
     if (st->side_data[i].type != AV_PKT_DATA_DISPLAYMATRIX) continue;
     const double angle =
@@ -75,7 +75,7 @@ bool VideoReader::restart(double seconds, std::string* error) {
   int rc =
       ff::seekFromStart(fmt_.get(), stream_, seconds > 0 ? ff::toTicks(seconds, timeBase_) : 0);
   if (rc < 0) {
-    if (error) *error = ff::errorText(rc);
+    if (error) *error = ff::failureReason(rc);
     return false;
   }
   avcodec_flush_buffers(codec_.get());
@@ -106,7 +106,7 @@ PacketPump::Result PacketPump::next(AVFormatContext* fmt, AVCodecContext* codec,
     // Some decoders report a damaged packet only when its frame is asked for.
     if (rc != AVERROR(EAGAIN) && skipDamaged && damaged(rc)) continue;
     if (rc != AVERROR(EAGAIN)) {
-      if (error) *error = ff::errorText(rc);
+      if (error) *error = ff::failureReason(rc);
       return Result::failed;
     }
     rc = av_read_frame(fmt, packet.get());
@@ -116,7 +116,7 @@ PacketPump::Result PacketPump::next(AVFormatContext* fmt, AVCodecContext* codec,
       continue;
     }
     if (rc < 0) {
-      if (error) *error = ff::errorText(rc);
+      if (error) *error = ff::failureReason(rc);
       return Result::failed;
     }
     if (packet->stream_index != stream) {
@@ -127,7 +127,7 @@ PacketPump::Result PacketPump::next(AVFormatContext* fmt, AVCodecContext* codec,
     av_packet_unref(packet.get());
     if (rc < 0 && rc != AVERROR(EAGAIN)) {
       if (skipDamaged && damaged(rc)) continue;
-      if (error) *error = ff::errorText(rc);
+      if (error) *error = ff::failureReason(rc);
       return Result::failed;
     }
   }

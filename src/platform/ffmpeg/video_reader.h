@@ -40,14 +40,15 @@ class VideoReader {
   enum class OpenError { none, noVideoTrack, failed };
 
   // Null on failure: `kind` tells whether the file has no video track or could not be
-  // opened at all (`error` then carries the library's text). `threads` caps the decoder's
-  // threads (0: one a core); each frame thread holds pictures of its own.
+  // opened at all (`error` then says why, in words, as ff::openInput does). `threads` caps the
+  // decoder's threads (0: one a core); each frame thread holds pictures of its own.
   static std::unique_ptr<VideoReader> open(const std::string& path, OpenError* kind,
                                            std::string* error, int threads = 0);
   ~VideoReader();
 
   // Restarts decoding so that the first pictures returned include the one shown at
-  // `seconds` (decoding starts at the key frame before it). false with `error` on failure.
+  // `seconds` (decoding starts at the key frame before it). false with `error` (why, in
+  // words) on failure.
   bool restart(double seconds, std::string* error);
 
   // The next decoded picture in presentation order. false at the end of the movie (then
