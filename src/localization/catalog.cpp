@@ -415,7 +415,11 @@ constexpr CatalogRow kPlatformRows[] = {
     {"编辑", "Edit"},
     {"退出", "Quit"},
     {"仍然退出", "Quit Anyway"},
-    {"无法把文件夹移到废纸篓。", "The folder could not be moved to the Trash."},
+    {"无法把 {0} 移到废纸篓。", "Could not move {0} to the Trash."},
+    {"废纸篓 {0} 无法使用，录制仍在原处。请把它改成可以写入的文件夹，或自行删除这段录制。",
+     "The Trash {0} cannot be used, so the recording stays where it is. Make it a folder you "
+     "can write to, or delete the recording yourself."},
+    {"录制被移到了 {0}，请把它移回 {1}。", "The recording was moved to {0}. Move it back to {1}."},
     {"编辑未能保存，现在退出会丢失最近的修改。",
      "Your edits could not be saved. Quitting now loses the latest changes."},
     // The in-app help on display, camera and sound access.
