@@ -1,5 +1,6 @@
 #include "app/studio_window.h"
 
+#include <QAction>
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QMenuBar>
@@ -7,12 +8,14 @@
 #include <QVBoxLayout>
 
 #include "app/app_commands.h"
+#include "app/blocked_close.h"
 #include "app/error_alert.h"
 #include "app/header_bar.h"
 #include "app/main_column.h"
 #include "design/chrome.h"
 #include "design/coalesced_refresh.h"
 #include "design/painting.h"
+#include "design/space_key.h"
 #include "design/theme.h"
 #include "design/view_parts.h"
 #include "export/export_sheet.h"
@@ -72,6 +75,7 @@ StudioWindow::StudioWindow(Studio& studio, StudioWindowParts parts, QWidget* par
   setMinimumSize(1080, 760);
 
   auto* ground = new AmbientBackground(this);
+  ground->setObjectName(QStringLiteral("studioGround"));
   setCentralWidget(ground);
   QPalette palette = ground->palette();
   palette.setColor(QPalette::WindowText, Theme::text);
@@ -107,8 +111,18 @@ StudioWindow::StudioWindow(Studio& studio, StudioWindowParts parts, QWidget* par
   menuBar()->setObjectName(QStringLiteral("menuBar"));
   commands_ = new AppCommands(this, studio,
                               {[this] { settings_.open(); }, [this] { emit quitRequested(); }});
+  // The window starts with the keyboard itself: no control shows a focus ring before Tab,
+  // and Space only plays and pauses.
+  holdKeyboardFocus(ground);
+  new SpaceKey(this, [this] {
+    QAction* playPause = commands_->action(AppCommands::playPause);
+    if (playPause->isEnabled()) playPause->trigger();
+  });
   alert_ = new ErrorAlert(studio, this);
   chrome_ = new TransparentWindow(ground, [this] { emit quitRequested(); });
+  // Under a sheet the window manager's close still asks to quit, so the flow can say why
+  // it cannot quit now.
+  new BlockedCloseWatcher(this, [this] { emit quitRequested(); });
 
   refresh_ = new CoalescedRefresh(this, [this] { refresh(); });
   connect(&studio_, &Studio::changed, refresh_, &CoalescedRefresh::request);
@@ -136,6 +150,11 @@ void StudioWindow::showEvent(QShowEvent* event) {
 
 void StudioWindow::refresh() {
   followSheets();
+  // The full-screen player held the keyboard; without a window manager nothing else gives
+  // it back once the player closes.
+  const bool player = studio_.fullscreenPreview();
+  if (playerShown_ && !player && isVisible()) activateWindow();
+  playerShown_ = player;
 }
 
 void StudioWindow::followSheets() {
@@ -159,6 +178,9 @@ void StudioWindow::followSheets() {
       if (!sheet) return;
       sheet->setAttribute(Qt::WA_DeleteOnClose);
       sheet->setWindowModality(Qt::WindowModal);
+      // The sheet takes the keyboard from the window: its quit keys come along.
+      sheet->addAction(commands_->action(AppCommands::quit));
+      sheet->addAction(commands_->action(AppCommands::closeWindow));
       connect(sheet, &QDialog::finished, this, [this, dismissed, raw = sheet.data()] {
         // Closed by the window system or by its own buttons, not because the flag fell.
         if (raw->property("closedForStudio").toBool()) return;

@@ -15,6 +15,7 @@
 #include "design/motion.h"
 #include "design/neon_slider.h"
 #include "design/painting.h"
+#include "design/space_key.h"
 #include "design/theme.h"
 #include "export/playback_controls.h"
 #include "localization/qt/language_settings.h"
@@ -67,6 +68,11 @@ FullscreenWindow::FullscreenWindow(Studio& studio) : QWidget(nullptr), studio_(s
   });
   fade_ = new Animated(1, this);
   connect(fade_, &Animated::changed, this, [this] { setPanelOpacity(fade_->value()); });
+
+  // The player holds the keyboard itself, so that Space plays and pauses here too instead
+  // of pressing the control that would otherwise have the focus.
+  holdKeyboardFocus(this);
+  new SpaceKey(this, [this] { studio_.togglePlayback(); });
 
   connect(&studio_, &Studio::changed, this, &FullscreenWindow::refresh);
   connect(&studio_, &Studio::timeChanged, this, [this] { slider_->setValue(studio_.time()); });

@@ -461,6 +461,9 @@ constexpr CatalogRow kPlatformRows[] = {
      "Could not access the microphone. Turn off microphone recording, or make sure the sound "
      "server (PulseAudio or PipeWire) is running."},
     {"打开权限帮助", "Open Access Help"},
+    // The file types of the export's save dialog.
+    {"MPEG-4 影片", "MPEG-4 Movie"},
+    {"QuickTime 影片", "QuickTime Movie"},
     {"在文件管理器中显示", "Show in File Manager"},
 };
 
