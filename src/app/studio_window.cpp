@@ -14,6 +14,7 @@
 #include "app/main_column.h"
 #include "design/chrome.h"
 #include "design/coalesced_refresh.h"
+#include "design/menus.h"
 #include "design/painting.h"
 #include "design/space_key.h"
 #include "design/theme.h"
@@ -27,24 +28,6 @@
 #include "timeline/timeline_view.h"
 
 namespace vantry {
-
-namespace {
-
-QString menuStyle() {
-  return QStringLiteral(
-      "QMenuBar { background: #0E1220; color: #EEF2FA; border-bottom: 1px solid "
-      "rgba(255,255,255,20); }"
-      "QMenuBar::item { padding: 4px 10px; background: transparent; }"
-      "QMenuBar::item:selected { background: rgba(79,216,255,40); border-radius: 4px; }"
-      "QMenu { background: #0E1220; color: #EEF2FA; border: 1px solid rgba(255,255,255,30); "
-      "padding: 4px; }"
-      "QMenu::item { padding: 5px 24px 5px 22px; border-radius: 4px; }"
-      "QMenu::item:selected { background: rgba(79,216,255,50); }"
-      "QMenu::item:disabled { color: #586178; }"
-      "QMenu::separator { height: 1px; background: rgba(255,255,255,20); margin: 4px 6px; }");
-}
-
-}  // namespace
 
 StudioWindowParts StudioWindowParts::standard() {
   StudioWindowParts parts;
@@ -107,7 +90,7 @@ StudioWindow::StudioWindow(Studio& studio, StudioWindowParts parts, QWidget* par
   columns->addWidget(inspector_);
   stack->addLayout(columns, 1);
 
-  menuBar()->setStyleSheet(menuStyle());
+  menuBar()->setStyleSheet(menuStyleSheet());
   menuBar()->setObjectName(QStringLiteral("menuBar"));
   commands_ = new AppCommands(this, studio,
                               {[this] { settings_.open(); }, [this] { emit quitRequested(); }});

@@ -16,6 +16,7 @@
 #include "design/motion.h"
 #include "design/neon_slider.h"
 #include "design/neon_switch.h"
+#include "design/number_text.h"
 #include "design/painting.h"
 #include "design/pill_segment.h"
 #include "design/shadow.h"
@@ -416,7 +417,7 @@ QWidget* InspectorColumn::buildMotion() {
   selected->card()->addWidget(amount);
   std::vector<PillSegment::Item> presets;
   for (double preset : {1.5, 2.0, 2.5, 3.0}) {
-    presets.push_back({preset, QString::asprintf("%g×", preset), {}});
+    presets.push_back({preset, magnificationText(preset), {}});
   }
   auto* presetPicker = new PillSegment(presets, -1.0, Theme::violet, selected);
   presetPicker->setObjectName(QStringLiteral("zoomPresets"));
@@ -461,7 +462,7 @@ QWidget* InspectorColumn::buildMotion() {
     badge->setText(zoom->amount ? QL("独立设置") : QL("跟随默认"));
     badge->setStyleSheet(
         QStringLiteral("color: %1;").arg((zoom->amount ? Theme::violet : Theme::secondary).name()));
-    level->setText(QString::asprintf("%.2f×", effective));
+    level->setText(magnificationText(effective));
     amount->setValue(effective);
     presetPicker->setSelection(zoom->amount.value_or(-1.0));
     useDefault->setEnabled(zoom->amount.has_value());
@@ -505,7 +506,7 @@ QWidget* InspectorColumn::buildMotion() {
     const auto& s = studio_.settings();
     zoomEnabled->setChecked(s.zoomEnabled);
     follow->setChecked(s.follow);
-    defaultAmount->follow(s.zoomAmount, QString::asprintf("%.2f×", s.zoomAmount));
+    defaultAmount->follow(s.zoomAmount, magnificationText(s.zoomAmount));
     smoothness->follow(s.smoothness, QString::asprintf("%.0f%%", s.smoothness * 100));
     hold->follow(s.hold, QLF("%.1f 秒", s.hold));
     motion->setEnabled(s.zoomEnabled);

@@ -90,5 +90,32 @@ TEST(TimelineShots, EachStateRendersItsOwnPicture) {
     EXPECT_NE(images[i], images[i - 1]) << shots[i].name;
 }
 
+// A block too narrow for its magnification leaves it out rather than cut it ("2." would
+// read as another number): 1.25× and 3.5× paint alike there, and differently when wide.
+TEST(TimelineShots, ANarrowZoomBlockNeverShowsACutNumber) {
+  auto card = [](double amount, double seconds) {
+    Clip clip;
+    clip.title = "t";
+    clip.duration = 30;
+    clip.zoomEventsOverride =
+        std::vector<ZoomEvent>{{Uuid::random(), 2, 2 + seconds, {0.5, 0.5}, amount}};
+    clip.presenterEvents = std::vector<PresenterEvent>{};
+    CardState state;
+    state.zoom = 1;  // 8 points a second
+    state.selectedZoom = 0;
+    return renderCard(clip, state, 600, 1);
+  };
+  // 43 points: past the 40 at which a block tries its magnification, too narrow for it.
+  auto samePixels = [](const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) return false;
+    for (int y = 0; y < a.height(); ++y)
+      for (int x = 0; x < a.width(); ++x)
+        if (a.pixel(x, y) != b.pixel(x, y)) return false;
+    return true;
+  };
+  EXPECT_TRUE(samePixels(card(1.25, 5.5), card(3.5, 5.5)));
+  EXPECT_FALSE(samePixels(card(1.25, 12), card(3.5, 12)));
+}
+
 }  // namespace
 }  // namespace vantry::timeline
