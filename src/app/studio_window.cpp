@@ -144,14 +144,15 @@ void StudioWindow::followSheets() {
   const bool setup = studio_.showingRecordingSetup();
   const bool displayMode = studio_.setupMode() == RecordingSource::display;
 
-  // The display overlays: only on a change of the condition.
+  // The display overlays: only on a change of the condition. They go before a sheet opens
+  // and come after a sheet has closed, so that their picture of the screen never holds it.
   const bool overlay = setup && displayMode;
-  if (overlay != overlayShown_) {
-    overlayShown_ = overlay;
-    if (parts_.displayOverlay) parts_.displayOverlay(studio_, overlay);
+  if (!overlay && overlayShown_) {
+    overlayShown_ = false;
+    if (parts_.displayOverlay) parts_.displayOverlay(studio_, false);
     // The overlays held the keyboard; without this nothing would have it once they go, and
     // the window's shortcuts (stop the recording) would not reach it.
-    if (!overlay && isVisible()) activateWindow();
+    if (isVisible()) activateWindow();
   }
 
   auto follow = [this](QPointer<QDialog>& sheet, bool shown,
@@ -185,6 +186,10 @@ void StudioWindow::followSheets() {
     exportSheet_ = nullptr;
     studio_.dismissExport();
   });
+  if (overlay && !overlayShown_) {
+    overlayShown_ = true;
+    if (parts_.displayOverlay) parts_.displayOverlay(studio_, true);
+  }
 }
 
 }  // namespace vantry

@@ -212,6 +212,38 @@ TEST_F(OverlayOnTwoMonitors, NoOverlayIsMappedWhenTheRecordingStartsAndAFailureM
   })) << "the keys come back to the overlay with the controls";
 }
 
+TEST_F(OverlayOnTwoMonitors, ThePictureOfTheScreenNeverHoldsASheetThatJustClosed) {
+  // A blue window with a red sheet over it, both on screen.
+  QWidget window;
+  window.setPalette(QPalette(QColor(0x2040c0)));
+  window.setAutoFillBackground(true);
+  window.setGeometry(100, 100, 800, 600);
+  QWidget sheet(&window, Qt::Dialog);
+  sheet.setPalette(QPalette(QColor(0xe02020)));
+  sheet.setAutoFillBackground(true);
+  sheet.setGeometry(300, 300, 300, 200);
+  window.show();
+  sheet.show();
+  auto pixel = [this](int x, int y) {
+    XImage* image = XGetImage(dpy, DefaultRootWindow(dpy), x, y, 1, 1, AllPlanes, ZPixmap);
+    const unsigned long p = image ? XGetPixel(image, 0, 0) & 0xffffff : 0;
+    if (image) XDestroyImage(image);
+    return p;
+  };
+  ASSERT_TRUE(
+      waitUntil([&] { return pixel(450, 400) == 0xe02020 && pixel(150, 150) == 0x2040c0; }));
+  // Choosing "Choose Display" in the sheet: it closes and the overlays come in the same turn.
+  sheet.hide();
+  overlay->show(*studio);
+  OverlayWindow* left = nullptr;
+  for (OverlayWindow* w : overlay->windows())
+    if (w->targetScreen()->geometry().contains(450, 400)) left = w;
+  ASSERT_NE(left, nullptr);
+  ASSERT_FALSE(left->backdrop().isNull());
+  EXPECT_EQ(left->backdrop().pixelColor(450, 400).rgb() & 0xffffff, 0x2040c0u)
+      << "the overlay shows the closed sheet";
+}
+
 TEST_F(OverlayOnTwoMonitors, WithACompositingManagerTheOverlaysAreTranslucent) {
   // Anyone owning the manager selection of the screen counts as one.
   const Window owner = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 1, 1, 0, 0, 0);
