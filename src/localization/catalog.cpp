@@ -461,6 +461,14 @@ constexpr CatalogRow kPlatformRows[] = {
      "Could not access the microphone. Turn off microphone recording, or make sure the sound "
      "server (PulseAudio or PipeWire) is running."},
     {"打开权限帮助", "Open Access Help"},
+    // Why the window sheet's list is empty.
+    {"没有符合搜索的窗口。", "No window matches the search."},
+    {"没有可以录制的窗口。请先打开要录制的窗口，再刷新列表。",
+     "There are no windows to record. Open the window you want to record, then refresh the "
+     "list."},
+    {"没有运行窗口管理器，也没有其他应用的窗口。请打开要录制的窗口后刷新列表，或改为录制整块屏幕。",
+     "No window manager is running and no other app has a window open. Open the window you "
+     "want to record and refresh the list, or record the whole display instead."},
     // The file types of the export's save dialog.
     {"MPEG-4 影片", "MPEG-4 Movie"},
     {"QuickTime 影片", "QuickTime Movie"},

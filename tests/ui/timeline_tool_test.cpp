@@ -1,10 +1,12 @@
 // vantry-tool timeline and the offscreen card: the geometry JSON and the pictures.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QImage>
 
 #include <nlohmann/json.hpp>
 
+#include "localization/qt/language_settings.h"
 #include "model/demo_project.h"
 #include "model/timeline_scale.h"
 #include "studio/studio.h"
@@ -12,6 +14,7 @@
 #include "support/temp_dir.h"
 #include "timeline/timeline_geometry.h"
 #include "timeline/timeline_render.h"
+#include "timeline/timeline_toolbar.h"
 
 namespace vantry {
 namespace {
@@ -115,6 +118,21 @@ TEST(TimelineShots, ANarrowZoomBlockNeverShowsACutNumber) {
   };
   EXPECT_TRUE(samePixels(card(1.25, 5.5), card(3.5, 5.5)));
   EXPECT_FALSE(samePixels(card(1.25, 12), card(3.5, 12)));
+}
+
+// A narrow card shortens the title with an ellipsis instead of cutting it to "C".
+TEST(TimelineShots, ANarrowToolbarElidesItsTitle) {
+  LanguageSettings::shared().setSelected(AppLanguage::english);
+  TimelineToolbar toolbar;
+  toolbar.resize(toolbar.sizeHint());
+  toolbar.show();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(toolbar.shownTitle(), "Camera Timeline");
+  toolbar.resize(toolbar.minimumSizeHint().width() + 30, toolbar.height());
+  QCoreApplication::processEvents();
+  const QString shown = toolbar.shownTitle();
+  ASSERT_TRUE(shown.endsWith(QStringLiteral("…"))) << shown.toStdString();
+  EXPECT_TRUE(QString("Camera Timeline").startsWith(shown.chopped(1))) << shown.toStdString();
 }
 
 }  // namespace

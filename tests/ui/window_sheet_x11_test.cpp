@@ -5,7 +5,10 @@
 #include <map>
 #include <memory>
 
+#include <QLabel>
 #include "platform/x11/x11_screen_capture.h"
+
+#include "localization/qt/language_settings.h"
 #include "setup/window_sheet.h"
 #include "studio/capture_fakes.h"
 #include "studio/capture_services.h"
@@ -77,6 +80,62 @@ TEST(WindowSheetX11, ListsOtherClientsWindowsWithTheirIcons) {
   EXPECT_EQ(icons.at("One size").pixelColor(12, 12), QColor(Qt::red));
   ASSERT_FALSE(icons.at("Several").isNull());
   EXPECT_EQ(icons.at("Several").pixelColor(12, 12), QColor(Qt::blue));
+}
+
+// An empty list says why: no window manager and no other client's window, no window to
+// record under a window manager, or nothing that matches the search.
+TEST(WindowSheetX11, AnEmptyListSaysWhy) {
+  LanguageSettings::shared().setSelected(AppLanguage::english);
+  testing::PrivateXServer x;
+  testing::ColourWindow own(x.display(), 0, 0, 300, 200, 0x202020, "Vantry", "VantryOwn");
+  test::TempDir folder;
+  Harness h;
+  auto services = h.services();
+  services.capture = defaultStudioCapture(
+      std::make_shared<platform::x11::X11ScreenCapture>("VantryOwn"), folder.path.string());
+  Studio studio(std::move(services));
+  studio.setSetupMode(RecordingSource::window);
+  WindowSheet sheet(studio);
+  sheet.setAttribute(Qt::WA_DontShowOnScreen);
+  sheet.show();
+  auto* empty = sheet.control<QLabel>("emptyList");
+  ASSERT_NE(empty, nullptr);
+  auto listed = [&] {
+    return waitUntil([&] {
+      sheet.refreshNow();
+      return !studio.loadingSources();
+    });
+  };
+  ASSERT_TRUE(listed());
+  EXPECT_TRUE(sheet.rows().empty());
+  EXPECT_TRUE(empty->isVisible());
+  EXPECT_TRUE(empty->text().startsWith("No window manager is running"))
+      << empty->text().toStdString();
+
+  // A window manager names its check window on the root.
+  const Window check =
+      XCreateSimpleWindow(x.display(), DefaultRootWindow(x.display()), 0, 0, 1, 1, 0, 0, 0);
+  XChangeProperty(x.display(), DefaultRootWindow(x.display()),
+                  XInternAtom(x.display(), "_NET_SUPPORTING_WM_CHECK", False), XA_WINDOW, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(&check), 1);
+  XSync(x.display(), False);
+  studio.refreshCaptureSources();
+  ASSERT_TRUE(listed());
+  EXPECT_TRUE(empty->text().startsWith("There are no windows to record"))
+      << empty->text().toStdString();
+
+  // Another client's window fills the list; a search that matches nothing empties it again.
+  testing::ColourWindow other(x.display(), 40, 40, 300, 200, 0x00ff00, "Editor", "Bravo");
+  studio.refreshCaptureSources();
+  ASSERT_TRUE(waitUntil([&] {
+    sheet.refreshNow();
+    return !studio.loadingSources() && sheet.rows().size() == 1;
+  }));
+  EXPECT_FALSE(empty->isVisible());
+  sheet.setQuery("spreadsheet");
+  sheet.refreshNow();
+  EXPECT_TRUE(empty->isVisible());
+  EXPECT_EQ(empty->text(), "No window matches the search.");
 }
 
 }  // namespace
