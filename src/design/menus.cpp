@@ -2,9 +2,11 @@
 
 #include <QAction>
 #include <QIcon>
+#include <QLabel>
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
+#include <QWidgetAction>
 
 #include "design/icons.h"
 #include "design/painting.h"
@@ -41,6 +43,19 @@ QIcon menuSymbol(const QString& symbol, const QColor& color) {
   p.setRenderHint(QPainter::Antialiasing);
   paintSymbol(p, symbol, QRectF(4, 4, 24, 24), color);
   return QIcon(pixmap);
+}
+
+QAction* addSectionTitle(QMenu* menu, const QString& title) {
+  auto* caption = new QWidgetAction(menu);
+  caption->setText(title);
+  caption->setEnabled(false);
+  auto* label = new QLabel(title, menu);
+  label->setFont(uiFont(11, QFont::DemiBold));
+  label->setStyleSheet(
+      QStringLiteral("color: %1; padding: 4px 24px 3px 12px;").arg(Theme::secondary.name()));
+  caption->setDefaultWidget(label);
+  menu->addAction(caption);
+  return caption;
 }
 
 QAction* addChoice(QMenu* menu, const QString& title, bool current) {

@@ -23,6 +23,9 @@ QMenu* darkMenu(QWidget* parent);
 // A symbol as a menu icon in `color`.
 QIcon menuSymbol(const QString& symbol, const QColor& color);
 
+// Adds a section's caption (the platform's own section header is lost in the dark look).
+QAction* addSectionTitle(QMenu* menu, const QString& title);
+
 // Adds a choice: with a checkmark when `current`, plain text otherwise.
 QAction* addChoice(QMenu* menu, const QString& title, bool current);
 

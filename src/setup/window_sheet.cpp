@@ -399,7 +399,7 @@ WindowSheet::WindowSheet(Studio& studio, QWidget* parent)
   p.empty->setObjectName(QStringLiteral("emptyList"));
   p.empty->setWordWrap(true);
   p.empty->setAlignment(Qt::AlignCenter);
-  p.empty->setMaximumWidth(320);
+  p.empty->setFixedWidth(300);
   p.empty->hide();
   listArea->addWidget(p.empty, 0, 0, Qt::AlignCenter);
   rightStack->addLayout(listArea, 1);

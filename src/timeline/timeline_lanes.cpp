@@ -556,7 +556,7 @@ QMenu* TimelineLanes::zoomMenu(std::size_t index) {
   const ZoomBlock block = shapes_.zooms[index].block;
   const Uuid e = block.id.eventID;
   QMenu* menu = darkMenu(this);
-  menu->addSection(QL("缩放倍数"));
+  addSectionTitle(menu, QL("缩放倍数"));
   const std::optional<int> ticked = tickedMagnification(block.amount);
   for (int i = 0; i < static_cast<int>(std::size(kMagnifications)); ++i) {
     const double v = kMagnifications[i];

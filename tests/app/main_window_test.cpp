@@ -297,6 +297,7 @@ TEST_F(MainWindow, DeselectButtonOnlyWithASelectedPresenterBlock) {
   f.s().selectPresenterBlock(blocks.front().id);
   f.settle();
   ASSERT_TRUE(bar->deselectButton()->isVisible());
+  EXPECT_EQ(bar->deselectButton()->accessibleName(), QL("取消区块选择"));
   const bool layout = f.s().presenterFull();
   bar->deselectButton()->click();
   f.settle();
