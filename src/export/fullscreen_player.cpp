@@ -66,6 +66,9 @@ FullscreenWindow::FullscreenWindow(Studio& studio) : QWidget(nullptr), studio_(s
   connect(hideTimer_, &QTimer::timeout, this, [this] {
     if (studio_.playing() && !panelHovered_) hideControls(true);
   });
+  entryCheck_ = new QTimer(this);
+  entryCheck_->setInterval(100);
+  connect(entryCheck_, &QTimer::timeout, this, &FullscreenWindow::checkEntry);
   fade_ = new Animated(1, this);
   connect(fade_, &Animated::changed, this, [this] { setPanelOpacity(fade_->value()); });
 
@@ -147,6 +150,31 @@ void FullscreenWindow::setPanelOpacity(double opacity) {
   opacity_->setOpacity(opacity);
 }
 
+void FullscreenWindow::enterFullScreen(int patienceMs) {
+  showFullScreen();
+  entryPatience_ = patienceMs;
+  entry_.start();
+  entryCheck_->start();
+  // Often settled at once (no window manager, the offscreen platform).
+  QTimer::singleShot(0, this, &FullscreenWindow::checkEntry);
+}
+
+bool FullscreenWindow::coversScreen() const {
+  const QScreen* shown = screen();
+  if (!shown || !isVisible()) return false;
+  return QRect(mapToGlobal(QPoint(0, 0)), size()).contains(shown->geometry());
+}
+
+void FullscreenWindow::checkEntry() {
+  if (!entryCheck_->isActive()) return;
+  if (coversScreen()) {
+    entryCheck_->stop();
+  } else if (entry_.elapsed() >= entryPatience_) {
+    entryCheck_->stop();
+    close();  // the entry failed: the player ends as if it had been left
+  }
+}
+
 void FullscreenWindow::dismiss() {
   if (isFullScreen())
     showNormal();  // the state change closes the window
@@ -225,6 +253,7 @@ void FullscreenWindow::changeEvent(QEvent* event) {
 
 void FullscreenWindow::closeEvent(QCloseEvent* event) {
   hideTimer_->stop();
+  entryCheck_->stop();
   emit closed();
   QWidget::closeEvent(event);
 }
@@ -268,7 +297,7 @@ void FullscreenPlayer::present() {
   } else {
     window_->setGeometry(0, 0, 1280, 800);
   }
-  window_->showFullScreen();
+  window_->enterFullScreen();
   raise();
 }
 
