@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
-#include <QProcess>
 #include <QTest>
 
 #include <memory>
@@ -13,6 +12,7 @@
 #include "app/shot_states.h"
 #include "studio/studio.h"
 #include "studio/studio_services.h"
+#include "support/xcb_child.h"
 // Xlib's macros last.
 #include "platform/x11_test_server.h"
 
@@ -38,19 +38,7 @@ TEST(FullscreenEntry, APlayerThatNeverCoversItsScreenCloses) {
                   4);
   XSync(dpy, False);
 
-  QProcess child;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-  env.insert(QStringLiteral("DISPLAY"), QString::fromStdString(server->name()));
-  child.setProcessEnvironment(env);
-  child.setProcessChannelMode(QProcess::MergedChannels);
-  child.start(QCoreApplication::applicationFilePath(),
-              {QStringLiteral("--gtest_filter=FullscreenOnX.*")});
-  ASSERT_TRUE(child.waitForFinished(120000));
-  const QString output = QString::fromLocal8Bit(child.readAll());
-  EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
-  EXPECT_FALSE(output.contains(QStringLiteral("SKIPPED"))) << output.toStdString();
-  EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ]"))) << output.toStdString();
+  test::expectChildPasses(server->name(), "FullscreenOnX.*");
 }
 
 TEST(FullscreenOnX, AFailedEntryClosesThePlayer) {

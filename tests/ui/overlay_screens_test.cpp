@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QGuiApplication>
-#include <QProcess>
 #include <QScreen>
 #include <QWindow>
 
@@ -18,6 +17,7 @@
 #include "platform/x11_test_server.h"
 #include "setup/monitor_overlay_view.h"
 #include "setup/overlay_controller.h"
+#include "support/xcb_child.h"
 #include "ui/overlay_support.h"
 
 namespace vantry {
@@ -25,7 +25,7 @@ namespace {
 
 using testing::waitUntil;
 
-constexpr const char* kChildFilter = "--gtest_filter=OverlayOnTwoMonitors.*";
+constexpr const char* kChildFilter = "OverlayOnTwoMonitors.*";
 
 TEST(OverlayScreens, TwoRandRMonitorsOnAPrivateXServer) {
   const QByteArray display = qgetenv("DISPLAY");
@@ -42,19 +42,7 @@ TEST(OverlayScreens, TwoRandRMonitorsOnAPrivateXServer) {
   server->setMonitors({testing::PrivateXServer::monitor(dpy, "LEFT", 0, 0, 1280, 1024, false),
                        testing::PrivateXServer::monitor(dpy, "RIGHT", 1280, 0, 1280, 1024, true)});
 
-  QProcess child;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-  env.insert(QStringLiteral("DISPLAY"), QString::fromStdString(server->name()));
-  child.setProcessEnvironment(env);
-  child.setProcessChannelMode(QProcess::MergedChannels);
-  child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(kChildFilter)});
-  ASSERT_TRUE(child.waitForFinished(240000));
-  const QString output = QString::fromLocal8Bit(child.readAll());
-  EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << output.toStdString();
-  EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
-  EXPECT_FALSE(output.contains(QStringLiteral("SKIPPED"))) << output.toStdString();
-  EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ]"))) << output.toStdString();
+  test::expectChildPasses(server->name(), kChildFilter);
 }
 
 // --- In the child, on the xcb platform ---

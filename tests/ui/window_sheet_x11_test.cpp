@@ -23,6 +23,26 @@ namespace {
 using testing::Harness;
 using testing::waitUntil;
 
+// The window sheet over the real capture of the private server, which leaves out the
+// windows of class "VantryOwn" as the application's own.
+struct SheetOnServer {
+  test::TempDir folder;
+  Harness h;
+  std::unique_ptr<Studio> studio;
+  std::unique_ptr<WindowSheet> sheet;
+  SheetOnServer() {
+    auto services = h.services();
+    services.capture = defaultStudioCapture(
+        std::make_shared<platform::x11::X11ScreenCapture>("VantryOwn"), folder.path.string());
+    studio = std::make_unique<Studio>(std::move(services));
+    studio->setSetupMode(RecordingSource::window);
+    sheet = std::make_unique<WindowSheet>(*studio);
+    sheet->setAttribute(Qt::WA_DontShowOnScreen);
+    sheet->show();
+  }
+  ~SheetOnServer() { sheet.reset(); }
+};
+
 // On a private X server: the windows of real clients, the own one left out, and icons read
 // from their _NET_WM_ICON as it comes, well formed or not.
 TEST(WindowSheetX11, ListsOtherClientsWindowsWithTheirIcons) {
@@ -54,16 +74,9 @@ TEST(WindowSheetX11, ListsOtherClientsWindowsWithTheirIcons) {
   // Sides whose product overflows, followed by a few values only.
   setIcon(broken.id(), {0xFFFFFFFFul, 0xFFFFFFFFul, 1, 2, 3});
 
-  test::TempDir folder;
-  Harness h;
-  auto services = h.services();
-  services.capture = defaultStudioCapture(
-      std::make_shared<platform::x11::X11ScreenCapture>("VantryOwn"), folder.path.string());
-  Studio studio(std::move(services));
-  studio.setSetupMode(RecordingSource::window);
-  WindowSheet sheet(studio);
-  sheet.setAttribute(Qt::WA_DontShowOnScreen);
-  sheet.show();
+  SheetOnServer on;
+  Studio& studio = *on.studio;
+  WindowSheet& sheet = *on.sheet;
   ASSERT_TRUE(waitUntil([&] {
     sheet.refreshNow();
     return !studio.loadingSources() && sheet.rows().size() >= 4;
@@ -88,16 +101,9 @@ TEST(WindowSheetX11, AnEmptyListSaysWhy) {
   LanguageSettings::shared().setSelected(AppLanguage::english);
   testing::PrivateXServer x;
   testing::ColourWindow own(x.display(), 0, 0, 300, 200, 0x202020, "Vantry", "VantryOwn");
-  test::TempDir folder;
-  Harness h;
-  auto services = h.services();
-  services.capture = defaultStudioCapture(
-      std::make_shared<platform::x11::X11ScreenCapture>("VantryOwn"), folder.path.string());
-  Studio studio(std::move(services));
-  studio.setSetupMode(RecordingSource::window);
-  WindowSheet sheet(studio);
-  sheet.setAttribute(Qt::WA_DontShowOnScreen);
-  sheet.show();
+  SheetOnServer on;
+  Studio& studio = *on.studio;
+  WindowSheet& sheet = *on.sheet;
   auto* empty = sheet.control<QLabel>("emptyList");
   ASSERT_NE(empty, nullptr);
   auto listed = [&] {
