@@ -68,9 +68,10 @@ AppCommands::AppCommands(QMainWindow* window, Studio& studio, Actions actions)
   add(recording_, presenter, [&s] {
     s.setPresenter(!s.presenterFull());
   })->setShortcuts(keys({kCtrlShift | Qt::Key_3, kCtrlShift | Qt::Key_NumberSign}));
-  add(recording_, playPause, [&s] {
-    s.togglePlayback();
-  })->setShortcut(QKeySequence(Qt::Key_Space));
+  QAction* playPauseAction = add(recording_, playPause, [&s] { s.togglePlayback(); });
+  playPauseAction->setShortcut(QKeySequence(Qt::Key_Space));
+  // A held space bar plays or pauses once.
+  playPauseAction->setAutoRepeat(false);
   add(recording_, fullScreenPreview, [&s] {
     s.showFullscreenPreview();
   })->setShortcut(QKeySequence(kCtrlShift | Qt::Key_F));

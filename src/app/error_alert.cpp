@@ -47,10 +47,10 @@ void ErrorAlert::refresh() {
     box_->setWindowModality(Qt::WindowModal);
     help_ = permission ? box_->addButton(QString(), QMessageBox::ActionRole) : nullptr;
     ok_ = box_->addButton(QString(), QMessageBox::RejectRole);
+    ok_->setObjectName(QStringLiteral("alertOK"));
     box_->setDefaultButton(ok_);
     box_->setEscapeButton(ok_);
     connect(box_, &QMessageBox::finished, this, &ErrorAlert::finished);
-    box_->open();
   }
   const QString title = permission ? QL("需要屏幕录制权限") : QL("需要处理一下");
   box_->setWindowTitle(title);
@@ -59,6 +59,8 @@ void ErrorAlert::refresh() {
   // On Linux the button opens the in-app help, not a settings pane.
   if (help_) help_->setText(QL("打开权限帮助"));
   ok_->setText(QL("知道了"));
+  // Shown once it holds its texts, so that it opens at its full size.
+  if (!box_->isVisible()) box_->open();
 }
 
 void ErrorAlert::dismiss() {

@@ -1,8 +1,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QTranslator>
 
 #include <filesystem>
@@ -13,6 +11,7 @@
 #include <xcb/xcb.h>
 
 #include "app/desktop_help.h"
+#include "app/qt_translation.h"
 #include "app/quit_flow.h"
 #include "app/signal_watcher.h"
 #include "app/studio_window.h"
@@ -48,14 +47,8 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
 
   // The stored language before any thread translates a text; Qt's own dialogs follow it.
-  const AppLanguage language = LanguageSettings::shared().selected();
-  QLocale::setDefault(qtLocale(language));
   QTranslator qtTexts;
-  if (language == AppLanguage::chinese &&
-      qtTexts.load(QStringLiteral("qtbase_zh_CN"),
-                   QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-    QApplication::installTranslator(&qtTexts);
-  }
+  installQtTranslation(LanguageSettings::shared().selected(), qtTexts);
   installInterfaceFont();
   QApplication::setWindowIcon(QIcon::fromTheme(
       QStringLiteral("vantry"), QIcon(sharedFilePath(QStringLiteral("vantry.svg")))));

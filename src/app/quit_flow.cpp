@@ -3,13 +3,12 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QTimer>
 
+#include "app/trash.h"
 #include "capture/display_recorder.h"
 #include "localization/platform_texts.h"
 #include "localization/qt/qt_text.h"
@@ -90,22 +89,6 @@ class MessageBoxPrompts final : public QuitPrompts {
 
 std::shared_ptr<QuitPrompts> messageBoxPrompts(std::function<QWidget*()> parent) {
   return std::make_shared<MessageBoxPrompts>(std::move(parent));
-}
-
-std::optional<std::string> moveFolderToTrash(const QString& folder) {
-  const std::string failed = L("无法把文件夹移到废纸篓。");
-  if (!QFileInfo(folder).isDir()) return failed;
-  // Qt 6.4 reports success without trashing anything when the data folder is missing.
-  QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
-  QString trashed;
-  if (!QFile::moveToTrash(folder, &trashed)) return failed;
-  const QString parent = QFileInfo(trashed).absolutePath();
-  if (trashed.isEmpty() || !parent.endsWith(QStringLiteral("/files")) ||
-      !QFileInfo(parent).absolutePath().endsWith(QStringLiteral("Trash")) ||
-      QFileInfo::exists(folder)) {
-    return failed;
-  }
-  return std::nullopt;
 }
 
 QuitFlow::QuitFlow(Studio* studio, QuitServices services, QObject* parent)

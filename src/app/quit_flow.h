@@ -38,7 +38,6 @@ std::shared_ptr<QuitPrompts> messageBoxPrompts(std::function<QWidget*()> parent)
 
 // Moves a folder to the Trash; on failure returns the reason (translated).
 using TrashFolder = std::function<std::optional<std::string>(const QString& folder)>;
-std::optional<std::string> moveFolderToTrash(const QString& folder);
 
 struct QuitServices {
   std::shared_ptr<QuitPrompts> prompts;

@@ -1,8 +1,13 @@
 #include "app/shot_states.h"
 
+#include "app/main_column.h"
 #include "app/studio_window.h"
+#include "design/language_settings_view.h"
 #include "export/fullscreen_player.h"
+#include "export/playback_controls.h"
 #include "inspector/inspector_column.h"
+#include "setup/window_sheet.h"
+#include "timeline/timeline_lanes.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -12,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QLinearGradient>
+#include <QMenu>
 #include <QPainter>
 #include <QThreadPool>
 
@@ -286,6 +292,28 @@ QImage fullscreenPicture(Studio& s, bool hidden) {
   return window->grab().toImage();
 }
 
+// The main window with a menu open at `at` (window coordinates; its bottom left corner
+// when `above`), as a person sees it.
+QImage withMenu(StudioWindow& window, QMenu* menu, QPoint at, bool above = false) {
+  QImage picture = window.grab().toImage();
+  menu->setAttribute(Qt::WA_DontShowOnScreen);
+  menu->adjustSize();
+  if (above) at.ry() -= menu->height();
+  menu->show();
+  QCoreApplication::processEvents();
+  QPainter p(&picture);
+  p.drawImage(at, menu->grab().toImage().scaled(menu->size() * picture.devicePixelRatio()));
+  p.end();
+  delete menu;
+  return picture;
+}
+
+void applyDemo(Studio& s) {
+  s.demo();
+  s.setPlaying(false);
+  s.seek(4.2);
+}
+
 std::vector<ShotState> builtIn() {
   return {
       {"standby",
@@ -341,6 +369,37 @@ std::vector<ShotState> builtIn() {
          showWindowSheet(s, w, false);
          s.setSelectedWindowID(0x2a00004);
          s.setLiveScreenImage(syntheticDesktop(1920, 1080).copy(180, 150, 980, 640));
+       }},
+      {"window-sheet-no-match",
+       [](Studio& s, StudioWindow& w) {
+         showWindowSheet(s, w, false);
+         if (auto* sheet = qobject_cast<WindowSheet*>(w.windowSheet())) {
+           sheet->setQuery(QStringLiteral("spreadsheet"));
+           sheet->refreshNow();
+         }
+       }},
+      {"speed-menu", [](Studio& s, StudioWindow&) { applyDemo(s); },
+       [](Studio&, StudioWindow& w) {
+         SpeedMenuButton* speed = w.mainColumn()->controlBar()->transport()->speedButton();
+         return withMenu(w, speed->buildMenu(), speed->mapTo(&w, QPoint(0, speed->height() + 4)));
+       }},
+      {"zoom-menu", [](Studio& s, StudioWindow&) { applyDemo(s); },
+       [](Studio&, StudioWindow& w) {
+         auto* lanes = w.findChild<timeline::TimelineLanes*>();
+         if (!lanes || lanes->shapes().zooms.empty()) return w.grab().toImage();
+         const auto& zoom = lanes->shapes().zooms.front();
+         const QPointF spot =
+             lanes->pointAt(zoom.rect.x + zoom.rect.width / 2, timeline::Row::zoom);
+         return withMenu(w, lanes->zoomMenu(0), lanes->viewport()->mapTo(&w, spot.toPoint()), true);
+       }},
+      {"settings", [](Studio&, StudioWindow&) {},
+       [](Studio&, StudioWindow&) {
+         LanguageSettingsView view;
+         view.setAttribute(Qt::WA_DontShowOnScreen);
+         view.show();
+         view.adjustSize();
+         QCoreApplication::processEvents();
+         return view.grab().toImage();
        }},
       {"window-sheet-error",
        [](Studio& s, StudioWindow& w) {

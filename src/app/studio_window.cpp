@@ -1,5 +1,6 @@
 #include "app/studio_window.h"
 
+#include <QAction>
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QMenuBar>
@@ -7,12 +8,15 @@
 #include <QVBoxLayout>
 
 #include "app/app_commands.h"
+#include "app/blocked_close.h"
 #include "app/error_alert.h"
 #include "app/header_bar.h"
 #include "app/main_column.h"
 #include "design/chrome.h"
 #include "design/coalesced_refresh.h"
+#include "design/menus.h"
 #include "design/painting.h"
+#include "design/space_key.h"
 #include "design/theme.h"
 #include "design/view_parts.h"
 #include "export/export_sheet.h"
@@ -24,24 +28,6 @@
 #include "timeline/timeline_view.h"
 
 namespace vantry {
-
-namespace {
-
-QString menuStyle() {
-  return QStringLiteral(
-      "QMenuBar { background: #0E1220; color: #EEF2FA; border-bottom: 1px solid "
-      "rgba(255,255,255,20); }"
-      "QMenuBar::item { padding: 4px 10px; background: transparent; }"
-      "QMenuBar::item:selected { background: rgba(79,216,255,40); border-radius: 4px; }"
-      "QMenu { background: #0E1220; color: #EEF2FA; border: 1px solid rgba(255,255,255,30); "
-      "padding: 4px; }"
-      "QMenu::item { padding: 5px 24px 5px 22px; border-radius: 4px; }"
-      "QMenu::item:selected { background: rgba(79,216,255,50); }"
-      "QMenu::item:disabled { color: #586178; }"
-      "QMenu::separator { height: 1px; background: rgba(255,255,255,20); margin: 4px 6px; }");
-}
-
-}  // namespace
 
 StudioWindowParts StudioWindowParts::standard() {
   StudioWindowParts parts;
@@ -72,6 +58,7 @@ StudioWindow::StudioWindow(Studio& studio, StudioWindowParts parts, QWidget* par
   setMinimumSize(1080, 760);
 
   auto* ground = new AmbientBackground(this);
+  ground->setObjectName(QStringLiteral("studioGround"));
   setCentralWidget(ground);
   QPalette palette = ground->palette();
   palette.setColor(QPalette::WindowText, Theme::text);
@@ -103,12 +90,22 @@ StudioWindow::StudioWindow(Studio& studio, StudioWindowParts parts, QWidget* par
   columns->addWidget(inspector_);
   stack->addLayout(columns, 1);
 
-  menuBar()->setStyleSheet(menuStyle());
+  menuBar()->setStyleSheet(menuStyleSheet());
   menuBar()->setObjectName(QStringLiteral("menuBar"));
   commands_ = new AppCommands(this, studio,
                               {[this] { settings_.open(); }, [this] { emit quitRequested(); }});
+  // The window starts with the keyboard itself: no control shows a focus ring before Tab,
+  // and Space only plays and pauses.
+  holdKeyboardFocus(ground);
+  new SpaceKey(this, [this] {
+    QAction* playPause = commands_->action(AppCommands::playPause);
+    if (playPause->isEnabled()) playPause->trigger();
+  });
   alert_ = new ErrorAlert(studio, this);
   chrome_ = new TransparentWindow(ground, [this] { emit quitRequested(); });
+  // Under a sheet the window manager's close still asks to quit, so the flow can say why
+  // it cannot quit now.
+  new BlockedCloseWatcher(this, [this] { emit quitRequested(); });
 
   refresh_ = new CoalescedRefresh(this, [this] { refresh(); });
   connect(&studio_, &Studio::changed, refresh_, &CoalescedRefresh::request);
@@ -136,20 +133,26 @@ void StudioWindow::showEvent(QShowEvent* event) {
 
 void StudioWindow::refresh() {
   followSheets();
+  // The full-screen player held the keyboard; without a window manager nothing else gives
+  // it back once the player closes.
+  const bool player = studio_.fullscreenPreview();
+  if (playerShown_ && !player && isVisible()) activateWindow();
+  playerShown_ = player;
 }
 
 void StudioWindow::followSheets() {
   const bool setup = studio_.showingRecordingSetup();
   const bool displayMode = studio_.setupMode() == RecordingSource::display;
 
-  // The display overlays: only on a change of the condition.
+  // The display overlays: only on a change of the condition. They go before a sheet opens
+  // and come after a sheet has closed, so that their picture of the screen never holds it.
   const bool overlay = setup && displayMode;
-  if (overlay != overlayShown_) {
-    overlayShown_ = overlay;
-    if (parts_.displayOverlay) parts_.displayOverlay(studio_, overlay);
+  if (!overlay && overlayShown_) {
+    overlayShown_ = false;
+    if (parts_.displayOverlay) parts_.displayOverlay(studio_, false);
     // The overlays held the keyboard; without this nothing would have it once they go, and
     // the window's shortcuts (stop the recording) would not reach it.
-    if (!overlay && isVisible()) activateWindow();
+    if (isVisible()) activateWindow();
   }
 
   auto follow = [this](QPointer<QDialog>& sheet, bool shown,
@@ -159,6 +162,9 @@ void StudioWindow::followSheets() {
       if (!sheet) return;
       sheet->setAttribute(Qt::WA_DeleteOnClose);
       sheet->setWindowModality(Qt::WindowModal);
+      // The sheet takes the keyboard from the window: its quit keys come along.
+      sheet->addAction(commands_->action(AppCommands::quit));
+      sheet->addAction(commands_->action(AppCommands::closeWindow));
       connect(sheet, &QDialog::finished, this, [this, dismissed, raw = sheet.data()] {
         // Closed by the window system or by its own buttons, not because the flag fell.
         if (raw->property("closedForStudio").toBool()) return;
@@ -180,6 +186,10 @@ void StudioWindow::followSheets() {
     exportSheet_ = nullptr;
     studio_.dismissExport();
   });
+  if (overlay && !overlayShown_) {
+    overlayShown_ = true;
+    if (parts_.displayOverlay) parts_.displayOverlay(studio_, true);
+  }
 }
 
 }  // namespace vantry

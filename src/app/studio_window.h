@@ -87,6 +87,7 @@ class StudioWindow : public QMainWindow {
   QPointer<QDialog> windowSheet_;
   QPointer<QDialog> exportSheet_;
   bool overlayShown_ = false;
+  bool playerShown_ = false;
   bool launched_ = false;
   CoalescedRefresh* refresh_;
 };

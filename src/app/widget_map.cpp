@@ -141,6 +141,8 @@ QString widgetMapJson() {
     window[QStringLiteral("title")] = top->windowTitle();
     window[QStringLiteral("active")] = top->isActiveWindow();
     window[QStringLiteral("modal")] = top->isModal();
+    // The X11 window, for what only a window manager would send it.
+    window[QStringLiteral("xid")] = static_cast<qint64>(top->effectiveWinId());
     // The window it belongs to (kept above it by the window manager), "" for none.
     QWidget* owner = top->parentWidget() ? top->parentWidget()->window() : nullptr;
     window[QStringLiteral("owner")] = owner ? className(owner) : QString();

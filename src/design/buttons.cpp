@@ -206,6 +206,11 @@ IconButton::IconButton(const QString& systemName, const QString& help, double si
   setAccessibleName(help);
 }
 
+bool IconButton::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTipChange) setAccessibleName(toolTip());
+  return GlassButton::event(event);
+}
+
 QSizeF IconButton::contentSize() const {
   const double side = std::max(frameSide(), 0.0);
   return {side, side};

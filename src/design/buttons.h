@@ -89,6 +89,9 @@ class IconButton : public GlassButton {
   double frameSide() const { return size_ - 8; }
 
  protected:
+  // A button without text is named by its help: a new tooltip (another language, another
+  // meaning) renames it for assistive technology too.
+  bool event(QEvent* event) override;
   QSizeF contentSize() const override;
   void paintContent(QPainter& painter, const QRectF& rect, const QColor& color) override;
 

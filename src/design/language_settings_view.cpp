@@ -71,6 +71,18 @@ LanguageSettingsView::LanguageSettingsView(QWidget* parent) : QWidget(parent) {
   pickerRow->addWidget(heading_, 0, Qt::AlignTop);
   auto* radios = new QVBoxLayout;
   radios->setSpacing(6);
+  // The platform draws the unchosen mark in shades of the ground, nearly invisible on ink:
+  // a light ring for both, the accent dot inside the chosen one.
+  const QString marks =
+      QStringLiteral(
+          "QRadioButton { spacing: 8px; color: white; }"
+          "QRadioButton::indicator { width: 12px; height: 12px; border-radius: 8px;"
+          " border: 2px solid rgba(255,255,255,150); background: rgba(255,255,255,15); }"
+          "QRadioButton::indicator:hover { border-color: rgba(255,255,255,220); }"
+          "QRadioButton::indicator:checked { border-color: %1; background: qradialgradient("
+          "cx:0.5, cy:0.5, radius:0.5, fx:0.5, fy:0.5, stop:0 %1, stop:0.5 %1, stop:0.62 "
+          "rgba(0,0,0,0)); }")
+          .arg(Theme::cyan.name());
   choices_ = new QButtonGroup(this);
   for (AppLanguage::Value value : AppLanguage::allCases) {
     const AppLanguage language(value);
@@ -79,6 +91,7 @@ LanguageSettingsView::LanguageSettingsView(QWidget* parent) : QWidget(parent) {
     auto* radio = new QRadioButton(QString::fromUtf8(label.data(), label.size()), this);
     const std::string_view raw = language.rawValue();
     radio->setObjectName(QString::fromUtf8(raw.data(), raw.size()));
+    radio->setStyleSheet(marks);
     choices_->addButton(radio, static_cast<int>(value));
     radios->addWidget(radio);
   }

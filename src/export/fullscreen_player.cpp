@@ -15,6 +15,7 @@
 #include "design/motion.h"
 #include "design/neon_slider.h"
 #include "design/painting.h"
+#include "design/space_key.h"
 #include "design/theme.h"
 #include "export/playback_controls.h"
 #include "localization/qt/language_settings.h"
@@ -65,8 +66,16 @@ FullscreenWindow::FullscreenWindow(Studio& studio) : QWidget(nullptr), studio_(s
   connect(hideTimer_, &QTimer::timeout, this, [this] {
     if (studio_.playing() && !panelHovered_) hideControls(true);
   });
+  entryCheck_ = new QTimer(this);
+  entryCheck_->setInterval(100);
+  connect(entryCheck_, &QTimer::timeout, this, &FullscreenWindow::checkEntry);
   fade_ = new Animated(1, this);
   connect(fade_, &Animated::changed, this, [this] { setPanelOpacity(fade_->value()); });
+
+  // The player holds the keyboard itself, so that Space plays and pauses here too instead
+  // of pressing the control that would otherwise have the focus.
+  holdKeyboardFocus(this);
+  new SpaceKey(this, [this] { studio_.togglePlayback(); });
 
   connect(&studio_, &Studio::changed, this, &FullscreenWindow::refresh);
   connect(&studio_, &Studio::timeChanged, this, [this] { slider_->setValue(studio_.time()); });
@@ -139,6 +148,31 @@ void FullscreenWindow::setPanelOpacity(double opacity) {
     panel_->setGraphicsEffect(opacity_);
   }
   opacity_->setOpacity(opacity);
+}
+
+void FullscreenWindow::enterFullScreen(int patienceMs) {
+  showFullScreen();
+  entryPatience_ = patienceMs;
+  entry_.start();
+  entryCheck_->start();
+  // Often settled at once (no window manager, the offscreen platform).
+  QTimer::singleShot(0, this, &FullscreenWindow::checkEntry);
+}
+
+bool FullscreenWindow::coversScreen() const {
+  const QScreen* shown = screen();
+  if (!shown || !isVisible()) return false;
+  return QRect(mapToGlobal(QPoint(0, 0)), size()).contains(shown->geometry());
+}
+
+void FullscreenWindow::checkEntry() {
+  if (!entryCheck_->isActive()) return;
+  if (coversScreen()) {
+    entryCheck_->stop();
+  } else if (entry_.elapsed() >= entryPatience_) {
+    entryCheck_->stop();
+    close();  // the entry failed: the player ends as if it had been left
+  }
 }
 
 void FullscreenWindow::dismiss() {
@@ -219,6 +253,7 @@ void FullscreenWindow::changeEvent(QEvent* event) {
 
 void FullscreenWindow::closeEvent(QCloseEvent* event) {
   hideTimer_->stop();
+  entryCheck_->stop();
   emit closed();
   QWidget::closeEvent(event);
 }
@@ -262,7 +297,7 @@ void FullscreenPlayer::present() {
   } else {
     window_->setGeometry(0, 0, 1280, 800);
   }
-  window_->showFullScreen();
+  window_->enterFullScreen();
   raise();
 }
 

@@ -5,6 +5,7 @@
 // it plays and the pointer is away. Escape, the exit button or the window manager leaving
 // full screen close it.
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QWidget>
 
@@ -43,6 +44,11 @@ class FullscreenWindow : public QWidget {
   void hideControlsNow();
   // Leaves full screen (the window then closes itself), or closes it when not full screen.
   void dismiss();
+  // Shows the window full screen. Under X11 the window manager decides, and it may ignore
+  // the request (or there is none to ask): a window that does not cover its screen within
+  // `patienceMs` has failed to enter full screen and closes.
+  void enterFullScreen(int patienceMs = kEntryPatienceMs);
+  static constexpr int kEntryPatienceMs = 1500;
 
  signals:
   void closed();
@@ -63,6 +69,8 @@ class FullscreenWindow : public QWidget {
   void paintBackdrop();
   void refresh();
   void retranslate();
+  void checkEntry();
+  bool coversScreen() const;
 
   Studio& studio_;
   PreviewSurface* surface_;
@@ -76,6 +84,9 @@ class FullscreenWindow : public QWidget {
   bool panelHovered_ = false;
   bool playing_ = false;
   bool wasFullScreen_ = false;
+  QTimer* entryCheck_;
+  QElapsedTimer entry_;
+  int entryPatience_ = kEntryPatienceMs;
 };
 
 class FullscreenPlayer : public FullscreenPreviewController {

@@ -10,6 +10,7 @@
 #include "design/buttons.h"
 #include "design/coalesced_refresh.h"
 #include "design/icons.h"
+#include "design/menus.h"
 #include "design/motion.h"
 #include "design/painting.h"
 #include "design/shadow.h"
@@ -163,11 +164,9 @@ void SpeedMenuButton::setRate(double rate) {
 }
 
 QMenu* SpeedMenuButton::buildMenu() {
-  auto* menu = new QMenu(this);
+  QMenu* menu = darkMenu(this);
   for (double r : rates) {
-    QAction* action = menu->addAction(rateText(r));
-    action->setCheckable(true);
-    action->setChecked(studio_.playbackRate() == r);
+    QAction* action = addChoice(menu, rateText(r), studio_.playbackRate() == r);
     connect(action, &QAction::triggered, this, [this, r] { studio_.setPlaybackRate(r); });
   }
   return menu;

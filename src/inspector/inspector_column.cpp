@@ -16,6 +16,7 @@
 #include "design/motion.h"
 #include "design/neon_slider.h"
 #include "design/neon_switch.h"
+#include "design/number_text.h"
 #include "design/painting.h"
 #include "design/pill_segment.h"
 #include "design/shadow.h"
@@ -60,6 +61,7 @@ QString inspectorTabIcon(InspectorTab tab) {
 namespace {
 
 const Curve kTabFade = Curve::easeOut(0.18);
+const Curve kPaddingGlide = Curve::easeInOut(0.35);
 
 // One tab of the strip: its symbol over its title, the selected one on a faint plate with
 // the accent bar at its foot.
@@ -164,17 +166,26 @@ class CornerButton : public QAbstractButton {
     setFixedSize(44, 30);
     handCursor(this);
     setAccessibleName(QString::fromStdString(label(corner)));
+    // The chosen corner glows mint around its face, beyond the button's own rectangle.
+    auto* glow = new ShadowCaster(
+        this,
+        [this](QPainter& p) {
+          if (isChecked()) paintShadow(p, face(), 5, kGlow);
+        },
+        shadowReach(kGlow));
+    connect(this, &QAbstractButton::toggled, glow, &ShadowCaster::update);
   }
 
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF r = QRectF(rect()).adjusted(1, 1, -1, -1);
+    const QRectF r = face();
     if (isChecked()) {
+      // The presenter track's own gradient, as its blocks in the timeline.
       QLinearGradient track(r.topLeft(), r.bottomLeft());
-      track.setColorAt(0, Theme::mint);
-      track.setColorAt(1, Theme::cyan);
+      track.setColorAt(0, Theme::presenterTrack[0]);
+      track.setColorAt(1, Theme::presenterTrack[1]);
       fillRounded(painter, r, 5, track);
       strokeRoundedInside(painter, r, 5, Theme::mint, 1);
     } else {
@@ -184,6 +195,10 @@ class CornerButton : public QAbstractButton {
     paintSymbol(painter, u"person.fill", QRectF(r.center().x() - 5, r.center().y() - 5, 10, 10),
                 isChecked() ? QColor(Qt::white) : Theme::tertiary);
   }
+
+ private:
+  inline static const Shadow kGlow{faded(Theme::mint, 0.5), 6, {0, 0}};
+  QRectF face() const { return QRectF(rect()).adjusted(1, 1, -1, -1); }
 };
 
 // The 16:9 miniature of the output frame with a corner button in each corner.
@@ -191,6 +206,7 @@ class CornerFrame : public QWidget {
  public:
   explicit CornerFrame(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    markShadowHost(this);
   }
   bool hasHeightForWidth() const override { return true; }
   int heightForWidth(int w) const override { return qRound(w * 9.0 / 16.0); }
@@ -212,6 +228,7 @@ class CornerFrame : public QWidget {
     painter.setRenderHint(QPainter::Antialiasing);
     fillRounded(painter, QRectF(rect()), 10, Color(0x000000, 0.3));
     strokeRoundedInside(painter, QRectF(rect()), 10, Theme::hairline, 1);
+    paintHostedShadows(this, painter);
   }
 };
 
@@ -416,7 +433,7 @@ QWidget* InspectorColumn::buildMotion() {
   selected->card()->addWidget(amount);
   std::vector<PillSegment::Item> presets;
   for (double preset : {1.5, 2.0, 2.5, 3.0}) {
-    presets.push_back({preset, QString::asprintf("%g×", preset), {}});
+    presets.push_back({preset, magnificationText(preset), {}});
   }
   auto* presetPicker = new PillSegment(presets, -1.0, Theme::violet, selected);
   presetPicker->setObjectName(QStringLiteral("zoomPresets"));
@@ -461,7 +478,7 @@ QWidget* InspectorColumn::buildMotion() {
     badge->setText(zoom->amount ? QL("独立设置") : QL("跟随默认"));
     badge->setStyleSheet(
         QStringLiteral("color: %1;").arg((zoom->amount ? Theme::violet : Theme::secondary).name()));
-    level->setText(QString::asprintf("%.2f×", effective));
+    level->setText(magnificationText(effective));
     amount->setValue(effective);
     presetPicker->setSelection(zoom->amount.value_or(-1.0));
     useDefault->setEnabled(zoom->amount.has_value());
@@ -505,7 +522,7 @@ QWidget* InspectorColumn::buildMotion() {
     const auto& s = studio_.settings();
     zoomEnabled->setChecked(s.zoomEnabled);
     follow->setChecked(s.follow);
-    defaultAmount->follow(s.zoomAmount, QString::asprintf("%.2f×", s.zoomAmount));
+    defaultAmount->follow(s.zoomAmount, magnificationText(s.zoomAmount));
     smoothness->follow(s.smoothness, QString::asprintf("%.0f%%", s.smoothness * 100));
     hold->follow(s.hold, QLF("%.1f 秒", s.hold));
     motion->setEnabled(s.zoomEnabled);
@@ -588,7 +605,16 @@ QWidget* InspectorColumn::buildPresenter() {
     if (v == studio_.clip().cameraSyncAdjustment.value_or(0)) return;
     studio_.setCameraSync(v);
   });
-  connect(reset, &QAbstractButton::clicked, this, [this] { studio_.setCameraSync(std::nullopt); });
+  connect(reset, &QAbstractButton::clicked, this, [this] {
+    if (studio_.clip().cameraSyncAdjustment) {
+      studio_.setCameraSync(std::nullopt);
+      return;
+    }
+    // Nothing to reset is still one press of an edit button: one undo step, and a save.
+    studio_.checkpoint();
+    studio_.setClip(studio_.clip());
+    studio_.scheduleSave();
+  });
 
   followers_.push_back([=, this] {
     const auto& s = studio_.settings();
@@ -633,8 +659,16 @@ QWidget* InspectorColumn::buildCanvas() {
   auto* slider = new InspectorSliderRow(QL("画面留白"), 0, 0.08, padding);
   slider->setObjectName(QStringLiteral("padding"));
   padding->card()->addWidget(slider);
-  connect(slider->slider(), &NeonSlider::valueChanged, this,
-          [this](double v) { writeSetting([v](EditSettings& s) { s.padding = v; }); });
+  // A preset glides to its padding, as the picture's frame does; a drag takes over at once.
+  auto* glide = new Animated(0, padding);
+  connect(glide, &Animated::changed, this, [this, glide] {
+    const double v = glide->value();
+    writeSetting([v](EditSettings& s) { s.padding = v; });
+  });
+  connect(slider->slider(), &NeonSlider::valueChanged, this, [this, glide](double v) {
+    glide->jumpTo(v);
+    writeSetting([v](EditSettings& s) { s.padding = v; });
+  });
   auto* presetRow = new QHBoxLayout;
   presetRow->setSpacing(6);
   struct Preset {
@@ -652,8 +686,13 @@ QWidget* InspectorColumn::buildCanvas() {
     presetButtons[i] = button;
     presetRow->addWidget(button);
     const double value = presets[i].value;
-    connect(button, &QAbstractButton::clicked, this,
-            [this, value] { writeSetting([value](EditSettings& s) { s.padding = value; }); });
+    connect(button, &QAbstractButton::clicked, this, [this, glide, value] {
+      glide->jumpTo(studio_.settings().padding);
+      if (glide->value() == value)
+        writeSetting([value](EditSettings& s) { s.padding = value; });
+      else
+        glide->animateTo(value, kPaddingGlide);
+    });
   }
   presetRow->addStretch(1);
   padding->card()->addLayout(presetRow);

@@ -428,7 +428,11 @@ constexpr CatalogRow kPlatformRows[] = {
     {"编辑", "Edit"},
     {"退出", "Quit"},
     {"仍然退出", "Quit Anyway"},
-    {"无法把文件夹移到废纸篓。", "The folder could not be moved to the Trash."},
+    {"无法把 {0} 移到废纸篓。", "Could not move {0} to the Trash."},
+    {"废纸篓 {0} 无法使用，录制仍在原处。请把它改成可以写入的文件夹，或自行删除这段录制。",
+     "The Trash {0} cannot be used, so the recording stays where it is. Make it a folder you "
+     "can write to, or delete the recording yourself."},
+    {"录制被移到了 {0}，请把它移回 {1}。", "The recording was moved to {0}. Move it back to {1}."},
     {"编辑未能保存，现在退出会丢失最近的修改。",
      "Your edits could not be saved. Quitting now loses the latest changes."},
     // The in-app help on display, camera and sound access.
@@ -470,6 +474,17 @@ constexpr CatalogRow kPlatformRows[] = {
      "Could not access the microphone. Turn off microphone recording, or make sure the sound "
      "server (PulseAudio or PipeWire) is running."},
     {"打开权限帮助", "Open Access Help"},
+    // Why the window sheet's list is empty.
+    {"没有符合搜索的窗口。", "No window matches the search."},
+    {"没有可以录制的窗口。请先打开要录制的窗口，再刷新列表。",
+     "There are no windows to record. Open the window you want to record, then refresh the "
+     "list."},
+    {"没有运行窗口管理器，也没有其他应用的窗口。请打开要录制的窗口后刷新列表，或改为录制整块屏幕。",
+     "No window manager is running and no other app has a window open. Open the window you "
+     "want to record and refresh the list, or record the whole display instead."},
+    // The file types of the export's save dialog.
+    {"MPEG-4 影片", "MPEG-4 Movie"},
+    {"QuickTime 影片", "QuickTime Movie"},
     {"在文件管理器中显示", "Show in File Manager"},
 };
 

@@ -26,6 +26,19 @@ int scaled(int ms) {
   return std::max(0, int(std::lround(ms * timeScale)));
 }
 
+// Without a compositing manager the screen keeps what was drawn last: a sheet that has just
+// closed still shows until the windows under it repaint. Once the server has answered on
+// Qt's own connection the sheet is unmapped; the app's windows then repaint at once, and
+// the grab that follows sees the screen as it is.
+void settleBeforeGrab() {
+  auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (!x11 || !x11->display()) return;
+  XSync(x11->display(), False);
+  for (QWidget* top : QApplication::topLevelWidgets())
+    if (top->isVisible() && !qobject_cast<OverlayWindow*>(top)) top->repaint();
+  XSync(x11->display(), False);
+}
+
 }  // namespace
 
 OverlayWindow::OverlayWindow(platform::DisplayId id, QScreen* screen)
@@ -150,6 +163,7 @@ void RecordingOverlayController::show(Studio& studio) {
   controlsScreen_ = controls;
 
   const bool translucent = !offscreen_ && compositing();
+  if (!translucent && !offscreen_) settleBeforeGrab();
   OverlayWindow* key = nullptr;
   for (QScreen* screen : screens) {
     const platform::DisplayId id = displayIdFor(screen, studio.displays());

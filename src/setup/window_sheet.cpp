@@ -26,6 +26,7 @@
 #include "design/view_parts.h"
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
+#include "platform/x11/x11_connection.h"
 #include "studio/studio.h"
 
 namespace vantry {
@@ -48,6 +49,17 @@ std::vector<platform::WindowInfo> filterWindows(const std::vector<platform::Wind
 }
 
 namespace {
+
+// An EWMH window manager names its check window on the root. Without one the list holds
+// only what other clients map themselves, and a person should hear why it may be empty.
+bool windowManagerRunning() {
+  try {
+    platform::x11::Connection& c = platform::x11::threadConnection();
+    return !c.windowListProperty(c.root(), "_NET_SUPPORTING_WM_CHECK").empty();
+  } catch (...) {
+    return true;  // no X at all: the source list's own error says so
+  }
+}
 
 constexpr double kRowHeight = 44;
 
@@ -241,6 +253,7 @@ struct WindowSheet::Parts {
   QWidget* list;
   QVBoxLayout* rows;
   Spinner* loading;
+  QLabel* empty;
   QWidget* errorRow;
   QLabel* errorText;
   GlassButton* retry;
@@ -343,7 +356,7 @@ WindowSheet::WindowSheet(Studio& studio, QWidget* parent)
       QStringLiteral("QLineEdit { background: transparent; border: none; color: #EEF2FA; "
                      "selection-background-color: rgba(79,216,255,90); }"));
   p.search->setPalette(palette);
-  connect(p.search, &QLineEdit::textChanged, this, [this] { rebuildRows(); });
+  connect(p.search, &QLineEdit::textChanged, this, [this] { refresh(); });
   searchBox->row()->addWidget(p.search, 1);
   p.refresh =
       new GlassButton({}, QStringLiteral("arrow.clockwise"), {false, Theme::cyan, true}, searchBox);
@@ -381,6 +394,14 @@ WindowSheet::WindowSheet(Studio& studio, QWidget* parent)
   p.loading->setObjectName(QStringLiteral("loading"));
   p.loading->hide();
   listArea->addWidget(p.loading, 0, 0, Qt::AlignCenter);
+  // Why the list is empty, in its place.
+  p.empty = makeLabel({}, 12, Theme::secondary, right);
+  p.empty->setObjectName(QStringLiteral("emptyList"));
+  p.empty->setWordWrap(true);
+  p.empty->setAlignment(Qt::AlignCenter);
+  p.empty->setFixedWidth(300);
+  p.empty->hide();
+  listArea->addWidget(p.empty, 0, 0, Qt::AlignCenter);
   rightStack->addLayout(listArea, 1);
   columns->addWidget(right, 1);
   stack->addWidget(columnsHolder);
@@ -562,6 +583,21 @@ void WindowSheet::refresh() {
   const bool loading = s.loadingSources() && s.captureWindows().empty();
   p.loading->setVisible(loading);
   if (loading) p.loading->raise();
+  // Asked once per listing: the controller publishes far more often than it lists.
+  if (s.loadingSources()) windowManager_.reset();
+  const bool empty = p.shown.empty() && !s.loadingSources() && !s.sourceListError();
+  if (empty) {
+    if (!s.captureWindows().empty()) {
+      p.empty->setText(QL("没有符合搜索的窗口。"));
+    } else {
+      if (!windowManager_) windowManager_ = windowManagerRunning();
+      p.empty->setText(*windowManager_
+                           ? QL("没有可以录制的窗口。请先打开要录制的窗口，再刷新列表。")
+                           : QL("没有运行窗口管理器，也没有其他应用的窗口。请打开要录制的窗口"
+                                "后刷新列表，或改为录制整块屏幕。"));
+    }
+  }
+  p.empty->setVisible(empty);
 
   const auto& error = s.setupError() ? s.setupError() : s.sourceListError();
   const bool grows = p.errorRow->isHidden() == error.has_value();

@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QImage>
 
+#include <optional>
 #include <vector>
 
 #include "platform/screen_source.h"
@@ -94,6 +95,7 @@ class WindowSheet : public QDialog {
   Studio& studio_;
   CoalescedRefresh* refresh_;
   bool listed_ = false;
+  std::optional<bool> windowManager_;
   struct Parts;
   Parts* parts_;
 };

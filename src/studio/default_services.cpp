@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QScreen>
 #include <QUrl>
 #include <mutex>
@@ -71,24 +72,46 @@ QWidget* dialogOwner() {
   return QApplication::activeWindow();
 }
 
+// Gives the keyboard back to the dialog's owner once it closes: without a window manager
+// nothing else would, and the owner's keys (Escape, Ctrl+Q) would be dead.
+void giveBackKeyboard(const QPointer<QWidget>& owner) {
+  if (owner) owner->window()->activateWindow();
+}
+
 class QtDialogs : public StudioDialogs {
  public:
   std::optional<std::string> chooseProject() override {
     // Recordings live under a hidden folder that the dialog would not show from home.
     const QString recordings = QString::fromStdString(DisplayRecorder::defaultRecordingsFolder());
     const QString start = QDir(recordings).exists() ? recordings : QDir::homePath();
-    QString path = QFileDialog::getOpenFileName(dialogOwner(), QL("打开项目…"), start,
+    const QPointer<QWidget> owner = dialogOwner();
+    QString path = QFileDialog::getOpenFileName(owner, QL("打开项目…"), start,
                                                 QStringLiteral("JSON (*.json)"));
+    giveBackKeyboard(owner);
     if (path.isEmpty()) return std::nullopt;
     return path.toStdString();
   }
 
   std::optional<std::string> chooseExportDestination(const std::string& suggestedName,
                                                      const ExportOptions& options) override {
-    QString extension = QString::fromStdString(options.fileExtension());
-    QString start = QDir(QDir::homePath()).filePath(QString::fromStdString(suggestedName));
-    QString path = QFileDialog::getSaveFileName(dialogOwner(), QL("保存导出视频"), start,
-                                                QStringLiteral("*.%1").arg(extension));
+    const QString extension = QString::fromStdString(options.fileExtension());
+    const QPointer<QWidget> owner = dialogOwner();
+    QFileDialog dialog(owner, QL("保存导出视频"), QDir::homePath());
+    dialog.setObjectName(QStringLiteral("exportDestination"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setLabelText(QFileDialog::Accept, QL("开始导出"));
+    // Only the type of the chosen format: the movie is written as that type whatever the
+    // name says.
+    dialog.setNameFilter(options.format == ExportOptions::Format::mp4
+                             ? QL("MPEG-4 影片") + QStringLiteral(" (*.mp4)")
+                             : QL("QuickTime 影片") + QStringLiteral(" (*.mov)"));
+    dialog.setDefaultSuffix(extension);
+    dialog.selectFile(QString::fromStdString(suggestedName));
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    giveBackKeyboard(owner);
+    if (!accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    QString path = dialog.selectedFiles().constFirst();
     if (path.isEmpty()) return std::nullopt;
     if (!path.endsWith("." + extension, Qt::CaseInsensitive)) path += "." + extension;
     return path.toStdString();

@@ -8,6 +8,7 @@
 
 #include "design/buttons.h"
 #include "design/icons.h"
+#include "design/number_text.h"
 #include "design/painting.h"
 #include "design/shadow.h"
 #include "design/theme.h"
@@ -68,13 +69,20 @@ class LabelRow {
                 text);
     x_ += w;
   }
-  // Text pushed to the row's trailing end (after the flexible spacer).
+  // The width left after what is drawn so far, less the spacing before the next item.
+  double room() const { return right_ - x_ - (any_ ? spacing_ : 0); }
+  double spacing() const { return spacing_; }
+
+  // Text pushed to the row's trailing end (after the flexible spacer). A number cut by the
+  // block's edge ("2.") would read as another number: text that does not fit whole is left
+  // out.
   void trailing(const QString& text, const QFont& font, const QColor& color) {
+    const double w = QFontMetricsF(font).horizontalAdvance(text);
+    const double left = right_ - w;
+    if (left < x_ + (any_ ? spacing_ : 0)) return;
     p_.save();
     p_.setFont(font);
     p_.setPen(color);
-    const double w = QFontMetricsF(font).horizontalAdvance(text);
-    const double left = std::max(right_ - w, x_ + (any_ ? spacing_ : 0));
     p_.drawText(QRectF(left, rect_.top(), w + 2, rect_.height()), Qt::AlignLeft | Qt::AlignVCenter,
                 text);
     p_.restore();
@@ -224,13 +232,18 @@ void paintZooms(QPainter& p, const LaneScene& scene, double from, double to) {
     paintTrackBlock(p, r, Theme::zoomTrack, 7, look, [&](QPainter& painter) {
       LabelRow row(painter, r, selected ? 12 : 7, 5);
       row.symbol(QStringLiteral("plus.magnifyingglass"), fonts().zoomSymbol, QFont::DemiBold);
-      if (zoomShowsTitle(live.width)) row.text(QL("缩放"), fonts().zoomTitle);
-      if (zoomShowsAmount(live.width)) {
-        const bool own = z.block.amount.has_value();
-        row.trailing(QString::fromStdString(amountText(amount)),
-                     own ? fonts().amountOwn : fonts().amountDefault,
-                     Color(0xFFFFFF, own ? 0.95 : 0.95 * 0.75));
-      }
+      // Each label only whole, the magnification first: it says what the zoom does.
+      const bool own = z.block.amount.has_value();
+      const QString level = magnificationText(amount);
+      const QFont& levelFont = own ? fonts().amountOwn : fonts().amountDefault;
+      const double levelWidth = QFontMetricsF(levelFont).horizontalAdvance(level);
+      const bool showsLevel = zoomShowsAmount(live.width) && levelWidth <= row.room();
+      const QString title = QL("缩放");
+      const double titleWidth = QFontMetricsF(fonts().zoomTitle).horizontalAdvance(title);
+      if (zoomShowsTitle(live.width) &&
+          titleWidth + (showsLevel ? row.spacing() + levelWidth : 0) <= row.room())
+        row.text(title, fonts().zoomTitle);
+      if (showsLevel) row.trailing(level, levelFont, Color(0xFFFFFF, own ? 0.95 : 0.95 * 0.75));
       if (selected) {
         if (z.firstPiece) paintHandle(painter, r, true);
         if (z.lastPiece) paintHandle(painter, r, false);

@@ -221,13 +221,6 @@ std::string fixed(double value, int decimals) {
   return r.ec == std::errc() ? std::string(buffer, r.ptr) : std::string("?");
 }
 
-std::string general(double value) {
-  char buffer[64];
-  const auto r =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 6);
-  return r.ec == std::errc() ? std::string(buffer, r.ptr) : std::string("?");
-}
-
 std::string clockText(double seconds) {
   const long long whole = static_cast<long long>(std::max(seconds, 0.0));
   char buffer[32];
@@ -252,14 +245,6 @@ std::optional<int> tickedMagnification(std::optional<double> amount) {
     if (std::abs(*amount - kMagnifications[i]) < 0.001) return i;
   }
   return std::nullopt;
-}
-
-std::string magnificationTitle(double value) {
-  return general(value) + "\u00D7";
-}
-
-std::string amountText(double amount) {
-  return fixed(amount, 1) + "\u00D7";
 }
 
 }  // namespace vantry::timeline

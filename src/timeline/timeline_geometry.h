@@ -161,17 +161,12 @@ std::string tickLabel(double t, double majorStep);
 // Seconds as "mm:ss", truncated, never negative.
 std::string clockText(double seconds);
 
-// Fixed number formats that no locale touches: "%.1f" + suffix, "%g" + suffix and so on.
+// A fixed number format that no locale touches: "%.1f" and so on.
 std::string fixed(double value, int decimals);
-std::string general(double value);
 
 // The magnifications of the zoom menu, and the item ticked for a block: its own amount when
 // it matches a value within 0.001, none when it follows the default or matches nothing.
 inline constexpr double kMagnifications[] = {1.25, 1.5, 1.75, 2.0, 2.5, 3.0, 3.5};
 std::optional<int> tickedMagnification(std::optional<double> amount);
-// A menu item's title, "%g×": the value it applies.
-std::string magnificationTitle(double value);
-// A block's magnification text, "%.1f×".
-std::string amountText(double amount);
 
 }  // namespace vantry::timeline

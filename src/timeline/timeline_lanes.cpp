@@ -15,8 +15,11 @@
 #include <cmath>
 
 #include "design/icons.h"
+#include "design/menus.h"
 #include "design/motion.h"
+#include "design/number_text.h"
 #include "design/painting.h"
+#include "design/theme.h"
 #include "localization/qt/qt_text.h"
 #include "model/timeline_scale.h"
 #include "studio/studio.h"
@@ -41,15 +44,6 @@ QString zoomHelp() {
 
 QString presenterHelp() {
   return QL("选中整段，再点击上方人物布局按钮修改；点刻度可返回播放头编辑");
-}
-
-QIcon symbolIcon(const QString& name) {
-  QPixmap pixmap(32, 32);
-  pixmap.fill(Qt::transparent);
-  QPainter p(&pixmap);
-  p.setRenderHint(QPainter::Antialiasing);
-  paintSymbol(p, name, QRectF(4, 4, 24, 24), Theme::rec);
-  return QIcon(pixmap);
 }
 
 }  // namespace
@@ -561,36 +555,23 @@ QMenu* TimelineLanes::zoomMenu(std::size_t index) {
   if (index >= shapes_.zooms.size()) return nullptr;
   const ZoomBlock block = shapes_.zooms[index].block;
   const Uuid e = block.id.eventID;
-  auto* menu = new QMenu(this);
-  // The dark look of the card, whatever the platform's menus look like.
-  QPalette colours = menu->palette();
-  colours.setColor(QPalette::Window, Theme::raised);
-  colours.setColor(QPalette::Base, Theme::raised);
-  for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-    colours.setColor(role, Theme::text);
-  colours.setColor(QPalette::Disabled, QPalette::WindowText, Theme::secondary);
-  colours.setColor(QPalette::Disabled, QPalette::Text, Theme::secondary);
-  colours.setColor(QPalette::Highlight, Theme::violet);
-  colours.setColor(QPalette::HighlightedText, Qt::white);
-  menu->setPalette(colours);
-  menu->setFont(uiFont(13, QFont::Normal));
-  menu->addSection(QL("缩放倍数"));
+  QMenu* menu = darkMenu(this);
+  addSectionTitle(menu, QL("缩放倍数"));
   const std::optional<int> ticked = tickedMagnification(block.amount);
   for (int i = 0; i < static_cast<int>(std::size(kMagnifications)); ++i) {
     const double v = kMagnifications[i];
-    QAction* item = menu->addAction(QString::fromStdString(magnificationTitle(v)));
-    item->setCheckable(true);
-    item->setChecked(ticked == i);
+    QAction* item = addChoice(menu, magnificationText(v), ticked == i);
     connect(item, &QAction::triggered, this, [this, e, v] { studio_.setZoomAmount(e, v); });
   }
   QAction* follow =
-      menu->addAction(QL("跟随默认") + QString::fromStdString(
-                                           " (" + amountText(studio_.settings().zoomAmount) + ")"));
-  follow->setCheckable(true);
-  follow->setChecked(!block.amount);
+      addChoice(menu,
+                QL("跟随默认") + QStringLiteral(" (") +
+                    magnificationText(studio_.settings().zoomAmount) + QStringLiteral(")"),
+                !block.amount);
   connect(follow, &QAction::triggered, this, [this, e] { studio_.setZoomAmount(e, std::nullopt); });
   menu->addSeparator();
-  QAction* remove = menu->addAction(symbolIcon(QStringLiteral("trash")), QL("删除缩放"));
+  QAction* remove =
+      menu->addAction(menuSymbol(QStringLiteral("trash"), Theme::rec), QL("删除缩放"));
   connect(remove, &QAction::triggered, this, [this, e] {
     studio_.selectZoom(e);
     studio_.removeSelectedZoom();

@@ -1,5 +1,6 @@
 #include "timeline/timeline_toolbar.h"
 
+#include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QPainter>
 
@@ -29,20 +30,31 @@ class TimelineToolbar::Title : public QWidget {
         .toSize()
         .grownBy({0, 0, 2, 0});
   }
+  // The icon and an ellipsis: a narrow card shortens the title, never cuts it mid-letter.
+  QSize minimumSizeHint() const override {
+    const QFontMetricsF m(font_());
+    return QSize(int(std::ceil(kIcon + kGap + m.horizontalAdvance(QStringLiteral("…")))) + 2,
+                 sizeHint().height());
+  }
+  QString shownText() const {
+    return QFontMetricsF(font_()).elidedText(text_, Qt::ElideRight, width() - kIcon - kGap);
+  }
 
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    const double icon = 15;
     paintSymbol(p, QStringLiteral("timeline.selection"),
-                QRectF(0, (height() - icon) / 2, icon, icon), Theme::cyan, QFont::DemiBold);
+                QRectF(0, (height() - kIcon) / 2, kIcon, kIcon), Theme::cyan, QFont::DemiBold);
     p.setFont(font_());
     p.setPen(Theme::text);
-    p.drawText(QRectF(icon + 7, 0, width() - icon - 7, height()), Qt::AlignVCenter, text_);
+    p.drawText(QRectF(kIcon + kGap, 0, width() - kIcon - kGap, height()), Qt::AlignVCenter,
+               shownText());
   }
 
  private:
+  static constexpr double kIcon = 15;
+  static constexpr double kGap = 7;
   static QFont font_() { return uiFont(12, QFont::DemiBold); }
   QString text_;
 };
@@ -150,6 +162,10 @@ void TimelineToolbar::showStates(bool canDeleteSegment, bool canRemoveZoom, bool
   removeZoom->setEnabled(canRemoveZoom);
   undo->setEnabled(canUndo);
   redo->setEnabled(canRedo);
+}
+
+QString TimelineToolbar::shownTitle() const {
+  return title_->shownText();
 }
 
 }  // namespace vantry::timeline

@@ -35,6 +35,8 @@ class TimelineToolbar : public QWidget {
   void showStates(bool canDeleteSegment, bool canRemoveZoom, bool canUndo, bool canRedo);
   // Texts in the interface language of the moment.
   void retranslate();
+  // The title as drawn at the current width.
+  QString shownTitle() const;
 
   GlassButton* split;
   IconButton* deleteSegment;

@@ -8,9 +8,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTranslator>
 
 #include "app/desktop_help.h"
 #include "app/error_alert.h"
+#include "app/qt_translation.h"
 #include "localization/localization.h"
 #include "localization/platform_texts.h"
 #include "localization/qt/language_settings.h"
@@ -21,6 +23,23 @@ namespace vantry {
 namespace {
 
 using testing::WindowFixture;
+
+TEST(QtTexts, QtsOwnDialogsSpeakChineseOnlyInTheChineseInterface) {
+  const QLocale before;
+  {
+    QTranslator english;
+    EXPECT_FALSE(installQtTranslation(AppLanguage::english, english));
+    EXPECT_EQ(QLocale().language(), QLocale::English);
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancel");
+  }
+  QTranslator chinese;
+  ASSERT_TRUE(installQtTranslation(AppLanguage::chinese, chinese))
+      << "qtbase_zh_CN is missing: install qt6-translations-l10n";
+  EXPECT_EQ(QLocale().language(), QLocale::Chinese);
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QString("取消"));
+  QCoreApplication::removeTranslator(&chinese);
+  QLocale::setDefault(before);
+}
 
 TEST(Alert, ShowsTheErrorAndClosingClearsIt) {
   LanguageSettings::shared().setSelected(AppLanguage::english);

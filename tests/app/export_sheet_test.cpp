@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
@@ -14,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <cmath>
 #include <limits>
@@ -21,6 +24,7 @@
 #include "app/shot_states.h"
 #include "export/export_sheet.h"
 #include "localization/app_language.h"
+#include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
 #include "studio/studio.h"
 #include "studio/studio_services.h"
@@ -250,3 +254,42 @@ TEST_F(Sheet, DarkGroundUnderTheLightTexts) {
 }  // namespace vantry
 
 #include "export_sheet_test.moc"
+
+namespace vantry {
+namespace {
+
+// The save dialog of the export: accepted with "Start Export", offering only the type of
+// the chosen format, and the name completed with its extension.
+TEST(ExportDestination, AsksWithStartExportForTheChosenFormatOnly) {
+  LanguageSettings::shared().setSelected(AppLanguage::english);
+  const auto dialogs = defaultStudioServices().dialogs;
+  struct Case {
+    ExportOptions::Format format;
+    QString filter, extension;
+  };
+  for (const Case& c : {Case{ExportOptions::Format::mp4, "MPEG-4 Movie (*.mp4)", "mp4"},
+                        Case{ExportOptions::Format::mov, "QuickTime Movie (*.mov)", "mov"}}) {
+    SCOPED_TRACE(c.extension.toStdString());
+    ExportOptions options;
+    options.format = c.format;
+    QString accept;
+    QStringList filters;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      accept = dialog->labelText(QFileDialog::Accept);
+      filters = dialog->nameFilters();
+      dialog->selectFile("lesson");
+      QMetaObject::invokeMethod(dialog, "accept");
+    });
+    const auto chosen =
+        dialogs->chooseExportDestination("Vantry." + c.extension.toStdString(), options);
+    EXPECT_EQ(accept, "Start Export");
+    EXPECT_EQ(filters, QStringList{c.filter});
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(QFileInfo(QString::fromStdString(*chosen)).fileName(), "lesson." + c.extension);
+  }
+}
+
+}  // namespace
+}  // namespace vantry

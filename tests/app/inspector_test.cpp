@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include <QImage>
 #include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -103,6 +106,50 @@ TEST_F(Inspector, CameraSyncGoesThroughTheControllerWithOneStepPerDrag) {
   control<GlassButton>("syncReset")->click();
   EXPECT_FALSE(f.s().clip().cameraSyncAdjustment);
   EXPECT_EQ(f.s().undoStack().size(), 2u);
+  // Nothing left to reset: the press is still one undo step.
+  control<GlassButton>("syncReset")->click();
+  EXPECT_EQ(f.s().undoStack().size(), 3u);
+  f.s().undoEdit();
+  EXPECT_FALSE(f.s().clip().cameraSyncAdjustment);
+}
+
+TEST_F(Inspector, TheChosenCornerWearsThePresenterTrackWithAMintGlow) {
+  f.project();
+  column()->setTab(InspectorTab::presenter);
+  control<QAbstractButton>("corner_topLeft")->click();
+  f.settle();
+  auto* corner = control<QAbstractButton>("corner_topLeft");
+  QWidget* frame = corner->parentWidget();
+  const QImage picture = f.window->grab().toImage();
+  const QRect face = corner->geometry().translated(frame->mapTo(f.window.get(), QPoint(0, 0)));
+  // Low on the face, away from the symbol: the track's darker green, not cyan.
+  const QColor low = picture.pixelColor(face.left() + 6, face.bottom() - 4);
+  EXPECT_GT(low.green(), low.blue() + 15) << low.name().toStdString();
+  // Just outside the face: the mint glow over the dark frame.
+  const QColor glow = picture.pixelColor(face.right() + 3, face.center().y());
+  const QColor plain = picture.pixelColor(
+      frame->mapTo(f.window.get(), QPoint(frame->width() / 2, 0)).x(), face.center().y());
+  EXPECT_GT(glow.green(), plain.green() + 12)
+      << glow.name().toStdString() << " beside " << plain.name().toStdString();
+}
+
+TEST_F(Inspector, APaddingPresetGlidesToItsValue) {
+  f.project();
+  column()->setTab(InspectorTab::canvas);
+  EditSettings s = f.s().settings();
+  s.padding = 0;
+  f.s().setSettings(s);
+  setAnimationsFrozen(false);
+  std::vector<double> passed;
+  QObject::connect(f.studio.get(), &Studio::changed,
+                   [&] { passed.push_back(f.s().settings().padding); });
+  control<GlassButton>("paddingPreset3")->click();
+  EXPECT_LT(f.s().settings().padding, 0.05) << "the preset jumped";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return f.s().settings().padding == 0.05; }, 2000));
+  setAnimationsFrozen(true);
+  EXPECT_TRUE(std::any_of(passed.begin(), passed.end(), [](double p) {
+    return p > 0.005 && p < 0.045;
+  })) << "no padding between the two";
 }
 
 TEST_F(Inspector, TextsAndMarksComputedFromTheSettings) {

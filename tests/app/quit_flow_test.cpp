@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -19,6 +20,7 @@
 #include "app/quit_flow.h"
 #include "app/shot_states.h"
 #include "app/signal_watcher.h"
+#include "app/trash.h"
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
 #include "studio/studio.h"
@@ -70,6 +72,7 @@ class Quitting : public ::testing::Test {
     services.recordingsRoot = recordings;
     services.trash = [this](const QString& folder) -> std::optional<std::string> {
       trashed.push_back(folder);
+      if (realTrash) return moveFolderToTrash(folder);
       if (trashFails) return std::string("Permission denied");
       QDir(folder).removeRecursively();
       return std::nullopt;
@@ -105,6 +108,7 @@ class Quitting : public ::testing::Test {
   std::unique_ptr<QuitFlow> flow;
   std::vector<QString> trashed;
   bool trashFails = false;
+  bool realTrash = false;
   int quits = 0;
 };
 
@@ -189,6 +193,36 @@ TEST_F(Quitting, FailedTrashRestoresTheProjectAndSaysWhy) {
   EXPECT_EQ(QString::fromStdString(*studio->projectURL()), file);  // autosave still attached
   ASSERT_TRUE(studio->error().has_value());
   EXPECT_EQ(QLM(*studio->error()), "Couldn't delete the recording: Permission denied");
+}
+
+TEST_F(Quitting, AnUnusableTrashKeepsTheRecordingInPlaceAndLaterSavesWork) {
+  // A file where the home Trash should be (the data home is private to these tests).
+  const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+  ASSERT_TRUE(QDir().mkpath(data));
+  QFile blocker(data + "/Trash");
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  struct Unblock {
+    QString path;
+    ~Unblock() { QFile::remove(path); }
+  } unblock{data + "/Trash"};
+  const QString folder = recordings + "/r4";
+  const QString file = openRecording(folder);
+  ASSERT_TRUE(studio->saveNow());
+  realTrash = true;
+  prompts->keeps = {QuitPrompts::Keep::remove};
+  prompts->deleteAnswer = true;
+  flow->request();
+  EXPECT_EQ(quits, 0);
+  ASSERT_TRUE(studio->error().has_value());
+  EXPECT_EQ(QLM(*studio->error()).left(31), "Couldn't delete the recording: ");
+  EXPECT_TRUE(QFileInfo(file).isFile()) << "the recording left its folder";
+  ASSERT_EQ(studio->projectURL(), std::optional(file.toStdString()));
+  studio->setError(std::nullopt);
+  Clip clip = studio->clip();
+  clip.cameraSyncAdjustment = 0.25;
+  studio->setClip(clip);
+  EXPECT_TRUE(studio->saveNow()) << studio->error().value_or("");
 }
 
 TEST_F(Quitting, FailedSaveOffersQuitAnyway) {

@@ -338,6 +338,21 @@ void AppDriver::clickAt(int x, int y, int button) {
   release(button);
 }
 
+bool AppDriver::closeWindow(const std::string& classOrName) {
+  const auto w = window(classOrName);
+  if (!w || !w->raw.contains("xid")) return false;
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = static_cast<Window>(w->raw["xid"].get<int64_t>());
+  event.xclient.message_type = XInternAtom(x_, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(x_, "WM_DELETE_WINDOW", False));
+  event.xclient.data.l[1] = CurrentTime;
+  XSendEvent(x_, event.xclient.window, False, NoEventMask, &event);
+  sync();
+  return true;
+}
+
 bool AppDriver::click(const std::string& name, const std::string& window) {
   const auto w = widget(name, window);
   if (!w || w->shown.empty()) return false;

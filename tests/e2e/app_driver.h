@@ -8,6 +8,7 @@
 //   app.key("ctrl+shift+2");          // real key events (XTest); names as XStringToKeysym
 //   app.type("movie");                // types text
 //   app.click("start");               // clicks the centre of the widget named "start"
+//   app.closeWindow("StudioWindow");  // the window manager's close button
 //   app.clickAt(x, y); app.drag(from, to);
 //   app.waitFor([&] { ... }, 5s);     // polls a condition; false on timeout
 //   app.widget("start", "ExportSheet") // geometry, text, value from the app's widget map
@@ -88,6 +89,8 @@ class AppDriver {
   void moveTo(int x, int y);
   void clickAt(int x, int y, int button = 1);
   bool click(const std::string& name, const std::string& window = {});
+  // What a window manager sends when the window's close button is pressed.
+  bool closeWindow(const std::string& classOrName);
   void press(int button = 1);
   void release(int button = 1);
   void drag(int fromX, int fromY, int toX, int toY, int steps = 12);

@@ -349,6 +349,28 @@ TEST(Road, ExportThenCancelASecondExportHalfWay) {
   // so that a fast machine does not finish before the cancel.
   ASSERT_TRUE(app.waitFor(running, 60s))
       << "the second export never started: " << app.shot("not-started").string();
+  // Quitting now, by Ctrl+Q or by the window manager's close button of the main window
+  // under the sheet, says why the app stays.
+  for (const bool byKey : {true, false}) {
+    SCOPED_TRACE(byKey ? "Ctrl+Q" : "close button");
+    if (byKey)
+      app.key("ctrl+q");
+    else
+      ASSERT_TRUE(app.closeWindow("StudioWindow"));
+    ASSERT_TRUE(app.waitFor(
+        [&] {
+          const auto text = app.widget("qt_msgbox_informativelabel", "QMessageBox");
+          return text && text->text ==
+                             "Video processing is in progress. Wait for it to finish "
+                             "before quitting.";
+        },
+        5s))
+        << "quitting during the export said nothing: " << app.shot("quit-silent").string();
+    app.shot(byKey ? "quit-refused-key" : "quit-refused-close");
+    ASSERT_TRUE(app.click("alertOK", "QMessageBox"));
+    ASSERT_TRUE(app.waitFor([&] { return !app.window("QMessageBox"); }, 5s));
+  }
+  EXPECT_TRUE(app.running());
   app.waitFor(
       [&] {
         const auto percent = app.widget("percent");

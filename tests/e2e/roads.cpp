@@ -33,7 +33,8 @@ void desktopClick(AppDriver& app, Spot spot) {
   app.release();
 }
 
-fs::path recordByKeyboard(AppDriver& app, Millis length, int clicks) {
+fs::path recordByKeyboard(AppDriver& app, Millis length, int clicks,
+                          const std::function<void()>& whileRecording) {
   const size_t before = recordingFolders(app.recordings()).size();
   const Spot start = desktopSpot(app);
   app.moveTo(start.x, start.y);
@@ -65,6 +66,7 @@ fs::path recordByKeyboard(AppDriver& app, Millis length, int clicks) {
     return {};
   }
   app.shot("recording");
+  if (whileRecording) whileRecording();
   const auto step = length / (clicks + 1);
   for (int i = 0; i < clicks; ++i) {
     std::this_thread::sleep_for(step);

@@ -4,6 +4,7 @@
 // recording made with the keyboard alone.
 
 #include <filesystem>
+#include <functional>
 
 #include "e2e/app_driver.h"
 
@@ -23,6 +24,8 @@ void desktopClick(AppDriver& app, Spot spot);
 // countdown, `clicks` clicks on the desktop spread over about `length`, Shift+Ctrl+2 again.
 // Returns the recording's folder once "project.json" and "edit.json" are written and the
 // app shows the project; empty (with a failed expectation) otherwise. Screenshots on the way.
-std::filesystem::path recordByKeyboard(AppDriver& app, Millis length, int clicks);
+// `whileRecording` runs once the recording has started.
+std::filesystem::path recordByKeyboard(AppDriver& app, Millis length, int clicks,
+                                       const std::function<void()>& whileRecording = {});
 
 }  // namespace vantry::e2e

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "e2e/app_driver.h"
 #include "e2e/roads.h"
 
@@ -138,6 +140,55 @@ TEST(Road, QuitKeepsTheRecordingByDefaultOrMovesItToTheTrash) {
   EXPECT_TRUE(fs::exists(trashed / "screen.mp4")) << trashed;
   EXPECT_TRUE(fs::exists(app.trash() / "info" / (deleted.filename().string() + ".trashinfo")));
   EXPECT_TRUE(fs::exists(kept / "project.json")) << "the kept recording went too";
+}
+
+// Space opens nothing, while waiting to record or recording; it plays and pauses the
+// project, also in the full-screen player; no control has the keyboard before Tab.
+TEST(Road, SpaceOnlyPlaysAndPausesAndNoControlHasTheFocusBeforeTab) {
+  AppDriver app("space", "english");
+  ASSERT_TRUE(app.launch()) << app.logText();
+  auto focus = [&] { return app.map().value("focus", std::string()); };
+  EXPECT_TRUE(app.waitFor([&] { return focus() == "studioGround"; }, 5s))
+      << "a control has the keyboard at start: " << focus();
+  auto spaceOpensNothing = [&](const char* when) {
+    const size_t before = app.windows().size();
+    app.key("space");
+    std::this_thread::sleep_for(800ms);
+    EXPECT_EQ(app.windows().size(), before) << "Space opened a window " << when;
+    EXPECT_EQ(app.map().value("modal", std::string()), "") << when;
+  };
+  spaceOpensNothing("in standby");
+  app.shot("standby-after-space");
+  const fs::path folder =
+      recordByKeyboard(app, 3s, 0, [&] { spaceOpensNothing("while recording"); });
+  ASSERT_FALSE(folder.empty()) << app.logText();
+
+  // The full-screen player: Space plays and pauses there too.
+  auto playing = [&](const char* window) {
+    const auto play = app.widget("play", window);
+    return play && play->raw.value("accessible", std::string()) == "Pause";
+  };
+  app.key("ctrl+shift+f");
+  ASSERT_TRUE(app.waitForWidget("play", "FullscreenWindow")) << "the player did not open";
+  ASSERT_TRUE(app.waitFor([&] { return app.activeWindow() == "FullscreenWindow"; }, 5s));
+  const auto player = app.window("FullscreenWindow");
+  EXPECT_EQ(player->rect.width, app.screenWidth());
+  app.key("space");
+  EXPECT_TRUE(app.waitFor([&] { return playing("FullscreenWindow"); }, 5s))
+      << "Space did not play in the player";
+  app.shot("player-playing");
+  app.key("space");
+  EXPECT_TRUE(app.waitFor([&] { return !playing("FullscreenWindow"); }, 5s))
+      << "Space did not pause in the player";
+  app.key("Escape");
+  ASSERT_TRUE(app.waitFor([&] { return !app.window("FullscreenWindow"); }, 5s));
+
+  // Tab hands the keyboard to the first control, and only then a ring shows.
+  ASSERT_TRUE(app.waitFor([&] { return app.activeWindow() == "StudioWindow"; }, 5s));
+  EXPECT_EQ(focus(), "studioGround");
+  app.key("Tab");
+  EXPECT_TRUE(app.waitFor([&] { return focus() != "studioGround"; }, 5s));
+  app.shot("after-tab");
 }
 
 TEST(Road, LanguageSwitchesEverythingAtOnceAndStaysForTheNextStart) {

@@ -4,6 +4,8 @@
 #include <QLocale>
 #include <QRadioButton>
 #include <QSettings>
+#include <QStyle>
+#include <QStyleOptionButton>
 
 #include "design/language_settings_view.h"
 #include "design/theme.h"
@@ -67,6 +69,41 @@ TEST(LanguageSettingsView, DarkFixedWidthPanel) {
   EXPECT_GE(caption->geometry().bottom(),
             caption->geometry().top() + caption->heightForWidth(caption->width()) - 1);
   EXPECT_LE(caption->geometry().bottom(), view.height() - 28);
+}
+
+}  // namespace
+}  // namespace vantry
+
+namespace vantry {
+namespace {
+
+// The language not chosen still shows its round mark on the dark ground, and the chosen one
+// its dot in the accent.
+TEST(LanguageSettingsView, BothRadioMarksStandOutOnTheDarkGround) {
+  LanguageSettings::shared().setSelected(AppLanguage::english);
+  LanguageSettingsView view;
+  view.adjustSize();
+  const QImage picture = view.grab().toImage();
+  auto brightest = [&](const char* name,
+                       QStyle::SubElement part = QStyle::SE_RadioButtonIndicator) {
+    const auto* radio = view.findChild<QRadioButton*>(QString::fromLatin1(name));
+    QStyleOptionButton option;
+    option.initFrom(radio);
+    option.text = radio->text();
+    const QRect mark = radio->style()
+                           ->subElementRect(part, &option, radio)
+                           .translated(radio->mapTo(&view, QPoint(0, 0)));
+    int best = 0;
+    for (int y = mark.top(); y <= mark.bottom(); ++y)
+      for (int x = mark.left(); x <= mark.right(); ++x)
+        best = std::max(best, picture.pixelColor(x, y).lightness());
+    return best;
+  };
+  EXPECT_GT(brightest("chinese"), 110) << "the unchosen language's mark is lost in the ground";
+  EXPECT_GT(brightest("english"), 110);
+  // The names beside the marks stay light.
+  EXPECT_GT(brightest("english", QStyle::SE_RadioButtonContents), 180);
+  EXPECT_GT(brightest("chinese", QStyle::SE_RadioButtonContents), 180);
 }
 
 }  // namespace

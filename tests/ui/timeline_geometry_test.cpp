@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "design/number_text.h"
 #include "model/clip.h"
 #include "model/timeline_scale.h"
 #include "timeline/timeline_geometry.h"
@@ -231,10 +232,13 @@ TEST(TimelineFrame, WidthFitAndZoomLimits) {
 }
 
 TEST(TimelineMenu, MagnificationTitlesShowWhatTheyApply) {
-  EXPECT_EQ(magnificationTitle(1.25), "1.25\u00D7");
-  EXPECT_EQ(magnificationTitle(1.75), "1.75\u00D7");
-  EXPECT_EQ(magnificationTitle(2.0), "2\u00D7");
-  EXPECT_EQ(amountText(2.0), "2.0\u00D7");
+  // The same text on a block, in its menu and in the inspector: never rounded to one
+  // decimal (1.25 is not "1.2×"), never padded with zeros.
+  EXPECT_EQ(magnificationText(1.25), QString("1.25\u00D7"));
+  EXPECT_EQ(magnificationText(1.75), QString("1.75\u00D7"));
+  EXPECT_EQ(magnificationText(2.0), QString("2\u00D7"));
+  EXPECT_EQ(magnificationText(2.5), QString("2.5\u00D7"));
+  EXPECT_EQ(magnificationText(1.3333), QString("1.33\u00D7"));
   EXPECT_EQ(tickedMagnification(std::nullopt), std::nullopt);  // follows the default
   EXPECT_EQ(tickedMagnification(2.5), 4);
   EXPECT_EQ(tickedMagnification(2.0004), 3);

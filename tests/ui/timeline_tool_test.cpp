@@ -1,10 +1,12 @@
 // vantry-tool timeline and the offscreen card: the geometry JSON and the pictures.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QImage>
 
 #include <nlohmann/json.hpp>
 
+#include "localization/qt/language_settings.h"
 #include "model/demo_project.h"
 #include "model/timeline_scale.h"
 #include "studio/studio.h"
@@ -12,6 +14,7 @@
 #include "support/temp_dir.h"
 #include "timeline/timeline_geometry.h"
 #include "timeline/timeline_render.h"
+#include "timeline/timeline_toolbar.h"
 
 namespace vantry {
 namespace {
@@ -88,6 +91,48 @@ TEST(TimelineShots, EachStateRendersItsOwnPicture) {
   }
   for (std::size_t i = 1; i < images.size(); ++i)
     EXPECT_NE(images[i], images[i - 1]) << shots[i].name;
+}
+
+// A block too narrow for its magnification leaves it out rather than cut it ("2." would
+// read as another number): 1.25× and 3.5× paint alike there, and differently when wide.
+TEST(TimelineShots, ANarrowZoomBlockNeverShowsACutNumber) {
+  auto card = [](double amount, double seconds) {
+    Clip clip;
+    clip.title = "t";
+    clip.duration = 30;
+    clip.zoomEventsOverride =
+        std::vector<ZoomEvent>{{Uuid::random(), 2, 2 + seconds, {0.5, 0.5}, amount}};
+    clip.presenterEvents = std::vector<PresenterEvent>{};
+    CardState state;
+    state.zoom = 1;  // 8 points a second
+    state.selectedZoom = 0;
+    return renderCard(clip, state, 600, 1);
+  };
+  // 43 points: past the 40 at which a block tries its magnification, too narrow for it.
+  auto samePixels = [](const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) return false;
+    for (int y = 0; y < a.height(); ++y)
+      for (int x = 0; x < a.width(); ++x)
+        if (a.pixel(x, y) != b.pixel(x, y)) return false;
+    return true;
+  };
+  EXPECT_TRUE(samePixels(card(1.25, 5.5), card(3.5, 5.5)));
+  EXPECT_FALSE(samePixels(card(1.25, 12), card(3.5, 12)));
+}
+
+// A narrow card shortens the title with an ellipsis instead of cutting it to "C".
+TEST(TimelineShots, ANarrowToolbarElidesItsTitle) {
+  LanguageSettings::shared().setSelected(AppLanguage::english);
+  TimelineToolbar toolbar;
+  toolbar.resize(toolbar.sizeHint());
+  toolbar.show();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(toolbar.shownTitle(), "Camera Timeline");
+  toolbar.resize(toolbar.minimumSizeHint().width() + 30, toolbar.height());
+  QCoreApplication::processEvents();
+  const QString shown = toolbar.shownTitle();
+  ASSERT_TRUE(shown.endsWith(QStringLiteral("…"))) << shown.toStdString();
+  EXPECT_TRUE(QString("Camera Timeline").startsWith(shown.chopped(1))) << shown.toStdString();
 }
 
 }  // namespace

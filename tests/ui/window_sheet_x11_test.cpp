@@ -5,7 +5,10 @@
 #include <map>
 #include <memory>
 
+#include <QLabel>
 #include "platform/x11/x11_screen_capture.h"
+
+#include "localization/qt/language_settings.h"
 #include "setup/window_sheet.h"
 #include "studio/capture_fakes.h"
 #include "studio/capture_services.h"
@@ -19,6 +22,26 @@ namespace {
 
 using testing::Harness;
 using testing::waitUntil;
+
+// The window sheet over the real capture of the private server, which leaves out the
+// windows of class "VantryOwn" as the application's own.
+struct SheetOnServer {
+  test::TempDir folder;
+  Harness h;
+  std::unique_ptr<Studio> studio;
+  std::unique_ptr<WindowSheet> sheet;
+  SheetOnServer() {
+    auto services = h.services();
+    services.capture = defaultStudioCapture(
+        std::make_shared<platform::x11::X11ScreenCapture>("VantryOwn"), folder.path.string());
+    studio = std::make_unique<Studio>(std::move(services));
+    studio->setSetupMode(RecordingSource::window);
+    sheet = std::make_unique<WindowSheet>(*studio);
+    sheet->setAttribute(Qt::WA_DontShowOnScreen);
+    sheet->show();
+  }
+  ~SheetOnServer() { sheet.reset(); }
+};
 
 // On a private X server: the windows of real clients, the own one left out, and icons read
 // from their _NET_WM_ICON as it comes, well formed or not.
@@ -55,16 +78,9 @@ TEST(WindowSheetX11, ListsOtherClientsWindowsWithTheirIcons) {
   // Sides whose product overflows, followed by a few values only.
   setIcon(broken.id(), {0xFFFFFFFFul, 0xFFFFFFFFul, 1, 2, 3});
 
-  test::TempDir folder;
-  Harness h;
-  auto services = h.services();
-  services.capture = defaultStudioCapture(
-      std::make_shared<platform::x11::X11ScreenCapture>("VantryOwn"), folder.path.string());
-  Studio studio(std::move(services));
-  studio.setSetupMode(RecordingSource::window);
-  WindowSheet sheet(studio);
-  sheet.setAttribute(Qt::WA_DontShowOnScreen);
-  sheet.show();
+  SheetOnServer on;
+  Studio& studio = *on.studio;
+  WindowSheet& sheet = *on.sheet;
   ASSERT_TRUE(waitUntil([&] {
     sheet.refreshNow();
     return !studio.loadingSources() && sheet.rows().size() >= 5;
@@ -82,6 +98,55 @@ TEST(WindowSheetX11, ListsOtherClientsWindowsWithTheirIcons) {
   EXPECT_EQ(icons.at("One size").pixelColor(12, 12), QColor(Qt::red));
   ASSERT_FALSE(icons.at("Several").isNull());
   EXPECT_EQ(icons.at("Several").pixelColor(12, 12), QColor(Qt::blue));
+}
+
+// An empty list says why: no window manager and no other client's window, no window to
+// record under a window manager, or nothing that matches the search.
+TEST(WindowSheetX11, AnEmptyListSaysWhy) {
+  LanguageSettings::shared().setSelected(AppLanguage::english);
+  testing::PrivateXServer x;
+  testing::ColourWindow own(x.display(), 0, 0, 300, 200, 0x202020, "Vantry", "VantryOwn");
+  SheetOnServer on;
+  Studio& studio = *on.studio;
+  WindowSheet& sheet = *on.sheet;
+  auto* empty = sheet.control<QLabel>("emptyList");
+  ASSERT_NE(empty, nullptr);
+  auto listed = [&] {
+    return waitUntil([&] {
+      sheet.refreshNow();
+      return !studio.loadingSources();
+    });
+  };
+  ASSERT_TRUE(listed());
+  EXPECT_TRUE(sheet.rows().empty());
+  EXPECT_TRUE(empty->isVisible());
+  EXPECT_TRUE(empty->text().startsWith("No window manager is running"))
+      << empty->text().toStdString();
+
+  // A window manager names its check window on the root.
+  const Window check =
+      XCreateSimpleWindow(x.display(), DefaultRootWindow(x.display()), 0, 0, 1, 1, 0, 0, 0);
+  XChangeProperty(x.display(), DefaultRootWindow(x.display()),
+                  XInternAtom(x.display(), "_NET_SUPPORTING_WM_CHECK", False), XA_WINDOW, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(&check), 1);
+  XSync(x.display(), False);
+  studio.refreshCaptureSources();
+  ASSERT_TRUE(listed());
+  EXPECT_TRUE(empty->text().startsWith("There are no windows to record"))
+      << empty->text().toStdString();
+
+  // Another client's window fills the list; a search that matches nothing empties it again.
+  testing::ColourWindow other(x.display(), 40, 40, 300, 200, 0x00ff00, "Editor", "Bravo");
+  studio.refreshCaptureSources();
+  ASSERT_TRUE(waitUntil([&] {
+    sheet.refreshNow();
+    return !studio.loadingSources() && sheet.rows().size() == 1;
+  }));
+  EXPECT_FALSE(empty->isVisible());
+  sheet.setQuery("spreadsheet");
+  sheet.refreshNow();
+  EXPECT_TRUE(empty->isVisible());
+  EXPECT_EQ(empty->text(), "No window matches the search.");
 }
 
 }  // namespace
