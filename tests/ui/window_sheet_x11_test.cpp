@@ -105,7 +105,8 @@ TEST(WindowSheetX11, ListsOtherClientsWindowsWithTheirIcons) {
 TEST(WindowSheetX11, AnEmptyListSaysWhy) {
   LanguageSettings::shared().setSelected(AppLanguage::english);
   testing::PrivateXServer x;
-  testing::ColourWindow own(x.display(), 0, 0, 300, 200, 0x202020, "Vantry", "VantryOwn");
+  testing::OwnConnection ours(x.name());
+  testing::ColourWindow own(ours.display(), 0, 0, 300, 200, 0x202020, "Vantry", "VantryOwn");
   SheetOnServer on;
   Studio& studio = *on.studio;
   WindowSheet& sheet = *on.sheet;
