@@ -8,6 +8,7 @@
 #include "render/frame_renderer.h"
 #include "studio/capture_worker.h"
 #include "studio/export_run.h"
+#include "studio/frame_clock.h"
 #include "studio/save_worker.h"
 
 namespace vantry {
@@ -30,16 +31,15 @@ Studio::Studio(StudioServices services, QObject* parent)
   saveTimer_->setInterval(services_.autosaveDelayMs);
   connect(saveTimer_, &QTimer::timeout, this, [this] { autosave(); });
 
-  // The clock fires in menus and modal loops too; it is stopped only by the destructor.
-  timer_ = new QTimer(this);
-  timer_->setTimerType(Qt::PreciseTimer);
-  timer_->setInterval(16);
-  connect(timer_, &QTimer::timeout, this, [this] { tick(); });
-  if (services_.startClock) timer_->start();
+  // The clock fires in menus and modal loops too. Every published change may set something
+  // moving, so each one asks whether the clock should run.
+  clock_ = new FrameClock([this] { tick(); }, this);
+  if (services_.startClock) connect(this, &Studio::changed, this, &Studio::updateClock);
+  updateClock();
 }
 
 Studio::~Studio() {
-  timer_->stop();
+  clock_->setRunning(false);
   // A pending autosave is written now rather than lost.
   if (saveTimer_->isActive()) {
     saveTimer_->stop();

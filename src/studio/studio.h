@@ -33,6 +33,7 @@ class QTimer;
 
 namespace vantry {
 
+class FrameClock;
 class FrameRenderer;
 
 enum class RecordingSource { display, window };
@@ -163,6 +164,9 @@ class Studio : public QObject {
 
   // --- Frame clock ---
   void tick();
+  // The clock ticks only while something moves by itself: a recording, playback, or the
+  // presenter spring on its way while live.
+  bool clockRunning() const;
 
   // --- Live preview and capture sources ---
   void launchPreview();
@@ -246,6 +250,8 @@ class Studio : public QObject {
   friend class StudioTestAccess;
 
   void rebuild();
+  // Starts the frame clock when something moves by itself, stops it when nothing does.
+  void updateClock();
   void edited();
   void configureAudio();
   void synchronizePlayback();
@@ -341,7 +347,7 @@ class Studio : public QObject {
   std::unique_ptr<FrameSource> source_;
   std::unique_ptr<FrameSource> face_;
   std::unique_ptr<PlaybackAudio> voice_;
-  QTimer* timer_ = nullptr;
+  FrameClock* clock_ = nullptr;
   QTimer* saveTimer_ = nullptr;
   double lastTick_ = 0;
   double recordingStart_ = 0;
