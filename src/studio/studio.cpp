@@ -120,8 +120,6 @@ VANTRY_PLAIN_SETTER(setScreenPermissionNeeded, screenPermissionNeeded_, bool)
 VANTRY_PLAIN_SETTER(setNotice, notice_, std::string)
 VANTRY_PLAIN_SETTER(setShowingRecordingSetup, showingRecordingSetup_, bool)
 VANTRY_PLAIN_SETTER(setSetupMode, setupMode_, RecordingSource)
-VANTRY_PLAIN_SETTER(setLiveScreenImage, liveScreenImage_, QImage)
-VANTRY_PLAIN_SETTER(setLiveCameraImage, liveCameraImage_, QImage)
 VANTRY_PLAIN_SETTER(setSetupError, setupError_, std::optional<std::string>)
 VANTRY_PLAIN_SETTER(setPreparing, preparing_, bool)
 VANTRY_PLAIN_SETTER(setUseMicrophone, useMicrophone_, bool)
@@ -130,6 +128,31 @@ VANTRY_PLAIN_SETTER(setSelectedDisplay, selectedDisplay_, platform::DisplayId)
 VANTRY_PLAIN_SETTER(setProjectURL, projectURL_, std::optional<std::string>)
 
 #undef VANTRY_PLAIN_SETTER
+
+namespace {
+
+// Stores a live picture; true when it replaced another (neither is null).
+bool replacePicture(QImage& field, QImage value) {
+  const bool replaced = !field.isNull() && !value.isNull();
+  field = std::move(value);
+  return replaced;
+}
+
+}  // namespace
+
+void Studio::setLiveScreenImage(QImage value) {
+  if (replacePicture(liveScreenImage_, std::move(value)))
+    emit liveFrame();
+  else
+    emit changed();
+}
+
+void Studio::setLiveCameraImage(QImage value) {
+  if (replacePicture(liveCameraImage_, std::move(value)))
+    emit liveFrame();
+  else
+    emit changed();
+}
 
 void Studio::rebuild() {
   motion_ = MotionTimeline(clip_, settings_);

@@ -6,7 +6,9 @@
 // Notification: every assignment of a published field (through its setter, also of an
 // equal value) stores the value, runs the field's observer, then emits changed(). `time`
 // emits timeChanged() instead, and the frame clock emits frameTick() on the ticks that
-// move the live motion or the presenter spring, so 60 Hz never rebuilds the window.
+// move the live motion or the presenter spring, so 60 Hz never rebuilds the window. A live
+// picture that replaces another emits liveFrame() instead: only the views that show the
+// pictures redraw for it; its coming or going (null or not) is a change().
 // Internal writes use the setters. All members belong to the main thread.
 #pragma once
 
@@ -244,6 +246,7 @@ class Studio : public QObject {
   void changed();
   void timeChanged();
   void frameTick();
+  void liveFrame();
 
  private:
   // The implementation's private state; each concern lives in its own file.
