@@ -142,7 +142,18 @@ TEST_F(RecordTool, FailuresPrintTheTranslatedErrorAndExitOne) {
 
 TEST_F(RecordTool, PreviewWritesPngFrames) {
   const fs::path out = home.path / "preview";
-  const ToolRun r = run({"--preview-seconds", "1", "--preview-out", out.string()});
+  // The pointer keeps moving while the tool runs: a still screen is handed on only once.
+  const ToolRun r = run({"--preview-seconds", "1", "--preview-out", out.string()}, [&](pid_t) {
+    Display* dpy = XOpenDisplay(display.c_str());
+    if (!dpy) return;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+    for (int i = 0; std::chrono::steady_clock::now() < end; ++i) {
+      XTestFakeMotionEvent(dpy, -1, 300 + (i % 2) * 40, 300, 0);
+      XSync(dpy, False);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    XCloseDisplay(dpy);
+  });
   ASSERT_EQ(r.exitCode, 0) << r.err;
   int pngs = 0;
   for (const auto& entry : fs::directory_iterator(out)) {
