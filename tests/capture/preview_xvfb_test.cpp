@@ -77,7 +77,7 @@ TEST(DisplayPreviewX11, ShowsTheDisplayWithThePointerButNotTheApplication) {
   const int before = count();
   const auto end = std::chrono::steady_clock::now() + 1s;
   for (int i = 0; std::chrono::steady_clock::now() < end; ++i) {
-    x.movePointer(400 + (i % 2) * 40, 540);
+    x.movePointer(200 + i % 500, 540);  // a new place every time
     std::this_thread::sleep_for(5ms);
   }
   const int moving = count() - before;
