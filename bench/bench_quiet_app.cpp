@@ -6,8 +6,10 @@
 // that recording as a project. Prints cores used (per-thread CPU time, which a loaded
 // machine does not inflate), resident memory, and the split by thread; the main thread is
 // split further into composing the preview, painting the rest of the window, and the
-// remainder (clock, controller, events). Run a Release build through bench/quiet_app.sh,
-// which starts a private Xvfb and sound server: bench/quiet_app.sh [SECONDS] (default 20).
+// remainder (clock, controller, events). The encoders' worker threads carry the name of the
+// thread that opened them ("studio.setup" while recording). Run a Release build through
+// bench/quiet_app.sh, which starts a private Xvfb and sound server:
+//   bench/quiet_app.sh [SECONDS]   (default 20)
 #include <QApplication>
 #include <QPaintEvent>
 #include <QStandardPaths>

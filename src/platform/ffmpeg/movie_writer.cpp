@@ -172,15 +172,7 @@ bool MovieWriter::start() {
       AVDictionary* opts = nullptr;
       for (const auto& [k, val] : v.encoderOptions)
         av_dict_set(&opts, k.c_str(), val.c_str(), 0);
-      {
-        // The encoder's own threads start here and take this thread's name: named as the
-        // encoder's, they show as such in per-thread figures.
-        char caller[16] = {};
-        pthread_getname_np(pthread_self(), caller, sizeof caller);
-        pthread_setname_np(pthread_self(), "studio.encode");
-        rc = avcodec_open2(ctx.get(), codec, &opts);
-        pthread_setname_np(pthread_self(), caller);
-      }
+      rc = avcodec_open2(ctx.get(), codec, &opts);
       av_dict_free(&opts);
       if (rc < 0) {
         if (hwFrames) av_buffer_unref(&hwFrames);
