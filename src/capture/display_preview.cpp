@@ -47,6 +47,7 @@ void DisplayPreview::start(platform::DisplayId displayID,
   const platform::ShareableContent content = capture_->shareableContent();
   const CaptureTarget target =
       CaptureTarget::resolve(content, displayID, windowID, capture_->ownApplication());
+  last_.reset();
   auto stream = capture_->createStream(target.filter, configurationFor(target.rect),
                                        {[this](const platform::Frame& frame) { handle(frame); },
                                         [this](std::exception_ptr error) {
@@ -77,6 +78,12 @@ void DisplayPreview::handle(const platform::Frame& frame) {
   const platform::FrameBuffer& buffer = *frame.image;
   if (buffer.width <= 0 || buffer.height <= 0 || buffer.pixels.empty()) return;
   if (!onFrame) return;
+  // A still screen costs nothing past the grab: a picture equal to the one last handed on
+  // (pointer included) is not handed on again.
+  if (last_ && last_->width == buffer.width && last_->height == buffer.height &&
+      last_->stride == buffer.stride && last_->pixels == buffer.pixels)
+    return;
+  last_ = frame.image;
   onFrame(liveImage(frame.image));
 }
 

@@ -27,8 +27,8 @@ class DisplayPreview {
   DisplayPreview(const DisplayPreview&) = delete;
   DisplayPreview& operator=(const DisplayPreview&) = delete;
 
-  // Set before start(). Each complete frame, as an sRGB image sharing the frame's pixels;
-  // called on the stream's thread.
+  // Set before start(). Each complete frame that differs from the one before, as an sRGB
+  // image sharing the frame's pixels; called on the stream's thread.
   std::function<void(const QImage&)> onFrame;
   // Set before start(). The stream ended by itself (display unplugged, window closed,
   // connection lost), with a translated message; called on the stream's thread. Neither
@@ -53,6 +53,8 @@ class DisplayPreview {
   std::shared_ptr<platform::ScreenCapture> capture_;
   mutable std::mutex mutex_;
   std::unique_ptr<platform::FrameStream> stream_;
+  // The picture last handed on (stream thread only).
+  std::shared_ptr<const platform::FrameBuffer> last_;
 };
 
 }  // namespace vantry

@@ -366,6 +366,7 @@ RecordButton::RecordButton(const QString& title, RecordButtonStyle style, QWidge
   setAttribute(Qt::WA_Hover);
   setFocusPolicy(Qt::TabFocus);  // a click does not take the keyboard focus
   setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
+  pulse_->setFrameInterval(33);
   connect(pulse_, &Repeating::changed, this, [this] { update(QRect(0, 0, 40, height())); });
   handCursor(this);
 }

@@ -91,6 +91,7 @@ void SectionTitle::paintEvent(QPaintEvent*) {
 StatusDot::StatusDot(QColor color, QWidget* parent)
     : QWidget(parent), color_(color), breath_(new Repeating(0.9, true, this)) {
   setFixedSize(7, 7);
+  breath_->setFrameInterval(33);
   shadow_ = new ShadowCaster(
       this,
       [this](QPainter& p) {

@@ -82,6 +82,9 @@ class Repeating : public QObject {
   Repeating(double period, bool autoreverses, QObject* parent = nullptr);
 
   double phase() const;
+  // Milliseconds between frames (16 by default); a slow glow looks the same at 33 and
+  // repaints half as often.
+  void setFrameInterval(int ms) { timer_.setInterval(ms); }
   void start();
   void stop();
   bool started() const { return started_; }

@@ -38,9 +38,10 @@ void PreviewSurface::setStudio(Studio* studio) {
   if (dragging()) endDrag();
   studio_ = studio;
   if (studio) {
-    connections_[0] = connect(studio, &Studio::changed, this, [this] { update(); });
-    connections_[1] = connect(studio, &Studio::timeChanged, this, [this] { update(); });
-    connections_[2] = connect(studio, &Studio::frameTick, this, [this] { update(); });
+    connections_[0] = connect(studio, &Studio::changed, this, [this] { studioChanged(); });
+    connections_[1] = connect(studio, &Studio::timeChanged, this, [this] { studioChanged(); });
+    connections_[2] = connect(studio, &Studio::frameTick, this, [this] { studioChanged(); });
+    connections_[3] = connect(studio, &Studio::liveFrame, this, [this] { studioChanged(); });
   }
   update();
 }
@@ -86,35 +87,60 @@ const QImage& PreviewSurface::compose(QSize pixels) {
   return composeFor(pixels, true);
 }
 
+PreviewSurface::Inputs PreviewSurface::inputs() const {
+  Inputs in;
+  const Studio& s = *studio_;
+  if (s.live()) {
+    in.screen = s.liveScreenImage();
+    in.camera = s.liveCameraImage();
+    in.state = s.state();
+  } else {
+    const Clip& clip = s.clip();
+    // The player's time while it plays with sound, so the picture follows what is heard.
+    double t = s.displayTime();
+    if (!std::isfinite(t)) t = s.time();
+    const double source = clip.sourceTime(t);
+    if (auto* frames = s.screenFrames()) in.screen = frames->latest();
+    if (auto* frames = s.cameraFrames()) in.camera = frames->latest();
+    in.state = s.motion().state(source);
+    in.state.presenterMix = clip.presenterMix(source);
+    // Demonstration art only in the demonstration project, never in live mode.
+    if (clip.isDemo) {
+      if (in.screen.isNull() && s.renderer().demoScreen()) in.screen = *s.renderer().demoScreen();
+      if (in.camera.isNull() && s.renderer().demoCamera()) in.camera = *s.renderer().demoCamera();
+    }
+  }
+  // A pulse whose ring has faded draws as none: the picture stays the same while nothing
+  // shows.
+  if (!(in.state.pulse >= 0 && in.state.pulse < ExportCompositor::ringDuration))
+    in.state.pulse = -1;
+  return in;
+}
+
+void PreviewSurface::studioChanged() {
+  if (!studio_ || !composedKey_ || !isVisible()) return update();
+  const Inputs in = inputs();
+  ComposedKey key{in.screen.cacheKey(), in.camera.cacheKey(), in.state, studio_->settings(),
+                  composedKey_->size};
+  if (key == *composedKey_) return;
+  key.camera = composedKey_->camera;
+  // The composed picture is painted unscaled: its bubble is where the widget shows it.
+  const QRectF target = canvasRect();
+  const double dpr = devicePixelRatioF();
+  const bool unscaled = composed_.size() == QSize(int(std::lround(target.width() * dpr)),
+                                                  int(std::lround(target.height() * dpr)));
+  if (key == *composedKey_ && underCameraValid_ && unscaled && !in.camera.isNull())
+    return update(cameraViewRect().toAlignedRect().adjusted(-2, -2, 2, 2));
+  update();
+}
+
 const QImage& PreviewSurface::composeFor(QSize pixels, bool scaleUp) {
   if (!studio_ || pixels.isEmpty()) return composed_;
   const Studio& s = *studio_;
-  const Clip& clip = s.clip();
-  const bool live = s.live();
-
-  // The player's time while it plays with sound, so the picture follows what is heard.
-  double t = s.displayTime();
-  if (!std::isfinite(t)) t = s.time();
-  const double source = clip.sourceTime(t);
-
-  QImage screen;
-  QImage camera;
-  FrameState state;
-  if (live) {
-    screen = s.liveScreenImage();
-    camera = s.liveCameraImage();
-    state = s.state();
-  } else {
-    if (auto* frames = s.screenFrames()) screen = frames->latest();
-    if (auto* frames = s.cameraFrames()) camera = frames->latest();
-    state = s.motion().state(source);
-    state.presenterMix = clip.presenterMix(source);
-    // Demonstration art only in the demonstration project, never in live mode.
-    if (clip.isDemo) {
-      if (screen.isNull() && s.renderer().demoScreen()) screen = *s.renderer().demoScreen();
-      if (camera.isNull() && s.renderer().demoCamera()) camera = *s.renderer().demoCamera();
-    }
-  }
+  Inputs in = inputs();
+  const QImage& screen = in.screen;
+  const QImage& camera = in.camera;
+  const FrameState& state = in.state;
 
   // Above 1080p the compositor composes at 1080p and scales up: far cheaper than composing
   // every device pixel.
@@ -130,13 +156,26 @@ const QImage& PreviewSurface::composeFor(QSize pixels, bool scaleUp) {
   ComposedKey key{screen.cacheKey(), camera.cacheKey(), state, s.settings(),
                   scaled ? pixels : size};
   if (composedKey_ == key && composed_.size() == key.size) return composed_;
-  composedKey_ = std::move(key);
   const QImage* screenPicture = screen.isNull() ? nullptr : &screen;
   const QImage* cameraPicture = camera.isNull() ? nullptr : &camera;
   if (!scaled) {
-    compositor_->render(screenPicture, cameraPicture, state, composed_);
+    // A new camera picture alone (the camera runs while the screen stands still) redraws
+    // the bubble only.
+    ComposedKey cameraOnly = key;
+    cameraOnly.camera = composedKey_ ? composedKey_->camera : 0;
+    const bool bubbleOnly = composedKey_ == cameraOnly && composed_.size() == key.size &&
+                            underCameraValid_ && cameraPicture;
+    composedKey_ = std::move(key);
+    if (bubbleOnly) {
+      compositor_->renderCamera(cameraPicture, state, underCamera_, composed_);
+    } else {
+      compositor_->render(screenPicture, cameraPicture, state, composed_, &underCamera_);
+      underCameraValid_ = cameraPicture && s.settings().showCamera;
+    }
     return composed_;
   }
+  composedKey_ = std::move(key);
+  underCameraValid_ = false;
   if (composed_.size() != pixels) composed_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
   compositor_->renderScaled(screenPicture, cameraPicture, state, composed_);
   return composed_;

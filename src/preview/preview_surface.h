@@ -62,6 +62,16 @@ class PreviewSurface : public QWidget {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  // The pictures and the state of the controller's current moment.
+  struct Inputs {
+    QImage screen;
+    QImage camera;
+    FrameState state;
+  };
+  Inputs inputs() const;
+  // The controller changed: repaints nothing when the picture would stay the same, only the
+  // camera bubble when only the camera picture is new, else the whole surface.
+  void studioChanged();
   // Composes for `pixels`, scaled up to them or (`scaleUp` false) at the capped size.
   const QImage& composeFor(QSize pixels, bool scaleUp);
   // Scales the capped picture into the exposed part of a raster paint device; false when
@@ -71,7 +81,7 @@ class PreviewSurface : public QWidget {
   void updateCursor(QPointF at);
 
   QPointer<Studio> studio_;
-  QMetaObject::Connection connections_[3];
+  QMetaObject::Connection connections_[4];
   Fit fit_ = Fit::stretch;
   std::unique_ptr<ExportCompositor> compositor_;
   // What composed_ shows: the pictures, the moment, the settings and the size.
@@ -85,6 +95,10 @@ class PreviewSurface : public QWidget {
   };
   QImage composed_;
   std::optional<ComposedKey> composedKey_;
+  // What lies under the camera picture in composed_ (when a camera picture was drawn), so
+  // that a new camera picture alone redraws only the bubble.
+  QImage underCamera_;
+  bool underCameraValid_ = false;
   kernels::ColumnTable columns_;
   std::optional<Point> dragStart_;
   std::optional<Point> dragCenter_;

@@ -15,7 +15,7 @@ namespace vantry {
 
 namespace {
 
-constexpr double kRingDuration = 0.55;
+constexpr double kRingDuration = ExportCompositor::ringDuration;
 constexpr uint32_t kRingColor = 0x4A85FF;
 
 // The click ring `pulse` seconds after the click (canvas points): it grows, thins and fades.
@@ -165,7 +165,7 @@ void ExportCompositor::renderScaled(const QImage* screen, const QImage* camera,
 }
 
 void ExportCompositor::render(const QImage* screen, const QImage* camera, const FrameState& state,
-                              QImage& out) {
+                              QImage& out, QImage* underCamera) {
   if (screen && screen->isNull()) screen = nullptr;
   if (camera && camera->isNull()) camera = nullptr;
   if (out.size() != size_ || out.format() != QImage::Format_ARGB32_Premultiplied ||
@@ -188,7 +188,37 @@ void ExportCompositor::render(const QImage* screen, const QImage* camera, const 
       kernels::clipToRoundedRect(out, base_, cardShape_, edge_);
     }
   }
-  if (settings_.showCamera && camera) drawCamera(*camera, state, out);
+  if (settings_.showCamera && camera) drawCamera(*camera, state, out, {}, true, underCamera);
+}
+
+namespace {
+
+void copyPixels(const QImage& from, QImage& to, const QRect& rect) {
+  const QRect r = rect & from.rect() & to.rect();
+  for (int y = r.top(); y <= r.bottom(); ++y)
+    std::memcpy(to.scanLine(y) + std::size_t(r.left()) * 4,
+                from.constScanLine(y) + std::size_t(r.left()) * 4, std::size_t(r.width()) * 4);
+}
+
+}  // namespace
+
+QRect ExportCompositor::bubblePixels(const FrameState& state) const {
+  const QRectF bubble = bubbleRect(state);
+  if (bubble.isEmpty()) return {};
+  const double mix = std::clamp(state.presenterMix, 0.0, 1.0);
+  return kernels::RoundedRect::from(bubble, (1 - mix) * 32 * sx_)
+      .pixelBounds(size_.width(), size_.height());
+}
+
+QRect ExportCompositor::renderCamera(const QImage* camera, const FrameState& state,
+                                     const QImage& underCamera, QImage& out) {
+  if (camera && camera->isNull()) camera = nullptr;
+  const QRect pixels = bubblePixels(state);
+  if (pixels.isEmpty() || out.size() != size_ || underCamera.size() != size_) return {};
+  copyPixels(underCamera, out, pixels);
+  // The shadow under the bubble is already in the frame: only the picture is drawn.
+  if (settings_.showCamera && camera) drawCamera(*camera, state, out, {}, false);
+  return pixels;
 }
 
 void ExportCompositor::drawScreen(const QImage& screen, const FrameState& state, const QRectF& r,
@@ -247,12 +277,17 @@ bool ExportCompositor::placeCameraShadow(const QRectF& bubble, double mix) {
 }
 
 void ExportCompositor::drawCamera(const QImage& camera, const FrameState& state, QImage& out,
-                                  QPoint origin, bool shadow) {
+                                  QPoint origin, bool shadow, QImage* under) {
   const QRectF bubble = bubbleRect(state).translated(-origin);
   if (bubble.isEmpty()) return;
   const double mix = std::clamp(state.presenterMix, 0.0, 1.0);
   const kernels::RoundedRect shape = kernels::RoundedRect::from(bubble, (1 - mix) * 32 * sx_);
   if (shadow && placeCameraShadow(bubble, mix)) cameraShadow_.apply(out);
+  if (under) {
+    if (under->size() != out.size() || under->format() != out.format() || !under->isDetached())
+      *under = QImage(out.size(), out.format());
+    copyPixels(out, *under, shape.pixelBounds(out.width(), out.height()));
+  }
 
   const QImage src = camera.format() == QImage::Format_ARGB32_Premultiplied ||
                              camera.format() == QImage::Format_RGB32

@@ -79,6 +79,9 @@ struct PlanesHistory {
 
 class ExportCompositor {
  public:
+  // Seconds the click ring shows after a click.
+  static constexpr double ringDuration = 0.55;
+
   ExportCompositor(const EditSettings& settings, QSize output, CompositorStyle style = {});
 
   QSize outputSize() const { return size_; }
@@ -96,8 +99,16 @@ class ExportCompositor {
   static QSize composeSize(QSize target);
 
   // Composes into `out`, which is (re)allocated to the output size when it does not fit.
-  // The state's presenterMix is the caller's. Pictures may be null or empty.
-  void render(const QImage* screen, const QImage* camera, const FrameState& state, QImage& out);
+  // The state's presenterMix is the caller's. Pictures may be null or empty. With
+  // `underCamera`, what lies under the camera picture is kept there (within the bubble's
+  // pixel bounds; elsewhere it is left as it was), for renderCamera().
+  void render(const QImage* screen, const QImage* camera, const FrameState& state, QImage& out,
+              QImage* underCamera = nullptr);
+  // Only the camera picture changed since render() composed `out` and kept `underCamera`,
+  // with the same screen, state and settings: the bubble is painted again over what lay
+  // under it, pixel for pixel as render() would paint it. Returns the pixels it changed.
+  QRect renderCamera(const QImage* camera, const FrameState& state, const QImage& underCamera,
+                     QImage& out);
   QImage image(const QImage* screen, const QImage* camera, const FrameState& state);
   // Composes at the output size and scales the frame bilinearly into `target`, which keeps
   // its size (a null target gets the output size). Same as render() when the sizes agree.
@@ -131,7 +142,9 @@ class ExportCompositor {
   // The drawing steps take `out` as the part of the frame whose top-left corner is `origin`.
   void drawPointer(const QRectF& source, const FrameState& state, bool arrow, QImage& out);
   void drawCamera(const QImage& camera, const FrameState& state, QImage& out, QPoint origin = {},
-                  bool shadow = true);
+                  bool shadow = true, QImage* under = nullptr);
+  // The pixels the camera picture covers (its shadow left out), cut to the output.
+  QRect bubblePixels(const FrameState& state) const;
   bool placeCameraShadow(const QRectF& bubble, double mix);
   QRectF bubbleRect(const FrameState& state) const;
   const kernels::Planes* planesOf(const QImage& screen);

@@ -240,6 +240,10 @@ MonitorOverlayView::MonitorOverlayView(Studio& studio, RecordingOverlayControlle
   connect(disc_, &QAbstractButton::clicked, this, [this] { overlay_.start(displayId()); });
   if (showsControls) buildControls();
   connect(&studio_, &Studio::changed, this, &MonitorOverlayView::refresh);
+  // The camera button shows the live camera picture.
+  connect(&studio_, &Studio::liveFrame, this, [this] {
+    if (camera_) camera_->update();
+  });
   connect(&overlay_, &RecordingOverlayController::changed, this, &MonitorOverlayView::refresh);
   connect(&LanguageSettings::shared(), &LanguageSettings::changed, this, [this] {
     disc_->setAccessibleName(QL("开始录制"));

@@ -453,6 +453,8 @@ WindowSheet::WindowSheet(Studio& studio, QWidget* parent)
   stack->addLayout(footer);
 
   connect(&studio_, &Studio::changed, refresh_, &CoalescedRefresh::request);
+  // The chosen window's live picture.
+  connect(&studio_, &Studio::liveFrame, refresh_, &CoalescedRefresh::request);
   connect(&LanguageSettings::shared(), &LanguageSettings::changed, refresh_,
           &CoalescedRefresh::request);
   rebuildRows();

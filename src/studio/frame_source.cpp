@@ -1,11 +1,15 @@
 #include "studio/frame_source.h"
 
+#include <pthread.h>
+
 #include "render/video_frames.h"
 
 namespace vantry {
 
 ThreadedFrameSource::ThreadedFrameSource(Reader reader)
-    : reader_(std::move(reader)), thread_([this] { run(); }) {}
+    : reader_(std::move(reader)), thread_([this] { run(); }) {
+  pthread_setname_np(thread_.native_handle(), "studio.frames");
+}
 
 ThreadedFrameSource::~ThreadedFrameSource() {
   {

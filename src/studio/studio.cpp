@@ -8,6 +8,7 @@
 #include "render/frame_renderer.h"
 #include "studio/capture_worker.h"
 #include "studio/export_run.h"
+#include "studio/frame_clock.h"
 #include "studio/save_worker.h"
 
 namespace vantry {
@@ -30,16 +31,15 @@ Studio::Studio(StudioServices services, QObject* parent)
   saveTimer_->setInterval(services_.autosaveDelayMs);
   connect(saveTimer_, &QTimer::timeout, this, [this] { autosave(); });
 
-  // The clock fires in menus and modal loops too; it is stopped only by the destructor.
-  timer_ = new QTimer(this);
-  timer_->setTimerType(Qt::PreciseTimer);
-  timer_->setInterval(16);
-  connect(timer_, &QTimer::timeout, this, [this] { tick(); });
-  if (services_.startClock) timer_->start();
+  // The clock fires in menus and modal loops too. Every published change may set something
+  // moving, so each one asks whether the clock should run.
+  clock_ = new FrameClock([this] { tick(); }, this);
+  if (services_.startClock) connect(this, &Studio::changed, this, &Studio::updateClock);
+  updateClock();
 }
 
 Studio::~Studio() {
-  timer_->stop();
+  clock_->setRunning(false);
   // A pending autosave is written now rather than lost.
   if (saveTimer_->isActive()) {
     saveTimer_->stop();
@@ -120,8 +120,6 @@ VANTRY_PLAIN_SETTER(setScreenPermissionNeeded, screenPermissionNeeded_, bool)
 VANTRY_PLAIN_SETTER(setNotice, notice_, std::string)
 VANTRY_PLAIN_SETTER(setShowingRecordingSetup, showingRecordingSetup_, bool)
 VANTRY_PLAIN_SETTER(setSetupMode, setupMode_, RecordingSource)
-VANTRY_PLAIN_SETTER(setLiveScreenImage, liveScreenImage_, QImage)
-VANTRY_PLAIN_SETTER(setLiveCameraImage, liveCameraImage_, QImage)
 VANTRY_PLAIN_SETTER(setSetupError, setupError_, std::optional<std::string>)
 VANTRY_PLAIN_SETTER(setPreparing, preparing_, bool)
 VANTRY_PLAIN_SETTER(setUseMicrophone, useMicrophone_, bool)
@@ -130,6 +128,31 @@ VANTRY_PLAIN_SETTER(setSelectedDisplay, selectedDisplay_, platform::DisplayId)
 VANTRY_PLAIN_SETTER(setProjectURL, projectURL_, std::optional<std::string>)
 
 #undef VANTRY_PLAIN_SETTER
+
+namespace {
+
+// Stores a live picture; true when it replaced another (neither is null).
+bool replacePicture(QImage& field, QImage value) {
+  const bool replaced = !field.isNull() && !value.isNull();
+  field = std::move(value);
+  return replaced;
+}
+
+}  // namespace
+
+void Studio::setLiveScreenImage(QImage value) {
+  if (replacePicture(liveScreenImage_, std::move(value)))
+    emit liveFrame();
+  else
+    emit changed();
+}
+
+void Studio::setLiveCameraImage(QImage value) {
+  if (replacePicture(liveCameraImage_, std::move(value)))
+    emit liveFrame();
+  else
+    emit changed();
+}
 
 void Studio::rebuild() {
   motion_ = MotionTimeline(clip_, settings_);

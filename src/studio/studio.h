@@ -6,7 +6,9 @@
 // Notification: every assignment of a published field (through its setter, also of an
 // equal value) stores the value, runs the field's observer, then emits changed(). `time`
 // emits timeChanged() instead, and the frame clock emits frameTick() on the ticks that
-// move the live motion or the presenter spring, so 60 Hz never rebuilds the window.
+// move the live motion or the presenter spring, so 60 Hz never rebuilds the window. A live
+// picture that replaces another emits liveFrame() instead: only the views that show the
+// pictures redraw for it; its coming or going (null or not) is a change().
 // Internal writes use the setters. All members belong to the main thread.
 #pragma once
 
@@ -33,6 +35,7 @@ class QTimer;
 
 namespace vantry {
 
+class FrameClock;
 class FrameRenderer;
 
 enum class RecordingSource { display, window };
@@ -163,6 +166,9 @@ class Studio : public QObject {
 
   // --- Frame clock ---
   void tick();
+  // The clock ticks only while something moves by itself: a recording, playback, or the
+  // presenter spring on its way while live.
+  bool clockRunning() const;
 
   // --- Live preview and capture sources ---
   void launchPreview();
@@ -240,12 +246,15 @@ class Studio : public QObject {
   void changed();
   void timeChanged();
   void frameTick();
+  void liveFrame();
 
  private:
   // The implementation's private state; each concern lives in its own file.
   friend class StudioTestAccess;
 
   void rebuild();
+  // Starts the frame clock when something moves by itself, stops it when nothing does.
+  void updateClock();
   void edited();
   void configureAudio();
   void synchronizePlayback();
@@ -341,7 +350,7 @@ class Studio : public QObject {
   std::unique_ptr<FrameSource> source_;
   std::unique_ptr<FrameSource> face_;
   std::unique_ptr<PlaybackAudio> voice_;
-  QTimer* timer_ = nullptr;
+  FrameClock* clock_ = nullptr;
   QTimer* saveTimer_ = nullptr;
   double lastTick_ = 0;
   double recordingStart_ = 0;

@@ -5,6 +5,7 @@
 
 #include "capture/capture_target.h"
 #include "localization/localization.h"
+#include "studio/frame_clock.h"
 #include "studio/studio.h"
 
 namespace vantry {
@@ -12,7 +13,31 @@ namespace vantry {
 namespace {
 constexpr double maxStep = 0.1;
 constexpr double endTolerance = 1.0 / 600.0;
+
+// Closer than this to its target, the presenter spring is drawn where it is going.
+bool atRest(const MotionSpring& spring, double target) {
+  return std::abs(spring.value - target) < 1e-4 && std::abs(spring.velocity) < 1e-3;
+}
 }  // namespace
+
+bool Studio::clockRunning() const {
+  return clock_->running();
+}
+
+void Studio::updateClock() {
+  if (!services_.startClock) return;
+  const double target = fullPresenter_ ? 1 : 0;
+  const bool springing = live() && !atRest(presenterSpring_, target);
+  const bool needed = recording_ || playing_ || springing;
+  if (needed && !clock_->running()) {
+    // The first tick after a pause steps from now, as a clock that never slept would.
+    lastTick_ = now();
+  } else if (!needed && clock_->running() && live() && presenterSpring_.value != target) {
+    presenterSpring_ = MotionSpring{target, 0};
+    emit frameTick();
+  }
+  clock_->setRunning(needed);
+}
 
 void Studio::tick() {
   double uptime = now();
@@ -59,7 +84,7 @@ void Studio::tick() {
     return;
   }
 
-  if (!playing_ || seeking_) return;
+  if (!playing_ || seeking_) return updateClock();
   double end = clip_.editedDuration();
   if (voice_) {
     double seconds = voice_->currentTime();

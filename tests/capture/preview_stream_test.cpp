@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "capture/display_preview.h"
-#include "platform/studio_error.h"
 #include "localization/localization.h"
+#include "platform/studio_error.h"
 #include "platform/synthetic/synthetic_screen.h"
 
 namespace vantry {
@@ -117,10 +117,14 @@ TEST(DisplayPreviewLifecycle, AStreamThatStopsByItselfIsReported) {
   EXPECT_EQ(reported, "the display went away");
 }
 
-// A source that delivers a fixed run of frames with the given statuses as it starts.
+// A source that delivers a fixed run of frames with the given statuses as it starts, each
+// filled with its byte of `fills` (0x80 past its end) and, where `marks` says, with one
+// byte at that offset set to 0xff.
 class ScriptedCapture : public platform::ScreenCapture {
  public:
   std::vector<platform::FrameStatus> statuses;
+  std::vector<std::uint8_t> fills;
+  std::vector<int> marks;
 
   platform::ShareableContent shareableContent() override {
     platform::ShareableContent c;
@@ -133,16 +137,19 @@ class ScriptedCapture : public platform::ScreenCapture {
       platform::FrameStream::Callbacks cb) override {
     struct Stream : platform::FrameStream {
       std::vector<platform::FrameStatus> statuses;
+      std::vector<std::uint8_t> fills;
+      std::vector<int> marks;
       platform::StreamConfiguration config;
       platform::FrameStream::Callbacks cb;
       void start() override {
-        for (auto status : statuses) {
+        for (std::size_t i = 0; i < statuses.size(); ++i) {
           auto b = std::make_shared<platform::FrameBuffer>();
           b->width = config.width;
           b->height = config.height;
           b->stride = b->width * 4;
-          b->pixels.assign(std::size_t(b->stride) * b->height, 0x80);
-          cb.onFrame({b, platform::hostTime(), status});
+          b->pixels.assign(std::size_t(b->stride) * b->height, i < fills.size() ? fills[i] : 0x80);
+          if (i < marks.size() && marks[i] >= 0) b->pixels[std::size_t(marks[i])] = 0xff;
+          cb.onFrame({b, platform::hostTime(), statuses[i]});
         }
         cb.onFrame({nullptr, platform::hostTime(), platform::FrameStatus::complete});
       }
@@ -150,6 +157,8 @@ class ScriptedCapture : public platform::ScreenCapture {
     };
     auto s = std::make_unique<Stream>();
     s->statuses = statuses;
+    s->fills = fills;
+    s->marks = marks;
     s->config = config;
     s->cb = std::move(cb);
     return s;
@@ -164,15 +173,42 @@ TEST(DisplayPreviewFrames, OnlyCompleteFramesWithAPictureReachTheHandler) {
   using S = platform::FrameStatus;
   capture->statuses = {S::idle,    S::complete, S::blank,   S::suspended,
                        S::started, S::stopped,  S::complete};
+  capture->fills = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x81};
   DisplayPreview preview(capture);
   int delivered = 0;
   preview.onFrame = [&](const QImage& image) {
     ++delivered;
     EXPECT_EQ(image.size(), QSize(960, 720));
-    EXPECT_EQ(image.pixel(3, 3) & 0xffffff, 0x808080u);
+    EXPECT_EQ(image.pixel(3, 3) & 0xffffff, delivered == 1 ? 0x808080u : 0x818181u);
   };
   preview.start(1, std::nullopt);
   EXPECT_EQ(delivered, 2);
+}
+
+TEST(DisplayPreviewFrames, AStillScreenIsHandedOnOnceAndEveryChangeAgain) {
+  auto capture = std::make_shared<ScriptedCapture>();
+  capture->statuses.assign(7, platform::FrameStatus::complete);
+  // Still, still, a one-byte change (the pointer moved), still, a new picture, the first
+  // picture again, still.
+  capture->fills = {0x80, 0x80, 0x80, 0x80, 0x90, 0x80, 0x80};
+  capture->marks = {-1, -1, 960 * 4 * 700 + 4 * 959, 960 * 4 * 700 + 4 * 959, -1, -1, -1};
+  DisplayPreview preview(capture);
+  std::vector<QRgb> seen;
+  preview.onFrame = [&](const QImage& image) { seen.push_back(image.pixel(959, 700)); };
+  preview.start(1, std::nullopt);
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen[0] & 0xffffff, 0x808080u);
+  EXPECT_EQ(seen[1] & 0xffffff, 0x8080ffu);
+  EXPECT_EQ(seen[2] & 0xffffff, 0x909090u);
+  EXPECT_EQ(seen[3] & 0xffffff, 0x808080u);
+
+  // A new start hands on its first picture even when it is the one last seen.
+  seen.clear();
+  capture->statuses = {platform::FrameStatus::complete};
+  capture->fills = {0x80};
+  capture->marks = {};
+  preview.start(1, std::nullopt);
+  EXPECT_EQ(seen.size(), 1u);
 }
 
 }  // namespace

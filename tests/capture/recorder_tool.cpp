@@ -142,7 +142,24 @@ TEST_F(RecordTool, FailuresPrintTheTranslatedErrorAndExitOne) {
 
 TEST_F(RecordTool, PreviewWritesPngFrames) {
   const fs::path out = home.path / "preview";
-  const ToolRun r = run({"--preview-seconds", "1", "--preview-out", out.string()});
+  // The pointer keeps moving until the tool has ended (a zombie waiting for us): a still
+  // screen is handed on only once.
+  auto ended = [](pid_t pid) {
+    const std::string stat = test::readText("/proc/" + std::to_string(pid) + "/stat");
+    const auto close = stat.rfind(')');
+    return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] == 'Z';
+  };
+  const ToolRun r = run({"--preview-seconds", "1", "--preview-out", out.string()}, [&](pid_t pid) {
+    Display* dpy = XOpenDisplay(display.c_str());
+    if (!dpy) return;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (int i = 0; std::chrono::steady_clock::now() < end && !ended(pid); ++i) {
+      XTestFakeMotionEvent(dpy, -1, 200 + i % 500, 300, 0);  // a new place every time
+      XSync(dpy, False);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    XCloseDisplay(dpy);
+  });
   ASSERT_EQ(r.exitCode, 0) << r.err;
   int pngs = 0;
   for (const auto& entry : fs::directory_iterator(out)) {

@@ -608,6 +608,39 @@ TEST(CompositorStyle, APictureComposedIntoAgainIsTheFrameComposedAfresh) {
   }
 }
 
+TEST(CompositorStyle, ANewCameraPictureAloneRedrawsOnlyTheBubbleAsAFullComposeWould) {
+  // Odd sizes, a mirrored bubble half grown towards the presenter and a corner layout: the
+  // bubble's edge pixels blend with what lies under them, which must not be blended twice.
+  QImage screen = solid(1440, 900, Qt::red);
+  QImage first = solid(640, 480, Qt::green);
+  QImage second(640, 480, QImage::Format_ARGB32_Premultiplied);
+  for (int y = 0; y < second.height(); ++y)
+    for (int x = 0; x < second.width(); ++x)
+      second.setPixel(x, y, qRgb(x % 256, y % 256, (x * y) % 256));
+  for (const double mix : {0.0, 0.37}) {
+    EditSettings s;
+    s.mirrorCamera = true;
+    FrameState state;
+    state.zoom = 1.6;
+    state.presenterMix = mix;
+    ExportCompositor c(s, QSize(853, 479), CompositorStyle::preview());
+    QImage frame, under;
+    c.render(&screen, &first, state, frame, &under);
+    const QRect changed = c.renderCamera(&second, state, under, frame);
+    const QImage fresh = ExportCompositor(s, QSize(853, 479), CompositorStyle::preview())
+                             .image(&screen, &second, state);
+    EXPECT_EQ(frame, fresh) << "mix " << mix;
+    ASSERT_FALSE(changed.isEmpty());
+    EXPECT_LT(changed.width() * changed.height(), 853 * 479 / (mix > 0 ? 1 : 8));
+    // Pixels outside what it reports are the first frame's.
+    QImage before;
+    c.render(&screen, &first, state, before);
+    for (int y = 0; y < frame.height(); y += 3)
+      for (int x = 0; x < frame.width(); x += 3)
+        if (!changed.contains(x, y)) ASSERT_EQ(frame.pixel(x, y), before.pixel(x, y));
+  }
+}
+
 TEST(CompositorStyle, ShrunkPlanesSampleTheSameOnEveryRoad) {
   // A plane shrunk up to five times (the last past a 64-byte window), mirrored or not, into
   // rows ending in a short block: the permuted road gives the plain loop's bytes, and both

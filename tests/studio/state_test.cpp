@@ -83,6 +83,27 @@ TEST_F(StudioState, RateReachesTheSoundOnlyWhilePlayingAndNotSeeking) {
   EXPECT_EQ(audio->pauses, pauses + 1);
 }
 
+TEST_F(StudioState, ANewerLivePictureIsALiveFrameWhileItsComingAndGoingAreChanges) {
+  // Whether recording can start hangs on a picture being there, which every view observes;
+  // the pictures themselves only the views that show them.
+  int changes = 0, frames = 0;
+  QObject::connect(studio.get(), &Studio::changed, [&] { ++changes; });
+  QObject::connect(studio.get(), &Studio::liveFrame, [&] { ++frames; });
+  QImage frame(4, 4, QImage::Format_RGB32);
+  studio->setLiveScreenImage(frame);
+  studio->setLiveCameraImage(frame);
+  EXPECT_EQ(changes, 2);
+  EXPECT_EQ(frames, 0);
+  studio->setLiveScreenImage(frame.copy());
+  studio->setLiveCameraImage(frame.copy());
+  EXPECT_EQ(changes, 2);
+  EXPECT_EQ(frames, 2);
+  studio->setLiveScreenImage({});
+  studio->setLiveCameraImage({});
+  EXPECT_EQ(changes, 4);
+  EXPECT_EQ(frames, 2);
+}
+
 TEST_F(StudioState, RecordingNeedsLiveFramesAndNoSetupError) {
   QImage frame(4, 4, QImage::Format_RGB32);
   studio->setLiveScreenImage(frame);

@@ -4,6 +4,7 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <memory>
 
 #include "model/camera_layout.h"
@@ -99,6 +100,59 @@ TEST_F(SurfaceFixture, TheBubbleDragsWithAGrabAndEscapeRestoresItsCorner) {
   key(Qt::Key_Escape);
   ASSERT_TRUE(studio->settings().cameraPosition);
   EXPECT_NEAR(studio->settings().cameraPosition->x, dragged.x, 1e-9);
+}
+
+// The regions the surface was asked to paint.
+struct PaintProbe : QObject {
+  std::vector<QRegion> regions;
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint) regions.push_back(static_cast<QPaintEvent*>(e)->region());
+    return false;
+  }
+};
+
+TEST_F(SurfaceFixture, RepaintsOnlyWhatTheChangeShows) {
+  auto settle = [] {
+    for (int i = 0; i < 5; ++i)
+      QCoreApplication::processEvents();
+  };
+  QImage screen(960, 540, QImage::Format_ARGB32_Premultiplied);
+  screen.fill(Qt::red);
+  QImage camera(64, 48, QImage::Format_ARGB32_Premultiplied);
+  camera.fill(Qt::green);
+  studio->setLiveScreenImage(screen);
+  studio->setLiveCameraImage(camera);
+  settle();
+  PaintProbe probe;
+  surface->installEventFilter(&probe);
+
+  // A change the picture does not show.
+  studio->setNotice("elsewhere");
+  studio->setUseMicrophone(false);
+  settle();
+  EXPECT_TRUE(probe.regions.empty());
+
+  // A new camera picture alone: the bubble, composed as a full compose would.
+  QImage blue = camera.copy();
+  blue.fill(Qt::blue);
+  studio->setLiveCameraImage(blue);
+  settle();
+  ASSERT_EQ(probe.regions.size(), 1u);
+  const QRect painted = probe.regions[0].boundingRect();
+  EXPECT_TRUE(painted.contains(surface->cameraViewRect().toAlignedRect()));
+  EXPECT_LT(painted.width() * painted.height(), 960 * 540 / 8);
+  PreviewSurface fresh(studio.get());
+  EXPECT_EQ(surface->composed(), fresh.compose(QSize(960, 540)));
+
+  // A new screen picture: all of it.
+  probe.regions.clear();
+  QImage yellow = screen.copy();
+  yellow.fill(Qt::yellow);
+  studio->setLiveScreenImage(yellow);
+  settle();
+  ASSERT_EQ(probe.regions.size(), 1u);
+  EXPECT_EQ(probe.regions[0].boundingRect(), surface->rect());
+  surface->removeEventFilter(&probe);
 }
 
 TEST_F(SurfaceFixture, TheBubbleIsNotDraggableWithoutAPictureWhileExportingOrFullFrame) {

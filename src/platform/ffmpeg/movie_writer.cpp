@@ -1,5 +1,6 @@
 #include "platform/ffmpeg/movie_writer.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -257,6 +258,7 @@ bool MovieWriter::start() {
   std::lock_guard lock(mutex_);
   state_ = State::writing;
   thread_ = std::thread([this] { run(); });
+  pthread_setname_np(thread_.native_handle(), "studio.encode");
   return true;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/synthetic/synthetic_camera.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -44,6 +46,7 @@ void SyntheticCamera::start(FrameHandler frames, ErrorHandler errors) {
   }
   running_ = true;
   thread_ = std::jthread([this](std::stop_token st) { run(st); });
+  pthread_setname_np(thread_.native_handle(), "studio.camera");
 }
 
 void SyntheticCamera::stop() {

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <linux/videodev2.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -278,6 +279,7 @@ void V4l2Camera::start(FrameHandler frames, ErrorHandler errors) {
   }
   running_ = true;
   thread_ = std::jthread([this](std::stop_token st) { captureLoop(st); });
+  pthread_setname_np(thread_.native_handle(), "studio.camera");
 }
 
 void V4l2Camera::stop() {

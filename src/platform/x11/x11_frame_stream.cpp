@@ -4,6 +4,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/Xcomposite.h>
 #include <X11/extensions/Xfixes.h>
+#include <pthread.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
@@ -80,6 +81,7 @@ void X11FrameStream::start() {
   setUp();
   ended_ = false;
   thread_ = std::jthread([this](std::stop_token token) { run(token); });
+  pthread_setname_np(thread_.native_handle(), "studio.grab");
 }
 
 void X11FrameStream::stop() {
