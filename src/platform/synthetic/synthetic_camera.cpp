@@ -109,7 +109,7 @@ void SyntheticCamera::run(std::stop_token stop) {
       std::this_thread::sleep_until(std::min(next, clock::now() + std::chrono::milliseconds(20)));
     }
     if (stop.stop_requested()) break;
-    if (options_.vanishAfterFrames > 0 && index >= options_.vanishAfterFrames) {
+    if (const int at = vanishAt_; at >= 0 && delivered_ >= at) {
       ErrorHandler handler;
       {
         std::lock_guard lock(mutex_);

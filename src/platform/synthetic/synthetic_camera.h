@@ -25,9 +25,6 @@ class SyntheticCamera : public CameraSource {
     int failingStarts = 0;
     // No frame reaches the handler before this many seconds after start().
     double firstFrameDelay = 0;
-    // After this many frames the device "goes away": the error handler is called once
-    // and no further frame comes. 0 = never.
-    int vanishAfterFrames = 0;
   };
 
   SyntheticCamera();
@@ -48,6 +45,10 @@ class SyntheticCamera : public CameraSource {
   // does not count).
   int openCount() const { return openCount_; }
   int framesDelivered() const { return delivered_; }
+  // After `frames` more frames the device "goes away": the error handler is called once and
+  // no further frame comes. Counted from the call, so a slow start cannot lose the device
+  // before a recording is armed.
+  void vanishAfter(int frames) { vanishAt_ = delivered_ + frames; }
 
  private:
   void run(std::stop_token stop);
@@ -62,6 +63,7 @@ class SyntheticCamera : public CameraSource {
   std::atomic<bool> running_{false};
   std::atomic<int> openCount_{0};
   std::atomic<int> delivered_{0};
+  std::atomic<int> vanishAt_{-1};
   int startsFailed_ = 0;
   std::vector<uint8_t> pixels_;
   std::vector<uint8_t> background_;
