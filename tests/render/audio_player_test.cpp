@@ -517,5 +517,50 @@ TEST(AudioPlayerPulse, ServerLeavingMidPlayCarriesOnOnTheNullSink) {
   EXPECT_EQ(player->error(), "");
 }
 
+// A sink that starts a stream late (a fresh null sink holds a second rendered ahead) or
+// reads it in bursts: at each start the clock used to jump ahead, then stand still for up
+// to a second while the picture waited with it.
+TEST(AudioPlayerPulse, EachStartRunsTheClockFromTheSeekWithoutJumpOrHold) {
+  test::PrivateSoundServer server;
+  if (!server.ok()) GTEST_SKIP() << "no sound server can be started here";
+  testing::TempDir dir;
+  testing::makeToneSound(dir.file("voice.m4a"), 4, {0.5});
+  Clip clip;
+  clip.duration = 30;
+  clip.audioPath = dir.file("voice.m4a");
+  Mailbox mailbox;
+  std::string error;
+  auto player = EditedAudioPlayer::open(clip, {mailbox.post(), {}}, &error);
+  ASSERT_TRUE(player) << error;
+
+  for (const double at : {5.0, 12.0, 2.0}) {
+    std::optional<bool> seeked;
+    player->seek(at, [&](bool f) { seeked = f; });
+    ASSERT_TRUE(mailbox.runUntil([&] { return seeked.has_value(); }));
+    ASSERT_TRUE(*seeked);
+    ASSERT_TRUE(player->audible());
+    const double start = platform::hostTime();
+    player->play();
+    std::vector<std::pair<double, double>> clock;  // since the start, player time
+    while (platform::hostTime() < start + 1.5) {
+      clock.push_back({platform::hostTime() - start, player->currentTime()});
+      std::this_thread::sleep_for(3ms);
+    }
+    player->pause();
+    EXPECT_NEAR(clock.front().second, at + clock.front().first, 0.015) << "from " << at;
+    for (size_t i = 0, j = 0; i < clock.size(); ++i) {
+      const auto [host, t] = clock[i];
+      ASSERT_LE(t, at + host * 1.1 + 0.015) << "ahead at " << host << " s from " << at;
+      while (j < clock.size() && clock[j].first < host + 0.1)
+        ++j;
+      if (j == clock.size()) break;
+      // A tenth of a second later the clock has moved on by about as much.
+      const double moved = clock[j].second - t, passed = clock[j].first - host;
+      ASSERT_GT(moved, 0.5 * passed) << "held at " << t << " from " << at;
+      ASSERT_LT(moved, 1.5 * passed) << "jumped at " << t << " from " << at;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vantry
