@@ -40,6 +40,9 @@ Studio::Studio(StudioServices services, QObject* parent)
 
 Studio::~Studio() {
   timer_->stop();
+  // The readers' threads call back into the controller: they end before anything else.
+  source_.reset();
+  face_.reset();
   // A pending autosave is written now rather than lost.
   if (saveTimer_->isActive()) {
     saveTimer_->stop();
@@ -48,10 +51,6 @@ Studio::~Studio() {
   exportRun_.reset();
   captureWorker_.reset();
   saver_.reset();  // finishes queued writes and joins
-  if (source_) source_->onReady = nullptr;
-  if (face_) face_->onReady = nullptr;
-  source_.reset();
-  face_.reset();
   voice_.reset();
   // The full-screen window may still be delivering its own events.
   if (fullscreenController_) fullscreenController_->deleteLater();
