@@ -149,8 +149,9 @@ class Studio : public QObject {
   std::optional<ZoomEvent> selectedZoom() const;
   bool canUndo() const { return !undoStack_.empty(); }
   bool canRedo() const { return !redoStack_.empty(); }
-  // Editing is allowed: a project is open and nothing records or exports.
-  bool canEdit() const { return !standby_ && !recording_ && !exporting_; }
+  // Editing is allowed: a project is open and nothing records, exports, starts or stops a
+  // recording, or opens a project.
+  bool canEdit() const { return !editRefused(); }
   const MotionTimeline& motion() const { return motion_; }
   const FrameRenderer& renderer() const { return *renderer_; }
   // Frame sources of the open project (null without a movie), for the preview surface.
@@ -250,8 +251,9 @@ class Studio : public QObject {
   void configureAudio();
   void synchronizePlayback();
   double now() const { return services_.clock(); }
-  // Refuses editing in live preview, while recording and while exporting.
-  bool editRefused() const { return standby_ || recording_ || exporting_; }
+  // Refuses editing in live preview, while recording, exporting, and while a recording
+  // starts or stops or a project opens (the project is being left).
+  bool editRefused() const { return standby_ || recording_ || exporting_ || busy_; }
   // The undo snapshot of one edit; inside an open gesture only the first one is taken.
   void recordUndo();
   void stopForSelection();
@@ -260,6 +262,9 @@ class Studio : public QObject {
   // A frame source delivered a picture or a failure (main thread).
   void framesArrived();
   void setSeeking(bool value) { seeking_ = value; }
+  // Puts the project set aside by a recording's start back, as it was (a failed start or
+  // stop).
+  void reattachProject();
   // The pending autosave fired: writes on the save worker without waiting.
   void autosave();
   // Opens the readers of a document without touching the open project; throws the

@@ -18,7 +18,8 @@ std::string describe(const std::exception& e) {
 void Studio::record() {
   if (busy_ || exporting_) return;
   if (recording_) return stop();
-  saveNow();
+  // Starting a recording leaves the project: keep it open when its edits cannot be saved.
+  if (!saveNow()) return;
   setPlaying(false);
   if (voice_) voice_->pause();
   setSetupMode(RecordingSource::display);
@@ -27,8 +28,16 @@ void Studio::record() {
 
 void Studio::startPreparedRecording() {
   if (!canStartRecording() || !services_.capture) return;
-  setBusy(true);
   auto& w = *captureWorker_;
+  // An edit still waiting for its autosave is written now, before the project is set
+  // aside; from here on nothing of the recording may be written into it. A failed write
+  // keeps the project open and the recording unstarted.
+  if (!saveNow()) return;
+  if (projectURL_) {
+    w.detached = CaptureWorker::Detached{*projectURL_, settings_};
+    setProjectURL(std::nullopt);
+  }
+  setBusy(true);
   w.stopWaiting();
   recorder_ = services_.capture->makeRecording();
   const auto serial = ++w.recorderSerial;
@@ -70,6 +79,7 @@ void Studio::startPreparedRecording() {
         if (serial != w.recorderSerial) return;
         setBusy(false);
         w.retireRecorder();
+        reattachProject();
         setLiveCameraImage({});
         setLiveScreenImage({});
         setSetupError(text);
@@ -79,12 +89,6 @@ void Studio::startPreparedRecording() {
     preparedCamera_.reset();  // the recording owns the camera now
     w.toMain([this, &w, serial] {
       if (serial != w.recorderSerial || !recorder_) return;
-      // The open project was saved by record(); from here on nothing of the recording may
-      // be written into it.
-      if (projectURL_) {
-        w.detached = CaptureWorker::Detached{*projectURL_, settings_};
-        setProjectURL(std::nullopt);
-      }
       auto settings = settings_;
       settings.showCamera = useCamera_;
       setSettings(settings);
@@ -105,6 +109,15 @@ void Studio::startPreparedRecording() {
   });
 }
 
+void Studio::reattachProject() {
+  auto& w = *captureWorker_;
+  if (!w.detached) return;
+  auto detached = std::move(*w.detached);
+  w.detached.reset();
+  setSettings(detached.settings);
+  setProjectURL(detached.url);
+}
+
 void Studio::stop() {
   if (!recording_ || busy_ || !recorder_) return;
   setBusy(true);
@@ -112,20 +125,11 @@ void Studio::stop() {
   const auto serial = w.recorderSerial;
   Recording* recorder = recorder_.get();
 
-  // Puts the project that was open before the recording back, as it was.
-  auto reattach = [this, &w] {
-    if (!w.detached) return;
-    auto detached = std::move(*w.detached);
-    w.detached.reset();
-    setSettings(detached.settings);
-    setProjectURL(detached.url);
-  };
-
-  w.queue.post([this, &w, serial, recorder, reattach] {
+  w.queue.post([this, &w, serial, recorder] {
     try {
       auto clip = std::make_shared<Clip>(recorder->stop());
       const auto warning = recorder->warning();
-      w.toMain([this, &w, serial, clip, warning, reattach] {
+      w.toMain([this, &w, serial, clip, warning] {
         if (serial != w.recorderSerial) return;
         clip->presenterEvents = recordingLayouts_;
         clip->savedSettings = settings_;
@@ -137,7 +141,7 @@ void Studio::stop() {
         setLiveCameraImage({});
         if (!load(*clip)) {
           // "project.json" stays as the recorder wrote it; nothing is saved over it.
-          reattach();
+          reattachProject();
           if (!warning.empty()) setError(error_ ? *error_ + "\n" + warning : warning);
           return;
         }
@@ -156,12 +160,12 @@ void Studio::stop() {
       });
     } catch (const std::exception& e) {
       const auto text = describe(e);
-      w.toMain([this, &w, serial, text, reattach] {
+      w.toMain([this, &w, serial, text] {
         if (serial != w.recorderSerial) return;
         setRecording(false);
         setBusy(false);
         w.retireRecorder();
-        reattach();
+        reattachProject();
         setError(text);
       });
     }
