@@ -132,7 +132,7 @@ void AppCommands::refresh() {
   const Row rows[] = {
       {settings, QL("设置") + QStringLiteral("…"), true},
       {newRecording, QL("新建录屏"), !rec && !busy && !exp},
-      {openProject, QL("打开项目…"), !rec && !busy && !exp},
+      {openProject, QL("打开项目…"), !rec && (!busy || s.opening()) && !exp},
       {closeWindow, QL("关闭窗口"), true},
       {quit, QL("退出"), true},
       {undo, QL("撤销剪辑"), s.canUndo() && s.canEdit()},

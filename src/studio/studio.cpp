@@ -8,6 +8,7 @@
 #include "render/frame_renderer.h"
 #include "studio/capture_worker.h"
 #include "studio/export_run.h"
+#include "studio/project_opener.h"
 #include "studio/save_worker.h"
 
 namespace vantry {
@@ -24,6 +25,7 @@ Studio::Studio(StudioServices services, QObject* parent)
   saver_ = std::make_unique<SaveWorker>();
   captureWorker_ = std::make_unique<CaptureWorker>(*this);
   exportRun_ = std::make_unique<ExportRun>();
+  opener_ = std::make_unique<Opener>();
 
   saveTimer_ = new QTimer(this);
   saveTimer_->setSingleShot(true);
@@ -48,6 +50,7 @@ Studio::~Studio() {
     saveTimer_->stop();
     saveNow();
   }
+  opener_.reset();  // an open still running is dropped
   exportRun_.reset();
   captureWorker_.reset();
   saver_.reset();  // finishes queued writes and joins

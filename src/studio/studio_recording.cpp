@@ -4,6 +4,8 @@
 
 #include "localization/localization.h"
 #include "studio/capture_worker.h"
+#include "studio/project_opener.h"
+#include "studio/save_worker.h"
 
 namespace vantry {
 
@@ -133,30 +135,11 @@ void Studio::stop() {
         if (serial != w.recorderSerial) return;
         clip->presenterEvents = recordingLayouts_;
         clip->savedSettings = settings_;
-        clip->zoomEventsOverride = clip->defaultZoomEvents();
-        setRecording(false);
-        setBusy(false);
+        // Shown with the camera exactly when one was recorded.
+        clip->savedSettings->showCamera = clip->cameraPath.has_value();
         w.retireRecorder();
-        setLiveScreenImage({});
-        setLiveCameraImage({});
-        if (!load(*clip)) {
-          // "project.json" stays as the recorder wrote it; nothing is saved over it.
-          reattachProject();
-          if (!warning.empty()) setError(error_ ? *error_ + "\n" + warning : warning);
-          return;
-        }
-        w.detached.reset();
-        auto settings = settings_;
-        settings.showCamera = clip->cameraPath.has_value();
-        setSettings(settings);
-        if (clip->screenPath) {
-          const auto folder = std::filesystem::path(*clip->screenPath).parent_path();
-          setProjectURL((folder / "edit.json").string());
-          saveNow();
-        }
-        setNotice(L("已保存原始录屏与鼠标轨迹 · 调整效果后导出"));
-        // Kept despite a failure: not a plain success.
-        if (!warning.empty()) setError(warning);
+        // The stop goes on (the last live picture stays) until the project is open.
+        openRecording(std::move(*clip), warning);
       });
     } catch (const std::exception& e) {
       const auto text = describe(e);
@@ -169,6 +152,58 @@ void Studio::stop() {
         setError(text);
       });
     }
+  });
+}
+
+void Studio::openRecording(Clip recorded, std::string warning) {
+  Opener* opener = opener_.get();
+  SaveWorker* saver = saver_.get();
+  const auto generation = opener->begin(Opener::Kind::recording);
+  opener->queue.post([this, opener, saver, generation, recorded = std::move(recorded),
+                      warning]() mutable {
+    auto opened = std::make_shared<Opened>();
+    // The automatic zoom events of the recorded clicks become the project's own.
+    recorded.zoomEventsOverride = recorded.defaultZoomEvents();
+    opened->clip = std::move(recorded);
+    std::optional<std::string> url;
+    try {
+      openMedia(*opened);
+      // Its edits are kept beside the recording from the start; "project.json" stays as
+      // the recorder wrote it.
+      if (opened->clip.screenPath && !opener->superseded(generation)) {
+        url =
+            (std::filesystem::path(*opened->clip.screenPath).parent_path() / "edit.json").string();
+        Clip saved = opened->clip;
+        saved.savedSettings = opened->settings;
+        if (std::string failure = saver->submit(std::move(saved), *url).get(); !failure.empty())
+          opened->saveFailure = failure;
+      }
+    } catch (const std::exception& e) {
+      opened->failure = e.what();
+    }
+    opener->toMain([this, generation, opened, url, warning] {
+      Opened& o = *opened;
+      if (generation != opener_->generation) return opener_->release(std::move(o));
+      opener_->pending = Opener::Kind::none;
+      setRecording(false);
+      setBusy(false);
+      setLiveScreenImage({});
+      setLiveCameraImage({});
+      if (o.failure) {
+        setError(o.failure);
+        reattachProject();
+        if (!warning.empty()) setError(*error_ + "\n" + warning);
+        return opener_->release(std::move(o));
+      }
+      const auto saveFailure = std::move(o.saveFailure);
+      install(std::move(o));
+      captureWorker_->detached.reset();
+      if (url) setProjectURL(url);
+      if (saveFailure) setError(L("编辑未能保存：") + *saveFailure);
+      setNotice(L("已保存原始录屏与鼠标轨迹 · 调整效果后导出"));
+      // Kept despite a failure: not a plain success.
+      if (!warning.empty()) setError(warning);
+    });
   });
 }
 

@@ -353,5 +353,32 @@ TEST_F(RecordingFixture, AnEditJustBeforeTheStartIsWrittenAndAFailedWriteRefuses
   EXPECT_EQ(*studio->projectURL(), folder + "/edit.json");
 }
 
+// The stopped recording's movies are opened on a worker; the stop lasts until the project
+// is open and saved, which the quit flow waits for.
+TEST_F(RecordingFixture, TheStoppedRecordingOpensAsideAndTheStopEndsWhenItIsOpen) {
+  testing::OpenGate gate;
+  h.opening = [&gate](const std::string& path) { gate.pass(path); };
+  startRecording();
+  capture->recordings[0]->frame(picture(20, 20));
+  settle();
+  gate.hold(folder + "/screen.mp4");
+  studio->stop();
+  ASSERT_TRUE(testing::runUntil([&] { return gate.holding(); })) << "not opened aside";
+  // Still stopping, the last live picture shown: nothing of the old project flashes up.
+  EXPECT_TRUE(studio->busy());
+  EXPECT_TRUE(studio->recording());
+  EXPECT_FALSE(studio->liveScreenImage().isNull());
+  EXPECT_FALSE(studio->projectURL());
+  EXPECT_NE(studio->clip().title, "Recording");
+  gate.release();
+  settle();
+  EXPECT_FALSE(studio->busy());
+  EXPECT_FALSE(studio->recording());
+  EXPECT_EQ(studio->clip().title, "Recording");
+  EXPECT_EQ(studio->projectURL(), folder + "/edit.json");
+  EXPECT_EQ(decodeClipFile(folder + "/edit.json").title, "Recording");
+  EXPECT_EQ(studio->notice(), L("已保存原始录屏与鼠标轨迹 · 调整效果后导出"));
+}
+
 }  // namespace
 }  // namespace vantry
