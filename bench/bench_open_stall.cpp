@@ -1,8 +1,9 @@
 // How long the main thread stands still while a project opens: a 10 s and a one-hour
 // recording opened, each replacing the other, and a recording stopped (its one-hour clip
-// loaded). For each: the longest gap between two turns of a 1 ms watchdog timer on the main
-// thread, from the call until the first picture of the project is shown, and the time to
-// that picture. Run by hand on a Release build (needs ffmpeg):
+// loaded). For each: the longest gap between two turns of a 1 ms watchdog timer on the
+// main thread, from the call until the first picture of the project is shown, the main
+// thread's own CPU time in that gap, and the time to that picture; the idle event loop
+// gives the baseline. Run by hand on a Release build (needs ffmpeg):
 //   bench_open_stall [FOLDER]
 // The recordings are made once in FOLDER (default /tmp/vantry-bench-long, shared with
 // bench_long_project). Each operation runs three times; the worst run is printed, first
@@ -22,6 +23,7 @@
 
 #include "app/shot_states.h"
 #include "app/studio_window.h"
+#include "cpu_time.h"
 #include "design/painting.h"
 #include "long_recordings.h"
 #include "model/document_json.h"
@@ -38,23 +40,32 @@ double msSince(Clock::time_point t) {
 }
 
 // Fires every millisecond; the longest gap between two firings (or since the last one) is
-// the longest time the main thread was busy with something else.
+// the longest time the main thread was busy with something else. On a loaded machine a
+// gap also holds time the thread waited for a processor, so the thread's own CPU time
+// within the gap is kept beside it.
 struct Watchdog {
   QTimer timer;
   Clock::time_point last = Clock::now();
+  double lastCpu = bench::threadMilliseconds();
   double longest = 0;
+  double longestCpu = 0;
   Watchdog() {
     timer.setTimerType(Qt::PreciseTimer);
     timer.setInterval(1);
-    QObject::connect(&timer, &QTimer::timeout, [this] {
-      longest = std::max(longest, msSince(last));
-      last = Clock::now();
-    });
+    QObject::connect(&timer, &QTimer::timeout, [this] { turn(); });
     timer.start();
+  }
+  void turn() {
+    const double cpu = bench::threadMilliseconds();
+    longest = std::max(longest, msSince(last));
+    longestCpu = std::max(longestCpu, cpu - lastCpu);
+    last = Clock::now();
+    lastCpu = cpu;
   }
   void reset() {
     last = Clock::now();
-    longest = 0;
+    lastCpu = bench::threadMilliseconds();
+    longest = longestCpu = 0;
   }
 };
 
@@ -118,9 +129,10 @@ class BenchCapture final : public StudioCapture {
 };
 
 struct Figures {
-  double call = 0;     // the call itself
-  double stall = 0;    // longest watchdog gap until the first picture
-  double picture = 0;  // until the first picture of the project
+  double call = 0;      // the call itself
+  double stall = 0;     // longest watchdog gap until the first picture
+  double stallCpu = 0;  // the main thread's CPU time within its longest busy gap
+  double picture = 0;   // until the first picture of the project
 };
 
 struct Bench {
@@ -164,8 +176,20 @@ struct Bench {
       return false;
     }
     f.picture = std::max(f.picture, msSince(t0));
-    f.stall = std::max({f.stall, watchdog.longest, msSince(watchdog.last)});
+    watchdog.turn();
+    f.stall = std::max(f.stall, watchdog.longest);
+    f.stallCpu = std::max(f.stallCpu, watchdog.longestCpu);
     return true;
+  }
+
+  // The event loop left alone as long as an open takes: what the machine adds by itself.
+  void idle(double seconds, Figures& f) {
+    runUntil([] { return false; }, 0.2);
+    watchdog.reset();
+    runUntil([] { return false; }, seconds);
+    watchdog.turn();
+    f.stall = std::max(f.stall, watchdog.longest);
+    f.stallCpu = std::max(f.stallCpu, watchdog.longestCpu);
   }
 
   bool open(const std::string& project, const std::string& screen, Figures& f) {
@@ -195,7 +219,8 @@ struct Bench {
 };
 
 void row(const char* what, const Figures& f) {
-  std::printf("%-34s %9.1f ms %9.1f ms %9.1f ms\n", what, f.call, f.stall, f.picture);
+  std::printf("%-30s %8.1f ms %8.1f ms %8.1f ms %8.1f ms\n", what, f.call, f.stall, f.stallCpu,
+              f.picture);
 }
 
 }  // namespace
@@ -223,12 +248,13 @@ int main(int argc, char** argv) {
   }
 
   for (const bool withWindow : {false, true}) {
-    std::printf("\n%s\n%-34s %12s %12s %12s\n",
-                withWindow ? "with the main window" : "the controller alone", "", "call",
-                "longest stall", "first picture");
-    Figures openShort, openLong, longOverShort, shortOverLong, stop;
+    std::printf("\n%s\n%-30s %11s %11s %11s %11s\n",
+                withWindow ? "with the main window" : "the controller alone", "", "call", "stall",
+                "stall CPU", "picture");
+    Figures idle, openShort, openLong, longOverShort, shortOverLong, stop;
     for (int run = 0; run < 3; ++run) {
       Bench bench(withWindow);
+      bench.idle(1.5, idle);
       if (!bench.open(shortProject, *shortClip.screenPath, openShort) ||
           !bench.open(longProject, *longClip.screenPath, longOverShort) ||
           !bench.open(shortProject, *shortClip.screenPath, shortOverLong))
@@ -238,6 +264,7 @@ int main(int argc, char** argv) {
           !fresh.stopRecording(recorded, stop))
         return 1;
     }
+    row("idle for 1.5 s (baseline)", idle);
     row("open the 10 s project", openShort);
     row("open the 1 h project", openLong);
     row("replace 10 s by 1 h", longOverShort);
