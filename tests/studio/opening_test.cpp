@@ -25,6 +25,12 @@ using namespace vantry::testing;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kTimed = false;
+#else
+constexpr bool kTimed = true;
+#endif
+
 double msSince(Clock::time_point t) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
 }
@@ -216,8 +222,11 @@ TEST(StudioOpeningMovies, TheMainThreadKeepsTurningWhileAProjectOpens) {
   EXPECT_TRUE(*opened) << studio.error().value_or("");
   EXPECT_EQ(studio.clip().samples.size(), 36000u);
   // Generous for a loaded machine; reading the document alone takes far longer here.
-  EXPECT_LT(call, 50) << "of " << total << " ms";
-  EXPECT_LT(longest, 100) << "of " << total << " ms";
+  // Under ThreadSanitizer every thread waits on the checker's own locks: no timing there.
+  if (kTimed) {
+    EXPECT_LT(call, 50) << "of " << total << " ms";
+    EXPECT_LT(longest, 100) << "of " << total << " ms";
+  }
 }
 
 }  // namespace
