@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   installInterfaceFont();
-  const fs::path root = argc > 1 ? argv[1] : "/tmp/vantry-bench-long";
+  const fs::path root = bench::recordingsFolder(argc, argv);
   const int lengths[] = {10, 3600};
   Figures figures[2];
   for (int i = 0; i < 2; ++i) {

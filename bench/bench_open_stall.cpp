@@ -229,7 +229,7 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   installInterfaceFont();
-  const fs::path root = argc > 1 ? argv[1] : "/tmp/vantry-bench-long";
+  const fs::path root = bench::recordingsFolder(argc, argv);
   const std::string shortProject = bench::makeRecording(root / "10s", 10);
   const std::string longProject = bench::makeRecording(root / "3600s", 3600);
   if (shortProject.empty() || longProject.empty()) return 1;

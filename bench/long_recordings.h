@@ -21,6 +21,11 @@ namespace vantry::bench {
 
 namespace fs = std::filesystem;
 
+// Where the recordings are made: the first argument, else /tmp/vantry-bench-long.
+inline fs::path recordingsFolder(int argc, char** argv) {
+  return argc > 1 ? fs::path(argv[1]) : fs::path("/tmp/vantry-bench-long");
+}
+
 inline bool ffmpeg(const QStringList& args) {
   QProcess p;
   p.start(QStringLiteral("ffmpeg"), QStringList{"-y", "-loglevel", "error"} + args);

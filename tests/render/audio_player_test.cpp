@@ -486,25 +486,35 @@ TEST(AudioPlayerPulse, MonitorHearsThePiecesWhenTheClockSaysSo) {
   EXPECT_NEAR(frequencyAt(heard.samples, onsets[1] + 0.01, 0.025), 1000, 100);
 }
 
+// A 30 s edit of a 4 s sound with a tone at 0.5 s, opened for the sound server.
+std::unique_ptr<EditedAudioPlayer> openOnServer(testing::TempDir& dir, Mailbox& mailbox) {
+  testing::makeToneSound(dir.file("voice.m4a"), 4, {0.5});
+  Clip clip;
+  clip.duration = 30;
+  clip.audioPath = dir.file("voice.m4a");
+  std::string error;
+  auto player = EditedAudioPlayer::open(clip, {mailbox.post(), {}}, &error);
+  EXPECT_TRUE(player) << error;
+  return player;
+}
+
+// Seeks and waits for the completion on the sound server; whether it finished there.
+bool seekOnServer(EditedAudioPlayer& player, Mailbox& mailbox, double t) {
+  std::optional<bool> seeked;
+  player.seek(t, [&](bool f) { seeked = f; });
+  return mailbox.runUntil([&] { return seeked.has_value(); }) && *seeked && player.audible();
+}
+
 // The sound server going away mid-play: the player carries on at the same place on the
 // null sink, still playing, with no error.
 TEST(AudioPlayerPulse, ServerLeavingMidPlayCarriesOnOnTheNullSink) {
   auto server = std::make_unique<test::PrivateSoundServer>();
   if (!server->ok()) GTEST_SKIP() << "no sound server can be started here";
   testing::TempDir dir;
-  testing::makeToneSound(dir.file("voice.m4a"), 4, {0.5});
-  Clip clip;
-  clip.duration = 30;
-  clip.audioPath = dir.file("voice.m4a");
-
   Mailbox mailbox;
-  std::string error;
-  auto player = EditedAudioPlayer::open(clip, {mailbox.post(), {}}, &error);
-  ASSERT_TRUE(player) << error;
-  std::optional<bool> seeked;
-  player->seek(0, [&](bool f) { seeked = f; });
-  ASSERT_TRUE(mailbox.runUntil([&] { return seeked.has_value(); }));
-  ASSERT_TRUE(player->audible());
+  auto player = openOnServer(dir, mailbox);
+  ASSERT_TRUE(player);
+  ASSERT_TRUE(seekOnServer(*player, mailbox, 0));
   player->play();
   ASSERT_TRUE(eventually([&] { return player->currentTime() > 0.3; }));
 
@@ -524,21 +534,12 @@ TEST(AudioPlayerPulse, EachStartRunsTheClockFromTheSeekWithoutJumpOrHold) {
   test::PrivateSoundServer server;
   if (!server.ok()) GTEST_SKIP() << "no sound server can be started here";
   testing::TempDir dir;
-  testing::makeToneSound(dir.file("voice.m4a"), 4, {0.5});
-  Clip clip;
-  clip.duration = 30;
-  clip.audioPath = dir.file("voice.m4a");
   Mailbox mailbox;
-  std::string error;
-  auto player = EditedAudioPlayer::open(clip, {mailbox.post(), {}}, &error);
-  ASSERT_TRUE(player) << error;
+  auto player = openOnServer(dir, mailbox);
+  ASSERT_TRUE(player);
 
   for (const double at : {5.0, 12.0, 2.0}) {
-    std::optional<bool> seeked;
-    player->seek(at, [&](bool f) { seeked = f; });
-    ASSERT_TRUE(mailbox.runUntil([&] { return seeked.has_value(); }));
-    ASSERT_TRUE(*seeked);
-    ASSERT_TRUE(player->audible());
+    ASSERT_TRUE(seekOnServer(*player, mailbox, at));
     const double start = platform::hostTime();
     player->play();
     std::vector<std::pair<double, double>> clock;  // since the start, player time

@@ -73,6 +73,16 @@ struct RecordingFixture : ::testing::Test {
     settle();
     ASSERT_TRUE(studio->canStartRecording());
   }
+  // A project open before the recording, with its own edit file in "old"; the folder.
+  std::string openOldProject() {
+    const std::string old = dir.filePath("old").toStdString();
+    std::filesystem::create_directories(old);
+    Clip project = recordedClip();
+    project.screenPath = old + "/screen.mp4";
+    EXPECT_TRUE(studio->load(project));
+    studio->setProjectURL(old + "/edit.json");
+    return old;
+  }
   void startRecording() {
     ready();
     studio->startPreparedRecording();
@@ -259,12 +269,7 @@ TEST_F(RecordingFixture, ARecordingOverAnOpenProjectLeavesThatProjectAlone) {
 }
 
 TEST_F(RecordingFixture, ASuccessfulStopNeverWritesIntoThePreviousProject) {
-  const std::string old = dir.filePath("old").toStdString();
-  std::filesystem::create_directories(old);
-  Clip project = recordedClip();
-  project.screenPath = old + "/screen.mp4";
-  ASSERT_TRUE(studio->load(project));
-  studio->setProjectURL(old + "/edit.json");
+  const std::string old = openOldProject();
   ASSERT_TRUE(studio->saveNow());
   const std::string written = readFile(old + "/edit.json");
 
@@ -309,12 +314,7 @@ TEST_F(RecordingFixture, AnEditJustBeforeTheStartIsWrittenAndAFailedWriteRefuses
   services.capture = capture;
   services.autosaveDelayMs = 60000;  // the start comes first, however slow the machine
   studio = std::make_unique<Studio>(std::move(services));
-  const std::string old = dir.filePath("old").toStdString();
-  std::filesystem::create_directories(old);
-  Clip project = recordedClip();
-  project.screenPath = old + "/screen.mp4";
-  ASSERT_TRUE(studio->load(project));
-  studio->setProjectURL(old + "/edit.json");
+  const std::string old = openOldProject();
   studio->record();
   ASSERT_TRUE(studio->showingRecordingSetup());
   studio->prepareRecording();
