@@ -240,7 +240,7 @@ bool Studio::openProjectFile(const std::string& path, std::function<void(bool)> 
   const fs::path edits = chosen.parent_path() / "edit.json";
   const bool recorded = chosen.filename() == "project.json";
   const std::string url = (recorded ? edits : chosen).string();
-  // The project being left is written first; the worker waits for it.
+  // The project being left is written meanwhile; it is left only once that succeeded.
   auto leaving = submitSave();
   Opener* opener = opener_.get();
   const auto generation = opener->begin(Opener::Kind::chosen);
@@ -248,9 +248,7 @@ bool Studio::openProjectFile(const std::string& path, std::function<void(bool)> 
 
   opener->queue.post([this, opener, generation, chosen, edits, recorded, leaving, url, done] {
     auto opened = std::make_shared<Opened>();
-    if (leaving)
-      if (std::string failure = leaving->get(); !failure.empty()) opened->saveFailure = failure;
-    if (!opened->saveFailure && !opener->superseded(generation)) {
+    if (!opener->superseded(generation)) {
       std::error_code ec;
       const fs::path read = recorded && fs::exists(edits, ec) ? edits : chosen;
       try {
@@ -264,6 +262,8 @@ bool Studio::openProjectFile(const std::string& path, std::function<void(bool)> 
         opened->failure = L("项目无法打开：") + e.what();
       }
     }
+    if (leaving)
+      if (std::string failure = leaving->get(); !failure.empty()) opened->saveFailure = failure;
     opener->toMain([this, generation, opened, url, done] {
       Opened& o = *opened;
       const bool current = generation == opener_->generation;

@@ -88,13 +88,13 @@ TEST_F(StudioOpening, NothingChangesUntilEverythingOpenedWhileTheControllerIsBus
   EXPECT_EQ(studio->clip().title, "first");
   EXPECT_TRUE(studio->canUndo());
   EXPECT_EQ(studio->projectURL(), editsOf("first"));
-  EXPECT_EQ(decodeClipFile(editsOf("first")).ranges().size(), 2u) << "left with its edits saved";
   studio->split();  // the project is being left: no edits meanwhile
   EXPECT_EQ(studio->clip().ranges().size(), 2u);
 
   gate.release();
   ASSERT_TRUE(runUntil([&] { return opened.has_value(); }));
   EXPECT_TRUE(*opened);
+  EXPECT_EQ(decodeClipFile(editsOf("first")).ranges().size(), 2u) << "left with its edits saved";
   EXPECT_FALSE(studio->busy());
   EXPECT_EQ(studio->clip().title, "second");
   EXPECT_FALSE(studio->canUndo());
