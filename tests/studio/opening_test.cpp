@@ -106,49 +106,24 @@ TEST_F(StudioOpening, NothingChangesUntilEverythingOpenedWhileTheControllerIsBus
 }
 
 TEST_F(StudioOpening, ANewerOpenTheDemoOrTheLivePreviewOvertakesAnOpenAndItsReadersCloseAside) {
-  const std::string slow = project("slow");
-  gate.hold("/slow/screen.mov");
-  std::vector<bool> ends;
-  auto openSlow = [&] {
-    ASSERT_TRUE(studio->openProjectFile(slow, [&](bool ok) { ends.push_back(ok); }));
-    ASSERT_TRUE(gate.awaitHeld());
+  const std::string slow = project("slow"), quick = project("quick");
+  const std::vector<std::pair<std::function<void()>, std::function<bool()>>> overtakers = {
+      {[&] { studio->openProjectFile(quick); }, [&] { return studio->clip().title == "quick"; }},
+      {[&] { studio->enterStandby(); }, [&] { return studio->standby(); }},
+      {[&] { studio->demo(); }, [&] { return studio->clip().isDemo; }},
   };
-
-  // A second open.
-  openSlow();
-  std::optional<bool> quick;
-  ASSERT_TRUE(studio->openProjectFile(project("quick"), [&](bool ok) { quick = ok; }));
-  gate.release();
-  ASSERT_TRUE(runUntil([&] { return quick.has_value() && ends.size() == 1; }));
-  EXPECT_TRUE(*quick);
-  EXPECT_FALSE(ends[0]);
-  EXPECT_EQ(studio->clip().title, "quick");
-  EXPECT_EQ(studio->projectURL(), editsOf("quick"));
-
-  // The live preview.
-  gate.hold("/slow/screen.mov");
-  openSlow();
-  studio->enterStandby();
-  EXPECT_TRUE(studio->standby());
-  EXPECT_FALSE(studio->busy());
-  gate.release();
-  ASSERT_TRUE(runUntil([&] { return ends.size() == 2; }));
-  EXPECT_FALSE(ends[1]);
-  EXPECT_TRUE(studio->standby());
-  EXPECT_FALSE(studio->projectURL());
-
-  // The demonstration.
-  gate.hold("/slow/screen.mov");
-  openSlow();
-  studio->demo();
-  EXPECT_TRUE(studio->clip().isDemo);
-  EXPECT_FALSE(studio->busy());
-  gate.release();
-  ASSERT_TRUE(runUntil([&] { return ends.size() == 3; }));
-  EXPECT_FALSE(ends[2]);
-  EXPECT_TRUE(studio->clip().isDemo);
-
-  // Every stale reader and the replaced project's were closed on the worker.
+  for (const auto& [overtake, shown] : overtakers) {
+    std::optional<bool> slowEnd;
+    gate.hold("/slow/screen.mov");
+    ASSERT_TRUE(studio->openProjectFile(slow, [&](bool ok) { slowEnd = ok; }));
+    ASSERT_TRUE(gate.awaitHeld());
+    overtake();
+    gate.release();
+    ASSERT_TRUE(runUntil([&] { return slowEnd.has_value() && !studio->busy(); }));
+    EXPECT_FALSE(*slowEnd);
+    EXPECT_TRUE(shown());
+  }
+  // Every stale reader, and the replaced projects' ones, closed on the worker.
   StudioTestAccess::settle(*studio);
   const auto all = closedReaders();
   EXPECT_EQ(
