@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "model/document_json.h"
@@ -144,7 +145,11 @@ int main(int argc, char** argv) {
     std::fclose(f);
   }
   auto start = Clock::now();
-  if (!studio.openProjectFile(project.string())) {
+  std::optional<bool> opened;
+  if (studio.openProjectFile(project.string(), [&](bool ok) { opened = ok; }))
+    while (!opened)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  if (!opened.value_or(false)) {
     std::printf("cannot open: %s\n", studio.error().value_or("").c_str());
     return 1;
   }

@@ -238,9 +238,15 @@ int run(const vantry::tool::Args& args) {
   if (input.demo) {
     studio->demo();
     studio->togglePlayback();  // the demonstration starts playing; a script starts paused
-  } else if (!studio->openProjectFile(input.input)) {
-    std::cerr << studio->error().value_or("cannot open " + input.input) << "\n";
-    return 1;
+  } else {
+    // The project opens on a worker; its end is reported here.
+    std::optional<bool> opened;
+    if (studio->openProjectFile(input.input, [&](bool ok) { opened = ok; }))
+      runUntil([&] { return opened.has_value(); }, 120);
+    if (!opened.value_or(false)) {
+      std::cerr << studio->error().value_or("cannot open " + input.input) << "\n";
+      return 1;
+    }
   }
   studio->setError(std::nullopt);
   QCoreApplication::processEvents();

@@ -189,7 +189,8 @@ void HeaderBar::refresh() {
   pill_->setToolTip(notice);
 
   open_->setToolTip(QL("打开已保存的 project.json"));
-  open_->setEnabled(!s.recording() && !s.busy() && !s.exporting());
+  // A project still opening may be overtaken by another.
+  open_->setEnabled(!s.recording() && (!s.busy() || s.opening()) && !s.exporting());
   settings_->setToolTip(QL("设置"));
   settings_->setAccessibleName(QL("设置"));
 

@@ -127,6 +127,8 @@ void QuitFlow::request() {
     quitNow();
     return;
   }
+  // A project still opening is dropped: the question is about the one open now.
+  studio_->cancelOpening();
   if (studio_->exporting() || studio_->busy()) {
     studio_->setError(L("正在处理视频，请完成后再退出。"));
     return;
@@ -237,6 +239,7 @@ void QuitFlow::terminateStep() {
     return;
   }
   Studio& s = *studio_;
+  s.cancelOpening();
   if (s.exporting() && !s.exportCancelling()) s.cancelExport();
   if (s.recording() && !s.busy() && !terminateStopAsked_) {
     terminateStopAsked_ = true;

@@ -9,6 +9,7 @@
 #include "studio/capture_worker.h"
 #include "studio/export_run.h"
 #include "studio/frame_clock.h"
+#include "studio/project_opener.h"
 #include "studio/save_worker.h"
 
 namespace vantry {
@@ -25,6 +26,7 @@ Studio::Studio(StudioServices services, QObject* parent)
   saver_ = std::make_unique<SaveWorker>();
   captureWorker_ = std::make_unique<CaptureWorker>(*this);
   exportRun_ = std::make_unique<ExportRun>();
+  opener_ = std::make_unique<Opener>();
 
   saveTimer_ = new QTimer(this);
   saveTimer_->setSingleShot(true);
@@ -40,18 +42,18 @@ Studio::Studio(StudioServices services, QObject* parent)
 
 Studio::~Studio() {
   clock_->setRunning(false);
+  // The readers' threads call back into the controller: they end before anything else.
+  source_.reset();
+  face_.reset();
   // A pending autosave is written now rather than lost.
   if (saveTimer_->isActive()) {
     saveTimer_->stop();
     saveNow();
   }
+  opener_.reset();  // an open still running is dropped
   exportRun_.reset();
   captureWorker_.reset();
   saver_.reset();  // finishes queued writes and joins
-  if (source_) source_->onReady = nullptr;
-  if (face_) face_->onReady = nullptr;
-  source_.reset();
-  face_.reset();
   voice_.reset();
   // The full-screen window may still be delivering its own events.
   if (fullscreenController_) fullscreenController_->deleteLater();

@@ -16,6 +16,8 @@
 #include <QImage>
 #include <QObject>
 #include <QPointer>
+#include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -73,6 +75,7 @@ class Studio : public QObject {
   const std::vector<Clip>& undoStack() const { return undoStack_; }
   const std::vector<Clip>& redoStack() const { return redoStack_; }
   bool recording() const { return recording_; }
+  // A recording starts or stops, or a project opens.
   bool busy() const { return busy_; }
   bool exporting() const { return exporting_; }
   double exportProgress() const { return exportProgress_; }
@@ -152,8 +155,9 @@ class Studio : public QObject {
   std::optional<ZoomEvent> selectedZoom() const;
   bool canUndo() const { return !undoStack_.empty(); }
   bool canRedo() const { return !redoStack_.empty(); }
-  // Editing is allowed: a project is open and nothing records or exports.
-  bool canEdit() const { return !standby_ && !recording_ && !exporting_; }
+  // Editing is allowed: a project is open and nothing records, exports, starts or stops a
+  // recording, or opens a project.
+  bool canEdit() const { return !editRefused(); }
   const MotionTimeline& motion() const { return motion_; }
   const FrameRenderer& renderer() const { return *renderer_; }
   // Frame sources of the open project (null without a movie), for the preview surface.
@@ -221,11 +225,21 @@ class Studio : public QObject {
   // error is in `error`). True when there was nothing to save.
   bool saveNow();
   void scheduleSave();
-  // All or nothing: false (with `error` set) leaves the open project as it was.
+  // All or nothing: false (with `error` set) leaves the open project as it was. Opens the
+  // movies on the calling thread (tools and tests); the application opens projects through
+  // openProjectFile() and the recording stop, which open on a worker.
   bool load(const Clip& clip);
   void openProject();
-  // Opens a project file as openProject() does after its dialog; false on failure.
-  bool openProjectFile(const std::string& path);
+  // Opens a project file as openProject() does after its dialog. The document is read and
+  // its movies opened on a worker while `busy` is set; the project is then installed all
+  // or nothing (a failure in `error`, the open project unchanged). A newer open, demo()
+  // or enterStandby() overtakes it. False when refused; otherwise `done`, when given, runs
+  // on the main thread once the open ended, telling whether the project opened.
+  bool openProjectFile(const std::string& path, std::function<void(bool opened)> done = {});
+  // A project chosen by the user is being opened (`busy` meanwhile).
+  bool opening() const;
+  // Drops the project still being opened (quitting); the open project stays as it is.
+  void cancelOpening();
   void demo();
   void revealRecordings();
   // The last exported movie in the file manager, or played with the default application.
@@ -259,8 +273,9 @@ class Studio : public QObject {
   void configureAudio();
   void synchronizePlayback();
   double now() const { return services_.clock(); }
-  // Refuses editing in live preview, while recording and while exporting.
-  bool editRefused() const { return standby_ || recording_ || exporting_; }
+  // Refuses editing in live preview, while recording, exporting, and while a recording
+  // starts or stops or a project opens (the project is being left).
+  bool editRefused() const { return standby_ || recording_ || exporting_ || busy_; }
   // The undo snapshot of one edit; inside an open gesture only the first one is taken.
   void recordUndo();
   void stopForSelection();
@@ -269,13 +284,30 @@ class Studio : public QObject {
   // A frame source delivered a picture or a failure (main thread).
   void framesArrived();
   void setSeeking(bool value) { seeking_ = value; }
+  // Puts the project set aside by a recording's start back, as it was (a failed start or
+  // stop).
+  void reattachProject();
   // The pending autosave fired: writes on the save worker without waiting.
   void autosave();
-  // Opens the readers of a document without touching the open project; throws the
-  // reader's translated error.
-  struct Readers;
-  Readers openReaders(const Clip& clip);
-  std::unique_ptr<PlaybackAudio> openAudio(const Clip& clip, std::optional<std::string>* error);
+  // Queues a write of the open project without waiting for it; nothing when there is
+  // nothing to save.
+  std::optional<std::shared_future<std::string>> submitSave();
+
+  // Opening projects (the worker's part in project_opener.h).
+  struct Opened;
+  struct Opener;
+  // Leaving the open project is refused: while recording or exporting, and while a
+  // recording starts or stops (an open of a chosen project may be overtaken).
+  bool leavingRefused() const;
+  // Any thread: opens the movies and the sound of `opened.clip` and bakes its motion,
+  // without touching the open project; throws the reader's translated error.
+  void openMedia(Opened& opened) const;
+  std::unique_ptr<PlaybackAudio> openAudio(const Clip& clip,
+                                           std::optional<std::string>* error) const;
+  // Main thread: the opened project becomes the open one (busy must be clear).
+  void install(Opened opened);
+  // The stopped recording's project, opened on the worker; `busy` stays set until then.
+  void openRecording(Clip clip, std::string warning);
 
   StudioServices services_;
 
@@ -375,6 +407,7 @@ class Studio : public QObject {
   std::unique_ptr<CaptureWorker> captureWorker_;
   struct ExportRun;
   std::unique_ptr<ExportRun> exportRun_;
+  std::unique_ptr<Opener> opener_;
 };
 
 }  // namespace vantry

@@ -76,7 +76,7 @@ void Studio::synchronizePlayback() {
 }
 
 std::unique_ptr<PlaybackAudio> Studio::openAudio(const Clip& clip,
-                                                 std::optional<std::string>* error) {
+                                                 std::optional<std::string>* error) const {
   if (!clip.audioPath || !services_.makeAudio) return nullptr;
   try {
     return services_.makeAudio(clip, *clip.audioPath);

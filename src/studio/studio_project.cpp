@@ -1,5 +1,6 @@
-// Projects: loading a document all or nothing, opening project files, the demonstration
-// project, leaving for live preview, and the autosave on its serial writer.
+// Projects: loading a document all or nothing (opened on a worker), opening project files,
+// the demonstration project, leaving for live preview, and the autosave on its serial
+// writer.
 #include <QMetaObject>
 #include <QPointer>
 #include <QTimer>
@@ -10,6 +11,7 @@
 #include "model/demo_project.h"
 #include "model/document_json.h"
 #include "platform/durable_file.h"
+#include "studio/project_opener.h"
 #include "studio/queued_task.h"
 #include "studio/save_worker.h"
 #include "studio/studio.h"
@@ -82,14 +84,19 @@ void Studio::SaveWorker::run() {
 
 // --- Saving ---
 
-bool Studio::saveNow() {
+std::optional<std::shared_future<std::string>> Studio::submitSave() {
   saveTimer_->stop();
-  if (standby_ || recording_ || !projectURL_) return true;
+  if (standby_ || recording_ || !projectURL_) return std::nullopt;
   Clip snapshot = clip_;
   snapshot.savedSettings = settings_;
+  return saver_->submit(std::move(snapshot), *projectURL_);
+}
+
+bool Studio::saveNow() {
   // Waits for any autosave still being written, then for this one.
-  std::string failure = saver_->submit(std::move(snapshot), *projectURL_).get();
-  if (!failure.empty()) {
+  const auto written = submitSave();
+  if (!written) return true;
+  if (const std::string failure = written->get(); !failure.empty()) {
     setError(L("编辑未能保存：") + failure);
     return false;
   }
@@ -116,39 +123,75 @@ void Studio::autosave() {
 
 // --- Loading ---
 
-struct Studio::Readers {
-  std::unique_ptr<FrameSource> screen;
-  std::unique_ptr<FrameSource> camera;
-  std::unique_ptr<PlaybackAudio> voice;
-  std::optional<std::string> audioError;
-};
+namespace {
 
-Studio::Readers Studio::openReaders(const Clip& clip) {
-  Readers readers;
+// The settings a document is shown with: its saved ones, or the defaults; a recording
+// without a camera movie is shown without the camera (the demonstration keeps its own).
+EditSettings shownSettings(const Clip& clip) {
+  EditSettings settings = clip.savedSettings.value_or(EditSettings());
+  if (!clip.cameraPath && !clip.isDemo) settings.showCamera = false;
+  return settings;
+}
+
+}  // namespace
+
+void Studio::Opener::toMain(std::function<void()> f) {
+  postTask(&relay, std::move(f));
+}
+
+bool Studio::leavingRefused() const {
+  return recording_ || exporting_ || (busy_ && !opening());
+}
+
+void Studio::openMedia(Opened& opened) const {
+  const Clip& clip = opened.clip;
   if (services_.openFrames) {
-    if (clip.screenPath) readers.screen = services_.openFrames(*clip.screenPath);
-    if (clip.cameraPath) readers.camera = services_.openFrames(*clip.cameraPath);
+    if (clip.screenPath) opened.screen = services_.openFrames(*clip.screenPath);
+    if (clip.cameraPath) opened.camera = services_.openFrames(*clip.cameraPath);
   }
   // A sound that cannot be read leaves the project silent, with the reason shown.
-  readers.voice = openAudio(clip, &readers.audioError);
-  return readers;
+  opened.voice = openAudio(clip, &opened.audioError);
+  opened.settings = shownSettings(clip);
+  opened.motion = MotionTimeline(clip, opened.settings);
 }
 
 bool Studio::load(const Clip& clip) {
-  Readers readers;
+  Opened opened;
+  opened.clip = clip;
   try {
-    readers = openReaders(clip);
+    openMedia(opened);
   } catch (const std::exception& e) {
     setError(std::string(e.what()));
     return false;
   }
   // The project being left is kept only when its edits are on disk.
-  if (!saveNow()) return false;
+  if (!saveNow()) {
+    opener_->release(std::move(opened));
+    return false;
+  }
+  cancelOpening();
+  install(std::move(opened));
+  return true;
+}
+
+bool Studio::opening() const {
+  return opener_->pending == Opener::Kind::chosen;
+}
+
+void Studio::cancelOpening() {
+  if (!opening()) return;
+  opener_->abandon();
+  setBusy(false);
+}
+
+void Studio::install(Opened opened) {
   cancelRecordingSetup();
   setProjectURL(std::nullopt);
   setStandby(false);
   if (voice_) voice_->pause();
-  voice_.reset();
+  // The project being left is closed and freed on the worker.
+  opener_->release(std::make_tuple(std::move(source_), std::move(face_), std::move(voice_),
+                                   std::exchange(undoStack_, {}), std::exchange(redoStack_, {})));
 
   QPointer<Studio> self(this);
   auto notify = [self] {
@@ -156,68 +199,93 @@ bool Studio::load(const Clip& clip) {
       if (self) self->framesArrived();
     });
   };
-  if (readers.screen) readers.screen->onReady = notify;
-  if (readers.camera) readers.camera->onReady = notify;
-  source_ = std::move(readers.screen);
-  face_ = std::move(readers.camera);
+  if (opened.screen) opened.screen->onReady = notify;
+  if (opened.camera) opened.camera->onReady = notify;
+  source_ = std::move(opened.screen);
+  face_ = std::move(opened.camera);
 
-  setClip(clip);
+  setClip(std::move(opened.clip));
   setTime(0);
   setPlaying(false);
-  undoStack_.clear();
-  redoStack_.clear();
   gestureOpen_ = gestureCheckpointed_ = false;
   setSelectedSegment(std::nullopt);
   setSelectedZoomID(std::nullopt);
   setSelectedPresenterID(std::nullopt);
   setTimelineZoom(TimelineScale::defaultZoom);
-  setSettings(clip.savedSettings.value_or(EditSettings()));
+  // The settings' observer would bake the motion again on this thread and ask for an
+  // autosave, which is refused without a project address: the motion comes baked for
+  // these settings.
+  settings_ = std::move(opened.settings);
+  motion_ = std::move(opened.motion);
+  emit changed();
 
   ++seekGeneration_;
   setSeeking(false);
-  voice_ = std::move(readers.voice);
-  if (readers.audioError) setError(readers.audioError);
-
-  rebuild();
-  if (!clip.cameraPath && !clip.isDemo) {
-    EditSettings hidden = settings_;
-    hidden.showCamera = false;
-    setSettings(hidden);
-  }
+  voice_ = std::move(opened.voice);
+  if (opened.audioError) setError(opened.audioError);
   requestFrames();
-  return true;
 }
 
 void Studio::openProject() {
-  if (recording_ || busy_ || exporting_ || !services_.dialogs) return;
+  if (leavingRefused() || !services_.dialogs) return;
   std::optional<std::string> chosen = services_.dialogs->chooseProject();
   if (!chosen || chosen->empty()) return;
   openProjectFile(*chosen);
 }
 
-bool Studio::openProjectFile(const std::string& path) {
+bool Studio::openProjectFile(const std::string& path, std::function<void(bool)> done) {
   // The dialog runs its own event loop: a recording or export may have started meanwhile.
-  if (recording_ || busy_ || exporting_) return false;
-  fs::path chosen(path);
-  fs::path edits = chosen.parent_path() / "edit.json";
-  bool recorded = chosen.filename() == "project.json";
-  std::error_code ec;
-  fs::path read = recorded && fs::exists(edits, ec) ? edits : chosen;
-  Clip clip;
-  try {
-    clip = decodeClipFile(read.string());
-  } catch (const std::exception& e) {
-    setError(std::string(e.what()));  // names the file and says what is wrong
-    return false;
-  }
-  if (!load(clip)) return false;
-  setProjectURL((recorded ? edits : chosen).string());
-  setNotice(L("编辑自动保存 · 原始素材保留"));
+  if (leavingRefused()) return false;
+  const fs::path chosen(path);
+  const fs::path edits = chosen.parent_path() / "edit.json";
+  const bool recorded = chosen.filename() == "project.json";
+  const std::string url = (recorded ? edits : chosen).string();
+  // The project being left is written meanwhile; it is left only once that succeeded.
+  auto leaving = submitSave();
+  Opener* opener = opener_.get();
+  const auto generation = opener->begin(Opener::Kind::chosen);
+  setBusy(true);
+
+  opener->queue.post([this, opener, generation, chosen, edits, recorded, leaving, url, done] {
+    auto opened = std::make_shared<Opened>();
+    if (!opener->superseded(generation)) {
+      std::error_code ec;
+      const fs::path read = recorded && fs::exists(edits, ec) ? edits : chosen;
+      try {
+        opened->clip = decodeClipFile(read.string());
+        openMedia(*opened);
+      } catch (const std::exception& e) {
+        opened->failure = std::string(e.what());  // names the file and says what is wrong
+      }
+    }
+    if (leaving)
+      if (std::string failure = leaving->get(); !failure.empty()) opened->saveFailure = failure;
+    opener->toMain([this, generation, opened, url, done] {
+      Opened& o = *opened;
+      const bool current = generation == opener_->generation;
+      if (current) {
+        opener_->pending = Opener::Kind::none;
+        setBusy(false);
+        if (o.saveFailure) setError(L("编辑未能保存：") + *o.saveFailure);
+        if (o.failure) setError(o.failure);
+      }
+      // Settings changed while it opened are written before the project is left.
+      if (!current || o.saveFailure || o.failure || (saveTimer_->isActive() && !saveNow())) {
+        opener_->release(std::move(o));
+        if (done) done(false);
+        return;
+      }
+      install(std::move(o));
+      setProjectURL(url);
+      setNotice(L("编辑自动保存 · 原始素材保留"));
+      if (done) done(true);
+    });
+  });
   return true;
 }
 
 void Studio::demo() {
-  if (recording_ || busy_ || exporting_) return;
+  if (leavingRefused()) return;
   if (!load(makeDemoClip())) return;
   setPlaying(true);
   setNotice(L("演示项目 · 自动缩放 / 指针跟随 / 人物画中画"));
@@ -242,7 +310,8 @@ void Studio::openExportResult() {
 // --- Leaving for live preview ---
 
 void Studio::enterStandby() {
-  if (recording_ || busy_ || exporting_) return;
+  if (leavingRefused()) return;
+  cancelOpening();
   if (!saveNow()) return;
   setProjectURL(std::nullopt);
   setSelectedPresenterID(std::nullopt);

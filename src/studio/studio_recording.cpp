@@ -4,6 +4,8 @@
 
 #include "localization/localization.h"
 #include "studio/capture_worker.h"
+#include "studio/project_opener.h"
+#include "studio/save_worker.h"
 
 namespace vantry {
 
@@ -18,7 +20,8 @@ std::string describe(const std::exception& e) {
 void Studio::record() {
   if (busy_ || exporting_) return;
   if (recording_) return stop();
-  saveNow();
+  // Starting a recording leaves the project: keep it open when its edits cannot be saved.
+  if (!saveNow()) return;
   setPlaying(false);
   if (voice_) voice_->pause();
   setSetupMode(RecordingSource::display);
@@ -27,8 +30,16 @@ void Studio::record() {
 
 void Studio::startPreparedRecording() {
   if (!canStartRecording() || !services_.capture) return;
-  setBusy(true);
   auto& w = *captureWorker_;
+  // An edit still waiting for its autosave is written now, before the project is set
+  // aside; from here on nothing of the recording may be written into it. A failed write
+  // keeps the project open and the recording unstarted.
+  if (!saveNow()) return;
+  if (projectURL_) {
+    w.detached = CaptureWorker::Detached{*projectURL_, settings_};
+    setProjectURL(std::nullopt);
+  }
+  setBusy(true);
   w.stopWaiting();
   recorder_ = services_.capture->makeRecording();
   const auto serial = ++w.recorderSerial;
@@ -70,6 +81,7 @@ void Studio::startPreparedRecording() {
         if (serial != w.recorderSerial) return;
         setBusy(false);
         w.retireRecorder();
+        reattachProject();
         setLiveCameraImage({});
         setLiveScreenImage({});
         setSetupError(text);
@@ -79,12 +91,6 @@ void Studio::startPreparedRecording() {
     preparedCamera_.reset();  // the recording owns the camera now
     w.toMain([this, &w, serial] {
       if (serial != w.recorderSerial || !recorder_) return;
-      // The open project was saved by record(); from here on nothing of the recording may
-      // be written into it.
-      if (projectURL_) {
-        w.detached = CaptureWorker::Detached{*projectURL_, settings_};
-        setProjectURL(std::nullopt);
-      }
       auto settings = settings_;
       settings.showCamera = useCamera_;
       setSettings(settings);
@@ -105,6 +111,15 @@ void Studio::startPreparedRecording() {
   });
 }
 
+void Studio::reattachProject() {
+  auto& w = *captureWorker_;
+  if (!w.detached) return;
+  auto detached = std::move(*w.detached);
+  w.detached.reset();
+  setSettings(detached.settings);
+  setProjectURL(detached.url);
+}
+
 void Studio::stop() {
   if (!recording_ || busy_ || !recorder_) return;
   setBusy(true);
@@ -112,59 +127,83 @@ void Studio::stop() {
   const auto serial = w.recorderSerial;
   Recording* recorder = recorder_.get();
 
-  // Puts the project that was open before the recording back, as it was.
-  auto reattach = [this, &w] {
-    if (!w.detached) return;
-    auto detached = std::move(*w.detached);
-    w.detached.reset();
-    setSettings(detached.settings);
-    setProjectURL(detached.url);
-  };
-
-  w.queue.post([this, &w, serial, recorder, reattach] {
+  w.queue.post([this, &w, serial, recorder] {
     try {
       auto clip = std::make_shared<Clip>(recorder->stop());
       const auto warning = recorder->warning();
-      w.toMain([this, &w, serial, clip, warning, reattach] {
+      w.toMain([this, &w, serial, clip, warning] {
         if (serial != w.recorderSerial) return;
         clip->presenterEvents = recordingLayouts_;
         clip->savedSettings = settings_;
-        clip->zoomEventsOverride = clip->defaultZoomEvents();
-        setRecording(false);
-        setBusy(false);
+        // Shown with the camera exactly when one was recorded.
+        clip->savedSettings->showCamera = clip->cameraPath.has_value();
         w.retireRecorder();
-        setLiveScreenImage({});
-        setLiveCameraImage({});
-        if (!load(*clip)) {
-          // "project.json" stays as the recorder wrote it; nothing is saved over it.
-          reattach();
-          if (!warning.empty()) setError(error_ ? *error_ + "\n" + warning : warning);
-          return;
-        }
-        w.detached.reset();
-        auto settings = settings_;
-        settings.showCamera = clip->cameraPath.has_value();
-        setSettings(settings);
-        if (clip->screenPath) {
-          const auto folder = std::filesystem::path(*clip->screenPath).parent_path();
-          setProjectURL((folder / "edit.json").string());
-          saveNow();
-        }
-        setNotice(L("已保存原始录屏与鼠标轨迹 · 调整效果后导出"));
-        // Kept despite a failure: not a plain success.
-        if (!warning.empty()) setError(warning);
+        // The stop goes on (the last live picture stays) until the project is open.
+        openRecording(std::move(*clip), warning);
       });
     } catch (const std::exception& e) {
       const auto text = describe(e);
-      w.toMain([this, &w, serial, text, reattach] {
+      w.toMain([this, &w, serial, text] {
         if (serial != w.recorderSerial) return;
         setRecording(false);
         setBusy(false);
         w.retireRecorder();
-        reattach();
+        reattachProject();
         setError(text);
       });
     }
+  });
+}
+
+void Studio::openRecording(Clip recorded, std::string warning) {
+  Opener* opener = opener_.get();
+  SaveWorker* saver = saver_.get();
+  const auto generation = opener->begin(Opener::Kind::recording);
+  opener->queue.post([this, opener, saver, generation, recorded = std::move(recorded),
+                      warning]() mutable {
+    auto opened = std::make_shared<Opened>();
+    // The automatic zoom events of the recorded clicks become the project's own.
+    recorded.zoomEventsOverride = recorded.defaultZoomEvents();
+    opened->clip = std::move(recorded);
+    std::optional<std::string> url;
+    try {
+      openMedia(*opened);
+      // Its edits are kept beside the recording from the start; "project.json" stays as
+      // the recorder wrote it.
+      if (opened->clip.screenPath && !opener->superseded(generation)) {
+        url =
+            (std::filesystem::path(*opened->clip.screenPath).parent_path() / "edit.json").string();
+        Clip saved = opened->clip;
+        saved.savedSettings = opened->settings;
+        if (std::string failure = saver->submit(std::move(saved), *url).get(); !failure.empty())
+          opened->saveFailure = failure;
+      }
+    } catch (const std::exception& e) {
+      opened->failure = e.what();
+    }
+    opener->toMain([this, generation, opened, url, warning] {
+      Opened& o = *opened;
+      if (generation != opener_->generation) return opener_->release(std::move(o));
+      opener_->pending = Opener::Kind::none;
+      setRecording(false);
+      setBusy(false);
+      setLiveScreenImage({});
+      setLiveCameraImage({});
+      if (o.failure) {
+        setError(o.failure);
+        reattachProject();
+        if (!warning.empty()) setError(*error_ + "\n" + warning);
+        return opener_->release(std::move(o));
+      }
+      const auto saveFailure = std::move(o.saveFailure);
+      install(std::move(o));
+      captureWorker_->detached.reset();
+      if (url) setProjectURL(url);
+      if (saveFailure) setError(L("编辑未能保存：") + *saveFailure);
+      setNotice(L("已保存原始录屏与鼠标轨迹 · 调整效果后导出"));
+      // Kept despite a failure: not a plain success.
+      if (!warning.empty()) setError(warning);
+    });
   });
 }
 

@@ -93,6 +93,12 @@ TEST(MenuCommands, EnablementFollowsWhatTheControllerWouldAccept) {
     EXPECT_TRUE(f.window->commands()->action(C::undo)->isEnabled());
     EXPECT_TRUE(f.window->commands()->action(C::deleteSelection)->isEnabled());
     EXPECT_FALSE(f.window->commands()->action(C::redo)->isEnabled());
+    // The project is being left (a recording starts, another project opens): no edits.
+    f.s().setBusy(true);
+    f.settle();
+    for (C c : {C::undo, C::split, C::deleteSelection})
+      EXPECT_FALSE(f.window->commands()->action(c)->isEnabled());
+    EXPECT_TRUE(f.window->commands()->action(C::playPause)->isEnabled());
   }
 }
 

@@ -23,6 +23,8 @@
 #include "app/trash.h"
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
+#include "model/demo_project.h"
+#include "model/document_json.h"
 #include "studio/studio.h"
 
 namespace vantry {
@@ -134,6 +136,29 @@ TEST_F(Quitting, RefusedWhileExportingOrBusy) {
   flow->request();
   EXPECT_EQ(quits, 0);
   EXPECT_TRUE(studio->error().has_value());
+}
+
+// Quitting used to be refused while a chosen project was still opening.
+TEST_F(Quitting, AProjectStillOpeningIsDroppedNotWaitedFor) {
+  const QString file = openRecording(recordings + "/r0");
+  Clip other = makeDemoClip();
+  other.isDemo = false;
+  const QString document = root.filePath("other.json");
+  {
+    QFile out(document);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(QByteArray::fromStdString(encodeClip(other)));
+  }
+  ASSERT_TRUE(studio->openProjectFile(document.toStdString()));
+  ASSERT_TRUE(studio->busy());
+  prompts->keeps = {QuitPrompts::Keep::save};
+  flow->request();
+  EXPECT_EQ(quits, 1);
+  EXPECT_FALSE(studio->error());
+  EXPECT_TRUE(prompts->folder.endsWith("/r0")) << prompts->folder.toStdString();
+  EXPECT_TRUE(QFile::exists(file));
+  QTest::qWait(300);  // the dropped open never lands
+  EXPECT_EQ(studio->projectURL(), file.toStdString());
 }
 
 TEST_F(Quitting, RecordingInTheRecordingsFolderIsKeptOrTrashed) {

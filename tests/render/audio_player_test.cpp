@@ -490,25 +490,35 @@ TEST(AudioPlayerPulse, MonitorHearsThePiecesWhenTheClockSaysSo) {
   EXPECT_NEAR(frequencyAt(heard.samples, onsets[1] + 0.01, 0.025), 1000, 100);
 }
 
+// A 30 s edit of a 4 s sound with a tone at 0.5 s, opened for the sound server.
+std::unique_ptr<EditedAudioPlayer> openOnServer(testing::TempDir& dir, Mailbox& mailbox) {
+  testing::makeToneSound(dir.file("voice.m4a"), 4, {0.5});
+  Clip clip;
+  clip.duration = 30;
+  clip.audioPath = dir.file("voice.m4a");
+  std::string error;
+  auto player = EditedAudioPlayer::open(clip, {mailbox.post(), {}}, &error);
+  EXPECT_TRUE(player) << error;
+  return player;
+}
+
+// Seeks and waits for the completion on the sound server; whether it finished there.
+bool seekOnServer(EditedAudioPlayer& player, Mailbox& mailbox, double t) {
+  std::optional<bool> seeked;
+  player.seek(t, [&](bool f) { seeked = f; });
+  return mailbox.runUntil([&] { return seeked.has_value(); }) && *seeked && player.audible();
+}
+
 // The sound server going away mid-play: the player carries on at the same place on the
 // null sink, still playing, with no error.
 TEST(AudioPlayerPulse, ServerLeavingMidPlayCarriesOnOnTheNullSink) {
   auto server = std::make_unique<test::PrivateSoundServer>();
   if (!server->ok()) GTEST_SKIP() << "no sound server can be started here";
   testing::TempDir dir;
-  testing::makeToneSound(dir.file("voice.m4a"), 4, {0.5});
-  Clip clip;
-  clip.duration = 30;
-  clip.audioPath = dir.file("voice.m4a");
-
   Mailbox mailbox;
-  std::string error;
-  auto player = EditedAudioPlayer::open(clip, {mailbox.post(), {}}, &error);
-  ASSERT_TRUE(player) << error;
-  std::optional<bool> seeked;
-  player->seek(0, [&](bool f) { seeked = f; });
-  ASSERT_TRUE(mailbox.runUntil([&] { return seeked.has_value(); }));
-  ASSERT_TRUE(player->audible());
+  auto player = openOnServer(dir, mailbox);
+  ASSERT_TRUE(player);
+  ASSERT_TRUE(seekOnServer(*player, mailbox, 0));
   player->play();
   ASSERT_TRUE(eventually([&] { return player->currentTime() > 0.3; }));
 
@@ -519,6 +529,42 @@ TEST(AudioPlayerPulse, ServerLeavingMidPlayCarriesOnOnTheNullSink) {
   EXPECT_TRUE(eventually([&] { return player->currentTime() > after + 0.3; }));
   EXPECT_TRUE(player->playing());
   EXPECT_EQ(player->error(), "");
+}
+
+// A sink that starts a stream late (a fresh null sink holds a second rendered ahead) or
+// reads it in bursts: at each start the clock used to jump ahead, then stand still for up
+// to a second while the picture waited with it.
+TEST(AudioPlayerPulse, EachStartRunsTheClockFromTheSeekWithoutJumpOrHold) {
+  test::PrivateSoundServer server;
+  if (!server.ok()) GTEST_SKIP() << "no sound server can be started here";
+  testing::TempDir dir;
+  Mailbox mailbox;
+  auto player = openOnServer(dir, mailbox);
+  ASSERT_TRUE(player);
+
+  for (const double at : {5.0, 12.0, 2.0}) {
+    ASSERT_TRUE(seekOnServer(*player, mailbox, at));
+    const double start = platform::hostTime();
+    player->play();
+    std::vector<std::pair<double, double>> clock;  // since the start, player time
+    while (platform::hostTime() < start + 1.5) {
+      clock.push_back({platform::hostTime() - start, player->currentTime()});
+      std::this_thread::sleep_for(3ms);
+    }
+    player->pause();
+    EXPECT_NEAR(clock.front().second, at + clock.front().first, 0.015) << "from " << at;
+    for (size_t i = 0, j = 0; i < clock.size(); ++i) {
+      const auto [host, t] = clock[i];
+      ASSERT_LE(t, at + host * 1.1 + 0.015) << "ahead at " << host << " s from " << at;
+      while (j < clock.size() && clock[j].first < host + 0.1)
+        ++j;
+      if (j == clock.size()) break;
+      // A tenth of a second later the clock has moved on by about as much.
+      const double moved = clock[j].second - t, passed = clock[j].first - host;
+      ASSERT_GT(moved, 0.5 * passed) << "held at " << t << " from " << at;
+      ASSERT_LT(moved, 1.5 * passed) << "jumped at " << t << " from " << at;
+    }
+  }
 }
 
 }  // namespace

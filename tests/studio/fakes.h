@@ -5,14 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "model/demo_project.h"
@@ -32,6 +36,10 @@ class FakeFrames : public FrameSource {
  public:
   std::vector<double> requests;
   std::optional<std::string> pendingError;
+  std::function<void()> onClose;
+  ~FakeFrames() override {
+    if (onClose) onClose();
+  }
   void request(double seconds) override { requests.push_back(seconds); }
   QImage latest() const override { return {}; }
   double latestTime() const override { return requests.empty() ? -1 : requests.back(); }
@@ -127,7 +135,11 @@ struct Harness {
   std::shared_ptr<FakeScreens> screens = std::make_shared<FakeScreens>();
   std::map<std::string, FakeFrames*> frames;  // by path, owned by the controller
   std::set<std::string> unreadable;           // paths whose opening throws
-  FakeAudio* audio = nullptr;                 // the newest player
+  // Runs first when a movie is opened (on the thread that opens it).
+  std::function<void(const std::string& path)> opening;
+  // Called when the reader of a path is destroyed (on the thread that destroys it).
+  std::function<void(const std::string& path)> closing;
+  FakeAudio* audio = nullptr;  // the newest player
   int audioBuilt = 0;
   bool audioFails = false;
 
@@ -135,8 +147,12 @@ struct Harness {
     StudioServices s;
     s.clock = clock.function();
     s.openFrames = [this](const std::string& path) -> std::unique_ptr<FrameSource> {
+      if (opening) opening(path);
       if (unreadable.count(path)) throw std::runtime_error("无法读取 " + path);
       auto f = std::make_unique<FakeFrames>();
+      f->onClose = [this, path] {
+        if (closing) closing(path);
+      };
       frames[path] = f.get();
       return f;
     };
@@ -156,10 +172,67 @@ struct Harness {
   }
 };
 
+// Holds the opening of chosen movies until the test lets it through: at most a few
+// seconds, so that a controller opening them on its own thread fails rather than hangs.
+class OpenGate {
+ public:
+  void hold(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    held_.insert(path);
+  }
+  void release() {
+    std::lock_guard lock(mutex_);
+    held_.clear();
+    changed_.notify_all();
+  }
+  // Where a movie is opened: waits while its path is held.
+  void pass(const std::string& path) {
+    std::unique_lock lock(mutex_);
+    if (!held_.count(path)) return;
+    ++waiting_;
+    changed_.notify_all();
+    changed_.wait_for(lock, std::chrono::seconds(3), [&] { return !held_.count(path); });
+    --waiting_;
+  }
+  // Waits until an opening is held (at most 3 s); whether one is.
+  bool awaitHeld() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(3), [&] { return waiting_ > 0; });
+  }
+  bool holding() {
+    std::lock_guard lock(mutex_);
+    return waiting_ > 0;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::set<std::string> held_;
+  int waiting_ = 0;
+};
+
 // Runs posted events (seek completions, frame notifications).
 inline void drainEvents() {
   for (int i = 0; i < 5; ++i)
     QCoreApplication::processEvents();
+}
+
+// Runs the event loop until `done` holds (at most 20 s); whether it does.
+inline bool runUntil(const std::function<bool()>& done) {
+  for (int i = 0; i < 20000 && !done(); ++i) {
+    QCoreApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return done();
+}
+
+// Opens a project file and runs the event loop until the open ended; whether the project
+// opened.
+inline bool openAndWait(Studio& s, const std::string& path) {
+  std::optional<bool> opened;
+  if (!s.openProjectFile(path, [&opened](bool ok) { opened = ok; })) return false;
+  EXPECT_TRUE(runUntil([&] { return opened.has_value(); })) << "the open never ended";
+  return opened.value_or(false);
 }
 
 }  // namespace vantry::testing

@@ -3,8 +3,10 @@
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
+#include "fakes.h"
 #include "studio/frame_source.h"
 
 namespace vantry {
@@ -89,6 +91,33 @@ TEST(ThreadedFrames, AFailureIsReportedOnceUntilAPictureArrives) {
   held.waitForDeliveries(3);
   EXPECT_EQ(source.takeError(), "broken at 12");
   EXPECT_EQ(source.latestTime(), 1);
+}
+
+// The controller used to clear its readers' callbacks while their threads could be
+// calling them: a race that the ThreadSanitizer run (scripts/tsan.sh) reports.
+TEST(ThreadedFrames, AControllerGoesAwayWhileItsReadersDeliver) {
+  testing::Harness h;
+  StudioServices services = h.services();
+  services.openFrames = [](const std::string&) -> std::unique_ptr<FrameSource> {
+    return std::make_unique<ThreadedFrameSource>([](double t) -> std::optional<QImage> {
+      QImage image(2, 2, QImage::Format_RGB32);
+      image.fill(static_cast<uint>(t * 10));
+      return image;
+    });
+  };
+  auto studio = std::make_unique<Studio>(services);
+  ASSERT_TRUE(studio->load(testing::recordedClip()));
+  for (int i = 1; i <= 20; ++i) {
+    studio->seek(i * 0.5);
+    QCoreApplication::processEvents();
+  }
+  for (int i = 0; i < 5000 && studio->screenFrames()->latestTime() != studio->sourceTime(); ++i) {
+    QCoreApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_EQ(studio->screenFrames()->latestTime(), studio->sourceTime());
+  studio->seek(2);  // still being read while the controller goes
+  studio.reset();
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ struct StudioProjects : ::testing::Test {
 TEST_F(StudioProjects, ProjectJsonOpensItsEditsAndNeverRewritesItself) {
   fs::path folder = recording("a");
   const std::string recorded = readFile(folder / "project.json");
-  ASSERT_TRUE(studio->openProjectFile((folder / "project.json").string()));
+  ASSERT_TRUE(openAndWait(*studio, (folder / "project.json").string()));
   EXPECT_EQ(studio->projectURL(), (folder / "edit.json").string());
   EXPECT_EQ(studio->notice(), L("编辑自动保存 · 原始素材保留"));
   EXPECT_EQ(studio->timelineZoom(), TimelineScale::defaultZoom);
@@ -66,7 +66,7 @@ TEST_F(StudioProjects, ProjectJsonOpensItsEditsAndNeverRewritesItself) {
 
   // Opened again, "project.json" shows the edited project.
   auto again = make();
-  ASSERT_TRUE(again->openProjectFile((folder / "project.json").string()));
+  ASSERT_TRUE(openAndWait(*again, (folder / "project.json").string()));
   EXPECT_EQ(again->clip().ranges().size(), 2u);
   EXPECT_EQ(again->settings(), look);
 }
@@ -74,7 +74,7 @@ TEST_F(StudioProjects, ProjectJsonOpensItsEditsAndNeverRewritesItself) {
 TEST_F(StudioProjects, AnyOtherFileSavesBackIntoItself) {
   fs::path other = dir.path / "mine.json";
   writeFile(other, encodeClip(recordedClip()));
-  ASSERT_TRUE(studio->openProjectFile(other.string()));
+  ASSERT_TRUE(openAndWait(*studio, other.string()));
   EXPECT_EQ(studio->projectURL(), other.string());
   studio->seek(5);
   studio->split();
@@ -85,7 +85,7 @@ TEST_F(StudioProjects, AnyOtherFileSavesBackIntoItself) {
 
 TEST_F(StudioProjects, TenQuickEditsWriteOnce) {
   fs::path folder = recording("b");
-  ASSERT_TRUE(studio->openProjectFile((folder / "project.json").string()));
+  ASSERT_TRUE(openAndWait(*studio, (folder / "project.json").string()));
   for (int i = 0; i < 10; ++i)
     studio->setPresenter(i % 2 == 0);
   EXPECT_EQ(StudioTestAccess::writes(*studio), 0);
@@ -120,11 +120,11 @@ TEST_F(StudioProjects, NothingIsWrittenLiveOrForTheDemonstration) {
 
 TEST_F(StudioProjects, AnUnreadableDocumentChangesNothing) {
   fs::path folder = recording("c", "First");
-  ASSERT_TRUE(studio->openProjectFile((folder / "project.json").string()));
+  ASSERT_TRUE(openAndWait(*studio, (folder / "project.json").string()));
   studio->setPresenter(true);
   fs::path broken = dir.path / "broken.json";
   writeFile(broken, "{ not json");
-  EXPECT_FALSE(studio->openProjectFile(broken.string()));
+  EXPECT_FALSE(openAndWait(*studio, broken.string()));
   ASSERT_TRUE(studio->error());
   EXPECT_EQ(studio->error()->rfind(L("无法打开项目 {0}。", shownPath(broken.string())), 0), 0u);
   EXPECT_EQ(studio->clip().title, "First");
@@ -137,13 +137,13 @@ TEST_F(StudioProjects, AnUnreadableDocumentChangesNothing) {
 TEST_F(StudioProjects, ALoadThatCannotOpenAMovieLeavesTheOpenProjectAsItWas) {
   fs::path first = recording("d", "First");
   fs::path second = recording("e", "Second");
-  ASSERT_TRUE(studio->openProjectFile((first / "project.json").string()));
+  ASSERT_TRUE(openAndWait(*studio, (first / "project.json").string()));
   studio->setPresenter(true);
   FakeFrames* screen = h.frames["/rec/screen.mov"];
   const std::string secondBytes = readFile(second / "project.json");
 
   h.unreadable.insert("/rec/camera.mov");  // the second project's camera movie
-  EXPECT_FALSE(studio->openProjectFile((second / "project.json").string()));
+  EXPECT_FALSE(openAndWait(*studio, (second / "project.json").string()));
   EXPECT_EQ(studio->error(), "无法读取 /rec/camera.mov");
   EXPECT_EQ(studio->clip().title, "First");
   EXPECT_EQ(studio->projectURL(), (first / "edit.json").string());
@@ -159,7 +159,7 @@ TEST_F(StudioProjects, ALoadThatCannotOpenAMovieLeavesTheOpenProjectAsItWas) {
 // Leaving a project whose edits could not be written would lose them: stay instead.
 TEST_F(StudioProjects, AFailedSaveKeepsTheProjectOpen) {
   fs::path folder = recording("f", "Kept");
-  ASSERT_TRUE(studio->openProjectFile((folder / "project.json").string()));
+  ASSERT_TRUE(openAndWait(*studio, (folder / "project.json").string()));
   studio->setPresenter(true);
   // The folder becomes a place no file can be written to.
   studio->setProjectURL((dir.path / "missing" / "edit.json").string());
@@ -173,7 +173,7 @@ TEST_F(StudioProjects, AFailedSaveKeepsTheProjectOpen) {
   studio->demo();
   EXPECT_FALSE(studio->clip().isDemo);
   fs::path other = recording("g", "Other");
-  EXPECT_FALSE(studio->openProjectFile((other / "project.json").string()));
+  EXPECT_FALSE(openAndWait(*studio, (other / "project.json").string()));
   EXPECT_EQ(studio->clip().title, "Kept");
   EXPECT_TRUE(studio->canUndo());
 
@@ -187,7 +187,7 @@ TEST_F(StudioProjects, AFailedSaveKeepsTheProjectOpen) {
 
 TEST_F(StudioProjects, AFailedAutosaveShowsItsError) {
   fs::path folder = recording("h");
-  ASSERT_TRUE(studio->openProjectFile((folder / "project.json").string()));
+  ASSERT_TRUE(openAndWait(*studio, (folder / "project.json").string()));
   studio->setProjectURL((dir.path / "missing" / "edit.json").string());
   studio->setPresenter(true);
   drainEvents();
@@ -219,6 +219,7 @@ TEST_F(StudioProjects, OpeningIsRefusedWhileRecordingBusyOrExportingAlsoAfterThe
   studio->setExporting(false);
   h.dialogs->whileOpen = nullptr;
   studio->openProject();
+  EXPECT_TRUE(runUntil([&] { return !studio->busy(); }));
   EXPECT_FALSE(studio->standby());
   EXPECT_EQ(studio->projectURL(), (folder / "edit.json").string());
 }
@@ -243,7 +244,7 @@ TEST_F(StudioProjects, ALoadResetsTheProjectState) {
 TEST_F(StudioProjects, DestroyingTheControllerWritesThePendingSave) {
   fs::path folder = recording("j");
   auto owned = make(60000);
-  ASSERT_TRUE(owned->openProjectFile((folder / "project.json").string()));
+  ASSERT_TRUE(openAndWait(*owned, (folder / "project.json").string()));
   owned->seek(5);
   owned->split();
   ASSERT_TRUE(StudioTestAccess::savePending(*owned));

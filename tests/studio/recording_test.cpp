@@ -73,6 +73,16 @@ struct RecordingFixture : ::testing::Test {
     settle();
     ASSERT_TRUE(studio->canStartRecording());
   }
+  // A project open before the recording, with its own edit file in "old"; the folder.
+  std::string openOldProject() {
+    const std::string old = dir.filePath("old").toStdString();
+    std::filesystem::create_directories(old);
+    Clip project = recordedClip();
+    project.screenPath = old + "/screen.mp4";
+    EXPECT_TRUE(studio->load(project));
+    studio->setProjectURL(old + "/edit.json");
+    return old;
+  }
   void startRecording() {
     ready();
     studio->startPreparedRecording();
@@ -259,12 +269,7 @@ TEST_F(RecordingFixture, ARecordingOverAnOpenProjectLeavesThatProjectAlone) {
 }
 
 TEST_F(RecordingFixture, ASuccessfulStopNeverWritesIntoThePreviousProject) {
-  const std::string old = dir.filePath("old").toStdString();
-  std::filesystem::create_directories(old);
-  Clip project = recordedClip();
-  project.screenPath = old + "/screen.mp4";
-  ASSERT_TRUE(studio->load(project));
-  studio->setProjectURL(old + "/edit.json");
+  const std::string old = openOldProject();
   ASSERT_TRUE(studio->saveNow());
   const std::string written = readFile(old + "/edit.json");
 
@@ -283,6 +288,96 @@ TEST_F(RecordingFixture, ASuccessfulStopNeverWritesIntoThePreviousProject) {
   settle();
   EXPECT_EQ(*studio->projectURL(), folder + "/edit.json");
   EXPECT_EQ(readFile(old + "/edit.json"), written);
+}
+
+// Starting a recording leaves the project; record() used to walk past a failed save.
+TEST_F(RecordingFixture, ANewRecordingIsRefusedWhileTheEditsCannotBeSaved) {
+  ASSERT_TRUE(studio->load(recordedClip()));
+  const std::string unwritable = dir.filePath("missing/edit.json").toStdString();
+  studio->setProjectURL(unwritable);
+  studio->seek(5);
+  studio->split();
+  studio->record();
+  ASSERT_TRUE(studio->error());
+  EXPECT_EQ(studio->error()->rfind(L("编辑未能保存："), 0), 0u);
+  EXPECT_FALSE(studio->showingRecordingSetup());
+  EXPECT_EQ(studio->projectURL(), unwritable);
+  EXPECT_EQ(studio->clip().ranges().size(), 2u);
+  studio->setProjectURL(std::nullopt);
+}
+
+// An edit made while the recording setup was shown over a project, followed within the
+// autosave's delay by the start, used to be dropped with its pending autosave when the
+// start set the project aside.
+TEST_F(RecordingFixture, AnEditJustBeforeTheStartIsWrittenAndAFailedWriteRefusesTheStart) {
+  auto services = h.services();
+  services.capture = capture;
+  services.autosaveDelayMs = 60000;  // the start comes first, however slow the machine
+  studio = std::make_unique<Studio>(std::move(services));
+  const std::string old = openOldProject();
+  studio->record();
+  ASSERT_TRUE(studio->showingRecordingSetup());
+  studio->prepareRecording();
+  settle();
+  capture->previews.back()->frame();
+  capture->cameras.back()->frame();
+  settle();
+  studio->seek(5);
+  studio->split();
+  ASSERT_TRUE(StudioTestAccess::savePending(*studio));
+
+  // The write fails: the start is refused with the save alert, the project stays open.
+  const std::string unwritable = dir.filePath("missing/edit.json").toStdString();
+  studio->setProjectURL(unwritable);
+  studio->startPreparedRecording();
+  EXPECT_FALSE(studio->busy());
+  settle();
+  EXPECT_FALSE(studio->recording());
+  ASSERT_TRUE(studio->error());
+  EXPECT_EQ(studio->error()->rfind(L("编辑未能保存："), 0), 0u);
+  EXPECT_EQ(studio->projectURL(), unwritable);
+  EXPECT_TRUE(studio->canStartRecording()) << "the previews still run";
+  EXPECT_TRUE(capture->recordings.empty());
+
+  studio->setProjectURL(old + "/edit.json");
+  studio->setPresenter(true);
+  ASSERT_TRUE(StudioTestAccess::savePending(*studio));
+  studio->startPreparedRecording();
+  settle();
+  ASSERT_TRUE(studio->recording());
+  const Clip written = decodeClipFile(old + "/edit.json");
+  EXPECT_EQ(written.ranges().size(), 2u);
+  EXPECT_TRUE(written.presenterEvents == studio->clip().presenterEvents);
+  studio->stop();
+  settle();
+  EXPECT_EQ(*studio->projectURL(), folder + "/edit.json");
+}
+
+// The stopped recording's movies are opened on a worker; the stop lasts until the project
+// is open and saved, which the quit flow waits for.
+TEST_F(RecordingFixture, TheStoppedRecordingOpensAsideAndTheStopEndsWhenItIsOpen) {
+  testing::OpenGate gate;
+  h.opening = [&gate](const std::string& path) { gate.pass(path); };
+  startRecording();
+  capture->recordings[0]->frame(picture(20, 20));
+  settle();
+  gate.hold(folder + "/screen.mp4");
+  studio->stop();
+  ASSERT_TRUE(testing::runUntil([&] { return gate.holding(); })) << "not opened aside";
+  // Still stopping, the last live picture shown: nothing of the old project flashes up.
+  EXPECT_TRUE(studio->busy());
+  EXPECT_TRUE(studio->recording());
+  EXPECT_FALSE(studio->liveScreenImage().isNull());
+  EXPECT_FALSE(studio->projectURL());
+  EXPECT_NE(studio->clip().title, "Recording");
+  gate.release();
+  settle();
+  EXPECT_FALSE(studio->busy());
+  EXPECT_FALSE(studio->recording());
+  EXPECT_EQ(studio->clip().title, "Recording");
+  EXPECT_EQ(studio->projectURL(), folder + "/edit.json");
+  EXPECT_EQ(decodeClipFile(folder + "/edit.json").title, "Recording");
+  EXPECT_EQ(studio->notice(), L("已保存原始录屏与鼠标轨迹 · 调整效果后导出"));
 }
 
 }  // namespace

@@ -9,16 +9,19 @@
 
 #include "studio/capture_worker.h"
 #include "studio/export_run.h"
+#include "studio/project_opener.h"
 #include "studio/studio.h"
 
 namespace vantry {
 
 class StudioTestAccess {
  public:
-  // Runs everything queued on the capture queue, then what it posted back.
+  // Runs everything queued on the capture queue and the project opener, then what they
+  // posted back.
   static void settle(Studio& s) {
     for (int i = 0; i < 3; ++i) {
       s.captureWorker_->queue.sync([] {});
+      s.opener_->queue.sync([] {});
       for (int j = 0; j < 5; ++j)
         QCoreApplication::processEvents();
     }

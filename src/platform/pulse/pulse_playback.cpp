@@ -12,6 +12,10 @@ namespace vantry::platform {
 namespace {
 
 constexpr double kTargetLatency = 0.1;  // seconds queued ahead of what is heard
+// The clock closes the gap to what the server says was heard within about this many
+// seconds, never changing its pace by more than kMaxSteer.
+constexpr double kCatchUp = 0.5;
+constexpr double kMaxSteer = 0.1;
 
 void signalLoop(pa_threaded_mainloop* loop) {
   pa_threaded_mainloop_signal(loop, 0);
@@ -107,7 +111,9 @@ bool PulsePlayback::restart(std::string* error) {
   dropStream();
   lastPlayed_ = 0;
   running_ = false;
-  sampled_ = false;
+  baseFrames_ = 0;
+  baseHost_ = hostTime();
+  pace_ = 1;
   const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32LE, uint32_t(rate_), uint8_t(channels_)};
   auto failed = [&](const char* what) {
     if (error) *error = failureText(what);
@@ -171,9 +177,11 @@ void PulsePlayback::setRunning(bool running) {
   LoopLock lock(loop_);
   if (!stream_ || running == running_) return;
   const double now = hostTime();
-  lastPlayed_ = estimateLocked();  // a pause holds the clock where it stands
+  // A pause holds the clock where it stands; a resume runs it on from there at once.
+  baseFrames_ = std::max(lastPlayed_, estimateLocked(now));
+  baseHost_ = now;
+  pace_ = 1;
   running_ = running;
-  if (running) resumedHost_ = now;
   if (pa_operation* op = pa_stream_cork(stream_, running ? 0 : 1, nullptr, nullptr))
     pa_operation_unref(op);
   requestTiming(now);  // answered after the cork, so it tells where the stream now is
@@ -185,25 +193,28 @@ void PulsePlayback::timingUpdated(pa_stream*, void* self) {
   pa_threaded_mainloop_signal(me->loop_, 0);
 }
 
-// The server's word on what has been heard, as the library's own uninterpolated time: the
-// stream's read position, less what the sink holds, plus the report's time in transit.
+// The server's word on what has been heard, as the library's own uninterpolated time (the
+// stream's read position, less what the sink holds, plus the report's time in transit),
+// steers the clock's pace. A paused stream, or one the sink has not started yet, says
+// nothing about what is heard.
 void PulsePlayback::takeTiming() {
   const pa_timing_info* info = stream_ ? pa_stream_get_timing_info(stream_) : nullptr;
-  if (!info || info->read_index_corrupt) return;
+  if (!running_ || !info || info->read_index_corrupt || !info->playing) return;
   const pa_sample_spec* sampleFormat = pa_stream_get_sample_spec(stream_);
-  double usec =
-      double(pa_bytes_to_usec(uint64_t(std::max<int64_t>(info->read_index, 0)), sampleFormat));
-  if (running_) usec = std::max(0.0, usec + double(info->transport_usec) - double(info->sink_usec));
-  sampleFrames_ = usec * 1e-6 * rate_;
-  sampleHost_ = hostTime();
-  sampled_ = true;
+  const double usec =
+      double(pa_bytes_to_usec(uint64_t(std::max<int64_t>(info->read_index, 0)), sampleFormat)) +
+      double(info->transport_usec) - double(info->sink_usec);
+  const double heard = std::max(0.0, usec * 1e-6 * rate_);
+  const double now = hostTime();
+  baseFrames_ = estimateLocked(now);
+  baseHost_ = now;
+  const double gap = (heard - baseFrames_) / rate_;  // seconds the clock is behind
+  pace_ = 1 + std::clamp(gap / kCatchUp, -kMaxSteer, kMaxSteer);
 }
 
-double PulsePlayback::estimateLocked() {
-  if (!sampled_) return lastPlayed_;
-  double frames = sampleFrames_;
-  if (running_) frames += std::max(0.0, hostTime() - std::max(sampleHost_, resumedHost_)) * rate_;
-  return std::max(lastPlayed_, frames);
+double PulsePlayback::estimateLocked(double now) const {
+  if (!running_) return baseFrames_;
+  return baseFrames_ + std::max(0.0, now - baseHost_) * rate_ * pace_;
 }
 
 void PulsePlayback::requestTiming(double now) {
@@ -217,7 +228,7 @@ double PulsePlayback::playedFrames() {
   if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return lastPlayed_;
   const double now = hostTime();
   if (now - lastTimingRequest_ > 0.1) requestTiming(now);
-  lastPlayed_ = estimateLocked();
+  lastPlayed_ = std::max(lastPlayed_, estimateLocked(now));
   return lastPlayed_;
 }
 

@@ -1,9 +1,10 @@
 // Playback through PulseAudio (also PipeWire's PulseAudio server): one context for the
 // player's life and a fresh playback stream on every restart, so that the stream's own
-// position counts from the restart. The position comes from the server's timing reports,
-// asked for ten times a second and run on at the nominal rate in between; the library's
-// own interpolation smooths a wrong start away over a second or more, which the picture
-// would show.
+// position counts from the restart. The position is a clock of its own: it runs from the
+// moment the stream is resumed at the nominal rate, and the server's timing reports (asked
+// for ten times a second) only steer its pace, by at most a tenth, toward what has been
+// heard. A sink that starts a stream late or reads it in bursts (a null sink does both)
+// thus never makes the picture jump ahead or stand still.
 #pragma once
 
 #include <string>
@@ -38,7 +39,7 @@ class PulsePlayback final : public SoundOutput {
   // With the mainloop lock held:
   void dropStream();
   void takeTiming();
-  double estimateLocked();
+  double estimateLocked(double now) const;
   void requestTiming(double now);
   std::string failureText(const char* what) const;
 
@@ -49,12 +50,11 @@ class PulsePlayback final : public SoundOutput {
   pa_stream* stream_ = nullptr;
   // Guarded by the mainloop lock:
   double lastTimingRequest_ = 0;
-  double lastPlayed_ = 0;    // what playedFrames() last said
-  bool running_ = false;     // uncorked
-  bool sampled_ = false;     // a timing report of this stream arrived
-  double sampleFrames_ = 0;  // frames heard at that report
-  double sampleHost_ = 0;    // hostTime() of the report
-  double resumedHost_ = 0;   // hostTime() of the last uncork
+  double lastPlayed_ = 0;  // what playedFrames() last said
+  bool running_ = false;   // uncorked
+  double baseFrames_ = 0;  // the clock at baseHost_
+  double baseHost_ = 0;    // hostTime() where the clock was last set or steered
+  double pace_ = 1;        // the clock's frames per nominal frame, 0.9 to 1.1
 };
 
 }  // namespace vantry::platform

@@ -1,0 +1,208 @@
+// Opening a project never stops the main thread: the document is read and its movies are
+// opened on a worker while the controller is busy, the project is installed all at once,
+// and a newer open or a leave overtakes an open still running.
+#include <gtest/gtest.h>
+
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "fakes.h"
+#include "localization/localization.h"
+#include "model/document_json.h"
+#include "platform/ffmpeg/movie_writer.h"
+#include "studio/frame_source.h"
+#include "support/temp_dir.h"
+
+namespace vantry {
+namespace {
+
+using namespace vantry::testing;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kTimed = false;
+#else
+constexpr bool kTimed = true;
+#endif
+
+double msSince(Clock::time_point t) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+
+struct StudioOpening : ::testing::Test {
+  Harness h;
+  OpenGate gate;
+  test::TempDir dir{"vantry-opening"};
+  std::unique_ptr<Studio> studio;
+  std::mutex closedMutex;
+  std::vector<std::pair<std::string, bool>> closed;  // path, on the main thread
+  const std::thread::id main = std::this_thread::get_id();
+
+  void SetUp() override {
+    h.opening = [this](const std::string& path) { gate.pass(path); };
+    h.closing = [this](const std::string& path) {
+      std::lock_guard lock(closedMutex);
+      closed.push_back({path, std::this_thread::get_id() == main});
+    };
+    studio = std::make_unique<Studio>(h.services());
+  }
+  void TearDown() override { studio.reset(); }
+
+  // A recording folder "NAME" whose screen movie is "/NAME/screen.mov".
+  std::string project(const std::string& name) {
+    fs::path folder = dir.path / name;
+    fs::create_directories(folder);
+    Clip clip = recordedClip(false, false);
+    clip.title = name;
+    clip.screenPath = "/" + name + "/screen.mov";
+    std::ofstream(folder / "project.json") << encodeClip(clip);
+    return (folder / "project.json").string();
+  }
+  std::string editsOf(const std::string& name) { return (dir.path / name / "edit.json").string(); }
+  std::vector<std::pair<std::string, bool>> closedReaders() {
+    std::lock_guard lock(closedMutex);
+    return closed;
+  }
+};
+
+TEST_F(StudioOpening, NothingChangesUntilEverythingOpenedWhileTheControllerIsBusy) {
+  ASSERT_TRUE(openAndWait(*studio, project("first")));
+  studio->seek(5);
+  studio->split();
+  const std::string second = project("second");
+
+  gate.hold("/second/screen.mov");
+  std::optional<bool> opened;
+  const auto t0 = Clock::now();
+  ASSERT_TRUE(studio->openProjectFile(second, [&](bool ok) { opened = ok; }));
+  EXPECT_LT(msSince(t0), 1000) << "the call waited for the movie";
+  ASSERT_TRUE(gate.awaitHeld());
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(studio->busy());
+  EXPECT_EQ(studio->clip().title, "first");
+  EXPECT_TRUE(studio->canUndo());
+  EXPECT_EQ(studio->projectURL(), editsOf("first"));
+  studio->split();  // the project is being left: no edits meanwhile
+  EXPECT_EQ(studio->clip().ranges().size(), 2u);
+
+  gate.release();
+  ASSERT_TRUE(runUntil([&] { return opened.has_value(); }));
+  EXPECT_TRUE(*opened);
+  EXPECT_EQ(decodeClipFile(editsOf("first")).ranges().size(), 2u) << "left with its edits saved";
+  EXPECT_FALSE(studio->busy());
+  EXPECT_EQ(studio->clip().title, "second");
+  EXPECT_FALSE(studio->canUndo());
+  EXPECT_EQ(studio->projectURL(), editsOf("second"));
+  EXPECT_EQ(studio->notice(), L("编辑自动保存 · 原始素材保留"));
+  // The first project's reader was closed off the main thread.
+  ASSERT_TRUE(runUntil([&] { return !closedReaders().empty(); }));
+  EXPECT_EQ(closedReaders().front(), std::make_pair(std::string("/first/screen.mov"), false));
+}
+
+TEST_F(StudioOpening, ANewerOpenTheDemoOrTheLivePreviewOvertakesAnOpenAndItsReadersCloseAside) {
+  const std::string slow = project("slow"), quick = project("quick");
+  const std::vector<std::pair<std::function<void()>, std::function<bool()>>> overtakers = {
+      {[&] { studio->openProjectFile(quick); }, [&] { return studio->clip().title == "quick"; }},
+      {[&] { studio->enterStandby(); }, [&] { return studio->standby(); }},
+      {[&] { studio->demo(); }, [&] { return studio->clip().isDemo; }},
+  };
+  for (const auto& [overtake, shown] : overtakers) {
+    std::optional<bool> slowEnd;
+    gate.hold("/slow/screen.mov");
+    ASSERT_TRUE(studio->openProjectFile(slow, [&](bool ok) { slowEnd = ok; }));
+    ASSERT_TRUE(gate.awaitHeld());
+    overtake();
+    gate.release();
+    ASSERT_TRUE(runUntil([&] { return slowEnd.has_value() && !studio->busy(); }));
+    EXPECT_FALSE(*slowEnd);
+    EXPECT_TRUE(shown());
+  }
+  // Every stale reader, and the replaced projects' ones, closed on the worker.
+  StudioTestAccess::settle(*studio);
+  const auto all = closedReaders();
+  EXPECT_EQ(
+      std::count(all.begin(), all.end(), std::make_pair(std::string("/slow/screen.mov"), false)),
+      3);
+  EXPECT_EQ(std::count_if(all.begin(), all.end(), [](const auto& c) { return c.second; }), 0);
+}
+
+// A real project, read by the FFmpeg readers: the longest turn of the main thread while it
+// opens, against a 1 ms timer.
+TEST(StudioOpeningMovies, TheMainThreadKeepsTurningWhileAProjectOpens) {
+  test::TempDir dir("vantry-opening-movie");
+  const std::string movie = (dir.path / "screen.mp4").string();
+  {
+    MovieWriterSettings settings;
+    settings.path = movie;
+    settings.video = VideoTrackSettings{};
+    settings.video->width = 320;
+    settings.video->height = 180;
+    MovieWriter writer(settings);
+    ASSERT_TRUE(writer.start()) << writer.error();
+    QImage picture(320, 180, QImage::Format_ARGB32);
+    for (int i = 0; i < 60; ++i) {
+      picture.fill(QColor::fromHsv(i * 6, 200, 200));
+      auto held = std::make_shared<QImage>(picture);
+      VideoFrameView view;
+      view.data = held->constBits();
+      view.width = 320;
+      view.height = 180;
+      view.stride = int(held->bytesPerLine());
+      view.owner = held;
+      ASSERT_TRUE(writer.appendVideo(view, i / 60.0, {}, true));
+    }
+    ASSERT_TRUE(writer.finish()) << writer.error();
+  }
+  // Ten minutes of pointer track: a long document to read.
+  Clip clip;
+  clip.title = "long";
+  clip.duration = 600;
+  clip.screenPath = movie;
+  std::vector<PointerSample> samples;
+  for (int i = 0; i < 36000; ++i)
+    samples.push_back({i / 60.0, 0.5, 0.5, i % 900 == 0});
+  clip.samples = samples;
+  const std::string document = (dir.path / "project.json").string();
+  std::ofstream(document) << encodeClip(clip);
+
+  Harness h;
+  StudioServices services = h.services();
+  services.openFrames = [](const std::string& path) { return openMovieFrames(path); };
+  Studio studio(services);
+  double longest = 0;
+  auto last = Clock::now();
+  QTimer watchdog;
+  watchdog.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&watchdog, &QTimer::timeout, [&] {
+    longest = std::max(longest, msSince(last));
+    last = Clock::now();
+  });
+  watchdog.start(1);
+  std::optional<bool> opened;
+  last = Clock::now();
+  const auto t0 = Clock::now();
+  ASSERT_TRUE(studio.openProjectFile(document, [&](bool ok) { opened = ok; }));
+  const double call = msSince(t0);
+  ASSERT_TRUE(runUntil([&] {
+    return opened.has_value() && studio.screenFrames() && studio.screenFrames()->latestTime() >= 0;
+  }));
+  longest = std::max(longest, msSince(last));
+  const double total = msSince(t0);
+  EXPECT_TRUE(*opened) << studio.error().value_or("");
+  EXPECT_EQ(studio.clip().samples.size(), 36000u);
+  // Generous for a loaded machine; reading the document alone takes far longer here.
+  // Under ThreadSanitizer every thread waits on the checker's own locks: no timing there.
+  if (kTimed) {
+    EXPECT_LT(call, 50) << "of " << total << " ms";
+    EXPECT_LT(longest, 100) << "of " << total << " ms";
+  }
+}
+
+}  // namespace
+}  // namespace vantry
