@@ -228,7 +228,7 @@ TEST_F(HostileInput, EachIsRefusedInWordsNamingItsFileAndNothingChanges) {
     for (const Row& row : rows) {
       SCOPED_TRACE(row.name);
       auto studio = openStudio();
-      ASSERT_TRUE(studio->openProjectFile((open / "project.json").string()));
+      ASSERT_TRUE(openAndWait(*studio, (open / "project.json").string()));
       ASSERT_TRUE(studio->saveNow());  // the project left is saved; its bytes stay the same
       const fs::path at = folder("case");
       Clip clip = recording(at, "Hostile");
@@ -239,7 +239,7 @@ TEST_F(HostileInput, EachIsRefusedInWordsNamingItsFileAndNothingChanges) {
       const auto before = snapshot(home.path / "open", at);
 
       const bool document = std::string_view(row.file).ends_with(".json");
-      EXPECT_EQ(studio->openProjectFile((document ? named : at / "project.json").string()),
+      EXPECT_EQ(openAndWait(*studio, (document ? named : at / "project.json").string()),
                 row.opens);
       const std::string error = studio->error().value_or("");
       EXPECT_EQ(error.substr(0, error.find('\n')),
@@ -260,7 +260,7 @@ TEST_F(HostileInput, AFolderWhoseNameHoldsAColonStillOpens) {
   Clip clip = recording(at, "Colon");
   fs::rename(at / "screen.mp4", at / "file:screen.mp4");
   clip.screenPath = (at / "file:screen.mp4").string();
-  ASSERT_TRUE(studio->openProjectFile(writeProject(at, clip).string())) << *studio->error();
+  ASSERT_TRUE(openAndWait(*studio, writeProject(at, clip).string())) << *studio->error();
   EXPECT_FALSE(studio->error());
   ASSERT_TRUE(studio->screenFrames());
   EXPECT_TRUE(studio->hasVoice());

@@ -262,7 +262,7 @@ TEST_F(StudioProjects, ANewEditFileIsTheOwnersAloneAndAReplacedOneKeepsItsMode) 
     const mode_t old = ::umask(mask);
     const fs::path folder = recording("private-" + std::to_string(mask));
     auto s = make();
-    ASSERT_TRUE(s->openProjectFile((folder / "project.json").string()));
+    ASSERT_TRUE(openAndWait(*s, (folder / "project.json").string()));
     s->seek(5);
     s->split();
     ASSERT_TRUE(s->saveNow());
