@@ -45,7 +45,7 @@ struct ThrowingCompanion : RecordingCompanion {
   void tick(double, CaptureTimings&) override {
     if (++ticks % 5 == 0) throw std::runtime_error("tick trouble");
   }
-  std::optional<std::string> stop() override { return std::nullopt; }
+  std::optional<std::string> stop(std::optional<double>) override { return std::nullopt; }
   void complete(Clip&, double, CaptureTimings&) override {}
 };
 
@@ -80,7 +80,7 @@ TEST_F(KeptRecording, ATaskThatThrowsIsReportedOnceAndTheRecordingGoesOn) {
   {
     std::lock_guard lock(mutex);
     EXPECT_EQ(reported, std::vector<std::string>{
-                            "An unexpected error occurred while recording. (tick trouble)"});
+                            "An unexpected error occurred while recording.\ntick trouble"});
   }
   // The ticks that did not throw were sampled; the document was written.
   EXPECT_GT(clip.samples.size(), 10u);
@@ -97,10 +97,9 @@ TEST_F(KeptRecording, TheDocumentIsWrittenFirstAndTheDiagnosticOnlyWarns) {
     sleepFor(0.4);
     const Clip clip = recorder.stop();
     const fs::path folder = recorder.folder();
-    EXPECT_NE(recorder.warning().find(
-                  "Could not write the file capture-timing.json. (No space left on device)"),
-              std::string::npos)
-        << recorder.warning();
+    EXPECT_EQ(recorder.warning(), "Could not write the file " +
+                                      (folder / "capture-timing.json").string() +
+                                      ". The disk is full.");
     EXPECT_EQ(decodeClipFile((folder / "project.json").string()).id, clip.id);
     EXPECT_FALSE(fs::exists(folder / "capture-timing.json"));
     EXPECT_FALSE(fs::exists(folder / kPointerJournalName));
@@ -117,7 +116,10 @@ TEST_F(KeptRecording, TheDocumentIsWrittenFirstAndTheDiagnosticOnlyWarns) {
       recorder.stop();
       FAIL() << "stop() should fail";
     } catch (const StudioError& e) {
-      EXPECT_STREQ(e.what(), "Could not write the file project.json. (No space left on device)");
+      const std::string folder = recorder.folder();
+      EXPECT_EQ(e.what(), "Could not write the file " + folder +
+                              "/project.json. The disk is full. The recording is kept in " +
+                              folder + "; free some space and reopen Vantry to recover it.");
     }
     const fs::path folder = recorder.folder();
     EXPECT_FALSE(fs::exists(folder / "project.json"));
