@@ -20,12 +20,14 @@
 #include "export/fullscreen_player.h"
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
+#include "platform/memory_release.h"
 #include "render/export_workspace.h"
 #include "render/movie_exporter.h"
 #include "studio/studio.h"
 
 int main(int argc, char** argv) {
   using namespace vantry;
+  platform::configureAllocator();
   QApplication app(argc, argv);
   // Also the WM_CLASS by which capture leaves our own windows out.
   QApplication::setOrganizationName("Vantry");
