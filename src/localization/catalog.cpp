@@ -441,6 +441,8 @@ constexpr CatalogRow kPlatformRows[] = {
     {"无法把文件夹移到废纸篓。", "The folder could not be moved to the Trash."},
     {"编辑未能保存，现在退出会丢失最近的修改。",
      "Your edits could not be saved. Quitting now loses the latest changes."},
+    {"退出时未能保存项目 {0}，最近的修改已丢失。",
+     "Could not save the project {0} on quitting; its latest edits are lost."},
     // The in-app help on display, camera and sound access.
     {"权限帮助", "Access Help"},
     {"Linux 没有录屏权限开关。录不到画面、摄像头或声音时，请依次检查：",
