@@ -4,7 +4,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "capture/camera_recorder.h"
@@ -206,6 +209,49 @@ TEST(CameraRecorder, UnpluggedCameraKeepsWhatWasRecordedAndWarns) {
   // most of the twenty pictures, so only their presence is certain.
   EXPECT_GE(facts.video.packets, 1);
   EXPECT_LE(facts.video.packets, 20);
+}
+
+// A new 3.6 MB buffer for every frame left hundreds of megabytes with the allocator after
+// each recording. Frame buffers are reused: however slowly the preview lets go of its
+// pictures, the camera holds at most kBuffers of them, and never writes into one still held.
+TEST(CameraRecorder, FrameBuffersAreReusedAndNeverOverwrittenWhileHeld) {
+  SyntheticCamera::Options o;
+  o.framesPerSecond = 120;
+  Rig rig(o);
+  using Clock = std::chrono::steady_clock;
+  struct Held {
+    QImage image;
+    QImage copy;  // made when it came
+    Clock::time_point until;
+  };
+  std::mutex mutex;
+  std::deque<Held> held;
+  std::set<const uchar*> buffers;
+  int overwritten = 0;
+  int frames = 0;
+  rig.recorder->setOnFrame([&](const QImage& image) {
+    std::lock_guard lock(mutex);
+    ++frames;
+    buffers.insert(image.constBits());
+    // The preview keeps every picture for half a second: dozens at a time.
+    held.push_back({image, image.copy(0, 0, 64, 8), Clock::now() + std::chrono::milliseconds(500)});
+  });
+  rig.recorder->preparePreview();
+  ASSERT_TRUE(waitFor(
+      [&] {
+        std::lock_guard lock(mutex);
+        while (!held.empty() && held.front().until <= Clock::now()) {
+          if (held.front().image.copy(0, 0, 64, 8) != held.front().copy) ++overwritten;
+          held.pop_front();
+        }
+        return frames >= 60;
+      },
+      20));
+  rig.recorder->stopPreview();
+  std::lock_guard lock(mutex);
+  EXPECT_LE(buffers.size(), CameraRecorder::kBuffers);
+  EXPECT_EQ(overwritten, 0);
+  held.clear();
 }
 
 TEST(CameraRecorder, StoppingWithoutARecordingOnlyStopsTheCamera) {

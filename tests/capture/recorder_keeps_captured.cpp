@@ -195,6 +195,41 @@ TEST_F(KeptRecording, ARecorderThatDiesBeforeItsStopIsRebuiltFromMovieAndJournal
   EXPECT_TRUE(recoverRecordings((root / "missing").string()).empty());
 }
 
+// A process that died while the movie was written (or a full disk before this was mended)
+// leaves it cut inside its last fragment's header: FFmpeg then refuses the whole file. The
+// recovery cuts it back to the last complete fragment and keeps every frame before.
+TEST_F(KeptRecording, AMovieCutInsideItsLastFragmentIsRecoveredToTheFragmentBefore) {
+  fs::path folder;
+  {
+    DisplayRecorder recorder(env());
+    recorder.start(7, std::nullopt);
+    ASSERT_TRUE(waitForClock(recorder));
+    sleepFor(2.6);
+    folder = recorder.folder();
+  }  // dropped without stop(), as a killed process leaves it
+  const fs::path movie = folder / "screen.mp4";
+  uint64_t lastFragment = 0;
+  {
+    std::ifstream in(movie, std::ios::binary);
+    unsigned char h[8];
+    for (uint64_t at = 0; in.seekg(std::streamoff(at)) && in.read(reinterpret_cast<char*>(h), 8);) {
+      if (std::string(reinterpret_cast<char*>(h) + 4, 4) == "moof") lastFragment = at;
+      at += uint64_t(h[0]) << 24 | h[1] << 16 | h[2] << 8 | h[3];
+    }
+  }
+  ASSERT_GT(lastFragment, 0u);
+  fs::resize_file(movie, lastFragment + 97);
+  ASSERT_FALSE(test::readMovie(movie).opened);
+
+  const Clip clip = recoverRecording(folder.string());
+  EXPECT_EQ(fs::file_size(movie), lastFragment);
+  const auto facts = test::readMovie(movie);
+  ASSERT_TRUE(facts.opened) << facts.error;
+  EXPECT_NEAR(clip.duration, facts.end, 1e-3);
+  EXPECT_GT(clip.duration, 0.9);  // at least the first second's fragment
+  EXPECT_TRUE(fs::exists(folder / "project.json"));
+}
+
 TEST(PointerJournal, ATornOrDamagedTailIsIgnoredAndATornHeaderIsRefused) {
   test::RecorderTempDir dir;
   const std::string path = (dir.path / kPointerJournalName).string();
