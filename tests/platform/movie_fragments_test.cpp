@@ -2,6 +2,7 @@
 // page, a killed process stops anywhere): cut inside its last fragment's header the whole
 // file does not open; repaired to its last complete fragment, every frame before reads.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -127,6 +128,9 @@ TEST(MovieFragments, ACutInsideFragmentDataIsCutBackAndAnythingElseIsLeftAlone) 
   EXPECT_FALSE(repairCutMovie(finished.string()));
   EXPECT_EQ(fs::file_size(finished), size);
   EXPECT_FALSE(repairCutMovie((dir.path / "missing.mp4").string()));
+  // A pipe in a movie's place is not waited on.
+  ASSERT_EQ(::mkfifo((dir.path / "pipe.mp4").c_str(), 0600), 0);
+  EXPECT_FALSE(repairCutMovie((dir.path / "pipe.mp4").string()));
 }
 
 }  // namespace

@@ -22,7 +22,9 @@ struct Box {
 
 class File {
  public:
-  explicit File(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+  // Without waiting: a pipe or a device in a movie's place must not block the reading.
+  explicit File(const std::string& path)
+      : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)) {}
   ~File() {
     if (fd_ >= 0) ::close(fd_);
   }
