@@ -1,5 +1,6 @@
 #include "capture/camera_recorder.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <vector>
@@ -235,7 +236,9 @@ void CameraRecorder::onCameraError(const platform::CameraError& error) {
   if (armed_) {
     startError_ = cameraErrorMessage(error);
     started_.notify_all();
-  } else if (recording_ && losses_.empty()) {
+  } else if (recording_ && std::none_of(losses_.begin(), losses_.end(), [](const InputLoss& l) {
+               return l.what == LostInput::cameraDevice;
+             })) {
     // The picture is kept up to its last frame.
     losses_.push_back(InputLoss{LostInput::cameraDevice,
                                 lastFrameAt_.value_or(startedAt_.value_or(0)), error.what()});
