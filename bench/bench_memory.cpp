@@ -9,22 +9,22 @@
 // fifth recording ends within 100 MB of the first; a recording with camera and microphone
 // peaks at 350 MB at most.
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <string>
 
 #include "platform/memory_release.h"
 #include "studio/capture_services.h"
 #include "studio/studio.h"
+#include "studio_recording.h"
 
 namespace {
 
 using namespace vantry;
+using bench::waitFor;
 
 // VmRSS or VmHWM of this process, MB.
 double statusMegabytes(const char* key) {
@@ -39,16 +39,6 @@ double statusMegabytes(const char* key) {
 // Starts a new peak from the present resident size.
 void resetPeak() {
   std::ofstream("/proc/self/clear_refs") << "5";
-}
-
-bool waitFor(const std::function<bool()>& done, double seconds) {
-  QElapsedTimer t;
-  t.start();
-  while (!done()) {
-    if (t.elapsed() > seconds * 1000) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
 }
 
 void settle(double seconds) {
@@ -80,19 +70,7 @@ int record(int count, double seconds, bool companions) {
     if (!studio.previewing()) studio.record();
     studio.setUseMicrophone(companions);
     studio.setUseCamera(companions);
-    studio.launchPreview();
-    if (!waitFor([&] { return studio.canStartRecording() || studio.setupError(); }, 30) ||
-        studio.setupError()) {
-      std::fprintf(stderr, "preview not ready: %s\n",
-                   studio.setupError().value_or("timeout").c_str());
-      return 1;
-    }
-    studio.startPreparedRecording();
-    if (!waitFor([&] { return studio.recording() || !studio.busy(); }, 30) || !studio.recording()) {
-      std::fprintf(stderr, "recording did not start: %s\n",
-                   studio.setupError().value_or("").c_str());
-      return 1;
-    }
+    if (!bench::beginRecording(studio)) return 1;
     settle(seconds);
     const double recordingPeak = statusMegabytes("VmHWM");
     studio.stop();
