@@ -22,39 +22,55 @@ namespace {
 // Sends nothing until the test calls send().
 struct DrivenSource : platform::AudioSource {
   ChunkHandler chunks;
-  void start(ChunkHandler c, ErrorHandler) override { chunks = std::move(c); }
+  ErrorHandler errors;
+  void start(ChunkHandler c, ErrorHandler e) override {
+    chunks = std::move(c);
+    errors = std::move(e);
+  }
   void stop() override { chunks = nullptr; }
   int sampleRate() const override { return 48000; }
+  // `seconds` of silence from the stream's start, whose first sample was captured at the
+  // host-clock instant `origin`.
+  void send(double origin, double seconds) {
+    std::vector<float> zeros(480, 0.0f);
+    for (uint64_t i = 0; i < uint64_t(seconds * 48000); i += 480) {
+      platform::AudioChunk c;
+      c.samples = zeros.data();
+      c.count = zeros.size();
+      c.firstIndex = i;
+      c.firstSampleTime = origin + double(i) / 48000;
+      c.arrivalTime = c.firstSampleTime + 0.012;
+      chunks(c);
+    }
+  }
 };
 
-TEST(VoiceCompanion, AnIdleSourceGivesNoOriginUntilSoundComes) {
-  test::TempDir dir("vantry-voice");
+// A voice file begun on a driven source.
+struct BegunVoice : ::testing::Test {
+  test::TempDir dir{"vantry-voice"};
   DrivenSource* source = nullptr;
-  VoiceCompanion voice([&] {
+  VoiceCompanion voice{[this] {
     auto s = std::make_unique<DrivenSource>();
     source = s.get();
     return s;
-  });
-  voice.prepare(dir.path.string());
-  voice.begin();
-  const double begun = *voice.audioStartedAt();
+  }};
+  double begun = 0;
+
+  void SetUp() override {
+    voice.prepare(dir.path.string());
+    voice.begin();
+    begun = *voice.audioStartedAt();
+  }
+};
+
+TEST_F(BegunVoice, AnIdleSourceGivesNoOriginUntilSoundComes) {
   CaptureTimings timings;
   voice.tick(begun + 1.2, timings);  // more than a second, but nothing heard yet
   EXPECT_FALSE(timings.count("audioOriginFromCurrentTime"));
   EXPECT_FALSE(timings.count("audioCurrentTime"));
 
   // Two seconds of sound from a stream that started half a second before the file.
-  std::vector<float> zeros(480, 0.0f);
-  const double origin = begun - 0.5;
-  for (uint64_t i = 0; i < 96000; i += 480) {
-    platform::AudioChunk c;
-    c.samples = zeros.data();
-    c.count = zeros.size();
-    c.firstIndex = i;
-    c.firstSampleTime = origin + double(i) / 48000;
-    c.arrivalTime = c.firstSampleTime + 0.012;
-    source->chunks(c);
-  }
+  source->send(begun - 0.5, 2);
   voice.tick(begun + 1.6, timings);
   ASSERT_TRUE(timings.count("audioOriginFromCurrentTime"));
   EXPECT_NEAR(timings.at("audioCurrentTime"), 1.5, 1e-3);
@@ -77,34 +93,8 @@ TEST(MicrophoneRecorder, AVoiceFileThatCannotBeMadeSaysSoInTheUsersLanguage) {
 
 // The sound server goes away ten seconds in: the microphone had connected, so the warning
 // says that it was lost, why, and how much of the sound the file keeps.
-TEST(VoiceCompanion, AMicrophoneLostPartWaySaysWhenAndWhy) {
-  test::TempDir dir("vantry-voice");
-  struct LosingSource : DrivenSource {
-    ErrorHandler errors;
-    void start(ChunkHandler c, ErrorHandler e) override {
-      chunks = std::move(c);
-      errors = std::move(e);
-    }
-  };
-  LosingSource* source = nullptr;
-  VoiceCompanion voice([&] {
-    auto s = std::make_unique<LosingSource>();
-    source = s.get();
-    return s;
-  });
-  voice.prepare(dir.path.string());
-  voice.begin();
-  const double begun = *voice.audioStartedAt();
-  std::vector<float> zeros(480, 0.0f);
-  for (uint64_t i = 0; i < 48000 * 11; i += 480) {
-    platform::AudioChunk c;
-    c.samples = zeros.data();
-    c.count = zeros.size();
-    c.firstIndex = i;
-    c.firstSampleTime = begun - 0.5 + double(i) / 48000;
-    c.arrivalTime = c.firstSampleTime + 0.012;
-    source->chunks(c);
-  }
+TEST_F(BegunVoice, AMicrophoneLostPartWaySaysWhenAndWhy) {
+  source->send(begun - 0.5, 11);
   source->errors(platform::AudioError(platform::AudioFailure::ServerLost, "Connection terminated"));
   // The screen's first frame came a quarter second after the voice file began.
   const auto warning = voice.stop(begun + 0.25);
