@@ -8,6 +8,7 @@
 #include "capture/microphone_recorder.h"
 #include "localization/localization.h"
 #include "localization/user_message.h"
+#include "platform/ffmpeg/movie_fragments.h"
 #include "platform/screen_source.h"
 #include "platform/studio_error.h"
 
@@ -313,11 +314,14 @@ std::optional<TrackWriteFailure> CameraRecorder::writeFailure() const {
   if (!writer_) return std::nullopt;
   const auto state = writer_->state();
   if (state != MovieWriter::State::failed) return std::nullopt;
+  // Read from the file: with sound beside the pictures, what reached it is not known exactly
+  // while writing.
+  const double kept = movieEnd(path_, AVMEDIA_TYPE_VIDEO).value_or(0);
   std::lock_guard lock(mutex_);
   TrackWriteFailure f;
   f.errnum = writer_->errorNumber();
   f.detail = writeFailure_.empty() ? writer_->error() : writeFailure_;
-  f.keptUntil = startedAt_.value_or(0) + writer_->writtenDuration();
+  f.keptUntil = startedAt_.value_or(0) + kept;
   return f;
 }
 

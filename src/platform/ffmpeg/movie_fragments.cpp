@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -107,19 +108,46 @@ bool repairCutMovie(const std::string& path, std::string* error) {
   return true;
 }
 
-bool movieHolds(const std::string& path, AVMediaType kind) {
+namespace {
+
+// Reads the packets of `kind`; `each` gets their end in seconds and says whether to go on.
+template <typename Each>
+bool readPackets(const std::string& path, AVMediaType kind, Each each) {
   ff::InputFormatPtr in = ff::openInput(path);
   if (!in && repairCutMovie(path)) in = ff::openInput(path);
   if (!in) return false;
   const int stream = av_find_best_stream(in.get(), kind, -1, -1, nullptr, 0);
   if (stream < 0) return false;
+  const AVRational tb = in->streams[stream]->time_base;
   ff::PacketPtr packet = ff::makePacket();
   while (av_read_frame(in.get(), packet.get()) >= 0) {
-    const bool found = packet->stream_index == stream;
+    const bool found = packet->stream_index == stream && packet->pts != AV_NOPTS_VALUE;
+    const double end =
+        found ? ff::toSeconds(packet->pts + std::max<int64_t>(packet->duration, 0), tb) : 0;
     av_packet_unref(packet.get());
-    if (found) return true;
+    if (found && !each(end)) break;
   }
-  return false;
+  return true;
+}
+
+}  // namespace
+
+bool movieHolds(const std::string& path, AVMediaType kind) {
+  bool holds = false;
+  readPackets(path, kind, [&](double) {
+    holds = true;
+    return false;  // one is enough
+  });
+  return holds;
+}
+
+std::optional<double> movieEnd(const std::string& path, AVMediaType kind) {
+  std::optional<double> end;
+  readPackets(path, kind, [&](double e) {
+    end = std::max(end.value_or(e), e);
+    return true;
+  });
+  return end;
 }
 
 }  // namespace vantry

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 extern "C" {
@@ -34,5 +35,8 @@ bool repairCutMovie(const std::string& path, std::string* error = nullptr);
 // packet of `kind`: a file whose disk filled before its first fragment has its tracks but
 // nothing in them, and would only fail to open later.
 bool movieHolds(const std::string& path, AVMediaType kind);
+// Where the packets of `kind` in `path` end, in seconds (a fragmented file's last one counts
+// from its start); none when it holds none or does not open.
+std::optional<double> movieEnd(const std::string& path, AVMediaType kind);
 
 }  // namespace vantry
