@@ -37,6 +37,7 @@
 #include "studio/capture_services.h"
 #include "studio/frame_source.h"
 #include "studio/studio.h"
+#include "studio_recording.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -385,16 +386,6 @@ MovieCount countFrames(const std::string& path) {
   return count;
 }
 
-bool waitFor(const std::function<bool()>& done, double seconds) {
-  QElapsedTimer t;
-  t.start();
-  while (!done()) {
-    if (t.elapsed() > seconds * 1000) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
-
 int record(double seconds, double stall) {
   if (qEnvironmentVariableIsEmpty("VANTRY_SYNTHETIC_CAMERA"))
     qputenv("VANTRY_SYNTHETIC_CAMERA", "1");
@@ -407,18 +398,7 @@ int record(double seconds, double stall) {
   surface.resize(1280, 720);
   surface.show();
   studio.setUseMicrophone(false);
-  studio.launchPreview();
-  if (!waitFor([&] { return studio.canStartRecording() || studio.setupError(); }, 20) ||
-      studio.setupError()) {
-    std::fprintf(stderr, "preview not ready: %s\n",
-                 studio.setupError().value_or("timeout").c_str());
-    return 1;
-  }
-  studio.startPreparedRecording();
-  if (!waitFor([&] { return studio.recording() || !studio.busy(); }, 20) || !studio.recording()) {
-    std::fprintf(stderr, "recording did not start: %s\n", studio.setupError().value_or("").c_str());
-    return 1;
-  }
+  if (!bench::beginRecording(studio)) return 1;
   const double cpu0 = bench::cpuSeconds();
   QElapsedTimer t;
   t.start();
@@ -433,7 +413,7 @@ int record(double seconds, double stall) {
     }
   }
   studio.stop();
-  waitFor([&] { return !studio.busy(); }, 60);
+  bench::waitFor([&] { return !studio.busy(); }, 60);
   const double cpu = bench::cpuSeconds() - cpu0;
   if (studio.error()) std::printf("error: %s\n", studio.error()->c_str());
   const auto url = studio.projectURL().value_or("");

@@ -1,5 +1,8 @@
 // vantry-tool record: records a display or a window for a number of seconds and prints the
 // recording folder; or, with --preview-seconds, writes the live preview's frames as PNG.
+// Exit status: 0 a whole recording; 3 a recording kept but cut short (a full disk, a lost
+// display, camera or microphone, a termination signal), said on standard error with how
+// much was kept; 1 nothing recorded; 64 a wrong command line.
 #include <QCoreApplication>
 #include <QImage>
 #include <atomic>
@@ -18,6 +21,8 @@
 #include "capture/display_preview.h"
 #include "capture/display_recorder.h"
 #include "command.h"
+#include "localization/localization.h"
+#include "localization/user_message.h"
 #include "platform/screen_source.h"
 
 namespace {
@@ -26,6 +31,8 @@ using vantry::platform::DisplayId;
 using vantry::platform::WindowId;
 
 std::atomic<bool> gInterrupted{false};
+
+constexpr int kCutShort = 3;
 
 void onSignal(int) {
   gInterrupted.store(true);
@@ -141,15 +148,22 @@ int run(const vantry::tool::Args& args) {
     vantry::RecorderEnvironment env;
     env.screen = screen;
     vantry::DisplayRecorder recorder(env);
-    recorder.onFailure = [](const std::string& message) { std::cerr << message << "\n"; };
+    // Failures are told once, with what was kept, when the recording has stopped.
     recorder.start(*display, window, vantry::makeRecordingCompanions(camera, mic));
     // A recording that ended by itself (the display was lost) stops at once, as if the user
     // had pressed stop.
     waitOrInterrupt(*seconds, [&] { return recorder.ended(); });
-    recorder.stop();
-    if (!recorder.warning().empty()) std::cerr << recorder.warning() << "\n";
+    const bool interrupted = gInterrupted.load();
+    const vantry::Clip clip = recorder.stop();
+    const std::string warning = recorder.warning();
+    if (!warning.empty()) std::cerr << warning << "\n";
     std::cout << recorder.folder() << "\n";
-    return 0;
+    // A script must be able to tell a cut recording from a whole one.
+    if (!interrupted && !recorder.ended() && warning.empty()) return 0;
+    std::cerr << vantry::L("已保留 {0} 的录制，保存在 {1}。", vantry::shownDuration(clip.duration),
+                           vantry::shownPath(recorder.folder()))
+              << "\n";
+    return kCutShort;
   } catch (const std::exception& e) {
     std::cerr << e.what() << "\n";
     return 1;

@@ -92,8 +92,9 @@ void record(Studio& s, double seconds) {
   s.startPreparedRecording();
   runUntil([&] { return !s.busy(); }, 30);
   if (!s.recording()) return;
-  runUntil([] { return false; }, seconds);
-  s.stop();
+  // A recording can end by itself (a lost display, a full disk).
+  runUntil([&] { return !s.recording(); }, seconds);
+  if (s.recording()) s.stop();
   runUntil([&] { return !s.busy(); }, 120);
 }
 

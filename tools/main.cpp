@@ -5,6 +5,7 @@
 #include "command.h"
 #include "localization/localization.h"
 #include "localization/qt/language_settings.h"
+#include "platform/memory_release.h"
 
 namespace vantry::tool {
 
@@ -21,6 +22,7 @@ Command::Command(std::string name, std::string usage, std::function<int(const Ar
 
 int main(int argc, char** argv) {
   using namespace vantry::tool;
+  vantry::platform::configureAllocator();
   auto& commands = registry();
   std::sort(commands.begin(), commands.end(),
             [](const Registered& a, const Registered& b) { return a.name < b.name; });

@@ -24,6 +24,7 @@
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
 #include "platform/durable_file.h"
+#include "platform/memory_release.h"
 #include "platform/x11/x11_windows.h"
 #include "render/export_workspace.h"
 #include "render/movie_exporter.h"
@@ -31,6 +32,7 @@
 
 int main(int argc, char** argv) {
   using namespace vantry;
+  platform::configureAllocator();
   QApplication app(argc, argv);
   // Display recordings leave out the windows of Qt's X connection: ours, as the server made
   // their ids, whatever class or pid another program may claim.

@@ -8,10 +8,13 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <iostream>
+
 #include "app/trash.h"
 #include "capture/display_recorder.h"
 #include "localization/platform_texts.h"
 #include "localization/qt/qt_text.h"
+#include "localization/user_message.h"
 #include "studio/studio.h"
 
 namespace vantry {
@@ -249,7 +252,14 @@ void QuitFlow::terminateStep() {
     QTimer::singleShot(services_.pollMilliseconds, this, &QuitFlow::terminateStep);
     return;
   }
-  s.saveNow();
+  if (!s.saveNow() && s.projectURL()) {
+    // Nobody is left to answer a question: standard error is where a terminal or the
+    // session's log keeps what is lost.
+    std::cerr << withDetail(
+                     L("退出时未能保存项目 {0}，最近的修改已丢失。", shownPath(*s.projectURL())),
+                     shownMessage(s.error().value_or(std::string())))
+              << std::endl;
+  }
   services_.quit();
 }
 

@@ -3,19 +3,43 @@
 #include <cmath>
 
 #include "localization/localization.h"
-#include "platform/ffmpeg/ff_util.h"
+#include "localization/user_message.h"
+#include "platform/ffmpeg/movie_fragments.h"
 #include "platform/screen_source.h"
 #include "platform/studio_error.h"
 
 namespace vantry {
 
-bool cameraMovieReadable(const std::string& path) {
-  auto input = ff::openInput(path);
-  if (!input) return false;
-  for (unsigned i = 0; i < input->nb_streams; ++i) {
-    if (input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) return true;
+namespace {
+
+// Seconds of the recording at host-clock instant `at`.
+double recordingTime(double at, std::optional<double> startClock) {
+  return startClock ? std::max(at - *startClock, 0.0) : 0.0;
+}
+
+std::string joinLines(std::string text, const std::string& line) {
+  return text.empty() ? line : text + "\n" + line;
+}
+
+// The losses of a camera or microphone as lines for the recording's warning.
+std::string lossLines(const std::vector<InputLoss>& losses, std::optional<double> startClock) {
+  std::string text;
+  for (const InputLoss& loss : losses) {
+    text = joinLines(
+        text, lostInputMessage(loss.what, recordingTime(loss.keptUntil, startClock), loss.detail));
   }
-  return false;
+  return text;
+}
+
+std::optional<std::string> nonEmpty(std::string text) {
+  if (text.empty()) return std::nullopt;
+  return text;
+}
+
+}  // namespace
+
+bool cameraMovieReadable(const std::string& path) {
+  return movieHolds(path, AVMEDIA_TYPE_VIDEO);
 }
 
 CameraCompanion::CameraCompanion(std::shared_ptr<CameraRecorder> camera, bool microphone)
@@ -34,9 +58,10 @@ void CameraCompanion::abandon() {
   }
 }
 
-std::optional<std::string> CameraCompanion::stop() {
+std::optional<std::string> CameraCompanion::stop(std::optional<double> startClock) {
+  startClock_ = startClock;
   camera_->endRecording();
-  return camera_->warning();
+  return nonEmpty(lossLines(camera_->losses(), startClock));
 }
 
 std::optional<std::string> CameraCompanion::finish() {
@@ -48,8 +73,14 @@ std::optional<std::string> CameraCompanion::finish() {
   } catch (const std::exception& e) {
     warning = e.what();
   }
+  if (const auto failed = camera_->writeFailure()) {
+    // The file ends at its last complete fragment: say how much of the camera that is.
+    const double kept = recordingTime(failed->keptUntil, startClock_);
+    warning = recordingWriteFailure(RecordingFile::camera, path_, failed->errnum, failed->detail,
+                                    L("摄像头画面保留到 {0}。", shownDuration(kept)));
+  }
   // A movie that cannot be read is left out of the project (complete()); say so.
-  if (!warning && !cameraMovieReadable(path_)) warning = L("摄像头暂时无法使用。");
+  if (!warning && !cameraMovieReadable(path_)) warning = L("无法读取文件 {0}。", shownPath(path_));
   return warning;
 }
 
@@ -121,12 +152,21 @@ void VoiceCompanion::tick(double now, CaptureTimings& timings) {
   timings["audioCurrentTime"] = *position;
 }
 
-std::optional<std::string> VoiceCompanion::stop() {
-  return microphone_.end();
+std::optional<std::string> VoiceCompanion::stop(std::optional<double> startClock) {
+  startClock_ = startClock;
+  microphone_.end();
+  std::vector<InputLoss> losses;
+  if (auto loss = microphone_.loss()) losses.push_back(*loss);
+  return nonEmpty(lossLines(losses, startClock));
 }
 
 std::optional<std::string> VoiceCompanion::finish() {
-  return microphone_.finish();
+  if (microphone_.finish()) return std::nullopt;
+  const auto failed = microphone_.writeFailure();
+  if (!failed) return std::nullopt;
+  return recordingWriteFailure(
+      RecordingFile::voice, microphone_.path(), failed->errnum, failed->detail,
+      L("声音保留到 {0}。", shownDuration(recordingTime(failed->keptUntil, startClock_))));
 }
 
 void VoiceCompanion::complete(Clip& clip, double startClock, CaptureTimings& timings) {

@@ -25,7 +25,7 @@ class CameraCompanion : public RecordingCompanion {
   void prepare(const std::string& folder) override;
   void abandon() override;
   // Stops the camera and the sound at once; finish() completes "camera.mov".
-  std::optional<std::string> stop() override;
+  std::optional<std::string> stop(std::optional<double> startClock) override;
   std::optional<std::string> finish() override;
   void complete(Clip& clip, double startClock, CaptureTimings& timings) override;
   void describe(JournalHeader& header, double startClock) const override;
@@ -38,6 +38,7 @@ class CameraCompanion : public RecordingCompanion {
   bool microphone_;
   std::string path_;
   bool finished_ = false;
+  std::optional<double> startClock_;
 };
 
 // The microphone alone into "voice.m4a".
@@ -51,7 +52,7 @@ class VoiceCompanion : public RecordingCompanion {
   void abandon() override;
   void tick(double now, CaptureTimings& timings) override;
   // Stops the sound at once; finish() completes "voice.m4a".
-  std::optional<std::string> stop() override;
+  std::optional<std::string> stop(std::optional<double> startClock) override;
   std::optional<std::string> finish() override;
   void complete(Clip& clip, double startClock, CaptureTimings& timings) override;
   void describe(JournalHeader& header, double startClock) const override;
@@ -60,6 +61,7 @@ class VoiceCompanion : public RecordingCompanion {
 
  private:
   MicrophoneRecorder microphone_;
+  std::optional<double> startClock_;
   // Written by begin(), read by the ticks on the writer queue; NaN until begun.
   std::atomic<double> audioStartedAt_{std::numeric_limits<double>::quiet_NaN()};
 };
@@ -69,7 +71,8 @@ class VoiceCompanion : public RecordingCompanion {
 std::vector<std::shared_ptr<RecordingCompanion>> makeRecordingCompanions(
     bool camera, bool microphone, std::shared_ptr<CameraRecorder> preparedCamera = {});
 
-// True when `path` opens as a movie with a picture track.
+// True when `path` opens as a movie with at least one picture. A fragmented movie whose tail
+// was cut (a full disk, a crash) is first cut back to its last complete fragment.
 bool cameraMovieReadable(const std::string& path);
 
 }  // namespace vantry

@@ -1,12 +1,16 @@
 #include "capture/camera_recorder.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <vector>
 
 #include "capture/microphone_recorder.h"
-#include "platform/studio_error.h"
 #include "localization/localization.h"
+#include "localization/user_message.h"
+#include "platform/ffmpeg/movie_fragments.h"
 #include "platform/screen_source.h"
+#include "platform/studio_error.h"
 
 namespace vantry {
 
@@ -22,7 +26,7 @@ std::string cameraErrorMessage(const platform::CameraError& error) {
     case CameraFailure::CannotOpen:
     case CameraFailure::Unsupported:
       // The device's own reason follows the sentence, as it has no translation.
-      return L("摄像头暂时无法使用。") + " (" + error.what() + ")";
+      return withDetail(L("摄像头暂时无法使用。"), error.what());
     case CameraFailure::Stopped:
       break;
   }
@@ -85,11 +89,19 @@ void CameraRecorder::start(const std::string& path, bool microphone) {
       if (writer_) writer_->appendAudio(s, n, t);
     });
     try {
-      microphone_->start([this](const platform::AudioChunk& c) { track_->add(c); },
-                         [this](const platform::AudioError&) {
-                           std::lock_guard lock(mutex_);
-                           if (recording_ && !warning_) warning_ = L("无法连接麦克风。");
-                         });
+      microphone_->start(
+          [this](const platform::AudioChunk& c) { track_->add(c); },
+          [this](const platform::AudioError& e) {
+            // The sound is kept up to its newest sample.
+            const auto begin = track_->beginTime();
+            const double at = begin ? *begin + track_->currentTime() : 0;
+            std::lock_guard lock(mutex_);
+            if (!recording_) return;
+            losses_.push_back(InputLoss{e.kind() == platform::AudioFailure::ServerLost
+                                            ? LostInput::soundServer
+                                            : LostInput::microphoneDevice,
+                                        at, e.what()});
+          });
     } catch (const platform::AudioError& e) {
       microphone_.reset();
       track_.reset();
@@ -108,6 +120,9 @@ void CameraRecorder::start(const std::string& path, bool microphone) {
   video.frameRate = 30;
   video.averageBitRate = 6'000'000;
   video.keyFrameInterval = 30;
+  // 720p at 30 frames a second needs little; libx264's default thread count (one and a half
+  // per core) would hold far more pictures than that.
+  video.encoderOptions = {{"preset", "superfast"}, {"threads", "2"}};
   settings.video = video;
   if (microphone) {
     AudioTrackSettings audio;
@@ -121,10 +136,13 @@ void CameraRecorder::start(const std::string& path, bool microphone) {
   };
   auto writer = std::make_unique<MovieWriter>(settings);
   if (!writer->start()) {
+    const int errnum = writer->errorNumber();
     const std::string error = writer->error();
     stopMicrophone();
-    throw StudioError(L("摄像头未能开始录像。") + " (" + error + ")");
+    throw StudioError(recordingWriteFailure(RecordingFile::camera, path, errnum, error,
+                                            errnum ? writeAdvice(errnum) : std::string()));
   }
+  path_ = path;
 
   std::unique_lock lock(mutex_);
   writer_ = std::move(writer);
@@ -151,7 +169,8 @@ void CameraRecorder::onCameraFrame(const platform::CameraFrame& frame) {
   }
   // One copy serves the file and the preview; the camera reuses its buffer.
   const int stride = frame.width * 4;
-  auto pixels = std::make_shared<std::vector<uint8_t>>(size_t(stride) * size_t(frame.height));
+  auto pixels = freeBuffer(size_t(stride) * size_t(frame.height));
+  if (!pixels) return;  // the file and the preview are far behind: this frame is dropped
   for (int y = 0; y < frame.height; ++y) {
     std::memcpy(pixels->data() + size_t(y) * stride, frame.bgra + size_t(y) * frame.stride,
                 size_t(stride));
@@ -179,7 +198,9 @@ void CameraRecorder::onCameraFrame(const platform::CameraFrame& frame) {
         view.owner = pixels;
         const bool first = lastVideoTime_ < 0;
         // A busy encoder drops this frame rather than holding up the camera.
-        if (writer_->appendVideo(view, t) || first) lastVideoTime_ = t;
+        const bool taken = writer_->appendVideo(view, t);
+        if (taken) lastFrameAt_ = frame.time;
+        if (taken || first) lastVideoTime_ = t;
         if (first) {
           startNotificationHostTime_ = platform::hostTime();
           started_.notify_all();
@@ -197,13 +218,31 @@ void CameraRecorder::onCameraFrame(const platform::CameraFrame& frame) {
   }
 }
 
+std::shared_ptr<std::vector<uint8_t>> CameraRecorder::freeBuffer(size_t bytes) {
+  for (auto& b : buffers_) {
+    // Only this thread hands buffers out, so a count of one cannot rise behind our back.
+    if (b.use_count() == 1) {
+      std::atomic_thread_fence(std::memory_order_acquire);
+      b->resize(bytes);
+      return b;
+    }
+  }
+  if (buffers_.size() >= kBuffers) return nullptr;
+  buffers_.push_back(std::make_shared<std::vector<uint8_t>>(bytes));
+  return buffers_.back();
+}
+
 void CameraRecorder::onCameraError(const platform::CameraError& error) {
   std::lock_guard lock(mutex_);
   if (armed_) {
     startError_ = cameraErrorMessage(error);
     started_.notify_all();
-  } else if (recording_ && !warning_) {
-    warning_ = cameraErrorMessage(error);
+  } else if (recording_ && std::none_of(losses_.begin(), losses_.end(), [](const InputLoss& l) {
+               return l.what == LostInput::cameraDevice;
+             })) {
+    // The picture is kept up to its last frame.
+    losses_.push_back(InputLoss{LostInput::cameraDevice,
+                                lastFrameAt_.value_or(startedAt_.value_or(0)), error.what()});
   }
 }
 
@@ -231,17 +270,11 @@ void CameraRecorder::finishRecording() {
     if (!finishPending_) return;
     finishPending_ = false;
   }
-  const bool finished = writer_->finish();
-  std::optional<std::string> error;
-  {
-    std::lock_guard lock(mutex_);
-    if (!writeFailure_.empty()) {
-      error = writeFailure_;
-    } else if (!finished) {
-      error = writer_->error();
-    }
+  writer_->finish();
+  if (const auto failure = writeFailure()) {
+    throw StudioError(
+        recordingWriteFailure(RecordingFile::camera, path_, failure->errnum, failure->detail));
   }
-  if (error) throw StudioError(*error);
 }
 
 void CameraRecorder::stop() {
@@ -272,9 +305,24 @@ bool CameraRecorder::recordsMicrophone() const {
   return track_ != nullptr;
 }
 
-std::optional<std::string> CameraRecorder::warning() const {
+std::vector<InputLoss> CameraRecorder::losses() const {
   std::lock_guard lock(mutex_);
-  return warning_;
+  return losses_;
+}
+
+std::optional<TrackWriteFailure> CameraRecorder::writeFailure() const {
+  if (!writer_) return std::nullopt;
+  const auto state = writer_->state();
+  if (state != MovieWriter::State::failed) return std::nullopt;
+  // Read from the file: with sound beside the pictures, what reached it is not known exactly
+  // while writing.
+  const double kept = movieEnd(path_, AVMEDIA_TYPE_VIDEO).value_or(0);
+  std::lock_guard lock(mutex_);
+  TrackWriteFailure f;
+  f.errnum = writer_->errorNumber();
+  f.detail = writeFailure_.empty() ? writer_->error() : writeFailure_;
+  f.keptUntil = startedAt_.value_or(0) + kept;
+  return f;
 }
 
 }  // namespace vantry

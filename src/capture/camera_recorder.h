@@ -16,6 +16,7 @@
 #include <string>
 
 #include "capture/microphone_track.h"
+#include "capture/recording_messages.h"
 #include "platform/audio_source.h"
 #include "platform/camera_source.h"
 #include "platform/ffmpeg/movie_writer.h"
@@ -54,7 +55,8 @@ class CameraRecorder {
   // stop() in two steps, so that a screen recording can read its stop instant as soon as
   // the camera no longer records, before the file is completed: endRecording() stops the
   // pictures, the sound and the camera at once; finishRecording() completes the file and
-  // throws its error (StudioError). finishRecording() does nothing the second time.
+  // throws its error (StudioError; writeFailure() has its parts). finishRecording() does
+  // nothing the second time.
   void endRecording();
   void finishRecording();
   // Stops the camera; harmless when it does not run.
@@ -65,20 +67,24 @@ class CameraRecorder {
   std::optional<double> startNotificationHostTime() const;
   // True when the microphone feeds the recording.
   bool recordsMicrophone() const;
-  // A translated note about the recording that did not stop it (the camera went away
-  // part way; the file keeps what came before).
-  std::optional<std::string> warning() const;
+  // The camera or its microphone went away part way (the file keeps what came before).
+  std::vector<InputLoss> losses() const;
+  // "camera.mov" could not be written to the end; it keeps its complete fragments.
+  std::optional<TrackWriteFailure> writeFailure() const;
 
   // How long start() waits for the first frame.
   void setStartTimeout(double seconds) { startTimeout_ = seconds; }
   static constexpr double kStartTimeout = 8.0;
   static constexpr int kWidth = 1280;
   static constexpr int kHeight = 720;
+  // Frame buffers kept for reuse: the writer's queue, the preview's and the one being filled.
+  static constexpr size_t kBuffers = 12;
 
  private:
   void onCameraFrame(const platform::CameraFrame& frame);
   void onCameraError(const platform::CameraError& error);
   void stopMicrophone();
+  std::shared_ptr<std::vector<uint8_t>> freeBuffer(size_t bytes);
 
   CameraFactory cameraFactory_;
   MicrophoneFactory microphoneFactory_;
@@ -88,6 +94,10 @@ class CameraRecorder {
   std::unique_ptr<platform::AudioSource> microphone_;
   std::unique_ptr<MicrophoneTrack> track_;
   std::unique_ptr<MovieWriter> writer_;
+  std::string path_;
+  // Camera thread only: a new buffer for every frame would leave the allocator holding
+  // hundreds of megabytes after a recording.
+  std::vector<std::shared_ptr<std::vector<uint8_t>>> buffers_;
 
   // Everything below is shared with the camera thread.
   mutable std::mutex mutex_;
@@ -100,7 +110,8 @@ class CameraRecorder {
   std::optional<double> firstSampleHostTime_;
   std::optional<double> startNotificationHostTime_;
   double lastVideoTime_ = -1;
-  std::optional<std::string> warning_;
+  std::optional<double> lastFrameAt_;  // host clock of the newest frame handed to the file
+  std::vector<InputLoss> losses_;
   std::string writeFailure_;
   bool finishPending_ = false;  // a recording ended and its file is not completed yet
 };

@@ -12,7 +12,9 @@
 
 #include "capture/capture_target.h"
 #include "capture/display_preview.h"
+#include "capture/recording_messages.h"
 #include "localization/localization.h"
+#include "localization/user_message.h"
 #include "model/document_json.h"
 #include "platform/durable_file.h"
 #include "platform/studio_error.h"
@@ -23,10 +25,9 @@ namespace {
 
 constexpr double kFrame = 1.0 / 60.0;
 constexpr int kMaxCaptureWidth = 2560;
-
-std::string withDetail(const std::string& message, const std::string& detail) {
-  return detail.empty() ? message : message + " (" + detail + ")";
-}
+// A taller source is scaled down to this: libx264 refuses heights beyond 16384, and players'
+// decoders commonly stop at 4096.
+constexpr int kMaxCaptureHeight = 4096;
 
 VideoFrameView viewOf(const platform::Frame& frame) {
   VideoFrameView v;
@@ -83,11 +84,15 @@ DisplayRecorder::CaptureSize DisplayRecorder::captureSizeFor(const platform::Rec
   const double ph = points.height * scale;
   double w = pw;
   double h = ph;
-  if (pw > kMaxCaptureWidth) {
-    // The capped width is exactly 2560; scaling by 2560 / pw and back would lose a pixel to
-    // rounding for some widths.
+  // A capped side is exactly its limit; scaling by 2560 / pw and back would lose a pixel to
+  // rounding for some sizes.
+  if (w > kMaxCaptureWidth) {
     w = kMaxCaptureWidth;
     h = ph * kMaxCaptureWidth / pw;
+  }
+  if (h > kMaxCaptureHeight) {
+    h = kMaxCaptureHeight;
+    w = pw * kMaxCaptureHeight / ph;
   }
   auto even = [](double v) {
     if (!(v >= 2)) return 2;  // also NaN
@@ -125,7 +130,7 @@ std::string DisplayRecorder::warning() const {
   std::lock_guard lock(stateMutex_);
   std::string text;
   for (const auto& w : warnings_)
-    text += (text.empty() ? "" : " ") + w;
+    text += (text.empty() ? "" : "\n") + w;
   return text;
 }
 
@@ -139,8 +144,19 @@ void DisplayRecorder::start(platform::DisplayId displayID,
     startSteps(displayID, windowID);
   } catch (...) {
     stopped_.store(true);
+    removeFolderOfFailedStart();
     throw;
   }
+}
+
+void DisplayRecorder::removeFolderOfFailedStart() {
+  // Nothing was recorded: an empty folder would only stand in the recordings as a broken
+  // one. The files in it are this start's own (an empty movie, a camera file of one frame).
+  const std::string dir = folder();
+  if (dir.empty()) return;
+  if (sink_) sink_->cancel();
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
 }
 
 void DisplayRecorder::startSteps(platform::DisplayId displayID,
@@ -158,7 +174,10 @@ void DisplayRecorder::startSteps(platform::DisplayId displayID,
   // all recordings is closed too, so that those made before are.
   std::string made = platform::makePrivateFolder(env_.recordingsFolder);
   if (made.empty()) made = platform::makePrivateFolder(folder);
-  if (!made.empty()) throw StudioError(withDetail(L("录屏文件无法写入。"), made));
+  if (!made.empty()) {
+    throw StudioError(
+        recordingFolderFailure(env_.recordingsFolder, systemErrorNumberOf(made), made));
+  }
 
   // 2, 3. What to capture.
   const platform::ShareableContent content = env_.screen->shareableContent();
@@ -191,15 +210,15 @@ void DisplayRecorder::startSteps(platform::DisplayId displayID,
   request.path = (folder / "screen.mp4").string();
   request.width = size.width;
   request.height = size.height;
-  request.onFailure = [this](const std::string& error) {
-    queue_.post([this, error] { recordFailure(withDetail(L("录屏文件无法写入。"), error)); });
-  };
+  request.onFailure = [this](const std::string&) { queue_.post([this] { movieFailed(); }); };
   std::unique_ptr<VideoSink> sink = env_.makeSink(request);
   if (!sink) throw StudioError(L("无法创建录屏编码器。"));
   if (!sink->start()) {
+    const int errnum = sink->errorNumber();
     const std::string error = sink->error();
     sink.reset();
-    throw StudioError(withDetail(L("录屏文件无法写入。"), error));
+    throw StudioError(recordingWriteFailure(RecordingFile::screen, request.path, errnum, error,
+                                            errnum ? writeAdvice(errnum) : std::string()));
   }
   sink_ = std::move(sink);
 
@@ -266,12 +285,32 @@ void DisplayRecorder::recordFailure(const std::string& message) {
 void DisplayRecorder::streamStopped(const std::string& message) {
   if (finished_) return;
   recordFailure(message);
+  endByItself(message, {});
+}
+
+void DisplayRecorder::movieFailed() {
+  if (finished_ || !sink_ || streamEnded_) return;
+  const int errnum = sink_->errorNumber();
+  const std::string message =
+      recordingWriteFailure(RecordingFile::screen, moviePath(), errnum, sink_->error());
+  recordFailure(message);
+  // What the movie cannot hold is not recorded: going on would only show a recording that
+  // is not there.
+  endByItself(message, writeAdvice(errnum));
+}
+
+void DisplayRecorder::endByItself(const std::string& message, const std::string& advice) {
   if (streamEnded_) return;
   // Nothing more can be recorded: the recording ends at its last real frame.
   streamEnded_ = true;
+  ending_ = Ending{message, advice};
   journal_.write();
   ended_.store(true);
   if (onEnded) onEnded();
+}
+
+std::string DisplayRecorder::moviePath() const {
+  return (std::filesystem::path(folder()) / "screen.mp4").string();
 }
 
 void DisplayRecorder::openJournal() {
@@ -320,7 +359,7 @@ void DisplayRecorder::handleFrame(const platform::Frame& frame) {
     framesWritten_.fetch_add(1, std::memory_order_relaxed);
     lastSample_ = frame;
   } else {
-    recordFailure(withDetail(L("录屏文件无法写入。"), sink_->error()));
+    movieFailed();
   }
 }
 
@@ -386,8 +425,9 @@ Clip DisplayRecorder::stop() {
     stream_.reset();
   }
   // 3, 4. Voice and camera.
+  const std::optional<double> clock = startClock();
   for (auto& c : companions_) {
-    if (auto w = c->stop()) late.push_back(*w);
+    if (auto w = c->stop(clock)) late.push_back(*w);
   }
 
   // 5. On the writer queue, after everything already queued there: the last frame again at
@@ -400,6 +440,7 @@ Clip DisplayRecorder::stop() {
     std::vector<PointerSample> samples;
     std::vector<std::string> failures;
     CaptureTimings timings;
+    std::optional<Ending> ending;
   };
   Last last = queue_.sync([this] {
     Last r;
@@ -430,6 +471,7 @@ Clip DisplayRecorder::stop() {
     r.samples = std::move(samples_);
     r.failures = failures_;
     r.timings = timings_;
+    r.ending = ending_;
     return r;
   });
 
@@ -443,14 +485,24 @@ Clip DisplayRecorder::stop() {
   warnings.insert(warnings.end(), late.begin(), late.end());
   if (!last.anyFrame || !sink_) {
     if (sink_) sink_->cancel();
-    if (!last.failures.empty()) throw StudioError(last.failures.front());
+    if (!last.failures.empty()) {
+      const std::string& first = last.failures.front();
+      throw StudioError(last.ending && last.ending->message == first
+                            ? appendSentence(first, last.ending->advice)
+                            : first);
+    }
     // Frames came but the writer never took one: the screen was readable, the file was not.
-    if (framesTaken_.load() > 0) throw StudioError(L("录屏文件无法写入。"));
+    if (framesTaken_.load() > 0) {
+      throw StudioError(recordingWriteFailure(RecordingFile::screen, moviePath(),
+                                              sink_ ? sink_->errorNumber() : 0,
+                                              sink_ ? sink_->error() : std::string()));
+    }
     throw StudioError(L("没有捕获到画面。请检查屏幕录制权限，然后重试。"));
   }
   const bool finished = sink_->finish();
-  if (!finished) {
-    const std::string w = withDetail(L("录屏文件无法写入。"), sink_->error());
+  if (!finished && !last.ending) {
+    const std::string w = recordingWriteFailure(RecordingFile::screen, moviePath(),
+                                                sink_->errorNumber(), sink_->error());
     if (std::find(warnings.begin(), warnings.end(), w) == warnings.end()) warnings.push_back(w);
   }
   // The document lasts as long as the movie: to the stop instant when the last frame was
@@ -459,6 +511,12 @@ Clip DisplayRecorder::stop() {
   if (!(duration > 0)) {
     throw StudioError(!warnings.empty() ? warnings.front()
                                         : L("没有捕获到画面。请检查屏幕录制权限，然后重试。"));
+  }
+  // A recording that ended by itself says where it ended and what is kept of it.
+  if (last.ending) {
+    const std::string kept = recordingKept(duration, folder(), last.ending->advice);
+    auto it = std::find(warnings.begin(), warnings.end(), last.ending->message);
+    if (it != warnings.end()) *it = appendSentence(*it, kept);
   }
   // The pointer track ends with the picture.
   auto& samples = last.samples;
@@ -483,7 +541,8 @@ Clip DisplayRecorder::stop() {
     c->complete(clip, *last.startClock, timings);
 
   // The document is written first: it is what the user opens, the timings only explain it.
-  const std::string failedDocument = L("无法写入文件 {0}。", "project.json");
+  const std::string failedDocument =
+      L("无法写入文件 {0}。", shownPath((folder / "project.json").string()));
   std::string bytes;
   try {
     bytes = encodeClip(clip);
@@ -492,7 +551,12 @@ Clip DisplayRecorder::stop() {
   }
   std::string error = platform::writeFileAtomically(folder / "project.json", bytes);
   // The journal stays until the document is durable: with it the recording can be rebuilt.
-  if (!error.empty()) throw StudioError(withDetail(failedDocument, error));
+  if (!error.empty()) {
+    throw StudioError(systemFailure(
+        failedDocument, systemErrorNumberOf(error),
+        L("录制保存在 {0}，腾出空间后重新打开 Vantry 即可恢复。", shownPath(folder.string())),
+        error));
+  }
   std::error_code ignored;
   std::filesystem::remove(folder / kPointerJournalName, ignored);
 
@@ -501,8 +565,11 @@ Clip DisplayRecorder::stop() {
   for (const auto& [key, value] : timings)
     if (std::isfinite(value)) timing[key] = value;
   error = platform::writeFileAtomically(folder / "capture-timing.json", timing.dump());
-  if (!error.empty())
-    warnings.push_back(withDetail(L("无法写入文件 {0}。", "capture-timing.json"), error));
+  if (!error.empty()) {
+    warnings.push_back(
+        systemFailure(L("无法写入文件 {0}。", shownPath((folder / "capture-timing.json").string())),
+                      systemErrorNumberOf(error), {}, error));
+  }
   {
     std::lock_guard lock(stateMutex_);
     warnings_ = warnings;

@@ -47,8 +47,9 @@ class RecordingCompanion {
   // Every pointer tick on the writer queue, once the recording's clock runs.
   virtual void tick(double /*now*/, CaptureTimings& /*timings*/) {}
   // The recording stops. A translated warning when something went wrong (the files keep
-  // what was recorded). Never throws.
-  virtual std::optional<std::string> stop() = 0;
+  // what was recorded). `startClock` is the host-clock instant of the recording's time 0
+  // when a frame came. Never throws.
+  virtual std::optional<std::string> stop(std::optional<double> startClock) = 0;
   // After the stop instant was read: completes the files, so that their finishing does not
   // lengthen the recording. A translated warning when that went wrong. Never throws.
   virtual std::optional<std::string> finish() { return std::nullopt; }
@@ -90,15 +91,17 @@ class DisplayRecorder {
   // queue.
   std::function<void(const std::string&)> onFailure;
   // Set before start(). The recording ended by itself: the screen stream stopped with an
-  // error (reported through onFailure first). Nothing more is recorded; stop() ends the
-  // movie, the pointer track and the duration at the last real frame and keeps the
-  // recording with a warning. The owner should call stop() as if the user had pressed stop.
+  // error, or the screen movie can no longer be written (a full disk), reported through
+  // onFailure first. Nothing more is recorded; stop() ends the movie, the pointer track and
+  // the duration at the last frame the movie holds and keeps the recording with a warning
+  // that says up to when. The owner should call stop() as if the user had pressed stop.
   // Called once, on the writer queue; must not call stop() itself.
   std::function<void()> onEnded;
 
   // Starts recording the display, or the window when `windowID` is given. Returns once the
   // stream captures and the pointer is sampled. Throws a translated error (StudioError or
-  // platform::PlatformError); whatever was opened is closed again, the folder stays.
+  // platform::PlatformError); whatever was opened is closed again and the new folder, which
+  // holds nothing recorded, is removed.
   void start(platform::DisplayId displayID, std::optional<platform::WindowId> windowID,
              std::vector<std::shared_ptr<RecordingCompanion>> companions = {});
 
@@ -107,8 +110,8 @@ class DisplayRecorder {
   // written and warning() says what went wrong. Throws only when nothing was recorded or a
   // JSON file cannot be written. Nothing is ever deleted.
   Clip stop();
-  // After stop(): the translated warning of a recording kept despite a failure; empty when
-  // all went well.
+  // After stop(): the translated warning of a recording kept despite a failure, one line
+  // (and its detail line) per failure; empty when all went well.
   std::string warning() const;
   // True once the recording ended by itself (see onEnded). Any thread.
   bool ended() const { return ended_.load(); }
@@ -128,7 +131,7 @@ class DisplayRecorder {
   std::string folder() const;
 
   // The pixel size of the stream and movie for a source of `points` at `scale` pixels per
-  // point: at most 2560 wide, the height scaled alike, both even and at least 2.
+  // point: at most 2560 wide and 4096 high, the aspect kept, both even and at least 2.
   static CaptureSize captureSizeFor(const platform::Rect& points, double scale);
   // <generic data location>/Pexilar/Recordings
   static std::string defaultRecordingsFolder();
@@ -141,8 +144,12 @@ class DisplayRecorder {
   void tick();
   void recordFailure(const std::string& message);
   void streamStopped(const std::string& message);
+  void movieFailed();
+  void endByItself(const std::string& message, const std::string& advice);
+  std::string moviePath() const;
   void openJournal();
   void undoStart();
+  void removeFolderOfFailedStart();
 
   RecorderEnvironment env_;
   std::vector<std::shared_ptr<RecordingCompanion>> companions_;
@@ -170,7 +177,14 @@ class DisplayRecorder {
   bool finished_ = false;
   std::vector<std::string> failures_;
   CaptureTimings timings_;
-  bool streamEnded_ = false;
+  bool streamEnded_ = false;  // ended by itself
+  // Why it ended by itself: the failure's message and what to do about it (nothing for a
+  // lost stream).
+  struct Ending {
+    std::string message;
+    std::string advice;
+  };
+  std::optional<Ending> ending_;
   bool journalTried_ = false;
   int journalKept_ = 0;  // samples kept since the last journal write
   PointerJournalWriter journal_;

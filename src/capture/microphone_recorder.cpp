@@ -1,6 +1,7 @@
 #include "capture/microphone_recorder.h"
 
 #include "localization/localization.h"
+#include "localization/user_message.h"
 #include "platform/studio_error.h"
 
 namespace vantry {
@@ -17,6 +18,7 @@ std::string microphoneErrorMessage(const platform::AudioError& error, bool withC
     case AudioFailure::CannotOpen:
       return L("无法连接麦克风。");
     case AudioFailure::Stopped:
+    case AudioFailure::ServerLost:
       break;
   }
   return withCamera ? L("无法连接麦克风。") : L("麦克风无法开始录音。");
@@ -54,8 +56,15 @@ void MicrophoneRecorder::prepare(const std::string& path) {
   try {
     source_->start([this](const platform::AudioChunk& c) { track_->add(c); },
                    [this](const platform::AudioError& e) {
+                     // The sound is kept up to its newest sample.
+                     const auto begin = track_->beginTime();
+                     const double at = begin ? *begin + track_->currentTime() : 0;
                      std::lock_guard lock(mutex_);
-                     if (lost_.empty()) lost_ = e.what();
+                     if (lost_) return;
+                     lost_ = InputLoss{e.kind() == platform::AudioFailure::ServerLost
+                                           ? LostInput::soundServer
+                                           : LostInput::microphoneDevice,
+                                       at, e.what()};
                    });
   } catch (const platform::AudioError& e) {
     source_.reset();
@@ -63,10 +72,12 @@ void MicrophoneRecorder::prepare(const std::string& path) {
   }
   writer_ = std::make_unique<MovieWriter>(settings);
   if (!writer_->start()) {
+    const int errnum = writer_->errorNumber();
     const std::string error = writer_->error();
     source_->stop();
     source_.reset();
-    throw StudioError(L("配音文件无法写入。") + (error.empty() ? "" : " (" + error + ")"));
+    throw StudioError(recordingWriteFailure(RecordingFile::voice, path, errnum, error,
+                                            errnum ? writeAdvice(errnum) : std::string()));
   }
 }
 
@@ -74,37 +85,58 @@ bool MicrophoneRecorder::record(double hostTime) {
   if (!source_ || !writer_) return false;
   {
     std::lock_guard lock(mutex_);
-    if (!failure_.empty() || !lost_.empty()) return false;
+    if (!failure_.empty() || lost_) return false;
   }
   track_->begin(hostTime);
   return true;
 }
 
-std::optional<std::string> MicrophoneRecorder::end() {
-  if (ended_) return std::nullopt;
+bool MicrophoneRecorder::end() {
+  if (ended_) return true;
   ended_ = true;
   if (source_) source_->stop();  // no chunk arrives after this
   if (track_) track_->flush();
-  std::lock_guard lock(mutex_);
-  if (!lost_.empty()) return L("无法连接麦克风。") + " (" + lost_ + ")";
-  return std::nullopt;
+  return !loss();
 }
 
-std::optional<std::string> MicrophoneRecorder::finish() {
+bool MicrophoneRecorder::finish() {
   end();
-  if (finished_) return std::nullopt;
+  if (finished_) return true;
   finished_ = true;
   const bool finished = writer_ ? writer_->finish() : true;
   std::lock_guard lock(mutex_);
   if (!finished && failure_.empty()) failure_ = writer_->error();
-  if (failure_.empty()) return std::nullopt;
-  return failure_;  // the writer's own description
+  return failure_.empty();
+}
+
+std::optional<InputLoss> MicrophoneRecorder::loss() const {
+  std::lock_guard lock(mutex_);
+  return lost_;
+}
+
+std::optional<TrackWriteFailure> MicrophoneRecorder::writeFailure() const {
+  std::lock_guard lock(mutex_);
+  if (failure_.empty() || !writer_) return std::nullopt;
+  const auto begin = track_ ? track_->beginTime() : std::nullopt;
+  return TrackWriteFailure{writer_->errorNumber(), failure_,
+                           begin.value_or(0) + writer_->writtenDuration()};
 }
 
 std::optional<std::string> MicrophoneRecorder::stop() {
-  auto lost = end();
-  auto failed = finish();
-  return lost ? lost : failed;
+  end();
+  finish();
+  const double begin = startedAt().value_or(0);
+  std::string text;
+  if (const auto lost = loss())
+    text = lostInputMessage(lost->what, lost->keptUntil - begin, lost->detail);
+  if (const auto failed = writeFailure()) {
+    const std::string line =
+        recordingWriteFailure(RecordingFile::voice, path_, failed->errnum, failed->detail,
+                              L("声音保留到 {0}。", shownDuration(failed->keptUntil - begin)));
+    text = text.empty() ? line : text + "\n" + line;
+  }
+  if (text.empty()) return std::nullopt;
+  return text;
 }
 
 std::optional<double> MicrophoneRecorder::currentTime() const {

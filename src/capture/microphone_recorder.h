@@ -10,6 +10,7 @@
 #include <string>
 
 #include "capture/microphone_track.h"
+#include "capture/recording_messages.h"
 #include "platform/audio_source.h"
 #include "platform/ffmpeg/movie_writer.h"
 
@@ -36,12 +37,18 @@ class MicrophoneRecorder {
   // already failed.
   bool record(double hostTime);
   // Stops the stream and finishes the file. Returns a translated warning when something
-  // went wrong while recording (the file keeps what was written); never throws.
+  // went wrong while recording (the file keeps what was written); never throws. Times in it
+  // count from the file's start.
   std::optional<std::string> stop();
   // stop() in two steps: end() stops the sound at once (a screen recording reads its stop
-  // instant after it); finish() completes the file. Each does nothing the second time.
-  std::optional<std::string> end();
-  std::optional<std::string> finish();
+  // instant after it); finish() completes the file. Each does nothing the second time; each
+  // returns whether its part went well (loss() and writeFailure() say what went wrong).
+  bool end();
+  bool finish();
+  // The stream ended by itself while recording.
+  std::optional<InputLoss> loss() const;
+  // The file could not be written to the end; it keeps its complete fragments.
+  std::optional<TrackWriteFailure> writeFailure() const;
 
   // Seconds of sound written so far (the file's position); nullopt while no sound has come.
   std::optional<double> currentTime() const;
@@ -56,8 +63,8 @@ class MicrophoneRecorder {
   std::unique_ptr<MovieWriter> writer_;
   std::unique_ptr<MicrophoneTrack> track_;
   mutable std::mutex mutex_;
-  std::string failure_;  // first writing failure, the library's own text
-  std::string lost_;     // the stream ended by itself
+  std::string failure_;            // first writing failure, the library's own text
+  std::optional<InputLoss> lost_;  // the stream ended by itself
   bool ended_ = false;
   bool finished_ = false;
 };

@@ -8,9 +8,11 @@
 #include "capture/display_recorder.h"
 #include "capture/pointer_journal.h"
 #include "localization/localization.h"
+#include "localization/user_message.h"
 #include "model/document_json.h"
 #include "platform/durable_file.h"
 #include "platform/ffmpeg/ff_util.h"
+#include "platform/ffmpeg/movie_fragments.h"
 #include "platform/studio_error.h"
 
 namespace vantry {
@@ -52,12 +54,12 @@ MovieLength movieLength(const fs::path& file) {
   return m;
 }
 
-// A companion file is part of the document only when it opens as a movie with a stream.
+// A companion file is part of the document only when it opens as a movie whose stream of
+// that kind holds something (a disk that filled before the first fragment leaves none).
 bool opensAsMovie(const fs::path& file, AVMediaType kind) {
   std::error_code ec;
   if (!fs::exists(file, ec)) return false;
-  ff::InputFormatPtr in = ff::openInput(file.string());
-  return in && av_find_best_stream(in.get(), kind, -1, -1, nullptr, 0) >= 0;
+  return movieHolds(file.string(), kind);
 }
 
 // The time of day the journal was last written: about when the recording ended.
@@ -71,8 +73,8 @@ QTime lastWritten(const fs::path& file) {
   return QDateTime::fromMSecsSinceEpoch(ms).time();
 }
 
-std::string readFailure(const char* name) {
-  return L("无法读取文件 {0}。", name);
+std::string readFailure(const fs::path& file) {
+  return L("无法读取文件 {0}。", shownPath(file.string()));
 }
 
 }  // namespace
@@ -87,12 +89,15 @@ bool needsRecovery(const std::string& folder) {
 Clip recoverRecording(const std::string& folder) {
   const fs::path dir(folder);
   const fs::path journalPath = dir / kPointerJournalName;
+  // The recording's own files: a tail cut inside a fragment (the process died while the
+  // file was written) is cut back to the last complete one, which reads again.
+  repairCutMovie((dir / kMovie).string());
   const MovieLength movie = movieLength(dir / kMovie);
-  if (!movie.hasVideo || !(movie.end > 0)) throw StudioError(readFailure(kMovie));
+  if (!movie.hasVideo || !(movie.end > 0)) throw StudioError(readFailure(dir / kMovie));
 
   std::string error;
   const auto journal = readPointerJournal(journalPath.string(), &error);
-  if (!journal) throw StudioError(readFailure(kPointerJournalName) + " (" + error + ")");
+  if (!journal) throw StudioError(withDetail(readFailure(journalPath), error));
   const JournalHeader& h = journal->header;
 
   Clip clip;
@@ -120,15 +125,16 @@ Clip recoverRecording(const std::string& folder) {
   clip.samples = std::move(samples);
 
   releaseDocumentReserve(folder);  // room for the document on a full disk
-  const std::string failedDocument = L("无法写入文件 {0}。", kDocument);
+  const std::string failedDocument = L("无法写入文件 {0}。", shownPath((dir / kDocument).string()));
   std::string bytes;
   try {
     bytes = encodeClip(clip);
   } catch (const std::exception& e) {
-    throw StudioError(failedDocument + " (" + e.what() + ")");
+    throw StudioError(withDetail(failedDocument, e.what()));
   }
   error = platform::writeFileAtomically(dir / kDocument, bytes);
-  if (!error.empty()) throw StudioError(failedDocument + " (" + error + ")");
+  if (!error.empty())
+    throw StudioError(systemFailure(failedDocument, systemErrorNumberOf(error), {}, error));
   std::error_code ignored;
   fs::remove(journalPath, ignored);
   return clip;

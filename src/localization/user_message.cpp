@@ -1,6 +1,9 @@
 #include "localization/user_message.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -29,6 +32,15 @@ std::string withDetail(std::string sentence, std::string_view detail) {
   if (sentence.empty()) return std::string(detail);
   return sentence + "\n" + std::string(detail);
 }
+
+namespace {
+
+// The error numbers systemReason() puts in words.
+constexpr int kWorded[] = {ENOSPC,   EDQUOT, EROFS, EACCES,       EPERM,  ENOTDIR,
+                           ENOENT,   EISDIR, EFBIG, ENODEV,       ENXIO,  ESTALE,
+                           ENOTCONN, EIO,    ELOOP, ENAMETOOLONG, EMFILE, ENFILE};
+
+}  // namespace
 
 std::string systemReason(int errnum) {
   switch (errnum) {
@@ -69,16 +81,56 @@ std::string systemReason(int errnum) {
 }
 
 std::string withReason(std::string sentence, std::string_view reason) {
-  if (reason.empty()) return sentence;
-  // Chinese sentences run on; English ones are parted by a blank.
-  if (!sentence.empty() && currentLanguage() != AppLanguage::chinese) sentence += ' ';
-  return sentence.append(reason);
+  return joinSentences({sentence, reason});
 }
 
 std::string systemFailure(std::string sentence, int errnum) {
+  return systemFailure(std::move(sentence), errnum, {}, {});
+}
+
+std::string systemFailure(std::string sentence, int errnum, std::string_view then,
+                          std::string_view detail) {
   const std::string reason = systemReason(errnum);
-  if (reason.empty()) return withDetail(std::move(sentence), errnum ? std::strerror(errnum) : "");
-  return withReason(std::move(sentence), reason);
+  std::string text = joinSentences({sentence, reason, then});
+  if (!reason.empty()) return text;
+  if (detail.empty() && errnum) detail = std::strerror(errnum);
+  return withDetail(std::move(text), detail);
+}
+
+int systemErrorNumberOf(std::string_view text) {
+  if (text.empty()) return 0;
+  for (int errnum : kWorded)
+    if (text == std::strerror(errnum)) return errnum;
+  return 0;
+}
+
+std::string joinSentences(std::initializer_list<std::string_view> sentences) {
+  // Chinese sentences run on; English ones are parted by a blank.
+  const bool blank = currentLanguage() != AppLanguage::chinese;
+  std::string text;
+  for (std::string_view s : sentences) {
+    if (s.empty()) continue;
+    if (!text.empty() && blank) text += ' ';
+    text += s;
+  }
+  return text;
+}
+
+std::string appendSentence(std::string message, std::string_view more) {
+  const std::size_t end = message.find('\n');
+  const std::string first = message.substr(0, end);
+  const std::string rest = end == std::string::npos ? std::string() : message.substr(end);
+  return joinSentences({first, more}) + rest;
+}
+
+std::string shownDuration(double seconds) {
+  // Huge values are capped well inside the integer range (a million hours still prints).
+  constexpr double cap = 3.6e9;
+  const double s = std::isfinite(seconds) && seconds > 0 ? std::min(seconds, cap) : 0.0;
+  const auto n = static_cast<long long>(s);
+  char text[32];
+  std::snprintf(text, sizeof text, "%02lld:%02lld", n / 60, n % 60);
+  return text;
 }
 
 }  // namespace vantry

@@ -4,6 +4,7 @@
 // its own and never twice.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -30,5 +31,26 @@ std::string withReason(std::string sentence, std::string_view reason);
 // `sentence` (which names the file), the reason for `errnum` in words when there is one,
 // and the system's own text on the second line only when there is none.
 std::string systemFailure(std::string sentence, int errnum);
+// The same with more sentences after the reason (what was kept, what to do), and a
+// library's own text as the second line in place of the system's when there is no reason in
+// words.
+std::string systemFailure(std::string sentence, int errnum, std::string_view then,
+                          std::string_view detail);
+
+// The error number whose system text (strerror) is `text`, among those systemReason() puts
+// in words; 0 for any other text. For callers that were handed the text only.
+int systemErrorNumberOf(std::string_view text);
+
+// `message` in the form above with `more` (whole sentences) added to its first line, before
+// any detail.
+std::string appendSentence(std::string message, std::string_view more);
+
+// Sentences of the interface language as one text: parted by a blank in English, run on in
+// Chinese. Empty ones are left out.
+std::string joinSentences(std::initializer_list<std::string_view> sentences);
+
+// A length of time as minutes and seconds ("00:24", "72:05"); negative and non-finite
+// values show as zero.
+std::string shownDuration(double seconds);
 
 }  // namespace vantry

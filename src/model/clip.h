@@ -213,6 +213,10 @@ struct Clip {
 
   // --- Presenter layout (clip_presenter.cpp) ---
   bool presenterIsFull(double sourceTime) const;
+  // The layout the picture shows at a point of the edited timeline. Its very end shows the
+  // last picture of the last kept stretch, so there it is the layout of the block that ends
+  // there, not of one that would begin at that source time.
+  bool presenterIsFullAtOutput(double outputTime) const;
   void setPresenter(bool fullScreen, double sourceTime);
   void setPresenter(bool fullScreen, const PresenterBlock& block);
   std::vector<PresenterBlock> presenterBlocks() const;

@@ -30,6 +30,15 @@ bool Clip::presenterIsFull(double sourceTime) const {
   return choice ? choice->fullScreen : false;
 }
 
+bool Clip::presenterIsFullAtOutput(double outputTime) const {
+  const std::vector<PlacedRange> placed = placedRanges();
+  if (!placed.empty() && !std::isnan(outputTime) && outputTime >= placed.back().end()) {
+    const std::vector<PresenterBlock> blocks = presenterBlocks();
+    if (!blocks.empty()) return blocks.back().fullScreen;
+  }
+  return presenterIsFull(sourceTime(outputTime));
+}
+
 void Clip::setPresenter(bool fullScreen, double sourceTime) {
   // A NaN time would land in the document and make every later save fail.
   if (std::isnan(sourceTime)) return;

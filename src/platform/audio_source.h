@@ -26,7 +26,8 @@ enum class AudioFailure {
   NoDevice,      // the server has no input to record from
   AccessDenied,  // the server refused us
   CannotOpen,    // the record stream was refused
-  Stopped,       // the stream or the server went away while recording
+  Stopped,       // the stream (its device) went away while recording
+  ServerLost,    // the sound server went away while recording
 };
 
 class AudioError : public std::runtime_error {

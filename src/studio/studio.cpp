@@ -190,7 +190,7 @@ FrameState Studio::state() const {
 bool Studio::presenterFull() const {
   if (live()) return fullPresenter_;
   if (auto block = selectedPresenterBlock()) return block->fullScreen;
-  return clip_.presenterIsFull(sourceTime());
+  return clip_.presenterIsFullAtOutput(time_);
 }
 
 bool Studio::hasCamera() const {

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "localization/localization.h"
+#include "platform/memory_release.h"
 #include "render/movie_exporter.h"
 #include "render/render_error.h"
 #include "studio/export_run.h"
@@ -125,6 +126,8 @@ void Studio::beginExportTo(const std::string& destination) {
           outcome = stop.stop_requested() ? Outcome::cancelled : Outcome::failed;
           failure = e.what();
         }
+        // The export's pictures and encoders stay with the allocator otherwise.
+        platform::releaseFreedMemory();
         run.toMain([finish, outcome, failure] { finish(outcome, failure); });
       });
 }

@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "localization/localization.h"
+#include "platform/memory_release.h"
 #include "studio/capture_worker.h"
 #include "studio/queued_task.h"
 
@@ -125,7 +126,12 @@ void Studio::CaptureWorker::stopCapture() {
 
 void Studio::CaptureWorker::retireRecorder() {
   std::shared_ptr<Recording> old(studio.recorder_.release());
-  if (old) queue.post([old]() mutable { old.reset(); });
+  if (!old) return;
+  queue.post([old]() mutable {
+    old.reset();
+    // A recording's frame buffers and encoders stay with the allocator otherwise.
+    platform::releaseFreedMemory();
+  });
 }
 
 void Studio::CaptureWorker::beginWait(std::int64_t generation, bool camera) {

@@ -16,6 +16,9 @@
 
 #include <csignal>
 #include <deque>
+#include <fstream>
+#include <iostream>
+#include <sstream>
 
 #include "app/quit_flow.h"
 #include "app/shot_states.h"
@@ -26,6 +29,7 @@
 #include "model/demo_project.h"
 #include "model/document_json.h"
 #include "studio/studio.h"
+#include "support/small_disk.h"
 
 namespace vantry {
 namespace {
@@ -313,6 +317,36 @@ TEST_F(Quitting, TerminationSavesWithoutAnyQuestion) {
   EXPECT_EQ(quits, 1);
   EXPECT_EQ(prompts->asked, 0);
   EXPECT_TRUE(QFile::exists(file));
+}
+
+// A termination signal with the disk full and an edit not yet saved: no one is there to ask,
+// so standard error says which project could not be saved and that its edits are lost.
+TEST_F(Quitting, TerminationOnAFullDiskSaysWhatIsLost) {
+  const QString folder = root.filePath("full");
+  test::SmallDisk disk(folder.toStdString(), 64 * 1024);
+  const QString file = openRecording(folder);
+  if (disk.mounted()) {
+    // Everything but a few bytes taken.
+    std::ofstream filler((folder + "/filler").toStdString(), std::ios::binary);
+    const std::string block(4096, 'x');
+    while (filler.write(block.data(), block.size()))
+      filler.flush();
+  }
+  disk.limitHere();
+  std::ostringstream said;
+  std::streambuf* before = std::cerr.rdbuf(said.rdbuf());
+  flow->terminate();
+  QTest::qWait(20);
+  std::cerr.rdbuf(before);
+  EXPECT_EQ(quits, 1);
+  EXPECT_EQ(prompts->asked + prompts->quitAnywayAsked, 0);
+  EXPECT_FALSE(QFile::exists(file));
+  const std::string text = said.str();
+  EXPECT_EQ(text.rfind("Could not save the project " + file.toStdString() +
+                           " on quitting; its latest edits are lost.\nCould not save edits: ",
+                       0),
+            0u)
+      << text;
 }
 
 TEST(QuitPaths, HomeShowsAsTilde) {

@@ -45,7 +45,7 @@ struct ThrowingCompanion : RecordingCompanion {
   void tick(double, CaptureTimings&) override {
     if (++ticks % 5 == 0) throw std::runtime_error("tick trouble");
   }
-  std::optional<std::string> stop() override { return std::nullopt; }
+  std::optional<std::string> stop(std::optional<double>) override { return std::nullopt; }
   void complete(Clip&, double, CaptureTimings&) override {}
 };
 
@@ -80,7 +80,7 @@ TEST_F(KeptRecording, ATaskThatThrowsIsReportedOnceAndTheRecordingGoesOn) {
   {
     std::lock_guard lock(mutex);
     EXPECT_EQ(reported, std::vector<std::string>{
-                            "An unexpected error occurred while recording. (tick trouble)"});
+                            "An unexpected error occurred while recording.\ntick trouble"});
   }
   // The ticks that did not throw were sampled; the document was written.
   EXPECT_GT(clip.samples.size(), 10u);
@@ -97,10 +97,9 @@ TEST_F(KeptRecording, TheDocumentIsWrittenFirstAndTheDiagnosticOnlyWarns) {
     sleepFor(0.4);
     const Clip clip = recorder.stop();
     const fs::path folder = recorder.folder();
-    EXPECT_NE(recorder.warning().find(
-                  "Could not write the file capture-timing.json. (No space left on device)"),
-              std::string::npos)
-        << recorder.warning();
+    EXPECT_EQ(recorder.warning(), "Could not write the file " +
+                                      (folder / "capture-timing.json").string() +
+                                      ". The disk is full.");
     EXPECT_EQ(decodeClipFile((folder / "project.json").string()).id, clip.id);
     EXPECT_FALSE(fs::exists(folder / "capture-timing.json"));
     EXPECT_FALSE(fs::exists(folder / kPointerJournalName));
@@ -117,7 +116,10 @@ TEST_F(KeptRecording, TheDocumentIsWrittenFirstAndTheDiagnosticOnlyWarns) {
       recorder.stop();
       FAIL() << "stop() should fail";
     } catch (const StudioError& e) {
-      EXPECT_STREQ(e.what(), "Could not write the file project.json. (No space left on device)");
+      const std::string folder = recorder.folder();
+      EXPECT_EQ(e.what(), "Could not write the file " + folder +
+                              "/project.json. The disk is full. The recording is kept in " +
+                              folder + "; free some space and reopen Vantry to recover it.");
     }
     const fs::path folder = recorder.folder();
     EXPECT_FALSE(fs::exists(folder / "project.json"));
@@ -191,6 +193,41 @@ TEST_F(KeptRecording, ARecorderThatDiesBeforeItsStopIsRebuiltFromMovieAndJournal
   EXPECT_TRUE(again.empty());
   EXPECT_EQ(recoveryNotice(again), "");
   EXPECT_TRUE(recoverRecordings((root / "missing").string()).empty());
+}
+
+// A process that died while the movie was written (or a full disk before this was mended)
+// leaves it cut inside its last fragment's header: FFmpeg then refuses the whole file. The
+// recovery cuts it back to the last complete fragment and keeps every frame before.
+TEST_F(KeptRecording, AMovieCutInsideItsLastFragmentIsRecoveredToTheFragmentBefore) {
+  fs::path folder;
+  {
+    DisplayRecorder recorder(env());
+    recorder.start(7, std::nullopt);
+    ASSERT_TRUE(waitForClock(recorder));
+    sleepFor(2.6);
+    folder = recorder.folder();
+  }  // dropped without stop(), as a killed process leaves it
+  const fs::path movie = folder / "screen.mp4";
+  uint64_t lastFragment = 0;
+  {
+    std::ifstream in(movie, std::ios::binary);
+    unsigned char h[8];
+    for (uint64_t at = 0; in.seekg(std::streamoff(at)) && in.read(reinterpret_cast<char*>(h), 8);) {
+      if (std::string(reinterpret_cast<char*>(h) + 4, 4) == "moof") lastFragment = at;
+      at += uint64_t(h[0]) << 24 | h[1] << 16 | h[2] << 8 | h[3];
+    }
+  }
+  ASSERT_GT(lastFragment, 0u);
+  fs::resize_file(movie, lastFragment + 97);
+  ASSERT_FALSE(test::readMovie(movie).opened);
+
+  const Clip clip = recoverRecording(folder.string());
+  EXPECT_EQ(fs::file_size(movie), lastFragment);
+  const auto facts = test::readMovie(movie);
+  ASSERT_TRUE(facts.opened) << facts.error;
+  EXPECT_NEAR(clip.duration, facts.end, 1e-3);
+  EXPECT_GT(clip.duration, 0.9);  // at least the first second's fragment
+  EXPECT_TRUE(fs::exists(folder / "project.json"));
 }
 
 TEST(PointerJournal, ATornOrDamagedTailIsIgnoredAndATornHeaderIsRefused) {

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "../support/small_disk.h"
 #include "../support/temp_dir.h"
 #include "../support/xvfb.h"
 #include "platform/ffmpeg/ff_util.h"

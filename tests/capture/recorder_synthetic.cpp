@@ -2,7 +2,6 @@
 // track, and every failure path (no frames, a stream error, a failed append, a writer that
 // is never ready, failures during start).
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 
 #include <cerrno>
 #include <cstring>
@@ -14,6 +13,7 @@
 
 #include "capture/display_recorder.h"
 #include "model/document_json.h"
+#include "platform/ffmpeg/movie_fragments.h"
 #include "platform/studio_error.h"
 #include "platform/synthetic/faulty_video_sink.h"
 #include "platform/synthetic/synthetic_screen.h"
@@ -74,6 +74,8 @@ TEST(CaptureSize, ExamplesAndTheCappedWidthIsExactly2560) {
   EXPECT_EQ(DisplayRecorder::captureSizeFor(R{0, 0, 1, 1}, 1), (S{2, 2}));
   EXPECT_EQ(DisplayRecorder::captureSizeFor(R{0, 0, 3000, 1}, 1), (S{2560, 2}));
   EXPECT_EQ(DisplayRecorder::captureSizeFor(R{0, 0, 3000, 1000}, 1), (S{2560, 852}));
+  EXPECT_EQ(DisplayRecorder::captureSizeFor(R{0, 0, 2160, 3840}, 1), (S{2160, 3840}));
+  EXPECT_EQ(DisplayRecorder::captureSizeFor(R{0, 0, 1000, 32767}, 1), (S{124, 4096}));
   // Scaling by 2560 / w and back loses a pixel for some widths; the width never drops.
   for (int w = 2561; w <= 8000; ++w) {
     for (double scale : {1.0, 1.25, 2.0}) {
@@ -258,24 +260,37 @@ TEST_F(SyntheticRecording, AStreamErrorEndsTheRecordingAtItsLastRealFrame) {
   EXPECT_EQ(ended.load(), 1);
 }
 
-TEST_F(SyntheticRecording, AFailedAppendIsReportedAtOnceAndWhatWasWrittenIsKept) {
+// The movie's first failed write ends the recording there, as a lost stream does: what is
+// written is kept and said to be kept, instead of a recording that goes on to nowhere.
+TEST_F(SyntheticRecording, AFailedAppendEndsTheRecordingAndKeepsWhatWasWritten) {
   DisplayRecorder recorder(env(FaultyVideoSink::factory(FaultyVideoSink::Fault::failAppend, 20)));
   std::atomic<int> reports{0};
+  std::atomic<int> ended{0};
   std::atomic<double> reportedAt{0};
   recorder.onFailure = [&](const std::string& m) {
-    EXPECT_NE(m.find("Could not write the screen recording file."), std::string::npos) << m;
+    EXPECT_EQ(
+        m.rfind("Could not write the screen recording " + recorder.folder() + "/screen.mp4.\n", 0),
+        0u)
+        << m;
     reportedAt.store(platform::hostTime());
     reports.fetch_add(1);
   };
+  recorder.onEnded = [&] { ended.fetch_add(1); };
   recorder.start(7, std::nullopt);
   ASSERT_TRUE(waitFor([&] { return reports.load() > 0; }));
+  EXPECT_TRUE(waitFor([&] { return recorder.ended(); }));
   sleepFor(0.5);
   const double stopAt = platform::hostTime();
   // At the 20th frame, long before the stop.
   EXPECT_LT(reportedAt.load(), stopAt - 0.4);
   const Clip clip = recorder.stop();
   EXPECT_EQ(reports.load(), 1);
-  EXPECT_FALSE(recorder.warning().empty());
+  EXPECT_EQ(ended.load(), 1);
+  EXPECT_NE(recorder.warning().find(". The recording was kept up to 00:00 in " + recorder.folder() +
+                                    ". Check the disk and the recordings folder, then record "
+                                    "again.\n"),
+            std::string::npos)
+      << recorder.warning();
   // The document lasts as long as the movie holds: 19 frames.
   const auto movie = test::readMovie(fs::path(recorder.folder()) / "screen.mp4");
   EXPECT_EQ(movie.packets, 19);
@@ -284,10 +299,9 @@ TEST_F(SyntheticRecording, AFailedAppendIsReportedAtOnceAndWhatWasWrittenIsKept)
   EXPECT_TRUE(fs::exists(fs::path(recorder.folder()) / "project.json"));
 }
 
-// A real small filesystem, filled by the movie: the failure is reported while recording,
-// and the document still fits (the recorder keeps room for it). Mounting needs root;
-// elsewhere the test says it skipped (the document-first path is covered with the durable
-// file's fault seam everywhere).
+// A real full disk, filled by the movie: the failure is reported while recording, the
+// recording stops by itself there, and the document still fits (the recorder keeps room for
+// it). A small tmpfs where the test may mount, else a limit on the size of files.
 TEST_F(SyntheticRecording, AFullFilesystemKeepsTheDocumentEndingWhereTheMovieDoes) {
   platform::DisplayInfo big;
   big.id = 7;
@@ -295,42 +309,47 @@ TEST_F(SyntheticRecording, AFullFilesystemKeepsTheDocumentEndingWhereTheMovieDoe
   big.primary = true;
   screen->setDisplays({big});
   const fs::path small = dir.path / "small";
-  fs::create_directories(small);
-  if (mount("tmpfs", small.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=512k") != 0)
-    GTEST_SKIP() << "cannot mount a small filesystem here: " << std::strerror(errno);
-  struct Unmount {
-    fs::path at;
-    ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
-  } unmount{small};
+  test::SmallDisk disk(small, 512 * 1024);
+  disk.limitHere();
 
   RecorderEnvironment e = env();  // the real movie writer
   e.recordingsFolder = (small / "Recordings").string();
   DisplayRecorder recorder(e);
   std::atomic<double> reportedAt{0};
   recorder.onFailure = [&](const std::string& m) {
-    EXPECT_NE(m.find("Could not write the screen recording file."), std::string::npos) << m;
+    EXPECT_NE(m.find("Could not write the screen recording "), std::string::npos) << m;
     reportedAt.store(platform::hostTime());
   };
   recorder.start(7, std::nullopt);
   // Full after about 10 s on an idle machine; a busy one encodes fewer frames.
   const bool reported = waitFor([&] { return reportedAt.load() > 0; }, 120);
+  EXPECT_TRUE(waitFor([&] { return recorder.ended(); }));  // it stopped itself
   sleepFor(0.3);
   const double stopAt = platform::hostTime();
   Clip clip;
   ASSERT_NO_THROW(clip = recorder.stop()) << recorder.warning();
   ASSERT_TRUE(reported);
   EXPECT_LT(reportedAt.load(), stopAt - 0.2);  // while recording, not at the stop
-  EXPECT_NE(recorder.warning().find("No space left on device"), std::string::npos)
+  EXPECT_NE(recorder.warning().find(" " + disk.reason() + " The recording was kept up to 00:"),
+            std::string::npos)
       << recorder.warning();
+  EXPECT_NE(recorder.warning().find("Free some disk space, then record again."), std::string::npos);
+  EXPECT_EQ(recorder.warning().find("No space left on device"), std::string::npos);
+  EXPECT_EQ(recorder.warning().find("File too large"), std::string::npos);
 
   // What is left: the document as returned, the movie as long as it, and no journal.
   const fs::path folder = recorder.folder();
   const Clip stored = decodeClipFile((folder / "project.json").string());
   EXPECT_EQ(stored.duration, clip.duration);
   EXPECT_EQ(stored.samples.size(), clip.samples.size());
+  // The movie ends where its last complete fragment does, not inside the one that failed.
+  EXPECT_FALSE(fragmentLayout((folder / "screen.mp4").string()).cut());
   const auto movie = test::readMovie(folder / "screen.mp4");
+  ASSERT_TRUE(movie.opened) << movie.error;
   EXPECT_GT(clip.duration, 0.5);
-  EXPECT_LE(clip.duration, movie.end + 1e-6);
+  // (Read back, a fragmented movie's last frame has no length: it lasts until the frame that
+  // followed it, at most the longest gap between frames.)
+  EXPECT_LE(clip.duration, movie.end + std::max(movie.longestGap, 1.0 / 60) + 1e-6);
   EXPECT_LT(clip.duration, stopAt - *recorder.startClock() - 0.2);
   ASSERT_FALSE(clip.samples.empty());
   EXPECT_LE(clip.samples.get().back().time, clip.duration);
@@ -377,7 +396,7 @@ TEST_F(SyntheticRecording, NothingWrittenFailsButNeverDeletes) {
           try {
             recorder.stop();
           } catch (const StudioError& e) {
-            EXPECT_NE(std::string(e.what()).find("Could not write the screen recording file."),
+            EXPECT_NE(std::string(e.what()).find("Could not write the screen recording "),
                       std::string::npos);
             throw;
           }
@@ -397,7 +416,8 @@ TEST_F(SyntheticRecording, NothingWrittenFailsButNeverDeletes) {
       ADD_FAILURE() << "stop() should fail";
     } catch (const StudioError& e) {
       // The screen could be read; it is the file that took nothing.
-      EXPECT_STREQ(e.what(), "Could not write the screen recording file.");
+      EXPECT_EQ(e.what(),
+                "Could not write the screen recording " + recorder.folder() + "/screen.mp4.");
     }
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(), 3.0);
     EXPECT_TRUE(fs::exists(fs::path(recorder.folder()) / "screen.mp4"));
@@ -436,7 +456,7 @@ struct ProbeCompanion : RecordingCompanion {
     ++ticks;
     if (!timings.count("probeTick")) timings["probeTick"] = now;
   }
-  std::optional<std::string> stop() override {
+  std::optional<std::string> stop(std::optional<double>) override {
     note("stop");
     EXPECT_EQ(screen->runningStreams(), 0);
     return std::string("voice trouble");
@@ -473,12 +493,12 @@ TEST_F(SyntheticRecording, CompanionsJoinTheStartOrderTheTicksAndTheStop) {
             "/rec/voice.m4a");
 }
 
-TEST_F(SyntheticRecording, StartFailuresUndoWhatWasOpenedAndKeepTheFolder) {
+TEST_F(SyntheticRecording, StartFailuresUndoWhatWasOpenedAndRemoveTheFolder) {
   {
     screen->setContentError("Cannot reach the X display.");
     DisplayRecorder recorder(env());
     EXPECT_THROW(recorder.start(7, std::nullopt), platform::PlatformError);
-    EXPECT_TRUE(fs::exists(recorder.folder()));
+    EXPECT_FALSE(fs::exists(recorder.folder()));
     screen->setContentError("");
   }
   {
@@ -508,9 +528,8 @@ TEST_F(SyntheticRecording, StartFailuresUndoWhatWasOpenedAndKeepTheFolder) {
     EXPECT_THROW(recorder.start(7, std::nullopt, {probe}), StudioError);
     EXPECT_EQ(probe->calls, (std::vector<std::string>{"prepare", "abandon"}));
     EXPECT_FALSE(screen->lastConfiguration() && screen->runningStreams() > 0);
-    // The files already made stay.
-    EXPECT_TRUE(fs::exists(fs::path(recorder.folder()) / "screen.mp4"));
-    EXPECT_TRUE(fs::exists(fs::path(recorder.folder()) / "voice.m4a"));
+    // Nothing was recorded: no empty recording is left among the recordings.
+    EXPECT_FALSE(fs::exists(recorder.folder()));
   }
   {
     auto probe = std::make_shared<ProbeCompanion>();
@@ -534,6 +553,8 @@ TEST_F(SyntheticRecording, StartFailuresUndoWhatWasOpenedAndKeepTheFolder) {
     }
     EXPECT_EQ(probe->calls, (std::vector<std::string>{"prepare", "abandon"}));
   }
+  // Not one empty folder is left among the recordings.
+  EXPECT_TRUE(fs::is_empty(dir.path / "Recordings"));
 }
 
 TEST_F(SyntheticRecording, ClickEdgesTapsAndAnUnreadablePointer) {
@@ -607,6 +628,26 @@ TEST_F(SyntheticRecording, AWindowRecordingFollowsTheMovedWindow) {
   EXPECT_NEAR(clip.samples.get().back().x, 0.25, 1e-9);
 }
 
+// A window far taller than the encoder takes (libx264 stops at 16384) is scaled to fit, as
+// a wide one is: the recording starts and its movie has the size of the document.
+TEST_F(SyntheticRecording, AWindowTallerThanTheEncoderAllowsIsScaledToFit) {
+  platform::WindowInfo w;
+  w.id = 42;
+  w.title = "Log";
+  w.application = {"org.example.log", "Log", 4242};
+  w.frame = {0, 0, 1000, 32767};
+  screen->setWindows({w});
+  DisplayRecorder recorder(env());
+  ASSERT_NO_THROW(recorder.start(7, 42));
+  EXPECT_EQ(recorder.captureSize(), (DisplayRecorder::CaptureSize{124, 4096}));
+  ASSERT_TRUE(waitFor([&] { return recorder.stats().framesWritten > 3; }));
+  const Clip clip = recorder.stop();
+  const auto movie = test::readMovie(fs::path(recorder.folder()) / "screen.mp4");
+  EXPECT_EQ(movie.width, 124);
+  EXPECT_EQ(movie.height, 4096);
+  EXPECT_EQ(clip.height, 4096);
+}
+
 TEST_F(SyntheticRecording, DroppingARunningRecorderStopsEverythingAndKeepsAPlayableMovie) {
   fs::path folder;
   {
@@ -619,6 +660,8 @@ TEST_F(SyntheticRecording, DroppingARunningRecorderStopsEverythingAndKeepsAPlaya
     (void)probe;
   }
   EXPECT_EQ(screen->runningStreams(), 0);
+  // The movie ends where its last complete fragment does, not inside the one that failed.
+  EXPECT_FALSE(fragmentLayout((folder / "screen.mp4").string()).cut());
   const auto movie = test::readMovie(folder / "screen.mp4");
   ASSERT_TRUE(movie.opened) << movie.error;
   EXPECT_GE(movie.end, 1.0);  // at least the whole fragments

@@ -1,5 +1,6 @@
 // vantry-tool record, run as users run it: the folder path on success, the translated error
-// and exit 1 on failure, a clean stop on SIGTERM, and PNG frames in preview mode.
+// and exit 1 on failure, exit 3 with what was kept for a recording cut short (SIGTERM, a
+// lost X server, a full disk), and PNG frames in preview mode.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -8,17 +9,23 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <optional>
+#include <stop_token>
 #include <thread>
 
 #include "capture/pointer_journal.h"
 #include "model/document_json.h"
+#include "platform/ffmpeg/movie_fragments.h"
 #include "platform/screen_source.h"
 #include "recorder_support.h"
 
 // Last: Xlib's macros would clash with the headers above.
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
+
+#include "support/noise_painter.h"
 
 namespace vantry {
 namespace {
@@ -38,6 +45,8 @@ class RecordTool : public ::testing::Test {
   test::PrivateXvfbServer xvfb{640, 480};
   std::string display = xvfb.display;
   std::string command = "record";
+  // Runs in the child before the tool starts.
+  std::function<void()> inChild;
 
   void SetUp() override { ASSERT_FALSE(display.empty()); }
 
@@ -52,6 +61,7 @@ class RecordTool : public ::testing::Test {
       setenv("XDG_CONFIG_HOME", (home.path / "config").c_str(), 1);
       freopen(out.c_str(), "w", stdout);
       freopen(err.c_str(), "w", stderr);
+      if (inChild) inChild();
       std::vector<char*> argv{const_cast<char*>(VANTRY_TOOL_PATH), command.data()};
       for (auto& a : args)
         argv.push_back(a.data());
@@ -108,8 +118,11 @@ TEST_F(RecordTool, PrintsTheRecordingFolderOrStopsCleanlyOnSigterm) {
     kill(pid, SIGTERM);
   });
   EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(), 20);
-  ASSERT_EQ(stopped.exitCode, 0) << stopped.err;
+  // Cut short by the signal: its own status, and how much was kept where.
+  ASSERT_EQ(stopped.exitCode, 3) << stopped.err;
   const fs::path second = firstLine(stopped.out);
+  EXPECT_EQ(firstLine(stopped.err).rfind("Kept 00:0", 0), 0u) << stopped.err;
+  EXPECT_NE(stopped.err.find(" of the recording in " + second.string() + "."), std::string::npos);
   EXPECT_NE(second, folder);
   EXPECT_TRUE(fs::exists(second / "project.json"));
   EXPECT_TRUE(fs::exists(second / "capture-timing.json"));
@@ -241,7 +254,7 @@ TEST_F(RecordTool, ALostXServerEndsTheRecordingAtItsLastFrame) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
   ASSERT_GT(startClock, 0);
   EXPECT_LT(ran, 15.0) << "the recording ran on";
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.exitCode, 3) << r.err;
   EXPECT_NE(r.err.find("The connection to the X11 display server was lost."), std::string::npos)
       << r.err;
   const fs::path folder = firstLine(r.out);
@@ -251,6 +264,50 @@ TEST_F(RecordTool, ALostXServerEndsTheRecordingAtItsLastFrame) {
   EXPECT_LE(clip.duration, lostAt - startClock + 0.1);
   EXPECT_GT(clip.duration, 1.0);
   EXPECT_LT(movie.longestGap, 0.5);  // no frozen picture stretched to the stop
+  ASSERT_FALSE(clip.samples.empty());
+  EXPECT_LE(clip.samples.get().back().time, clip.duration);
+}
+
+}  // namespace
+}  // namespace vantry
+
+namespace vantry {
+namespace {
+
+// The disk fills while recording: the recording stops by itself at the movie's first failed
+// write, keeps what was written (the movie cut back to its last complete fragment, so that
+// it opens), says so in words with what was kept and what to do, and exits with the status
+// of a recording cut short.
+TEST_F(RecordTool, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten) {
+  // Full after some seconds of the noisy screen.
+  test::SmallDisk disk(home.path / "data", 2 * 1024 * 1024);
+  inChild = [&disk] { disk.applyLimit(); };
+  test::NoisePainter noise(display);
+  const auto begin = std::chrono::steady_clock::now();
+  const ToolRun r = run({"--seconds", "40"});
+  const double ran =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  EXPECT_LT(ran, 30.0) << "the recording ran on";
+  ASSERT_EQ(r.exitCode, 3) << r.err;
+  const fs::path folder = firstLine(r.out);
+  ASSERT_FALSE(folder.empty());
+  const std::string movie = (folder / "screen.mp4").string();
+  EXPECT_EQ(r.err.rfind("Could not write the screen recording " + movie + ". " + disk.reason() +
+                            " The recording was kept up to 00:",
+                        0),
+            0u)
+      << r.err;
+  EXPECT_NE(r.err.find(" in " + folder.string() + ". Free some disk space, then record again.\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("\nKept 00:"), std::string::npos) << r.err;
+
+  EXPECT_FALSE(fragmentLayout(movie).cut());
+  const auto facts = test::readMovie(movie);
+  ASSERT_TRUE(facts.opened) << facts.error;
+  const Clip clip = decodeClipFile((folder / "project.json").string());
+  EXPECT_GT(clip.duration, 0.1);
+  EXPECT_NEAR(clip.duration, facts.end, std::max(facts.longestGap, 1.0 / 60) + 1e-3);
   ASSERT_FALSE(clip.samples.empty());
   EXPECT_LE(clip.samples.get().back().time, clip.duration);
 }

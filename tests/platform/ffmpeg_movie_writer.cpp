@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/ffmpeg/ff_util.h"
+#include "platform/ffmpeg/movie_fragments.h"
 #include "platform/ffmpeg/movie_writer.h"
 #include "support/temp_dir.h"
 
@@ -245,14 +246,19 @@ TEST(FfmpegMovieWriter, FullDiskIsReportedAtOnceAndTheFileKeepsWhatWasWritten) {
     EXPECT_FALSE(writer.finish());
   }
   EXPECT_EQ(calls.load(), 1);
-  // What the writer says it kept is in the file: the fragment still open was lost.
-  EXPECT_GT(writer.writtenDuration(), 0.0);
-  // The fragments written before the failure are still there and readable.
-  ASSERT_TRUE(fs::exists(dir.path / "full.mp4"));
+  EXPECT_EQ(writer.errorNumber(), EFBIG);
+  // The write that failed took what still fitted, part of a fragment: the file is cut back
+  // to the end of the last complete one (a file ending inside one does not open at all).
+  const FragmentLayout layout = fragmentLayout((dir.path / "full.mp4").string());
+  EXPECT_TRUE(layout.fragmented);
+  EXPECT_LT(layout.size, 2'000'000u);
+  EXPECT_EQ(layout.complete, layout.size);
+  // What the writer says it kept is what the file holds: its frames, the last one lasting
+  // its frame (a fragmented file does not give that length back when read).
   Probe p = probe(dir.path / "full.mp4");
   EXPECT_TRUE(p.hasVideo);
   EXPECT_GT(p.videoPackets, 0);
-  EXPECT_LE(writer.writtenDuration(), p.videoEnd + 1e-6);
+  EXPECT_NEAR(writer.writtenDuration(), p.videoEnd + 1.0 / 60, 1e-3);
 }
 
 TEST(FfmpegMovieWriter, SoundAloneAndSoundWithPicture) {

@@ -2,13 +2,20 @@
 // the synthetic camera stand in for a desktop.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "platform/ffmpeg/movie_fragments.h"
 #include "support/shell.h"
+#include "support/small_disk.h"
 #include "support/temp_dir.h"
+#include "support/xvfb.h"
+
+// Last: Xlib's macros would clash with the headers above.
+#include "support/noise_painter.h"
 
 namespace vantry {
 namespace {
@@ -56,6 +63,51 @@ TEST(SessionCapture, RecordsOpensTheRecordingAndExportsItOrCancels) {
 
   // A display that is not there: the setup says why instead of waiting.
   EXPECT_NE(lines[5]["setupError"], "");
+}
+
+// The disk fills while the controller records the screen, the camera and the microphone:
+// the recording stops by itself at the screen movie's first failed write instead of
+// counting on, opens what was kept, and the alert says what was kept where and what to do.
+TEST(SessionCapture, AFullDiskStopsTheRecordingAndOpensWhatWasKept) {
+  test::TempDir dir{"vantry-session-full"};
+  test::XvfbProcess xvfb(640, 480);
+  ASSERT_FALSE(xvfb.display().empty());
+  test::SmallDisk disk(dir.path / "data", 2 * 1024 * 1024);
+  const fs::path script = dir.path / "script.txt";
+  std::ofstream(script) << "prepare --camera --mic\nrecord 60\n";
+  test::NoisePainter noise(xvfb.display());
+  const auto begin = std::chrono::steady_clock::now();
+  const auto run = test::runShell(disk.shellPrefix() + "DISPLAY=" + xvfb.display() +
+                                  " VANTRY_SYNTHETIC_CAMERA=1 XDG_DATA_HOME='" +
+                                  (dir.path / "data").string() + "' " + VANTRY_TOOL_PATH +
+                                  " session --demo '" + script.string() + "' 2>/dev/null");
+  const double ran =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_LT(ran, 45) << "the recording ran on";
+  std::vector<nlohmann::json> lines;
+  std::istringstream in(run.out);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(nlohmann::json::parse(line));
+  ASSERT_EQ(lines.size(), 2u);
+  ASSERT_EQ(lines[0]["setupError"], "");
+
+  const auto& after = lines[1];
+  EXPECT_FALSE(after["recording"]);
+  const std::string error = after["error"];
+  EXPECT_EQ(error.rfind("Could not write the screen recording ", 0), 0u) << error;
+  EXPECT_NE(error.find("/screen.mp4. " + disk.reason() + " The recording was kept up to 00:"),
+            std::string::npos)
+      << error;
+  EXPECT_NE(error.find("Free some disk space, then record again."), std::string::npos);
+  // The kept part is the open project.
+  EXPECT_GT(after["duration"].get<double>(), 0.5);
+  fs::path folder;
+  for (const auto& e : fs::directory_iterator(dir.path / "data" / "Pexilar" / "Recordings"))
+    folder = e.path();
+  ASSERT_TRUE(fs::exists(folder / "project.json"));
+  EXPECT_FALSE(fragmentLayout((folder / "screen.mp4").string()).cut());
+  EXPECT_FALSE(fragmentLayout((folder / "camera.mov").string()).cut());
 }
 
 }  // namespace

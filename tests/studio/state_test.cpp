@@ -148,6 +148,26 @@ TEST_F(StudioState, CameraAndLayoutFollowTheModeAndTheSelectedBlock) {
   EXPECT_TRUE(studio->presenterFull());
 }
 
+// The end of the timeline shows the last picture of the last kept stretch: the switch says
+// the layout of the block that ends there, also when the cut tail had its own layout.
+TEST_F(StudioState, AtTheEndTheLayoutIsThePictures) {
+  openProject();
+  studio->seek(15);
+  studio->split();
+  studio->setSelectedSegment(studio->clip().placedRanges().back().id());
+  studio->deleteSelection();  // the tail after 15 s is cut
+  const auto blocks = studio->clip().presenterBlocks();
+  studio->selectPresenterBlock(blocks.back().id);
+  studio->setPresenter(true);  // the last block, 0 to 15 s, full screen
+  for (double at : {studio->duration(), studio->duration() + 4}) {
+    studio->seek(at);
+    EXPECT_GT(studio->state().presenterMix, 0.5) << at;
+    EXPECT_TRUE(studio->presenterFull()) << at;
+  }
+  studio->seek(studio->duration() - 0.5);
+  EXPECT_TRUE(studio->presenterFull());
+}
+
 TEST_F(StudioState, SourceNamesFallBackWhenGone) {
   h.screens->names[7] = "Dell U2720Q";
   EXPECT_EQ(studio->selectedScreenName(), "Dell U2720Q");

@@ -1,6 +1,7 @@
 #include "platform/ffmpeg/movie_writer.h"
 
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -54,6 +55,9 @@ struct MovieWriter::Encoder {
   int64_t audioNextPts = 0;
   std::vector<std::vector<float>> planes;
 
+  // End of the last complete fragment in the file, bytes (while fragmented).
+  int64_t completeBytes = 0;
+
   // Length of the last packet written per stream, in seconds: fragmented files do not give
   // it back when read, and the rewrite needs it for the file to keep its length.
   std::map<int, double> lastDuration;
@@ -91,6 +95,11 @@ AVBufferRef* makeVaapiFrames(int width, int height) {
   return frames;
 }
 
+// The errno value behind an FFmpeg result, when it is one.
+int systemErrorNumber(int code) {
+  return code < 0 && code > -4096 ? -code : 0;
+}
+
 bool isMovFamily(const AVOutputFormat* f) {
   const std::string n = f ? f->name : "";
   return n.find("mp4") != std::string::npos || n.find("mov") != std::string::npos ||
@@ -118,10 +127,11 @@ bool MovieWriter::start() {
     std::lock_guard lock(mutex_);
     if (state_ != State::idle) return false;
   }
-  auto failStart = [this](const std::string& message) {
+  auto failStart = [this](const std::string& message, int code = 0) {
     std::lock_guard lock(mutex_);
     state_ = State::failed;
     error_ = message;
+    errorNumber_ = systemErrorNumber(code);
     return false;
   };
   if (!settings_.video && !settings_.audio) return failStart("no track to write");
@@ -235,7 +245,7 @@ bool MovieWriter::start() {
     // Recordings and working files are their owner's alone; FFmpeg would make it rw-r--r--.
     platform::preparePrivateFile(settings_.path);
     rc = avio_open(&fmt->pb, settings_.path.c_str(), AVIO_FLAG_WRITE);
-    if (rc < 0) return failStart(ff::errorText(rc));
+    if (rc < 0) return failStart(ff::errorText(rc), rc);
   }
   AVDictionary* opts = nullptr;
   if (isMovFamily(fmt->oformat)) {
@@ -252,8 +262,13 @@ bool MovieWriter::start() {
   }
   rc = avformat_write_header(fmt, &opts);
   av_dict_free(&opts);
-  if (rc < 0) return failStart(ff::errorText(rc));
+  if (rc >= 0 && fmt->pb) {
+    avio_flush(fmt->pb);
+    if (fmt->pb->error < 0) rc = fmt->pb->error;
+  }
+  if (rc < 0) return failStart(ff::errorText(rc), rc);
   enc_->headerWritten = true;
+  if (fmt->pb) enc_->completeBytes = avio_tell(fmt->pb);
 
   std::lock_guard lock(mutex_);
   state_ = State::writing;
@@ -322,11 +337,15 @@ std::string MovieWriter::error() const {
   return error_;
 }
 
+int MovieWriter::errorNumber() const {
+  std::lock_guard lock(mutex_);
+  return errorNumber_;
+}
+
 double MovieWriter::writtenDuration() const {
   std::lock_guard lock(mutex_);
   // After a failure the fragment that was still open never reached the file.
-  const bool fragmented =
-      settings_.crashSafe && settings_.video && enc_->fmt && isMovFamily(enc_->fmt->oformat);
+  const bool fragmented = settings_.crashSafe && enc_->fmt && isMovFamily(enc_->fmt->oformat);
   return state_ == State::failed && fragmented ? durableDuration_ : writtenDuration_;
 }
 
@@ -335,12 +354,15 @@ MovieWriter::Stats MovieWriter::stats() const {
   return stats_;
 }
 
-void MovieWriter::fail(const std::string& message) {
+void MovieWriter::fail(const std::string& message, int code) {
   std::function<void(const std::string&)> callback;
   {
     std::lock_guard lock(mutex_);
     if (state_ == State::writing) state_ = State::failed;
-    if (error_.empty()) error_ = message;
+    if (error_.empty()) {
+      error_ = message;
+      errorNumber_ = systemErrorNumber(code);
+    }
     if (!failureReported_) {
       failureReported_ = true;
       callback = settings_.onFailure;
@@ -352,14 +374,17 @@ void MovieWriter::fail(const std::string& message) {
 
 namespace {
 
-// Writes one packet; returns the FFmpeg result.
-int writePacket(AVFormatContext* fmt, AVPacket* pkt, AVRational from, AVStream* st) {
+// Writes one packet; returns the FFmpeg result. On success `complete` becomes the file's
+// length: the muxer hands over whole fragments only, so that is where the last one ends.
+int writePacket(AVFormatContext* fmt, AVPacket* pkt, AVRational from, AVStream* st,
+                int64_t& complete) {
   av_packet_rescale_ts(pkt, from, st->time_base);
   pkt->stream_index = st->index;
   int rc = av_interleaved_write_frame(fmt, pkt);
   // Keeps the file on disk current, so a killed process leaves every finished fragment.
   if (rc >= 0 && fmt->pb) avio_flush(fmt->pb);
   if (rc >= 0 && fmt->pb && fmt->pb->error < 0) rc = fmt->pb->error;
+  if (rc >= 0 && fmt->pb) complete = avio_tell(fmt->pb);
   return rc;
 }
 
@@ -389,10 +414,10 @@ void MovieWriter::run() {
       const int64_t duration = pkt->duration;
       const double end = ff::toSeconds(pkt->pts + duration, tb);
       const bool key = pkt->flags & AV_PKT_FLAG_KEY;
-      int rc = writePacket(fmt, pkt, tb, e.videoStream);
+      int rc = writePacket(fmt, pkt, tb, e.videoStream, e.completeBytes);
       e.pending.pop_front();
       if (rc < 0) {
-        fail(ff::errorText(rc));
+        fail(ff::errorText(rc), rc);
         return false;
       }
       if (fragmented && key) {
@@ -413,7 +438,7 @@ void MovieWriter::run() {
       int rc = avcodec_receive_packet(e.video.get(), pkt.get());
       if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
       if (rc < 0) {
-        fail(ff::errorText(rc));
+        fail(ff::errorText(rc), rc);
         return false;
       }
       e.pending.push_back(std::move(pkt));
@@ -425,19 +450,27 @@ void MovieWriter::run() {
       int rc = avcodec_receive_packet(e.audio.get(), e.packet.get());
       if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
       if (rc < 0) {
-        fail(ff::errorText(rc));
+        fail(ff::errorText(rc), rc);
         return false;
       }
       const AVRational tb = e.audio->time_base;
       const double end = ff::toSeconds(e.packet->pts + e.packet->duration, tb);
       e.lastDuration[e.audioStream->index] = ff::toSeconds(e.packet->duration, tb);
-      rc = writePacket(fmt, e.packet.get(), tb, e.audioStream);
+      const int64_t before = e.completeBytes;
+      rc = writePacket(fmt, e.packet.get(), tb, e.audioStream, e.completeBytes);
       av_packet_unref(e.packet.get());
       if (rc < 0) {
-        fail(ff::errorText(rc));
+        fail(ff::errorText(rc), rc);
         return false;
       }
-      if (!settings_.video) noteWritten(end);
+      if (!settings_.video) {
+        // Sound alone: the file grows when a fragment closes, which holds what came before.
+        if (e.completeBytes > before) {
+          std::lock_guard lock(mutex_);
+          durableDuration_ = writtenDuration_;
+        }
+        noteWritten(end);
+      }
     }
   };
 
@@ -472,7 +505,7 @@ void MovieWriter::run() {
   auto submitVideo = [&](AVFrame* picture) -> bool {
     const int rc = sendVideo(picture);
     if (rc < 0) {
-      fail(ff::errorText(rc));
+      fail(ff::errorText(rc), rc);
       return false;
     }
     {
@@ -495,7 +528,7 @@ void MovieWriter::run() {
       ff::FramePtr ref = ff::makeFrame();
       int rc = av_frame_ref(ref.get(), item.frame.picture);
       if (rc < 0) {
-        fail(ff::errorText(rc));
+        fail(ff::errorText(rc), rc);
         return false;
       }
       item.frame.owner.reset();
@@ -504,7 +537,7 @@ void MovieWriter::run() {
     }
     int rc = av_frame_make_writable(e.picture.get());
     if (rc < 0) {
-      fail(ff::errorText(rc));
+      fail(ff::errorText(rc), rc);
       return false;
     }
     const bool direct = item.frame.format == AV_PIX_FMT_BGRA &&
@@ -550,14 +583,14 @@ void MovieWriter::run() {
       int rc = av_frame_get_buffer(frame.get(), 0);
       if (rc >= 0) rc = av_audio_fifo_read(e.fifo, reinterpret_cast<void**>(frame->data), n);
       if (rc < 0) {
-        fail(ff::errorText(rc));
+        fail(ff::errorText(rc), rc);
         return false;
       }
       frame->pts = e.audioNextPts;
       e.audioNextPts += n;
       rc = avcodec_send_frame(e.audio.get(), frame.get());
       if (rc < 0) {
-        fail(ff::errorText(rc));
+        fail(ff::errorText(rc), rc);
         return false;
       }
       if (!receiveAudio()) return false;
@@ -621,11 +654,33 @@ void MovieWriter::run() {
   }
   if (e.headerWritten) {
     int rc = av_write_trailer(fmt);
+    if (rc >= 0 && fmt->pb) avio_flush(fmt->pb);
     if (rc >= 0 && fmt->pb && fmt->pb->error < 0) rc = fmt->pb->error;
-    if (rc < 0) fail(ff::errorText(rc));
+    if (rc < 0) {
+      fail(ff::errorText(rc), rc);
+    } else if (fmt->pb) {
+      // The last fragment reached the file after all (the failure was not the file's).
+      e.completeBytes = avio_tell(fmt->pb);
+      std::lock_guard lock(mutex_);
+      durableDuration_ = writtenDuration_;
+    }
     e.headerWritten = false;
   }
   if (fmt->pb) avio_closep(&fmt->pb);
+  if (state() == State::failed) cutBackToCompleteFragments();
+}
+
+// A write that failed part way (a full disk takes the last partial page) leaves the file
+// ending inside a fragment, and such a file does not open at all. Cut back to where the last
+// complete one ends, everything before it plays.
+void MovieWriter::cutBackToCompleteFragments() {
+  if (!settings_.crashSafe || !enc_->fmt || !isMovFamily(enc_->fmt->oformat)) return;
+  if (enc_->completeBytes <= 0) return;
+  struct stat st {};
+  if (::stat(settings_.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  if (st.st_size <= enc_->completeBytes) return;
+  // Truncating only frees space, so it works on a full disk too.
+  [[maybe_unused]] const int rc = ::truncate(settings_.path.c_str(), off_t(enc_->completeBytes));
 }
 
 bool MovieWriter::finish() {

@@ -5,7 +5,8 @@
 //
 // While writing, MP4/MOV output is fragmented (a fragment per key frame), so a crash or a
 // kill leaves a playable file up to the last fragment. finish() then rewrites it as an
-// ordinary seekable file; if that rewrite fails the fragmented file is kept as it is.
+// ordinary seekable file; if that rewrite fails the fragmented file is kept as it is. A
+// write that fails (a full disk) leaves the file cut back to its last complete fragment.
 // Nothing this class writes is ever deleted.
 #pragma once
 
@@ -131,6 +132,8 @@ class MovieWriter {
 
   State state() const;
   std::string error() const;
+  // The system's error number behind error() (ENOSPC for a full disk), 0 when there is none.
+  int errorNumber() const;
   // End of the last video (else audio) packet in the file, in seconds. After a failure
   // while fragmented: the end of the last fragment that was completed.
   double writtenDuration() const;
@@ -143,7 +146,8 @@ class MovieWriter {
   struct Item;
   struct Encoder;
   void run();
-  void fail(const std::string& message);
+  void fail(const std::string& message, int code = 0);
+  void cutBackToCompleteFragments();
   bool finalizeOnThread(bool drain);
   bool rewriteSeekable();
 
@@ -159,6 +163,7 @@ class MovieWriter {
   bool drainOnStop_ = true;
   State state_ = State::idle;
   std::string error_;
+  int errorNumber_ = 0;
   bool failureReported_ = false;
   Stats stats_;
   double writtenDuration_ = 0;

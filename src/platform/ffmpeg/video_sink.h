@@ -27,6 +27,8 @@ class VideoSink {
   virtual void cancel() = 0;
   virtual bool failed() const = 0;
   virtual std::string error() const = 0;
+  // The system's error number behind error() (ENOSPC: a full disk), 0 when there is none.
+  virtual int errorNumber() const { return 0; }
   // End of what the file holds, seconds.
   virtual double writtenDuration() const = 0;
 };
@@ -35,7 +37,8 @@ struct VideoSinkRequest {
   std::string path;
   int width = 1920;
   int height = 1080;
-  // Called at once (on the encoder's thread) when writing fails.
+  // Called at once (on the encoder's thread) when writing fails; the file then ends at its
+  // last complete fragment once the sink is finished or cancelled.
   std::function<void(const std::string& error)> onFailure;
 };
 

@@ -39,7 +39,8 @@ PulseMicrophone::~PulseMicrophone() {
 void PulseMicrophone::contextState(pa_context* c, void* self) {
   auto* me = static_cast<PulseMicrophone*>(self);
   if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(c)) && me->streaming_ && !me->stopping_) {
-    me->reportFailure(AudioError(AudioFailure::Stopped, contextError(c, "the sound server left")));
+    me->reportFailure(
+        AudioError(AudioFailure::ServerLost, contextError(c, "the sound server left")));
   }
   pa_threaded_mainloop_signal(me->loop_, 0);
 }
@@ -48,7 +49,9 @@ void PulseMicrophone::streamState(pa_stream* s, void* self) {
   auto* me = static_cast<PulseMicrophone*>(self);
   const pa_stream_state_t state = pa_stream_get_state(s);
   if (!PA_STREAM_IS_GOOD(state) && me->streaming_ && !me->stopping_) {
-    me->reportFailure(AudioError(AudioFailure::Stopped,
+    // The stream also fails when the whole server goes away: say which it was.
+    const bool serverGone = !PA_CONTEXT_IS_GOOD(pa_context_get_state(me->context_));
+    me->reportFailure(AudioError(serverGone ? AudioFailure::ServerLost : AudioFailure::Stopped,
                                  contextError(me->context_, "the microphone stream failed")));
   }
   pa_threaded_mainloop_signal(me->loop_, 0);

@@ -1,0 +1,69 @@
+#include "capture/recording_messages.h"
+
+#include <cerrno>
+
+#include "localization/localization.h"
+#include "localization/user_message.h"
+
+namespace vantry {
+
+std::string recordingWriteFailure(RecordingFile file, const std::string& path, int errnum,
+                                  std::string_view detail, std::string_view then) {
+  const std::string shown = shownPath(path);
+  std::string sentence;
+  switch (file) {
+    case RecordingFile::screen:
+      sentence = L("无法写入录屏文件 {0}。", shown);
+      break;
+    case RecordingFile::camera:
+      sentence = L("无法写入摄像头录像 {0}。", shown);
+      break;
+    case RecordingFile::voice:
+      sentence = L("无法写入配音文件 {0}。", shown);
+      break;
+  }
+  return systemFailure(std::move(sentence), errnum, then, detail);
+}
+
+std::string recordingFolderFailure(const std::string& recordingsFolder, int errnum,
+                                   std::string_view detail) {
+  return systemFailure(L("无法在 {0} 中创建录制文件夹。", shownPath(recordingsFolder)), errnum,
+                       L("请确认这个位置可以写入，然后重新录制。"), detail);
+}
+
+std::string writeAdvice(int errnum) {
+  switch (errnum) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return L("请释放一些磁盘空间，然后重新录制。");
+    default:
+      return L("请检查磁盘和录制文件夹，然后重新录制。");
+  }
+}
+
+std::string recordingKept(double seconds, const std::string& folder, std::string_view advice) {
+  return joinSentences(
+      {L("录制已保留到 {0}，保存在 {1}。", shownDuration(seconds), shownPath(folder)), advice});
+}
+
+std::string lostInputMessage(LostInput what, double keptSeconds, std::string_view detail) {
+  const std::string kept = shownDuration(keptSeconds);
+  std::string text;
+  switch (what) {
+    case LostInput::cameraDevice:
+      text = joinSentences({L("摄像头在录制中断开了。"), L("设备已断开或被拔出。"),
+                            L("摄像头画面保留到 {0}。", kept), L("请检查摄像头，然后重新录制。")});
+      break;
+    case LostInput::microphoneDevice:
+    case LostInput::soundServer:
+      text = joinSentences(
+          {L("麦克风在录制中断开了。"),
+           what == LostInput::soundServer ? L("声音服务已停止。") : L("设备已断开或被拔出。"),
+           L("声音保留到 {0}。", kept), L("请检查麦克风和声音服务，然后重新录制。")});
+      break;
+  }
+  return withDetail(std::move(text), detail);
+}
+
+}  // namespace vantry

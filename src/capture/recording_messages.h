@@ -1,0 +1,48 @@
+// The sentences a person reads about a recording that went wrong: which file or folder
+// (home shown as "~"), why in words, what was kept and what to do; a library's own text
+// only on a second line. Built where the failure is met, in the interface language then in
+// force.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vantry {
+
+enum class RecordingFile { screen, camera, voice };
+
+// "Could not write the screen recording ~/…/screen.mp4. The disk is full." and `then`.
+// `detail` is the library's text, shown only when the error number has no words.
+std::string recordingWriteFailure(RecordingFile file, const std::string& path, int errnum,
+                                  std::string_view detail, std::string_view then = {});
+
+// The folder of a new recording could not be made inside `recordingsFolder`.
+std::string recordingFolderFailure(const std::string& recordingsFolder, int errnum,
+                                   std::string_view detail);
+
+// "The recording was kept up to 00:24 in ~/…/<id>." followed by `advice`, what to do.
+std::string recordingKept(double seconds, const std::string& folder, std::string_view advice = {});
+
+// What to do after a write of the recording's files failed with `errnum`.
+std::string writeAdvice(int errnum);
+
+// The camera or the microphone went away part way: what is gone, what of its track was
+// kept, what to do.
+enum class LostInput { cameraDevice, microphoneDevice, soundServer };
+std::string lostInputMessage(LostInput what, double keptSeconds, std::string_view detail);
+
+// A camera or microphone that went away while recording, as its recorder saw it.
+struct InputLoss {
+  LostInput what = LostInput::cameraDevice;
+  double keptUntil = 0;  // host clock: the end of what its track holds
+  std::string detail;    // the device's or the server's own words
+};
+
+// A file of the camera or the microphone that could no longer be written.
+struct TrackWriteFailure {
+  int errnum = 0;
+  std::string detail;    // the library's own words
+  double keptUntil = 0;  // host clock: the end of what the file holds
+};
+
+}  // namespace vantry
