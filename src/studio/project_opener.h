@@ -64,7 +64,9 @@ struct Studio::Opener {
   template <typename T>
   void release(T&& thing) {
     auto held = std::make_shared<std::decay_t<T>>(std::forward<T>(thing));
-    queue.post([held]() mutable { held.reset(); });
+    // Moved in, not copied: a copy left here could outlive the worker's and close the
+    // readers on this thread after all.
+    queue.post([held = std::move(held)]() mutable { held.reset(); });
   }
 
   std::int64_t generation = 0;  // main thread: the newest open or leave
