@@ -41,6 +41,7 @@ extern "C" {
 #include <thread>
 #include <vector>
 
+#include "app/own_windows.h"
 #include "app/studio_window.h"
 #include "cpu_time.h"
 #include "design/painting.h"
@@ -349,6 +350,7 @@ int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "xcb", 1);
 
   MeteredApplication app(argc, argv);
+  claimOwnWindows();  // as the app does: its own window is left out of the preview
   QApplication::setOrganizationName("Vantry");
   QApplication::setApplicationName("Vantry");
   installInterfaceFont();

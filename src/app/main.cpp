@@ -7,10 +7,8 @@
 #include <memory>
 #include <thread>
 
-// Qt's X connection, to claim the windows it makes.
-#include <xcb/xcb.h>
-
 #include "app/desktop_help.h"
+#include "app/own_windows.h"
 #include "app/qt_translation.h"
 #include "app/quit_flow.h"
 #include "app/signal_watcher.h"
@@ -25,7 +23,6 @@
 #include "localization/qt/qt_text.h"
 #include "platform/durable_file.h"
 #include "platform/memory_release.h"
-#include "platform/x11/x11_windows.h"
 #include "render/export_workspace.h"
 #include "render/movie_exporter.h"
 #include "studio/studio.h"
@@ -34,14 +31,7 @@ int main(int argc, char** argv) {
   using namespace vantry;
   platform::configureAllocator();
   QApplication app(argc, argv);
-  // Display recordings leave out the windows of Qt's X connection: ours, as the server made
-  // their ids, whatever class or pid another program may claim.
-  if (auto* x11 = app.nativeInterface<QNativeInterface::QX11Application>()) {
-    if (xcb_connection_t* connection = x11->connection()) {
-      const xcb_setup_t* setup = xcb_get_setup(connection);
-      platform::x11::claimClient(setup->resource_id_base, setup->resource_id_mask);
-    }
-  }
+  claimOwnWindows();
   QApplication::setOrganizationName("Vantry");
   QApplication::setApplicationName("Vantry");
   QApplication::setDesktopFileName("vantry");
