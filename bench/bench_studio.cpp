@@ -28,9 +28,9 @@
 #include <vector>
 
 #include "cpu_time.h"
-#include "export/fullscreen_player.h"
 #include "platform/ffmpeg/ff_util.h"
 #include "platform/ffmpeg/movie_writer.h"
+#include "player/fullscreen_player.h"
 #include "preview/preview_surface.h"
 #include "render/export_compositor.h"
 #include "render/pixel_kernels.h"

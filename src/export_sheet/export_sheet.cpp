@@ -1,4 +1,4 @@
-#include "export/export_sheet.h"
+#include "export_sheet/export_sheet.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
