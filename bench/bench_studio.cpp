@@ -33,7 +33,7 @@
 #include "player/fullscreen_player.h"
 #include "preview/preview_surface.h"
 #include "render/export_compositor.h"
-#include "render/pixel_kernels.h"
+#include "render/kernels/pixel_kernels.h"
 #include "studio/capture_services.h"
 #include "studio/frame_source.h"
 #include "studio/studio.h"

@@ -13,7 +13,7 @@
 #include "model/clip.h"
 #include "model/frame_state.h"
 #include "model/point.h"
-#include "render/pixel_kernels.h"
+#include "render/kernels/pixel_kernels.h"
 #include "studio/studio.h"
 
 namespace vantry {

@@ -1,4 +1,4 @@
-#include "render/pixel_kernels.h"
+#include "render/kernels/pixel_kernels.h"
 
 #include <immintrin.h>
 #include <algorithm>
