@@ -1,5 +1,8 @@
 #pragma once
 
+// export_sheet/: the sheet over the main window that sets an export up, follows it and shows
+// how it ended.
+//
 // The export sheet: settings with a size estimate, progress with elapsed and remaining
 // time, and the success or failure of the last export. It shows the controller's export
 // fields and calls one controller operation per button.
