@@ -28,12 +28,12 @@
 #include <vector>
 
 #include "cpu_time.h"
-#include "export/fullscreen_player.h"
 #include "platform/ffmpeg/ff_util.h"
 #include "platform/ffmpeg/movie_writer.h"
+#include "player/fullscreen_player.h"
 #include "preview/preview_surface.h"
 #include "render/export_compositor.h"
-#include "render/pixel_kernels.h"
+#include "render/kernels/pixel_kernels.h"
 #include "studio/capture_services.h"
 #include "studio/frame_source.h"
 #include "studio/studio.h"

@@ -14,9 +14,9 @@
 #include "design/pill_segment.h"
 #include "design/shadow.h"
 #include "design/theme.h"
-#include "export/playback_controls.h"
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
+#include "player/playback_controls.h"
 #include "studio/studio.h"
 
 namespace vantry {

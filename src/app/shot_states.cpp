@@ -3,9 +3,9 @@
 #include "app/main_column.h"
 #include "app/studio_window.h"
 #include "design/language_settings_view.h"
-#include "export/fullscreen_player.h"
-#include "export/playback_controls.h"
 #include "inspector/inspector_column.h"
+#include "player/fullscreen_player.h"
+#include "player/playback_controls.h"
 #include "setup/window_sheet.h"
 #include "timeline/timeline_lanes.h"
 

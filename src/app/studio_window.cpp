@@ -19,7 +19,7 @@
 #include "design/space_key.h"
 #include "design/theme.h"
 #include "design/view_parts.h"
-#include "export/export_sheet.h"
+#include "export_sheet/export_sheet.h"
 #include "inspector/inspector_column.h"
 #include "localization/qt/language_settings.h"
 #include "setup/overlay_controller.h"

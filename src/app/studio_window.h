@@ -1,5 +1,9 @@
 #pragma once
 
+// app/: the application around the views: the main window with its header, main column
+// and stage, the menus and their commands, alerts, the quit flow, the trash, the offscreen
+// shots, and main(). It puts the views of the other view folders together.
+//
 // The main window: the ambient ground, the header, the main column and the inspector
 // column, with the window-level behaviour around them: it starts the live preview once,
 // follows the controller's recording-setup and export flags to show the overlays and the

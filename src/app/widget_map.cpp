@@ -17,7 +17,7 @@
 
 #include "design/neon_slider.h"
 #include "design/view_parts.h"
-#include "export/playback_controls.h"
+#include "player/playback_controls.h"
 #include "setup/overlay_controller.h"
 #include "studio/studio.h"
 #include "timeline/timeline_lanes.h"

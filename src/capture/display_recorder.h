@@ -1,3 +1,8 @@
+// capture/: recording. The display recorder and its companions (camera, microphone), the
+// live preview of a display, the pointer journal and the recovery of a recording whose
+// process died, and what a recording's end reports. Written against platform/'s interfaces,
+// so the same code runs on X11 and on the synthetic sources.
+//
 // DisplayRecorder: one recording of a display or a window into a new recording folder:
 // the screen into "screen.mp4", the pointer and left button sixty times a second, and at
 // stop "project.json" and "capture-timing.json". The camera and the microphone plug in as

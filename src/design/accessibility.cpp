@@ -2,7 +2,7 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
-#include <QPointer>
+#include <QWindow>
 
 #include "design/neon_slider.h"
 #include "design/pill_segment.h"
@@ -49,54 +49,41 @@ class PillAccess : public QAccessibleWidget {
 };
 
 // One segment; identified by its index in the pill.
-class SegmentAccess : public QAccessibleInterface, public QAccessibleActionInterface {
+class SegmentAccess : public PartAccess {
  public:
-  SegmentAccess(PillSegment* pill, int index) : pill_(pill), index_(index) {}
+  SegmentAccess(PillSegment* pill, int index) : PartAccess(pill), index_(index) {}
 
   bool isValid() const override {
-    return pill_ && index_ < static_cast<int>(pill_->items().size());
+    return pill() && index_ < static_cast<int>(pill()->items().size());
   }
-  QObject* object() const override { return nullptr; }
-  QWindow* window() const override { return pill_ ? pill_->window()->windowHandle() : nullptr; }
-  QAccessibleInterface* parent() const override {
-    return QAccessible::queryAccessibleInterface(pill_);
-  }
-  QAccessibleInterface* child(int) const override { return nullptr; }
-  int childCount() const override { return 0; }
-  int indexOfChild(const QAccessibleInterface*) const override { return -1; }
-  QAccessibleInterface* childAt(int, int) const override { return nullptr; }
   QString text(QAccessible::Text t) const override {
     if (!isValid() || t != QAccessible::Name) return {};
-    return pill_->items()[index_].title;
+    return pill()->items()[index_].title;
   }
-  void setText(QAccessible::Text, const QString&) override {}
   QRect rect() const override {
     if (!isValid()) return {};
-    const QRect r = pill_->segmentRect(index_).toAlignedRect();
-    return QRect(pill_->mapToGlobal(r.topLeft()), r.size());
+    const QRect r = pill()->segmentRect(index_).toAlignedRect();
+    return QRect(pill()->mapToGlobal(r.topLeft()), r.size());
   }
   QAccessible::Role role() const override { return QAccessible::RadioButton; }
   QAccessible::State state() const override {
     QAccessible::State s;
     s.checkable = true;
-    s.checked = isValid() && pill_->selectedIndex() == index_;
-    s.disabled = !pill_ || !pill_->isEnabled();
+    s.checked = isValid() && pill()->selectedIndex() == index_;
+    s.disabled = !pill() || !pill()->isEnabled();
     return s;
   }
-  void* interface_cast(QAccessible::InterfaceType type) override {
-    if (type == QAccessible::ActionInterface) return static_cast<QAccessibleActionInterface*>(this);
-    return nullptr;
-  }
-  QStringList actionNames() const override { return {pressAction()}; }
-  void doAction(const QString& name) override {
-    if (name == pressAction() && isValid() && pill_->isEnabled()) pill_->choose(index_);
-  }
-  QStringList keyBindingsForAction(const QString&) const override { return {}; }
 
   int index() const { return index_; }
 
+ protected:
+  void press() override {
+    if (isValid() && pill()->isEnabled()) pill()->choose(index_);
+  }
+
  private:
-  QPointer<PillSegment> pill_;
+  PillSegment* pill() const { return static_cast<PillSegment*>(owner()); }
+
   int index_;
 };
 
@@ -120,6 +107,23 @@ QAccessibleInterface* factory(const QString& className, QObject* object) {
 }
 
 }  // namespace
+
+QWindow* PartAccess::window() const {
+  return owner_ ? owner_->window()->windowHandle() : nullptr;
+}
+
+QAccessibleInterface* PartAccess::parent() const {
+  return QAccessible::queryAccessibleInterface(owner_);
+}
+
+void* PartAccess::interface_cast(QAccessible::InterfaceType type) {
+  if (type == QAccessible::ActionInterface) return static_cast<QAccessibleActionInterface*>(this);
+  return nullptr;
+}
+
+void PartAccess::doAction(const QString& name) {
+  if (name == pressAction()) press();
+}
 
 QAccessibleInterface* registeredChild(QObject* owner, const QByteArray& prefix, int index,
                                       const std::function<QAccessibleInterface*()>& make) {

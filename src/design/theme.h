@@ -1,5 +1,10 @@
 #pragma once
 
+// design/: the design system every view is drawn with: theme, painting, shadows, motion,
+// icons, the controls (buttons, slider, switch, pill segments), menus, window chrome, the
+// sheet every sheet is built on and the screen-reader views of painted controls. It knows
+// nothing of the controller.
+//
 // The application's one dark look: palette, gradients, track colours and the figure font.
 // Solid colours are compile-time constants, so they are ready before any static initialiser
 // runs and never change; fonts are made once on first use (they need the application).

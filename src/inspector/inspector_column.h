@@ -1,5 +1,7 @@
 #pragma once
 
+// inspector/: the column at the main window's right: the settings tabs and the footer.
+//
 // The inspector column: a strip of four tabs (motion, presenter, canvas, cursor), the
 // chosen tab's settings in a scroll area without scroll bars, and the footer with the
 // export progress and the utility buttons. It follows the controller without writing back;

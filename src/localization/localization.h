@@ -1,3 +1,7 @@
+// localization/: every text a person reads, in Chinese and English: the catalogue, L, LF
+// and LM, the language in use, and the one form of a message that names a file
+// (user_message.h). Plain C++; qt/ holds the Qt side.
+//
 // Every user-facing text is written in Chinese where it is used; that text is its key in
 // the built-in catalogue. L fills numbered placeholders ("{0}", "{1}"), LF fills printf-style
 // number formats, LM translates a message composed at run time from known pieces.

@@ -1,3 +1,7 @@
+// model/: the project document and what is worked out from it: segments, zoom and presenter
+// events, springs, the motion timeline, the camera layout, the timeline scale and the
+// document's JSON. Plain C++20 without Qt.
+//
 // The project document: one recording opened for editing, and the values it holds.
 // Everything here is a plain value; copies are independent (the pointer track is
 // shared between copies until one side changes it).

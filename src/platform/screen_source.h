@@ -1,3 +1,8 @@
+// platform/: our thin layer over Linux, behind the interfaces the layers above use: the
+// screen (x11/), movies and sound files (ffmpeg/), sound devices (pulse/), the camera
+// (v4l2/), and in-memory stand-ins for tests (synthetic/); also durable files and giving
+// memory back.
+//
 // Screen capture as the capture engine sees it: what can be captured (displays and
 // windows), streams of frames from one of them, the pointer, and the cursor image.
 // Written so that both the X11 backend and a synthetic test source can stand behind it.

@@ -10,7 +10,7 @@
 #include "model/camera_layout.h"
 #include "render/export_compositor.h"
 #include "render/frame_renderer.h"
-#include "render/pixel_kernels.h"
+#include "render/kernels/pixel_kernels.h"
 #include "studio/studio.h"
 
 namespace vantry {

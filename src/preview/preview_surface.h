@@ -1,3 +1,5 @@
+// preview/: the stage's picture.
+//
 // The composed picture of the controller's current moment: the live capture in live
 // preview and while recording, the open project at the playhead otherwise. Whenever the
 // camera bubble shows, it can be dragged to a new place; Escape during the drag puts it
@@ -13,7 +15,7 @@
 #include "model/clip.h"
 #include "model/frame_state.h"
 #include "model/point.h"
-#include "render/pixel_kernels.h"
+#include "render/kernels/pixel_kernels.h"
 #include "studio/studio.h"
 
 namespace vantry {

@@ -26,7 +26,7 @@
 
 #include "model/clip.h"
 #include "model/frame_state.h"
-#include "render/pixel_kernels.h"
+#include "render/kernels/pixel_kernels.h"
 
 namespace vantry {
 

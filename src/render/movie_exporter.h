@@ -1,3 +1,7 @@
+// render/: from a project to pictures and sound: the compositor (its pixel kernels in
+// kernels/), frame reading, the edited sound's player, and the movie exporter with its
+// options, workspace and delivery. The preview and the export share it.
+//
 // Renders an edited project into a movie: every output frame through the motion timeline
 // and the export compositor, encoded with the chosen options, the recorded sound laid
 // along the kept segments, then delivered atomically to the destination.

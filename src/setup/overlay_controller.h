@@ -1,5 +1,8 @@
 #pragma once
 
+// setup/: choosing what to record: the display overlays with the countdown, and the window
+// sheet.
+//
 // The display overlays of the recording setup: one frameless window per screen over which
 // the user picks the display to record. The controller runs the road from the choice to the
 // running recording: live preview of the chosen display, the wait for a startable preview,

@@ -4,7 +4,6 @@
 #include <QGraphicsOpacityEffect>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -266,7 +265,7 @@ struct WindowSheet::Parts {
 };
 
 WindowSheet::WindowSheet(Studio& studio, QWidget* parent)
-    : QDialog(parent), studio_(studio), parts_(new Parts) {
+    : Sheet(parent), studio_(studio), parts_(new Parts) {
   setFixedWidth(kWidth);
   setFont(uiFont(12, QFont::Normal));
   refresh_ = new CoalescedRefresh(this, [this] { refresh(); });
@@ -490,7 +489,7 @@ void WindowSheet::refreshNow() {
 }
 
 void WindowSheet::showEvent(QShowEvent* event) {
-  QDialog::showEvent(event);
+  Sheet::showEvent(event);
   // Typing searches at once.
   parts_->search->setFocus(Qt::OtherFocusReason);
   if (listed_) return;
@@ -619,25 +618,14 @@ void WindowSheet::refresh() {
   if (grows) adjustSize();
 }
 
-void WindowSheet::reject() {
-  // The controller closing the setup (also at a successful start, still busy) always
-  // closes; Escape and the window's close never while starting, and through the controller.
-  if (property("closedForStudio").toBool()) {
-    QDialog::reject();
-    return;
-  }
-  if (studio_.busy()) return;
-  studio_.dismissRecordingSetup();
+void WindowSheet::askToDismiss() {
+  studio_.dismissRecordingSetup();  // refused while starting
 }
 
-void WindowSheet::keyPressEvent(QKeyEvent* event) {
-  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-  const bool escape = event->key() == Qt::Key_Escape;
-  if (!enter && !escape) return QDialog::keyPressEvent(event);
-  event->accept();
+void WindowSheet::pressed(Key key) {
   refresh_->flush();
-  if (enter && parts_->start->isEnabled()) studio_.startPreparedRecording();
-  if (escape && parts_->cancel->isEnabled()) studio_.dismissRecordingSetup();
+  if (key == Key::enter && parts_->start->isEnabled()) studio_.startPreparedRecording();
+  if (key == Key::escape && parts_->cancel->isEnabled()) studio_.dismissRecordingSetup();
 }
 
 }  // namespace vantry

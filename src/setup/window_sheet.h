@@ -6,12 +6,12 @@
 // everything else is the controller's.
 
 #include <QAbstractButton>
-#include <QDialog>
 #include <QImage>
 
 #include <optional>
 #include <vector>
 
+#include "design/sheet.h"
 #include "platform/screen_source.h"
 
 class QLineEdit;
@@ -57,7 +57,7 @@ class WindowRow : public QAbstractButton {
   bool hovering_ = false;
 };
 
-class WindowSheet : public QDialog {
+class WindowSheet : public Sheet {
   Q_OBJECT
 
  public:
@@ -75,16 +75,10 @@ class WindowSheet : public QDialog {
   // The list's progress indicator shows (loading, and no window known yet).
   bool loadingShown() const;
   void refreshNow();
-  template <typename T>
-  T* control(const char* name) const {
-    return findChild<T*>(QString::fromLatin1(name));
-  }
-
- public slots:
-  void reject() override;
 
  protected:
-  void keyPressEvent(QKeyEvent* event) override;
+  void askToDismiss() override;
+  void pressed(Key key) override;
   void showEvent(QShowEvent* event) override;
 
  private:

@@ -1,3 +1,6 @@
+// studio/: the controller, Studio, in one file a concern (project, editing, playback,
+// recording setup and recording, export, the tick), with the services it runs on.
+//
 // Studio: the one controller of the application. It owns the open project, the live
 // preview, the recording in progress, playback, the undo history, autosave and the export
 // flow. Views observe it and call its operations; nothing else touches capture, the

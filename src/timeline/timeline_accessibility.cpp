@@ -2,9 +2,7 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
-#include <QPointer>
 #include <QScrollBar>
-#include <QWindow>
 
 #include "design/accessibility.h"
 #include "localization/qt/qt_text.h"
@@ -123,62 +121,51 @@ QString elementValue(const TimelineLanes& lanes, const LaneElement& e) {
 
 namespace {
 
-class ElementAccess : public QAccessibleInterface, public QAccessibleActionInterface {
+class ElementAccess : public PartAccess {
  public:
-  ElementAccess(TimelineLanes* lanes, int position) : lanes_(lanes), position_(position) {}
+  ElementAccess(TimelineLanes* lanes, int position) : PartAccess(lanes), position_(position) {}
 
   std::optional<LaneElement> element() const {
-    if (!lanes_) return std::nullopt;
-    const auto all = laneElements(*lanes_);
+    if (!lanes()) return std::nullopt;
+    const auto all = laneElements(*lanes());
     if (position_ >= static_cast<int>(all.size())) return std::nullopt;
     return all[position_];
   }
 
   bool isValid() const override { return element().has_value(); }
-  QObject* object() const override { return nullptr; }
-  QWindow* window() const override { return lanes_ ? lanes_->window()->windowHandle() : nullptr; }
-  QAccessibleInterface* parent() const override {
-    return QAccessible::queryAccessibleInterface(lanes_);
-  }
-  QAccessibleInterface* child(int) const override { return nullptr; }
-  int childCount() const override { return 0; }
-  int indexOfChild(const QAccessibleInterface*) const override { return -1; }
-  QAccessibleInterface* childAt(int, int) const override { return nullptr; }
   QString text(QAccessible::Text t) const override {
     const auto e = element();
     if (!e) return {};
-    if (t == QAccessible::Name) return elementName(*lanes_, *e);
-    if (t == QAccessible::Value) return elementValue(*lanes_, *e);
+    if (t == QAccessible::Name) return elementName(*lanes(), *e);
+    if (t == QAccessible::Value) return elementValue(*lanes(), *e);
     return {};
   }
-  void setText(QAccessible::Text, const QString&) override {}
   QRect rect() const override {
     const auto e = element();
     if (!e) return {};
-    const QRect r = elementRect(*lanes_, *e).toAlignedRect();
-    return QRect(lanes_->viewport()->mapToGlobal(r.topLeft()), r.size());
+    const QRect r = elementRect(*lanes(), *e).toAlignedRect();
+    return QRect(lanes()->viewport()->mapToGlobal(r.topLeft()), r.size());
   }
   QAccessible::Role role() const override { return QAccessible::Button; }
   QAccessible::State state() const override {
     QAccessible::State s;
     const auto e = element();
-    s.disabled = !lanes_ || !lanes_->isEnabled();
+    s.disabled = !lanes() || !lanes()->isEnabled();
     if (e && e->kind == LaneElement::Kind::zoom) {
       s.selectable = true;
-      s.selected = elementSelected(*lanes_, *e);
+      s.selected = elementSelected(*lanes(), *e);
     }
     return s;
   }
-  void* interface_cast(QAccessible::InterfaceType type) override {
-    if (type == QAccessible::ActionInterface) return static_cast<QAccessibleActionInterface*>(this);
-    return nullptr;
-  }
-  QStringList actionNames() const override { return {pressAction()}; }
-  void doAction(const QString& name) override {
+
+  int position() const { return position_; }
+
+ protected:
+  void press() override {
     const auto e = element();
-    if (name != pressAction() || !e || !lanes_->isEnabled()) return;
-    Studio& studio = lanes_->studio();
-    const LaneShapes& s = lanes_->shapes();
+    if (!e || !lanes()->isEnabled()) return;
+    Studio& studio = lanes()->studio();
+    const LaneShapes& s = lanes()->shapes();
     switch (e->kind) {
       case LaneElement::Kind::segment:
         studio.setSelectedSegment(s.segments[e->index].id);
@@ -195,12 +182,10 @@ class ElementAccess : public QAccessibleInterface, public QAccessibleActionInter
         break;
     }
   }
-  QStringList keyBindingsForAction(const QString&) const override { return {}; }
-
-  int position() const { return position_; }
 
  private:
-  QPointer<TimelineLanes> lanes_;
+  TimelineLanes* lanes() const { return static_cast<TimelineLanes*>(owner()); }
+
   int position_;
 };
 

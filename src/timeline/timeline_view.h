@@ -1,3 +1,6 @@
+// timeline/: the timeline card: toolbar, lane headers, lanes, their geometry and painting,
+// and what screen readers see of them.
+//
 // The timeline card of the main window: toolbar, lane headers and the lane area. It
 // observes the controller and the interface language, and every edit is one controller
 // call. Disabled as a whole while the controller exports.

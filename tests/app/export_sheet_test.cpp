@@ -22,7 +22,7 @@
 #include <limits>
 
 #include "app/shot_states.h"
-#include "export/export_sheet.h"
+#include "export_sheet/export_sheet.h"
 #include "localization/app_language.h"
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"

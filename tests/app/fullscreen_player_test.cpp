@@ -10,9 +10,9 @@
 #include "app/preview_stage.h"
 #include "app/shot_states.h"
 #include "design/neon_slider.h"
-#include "export/fullscreen_player.h"
-#include "export/playback_controls.h"
 #include "localization/qt/qt_text.h"
+#include "player/fullscreen_player.h"
+#include "player/playback_controls.h"
 #include "preview/preview_surface.h"
 #include "studio/studio.h"
 

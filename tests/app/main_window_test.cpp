@@ -15,9 +15,9 @@
 #include "design/pill_segment.h"
 #include "design/theme.h"
 #include "design/view_parts.h"
-#include "export/playback_controls.h"
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
+#include "player/playback_controls.h"
 #include "window_fixture.h"
 
 namespace vantry {

@@ -11,7 +11,7 @@
 #include "render/composition_geometry.h"
 #include "render/export_compositor.h"
 #include "render/frame_renderer.h"
-#include "render/pixel_kernels.h"
+#include "render/kernels/pixel_kernels.h"
 
 namespace vantry {
 namespace {

@@ -16,7 +16,7 @@
 #include "render/composition_geometry.h"
 #include "render/export_compositor.h"
 #include "render/frame_renderer.h"
-#include "render/pixel_kernels.h"
+#include "render/kernels/pixel_kernels.h"
 #include "render/video_frames.h"
 
 namespace vantry {

@@ -1,3 +1,6 @@
+// localization/qt/: the language for the Qt layers: the observable setting kept in
+// QSettings, QString forms of L, LF and LM, and the tools' --language option.
+//
 // The application's one observable holder of the interface language. Every assignment
 // stores the value in QSettings and in the process-wide current language that L, LF and
 // LM read, then tells observers.

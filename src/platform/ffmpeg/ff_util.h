@@ -1,3 +1,6 @@
+// platform/ffmpeg/: movies and sound files through the FFmpeg libraries: reading, the one
+// writer, fragments, sound remuxed or retimed, and BGRA to Y'CbCr.
+//
 // Small RAII helpers around the FFmpeg C API: owning pointers that free with the right
 // call, error texts from av_strerror, and the one guarded way to open a movie or sound.
 // The library's log goes through a filter of ours: nothing below a warning, each line

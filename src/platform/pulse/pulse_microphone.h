@@ -1,3 +1,5 @@
+// platform/pulse/: sound through PulseAudio: the microphone and playback.
+//
 // The microphone through PulseAudio (also PipeWire's PulseAudio server): a record stream
 // of 32-bit float, 48 kHz, mono from the default source, with interpolated timing so that
 // every chunk carries the capture instant of its first sample.

@@ -1,3 +1,6 @@
+// platform/synthetic/: stand-ins for the real devices, for tests and machines without them:
+// a screen, a camera, and a movie writer that fails on request.
+//
 // A screen that exists only in memory: displays and windows the test sets up, frames with a
 // moving pattern, a pointer the test moves, and faults on request (no frames, a stream that
 // fails to start or stops with an error, content that cannot be read).

@@ -1,3 +1,5 @@
+// platform/v4l2/: the camera through Video4Linux2, and the decoding of what it delivers.
+//
 // The presenter camera through Video4Linux2: the first capture device, 1280 x 720,
 // memory-mapped buffers, always the newest frame, buffer timestamps on CLOCK_MONOTONIC.
 #pragma once

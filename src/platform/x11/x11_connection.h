@@ -1,3 +1,6 @@
+// platform/x11/: the screen through X11: connections, displays and windows, frame streams and
+// the pointer.
+//
 // One X connection, used by one thread at a time. X protocol errors never end the
 // process: they are counted per thread, and a lost connection only marks itself dead.
 #pragma once

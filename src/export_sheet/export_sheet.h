@@ -1,10 +1,11 @@
 #pragma once
 
+// export_sheet/: the sheet over the main window that sets an export up, follows it and shows
+// how it ended.
+//
 // The export sheet: settings with a size estimate, progress with elapsed and remaining
 // time, and the success or failure of the last export. It shows the controller's export
 // fields and calls one controller operation per button.
-
-#include <QDialog>
 
 #include <QImage>
 
@@ -12,6 +13,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+
+#include "design/sheet.h"
 
 namespace vantry {
 
@@ -30,7 +33,7 @@ QString exportSizeText(std::int64_t bytes);
 // A path with the home folder written "~".
 QString homeAbbreviated(const QString& path);
 
-class ExportSheet : public QDialog {
+class ExportSheet : public Sheet {
   Q_OBJECT
 
  public:
@@ -46,16 +49,10 @@ class ExportSheet : public QDialog {
   // clock runs.
   QImage thumbnail() const { return thumbnail_; }
   bool timingRuns() const;
-  template <typename T>
-  T* control(const char* name) const {
-    return findChild<T*>(QString::fromLatin1(name));
-  }
-
- public slots:
-  void reject() override;
 
  protected:
-  void keyPressEvent(QKeyEvent* event) override;
+  void askToDismiss() override;
+  void pressed(Key key) override;
   void paintEvent(QPaintEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void moveEvent(QMoveEvent* event) override;

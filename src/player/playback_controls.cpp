@@ -1,4 +1,4 @@
-#include "export/playback_controls.h"
+#include "player/playback_controls.h"
 
 #include <QEnterEvent>
 #include <QHBoxLayout>

@@ -1,6 +1,10 @@
-// Small CPU kernels the compositors are built from. Pictures are 32-bit premultiplied
-// (QImage::Format_ARGB32_Premultiplied or RGB32); coordinates are output pixels with
-// pixel centres at +0.5.
+// The CPU kernels the compositors are built from (render/kernels/), one file a family:
+// geometry (shapes, placements, column tables), picture_sampling (BGRA pictures),
+// plane_sampling (4:2:0 planes sampled), planes (their memory, copies and the card's clip),
+// plane_layers (layers laid over planes) and shadow; kernel_common.h holds what they share.
+//
+// Pictures are 32-bit premultiplied (QImage::Format_ARGB32_Premultiplied or RGB32);
+// coordinates are output pixels with pixel centres at +0.5.
 #pragma once
 
 #include <QImage>

@@ -1,5 +1,7 @@
 #pragma once
 
+// player/: playing the edit: the transport bar under the stage and the full-screen player.
+//
 // The transport bar: back to start, play or pause, the playhead and duration, a slot for the
 // caller's accessory, the playback speed and the full-screen toggle. Shown under the main
 // window's stage while a project is open and in the full-screen player. It keeps no

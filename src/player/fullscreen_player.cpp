@@ -1,4 +1,4 @@
-#include "export/fullscreen_player.h"
+#include "player/fullscreen_player.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -17,9 +17,9 @@
 #include "design/painting.h"
 #include "design/space_key.h"
 #include "design/theme.h"
-#include "export/playback_controls.h"
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
+#include "player/playback_controls.h"
 #include "preview/preview_surface.h"
 #include "studio/studio.h"
 

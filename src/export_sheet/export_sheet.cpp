@@ -1,11 +1,10 @@
-#include "export/export_sheet.h"
+#include "export_sheet/export_sheet.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QMouseEvent>
@@ -472,7 +471,7 @@ QVBoxLayout* contentStack(QWidget* content, int spacing) {
 }  // namespace
 
 ExportSheet::ExportSheet(Studio& studio, QWidget* parent)
-    : QDialog(parent), studio_(studio), parts_(std::make_unique<Parts>()) {
+    : Sheet(parent), studio_(studio), parts_(std::make_unique<Parts>()) {
   setFixedWidth(600);
   setWindowTitle(QL("导出视频"));
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -868,35 +867,26 @@ void ExportSheet::sampleBehind() {
 }
 
 void ExportSheet::showEvent(QShowEvent* event) {
-  QDialog::showEvent(event);
+  Sheet::showEvent(event);
   sample_->start();
 }
 
 void ExportSheet::moveEvent(QMoveEvent* event) {
-  QDialog::moveEvent(event);
+  Sheet::moveEvent(event);
   sample_->start();
 }
 
 void ExportSheet::resizeEvent(QResizeEvent* event) {
-  QDialog::resizeEvent(event);
+  Sheet::resizeEvent(event);
   sample_->start();
 }
 
-void ExportSheet::reject() {
-  // Escape and the window's close: never while exporting, and through the controller.
-  if (studio_.exporting()) return;
-  if (property("closedForStudio").toBool()) {
-    QDialog::reject();
-    return;
-  }
-  studio_.dismissExport();
+void ExportSheet::askToDismiss() {
+  studio_.dismissExport();  // refused while exporting
 }
 
-void ExportSheet::keyPressEvent(QKeyEvent* event) {
-  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-  const bool escape = event->key() == Qt::Key_Escape;
-  if (!enter && !escape) return QDialog::keyPressEvent(event);
-  event->accept();
+void ExportSheet::pressed(Key key) {
+  const bool enter = key == Key::enter;
   switch (content()) {
     case Content::progress:
       return;  // no key works while exporting

@@ -1,0 +1,24 @@
+#include "design/sheet.h"
+
+#include <QKeyEvent>
+#include <QVariant>
+
+namespace vantry {
+
+void Sheet::reject() {
+  if (property("closedForStudio").toBool()) {
+    QDialog::reject();
+    return;
+  }
+  askToDismiss();
+}
+
+void Sheet::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  const bool escape = event->key() == Qt::Key_Escape;
+  if (!enter && !escape) return QDialog::keyPressEvent(event);
+  event->accept();
+  pressed(enter ? Key::enter : Key::escape);
+}
+
+}  // namespace vantry
