@@ -239,8 +239,7 @@ TEST_F(HostileInput, EachIsRefusedInWordsNamingItsFileAndNothingChanges) {
       const auto before = snapshot(home.path / "open", at);
 
       const bool document = std::string_view(row.file).ends_with(".json");
-      EXPECT_EQ(openAndWait(*studio, (document ? named : at / "project.json").string()),
-                row.opens);
+      EXPECT_EQ(openAndWait(*studio, (document ? named : at / "project.json").string()), row.opens);
       const std::string error = studio->error().value_or("");
       EXPECT_EQ(error.substr(0, error.find('\n')),
                 withReason(L(row.sentence, shownPath(named.string())), row.reason()));
