@@ -20,13 +20,13 @@
 #include <vector>
 
 #include "platform/screen_source.h"
+#include "studio/studio.h"  // complete for QPointer<Studio>
 
 class QScreen;
 class QTimer;
 
 namespace vantry {
 
-class Studio;
 class MonitorOverlayView;
 
 // One overlay window covering one screen. Return and keypad Enter confirm, Escape cancels.
