@@ -164,12 +164,12 @@ void releaseClient(std::uint32_t resourceBase, std::uint32_t resourceMask) {
 
 std::int64_t owningProcess(Connection& c, Window w) {
   if (!hasClientIds(c)) return 0;
-  XResClientIdSpec spec{w, XRES_CLIENT_ID_PID_MASK};
+  XResClientIdSpec wanted{w, XRES_CLIENT_ID_PID_MASK};
   long count = 0;
   XResClientIdValue* ids = nullptr;
   const unsigned long errorsBefore = Connection::errorCount();
   // Its Status is no help: libXRes has said both 0 and 1 for success. What came back counts.
-  XResQueryClientIds(c.display(), 1, &spec, &count, &ids);
+  XResQueryClientIds(c.display(), 1, &wanted, &count, &ids);
   std::int64_t pid = 0;
   if (ids && Connection::errorCount() == errorsBefore) {
     for (long i = 0; i < count; ++i) {
