@@ -199,10 +199,12 @@ void Studio::openRecording(Clip recorded, std::string warning) {
       install(std::move(o));
       captureWorker_->detached.reset();
       if (url) setProjectURL(url);
-      if (saveFailure) setError(L("编辑未能保存：") + *saveFailure);
       setNotice(L("已保存原始录屏与鼠标轨迹 · 调整效果后导出"));
-      // Kept despite a failure: not a plain success.
-      if (!warning.empty()) setError(warning);
+      // Both are said: a recording kept despite a failure is not a plain success, and
+      // edits that cannot be saved must not hide behind it.
+      std::string alert = saveFailure ? L("编辑未能保存：") + *saveFailure : std::string();
+      if (!warning.empty()) alert = alert.empty() ? warning : alert + "\n" + warning;
+      if (!alert.empty()) setError(alert);
     });
   });
 }

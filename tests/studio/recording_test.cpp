@@ -205,6 +205,22 @@ TEST_F(RecordingFixture, FailuresWhileRecordingShowAtOnceAndAKeptWarningAfterThe
   EXPECT_EQ(*studio->error(), "录屏文件部分写入失败");
 }
 
+// The kept-recording warning used to replace the alert that the new edit file could not be
+// written.
+TEST_F(RecordingFixture, AKeptWarningDoesNotHideAnEditFileThatCannotBeWritten) {
+  capture->onRecording = [this](FakeRecording& r) {
+    r.result = recordedClip();
+    r.warningText = "录屏文件部分写入失败";
+  };
+  std::filesystem::create_directories(folder + "/edit.json");  // a folder in its place
+  startRecording();
+  studio->stop();
+  settle();
+  ASSERT_TRUE(studio->error());
+  EXPECT_EQ(studio->error()->rfind(L("编辑未能保存："), 0), 0u) << *studio->error();
+  EXPECT_TRUE(studio->error()->ends_with("\n录屏文件部分写入失败")) << *studio->error();
+}
+
 TEST_F(RecordingFixture, ALostStreamStopsLikeTheUser) {
   startRecording();
   capture->recordings[0]->onEnded();
