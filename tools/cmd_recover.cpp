@@ -1,6 +1,7 @@
 // vantry-tool recover DIR: rebuilds "project.json" of a recording whose process died while
 // recording (DIR is that recording's folder), or of every such recording under DIR (a
-// recordings folder). Prints each folder recovered; errors go to stderr.
+// recordings folder). Prints each folder recovered; errors go to stderr. A recording still
+// being made is left alone.
 #include <filesystem>
 #include <iostream>
 
@@ -23,12 +24,12 @@ int run(const vantry::tool::Args& args) {
   }
   const bool oneRecording = std::filesystem::exists(std::filesystem::path(dir) / "screen.mp4", ec);
   if (oneRecording) {
-    if (!vantry::needsRecovery(dir)) {
-      std::cerr << dir << ": nothing to recover\n";
-      return 1;
-    }
     try {
-      vantry::recoverRecording(dir);
+      // A recording still being made there is none to recover.
+      if (!vantry::recoverRecording(dir)) {
+        std::cerr << dir << ": nothing to recover\n";
+        return 1;
+      }
       std::cout << dir << "\n";
       return 0;
     } catch (const std::exception& e) {

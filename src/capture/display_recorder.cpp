@@ -157,6 +157,7 @@ void DisplayRecorder::removeFolderOfFailedStart() {
   if (sink_) sink_->cancel();
   std::error_code ignored;
   std::filesystem::remove_all(dir, ignored);
+  folderLock_.release();
 }
 
 void DisplayRecorder::startSteps(platform::DisplayId displayID,
@@ -174,6 +175,8 @@ void DisplayRecorder::startSteps(platform::DisplayId displayID,
   // all recordings is closed too, so that those made before are.
   std::string made = platform::makePrivateFolder(env_.recordingsFolder);
   if (made.empty()) made = platform::makePrivateFolder(folder);
+  // Locked before anything is written into it: a recording being made is never recovered.
+  if (made.empty()) made = folderLock_.takeNew(folder);
   if (!made.empty()) {
     throw StudioError(
         recordingFolderFailure(env_.recordingsFolder, systemErrorNumberOf(made), made));
@@ -410,6 +413,11 @@ void DisplayRecorder::tick() {
 Clip DisplayRecorder::stop() {
   if (!started_.load() || stopped_.exchange(true))
     throw StudioError(L("没有捕获到画面。请检查屏幕录制权限，然后重试。"));
+  // Whatever the outcome, the folder is done with once this returns.
+  struct Unlock {
+    RecordingLock& lock;
+    ~Unlock() { lock.release(); }
+  } unlock{folderLock_};
 
   // 1. No pointer sample after this.
   queue_.stopTimer();

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "capture/pointer_journal.h"
+#include "capture/recording_lock.h"
 #include "capture/serial_queue.h"
 #include "model/clip.h"
 #include "platform/ffmpeg/video_sink.h"
@@ -157,6 +158,10 @@ class DisplayRecorder {
   void removeFolderOfFailedStart();
 
   RecorderEnvironment env_;
+  // Held from the folder's making until the recorder is done with it, so that no recovery
+  // takes the recording for an interrupted one. Declared before everything that writes into
+  // the folder, so that it is let go after them.
+  RecordingLock folderLock_;
   std::vector<std::shared_ptr<RecordingCompanion>> companions_;
   size_t preparedCompanions_ = 0;
   std::unique_ptr<platform::FrameStream> stream_;

@@ -2,11 +2,14 @@
 
 #include <QDateTime>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 
 #include "capture/display_recorder.h"
 #include "capture/pointer_journal.h"
+#include "capture/recording_lock.h"
 #include "localization/localization.h"
 #include "localization/user_message.h"
 #include "model/document_json.h"
@@ -77,17 +80,12 @@ std::string readFailure(const fs::path& file) {
   return L("无法读取文件 {0}。", shownPath(file.string()));
 }
 
-}  // namespace
-
-bool needsRecovery(const std::string& folder) {
-  std::error_code ec;
-  const fs::path f(folder);
-  return fs::is_regular_file(f / kMovie, ec) && fs::is_regular_file(f / kPointerJournalName, ec) &&
-         !fs::exists(f / kDocument, ec);
+std::string documentFailure(const fs::path& dir) {
+  return L("无法写入文件 {0}。", shownPath((dir / kDocument).string()));
 }
 
-Clip recoverRecording(const std::string& folder) {
-  const fs::path dir(folder);
+// Rebuilds the document of `dir`, which the caller holds locked.
+Clip rebuild(const fs::path& dir) {
   const fs::path journalPath = dir / kPointerJournalName;
   // The recording's own files: a tail cut inside a fragment (the process died while the
   // file was written) is cut back to the last complete one, which reads again.
@@ -124,8 +122,8 @@ Clip recoverRecording(const std::string& folder) {
   }
   clip.samples = std::move(samples);
 
-  releaseDocumentReserve(folder);  // room for the document on a full disk
-  const std::string failedDocument = L("无法写入文件 {0}。", shownPath((dir / kDocument).string()));
+  releaseDocumentReserve(dir.string());  // room for the document on a full disk
+  const std::string failedDocument = documentFailure(dir);
   std::string bytes;
   try {
     bytes = encodeClip(clip);
@@ -140,26 +138,57 @@ Clip recoverRecording(const std::string& folder) {
   return clip;
 }
 
+}  // namespace
+
+bool needsRecovery(const std::string& folder) {
+  std::error_code ec;
+  const fs::path f(folder);
+  return fs::is_regular_file(f / kMovie, ec) && fs::is_regular_file(f / kPointerJournalName, ec) &&
+         !fs::exists(f / kDocument, ec);
+}
+
+std::optional<Clip> recoverRecording(const std::string& folder) {
+  if (!needsRecovery(folder)) return std::nullopt;
+  const fs::path dir(folder);
+  // Held while this works: a recording still being made holds it, and so does another
+  // recovery of the same folder.
+  RecordingLock lock;
+  int errnum = 0;
+  if (!lock.tryTake(dir, &errnum)) {
+    if (errnum == 0 || errnum == ENOENT) return std::nullopt;
+    throw StudioError(systemFailure(documentFailure(dir), errnum));
+  }
+  if (!needsRecovery(folder)) return std::nullopt;  // recovered meanwhile
+  try {
+    return rebuild(dir);
+  } catch (const std::exception&) {
+    // No picture at all: nothing was recorded, and the journal alone opens nothing.
+    const MovieLength movie = movieLength(dir / kMovie);
+    if (movie.opened && !movie.hasVideo) {
+      std::error_code ignored;
+      fs::remove(dir / kPointerJournalName, ignored);
+    }
+    throw;
+  }
+}
+
 RecoveryReport recoverRecordings(const std::string& recordingsFolder) {
   RecoveryReport report;
   std::error_code ec;
   std::vector<std::pair<fs::file_time_type, fs::path>> folders;
   for (fs::directory_iterator it(recordingsFolder, ec), end; !ec && it != end; it.increment(ec)) {
-    if (!it->is_directory(ec) || !needsRecovery(it->path().string())) continue;
-    folders.emplace_back(fs::last_write_time(it->path() / kPointerJournalName, ec), it->path());
+    std::error_code entry;
+    if (!it->is_directory(entry) || !needsRecovery(it->path().string())) continue;
+    folders.emplace_back(fs::last_write_time(it->path() / kPointerJournalName, entry), it->path());
   }
   std::sort(folders.begin(), folders.end());
   for (const auto& [when, folder] : folders) {
     try {
-      report.recovered.push_back({folder.string(), recoverRecording(folder.string())});
+      // A recording still being made is left alone, and not spoken of.
+      if (auto clip = recoverRecording(folder.string()))
+        report.recovered.push_back({folder.string(), std::move(*clip)});
     } catch (const std::exception& e) {
       report.failed.emplace_back(folder.string(), e.what());
-      // No picture at all: nothing was recorded, and the journal alone opens nothing.
-      const MovieLength movie = movieLength(folder / kMovie);
-      if (movie.opened && !movie.hasVideo) {
-        std::error_code ignored;
-        fs::remove(folder / kPointerJournalName, ignored);
-      }
     }
   }
   return report;

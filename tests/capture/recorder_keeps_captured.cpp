@@ -127,7 +127,7 @@ TEST_F(KeptRecording, TheDocumentIsWrittenFirstAndTheDiagnosticOnlyWarns) {
     ASSERT_TRUE(needsRecovery(folder.string()));
 
     platform::failWritesForTesting("", 0);
-    const Clip clip = recoverRecording(folder.string());
+    const Clip clip = recoverRecording(folder.string()).value();
     EXPECT_FALSE(fs::exists(folder / kPointerJournalName));
     const Clip stored = decodeClipFile((folder / "project.json").string());
     EXPECT_EQ(stored.id, clip.id);
@@ -151,6 +151,17 @@ TEST_F(KeptRecording, ARecorderThatDiesBeforeItsStopIsRebuiltFromMovieAndJournal
     screen->tap();
     sleepFor(1.9);
     folder = recorder.folder();
+    // While it records, its folder looks just like an interrupted one: recovery (as at the
+    // start of a second instance of the app) passes it over without a word and touches
+    // nothing.
+    ASSERT_TRUE(needsRecovery(folder.string()));
+    const RecoveryReport live = recoverRecordings((root / "Recordings").string());
+    EXPECT_TRUE(live.empty());
+    EXPECT_EQ(recoveryNotice(live), "");
+    EXPECT_FALSE(recoverRecording(folder.string()));
+    EXPECT_FALSE(fs::exists(folder / "project.json"));
+    EXPECT_TRUE(fs::exists(folder / kPointerJournalName));
+    EXPECT_TRUE(fs::exists(folder / kDocumentReserveName));
   }  // dropped without stop(), as a killed process leaves it (minus the last fragment)
   ASSERT_TRUE(needsRecovery(folder.string()));
   // A finished recording and an empty folder beside it are left alone.
@@ -221,7 +232,7 @@ TEST_F(KeptRecording, AMovieCutInsideItsLastFragmentIsRecoveredToTheFragmentBefo
   fs::resize_file(movie, lastFragment + 97);
   ASSERT_FALSE(test::readMovie(movie).opened);
 
-  const Clip clip = recoverRecording(folder.string());
+  const Clip clip = recoverRecording(folder.string()).value();
   EXPECT_EQ(fs::file_size(movie), lastFragment);
   const auto facts = test::readMovie(movie);
   ASSERT_TRUE(facts.opened) << facts.error;

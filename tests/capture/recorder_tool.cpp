@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "capture/pointer_journal.h"
+#include "capture/recording_lock.h"
 #include "model/document_json.h"
 #include "platform/ffmpeg/movie_fragments.h"
 #include "platform/screen_source.h"
@@ -47,13 +48,16 @@ class RecordTool : public ::testing::Test {
   std::string command = "record";
   // Runs in the child before the tool starts.
   std::function<void()> inChild;
+  int runs = 0;
 
   void SetUp() override { ASSERT_FALSE(display.empty()); }
 
-  // Starts the tool; `afterStart` runs in the parent with the child's pid.
+  // Starts the tool; `afterStart` runs in the parent with the child's pid (and may run the
+  // tool again meanwhile).
   ToolRun run(std::vector<std::string> args, std::function<void(pid_t)> afterStart = {}) {
-    const fs::path out = home.path / "out.txt";
-    const fs::path err = home.path / "err.txt";
+    const std::string n = std::to_string(runs++);
+    const fs::path out = home.path / ("out" + n + ".txt");
+    const fs::path err = home.path / ("err" + n + ".txt");
     pid_t child = fork();
     if (child == 0) {
       setenv("DISPLAY", display.c_str(), 1);
@@ -211,12 +215,15 @@ TEST_F(RecordTool, AKilledRecordingIsRecoveredWithItsTrackAndClicks) {
   ASSERT_TRUE(journal) << killed.err;
   const fs::path folder = journal->parent_path();
   EXPECT_FALSE(fs::exists(folder / "project.json"));
+  // The lock died with its process: it holds nothing.
+  EXPECT_TRUE(fs::exists(folder / kRecordingLockName));
 
   command = "recover";
   const ToolRun recovered = run({folder.string()});
   ASSERT_EQ(recovered.exitCode, 0) << recovered.err;
   EXPECT_EQ(firstLine(recovered.out), folder.string());
   EXPECT_FALSE(fs::exists(folder / kPointerJournalName));
+  EXPECT_FALSE(fs::exists(folder / kRecordingLockName));
   const Clip clip = decodeClipFile((folder / "project.json").string());
   const auto movie = test::readMovie(folder / "screen.mp4");
   EXPECT_NEAR(clip.duration, movie.end, 1e-3);
@@ -236,6 +243,56 @@ TEST_F(RecordTool, AKilledRecordingIsRecoveredWithItsTrackAndClicks) {
 
   // Once recovered, a second run has nothing to do.
   EXPECT_EQ(run({folder.string()}).exitCode, 1);
+}
+
+// `recover` run by a second process while a recording is made: the recording's folder looks
+// just like an interrupted one, but its lock says it is not. It is passed over without a
+// word: no document written into it, its journal and reserve kept, its movie not cut; and
+// the recording goes on and ends whole.
+TEST_F(RecordTool, RecoverLeavesARecordingStillBeingMadeAlone) {
+  const fs::path recordings = home.path / "data" / "Pexilar" / "Recordings";
+  fs::path folder;
+  ToolRun recovered;
+  double afterRecover = 0;  // recording time the journal had reached once it had run
+  const ToolRun recording = run({"--seconds", "60"}, [&](pid_t pid) {
+    const auto journal = waitForJournal(home.path, 1.0);
+    if (journal) {
+      folder = journal->parent_path();
+      const uintmax_t before = fs::file_size(folder / "screen.mp4");
+      command = "recover";
+      recovered = run({recordings.string()});
+      command = "record";
+      EXPECT_FALSE(fs::exists(folder / "project.json"));
+      EXPECT_TRUE(fs::exists(folder / kDocumentReserveName));
+      EXPECT_GE(fs::file_size(folder / "screen.mp4"), before);
+      const auto contents = readPointerJournal(journal->string(), nullptr);
+      EXPECT_TRUE(contents && !contents->samples.empty());
+      if (contents && !contents->samples.empty()) {
+        afterRecover = contents->samples.back().time;
+        EXPECT_TRUE(waitForJournal(home.path, afterRecover + 1.5));  // still written
+      }
+    }
+    kill(pid, SIGTERM);
+  });
+  ASSERT_FALSE(folder.empty()) << recording.err;
+  EXPECT_EQ(recovered.exitCode, 0) << recovered.err;
+  EXPECT_EQ(recovered.out, "");
+  EXPECT_EQ(recovered.err, "");
+
+  // Stopped by the signal: a whole recording up to there.
+  ASSERT_EQ(recording.exitCode, 3) << recording.err;
+  EXPECT_EQ(firstLine(recording.out), folder.string());
+  const Clip clip = decodeClipFile((folder / "project.json").string());
+  const auto movie = test::readMovie(folder / "screen.mp4");
+  ASSERT_TRUE(movie.opened) << movie.error;
+  EXPECT_NEAR(movie.end, clip.duration, 1e-3);
+  EXPECT_GT(clip.duration, afterRecover + 1.5);
+  EXPECT_LT(movie.longestGap, 1.0);
+  ASSERT_FALSE(clip.samples.empty());
+  EXPECT_GT(clip.samples.get().back().time, clip.duration - 0.6);
+  // Done with: nothing of the recording's own is left beside its files.
+  for (const char* name : {kPointerJournalName, kDocumentReserveName, kRecordingLockName})
+    EXPECT_FALSE(fs::exists(folder / name)) << name;
 }
 
 // The X server goes away five seconds into a twenty-second recording: the recording ends
