@@ -84,19 +84,30 @@ std::string documentFailure(const fs::path& dir) {
   return L("无法写入文件 {0}。", shownPath((dir / kDocument).string()));
 }
 
-// Rebuilds the document of `dir`, which the caller holds locked.
-Clip rebuild(const fs::path& dir) {
-  const fs::path journalPath = dir / kPointerJournalName;
-  // The recording's own files: a tail cut inside a fragment (the process died while the
-  // file was written) is cut back to the last complete one, which reads again.
-  repairCutMovie((dir / kMovie).string());
-  const MovieLength movie = movieLength(dir / kMovie);
-  if (!movie.hasVideo || !(movie.end > 0)) throw StudioError(readFailure(dir / kMovie));
+// A file named by the journal: one of the folder's own, by a plain name.
+std::optional<std::string> ownFile(const std::optional<std::string>& name) {
+  if (!name || name->empty() || *name == "." || *name == ".." ||
+      name->find('/') != std::string::npos)
+    return std::nullopt;
+  return name;
+}
 
+// Rebuilds the document of `dir`, which `lock` holds.
+Clip rebuild(const fs::path& dir, const RecordingLock& lock) {
+  const fs::path journalPath = dir / kPointerJournalName;
   std::string error;
   const auto journal = readPointerJournal(journalPath.string(), &error);
+  const JournalHeader h = journal ? journal->header : JournalHeader{};
+  const auto cameraFile = ownFile(h.cameraFile);
+  const auto audioFile = ownFile(h.audioFile);
+  // The recording's own files: a tail cut inside a fragment (the process died while the
+  // file was written) is cut back to the last complete one, which reads again. Through the
+  // folder as it was locked, never through a link.
+  for (const auto& name : {std::optional<std::string>(kMovie), cameraFile, audioFile})
+    if (name) repairCutMovie(lock.folder(), *name);
+  const MovieLength movie = movieLength(dir / kMovie);
+  if (!movie.hasVideo || !(movie.end > 0)) throw StudioError(readFailure(dir / kMovie));
   if (!journal) throw StudioError(withDetail(readFailure(journalPath), error));
-  const JournalHeader& h = journal->header;
 
   Clip clip;
   clip.id = Uuid::random();
@@ -106,12 +117,12 @@ Clip rebuild(const fs::path& dir) {
   clip.isDemo = false;
   clip.width = h.width > 0 ? h.width : movie.width;
   clip.height = h.height > 0 ? h.height : movie.height;
-  if (h.cameraFile && opensAsMovie(dir / *h.cameraFile, AVMEDIA_TYPE_VIDEO)) {
-    clip.cameraPath = fs::absolute(dir / *h.cameraFile).string();
+  if (cameraFile && opensAsMovie(dir / *cameraFile, AVMEDIA_TYPE_VIDEO)) {
+    clip.cameraPath = fs::absolute(dir / *cameraFile).string();
     clip.cameraOffset = h.cameraOffset;
   }
-  if (h.audioFile && opensAsMovie(dir / *h.audioFile, AVMEDIA_TYPE_AUDIO)) {
-    clip.audioPath = fs::absolute(dir / *h.audioFile).string();
+  if (audioFile && opensAsMovie(dir / *audioFile, AVMEDIA_TYPE_AUDIO)) {
+    clip.audioPath = fs::absolute(dir / *audioFile).string();
     clip.audioOffset = h.audioOffset;
   }
   std::vector<PointerSample> samples;
@@ -160,7 +171,7 @@ std::optional<Clip> recoverRecording(const std::string& folder) {
   }
   if (!needsRecovery(folder)) return std::nullopt;  // recovered meanwhile
   try {
-    return rebuild(dir);
+    return rebuild(dir, lock);
   } catch (const std::exception&) {
     // No picture at all: nothing was recorded, and the journal alone opens nothing.
     const MovieLength movie = movieLength(dir / kMovie);
@@ -178,7 +189,9 @@ RecoveryReport recoverRecordings(const std::string& recordingsFolder) {
   std::vector<std::pair<fs::file_time_type, fs::path>> folders;
   for (fs::directory_iterator it(recordingsFolder, ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code entry;
-    if (!it->is_directory(entry) || !needsRecovery(it->path().string())) continue;
+    // A link is none of our recording folders.
+    if (it->is_symlink(entry) || !it->is_directory(entry) || !needsRecovery(it->path().string()))
+      continue;
     folders.emplace_back(fs::last_write_time(it->path() / kPointerJournalName, entry), it->path());
   }
   std::sort(folders.begin(), folders.end());

@@ -5,7 +5,7 @@
 // end of the movie's last whole frame, the pointer track is the journal's intact records up
 // to that time, and the camera and voice files with the offsets known at the start (the
 // journal's header) are added when they open as movies. The journal is removed once
-// "project.json" is durable; the movie is cut back to its last whole fragment and every
+// "project.json" is durable; the movies are cut back to their last whole fragment and every
 // other file stays as it is.
 //
 // The app calls recoverRecordings() once at start-up, off the main thread, and shows

@@ -208,7 +208,9 @@ TEST_F(KeptRecording, ARecorderThatDiesBeforeItsStopIsRebuiltFromMovieAndJournal
 
 // A process that died while the movie was written (or a full disk before this was mended)
 // leaves it cut inside its last fragment's header: FFmpeg then refuses the whole file. The
-// recovery cuts it back to the last complete fragment and keeps every frame before.
+// recovery cuts it back to the last complete fragment and keeps every frame before; but
+// only a movie of the recording folder itself, never a file reached through a link or one
+// with a second name elsewhere.
 TEST_F(KeptRecording, AMovieCutInsideItsLastFragmentIsRecoveredToTheFragmentBefore) {
   // Where the fragments of the movie start.
   auto fragments = [](const fs::path& movie) {
@@ -239,6 +241,32 @@ TEST_F(KeptRecording, AMovieCutInsideItsLastFragmentIsRecoveredToTheFragmentBefo
   const uint64_t lastFragment = written.back();
   fs::resize_file(movie, lastFragment + 97);
   ASSERT_FALSE(test::readMovie(movie).opened);
+
+  const fs::path recordings = root / "Recordings";
+  const fs::path outside = root / "outside.mp4";
+  const uint64_t cut = fs::file_size(movie);
+  fs::rename(movie, outside);
+  fs::create_symlink(outside, movie);
+  const RecoveryReport linked = recoverRecordings(recordings.string());
+  ASSERT_EQ(linked.failed.size(), 1u);
+  EXPECT_EQ(fs::file_size(outside), cut);
+  EXPECT_TRUE(fs::exists(folder / kPointerJournalName));
+  fs::remove(movie);
+  fs::create_hard_link(outside, movie);
+  EXPECT_THROW(recoverRecording(folder.string()), StudioError);
+  EXPECT_EQ(fs::file_size(outside), cut);
+  fs::remove(movie);
+  // The whole folder a link to one elsewhere: passed over, and refused when named.
+  const fs::path away = root / "away";
+  fs::rename(folder, away);
+  fs::rename(outside, away / "screen.mp4");
+  fs::create_directory_symlink(away, folder);
+  EXPECT_TRUE(recoverRecordings(recordings.string()).empty());
+  EXPECT_THROW(recoverRecording(folder.string()), StudioError);
+  EXPECT_EQ(fs::file_size(away / "screen.mp4"), cut);
+  EXPECT_FALSE(fs::exists(away / "project.json"));
+  fs::remove(folder);
+  fs::rename(away, folder);
 
   const Clip clip = recoverRecording(folder.string()).value();
   EXPECT_EQ(fs::file_size(movie), lastFragment);

@@ -26,12 +26,15 @@ class File {
   // Without waiting: a pipe or a device in a movie's place must not block the reading.
   explicit File(const std::string& path)
       : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)) {}
+  // One opened by the caller, who keeps it.
+  static File borrowing(int fd) { return File(fd, false); }
   ~File() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0 && owned_) ::close(fd_);
   }
   File(const File&) = delete;
   File& operator=(const File&) = delete;
   bool ok() const { return fd_ >= 0; }
+  int descriptor() const { return fd_; }
   std::optional<uint64_t> size() const {
     struct stat st {};
     if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
@@ -59,14 +62,21 @@ class File {
   }
 
  private:
+  File(int fd, bool owned) : fd_(fd), owned_(owned) {}
   int fd_;
+  bool owned_ = true;
 };
 
 }  // namespace
 
 FragmentLayout fragmentLayout(const std::string& path) {
+  const File file(path);
+  return file.ok() ? fragmentLayout(file.descriptor()) : FragmentLayout{};
+}
+
+FragmentLayout fragmentLayout(int fd) {
   FragmentLayout layout;
-  File file(path);
+  const File file = File::borrowing(fd);
   if (!file.ok()) return layout;
   const auto size = file.size();
   if (!size) return layout;
@@ -98,14 +108,40 @@ FragmentLayout fragmentLayout(const std::string& path) {
   return layout;
 }
 
-bool repairCutMovie(const std::string& path, std::string* error) {
-  const FragmentLayout layout = fragmentLayout(path);
-  if (!layout.cut() || layout.complete == 0) return false;
-  if (::truncate(path.c_str(), off_t(layout.complete)) != 0) {
-    if (error) *error = std::strerror(errno);
-    return false;
+namespace {
+
+// Opened once, for writing but without waiting, never through a link.
+constexpr int kRepairFlags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+
+// Checks, measures and cuts the file open on `fd`, and closes it. Only a plain file of our
+// own with no other name is cut: cutting one that is also elsewhere would cut it there too.
+bool repairOpened(int fd, std::string* error) {
+  if (fd < 0) return false;
+  struct stat st {};
+  bool repaired = false;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+      st.st_nlink == 1) {
+    const FragmentLayout layout = fragmentLayout(fd);
+    if (layout.cut() && layout.complete > 0) {
+      repaired = ::ftruncate(fd, off_t(layout.complete)) == 0;
+      if (!repaired && error) *error = std::strerror(errno);
+    }
   }
-  return true;
+  ::close(fd);
+  return repaired;
+}
+
+}  // namespace
+
+bool repairCutMovie(const std::string& path, std::string* error) {
+  return repairOpened(::open(path.c_str(), kRepairFlags), error);
+}
+
+bool repairCutMovie(int folder, const std::string& name, std::string* error) {
+  // A plain name only: the file is the folder's own.
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+    return false;
+  return repairOpened(::openat(folder, name.c_str(), kRepairFlags), error);
 }
 
 namespace {

@@ -25,11 +25,17 @@ struct FragmentLayout {
 
 // Walks the top-level boxes of `path` (reads only the box headers and the "moov").
 FragmentLayout fragmentLayout(const std::string& path);
+// The same for the file open on `fd` (read at offsets; its position is not moved).
+FragmentLayout fragmentLayout(int fd);
 
 // When `path` is a fragmented movie whose tail is cut, truncates it to its last complete
 // fragment. True when it was cut back; `error` gets the system's text when the truncation
-// itself failed. Any other file is left as it is.
+// itself failed. Any other file is left as it is, and so is a link, a file of another user
+// and one with a second name. It writes: it is for the recovery of a recording folder held
+// locked (capture/recording_lock.h), never for reading.
 bool repairCutMovie(const std::string& path, std::string* error = nullptr);
+// The same for the file `name` (a plain name) in the folder open on `folder`.
+bool repairCutMovie(int folder, const std::string& name, std::string* error = nullptr);
 
 // True when `path` opens as a movie (a cut tail repaired first) that holds at least one
 // packet of `kind`: a file whose disk filled before its first fragment has its tracks but
