@@ -133,7 +133,6 @@ Clip rebuild(const fs::path& dir, const RecordingLock& lock) {
   }
   clip.samples = std::move(samples);
 
-  releaseDocumentReserve(dir.string());  // room for the document on a full disk
   const std::string failedDocument = documentFailure(dir);
   std::string bytes;
   try {
@@ -170,6 +169,9 @@ std::optional<Clip> recoverRecording(const std::string& folder) {
     throw StudioError(systemFailure(documentFailure(dir), errnum));
   }
   if (!needsRecovery(folder)) return std::nullopt;  // recovered meanwhile
+  // The space held for the document goes back whatever comes of this: room for the
+  // document on a full disk, and nothing kept for ever by a folder that cannot be rebuilt.
+  releaseDocumentReserve(folder);
   try {
     return rebuild(dir, lock);
   } catch (const std::exception&) {
@@ -211,9 +213,10 @@ std::string recoveryNotice(const RecoveryReport& report) {
   std::string text;
   if (!report.recovered.empty())
     text = L("已恢复 {0} 个意外中断的录屏。", int64_t(report.recovered.size()));
-  if (!report.failed.empty()) {
-    if (!text.empty()) text += " ";
-    text += L("有 {0} 个意外中断的录屏无法恢复。", int64_t(report.failed.size()));
+  for (const auto& failed : report.failed) {
+    text = joinSentences({text, L("无法恢复 {0} 中意外中断的录屏。"
+                                  "文件仍保留在那里：可以打开该文件夹取回需要的内容，或将其删除。",
+                                  shownPath(failed.first))});
   }
   return text;
 }

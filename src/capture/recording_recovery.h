@@ -6,7 +6,7 @@
 // to that time, and the camera and voice files with the offsets known at the start (the
 // journal's header) are added when they open as movies. The journal is removed once
 // "project.json" is durable; the movies are cut back to their last whole fragment and every
-// other file stays as it is.
+// other file stays as it is, but for the space held for the document, which is given back.
 //
 // The app calls recoverRecordings() once at start-up, off the main thread, and shows
 // recoveryNotice() when it is not empty.

@@ -405,8 +405,10 @@ constexpr CatalogRow kPlatformRows[] = {
     {"请检查麦克风和声音服务，然后重新录制。",
      "Check the microphone and the sound server, then record again."},
     {"已恢复 {0} 个意外中断的录屏。", "Recovered interrupted recordings: {0}."},
-    {"有 {0} 个意外中断的录屏无法恢复。",
-     "Interrupted recordings that could not be recovered: {0}."},
+    {"无法恢复 {0} 中意外中断的录屏。"
+     "文件仍保留在那里：可以打开该文件夹取回需要的内容，或将其删除。",
+     "Could not recover the interrupted recording in {0}. Its files are kept there: open the "
+     "folder to keep what you need, or delete it."},
     {"不能导出到项目自己的文件，请选择其他文件名。",
      "Cannot export over one of the project's own files. Choose another file name."},
     {"导出文件夹不存在或无法写入：", "The export folder does not exist or cannot be written: "},

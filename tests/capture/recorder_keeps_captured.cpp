@@ -13,6 +13,7 @@
 
 #include "capture/pointer_journal.h"
 #include "capture/recording_recovery.h"
+#include "localization/user_message.h"
 #include "model/document_json.h"
 #include "platform/durable_file.h"
 #include "platform/studio_error.h"
@@ -210,7 +211,8 @@ TEST_F(KeptRecording, ARecorderThatDiesBeforeItsStopIsRebuiltFromMovieAndJournal
 // leaves it cut inside its last fragment's header: FFmpeg then refuses the whole file. The
 // recovery cuts it back to the last complete fragment and keeps every frame before; but
 // only a movie of the recording folder itself, never a file reached through a link or one
-// with a second name elsewhere.
+// with a second name elsewhere. A folder that cannot be recovered keeps its files but gives
+// back the space held for its document, and the notice names it.
 TEST_F(KeptRecording, AMovieCutInsideItsLastFragmentIsRecoveredToTheFragmentBefore) {
   // Where the fragments of the movie start.
   auto fragments = [](const fs::path& movie) {
@@ -246,11 +248,17 @@ TEST_F(KeptRecording, AMovieCutInsideItsLastFragmentIsRecoveredToTheFragmentBefo
   const fs::path outside = root / "outside.mp4";
   const uint64_t cut = fs::file_size(movie);
   fs::rename(movie, outside);
+  // As a killed process leaves it (a dropped recorder gives it back).
+  std::ofstream(folder / kDocumentReserveName) << std::string(128 * 1024, '\0');
   fs::create_symlink(outside, movie);
   const RecoveryReport linked = recoverRecordings(recordings.string());
   ASSERT_EQ(linked.failed.size(), 1u);
   EXPECT_EQ(fs::file_size(outside), cut);
+  EXPECT_EQ(recoveryNotice(linked),
+            "Could not recover the interrupted recording in " + shownPath(folder.string()) +
+                ". Its files are kept there: open the folder to keep what you need, or delete it.");
   EXPECT_TRUE(fs::exists(folder / kPointerJournalName));
+  EXPECT_FALSE(fs::exists(folder / kDocumentReserveName));
   fs::remove(movie);
   fs::create_hard_link(outside, movie);
   EXPECT_THROW(recoverRecording(folder.string()), StudioError);
