@@ -190,7 +190,17 @@ void DisplayRecorder::startSteps(platform::DisplayId displayID,
 
   // The pointer reader lives on the writer queue (one X connection per thread). It is made
   // now, so that a server refusing the connection fails the start, not the recording.
-  queue_.sync([this] { pointer_ = env_.screen->createPointerSource(); });
+  // Where the app's own windows are left out, a press in them is no click of the recording:
+  // it would zoom onto a painted-out place (the Stop button, to begin with).
+  const auto& excluded = target.filter.excludedApplications;
+  const bool ownLeftOut =
+      std::any_of(excluded.begin(), excluded.end(),
+                  [](const platform::ApplicationInfo& app) { return app.thisApplication; }) &&
+      env_.screen->canExcludeOwnWindows();
+  queue_.sync([this, ownLeftOut] {
+    pointer_ = env_.screen->createPointerSource();
+    if (ownLeftOut) pointer_->tellOwnWindows();
+  });
 
   // 4. The pixel size of the stream and the movie.
   const CaptureSize size = captureSizeFor(target.rect, target.filter.pointPixelScale);
@@ -398,7 +408,7 @@ void DisplayRecorder::tick() {
       state.location, rect, platform::Size{double(size.width), double(size.height)});
   // A press edge, or a tap that began and ended between two ticks.
   const bool newPress = pressed && (!lastPressed_ || state.pressesSinceLastRead > 0);
-  const bool clicked = newPress && rect.contains(state.location);
+  const bool clicked = newPress && rect.contains(state.location) && !state.overOwnWindow;
   samples_.push_back(PointerSample{t, at.x, at.y, clicked});
   ticks_.fetch_add(1, std::memory_order_relaxed);
   lastPressed_ = pressed;

@@ -18,6 +18,7 @@ PointerState PointerSource::read() {
     state.location = raw->location;
     state.pressesSinceLastRead = raw->presses;
     state.leftDown = raw->leftDown || raw->presses > 0;
+    state.overOwnWindow = state.leftDown && raw->overOwnWindow;
   } else {
     state.location = last_;
     state.live = false;

@@ -167,6 +167,9 @@ struct PointerState {
   bool leftDown = false;         // left button down now, or pressed since the previous read
   int pressesSinceLastRead = 0;  // raw left-button presses since the previous read
   bool live = true;  // false: the pointer could not be read; location is the last known one
+  // The button is down over a window of this application's own, one a display capture leaves
+  // out. Told only by a source asked to (tellOwnWindows).
+  bool overOwnWindow = false;
 };
 
 class PointerSource {
@@ -176,18 +179,24 @@ class PointerSource {
   // Never fails: when the pointer cannot be read, the last known location is repeated with
   // the button up (never a jump to the corner).
   PointerState read();
+  // From now on, read() tells whether the button is down over one of this application's own
+  // windows (a display capture that leaves them out has no click there).
+  void tellOwnWindows() { tellsOwnWindows_ = true; }
 
  protected:
   struct Raw {
     Point location;
     bool leftDown = false;
     int presses = 0;
+    bool overOwnWindow = false;  // asked only while the button is down
   };
   // nullopt when the pointer cannot be read just now.
   virtual std::optional<Raw> query() = 0;
+  bool tellsOwnWindows() const { return tellsOwnWindows_; }
 
  private:
   Point last_;
+  bool tellsOwnWindows_ = false;
 };
 
 struct CursorImage {

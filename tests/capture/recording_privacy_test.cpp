@@ -1,9 +1,14 @@
 // A recording holds whatever was on the screen: its folders and files are their owner's
-// alone, whatever the umask, and a recovered document is no exception.
+// alone, whatever the umask, and a recovered document is no exception. A display recording
+// leaves out the app's own windows and no other program's, and a press in them is no click.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QImage>
 #include <chrono>
+#include <cmath>
+#include <mutex>
+#include <optional>
 #include <thread>
 
 #include "capture/camera_companion.h"
@@ -12,6 +17,9 @@
 #include "capture/recording_recovery.h"
 #include "platform/synthetic/synthetic_camera.h"
 #include "synthetic_display_fixture.h"
+
+// Last: Xlib's macros clash with the headers above.
+#include "../platform/x11_test_server.h"
 
 namespace vantry {
 namespace {
@@ -75,6 +83,109 @@ TEST_F(PrivateRecording, FoldersAndFilesAreTheOwnersAloneWhateverTheUmask) {
     }
     ASSERT_EQ(recoverRecordings(recordings.string()).recovered.size(), 1u);
     EXPECT_EQ(modeOf(dropped / "project.json"), 0600u);
+  }
+}
+
+// Another program takes windows of ours that were never shown into its own (an
+// override-redirect window, or the window manager's frame around its own window) and marks
+// them as client windows. Its windows are recorded, and pressed, as they are; ours and the
+// manager's frame around them are painted out, and a press there is no click.
+TEST(XvfbPrivacy, OnlyTheAppsOwnWindowsAreLeftOutAndUnclickedWhateverAnotherProgramHoldsOfOurs) {
+  for (const bool managed : {false, true}) {
+    SCOPED_TRACE(managed ? "with a window manager" : "without a window manager");
+    testing::PrivateXServer x(640, 480);
+    Display* other = x.display();
+    testing::ColourWindow desk(other, 0, 0, 640, 480, 0x0000ff, "Desk", "Desk");
+    std::optional<testing::FakeWindowManager> wm;
+    if (managed) wm.emplace(x.name());
+    testing::OwnConnection ours(x.name());
+    testing::ColourWindow main(ours.display(), 40, 40, 160, 100, 0x00ff00, "Vantry", "Vantry");
+    if (wm) wm->frame(main.id(), 40, 40, 160, 100, 0x808080);
+    auto unshown = [&] {
+      return XCreateSimpleWindow(ours.display(), DefaultRootWindow(ours.display()), 0, 0, 40, 40, 0,
+                                 0, 0xffffff);
+    };
+    const Window takenIntoOwn = unshown(), takenIntoFrame = unshown();
+    XSync(ours.display(), False);
+
+    XSetWindowAttributes a{};
+    a.background_pixel = 0xff8000;
+    a.override_redirect = True;
+    const Window holder =
+        XCreateWindow(other, DefaultRootWindow(other), 300, 40, 160, 100, 0, CopyFromParent,
+                      InputOutput, CopyFromParent, CWBackPixel | CWOverrideRedirect, &a);
+    XReparentWindow(other, takenIntoOwn, holder, 0, 0);
+    testing::FakeWindowManager::setWmState(other, takenIntoOwn);
+    XMapRaised(other, holder);
+    std::optional<testing::ColourWindow> notes;
+    if (wm) {
+      notes.emplace(other, 300, 260, 160, 100, 0x00ffff, "Notes", "Notes");
+      const Window frame = wm->frame(notes->id(), 300, 260, 160, 100, 0x808080);
+      XReparentWindow(other, takenIntoFrame, frame, 0, 0);
+      XLowerWindow(other, takenIntoFrame);  // found before the frame's own client
+      testing::FakeWindowManager::setWmState(other, takenIntoFrame);
+    }
+    XSync(other, False);
+
+    test::RecorderTempDir dir;
+    RecorderEnvironment env;
+    env.recordingsFolder = (dir.path / "Recordings").string();
+    DisplayRecorder recorder(env);
+    std::mutex mutex;
+    QImage last;
+    recorder.onFrame = [&](const QImage& image) {
+      std::lock_guard lock(mutex);
+      last = image.copy();
+    };
+    recorder.start(platform::defaultScreenCapture()->shareableContent().displays.at(0).id,
+                   std::nullopt);
+    ASSERT_TRUE(waitForClock(recorder));
+    auto waitTicks = [&](std::int64_t n) {
+      const std::int64_t until = recorder.stats().ticks + n;
+      for (int i = 0; i < 2000 && recorder.stats().ticks < until; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    };
+    // Each press is seen by a tick with the pointer still there.
+    auto pressAt = [&](int px, int py) {
+      x.movePointer(px, py);
+      waitTicks(2);
+      x.button(true);
+      x.button(false);
+      waitTicks(2);
+    };
+    struct Spot {
+      int x, y;
+      bool clicked;
+      std::uint32_t recorded;
+    };
+    std::vector<Spot> spots = {{120, 100, false, 0x0000ff},  // ours: what lies beneath
+                               {120, 50, false, 0x0000ff},   // its title strip, when framed
+                               {380, 90, true, 0xff8000},    // the other program's window
+                               {560, 440, true, 0x0000ff}};  // the desk
+    if (managed) {
+      spots.push_back({380, 330, true, 0x00ffff});  // the other's managed window...
+      spots.push_back({380, 270, true, 0x808080});  // ...and the manager's frame around it
+    }
+    for (const Spot& spot : spots)
+      pressAt(spot.x, spot.y);
+    const Clip clip = recorder.stop();
+
+    QImage frame;
+    {
+      std::lock_guard lock(mutex);
+      frame = last;
+    }
+    ASSERT_EQ(frame.size(), QSize(640, 480));
+    std::vector<std::pair<int, int>> clicks;
+    for (const PointerSample& s : clip.samples.get())
+      if (s.clicked) clicks.emplace_back(int(std::lround(s.x * 640)), int(std::lround(s.y * 480)));
+    std::vector<std::pair<int, int>> expected;
+    for (const Spot& spot : spots) {
+      EXPECT_EQ(frame.pixel(spot.x, spot.y) & 0xffffffu, spot.recorded)
+          << "at " << spot.x << ", " << spot.y;
+      if (spot.clicked) expected.emplace_back(spot.x, spot.y);
+    }
+    EXPECT_EQ(clicks, expected);
   }
 }
 

@@ -1,5 +1,5 @@
 // A recording is its owner's alone: private folders and files, and display recordings that
-// leave out the app's own windows and no one else's.
+// leave out the app's own windows and no one else's, and take no press in them for a click.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,6 +7,7 @@
 #include <QImage>
 #include <algorithm>
 #include <cstdlib>
+#include <thread>
 
 #include "e2e/app_driver.h"
 #include "e2e/roads.h"
@@ -56,7 +57,7 @@ bool greenish(QRgb p) {
   return qGreen(p) > 150 && qRed(p) < 90 && qBlue(p) < 90;
 }
 
-TEST(Road, RecordingsArePrivateAndOnlyTheAppsOwnWindowsAreLeftOut) {
+TEST(Road, RecordingsArePrivateAndOnlyTheAppsOwnWindowsAreLeftOutAndNeverClicked) {
   AppDriver app("privacy", "english");
   // Folders an earlier version left open to every user.
   const fs::path recordings = app.recordings();
@@ -76,7 +77,19 @@ TEST(Road, RecordingsArePrivateAndOnlyTheAppsOwnWindowsAreLeftOut) {
   Impostor impostor(app.displayName(), spot, 0x20d020, app.pid());
   ASSERT_TRUE(impostor.window);
 
-  const fs::path folder = recordByKeyboard(app, 3s, 1);
+  // A press in the app's window while recording, and the Stop button: no clicks of the
+  // recording, which shows neither. The click on the desktop is one.
+  const fs::path folder = recordByKeyboard(
+      app, 3s, 1,
+      [&] {
+        const auto chip = app.widget("recordingChip");
+        ASSERT_TRUE(chip);
+        app.moveTo(chip->shown.centerX(), chip->shown.centerY());
+        app.press();
+        std::this_thread::sleep_for(150ms);
+        app.release();
+      },
+      StopWith::stopButton);
   ASSERT_FALSE(folder.empty()) << app.logText();
   EXPECT_EQ(modeOf(folder), 0700u);
   int files = 0;
@@ -85,6 +98,22 @@ TEST(Road, RecordingsArePrivateAndOnlyTheAppsOwnWindowsAreLeftOut) {
     EXPECT_EQ(modeOf(entry.path()), 0600u) << entry.path().filename();
   }
   EXPECT_GE(files, 4);  // screen, camera, the recorded document and the edits
+
+  const auto edit = readJson(folder / "edit.json");
+  ASSERT_TRUE(edit);
+  const Rect& m = main->rect;
+  std::vector<std::pair<int, int>> clicks;
+  for (const auto& sample : edit->value("samples", nlohmann::json::array())) {
+    if (!sample.value("clicked", false)) continue;
+    const int x = int(sample.value("x", 0.0) * app.screenWidth());
+    const int y = int(sample.value("y", 0.0) * app.screenHeight());
+    clicks.emplace_back(x, y);
+    EXPECT_FALSE(x >= m.x && x < m.x + m.width && y >= m.y && y < m.y + m.height)
+        << "a press in the app's window is a click at " << x << ", " << y;
+  }
+  EXPECT_EQ(clicks.size(), 1u) << "the click on the desktop is the only one";
+  EXPECT_FALSE(edit->value("zoomEventsOverride", nlohmann::json::array()).empty())
+      << "the click on the desktop made no zoom";
 
   // The recording's last picture: the impostor as it showed, the app's own window not at all.
   const fs::path still = app.outputFolder() / "recorded.png";
@@ -99,7 +128,6 @@ TEST(Road, RecordingsArePrivateAndOnlyTheAppsOwnWindowsAreLeftOut) {
       << "a window that only claims the app's class and pid was left out";
   // The inspector column (white labels, bright switches) is gone: nothing but the dark
   // the app's place is painted with.
-  const Rect& m = main->rect;
   int brightest = 0;
   for (int y = m.y + m.height / 10; y < m.y + m.height * 9 / 10; y += 2)
     for (int x = m.x + m.width * 2 / 3; x < m.x + m.width * 49 / 50; x += 2)

@@ -34,7 +34,7 @@ void desktopClick(AppDriver& app, Spot spot) {
 }
 
 fs::path recordByKeyboard(AppDriver& app, Millis length, int clicks,
-                          const std::function<void()>& whileRecording) {
+                          const std::function<void()>& whileRecording, StopWith stop) {
   const size_t before = recordingFolders(app.recordings()).size();
   const Spot start = desktopSpot(app);
   app.moveTo(start.x, start.y);
@@ -73,7 +73,11 @@ fs::path recordByKeyboard(AppDriver& app, Millis length, int clicks,
     desktopClick(app, desktopSpot(app, i + 1));
   }
   std::this_thread::sleep_for(step);
-  app.key("ctrl+shift+2");
+  if (stop == StopWith::stopButton) {
+    EXPECT_TRUE(app.click("stopRecording")) << "no Stop button while recording";
+  } else {
+    app.key("ctrl+shift+2");
+  }
 
   fs::path folder;
   const bool saved = app.waitFor(

@@ -20,12 +20,17 @@ Spot desktopSpot(const AppDriver& app, int index = 0);
 // Holds the button long enough for the app's pointer sampling to see the click.
 void desktopClick(AppDriver& app, Spot spot);
 
+// How recordByKeyboard() ends the recording.
+enum class StopWith { keyboard, stopButton };
+
 // From the open main window: Shift+Ctrl+2, Return with the pointer on the desktop, the
-// countdown, `clicks` clicks on the desktop spread over about `length`, Shift+Ctrl+2 again.
+// countdown, `clicks` clicks on the desktop spread over about `length`, Shift+Ctrl+2 again
+// (or a click on the Stop button).
 // Returns the recording's folder once "project.json" and "edit.json" are written and the
 // app shows the project; empty (with a failed expectation) otherwise. Screenshots on the way.
 // `whileRecording` runs once the recording has started.
 std::filesystem::path recordByKeyboard(AppDriver& app, Millis length, int clicks,
-                                       const std::function<void()>& whileRecording = {});
+                                       const std::function<void()>& whileRecording = {},
+                                       StopWith stop = StopWith::keyboard);
 
 }  // namespace vantry::e2e

@@ -198,6 +198,58 @@ class OwnConnection {
   std::uint32_t base_ = 0, mask_ = 0;
 };
 
+// The window manager at its simplest, on a connection of its own: it holds
+// SubstructureRedirect on the root and names itself through _NET_SUPPORTING_WM_CHECK and the
+// WM_S0 selection. Windows asking to be mapped stay unmapped until frame() manages them.
+class FakeWindowManager {
+ public:
+  explicit FakeWindowManager(const std::string& display) : dpy_(XOpenDisplay(display.c_str())) {
+    if (!dpy_) throw std::runtime_error("could not open " + display);
+    const Window root = DefaultRootWindow(dpy_);
+    XSelectInput(dpy_, root, SubstructureRedirectMask | SubstructureNotifyMask);
+    check_ = XCreateSimpleWindow(dpy_, root, -10, -10, 1, 1, 0, 0, 0);
+    const Atom name = XInternAtom(dpy_, "_NET_SUPPORTING_WM_CHECK", False);
+    for (const Window w : {root, check_})
+      XChangeProperty(dpy_, w, name, XA_WINDOW, 32, PropModeReplace,
+                      reinterpret_cast<const unsigned char*>(&check_), 1);
+    XSetSelectionOwner(dpy_, XInternAtom(dpy_, "WM_S0", False), check_, CurrentTime);
+    XSync(dpy_, False);
+  }
+  ~FakeWindowManager() { XCloseDisplay(dpy_); }
+  FakeWindowManager(const FakeWindowManager&) = delete;
+  FakeWindowManager& operator=(const FakeWindowManager&) = delete;
+  Display* display() const { return dpy_; }
+
+  // Manages `client` as a manager does: a frame with a title strip of `rgb` and an inner
+  // window of its own, the client inside that with WM_STATE; all mapped. Returns the frame.
+  Window frame(Window client, int x, int y, int w, int h, std::uint32_t rgb) {
+    constexpr int kTitle = 20;
+    const Window root = DefaultRootWindow(dpy_);
+    const Window frame = XCreateSimpleWindow(dpy_, root, x, y, w, h + kTitle, 0, 0, rgb);
+    const Window inner = XCreateSimpleWindow(dpy_, frame, 0, kTitle, w, h, 0, 0, rgb);
+    XReparentWindow(dpy_, client, inner, 0, 0);
+    XResizeWindow(dpy_, client, w, h);
+    setWmState(dpy_, client);
+    XMapWindow(dpy_, client);
+    XMapWindow(dpy_, inner);
+    XMapRaised(dpy_, frame);
+    XSync(dpy_, False);
+    return frame;
+  }
+
+  // What a window manager sets on the client windows it manages (NormalState).
+  static void setWmState(Display* dpy, Window w) {
+    const Atom state = XInternAtom(dpy, "WM_STATE", False);
+    const long value[2] = {1, 0};
+    XChangeProperty(dpy, w, state, state, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(value), 2);
+  }
+
+ private:
+  Display* dpy_;
+  Window check_ = 0;
+};
+
 // A window of another running instance of this program: a child process of this very
 // executable, with its own connection, showing one colour until this goes away.
 class OtherInstanceWindow {

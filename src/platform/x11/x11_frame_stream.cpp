@@ -184,7 +184,8 @@ void X11FrameStream::tearDown() {
   shmInfo_ = {};
   nativePic_ = native_ = targetPic_ = target_ = rootPic_ = None;
   nativeW_ = nativeH_ = 0;
-  ownTop_.clear();
+  own_.clear();
+  ownTops_.clear();
   top_ = None;
 }
 
@@ -313,24 +314,18 @@ std::vector<Window> X11FrameStream::stackedTopLevels() {
 std::vector<XRectangle> X11FrameStream::ownAreas(const std::vector<Window>& tops,
                                                  const Rect& monitor) {
   const double now = hostTime();
-  std::map<Window, Ownership> known;
-  for (Window w : tops) {
-    auto it = ownTop_.find(w);
-    // A window that was not ours is asked again now and then: a new window may not carry
-    // its pid and class yet.
-    if (it != ownTop_.end() && (it->second.own || now - it->second.checkedAt < 2.0)) {
-      known.emplace(w, it->second);
-      continue;
+  ownTops_.clear();
+  if (std::any_of(filter_.excludedApplications.begin(), filter_.excludedApplications.end(),
+                  [](const ApplicationInfo& app) { return app.thisApplication; })) {
+    for (Window w : tops) {
+      if (own_.isOwn(*c_, w, now)) ownTops_.insert(w);
     }
-    const bool own = matchesApplication(describeWindow(*c_, clientOf(*c_, w)).application,
-                                        filter_.excludedApplications);
-    known.emplace(w, Ownership{own, now});
+    own_.keepOnly(tops);
   }
-  ownTop_ = std::move(known);
 
   std::vector<XRectangle> own;
   for (Window w : tops) {
-    if (!ownTop_[w].own) continue;
+    if (!ownTops_.contains(w)) continue;
     XWindowAttributes a{};
     if (!XGetWindowAttributes(c_->display(), w, &a) || a.map_state != IsViewable) continue;
     const Rect r{double(a.x), double(a.y), double(a.width + 2 * a.border_width),
@@ -372,7 +367,7 @@ void X11FrameStream::paintBeneath(const std::vector<Window>& tops,
     if (data) XFree(data);
   }
   for (Window w : tops) {
-    if (ownTop_[w].own) continue;
+    if (ownTops_.contains(w)) continue;
     XWindowAttributes a{};
     if (!XGetWindowAttributes(dpy, w, &a) || a.map_state != IsViewable ||
         a.c_class != InputOutput) {

@@ -9,15 +9,16 @@
 #include <X11/extensions/Xrender.h>
 
 #include <condition_variable>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 #include <vector>
 
 #include "platform/screen_source.h"
 #include "platform/x11/x11_connection.h"
+#include "platform/x11/x11_windows.h"
 
 namespace vantry::platform::x11 {
 
@@ -90,11 +91,8 @@ class X11FrameStream : public FrameStream {
   double topCheckedAt_ = 0;
   XRenderPictFormat* topFormat_ = nullptr;
   int topOffsetX_ = 0, topOffsetY_ = 0;
-  struct Ownership {
-    bool own = false;
-    double checkedAt = 0;
-  };
-  std::map<Window, Ownership> ownTop_;
+  OwnTopLevels own_;
+  std::set<Window> ownTops_;  // of the frame being grabbed
   std::vector<std::shared_ptr<FrameBuffer>> pool_;
   bool ended_ = false;
 

@@ -151,6 +151,11 @@ class X11PointerSource : public PointerSource {
     raw.leftDown = (mask & Button1Mask) != 0;
     // The reply above came after every event the server sent before it.
     raw.presses = drain();
+    // Only while the button is down, and remembered per window: the sampler runs 60 times a
+    // second.
+    if (tellsOwnWindows() && (raw.leftDown || raw.presses > 0) && child != None) {
+      raw.overOwnWindow = own_.isOwn(c_, child, hostTime());
+    }
     return raw;
   }
 
@@ -174,6 +179,7 @@ class X11PointerSource : public PointerSource {
   }
 
   Connection c_;
+  OwnTopLevels own_;
   int xiOpcode_ = -1;
   bool rawPresses_ = false;
   int leftPhysical_ = 1;

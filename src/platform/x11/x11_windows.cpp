@@ -111,19 +111,13 @@ int layerOf(Connection& c, Window w) {
   return 1;  // docks, toolbars, menus, splash screens, notifications...
 }
 
-struct ClientRange {
-  std::uint32_t base = 0;
-  std::uint32_t mask = 0;
-};
-
 std::mutex gClaimedMutex;
 std::vector<ClientRange> gClaimed;
 
 bool madeByClaimedClient(Window w) {
   std::lock_guard lock(gClaimedMutex);
-  return std::any_of(gClaimed.begin(), gClaimed.end(), [&](const ClientRange& r) {
-    return (std::uint32_t(w) & ~r.mask) == (r.base & ~r.mask);
-  });
+  return std::any_of(gClaimed.begin(), gClaimed.end(),
+                     [&](const ClientRange& r) { return r.made(w); });
 }
 
 bool hasClientIds(Connection& c) {
@@ -158,7 +152,7 @@ void claimClient(std::uint32_t resourceBase, std::uint32_t resourceMask) {
 void releaseClient(std::uint32_t resourceBase, std::uint32_t resourceMask) {
   std::lock_guard lock(gClaimedMutex);
   std::erase_if(gClaimed, [&](const ClientRange& r) {
-    return r.base == resourceBase && r.mask == resourceMask;
+    return r == ClientRange{resourceBase, resourceMask};
   });
 }
 
@@ -186,6 +180,94 @@ bool isThisApplication(Connection& c, Window w) {
   // This process's other connections (and a test's) are no window of the application's.
   const std::int64_t pid = owningProcess(c, w);
   return pid > 0 && pid != getpid() && runsThisExecutable(pid);
+}
+
+std::optional<ClientRange> windowManager(Connection& c) {
+  Display* dpy = c.display();
+  XWindowAttributes root{};
+  if (!XGetWindowAttributes(dpy, c.root(), &root) ||
+      !(root.all_event_masks & SubstructureRedirectMask) || !hasClientIds(c)) {
+    return std::nullopt;
+  }
+  std::vector<Window> names;
+  const std::vector<Window> check = c.windowListProperty(c.root(), "_NET_SUPPORTING_WM_CHECK");
+  if (check.size() == 1 && c.windowListProperty(check[0], "_NET_SUPPORTING_WM_CHECK") == check) {
+    names.push_back(check[0]);
+  }
+  const std::string selection = "WM_S" + std::to_string(DefaultScreen(dpy));
+  if (const Window owner = XGetSelectionOwner(dpy, c.atom(selection.c_str())); owner != None) {
+    names.push_back(owner);
+  }
+  if (names.empty()) return std::nullopt;
+  int count = 0;
+  XResClient* clients = nullptr;
+  XResQueryClients(dpy, &count, &clients);
+  std::optional<ClientRange> manager;
+  for (const Window w : names) {
+    std::optional<ClientRange> maker;
+    for (int i = 0; clients && i < count; ++i) {
+      const ClientRange r{std::uint32_t(clients[i].resource_base),
+                          std::uint32_t(clients[i].resource_mask)};
+      if (r.made(w)) maker = r;
+    }
+    if (!maker || (manager && *manager != *maker)) {
+      manager.reset();
+      break;
+    }
+    manager = maker;
+  }
+  if (clients) XFree(clients);
+  return manager;
+}
+
+namespace {
+
+enum class Holds { nothing, own, foreign };
+
+// What lies below a window of the window manager: a window of another program anywhere
+// among its own, or else a client window of an instance.
+Holds heldBelow(Connection& c, Window w, const ClientRange& manager, int depth) {
+  Holds held = Holds::nothing;
+  for (const Window k : children(c, w)) {
+    Holds here = Holds::nothing;
+    if (manager.made(k)) {
+      if (depth > 0) here = heldBelow(c, k, manager, depth - 1);
+    } else if (!isThisApplication(c, k)) {
+      here = Holds::foreign;
+    } else if (hasWmState(c, k)) {
+      here = Holds::own;
+    }
+    if (here == Holds::foreign) return here;
+    if (here == Holds::own) held = here;
+  }
+  return held;
+}
+
+}  // namespace
+
+bool isOwnTopLevel(Connection& c, Window top, const std::optional<ClientRange>& manager) {
+  if (isThisApplication(c, top)) return true;
+  return manager && manager->made(top) && heldBelow(c, top, *manager, 2) == Holds::own;
+}
+
+bool OwnTopLevels::isOwn(Connection& c, Window top, double now) {
+  constexpr double kAgain = 2.0;
+  if (auto it = known_.find(top); it != known_.end() && now - it->second.checkedAt < kAgain) {
+    return it->second.own;
+  }
+  if (!managerCheckedAt_ || now - *managerCheckedAt_ >= kAgain) {
+    manager_ = windowManager(c);
+    managerCheckedAt_ = now;
+  }
+  const bool own = isOwnTopLevel(c, top, manager_);
+  known_[top] = Known{own, now};
+  return own;
+}
+
+void OwnTopLevels::keepOnly(const std::vector<Window>& tops) {
+  std::erase_if(known_, [&](const auto& entry) {
+    return std::find(tops.begin(), tops.end(), entry.first) == tops.end();
+  });
 }
 
 Window clientOf(Connection& c, Window topLevel) {
@@ -245,14 +327,6 @@ std::vector<WindowInfo> listWindows(Connection& c) {
     out.push_back(std::move(info));
   }
   return out;
-}
-
-bool matchesApplication(const ApplicationInfo& window, const std::vector<ApplicationInfo>& apps) {
-  // Only this application's windows are ever left out, and which they are is the server's
-  // word, never the window's own class or pid: any program can claim those.
-  return window.thisApplication &&
-         std::any_of(apps.begin(), apps.end(),
-                     [](const ApplicationInfo& app) { return app.thisApplication; });
 }
 
 }  // namespace vantry::platform::x11

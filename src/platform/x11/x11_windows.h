@@ -5,6 +5,7 @@
 #include <X11/Xlib.h>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -33,13 +34,17 @@ Window clientOf(Connection& c, Window topLevel);
 // The child of the root that holds `w`, or None when `w` is gone.
 Window topLevelOf(Connection& c, Window w);
 
-// Whether a window of `window`'s application is left out by a filter excluding `apps`:
-// only when both are this application (ApplicationInfo::thisApplication).
-bool matchesApplication(const ApplicationInfo& window, const std::vector<ApplicationInfo>& apps);
+// A client's range of resource ids: the server hands every client ids of its own range, so a
+// window id in that range was made by that client and no other.
+struct ClientRange {
+  std::uint32_t base = 0;
+  std::uint32_t mask = 0;
+  bool made(Window w) const { return (std::uint32_t(w) & ~mask) == (base & ~mask); }
+  bool operator==(const ClientRange&) const = default;
+};
 
 // Claims an X client of this process (the toolkit's connection that makes our windows) by
-// its resource-id base and mask: the server hands every client ids of its own range, so a
-// window id in that range was made by that client and no other.
+// its resource-id base and mask.
 void claimClient(std::uint32_t resourceBase, std::uint32_t resourceMask);
 // Forgets a claim (a connection closed: the server may hand its ids to another client).
 void releaseClient(std::uint32_t resourceBase, std::uint32_t resourceMask);
@@ -52,5 +57,42 @@ std::int64_t owningProcess(Connection& c, Window w);
 // process claimed, or owned (as the server reports it) by another process running this
 // very executable. Neither WM_CLASS nor _NET_WM_PID counts: any program can set them.
 bool isThisApplication(Connection& c, Window w);
+
+// The client that manages the screen's windows, as far as the X server can tell: someone
+// holds SubstructureRedirect on the root, and the window the root's _NET_SUPPORTING_WM_CHECK
+// names (naming itself in turn) and the owner of the WM_Sn selection, whichever exist, were
+// made by one client (X-Resource); that client. nullopt when no manager runs, none names
+// itself, or the two disagree.
+// Its limits: both names can be written by any client. A client that takes both while no
+// manager runs is one by the server's own rules (it may then take SubstructureRedirect too);
+// while one runs, taking the selection makes a manager that follows ICCCM give way, and a
+// manager that holds no selection can be impersonated through the root property alone.
+std::optional<ClientRange> windowManager(Connection& c);
+
+// Whether the top-level window `top` shows this application (and is left out of a display
+// capture): made by one of its instances, or a frame of the window manager around a client
+// window (WM_STATE) of an instance that holds no other program's window. A top-level of any
+// other client never counts, whatever it holds: any client may reparent any window into its
+// own and set WM_STATE on it.
+bool isOwnTopLevel(Connection& c, Window top, const std::optional<ClientRange>& manager);
+
+// isOwnTopLevel() remembered for each top-level window and asked again every two seconds (a
+// new frame gets its client a moment later), with the window manager looked up as often.
+class OwnTopLevels {
+ public:
+  bool isOwn(Connection& c, Window top, double now);
+  // Forgets every window but these (the top-levels there are now).
+  void keepOnly(const std::vector<Window>& tops);
+  void clear() { known_.clear(); }
+
+ private:
+  struct Known {
+    bool own = false;
+    double checkedAt = 0;
+  };
+  std::map<Window, Known> known_;
+  std::optional<ClientRange> manager_;
+  std::optional<double> managerCheckedAt_;
+};
 
 }  // namespace vantry::platform::x11
