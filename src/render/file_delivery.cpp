@@ -40,8 +40,9 @@ void copyToNewFile(const fs::path& from, const fs::path& to, std::optional<mode_
   }
   int err = 0;
   bool stopped = false;
-  // Set explicitly: a replaced file keeps its own mode, whatever the umask says.
-  if (mode && ::fchmod(out, *mode & 07777) != 0) err = errno;
+  // Set explicitly: a replaced file keeps its own mode, whatever the umask says; never a
+  // set-id or sticky bit.
+  if (mode && ::fchmod(out, *mode & 0777) != 0) err = errno;
   std::vector<char> buffer(1 << 20);
   while (!err) {
     if (cancelled && cancelled()) {

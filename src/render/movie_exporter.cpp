@@ -526,11 +526,11 @@ void MovieExporter::exportMovie(const Clip& clip, const EditSettings& settings,
     }
   } guard{hidden};
   work.note(hidden);
-  // A re-export keeps the replaced file's permissions (a private movie stays private).
-  std::optional<mode_t> mode;
-  if (struct stat st{}; ::stat(dest.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  // A re-export keeps the replaced file's permissions (a private movie stays private); a
+  // link at the destination is replaced, and what it leads to lends nothing.
   namingFailures(dest.string(), [&] {
-    copyToNewFile(deliver, hidden, mode, [&] { return stop.stop_requested(); });
+    copyToNewFile(deliver, hidden, platform::modeToKeep(dest),
+                  [&] { return stop.stop_requested(); });
   });
   // The copy is on disk: from here to the rename only a moment passes, and a cancel that
   // came before it still wins.

@@ -246,14 +246,32 @@ TEST_F(Exporter, PrivateWorkingFolderAndSilentSoundFile) {
 }
 
 TEST_F(Exporter, ReplacesAnExistingFileAtomically) {
+  using P = fs::perms;
   const std::string dest = out_.file("movie.mp4");
   std::ofstream(dest) << "old movie";
-  // A private movie stays private when exported again.
-  fs::permissions(dest, fs::perms::owner_read | fs::perms::owner_write);
+  // A private movie stays private when exported again, without a set-id bit.
+  fs::permissions(dest, P::owner_read | P::owner_write | P::set_uid);
   run(screenClip(0.2), plainSettings(), small(), dest);
   EXPECT_EQ(testing::probeMovie(dest).videoFrames, 6);
   EXPECT_EQ(out_.entries(), std::vector<std::string>{"movie.mp4"});
-  EXPECT_EQ(fs::status(dest).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(dest).permissions(), P::owner_read | P::owner_write);
+
+  // A link planted at the destination is replaced by a movie made under the umask; what it
+  // led to keeps its bytes and its mode, and lends the movie none of it.
+  TempDir elsewhere;
+  const std::string victim = elsewhere.file("victim");
+  std::ofstream(victim) << "precious";
+  fs::permissions(victim, P::all | P::set_uid | P::set_gid);
+  fs::create_symlink(victim, out_.file("link.mp4"));
+  const mode_t mask = ::umask(077);
+  run(screenClip(0.2), plainSettings(), small(), out_.file("link.mp4"));
+  ::umask(mask);
+  EXPECT_EQ(fs::symlink_status(out_.file("link.mp4")).type(), fs::file_type::regular);
+  EXPECT_EQ(fs::status(out_.file("link.mp4")).permissions(), P::owner_read | P::owner_write);
+  EXPECT_EQ(fs::status(victim).permissions(), P::all | P::set_uid | P::set_gid);
+  std::string kept;
+  std::getline(std::ifstream(victim), kept);
+  EXPECT_EQ(kept, "precious");
 }
 
 TEST_F(Exporter, ACancelDuringDeliveryWins) {
