@@ -4,6 +4,7 @@
 #include <QAbstractSlider>
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -11,12 +12,12 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QSaveFile>
 #include <QTimer>
 #include <QWidget>
 
 #include "design/neon_slider.h"
 #include "design/view_parts.h"
+#include "platform/durable_file.h"
 #include "player/playback_controls.h"
 #include "setup/overlay_controller.h"
 #include "studio/studio.h"
@@ -121,10 +122,11 @@ class WidgetMap final : public QObject {
   void write() {
     const QByteArray json = widgetMapJson().toUtf8();
     if (json == last_) return;
-    QSaveFile out(file_);
-    if (!out.open(QIODevice::WriteOnly)) return;
-    out.write(json);
-    if (out.commit()) last_ = json;
+    // Written as the app's other files are: a link at that name is replaced, not followed.
+    if (platform::writeFileAtomically(QFile::encodeName(file_).toStdString(),
+                                      std::string_view(json.constData(), json.size()))
+            .empty())
+      last_ = json;
   }
 
   QString file_;

@@ -411,7 +411,14 @@ constexpr CatalogRow kPlatformRows[] = {
      "folder to keep what you need, or delete it."},
     {"不能导出到项目自己的文件，请选择其他文件名。",
      "Cannot export over one of the project's own files. Choose another file name."},
-    {"导出文件夹不存在或无法写入：", "The export folder does not exist or cannot be written: "},
+    {"导出文件夹不存在或无法写入：{0}。",
+     "The export folder does not exist or cannot be written: {0}."},
+    {"无法在 {0} 中创建导出的工作文件夹。", "Could not create the export's working folder in {0}."},
+    {"请释放一些磁盘空间，然后重新导出。", "Free some disk space, then export again."},
+    {"请选择其他文件夹，然后重新导出。", "Choose another folder, then export again."},
+    {"请确认临时文件夹可以写入（或用 TMPDIR 指定其他文件夹），然后重新导出。",
+     "Make sure the temporary folder can be written to (or set TMPDIR to another folder), then "
+     "export again."},
     {"剪辑时长 %.1f 秒超出录屏的 %.1f 秒，项目文件可能已损坏。",
      "The edit lasts %.1f s, longer than the %.1f s screen recording; the project file may be "
      "damaged."},

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace vantry::platform {
@@ -51,10 +52,25 @@ std::string unguessable() {
 
 }  // namespace
 
-fs::path makeFileBeside(const fs::path& target) {
+std::optional<mode_t> modeToKeep(const fs::path& target) {
+  // lstat: a link's target is someone else's file, and its mode is not ours to copy.
+  struct stat st {};
+  if (::lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return st.st_mode & 0777;
+}
+
+namespace {
+
+struct Beside {
+  fs::path name;
+  int fd = -1;
+};
+
+// The hidden file beside `target`, open for writing: every later step goes through `fd`,
+// since in a shared folder the name may meanwhile lead somewhere else.
+Beside createBeside(const fs::path& target) {
   const std::string ext = target.extension().string();
-  struct stat original {};
-  const bool replacing = ::stat(target.c_str(), &original) == 0;
+  const std::optional<mode_t> kept = modeToKeep(target);
   for (int attempt = 0; attempt < 100; ++attempt) {
     const fs::path name =
         target.parent_path() / ("." + target.stem().string() + "." + unguessable() + ext);
@@ -65,12 +81,43 @@ fs::path makeFileBeside(const fs::path& target) {
       if (errno == EEXIST) continue;
       return {};
     }
-    if (replacing) ::fchmod(fd, original.st_mode & 07777);
-    ::close(fd);
-    return name;
+    if (kept && ::fchmod(fd, *kept) != 0) {
+      const int err = errno;
+      ::close(fd);
+      ::unlink(name.c_str());
+      errno = err;
+      return {};
+    }
+    return {name, fd};
   }
   errno = EEXIST;
   return {};
+}
+
+// Takes the identity of the file open as `fd` and syncs it to disk.
+int syncAndIdentify(int fd, struct stat* identity) {
+  if (::fstat(fd, identity) != 0) return errno;
+  if (::fsync(fd) != 0) return errno;
+  return 0;
+}
+
+// Renames `written` over `target` when it still names the file `identity` says; in a shared
+// folder the name may have been swapped for something else, and that is not ours to put in
+// place. Returns 0 or the error number.
+int renameIfOurs(const struct stat& identity, const fs::path& written, const fs::path& target) {
+  struct stat named {};
+  if (::lstat(written.c_str(), &named) != 0) return errno;
+  if (named.st_dev != identity.st_dev || named.st_ino != identity.st_ino) return ENOENT;
+  if (std::rename(written.c_str(), target.c_str()) != 0) return errno;
+  return 0;
+}
+
+}  // namespace
+
+fs::path makeFileBeside(const fs::path& target) {
+  const Beside made = createBeside(target);
+  if (made.fd >= 0) ::close(made.fd);
+  return made.name;
 }
 
 void preparePrivateFile(const fs::path& path) {
@@ -100,16 +147,20 @@ std::string makePrivateFolder(const fs::path& folder) {
 }
 
 std::string replaceDurably(const fs::path& written, const fs::path& target) {
+  // Opened without following a link and without waiting on a pipe: only a regular file
+  // goes in place.
   int err = 0;
-  const int fd = ::open(written.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat identity {};
+  const int fd = ::open(written.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     err = errno;
   } else {
-    if (::fsync(fd) != 0) err = errno;
+    err = syncAndIdentify(fd, &identity);
+    if (!err && !S_ISREG(identity.st_mode)) err = EINVAL;
     ::close(fd);
   }
-  // Only our own copy is ever removed; the target is replaced only by a complete file.
-  if (!err && std::rename(written.c_str(), target.c_str()) != 0) err = errno;
+  if (!err) err = renameIfOurs(identity, written, target);
+  // The target is replaced only by a complete file.
   if (err) {
     ::unlink(written.c_str());
     return systemError(err);
@@ -126,29 +177,29 @@ void failWritesForTesting(const std::string& fileName, int error) {
 
 std::string writeFileAtomically(const fs::path& path, std::string_view bytes) {
   if (const int fault = injectedFault(path)) return systemError(fault);
-  const fs::path tmp = makeFileBeside(path);
-  if (tmp.empty()) return systemError(errno);
+  const Beside tmp = createBeside(path);
+  if (tmp.fd < 0) return systemError(errno);
+  // Written through the descriptor O_EXCL gave, never by name again.
   int err = 0;
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  if (fd < 0) {
-    err = errno;
-  } else {
-    for (std::size_t done = 0; done < bytes.size();) {
-      const ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
-      if (w < 0) {
-        if (errno == EINTR) continue;
-        err = errno;
-        break;
-      }
-      done += std::size_t(w);
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t w = ::write(tmp.fd, bytes.data() + done, bytes.size() - done);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      err = errno;
+      break;
     }
-    if (::close(fd) != 0 && !err) err = errno;
+    done += std::size_t(w);
   }
+  struct stat identity {};
+  if (!err) err = syncAndIdentify(tmp.fd, &identity);
+  if (::close(tmp.fd) != 0 && !err) err = errno;
+  if (!err) err = renameIfOurs(identity, tmp.name, path);
   if (err) {
-    ::unlink(tmp.c_str());
+    ::unlink(tmp.name.c_str());
     return systemError(err);
   }
-  return replaceDurably(tmp, path);
+  syncFolder(path.parent_path());
+  return {};
 }
 
 void syncFolder(const fs::path& folder) {

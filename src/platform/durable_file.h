@@ -2,21 +2,31 @@
 // fsynced, renamed over it, and the rename made durable by syncing the folder.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace vantry::platform {
 
-// Writes `bytes` to `path` by way of a hidden file beside it. An existing file is replaced
-// only by a complete one and keeps its permissions; a new one is readable by its owner alone
-// (rw------- narrowed further by the umask). Returns the system's error text, empty on
-// success.
+// The permission bits a file written in place of `target` keeps: the read, write and execute
+// bits of the regular file there, never its set-id or sticky bits. None when there is no
+// regular file (nothing, a folder, or a link, which the rename replaces and whose target
+// is someone else's): the file is then made as a new one.
+std::optional<mode_t> modeToKeep(const std::filesystem::path& target);
+
+// Writes `bytes` to `path` by way of a hidden file beside it, written through the one
+// descriptor that created it. An existing regular file is replaced only by a complete one
+// and keeps its permissions (modeToKeep); a new one, and one in place of a link, is
+// readable by its owner alone (rw------- narrowed further by the umask). Returns the
+// system's error text, empty on success.
 std::string writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
 // Creates an empty hidden file beside `target` with the same extension (some writers choose
-// the format by it) and, when `target` exists, its permissions (else as a new file above).
-// Empty on failure, with errno set.
+// the format by it) and the permissions writeFileAtomically() would give it. Empty on
+// failure, with errno set.
 std::filesystem::path makeFileBeside(const std::filesystem::path& target);
 
 // Makes an empty file at `path`, readable by its owner alone within the umask, unless
@@ -29,8 +39,9 @@ void preparePrivateFile(const std::filesystem::path& path);
 // are left alone. Returns the system's error text, empty on success.
 std::string makePrivateFolder(const std::filesystem::path& folder);
 
-// fsyncs `written`, renames it over `target` and syncs the folder. On failure `written` is
-// removed, `target` is left as it was and the system's error text is returned.
+// fsyncs `written`, renames it over `target` and syncs the folder. Only a regular file is
+// put in place, and only while `written` still names the file that was synced. On failure
+// `written` is removed, `target` is left as it was and the system's error text is returned.
 std::string replaceDurably(const std::filesystem::path& written,
                            const std::filesystem::path& target);
 

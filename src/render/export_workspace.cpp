@@ -7,12 +7,11 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <fstream>
 #include <optional>
 #include <sstream>
-#include <stdexcept>
 
+#include "localization/localization.h"
 #include "model/uuid.h"
 #include "render/render_error.h"
 
@@ -57,9 +56,9 @@ ExportWorkspace::ExportWorkspace(const fs::path& root) {
   path_ = root / (kPrefix + Uuid::random().toString());
   if (::mkdir(path_.c_str(), 0700) != 0) {
     const int err = errno;
-    const fs::path failed = path_;
     path_.clear();
-    throw std::runtime_error(shownPath(failed.string()) + ": " + std::strerror(err));
+    throwWriteFailure(L("无法在 {0} 中创建导出的工作文件夹。", shownPath(root.string())), err,
+                      ExportPlace::workingFolder);
   }
   std::ofstream(path_ / kOwnerFile)
       << ::getpid() << ' ' << startTime(::getpid()).value_or(0) << '\n';

@@ -13,7 +13,7 @@ namespace vantry {
 class ExportWorkspace {
  public:
   // Creates "pexilar-export-<UUID>" (0700) in `root` after sweeping stale ones there.
-  // Throws the system's error text, naming the folder, on failure.
+  // On failure throws the user-facing error naming `root`, with the reason in words.
   explicit ExportWorkspace(const std::filesystem::path& root);
   ~ExportWorkspace();
   ExportWorkspace(const ExportWorkspace&) = delete;

@@ -5,8 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
-#include <stdexcept>
+#include <system_error>
 #include <vector>
 
 #include "render/render_error.h"
@@ -17,8 +16,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string systemError(int code) {
-  return std::strerror(code);
+[[noreturn]] void fail(int err) {
+  throw std::system_error(err, std::generic_category());
 }
 
 }  // namespace
@@ -26,7 +25,7 @@ std::string systemError(int code) {
 void copyToNewFile(const fs::path& from, const fs::path& to, std::optional<mode_t> mode,
                    const std::function<bool()>& cancelled) {
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) throw std::runtime_error(systemError(errno));
+  if (in < 0) fail(errno);
   // Unnamed until complete where the file system allows: a kill mid-copy leaves nothing.
   const std::string folder = to.parent_path().empty() ? "." : to.parent_path().string();
   const bool existing = ::access(to.c_str(), F_OK) == 0;
@@ -36,12 +35,13 @@ void copyToNewFile(const fs::path& from, const fs::path& to, std::optional<mode_
   if (out < 0) {
     const int err = errno;
     ::close(in);
-    throw std::runtime_error(systemError(err));
+    fail(err);
   }
   int err = 0;
   bool stopped = false;
-  // Set explicitly: a replaced file keeps its own mode, whatever the umask says.
-  if (mode && ::fchmod(out, *mode & 07777) != 0) err = errno;
+  // Set explicitly: a replaced file keeps its own mode, whatever the umask says; never a
+  // set-id or sticky bit.
+  if (mode && ::fchmod(out, *mode & 0777) != 0) err = errno;
   std::vector<char> buffer(1 << 20);
   while (!err) {
     if (cancelled && cancelled()) {
@@ -69,9 +69,10 @@ void copyToNewFile(const fs::path& from, const fs::path& to, std::optional<mode_
   if (unnamed && !err && !stopped) {
     const std::string self = "/proc/self/fd/" + std::to_string(out);
     if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      const int linkError = errno;
       ::close(out);
       ::close(in);
-      throw std::runtime_error(systemError(errno));  // nothing was named: nothing to remove
+      fail(linkError);  // nothing was named: nothing to remove
     }
   }
   if (::close(out) != 0 && !err) err = errno;
@@ -79,7 +80,7 @@ void copyToNewFile(const fs::path& from, const fs::path& to, std::optional<mode_
   if (err || stopped) {
     if (!unnamed) ::unlink(to.c_str());
     if (stopped) throw CancelledError();
-    throw std::runtime_error(systemError(err));
+    fail(err);
   }
 }
 

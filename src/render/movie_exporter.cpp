@@ -10,7 +10,6 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <deque>
 #include <exception>
@@ -18,6 +17,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include "localization/localization.h"
@@ -50,15 +50,15 @@ double threadCpuSeconds() {
   return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
 }
 
-std::string systemError(int code) {
-  return std::strerror(code);
-}
-
-// A failure of the file `path`: the library's text when there is one, else the catalogue's.
-[[noreturn]] void failWith(const std::string& path, const std::string& libraryText,
+// A failure of the working file `path`: one of the system's errors people meet (a full
+// disk) says why the file could not be written; any other the catalogue's sentence `key`
+// says, with the library's text below it.
+[[noreturn]] void failWith(const std::string& path, const std::string& libraryText, int errnum,
                            const char* key) {
-  if (!libraryText.empty()) throw std::runtime_error(shownPath(path) + ": " + libraryText);
-  throwStudioError(L(key));
+  if (!systemReason(errnum).empty())
+    throwWriteFailure(L("无法写入文件 {0}。", shownPath(path)), errnum, ExportPlace::workingFolder,
+                      libraryText);
+  throwStudioError(withDetail(L(key), libraryText));
 }
 
 [[noreturn]] void soundFailure(const std::string& path, const std::string& reason) {
@@ -76,8 +76,8 @@ void checkDestinationFolder(const fs::path& folder) {
   else if (::access(folder.c_str(), W_OK | X_OK) != 0)
     err = errno;
   if (err)
-    throwStudioError(L("导出文件夹不存在或无法写入：") + shownPath(folder.string()) + ": " +
-                     systemError(err));
+    throwWriteFailure(L("导出文件夹不存在或无法写入：{0}。", shownPath(folder.string())), err,
+                      ExportPlace::destination);
 }
 
 void checkStop(const std::stop_token& stop) {
@@ -370,7 +370,7 @@ void RenderPass::run() {
   if (!writer.start()) {
     if (writer.videoEncoderName().empty())
       throwStudioError(L("当前设备不支持所选导出设置，请尝试 H.264 / 1080p。"));
-    failWith(named_, writer.error(), "无法开始导出。");
+    failWith(named_, writer.error(), writer.errorNumber(), "无法开始导出。");
   }
 
   const unsigned cores = std::max(2u, std::thread::hardware_concurrency());
@@ -428,7 +428,7 @@ void RenderPass::run() {
       if (!writer.appendVideo(std::move(view), time, duration, true)) {
         checkStop(stop_);
         failWith(
-            named_, writer.error(),
+            named_, writer.error(), writer.errorNumber(),
             writer.state() == MovieWriter::State::writing ? "导出帧写入失败。" : "视频编码失败。");
       }
       {
@@ -440,7 +440,7 @@ void RenderPass::run() {
     }
     stopThreads();
     report(0.94);
-    if (!writer.finish()) failWith(named_, writer.error(), "导出未完成。");
+    if (!writer.finish()) failWith(named_, writer.error(), writer.errorNumber(), "导出未完成。");
     checkStop(stop_);
   } catch (...) {
     stopThreads();
@@ -510,7 +510,8 @@ void MovieExporter::exportMovie(const Clip& clip, const EditSettings& settings,
     if (result == RemuxResult::noVideo) throwStudioError(L("无法合成导出视频。"));
     if (result == RemuxResult::soundFailed) soundFailure(*clip.audioPath, error);
     if (result == RemuxResult::failed)
-      failWith((work.path() / ("with-audio." + ext)).string(), error, "无法合并麦克风音轨。");
+      failWith((work.path() / ("with-audio." + ext)).string(), error, systemErrorNumberOf(error),
+               "无法合并麦克风音轨。");
     deliver = withAudio;
   }
 
@@ -526,18 +527,21 @@ void MovieExporter::exportMovie(const Clip& clip, const EditSettings& settings,
     }
   } guard{hidden};
   work.note(hidden);
-  // A re-export keeps the replaced file's permissions (a private movie stays private).
-  std::optional<mode_t> mode;
-  if (struct stat st{}; ::stat(dest.c_str(), &st) == 0) mode = st.st_mode & 07777;
-  namingFailures(dest.string(), [&] {
-    copyToNewFile(deliver, hidden, mode, [&] { return stop.stop_requested(); });
-  });
+  // A re-export keeps the replaced file's permissions (a private movie stays private); a
+  // link at the destination is replaced, and what it leads to lends nothing.
+  const std::string cannotWrite = L("无法写入文件 {0}。", shownPath(dest.string()));
+  try {
+    copyToNewFile(deliver, hidden, platform::modeToKeep(dest),
+                  [&] { return stop.stop_requested(); });
+  } catch (const std::system_error& e) {
+    throwWriteFailure(cannotWrite, e.code().value(), ExportPlace::destination);
+  }
   // The copy is on disk: from here to the rename only a moment passes, and a cancel that
   // came before it still wins.
   checkStop(stop);
   // fsync, one rename over the destination, folder sync; the hidden copy goes on failure.
   if (const std::string error = platform::replaceDurably(hidden, dest); !error.empty())
-    throw std::runtime_error(shownPath(dest.string()) + ": " + error);
+    throwWriteFailure(cannotWrite, systemErrorNumberOf(error), ExportPlace::destination, error);
   report(1.0);
 }
 

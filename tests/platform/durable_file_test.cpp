@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "support/temp_dir.h"
 
@@ -32,16 +35,71 @@ TEST(DurableFile, WritesNewAndReplacesOldLeavingNothingElse) {
   EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
 
-  // A replaced file keeps its permissions; a shorter text leaves no tail of the old one.
-  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  // A replaced file keeps its permissions but never a set-id bit; a shorter text leaves no
+  // tail of the old one.
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                            fs::perms::set_gid);
   EXPECT_EQ(writeFileAtomically(file, "{}"), "");
   EXPECT_EQ(contents(file), "{}");
-  EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+  EXPECT_EQ(fs::status(file).permissions(),
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 
   EXPECT_EQ(writeFileAtomically(dir.path / "empty.json", ""), "");
   EXPECT_EQ(fs::file_size(dir.path / "empty.json"), 0u);
   EXPECT_EQ(entries(dir.path), 2u);
+}
+
+mode_t modeOf(const fs::path& file) {
+  struct stat st {};
+  return ::lstat(file.c_str(), &st) == 0 ? st.st_mode : 0;
+}
+
+// Someone else's file, wide open and set-id, for links to lead to.
+struct Victim {
+  fs::path path;
+  explicit Victim(const fs::path& at) : path(at) {
+    std::ofstream(path) << "precious";
+    ::chmod(path.c_str(), 06777);
+  }
+  bool untouched() const {
+    return modeOf(path) == (S_IFREG | 06777) && contents(path) == "precious";
+  }
+};
+
+TEST(DurableFile, ALinkAtTheNameOrInPlaceOfTheHiddenFileCannotRedirectTheWrite) {
+  test::TempDir dir, elsewhere;
+  const Victim victim(elsewhere.path / "victim");
+  const fs::path document = dir.path / "edit.json";
+  const mode_t old = ::umask(077);
+  fs::create_symlink(victim.path, document);
+  // A second thread puts a link to the victim in place of every hidden file it finds, and
+  // watches for any file with set-id bits.
+  std::atomic<bool> done = false;
+  std::atomic<int> swaps = 0, setIds = 0;
+  std::thread other([&] {
+    for (int n = 0; !done; ++n) {
+      std::error_code ec;
+      for (fs::directory_iterator it(dir.path, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::path found = it->path();
+        if (modeOf(found) & (S_ISUID | S_ISGID)) ++setIds;
+        if (found.filename().string().rfind(".edit.", 0) != 0) continue;
+        const fs::path link = dir.path / ("link" + std::to_string(n));
+        fs::create_symlink(victim.path, link, ec);
+        if (std::rename(link.c_str(), found.c_str()) == 0) ++swaps;
+      }
+    }
+  });
+  while (swaps < 20)
+    writeFileAtomically(document, "ours");
+  done = true;
+  other.join();
+  EXPECT_EQ(setIds, 0);
+  EXPECT_TRUE(victim.untouched());
+  // Whatever the last swap left at the name, the next write puts a private file there.
+  EXPECT_EQ(writeFileAtomically(document, "last"), "");
+  EXPECT_EQ(modeOf(document), S_IFREG | 0600);
+  EXPECT_EQ(contents(document), "last");
+  ::umask(old);
 }
 
 TEST(DurableFile, PrivateFoldersWhateverTheUmaskAndOnlyTheNamedOneIsNarrowed) {

@@ -1,5 +1,6 @@
 // Listing displays and windows on a private X server.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -199,14 +200,22 @@ TEST(X11Sources, TheToolWritesEachWindowsIconAsPng) {
   const std::filesystem::path planted =
       folder.path / "icons" / (std::to_string(with.id()) + ".png");
   std::filesystem::create_directories(folder.path / "icons");
+  // Nor does the icon take the mode of what the link leads to.
   std::ofstream(folder.path / "victim") << "precious";
+  ::chmod((folder.path / "victim").c_str(), 06777);
   std::filesystem::create_symlink(folder.path / "victim", planted);
+  const mode_t mask = ::umask(077);
   const auto run = runTool("sources --icons '" + (folder.path / "icons").string() + "'");
+  ::umask(mask);
   ASSERT_EQ(run.status, 0) << run.out;
   std::string kept;
   std::getline(std::ifstream(folder.path / "victim"), kept);
   EXPECT_EQ(kept, "precious");
-  EXPECT_FALSE(std::filesystem::is_symlink(planted));
+  struct stat st {};
+  ASSERT_EQ(::lstat((folder.path / "victim").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 06777u);
+  ASSERT_EQ(::lstat(planted.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode, S_IFREG | 0600);
   const auto json = nlohmann::json::parse(run.out);
   int seen = 0;
   for (const auto& win : json["windows"]) {

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <limits>
 
@@ -16,6 +19,7 @@
 #include <stop_token>
 #include <thread>
 
+#include "localization/language_scope.h"
 #include "localization/localization.h"
 #include "model/clip.h"
 #include "movie_fixtures.h"
@@ -24,6 +28,7 @@
 #include "render/movie_exporter.h"
 #include "render/render_error.h"
 #include "support/scoped_env.h"
+#include "support/small_disk.h"
 
 namespace vantry {
 namespace {
@@ -246,14 +251,32 @@ TEST_F(Exporter, PrivateWorkingFolderAndSilentSoundFile) {
 }
 
 TEST_F(Exporter, ReplacesAnExistingFileAtomically) {
+  using P = fs::perms;
   const std::string dest = out_.file("movie.mp4");
   std::ofstream(dest) << "old movie";
-  // A private movie stays private when exported again.
-  fs::permissions(dest, fs::perms::owner_read | fs::perms::owner_write);
+  // A private movie stays private when exported again, without a set-id bit.
+  fs::permissions(dest, P::owner_read | P::owner_write | P::set_uid);
   run(screenClip(0.2), plainSettings(), small(), dest);
   EXPECT_EQ(testing::probeMovie(dest).videoFrames, 6);
   EXPECT_EQ(out_.entries(), std::vector<std::string>{"movie.mp4"});
-  EXPECT_EQ(fs::status(dest).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(dest).permissions(), P::owner_read | P::owner_write);
+
+  // A link planted at the destination is replaced by a movie made under the umask; what it
+  // led to keeps its bytes and its mode, and lends the movie none of it.
+  TempDir elsewhere;
+  const std::string victim = elsewhere.file("victim");
+  std::ofstream(victim) << "precious";
+  fs::permissions(victim, P::all | P::set_uid | P::set_gid);
+  fs::create_symlink(victim, out_.file("link.mp4"));
+  const mode_t mask = ::umask(077);
+  run(screenClip(0.2), plainSettings(), small(), out_.file("link.mp4"));
+  ::umask(mask);
+  EXPECT_EQ(fs::symlink_status(out_.file("link.mp4")).type(), fs::file_type::regular);
+  EXPECT_EQ(fs::status(out_.file("link.mp4")).permissions(), P::owner_read | P::owner_write);
+  EXPECT_EQ(fs::status(victim).permissions(), P::all | P::set_uid | P::set_gid);
+  std::string kept;
+  std::getline(std::ifstream(victim), kept);
+  EXPECT_EQ(kept, "precious");
 }
 
 TEST_F(Exporter, ACancelDuringDeliveryWins) {
@@ -414,7 +437,6 @@ TEST_F(Exporter, UnreadableInputsFailAtOnceAndNameTheirFile) {
       {[&](Clip& c) { c.cameraPath = out_.file("gone.mov"); }, out_.file("a.mp4"),
        withReason(movie("gone.mov"), systemReason(ENOENT))},
       {[&](Clip& c) { c.screenPath = header; }, out_.file("a.mp4"), movie("header.m4a")},
-      {[](Clip&) {}, out_.file("missing/a.mp4"), L("导出文件夹不存在或无法写入：") + "~/missing: "},
       // A pipe or a device would block reading for ever.
       {[&](Clip& c) { c.screenPath = out_.file("pipe.mp4"); }, out_.file("a.mp4"),
        withReason(movie("pipe.mp4"), L("它不是普通文件，而是管道或设备。"))},
@@ -439,6 +461,94 @@ TEST_F(Exporter, UnreadableInputsFailAtOnceAndNameTheirFile) {
     EXPECT_TRUE(progress.empty()) << c.message << " found only after rendering";
   }
   EXPECT_EQ(out_.entries(), (std::vector<std::string>{"header.m4a", "pipe.mp4"}));
+}
+
+// A folder the movie cannot go to is found before any frame is rendered, a disk that fills
+// up when the movie is written; either is told in the interface language, naming the folder
+// or file, with the reason in words and what to do, and without the system's text.
+TEST_F(Exporter, UnwritableFoldersAreToldInThePersonsWords) {
+  test::ScopedEnv home("HOME", out_.path().c_str());
+  const std::string readOnly = out_.file("ro"), full = out_.file("full");
+  fs::create_directory(readOnly);
+  struct Unmount {
+    std::string at;
+    bool mounted;
+    ~Unmount() {
+      if (mounted) ::umount2(at.c_str(), MNT_DETACH);
+    }
+  } ro{readOnly, ::mount("tmpfs", readOnly.c_str(), "tmpfs", MS_RDONLY, "size=64k") == 0};
+  test::SmallDisk disk(full, 64 * 1024);
+  if (disk.mounted()) {
+    const int filler = ::open((full + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const std::string block(4096, 'x');
+    while (::write(filler, block.data(), block.size()) > 0) {
+    }
+    ::close(filler);
+  }
+  struct Case {
+    std::string dest, tmpdir;
+    bool ready, folder;
+    std::string english, chinese;
+  };
+  const std::vector<Case> cases{
+      {out_.file("nope/a.mp4"), tmp_.path(), true, true,
+       "The export folder does not exist or cannot be written: ~/nope. It is missing. Choose "
+       "another folder, then export again.",
+       "导出文件夹不存在或无法写入：~/nope。文件或文件夹不存在。请选择其他文件夹，然后重新导出。"},
+      {readOnly + "/a.mp4", tmp_.path(), ro.mounted, true,
+       "The export folder does not exist or cannot be written: ~/ro. The disk is read-only. "
+       "Choose another folder, then export again.",
+       "导出文件夹不存在或无法写入：~/ro。磁盘是只读的。请选择其他文件夹，然后重新导出。"},
+      {out_.file("a.mp4"), out_.file("gone"), true, true,
+       "Could not create the export's working folder in ~/gone. It is missing. Make sure the "
+       "temporary folder can be written to (or set TMPDIR to another folder), then export "
+       "again.",
+       "无法在 ~/gone 中创建导出的工作文件夹。文件或文件夹不存在。请确认临时文件夹可以写入（或"
+       "用 TMPDIR 指定其他文件夹），然后重新导出。"},
+      {full + "/a.mp4", tmp_.path(), disk.mounted(), false,
+       "Could not write the file ~/full/a.mp4. The disk is full. Free some disk space, then "
+       "export again.",
+       "无法写入文件 ~/full/a.mp4。磁盘已满。请释放一些磁盘空间，然后重新导出。"},
+      // The working file's name holds the working folder's UUID: "*" stands for it.
+      {out_.file("a.mp4"), full, disk.mounted(), false,
+       "Could not write the file ~/full/pexilar-export-*/render.mp4. The disk is full. Free some "
+       "disk space, then export again.",
+       "无法写入文件 "
+       "~/full/pexilar-export-*/render.mp4。磁盘已满。请释放一些磁盘空间，然后重新导出。"},
+  };
+  for (const Case& c : cases) {
+    if (!c.ready) continue;
+    test::ScopedEnv tmpdir("TMPDIR", c.tmpdir.c_str());
+    for (const AppLanguage language : {AppLanguage::english, AppLanguage::chinese}) {
+      LanguageScope scope(language);
+      const std::string& expected = language == AppLanguage::english ? c.english : c.chinese;
+      std::vector<double> progress;
+      try {
+        MovieExporter().exportMovie(screenClip(0.2), plainSettings(), small(), c.dest,
+                                    [&](double v) { progress.push_back(v); });
+        ADD_FAILURE() << "exported despite " << expected;
+      } catch (const StudioError& e) {
+        const std::size_t star = expected.find('*');
+        if (star == std::string::npos) {
+          EXPECT_EQ(e.message(), expected);
+        } else {
+          EXPECT_EQ(e.message().substr(0, star), expected.substr(0, star));
+          EXPECT_TRUE(e.message().ends_with(expected.substr(star + 1))) << e.message();
+        }
+      }
+      // A folder's faults are found before the long work.
+      if (c.folder) {
+        EXPECT_TRUE(progress.empty()) << expected;
+      }
+    }
+  }
+  EXPECT_EQ(out_.entries(), (std::vector<std::string>{"full", "ro"}));
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(full))
+    left.push_back(entry.path().filename().string());
+  if (disk.mounted()) {
+    EXPECT_EQ(left, std::vector<std::string>{"filler"});
+  }
 }
 
 TEST_F(Exporter, ExtremeDocumentValuesStayDefined) {

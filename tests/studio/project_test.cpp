@@ -273,6 +273,20 @@ TEST_F(StudioProjects, ANewEditFileIsTheOwnersAloneAndAReplacedOneKeepsItsMode) 
     s->split();
     ASSERT_TRUE(s->saveNow());
     EXPECT_EQ(modeOf(folder / "edit.json"), P::owner_read | P::owner_write | P::group_read);
+    // A link in its place is replaced by a file of the owner's; what it led to keeps its
+    // mode and bytes, and lends the new file none of its bits.
+    const fs::path victim = dir.path / ("victim-" + std::to_string(mask));
+    test::writeFile(victim, "precious");
+    ::chmod(victim.c_str(), 06777);
+    fs::remove(folder / "edit.json");
+    fs::create_symlink(victim, folder / "edit.json");
+    s->seek(9);
+    s->split();
+    ASSERT_TRUE(s->saveNow());
+    EXPECT_FALSE(fs::is_symlink(folder / "edit.json"));
+    EXPECT_EQ(fs::status(folder / "edit.json").permissions(), P::owner_read | P::owner_write);
+    EXPECT_EQ(fs::status(victim).permissions(), P::all | P::set_uid | P::set_gid);
+    EXPECT_EQ(test::readFile(victim), "precious");
     ::umask(old);
   }
 }
