@@ -52,11 +52,27 @@ std::string unguessable() {
 
 }  // namespace
 
+mode_t currentUmask() {
+  // Read, not set and set back: umask() is process-wide, and another thread creating a file
+  // meanwhile would get the wrong one.
+  if (FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned value = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, status))
+      found = std::sscanf(line, "Umask: %o", &value) == 1;
+    std::fclose(status);
+    if (found) return mode_t(value) & 0777;
+  }
+  return 077;  // unknown: the narrowest the owner can still use
+}
+
 std::optional<mode_t> modeToKeep(const fs::path& target) {
   // lstat: a link's target is someone else's file, and its mode is not ours to copy.
   struct stat st {};
   if (::lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  return st.st_mode & 0777;
+  // Never wider than the umask allows, whatever the file before was given.
+  return st.st_mode & 0777 & ~currentUmask();
 }
 
 namespace {

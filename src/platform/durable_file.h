@@ -12,9 +12,9 @@
 namespace vantry::platform {
 
 // The permission bits a file written in place of `target` keeps: the read, write and execute
-// bits of the regular file there, never its set-id or sticky bits. None when there is no
-// regular file (nothing, a folder, or a link, which the rename replaces and whose target
-// is someone else's): the file is then made as a new one.
+// bits of the regular file there that the umask allows, never its set-id or sticky bits.
+// None when there is no regular file (nothing, a folder, or a link, which the rename
+// replaces and whose target is someone else's): the file is then made as a new one.
 std::optional<mode_t> modeToKeep(const std::filesystem::path& target);
 
 // Writes `bytes` to `path` by way of a hidden file beside it, written through the one
