@@ -377,6 +377,8 @@ constexpr CatalogRow kPlatformRows[] = {
      "session (a pure Wayland session cannot be recorded). Log in to an X11 session and try "
      "again."},
     {"与 X11 显示服务的连接已断开。", "The connection to the X11 display server was lost."},
+    {"请确认桌面会话仍在运行，然后重试。",
+     "Make sure your desktop session is still running, then try again."},
     {"无法写入文件 {0}。", "Could not write the file {0}."},
     {"无法读取文件 {0}。", "Could not read the file {0}."},
     {"录制时发生意外错误。", "An unexpected error occurred while recording."},

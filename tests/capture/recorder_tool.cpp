@@ -153,6 +153,59 @@ TEST_F(RecordTool, FailuresPrintTheTranslatedErrorAndExitOne) {
   EXPECT_EQ(run({"--display", "1", "--window", "2", "--seconds", "1"}).exitCode, 64);
 }
 
+// A window 1000 x 32767, held by a client of its own (the server takes it along when it
+// dies). The client's pid and the window; the pid is -1 when it could not be made.
+std::pair<pid_t, unsigned long> tallWindow(const std::string& display) {
+  int fds[2];
+  if (pipe(fds) != 0) return {-1, 0};
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    Display* dpy = XOpenDisplay(display.c_str());
+    if (!dpy) _exit(1);
+    const Window w = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 200, 200, 0, 0, 0);
+    XStoreName(dpy, w, "tall");
+    XMapRaised(dpy, w);
+    XResizeWindow(dpy, w, 1000, 32767);
+    XSync(dpy, False);
+    const unsigned long id = w;
+    if (write(fds[1], &id, sizeof id) != sizeof id) _exit(1);
+    for (;;)
+      pause();
+  }
+  close(fds[1]);
+  unsigned long id = 0;
+  const bool made = pid > 0 && read(fds[0], &id, sizeof id) == sizeof id;
+  close(fds[0]);
+  if (!made && pid > 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  return {made ? pid : -1, id};
+}
+
+// The display server dies while the recording starts (its compositing runs out of memory
+// over a window 32767 pixels tall): a failed start like any other, said in words, with no
+// folder left behind and no crash.
+TEST_F(RecordTool, AServerLostWhileTheRecordingStartsFailsTheStart) {
+  test::XvfbProcess starved(1280, 720, {}, std::size_t(128) << 20);
+  ASSERT_FALSE(starved.display().empty());
+  display = starved.display();
+  const auto [client, window] = tallWindow(display);
+  ASSERT_GT(client, 0);
+  const ToolRun r = run({"--window", std::to_string(window), "--seconds", "2"});
+  kill(client, SIGKILL);
+  waitpid(client, nullptr, 0);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err,
+            "The connection to the X11 display server was lost. Make sure your desktop session "
+            "is still running, then try again.\n");
+  EXPECT_TRUE(r.out.empty());
+  std::error_code ec;
+  EXPECT_TRUE(fs::is_empty(home.path / "data" / "Pexilar" / "Recordings", ec));
+}
+
 TEST_F(RecordTool, PreviewWritesPngFrames) {
   const fs::path out = home.path / "preview";
   // The pointer keeps moving until the tool has ended (a zombie waiting for us): a still
@@ -255,7 +308,9 @@ TEST_F(RecordTool, ALostXServerEndsTheRecordingAtItsLastFrame) {
   ASSERT_GT(startClock, 0);
   EXPECT_LT(ran, 15.0) << "the recording ran on";
   EXPECT_EQ(r.exitCode, 3) << r.err;
-  EXPECT_NE(r.err.find("The connection to the X11 display server was lost."), std::string::npos)
+  EXPECT_NE(r.err.find("The connection to the X11 display server was lost. Make sure your desktop "
+                       "session is still running, then try again."),
+            std::string::npos)
       << r.err;
   const fs::path folder = firstLine(r.out);
   const Clip clip = decodeClipFile((folder / "project.json").string());
