@@ -25,6 +25,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
+#include "support/disk_filler.h"
 #include "support/noise_painter.h"
 
 namespace vantry {
@@ -367,6 +368,30 @@ TEST_F(RecordTool, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten) {
   EXPECT_NEAR(clip.duration, facts.end, std::max(facts.longestGap, 1.0 / 60) + 1e-3);
   ASSERT_FALSE(clip.samples.empty());
   EXPECT_LE(clip.samples.get().back().time, clip.duration);
+}
+
+// The disk is full at the stop, with the last fragments of the camera movie and of the
+// screen movie still to be written: they lose out to the document, which is written, and
+// the recording is kept.
+TEST_F(RecordTool, ADiskFullAtTheStopStillEndsWithTheDocument) {
+  test::SmallDisk disk(home.path / "data", 16 * 1024 * 1024);
+  if (!disk.mounted()) GTEST_SKIP() << "needs a real file system to fill";
+  inChild = [] { setenv("VANTRY_SYNTHETIC_CAMERA", "1", 1); };
+  const ToolRun r = run({"--seconds", "60", "--camera", "--mic"}, [&](pid_t pid) {
+    waitForJournal(home.path, 1.5);
+    // Filled while the tool stands still, so that it meets the full disk only in stopping.
+    kill(pid, SIGSTOP);
+    test::fillDisk(home.path / "data" / "filler");
+    kill(pid, SIGTERM);
+    kill(pid, SIGCONT);
+  });
+  EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 3) << r.exitCode << " " << r.err;
+  const fs::path folder = firstLine(r.out);
+  ASSERT_FALSE(folder.empty()) << r.err;
+  const Clip clip = decodeClipFile((folder / "project.json").string());
+  EXPECT_GT(clip.duration, 1.0);
+  EXPECT_TRUE(test::readMovie(folder / "screen.mp4").opened);
+  EXPECT_FALSE(fs::exists(folder / kPointerJournalName));
 }
 
 }  // namespace

@@ -104,6 +104,10 @@ TEST(SessionCapture, AFullDiskStopsTheRecordingAndOpensWhatWasKept) {
   for (const auto& e : fs::directory_iterator(dir.path / "data" / "Pexilar" / "Recordings"))
     folder = e.path();
   ASSERT_TRUE(fs::exists(folder / "project.json"));
+  // Its first edit file found room beside it too.
+  EXPECT_EQ(after["project"], (folder / "edit.json").string());
+  EXPECT_TRUE(fs::exists(folder / "edit.json"));
+  EXPECT_EQ(error.find("Could not save edits"), std::string::npos) << error;
   EXPECT_FALSE(fragmentLayout((folder / "screen.mp4").string()).cut());
   EXPECT_FALSE(fragmentLayout((folder / "camera.mov").string()).cut());
 }
