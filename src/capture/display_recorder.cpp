@@ -24,6 +24,8 @@ namespace vantry {
 namespace {
 
 constexpr double kFrame = 1.0 / 60.0;
+// The screen hands over its first frame within moments of the stream's start.
+constexpr double kFirstFrameGrace = 1.0;
 constexpr int kMaxCaptureWidth = 2560;
 // A taller source is scaled down to this: libx264 refuses heights beyond 16384, and players'
 // decoders commonly stop at 4096.
@@ -44,7 +46,10 @@ VideoFrameView viewOf(const platform::Frame& frame) {
 
 DisplayRecorder::DisplayRecorder(RecorderEnvironment environment) : env_(std::move(environment)) {
   if (!env_.makeSink) env_.makeSink = makeScreenMovieSink;
-  if (env_.recordingsFolder.empty()) env_.recordingsFolder = defaultRecordingsFolder();
+  if (env_.recordingsFolder.empty()) {
+    env_.recordingsFolder = defaultRecordingsFolder();
+    inDataFolder_ = true;
+  }
   // Whatever escapes a frame or a tick is a failure of the recording, never of the program.
   queue_.setErrorHandler([this](const std::string& error) {
     recordFailure({withDetail(L("录制时发生意外错误。"), error), {}});
@@ -167,9 +172,11 @@ std::filesystem::path DisplayRecorder::makeFolder() {
     std::lock_guard lock(stateMutex_);
     folder_ = folder.string();
   }
-  // Private whatever the umask: a recording holds whatever was on the screen. The folder of
-  // all recordings is closed too, so that those made before are.
-  std::string made = platform::makePrivateFolder(recordings);
+  // Private whatever the umask: a recording holds whatever was on the screen. The folders
+  // above it that are ours are closed too, so that the recordings made before are.
+  std::string made;
+  if (inDataFolder_) made = platform::makePrivateFolder(recordings.parent_path());
+  if (made.empty()) made = platform::makePrivateFolder(recordings);
   if (made.empty()) made = platform::makePrivateFolder(folder);
   if (!made.empty()) {
     throw StudioError(
@@ -252,6 +259,7 @@ void DisplayRecorder::startSteps(platform::DisplayId displayID,
     };
     stream_ = env_.screen->createStream(target.filter, config, std::move(callbacks));
     stream_->start();
+    streamStartedAt_.store(platform::hostTime());
 
     // 11. The voice recording begins only once the screen is captured.
     for (auto& c : companions_)
@@ -416,13 +424,14 @@ void DisplayRecorder::tick() {
 Clip DisplayRecorder::stop() {
   if (!started_.load() || stopped_.exchange(true))
     throw StudioError(L("没有捕获到画面。请检查屏幕录制权限，然后重试。"));
+  const double stopAsked = platform::hostTime();
 
   std::vector<std::string> late = stopSources();
   Captured captured = takeCaptured();
   // Completed only now: their finishing is not recording.
   for (std::string& w : finishCompanions())
     late.push_back(std::move(w));
-  if (!captured.anyFrame || !sink_) throw nothingKept(captured);
+  if (!captured.anyFrame || !sink_) throw nothingKept(captured, stopAsked);
 
   const double duration = finishMovie(captured, late);
   if (!(duration > 0)) {
@@ -513,7 +522,7 @@ std::vector<std::string> DisplayRecorder::finishCompanions() {
 }
 
 // Why nothing can be kept of a recording whose movie holds no frame.
-StudioError DisplayRecorder::nothingKept(const Captured& captured) {
+StudioError DisplayRecorder::nothingKept(const Captured& captured, double stopAsked) {
   if (sink_) sink_->cancel();
   if (!captured.troubles.empty()) {
     const Trouble& first = captured.troubles.front();
@@ -525,6 +534,12 @@ StudioError DisplayRecorder::nothingKept(const Captured& captured) {
     return StudioError(recordingWriteFailure(RecordingFile::screen, moviePath(),
                                              sink_ ? sink_->errorNumber() : 0,
                                              sink_ ? sink_->error() : std::string()));
+  }
+  // The screen hands over its first frame at once: a stop before it, that soon, is the
+  // person's, not a screen that shows nothing.
+  if (stopAsked - streamStartedAt_.load() < kFirstFrameGrace) {
+    removeUnrecordedFolder();
+    return StudioError(L("录制在捕获到任何画面之前就停止了，没有保留任何内容。请重新开始录制。"));
   }
   return StudioError(L("没有捕获到画面。请检查屏幕录制权限，然后重试。"));
 }

@@ -115,7 +115,8 @@ class DisplayRecorder {
   // Ends the recording and returns its document. A failure after frames were written keeps
   // the recording: the movie is completed with what was written, both JSON files are
   // written and warning() says what went wrong. Throws only when nothing was recorded or
-  // "project.json" cannot be written. Nothing is ever deleted.
+  // "project.json" cannot be written. Nothing recorded is ever deleted: only the folder of a
+  // recording stopped before its first frame goes, as that of a failed start does.
   Clip stop();
   // After stop(): the translated warning of a recording kept despite a failure, one line
   // (and its detail line) per failure; empty when all went well.
@@ -183,7 +184,7 @@ class DisplayRecorder {
   Captured takeCaptured();
   void placeLastFrame(Captured& captured);
   std::vector<std::string> finishCompanions();
-  StudioError nothingKept(const Captured& captured);
+  StudioError nothingKept(const Captured& captured, double stopAsked);
   double finishMovie(const Captured& captured, std::vector<std::string>& warnings);
   std::vector<std::string> toldTroubles(const Captured& captured, double duration) const;
   Clip makeClip(Captured& captured, double duration);
@@ -191,6 +192,7 @@ class DisplayRecorder {
   std::optional<std::string> writeTimings(const CaptureTimings& timings);
 
   RecorderEnvironment env_;
+  bool inDataFolder_ = false;  // the recordings folder is the default one, in our data folder
   std::vector<std::shared_ptr<RecordingCompanion>> companions_;
   size_t preparedCompanions_ = 0;
   std::unique_ptr<platform::FrameStream> stream_;
@@ -225,6 +227,7 @@ class DisplayRecorder {
   std::atomic<int64_t> framesWritten_{0};
   std::atomic<int64_t> framesDropped_{0};
   std::atomic<int64_t> ticks_{0};
+  std::atomic<double> streamStartedAt_{0};  // host clock
   std::atomic<bool> started_{false};
   std::atomic<bool> stopped_{false};
   std::atomic<bool> ended_{false};

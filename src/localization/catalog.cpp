@@ -392,6 +392,9 @@ constexpr CatalogRow kPlatformRows[] = {
      "Make sure this place can be written to, then record again."},
     {"已保留 {0} 的录制，保存在 {1}。", "Kept {0} of the recording in {1}."},
     {"已保留不到一秒的录制，保存在 {0}。", "Kept less than a second of the recording in {0}."},
+    {"录制在捕获到任何画面之前就停止了，没有保留任何内容。请重新开始录制。",
+     "The recording was stopped before anything was captured, so nothing was kept. Start the "
+     "recording again."},
     {"录制保存在 {0}，腾出空间后重新打开 Vantry 即可恢复。",
      "The recording is kept in {0}; free some space and reopen Vantry to recover it."},
     {"已保留 {0} 的摄像头画面。", "Kept {0} of the camera picture."},

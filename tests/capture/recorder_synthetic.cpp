@@ -198,11 +198,26 @@ TEST_F(SyntheticRecording, AStillScreenAtTheEndStillCountsAndTheLengthRuleHolds)
   EXPECT_GT(movie.end, 1.2);
 }
 
+// A screen that gives no frame fails with its message and keeps the folder; a recording the
+// person stops before its first frame could come is no such failure, and leaves nothing.
 TEST_F(SyntheticRecording, NoFramesFailsWithItsMessageAndKeepsTheFolder) {
   screen->setStreamFault(Fault::noFrames);
+  {
+    DisplayRecorder stoppedAtOnce(env());
+    stoppedAtOnce.start(7, std::nullopt);
+    try {
+      stoppedAtOnce.stop();
+      FAIL() << "stop() should fail";
+    } catch (const StudioError& e) {
+      EXPECT_STREQ(e.what(),
+                   "The recording was stopped before anything was captured, so nothing was kept. "
+                   "Start the recording again.");
+    }
+    EXPECT_FALSE(fs::exists(stoppedAtOnce.folder()));
+  }
   DisplayRecorder recorder(env());
   recorder.start(7, std::nullopt);
-  sleepFor(0.3);
+  sleepFor(1.3);
   try {
     recorder.stop();
     FAIL() << "stop() should fail";
