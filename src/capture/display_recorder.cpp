@@ -435,7 +435,7 @@ Clip DisplayRecorder::stop() {
 
   const double duration = finishMovie(captured, late);
   if (!(duration > 0)) {
-    throw StudioError(!captured.troubles.empty() ? captured.troubles.front().message
+    throw StudioError(!captured.troubles.empty() ? captured.troubles.front().alone()
                       : !late.empty()            ? late.front()
                                       : L("没有捕获到画面。请检查屏幕录制权限，然后重试。"));
   }
@@ -451,6 +451,10 @@ Clip DisplayRecorder::stop() {
     warnings_ = std::move(warnings);
   }
   return clip;
+}
+
+std::string DisplayRecorder::Trouble::alone() const {
+  return endedRecording ? appendSentence(message, advice) : message;
 }
 
 bool DisplayRecorder::Captured::ended() const {
@@ -524,11 +528,7 @@ std::vector<std::string> DisplayRecorder::finishCompanions() {
 // Why nothing can be kept of a recording whose movie holds no frame.
 StudioError DisplayRecorder::nothingKept(const Captured& captured, double stopAsked) {
   if (sink_) sink_->cancel();
-  if (!captured.troubles.empty()) {
-    const Trouble& first = captured.troubles.front();
-    return StudioError(first.endedRecording ? appendSentence(first.message, first.advice)
-                                            : first.message);
-  }
+  if (!captured.troubles.empty()) return StudioError(captured.troubles.front().alone());
   // Frames came but the writer never took one: the screen was readable, the file was not.
   if (framesTaken_.load() > 0) {
     return StudioError(recordingWriteFailure(RecordingFile::screen, moviePath(),

@@ -153,6 +153,8 @@ class DisplayRecorder {
     std::string advice;   // what to do; said after what was kept when it ended the recording
     bool endedRecording = false;
     bool operator==(const Trouble&) const = default;
+    // As said when nothing of the recording is kept.
+    std::string alone() const;
   };
   // What the writer queue hands over once nothing more comes in.
   struct Captured {

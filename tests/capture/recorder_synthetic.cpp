@@ -437,6 +437,30 @@ TEST_F(SyntheticRecording, NothingWrittenFailsButNeverDeletes) {
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(), 3.0);
     EXPECT_TRUE(fs::exists(fs::path(recorder.folder()) / "screen.mp4"));
   }
+  {
+    // A disk too small for the movie's first fragment: frames were taken, none is kept, and
+    // the error says what to do.
+    platform::DisplayInfo big;
+    big.id = 7;
+    big.frame = {0, 0, 1280, 720};
+    big.primary = true;
+    screen->setDisplays({big});
+    test::SmallDisk disk(dir.path / "tiny", 160 * 1024);
+    if (!disk.mounted()) return;
+    RecorderEnvironment e = env();
+    e.recordingsFolder = (dir.path / "tiny" / "Recordings").string();
+    DisplayRecorder recorder(e);
+    recorder.start(7, std::nullopt);
+    ASSERT_TRUE(waitFor([&] { return recorder.ended(); }, 60));
+    try {
+      recorder.stop();
+      ADD_FAILURE() << "stop() should fail";
+    } catch (const StudioError& e) {
+      EXPECT_EQ(std::string(e.what()),
+                "Could not write the screen recording " + recorder.folder() +
+                    "/screen.mp4. The disk is full. Free some disk space, then record again.");
+    }
+  }
 }
 
 // Records what the recorder asked of it, and when.
