@@ -20,9 +20,8 @@
 #include "capture/camera_companion.h"
 #include "capture/display_preview.h"
 #include "capture/display_recorder.h"
+#include "capture/recording_messages.h"
 #include "command.h"
-#include "localization/localization.h"
-#include "localization/user_message.h"
 #include "platform/screen_source.h"
 
 namespace {
@@ -160,9 +159,9 @@ int run(const vantry::tool::Args& args) {
     std::cout << recorder.folder() << "\n";
     // A script must be able to tell a cut recording from a whole one.
     if (!interrupted && !recorder.ended() && warning.empty()) return 0;
-    std::cerr << vantry::L("已保留 {0} 的录制，保存在 {1}。", vantry::shownDuration(clip.duration),
-                           vantry::shownPath(recorder.folder()))
-              << "\n";
+    // A recording that ended by itself has said how much of it was kept.
+    if (!recorder.ended())
+      std::cerr << vantry::recordingKept(clip.duration, recorder.folder()) << "\n";
     return kCutShort;
   } catch (const std::exception& e) {
     std::cerr << e.what() << "\n";

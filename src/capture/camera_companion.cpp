@@ -77,7 +77,7 @@ std::optional<std::string> CameraCompanion::finish() {
     // The file ends at its last complete fragment: say how much of the camera that is.
     const double kept = recordingTime(failed->keptUntil, startClock_);
     warning = recordingWriteFailure(RecordingFile::camera, path_, failed->errnum, failed->detail,
-                                    L("摄像头画面保留到 {0}。", shownDuration(kept)));
+                                    trackKept(KeptTrack::camera, kept));
   }
   // A movie that cannot be read is left out of the project (complete()); say so.
   if (!warning && !cameraMovieReadable(path_)) warning = L("无法读取文件 {0}。", shownPath(path_));
@@ -166,7 +166,7 @@ std::optional<std::string> VoiceCompanion::finish() {
   if (!failed) return std::nullopt;
   return recordingWriteFailure(
       RecordingFile::voice, microphone_.path(), failed->errnum, failed->detail,
-      L("声音保留到 {0}。", shownDuration(recordingTime(failed->keptUntil, startClock_))));
+      trackKept(KeptTrack::sound, recordingTime(failed->keptUntil, startClock_)));
 }
 
 void VoiceCompanion::complete(Clip& clip, double startClock, CaptureTimings& timings) {

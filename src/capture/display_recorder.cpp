@@ -24,6 +24,8 @@ namespace vantry {
 namespace {
 
 constexpr double kFrame = 1.0 / 60.0;
+// The screen hands over its first frame within moments of the stream's start.
+constexpr double kFirstFrameGrace = 1.0;
 constexpr int kMaxCaptureWidth = 2560;
 // A taller source is scaled down to this: libx264 refuses heights beyond 16384, and players'
 // decoders commonly stop at 4096.
@@ -44,10 +46,13 @@ VideoFrameView viewOf(const platform::Frame& frame) {
 
 DisplayRecorder::DisplayRecorder(RecorderEnvironment environment) : env_(std::move(environment)) {
   if (!env_.makeSink) env_.makeSink = makeScreenMovieSink;
-  if (env_.recordingsFolder.empty()) env_.recordingsFolder = defaultRecordingsFolder();
+  if (env_.recordingsFolder.empty()) {
+    env_.recordingsFolder = defaultRecordingsFolder();
+    inDataFolder_ = true;
+  }
   // Whatever escapes a frame or a tick is a failure of the recording, never of the program.
   queue_.setErrorHandler([this](const std::string& error) {
-    recordFailure(withDetail(L("录制时发生意外错误。"), error));
+    recordFailure({withDetail(L("录制时发生意外错误。"), error), {}});
   });
 }
 
@@ -144,12 +149,12 @@ void DisplayRecorder::start(platform::DisplayId displayID,
     startSteps(displayID, windowID);
   } catch (...) {
     stopped_.store(true);
-    removeFolderOfFailedStart();
+    removeUnrecordedFolder();
     throw;
   }
 }
 
-void DisplayRecorder::removeFolderOfFailedStart() {
+void DisplayRecorder::removeUnrecordedFolder() {
   // Nothing was recorded: an empty folder would only stand in the recordings as a broken
   // one. The files in it are this start's own (an empty movie, a camera file of one frame).
   const std::string dir = folder();
@@ -160,20 +165,19 @@ void DisplayRecorder::removeFolderOfFailedStart() {
   folderLock_.release();
 }
 
-void DisplayRecorder::startSteps(platform::DisplayId displayID,
-                                 std::optional<platform::WindowId> windowID) {
-  if (!env_.screen) env_.screen = platform::defaultScreenCapture();
-
-  // 1. The recording folder.
+std::filesystem::path DisplayRecorder::makeFolder() {
   namespace fs = std::filesystem;
-  const fs::path folder = fs::path(env_.recordingsFolder) / Uuid::random().toString();
+  const fs::path recordings = env_.recordingsFolder;
+  const fs::path folder = recordings / Uuid::random().toString();
   {
     std::lock_guard lock(stateMutex_);
     folder_ = folder.string();
   }
-  // Private whatever the umask: a recording holds whatever was on the screen. The folder of
-  // all recordings is closed too, so that those made before are.
-  std::string made = platform::makePrivateFolder(env_.recordingsFolder);
+  // Private whatever the umask: a recording holds whatever was on the screen. The folders
+  // above it that are ours are closed too, so that the recordings made before are.
+  std::string made;
+  if (inDataFolder_) made = platform::makePrivateFolder(recordings.parent_path());
+  if (made.empty()) made = platform::makePrivateFolder(recordings);
   if (made.empty()) made = platform::makePrivateFolder(folder);
   // Locked before anything is written into it: a recording being made is never recovered.
   if (made.empty()) made = folderLock_.takeNew(folder);
@@ -181,6 +185,15 @@ void DisplayRecorder::startSteps(platform::DisplayId displayID,
     throw StudioError(
         recordingFolderFailure(env_.recordingsFolder, systemErrorNumberOf(made), made));
   }
+  return folder;
+}
+
+void DisplayRecorder::startSteps(platform::DisplayId displayID,
+                                 std::optional<platform::WindowId> windowID) {
+  if (!env_.screen) env_.screen = platform::defaultScreenCapture();
+
+  // 1. The recording folder.
+  const std::filesystem::path folder = makeFolder();
 
   // 2, 3. What to capture.
   const platform::ShareableContent content = env_.screen->shareableContent();
@@ -259,6 +272,7 @@ void DisplayRecorder::startSteps(platform::DisplayId displayID,
     };
     stream_ = env_.screen->createStream(target.filter, config, std::move(callbacks));
     stream_->start();
+    streamStartedAt_.store(platform::hostTime());
 
     // 11. The voice recording begins only once the screen is captured.
     for (auto& c : companions_)
@@ -287,36 +301,36 @@ void DisplayRecorder::undoStart() {
   stopped_.store(true);
 }
 
-void DisplayRecorder::recordFailure(const std::string& message) {
+void DisplayRecorder::recordFailure(Trouble trouble) {
   if (finished_) return;
-  if (std::find(failures_.begin(), failures_.end(), message) != failures_.end()) return;
-  const bool first = failures_.empty();
-  failures_.push_back(message);
-  if (first && onFailure) onFailure(message);
+  // What goes wrong at every tick is told once.
+  if (std::find(troubles_.begin(), troubles_.end(), trouble) != troubles_.end()) return;
+  const bool first = troubles_.empty();
+  troubles_.push_back(std::move(trouble));
+  if (first && onFailure) onFailure(troubles_.back().message);
 }
 
 void DisplayRecorder::streamStopped(const std::string& message) {
   if (finished_) return;
-  recordFailure(message);
-  endByItself(message, {});
+  endByItself({message, {}});
 }
 
 void DisplayRecorder::movieFailed() {
   if (finished_ || !sink_ || streamEnded_) return;
   const int errnum = sink_->errorNumber();
-  const std::string message =
-      recordingWriteFailure(RecordingFile::screen, moviePath(), errnum, sink_->error());
-  recordFailure(message);
   // What the movie cannot hold is not recorded: going on would only show a recording that
   // is not there.
-  endByItself(message, writeAdvice(errnum));
+  endByItself({recordingWriteFailure(RecordingFile::screen, moviePath(), errnum, sink_->error()),
+               writeAdvice(errnum)});
 }
 
-void DisplayRecorder::endByItself(const std::string& message, const std::string& advice) {
+void DisplayRecorder::endByItself(Trouble trouble) {
+  if (finished_) return;
+  // The first of these ends the recording at its last real frame; a later one is only told.
+  trouble.endedRecording = !streamEnded_;
+  recordFailure(std::move(trouble));
   if (streamEnded_) return;
-  // Nothing more can be recorded: the recording ends at its last real frame.
   streamEnded_ = true;
-  ending_ = Ending{message, advice};
   journal_.write();
   ended_.store(true);
   if (onEnded) onEnded();
@@ -428,121 +442,158 @@ Clip DisplayRecorder::stop() {
     RecordingLock& lock;
     ~Unlock() { lock.release(); }
   } unlock{folderLock_};
+  const double stopAsked = platform::hostTime();
 
-  // 1. No pointer sample after this.
+  std::vector<std::string> late = stopSources();
+  Captured captured = takeCaptured();
+  // Completed only now: their finishing is not recording.
+  for (std::string& w : finishCompanions())
+    late.push_back(std::move(w));
+  if (!captured.anyFrame || !sink_) throw nothingKept(captured, stopAsked);
+
+  const double duration = finishMovie(captured, late);
+  if (!(duration > 0)) {
+    throw StudioError(!captured.troubles.empty() ? captured.troubles.front().alone()
+                      : !late.empty()            ? late.front()
+                                      : L("没有捕获到画面。请检查屏幕录制权限，然后重试。"));
+  }
+  std::vector<std::string> warnings = toldTroubles(captured, duration);
+  warnings.insert(warnings.end(), late.begin(), late.end());
+
+  const Clip clip = makeClip(captured, duration);
+  // The document first: it is what the user opens, the timings only explain it.
+  writeDocument(clip);
+  if (auto w = writeTimings(captured.timings)) warnings.push_back(std::move(*w));
+  {
+    std::lock_guard lock(stateMutex_);
+    warnings_ = std::move(warnings);
+  }
+  return clip;
+}
+
+std::string DisplayRecorder::Trouble::alone() const {
+  return endedRecording ? appendSentence(message, advice) : message;
+}
+
+bool DisplayRecorder::Captured::ended() const {
+  return std::any_of(troubles.begin(), troubles.end(),
+                     [](const Trouble& t) { return t.endedRecording; });
+}
+
+// 1-4. No pointer sample, no frame and no sound after this. What went wrong in stopping.
+std::vector<std::string> DisplayRecorder::stopSources() {
   queue_.stopTimer();
-
-  std::vector<std::string> late;
-  // 2. The stream; no frame arrives after this.
+  std::vector<std::string> warnings;
   if (stream_) {
     try {
       stream_->stop();
     } catch (const std::exception& e) {
-      late.push_back(e.what());
+      warnings.push_back(e.what());
     }
     stream_.reset();
   }
-  // 3, 4. Voice and camera.
   const std::optional<double> clock = startClock();
   for (auto& c : companions_) {
-    if (auto w = c->stop(clock)) late.push_back(*w);
+    if (auto w = c->stop(clock)) warnings.push_back(*w);
   }
+  return warnings;
+}
 
-  // 5. On the writer queue, after everything already queued there: the last frame again at
-  // the stop instant, so that the movie lasts until the user stopped.
-  struct Last {
-    bool placed = false;
-    double length = 0;  // a
-    bool anyFrame = false;
-    std::optional<double> startClock;
-    std::vector<PointerSample> samples;
-    std::vector<std::string> failures;
-    CaptureTimings timings;
-    std::optional<Ending> ending;
-  };
-  Last last = queue_.sync([this] {
-    Last r;
-    r.startClock = firstPTS_;
-    r.anyFrame = lastSample_.has_value();
+// 5. On the writer queue, after everything already queued there.
+DisplayRecorder::Captured DisplayRecorder::takeCaptured() {
+  return queue_.sync([this] {
+    Captured c;
+    c.startClock = firstPTS_;
+    c.anyFrame = lastSample_.has_value();
     journal_.write();
-    journal_.close();
-    // A stream that stopped by itself ended the recording at its last real frame: nothing
-    // is placed after it.
-    if (firstPTS_ && lastSample_ && sink_ && !streamEnded_) {
-      const double now = platform::hostTime();
-      r.length = std::max(now - *firstPTS_, kFrame);
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-      while (!sink_->readyForVideo() && !sink_->failed() &&
-             std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      if (sink_->readyForVideo()) {
-        if (sink_->appendVideo(viewOf(*lastSample_), r.length, kFrame))
-          r.placed = true;
-        else
-          recordFailure(withDetail(L("最后一帧保存失败。"), sink_->error()));
-      } else if (!sink_->failed()) {
-        recordFailure(L("保存录屏最后一帧时超时，请重新录制。"));
-      }
-    }
+    // A recording that ended by itself ends at its last real frame: nothing is placed after
+    // it.
+    if (firstPTS_ && lastSample_ && sink_ && !streamEnded_) placeLastFrame(c);
     finished_ = true;
     lastSample_.reset();
-    r.samples = std::move(samples_);
-    r.failures = failures_;
-    r.timings = timings_;
-    r.ending = ending_;
-    return r;
+    c.samples = std::move(samples_);
+    c.troubles = troubles_;
+    c.timings = timings_;
+    return c;
   });
+}
 
-  // The camera and voice files are completed only now: their finishing is not recording.
+// The last frame again at the stop instant, so that the movie lasts until the user stopped.
+// Writer queue.
+void DisplayRecorder::placeLastFrame(Captured& captured) {
+  captured.length = std::max(platform::hostTime() - *firstPTS_, kFrame);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (!sink_->readyForVideo() && !sink_->failed() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  if (sink_->readyForVideo()) {
+    if (sink_->appendVideo(viewOf(*lastSample_), captured.length, kFrame))
+      captured.placed = true;
+    else
+      recordFailure({withDetail(L("最后一帧保存失败。"), sink_->error()), {}});
+  } else if (!sink_->failed()) {
+    recordFailure({L("保存录屏最后一帧时超时，请重新录制。"), {}});
+  }
+}
+
+std::vector<std::string> DisplayRecorder::finishCompanions() {
+  std::vector<std::string> warnings;
   for (auto& c : companions_) {
-    if (auto w = c->finish()) late.push_back(*w);
+    if (auto w = c->finish()) warnings.push_back(*w);
   }
+  return warnings;
+}
 
-  // 6. Keep whatever was recorded; fail only when there is nothing.
-  std::vector<std::string> warnings = last.failures;
-  warnings.insert(warnings.end(), late.begin(), late.end());
-  if (!last.anyFrame || !sink_) {
-    if (sink_) sink_->cancel();
-    if (!last.failures.empty()) {
-      const std::string& first = last.failures.front();
-      throw StudioError(last.ending && last.ending->message == first
-                            ? appendSentence(first, last.ending->advice)
-                            : first);
-    }
-    // Frames came but the writer never took one: the screen was readable, the file was not.
-    if (framesTaken_.load() > 0) {
-      throw StudioError(recordingWriteFailure(RecordingFile::screen, moviePath(),
-                                              sink_ ? sink_->errorNumber() : 0,
-                                              sink_ ? sink_->error() : std::string()));
-    }
-    throw StudioError(L("没有捕获到画面。请检查屏幕录制权限，然后重试。"));
+// Why nothing can be kept of a recording whose movie holds no frame.
+StudioError DisplayRecorder::nothingKept(const Captured& captured, double stopAsked) {
+  if (sink_) sink_->cancel();
+  if (!captured.troubles.empty()) return StudioError(captured.troubles.front().alone());
+  // Frames came but the writer never took one: the screen was readable, the file was not.
+  if (framesTaken_.load() > 0) {
+    return StudioError(recordingWriteFailure(RecordingFile::screen, moviePath(),
+                                             sink_ ? sink_->errorNumber() : 0,
+                                             sink_ ? sink_->error() : std::string()));
   }
+  // The screen hands over its first frame at once: a stop before it, that soon, is the
+  // person's, not a screen that shows nothing.
+  if (stopAsked - streamStartedAt_.load() < kFirstFrameGrace) {
+    removeUnrecordedFolder();
+    return StudioError(L("录制在捕获到任何画面之前就停止了，没有保留任何内容。请重新开始录制。"));
+  }
+  return StudioError(L("没有捕获到画面。请检查屏幕录制权限，然后重试。"));
+}
+
+// 6. Completes "screen.mp4"; the recording's length: to the stop instant when the last
+// frame was placed there, else to the end of what the movie holds.
+double DisplayRecorder::finishMovie(const Captured& captured, std::vector<std::string>& warnings) {
   const bool finished = sink_->finish();
-  if (!finished && !last.ending) {
-    const std::string w = recordingWriteFailure(RecordingFile::screen, moviePath(),
-                                                sink_->errorNumber(), sink_->error());
-    if (std::find(warnings.begin(), warnings.end(), w) == warnings.end()) warnings.push_back(w);
+  // A movie that failed while recording has said so already.
+  if (!finished && !captured.ended()) {
+    warnings.push_back(recordingWriteFailure(RecordingFile::screen, moviePath(),
+                                             sink_->errorNumber(), sink_->error()));
   }
-  // The document lasts as long as the movie: to the stop instant when the last frame was
-  // placed, else to the end of what was written.
-  double duration = last.placed && finished ? last.length + kFrame : sink_->writtenDuration();
-  if (!(duration > 0)) {
-    throw StudioError(!warnings.empty() ? warnings.front()
-                                        : L("没有捕获到画面。请检查屏幕录制权限，然后重试。"));
+  return captured.placed && finished ? captured.length + kFrame : sink_->writtenDuration();
+}
+
+// The troubles as the person reads them: the one that ended the recording says where it
+// ended and what is kept of it.
+std::vector<std::string> DisplayRecorder::toldTroubles(const Captured& captured,
+                                                       double duration) const {
+  std::vector<std::string> told;
+  for (const Trouble& t : captured.troubles) {
+    told.push_back(t.endedRecording
+                       ? appendSentence(t.message, recordingKept(duration, folder(), t.advice))
+                       : t.message);
   }
-  // A recording that ended by itself says where it ended and what is kept of it.
-  if (last.ending) {
-    const std::string kept = recordingKept(duration, folder(), last.ending->advice);
-    auto it = std::find(warnings.begin(), warnings.end(), last.ending->message);
-    if (it != warnings.end()) *it = appendSentence(*it, kept);
-  }
-  // The pointer track ends with the picture.
-  auto& samples = last.samples;
+  return told;
+}
+
+// 8 (prepared first: the companions add their parts and timings). The pointer track ends
+// with the picture.
+Clip DisplayRecorder::makeClip(Captured& captured, double duration) {
+  auto& samples = captured.samples;
   samples.erase(std::find_if(samples.begin(), samples.end(),
                              [&](const PointerSample& s) { return s.time > duration; }),
                 samples.end());
-
-  // 8 (prepared first, the companions add their parts and timings). The document.
   const std::filesystem::path folder = this->folder();
   const CaptureSize size = captureSize();
   Clip clip;
@@ -554,45 +605,45 @@ Clip DisplayRecorder::stop() {
   clip.isDemo = false;
   clip.width = size.width;
   clip.height = size.height;
-  CaptureTimings timings = last.timings;
   for (auto& c : companions_)
-    c->complete(clip, *last.startClock, timings);
+    c->complete(clip, *captured.startClock, captured.timings);
+  return clip;
+}
 
-  // The document is written first: it is what the user opens, the timings only explain it.
-  const std::string failedDocument =
-      L("无法写入文件 {0}。", shownPath((folder / "project.json").string()));
+// "project.json". Every file of the recording is complete now: the space held for the
+// documents is given back for them. The journal stays until the document is durable: with
+// it the recording can be rebuilt.
+void DisplayRecorder::writeDocument(const Clip& clip) {
+  const std::filesystem::path folder = this->folder();
+  const std::string failed = L("无法写入文件 {0}。", shownPath((folder / "project.json").string()));
   std::string bytes;
   try {
     bytes = encodeClip(clip);
   } catch (const std::exception& e) {
-    throw StudioError(withDetail(failedDocument, e.what()));
+    throw StudioError(withDetail(failed, e.what()));
   }
-  std::string error = platform::writeFileAtomically(folder / "project.json", bytes);
-  // The journal stays until the document is durable: with it the recording can be rebuilt.
+  journal_.close();
+  const std::string error = platform::writeFileAtomically(folder / "project.json", bytes);
   if (!error.empty()) {
     throw StudioError(systemFailure(
-        failedDocument, systemErrorNumberOf(error),
+        failed, systemErrorNumberOf(error),
         L("录制保存在 {0}，腾出空间后重新打开 Vantry 即可恢复。", shownPath(folder.string())),
         error));
   }
   std::error_code ignored;
   std::filesystem::remove(folder / kPointerJournalName, ignored);
+}
 
-  // 7. The timings, a diagnostic: a failure to write them is a warning only.
+// 7. The timings, a diagnostic: a failure to write them is a warning only.
+std::optional<std::string> DisplayRecorder::writeTimings(const CaptureTimings& timings) {
+  const std::filesystem::path file = std::filesystem::path(folder()) / "capture-timing.json";
   nlohmann::json timing = nlohmann::json::object();
   for (const auto& [key, value] : timings)
     if (std::isfinite(value)) timing[key] = value;
-  error = platform::writeFileAtomically(folder / "capture-timing.json", timing.dump());
-  if (!error.empty()) {
-    warnings.push_back(
-        systemFailure(L("无法写入文件 {0}。", shownPath((folder / "capture-timing.json").string())),
-                      systemErrorNumberOf(error), {}, error));
-  }
-  {
-    std::lock_guard lock(stateMutex_);
-    warnings_ = warnings;
-  }
-  return clip;
+  const std::string error = platform::writeFileAtomically(file, timing.dump());
+  if (error.empty()) return std::nullopt;
+  return systemFailure(L("无法写入文件 {0}。", shownPath(file.string())),
+                       systemErrorNumberOf(error), {}, error);
 }
 
 }  // namespace vantry

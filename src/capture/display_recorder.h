@@ -19,6 +19,7 @@
 #include <QImage>
 #include <QTime>
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -33,6 +34,7 @@
 #include "model/clip.h"
 #include "platform/ffmpeg/video_sink.h"
 #include "platform/screen_source.h"
+#include "platform/studio_error.h"
 
 namespace vantry {
 
@@ -113,8 +115,9 @@ class DisplayRecorder {
 
   // Ends the recording and returns its document. A failure after frames were written keeps
   // the recording: the movie is completed with what was written, both JSON files are
-  // written and warning() says what went wrong. Throws only when nothing was recorded or a
-  // JSON file cannot be written. Nothing is ever deleted.
+  // written and warning() says what went wrong. Throws only when nothing was recorded or
+  // "project.json" cannot be written. Nothing recorded is ever deleted: only the folder of a
+  // recording stopped before its first frame goes, as that of a failed start does.
   Clip stop();
   // After stop(): the translated warning of a recording kept despite a failure, one line
   // (and its detail line) per failure; empty when all went well.
@@ -145,19 +148,54 @@ class DisplayRecorder {
   static std::string titleAt(const QTime& time);
 
  private:
+  // A failure the recording is kept despite, as the person reads it.
+  struct Trouble {
+    std::string message;  // what went wrong, naming the file
+    std::string advice;   // what to do; said after what was kept when it ended the recording
+    bool endedRecording = false;
+    bool operator==(const Trouble&) const = default;
+    // As said when nothing of the recording is kept.
+    std::string alone() const;
+  };
+  // What the writer queue hands over once nothing more comes in.
+  struct Captured {
+    bool anyFrame = false;
+    std::optional<double> startClock;
+    bool placed = false;  // the last frame again at the stop instant
+    double length = 0;    // from time 0 to the stop instant
+    std::vector<PointerSample> samples;
+    std::vector<Trouble> troubles;
+    CaptureTimings timings;
+    bool ended() const;
+  };
+
   void startSteps(platform::DisplayId displayID, std::optional<platform::WindowId> windowID);
+  std::filesystem::path makeFolder();
   void handleFrame(const platform::Frame& frame);
   void tick();
-  void recordFailure(const std::string& message);
+  void recordFailure(Trouble trouble);
   void streamStopped(const std::string& message);
   void movieFailed();
-  void endByItself(const std::string& message, const std::string& advice);
+  void endByItself(Trouble trouble);
   std::string moviePath() const;
   void openJournal();
   void undoStart();
-  void removeFolderOfFailedStart();
+  void removeUnrecordedFolder();
+
+  // The steps of stop(), in their order.
+  std::vector<std::string> stopSources();
+  Captured takeCaptured();
+  void placeLastFrame(Captured& captured);
+  std::vector<std::string> finishCompanions();
+  StudioError nothingKept(const Captured& captured, double stopAsked);
+  double finishMovie(const Captured& captured, std::vector<std::string>& warnings);
+  std::vector<std::string> toldTroubles(const Captured& captured, double duration) const;
+  Clip makeClip(Captured& captured, double duration);
+  void writeDocument(const Clip& clip);
+  std::optional<std::string> writeTimings(const CaptureTimings& timings);
 
   RecorderEnvironment env_;
+  bool inDataFolder_ = false;  // the recordings folder is the default one, in our data folder
   // Held from the folder's making until the recorder is done with it, so that no recovery
   // takes the recording for an interrupted one. Declared before everything that writes into
   // the folder, so that it is let go after them.
@@ -185,16 +223,9 @@ class DisplayRecorder {
   double lastPreviewTime_ = 0;
   bool lastPressed_ = false;
   bool finished_ = false;
-  std::vector<std::string> failures_;
+  std::vector<Trouble> troubles_;
   CaptureTimings timings_;
   bool streamEnded_ = false;  // ended by itself
-  // Why it ended by itself: the failure's message and what to do about it (nothing for a
-  // lost stream).
-  struct Ending {
-    std::string message;
-    std::string advice;
-  };
-  std::optional<Ending> ending_;
   bool journalTried_ = false;
   int journalKept_ = 0;  // samples kept since the last journal write
   PointerJournalWriter journal_;
@@ -203,6 +234,7 @@ class DisplayRecorder {
   std::atomic<int64_t> framesWritten_{0};
   std::atomic<int64_t> framesDropped_{0};
   std::atomic<int64_t> ticks_{0};
+  std::atomic<double> streamStartedAt_{0};  // host clock
   std::atomic<bool> started_{false};
   std::atomic<bool> stopped_{false};
   std::atomic<bool> ended_{false};

@@ -132,7 +132,7 @@ std::optional<std::string> MicrophoneRecorder::stop() {
   if (const auto failed = writeFailure()) {
     const std::string line =
         recordingWriteFailure(RecordingFile::voice, path_, failed->errnum, failed->detail,
-                              L("声音保留到 {0}。", shownDuration(failed->keptUntil - begin)));
+                              trackKept(KeptTrack::sound, failed->keptUntil - begin));
     text = text.empty() ? line : text + "\n" + line;
   }
   if (text.empty()) return std::nullopt;

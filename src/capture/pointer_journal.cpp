@@ -42,9 +42,10 @@ bool writeAll(int fd, const unsigned char* data, size_t size, std::string& error
   return true;
 }
 
-// A sample takes 24 bytes here and up to about 80 in the document; the rest is the
-// document's fixed part and "capture-timing.json".
-constexpr int64_t kReserveFactor = 4;
+// A sample takes 24 bytes here and up to about 80 in each of the two documents written
+// right after the stop ("project.json" and the first edit file); the rest is their fixed
+// parts and "capture-timing.json".
+constexpr int64_t kReserveFactor = 8;
 constexpr int64_t kReserveBase = 64 * 1024;
 constexpr int64_t kReserveStep = 64 * 1024;
 

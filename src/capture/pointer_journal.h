@@ -8,8 +8,9 @@
 // everything after it.
 //
 // Beside it, ".pointer-samples.reserve" holds disk space (allocated, never written) that
-// grows with the track, so that a disk filled by the movie still has room for the document:
-// it is given back just before the document is written.
+// grows with the track, so that a disk filled by the movies still has room for the
+// documents: it is given back only once every file of the recording is complete, just
+// before "project.json" is written, and holds enough for the first edit file after it.
 #pragma once
 
 #include <cstdint>

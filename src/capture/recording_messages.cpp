@@ -1,6 +1,7 @@
 #include "capture/recording_messages.h"
 
 #include <cerrno>
+#include <cmath>
 
 #include "localization/localization.h"
 #include "localization/user_message.h"
@@ -42,25 +43,53 @@ std::string writeAdvice(int errnum) {
   }
 }
 
+namespace {
+
+// Less than a second kept reads as such, not as "00:00"; more is rounded, not cut.
+bool underASecond(double seconds) {
+  return !(seconds >= 1);
+}
+
+std::string roundedDuration(double seconds) {
+  return shownDuration(std::round(seconds));
+}
+
+}  // namespace
+
 std::string recordingKept(double seconds, const std::string& folder, std::string_view advice) {
-  return joinSentences(
-      {L("录制已保留到 {0}，保存在 {1}。", shownDuration(seconds), shownPath(folder)), advice});
+  const std::string shown = shownPath(folder);
+  return joinSentences({underASecond(seconds)
+                            ? L("已保留不到一秒的录制，保存在 {0}。", shown)
+                            : L("已保留 {0} 的录制，保存在 {1}。", roundedDuration(seconds), shown),
+                        advice});
+}
+
+std::string trackKept(KeptTrack track, double seconds) {
+  const bool brief = underASecond(seconds);
+  switch (track) {
+    case KeptTrack::camera:
+      return brief ? L("已保留不到一秒的摄像头画面。")
+                   : L("已保留 {0} 的摄像头画面。", roundedDuration(seconds));
+    case KeptTrack::sound:
+      break;
+  }
+  return brief ? L("已保留不到一秒的声音。") : L("已保留 {0} 的声音。", roundedDuration(seconds));
 }
 
 std::string lostInputMessage(LostInput what, double keptSeconds, std::string_view detail) {
-  const std::string kept = shownDuration(keptSeconds);
   std::string text;
   switch (what) {
     case LostInput::cameraDevice:
       text = joinSentences({L("摄像头在录制中断开了。"), L("设备已断开或被拔出。"),
-                            L("摄像头画面保留到 {0}。", kept), L("请检查摄像头，然后重新录制。")});
+                            trackKept(KeptTrack::camera, keptSeconds),
+                            L("请检查摄像头，然后重新录制。")});
       break;
     case LostInput::microphoneDevice:
     case LostInput::soundServer:
       text = joinSentences(
           {L("麦克风在录制中断开了。"),
            what == LostInput::soundServer ? L("声音服务已停止。") : L("设备已断开或被拔出。"),
-           L("声音保留到 {0}。", kept), L("请检查麦克风和声音服务，然后重新录制。")});
+           trackKept(KeptTrack::sound, keptSeconds), L("请检查麦克风和声音服务，然后重新录制。")});
       break;
   }
   return withDetail(std::move(text), detail);

@@ -20,8 +20,13 @@ std::string recordingWriteFailure(RecordingFile file, const std::string& path, i
 std::string recordingFolderFailure(const std::string& recordingsFolder, int errnum,
                                    std::string_view detail);
 
-// "The recording was kept up to 00:24 in ~/…/<id>." followed by `advice`, what to do.
+// "Kept 00:25 of the recording in ~/…/<id>." followed by `advice`, what to do. The length
+// is rounded to the nearest second, or said to be less than a second.
 std::string recordingKept(double seconds, const std::string& folder, std::string_view advice = {});
+
+// "Kept 00:25 of the camera picture." (or of the sound), the length as above.
+enum class KeptTrack { camera, sound };
+std::string trackKept(KeptTrack track, double seconds);
 
 // What to do after a write of the recording's files failed with `errnum`.
 std::string writeAdvice(int errnum);

@@ -100,15 +100,15 @@ TEST_F(BegunVoice, AMicrophoneLostPartWaySaysWhenAndWhy) {
   const auto warning = voice.stop(begun + 0.25);
   ASSERT_TRUE(warning);
   EXPECT_EQ(*warning,
-            "The microphone was lost during the recording. The sound server stopped. The sound "
-            "was kept up to 00:10. Check the microphone and the sound server, then record "
+            "The microphone was lost during the recording. The sound server stopped. Kept "
+            "00:10 of the sound. Check the microphone and the sound server, then record "
             "again.\nConnection terminated");
   EXPECT_FALSE(voice.finish());
   {
     LanguageScope chinese(AppLanguage::chinese);
     EXPECT_EQ(lostInputMessage(LostInput::microphoneDevice, 10.3, ""),
-              "麦克风在录制中断开了。设备已断开或被拔出。声音保留到 00:10。请检查麦克风和声音服务，"
-              "然后重新录制。");
+              "麦克风在录制中断开了。设备已断开或被拔出。已保留 00:10 的声音。请检查麦克风和声音"
+              "服务，然后重新录制。");
   }
 }
 

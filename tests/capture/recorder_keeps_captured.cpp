@@ -1,6 +1,7 @@
 // What a recording keeps when something goes wrong: a pointer reader that cannot open, a
-// task that throws, a document or diagnostic that cannot be written, a recorder that dies
-// before its stop (rebuilt from the movie and the pointer journal), and a torn journal.
+// task that throws, a document or diagnostic that cannot be written, a disk filled while
+// the movies are completed, a recorder that dies before its stop (rebuilt from the movie
+// and the pointer journal), and a torn journal.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,6 +18,7 @@
 #include "model/document_json.h"
 #include "platform/durable_file.h"
 #include "platform/studio_error.h"
+#include "support/disk_filler.h"
 #include "synthetic_display_fixture.h"
 
 namespace vantry {
@@ -137,6 +139,45 @@ TEST_F(KeptRecording, TheDocumentIsWrittenFirstAndTheDiagnosticOnlyWarns) {
     EXPECT_GT(clip.duration, 0.7);
     EXPECT_GT(clip.samples.size(), 20u);
   }
+}
+
+// Takes what is left of the disk when it completes its file, as a camera movie's last
+// fragment does on a nearly full one.
+struct FillingCompanion : RecordingCompanion {
+  fs::path folder;
+  void prepare(const std::string& f) override { folder = f; }
+  void abandon() override {}
+  std::optional<std::string> stop(std::optional<double>) override { return std::nullopt; }
+  std::optional<std::string> finish() override {
+    test::fillDisk(folder / "camera.mov");
+    return std::nullopt;
+  }
+  void complete(Clip&, double, CaptureTimings&) override {}
+};
+
+// The movies are completed on a disk they fill: the room kept for the documents is still
+// there for "project.json" and, after it, for the first edit file.
+TEST_F(KeptRecording, TheDocumentsKeepTheirRoomWhileTheMoviesAreCompleted) {
+  test::SmallDisk disk(root / "small", 8 * 1024 * 1024);
+  if (!disk.mounted()) GTEST_SKIP() << "needs a real file system to fill";
+  RecorderEnvironment e = env();
+  e.recordingsFolder = (root / "small" / "Recordings").string();
+  DisplayRecorder recorder(e);
+  recorder.start(7, std::nullopt, {std::make_shared<FillingCompanion>()});
+  // A whole fragment of the movie is on disk (a fragment per 60 frames).
+  for (int i = 0; i < 6000 && recorder.stats().framesWritten < 90; ++i)
+    sleepFor(0.005);
+  ASSERT_GE(recorder.stats().framesWritten, 90);
+  Clip clip;
+  ASSERT_NO_THROW(clip = recorder.stop());
+  const fs::path folder = recorder.folder();
+  EXPECT_EQ(decodeClipFile((folder / "project.json").string()).id, clip.id);
+  EXPECT_GT(clip.duration, 1.0);
+  EXPECT_FALSE(fs::exists(folder / kPointerJournalName));
+  EXPECT_FALSE(fs::exists(folder / kDocumentReserveName));
+  // The controller's first edit file, with the zoom events of the clicks, fits too.
+  clip.zoomEventsOverride = clip.defaultZoomEvents();
+  EXPECT_EQ(platform::writeFileAtomically(folder / "edit.json", encodeClip(clip)), "");
 }
 
 TEST_F(KeptRecording, ARecorderThatDiesBeforeItsStopIsRebuiltFromMovieAndJournal) {
@@ -301,6 +342,18 @@ TEST(PointerJournal, ATornOrDamagedTailIsIgnoredAndATornHeaderIsRefused) {
       journal.add(PointerSample{i / 60.0, 0.5, i / 100.0, i == 42});
     ASSERT_TRUE(journal.write());
     EXPECT_TRUE(fs::exists(dir.path / kDocumentReserveName));
+    // Room for the two documents of a long track: "project.json" and the first edit file.
+    PointerJournalWriter longer;
+    ASSERT_TRUE(longer.open((dir.path / "long.partial").string(), header));
+    Clip clip;
+    std::vector<PointerSample> samples;
+    for (int i = 0; i < 36000; ++i) {
+      samples.push_back(PointerSample{i / 60.0, (i % 997) / 997.0, (i % 641) / 641.0, i % 90 == 0});
+      longer.add(samples.back());
+      if (i % 30 == 29) ASSERT_TRUE(longer.write());
+    }
+    clip.samples = std::move(samples);
+    EXPECT_GE(fs::file_size(dir.path / kDocumentReserveName), 2 * encodeClip(clip).size());
   }
   EXPECT_FALSE(fs::exists(dir.path / kDocumentReserveName));  // given back on closing
   const auto whole = readPointerJournal(path, nullptr);

@@ -198,11 +198,26 @@ TEST_F(SyntheticRecording, AStillScreenAtTheEndStillCountsAndTheLengthRuleHolds)
   EXPECT_GT(movie.end, 1.2);
 }
 
+// A screen that gives no frame fails with its message and keeps the folder; a recording the
+// person stops before its first frame could come is no such failure, and leaves nothing.
 TEST_F(SyntheticRecording, NoFramesFailsWithItsMessageAndKeepsTheFolder) {
   screen->setStreamFault(Fault::noFrames);
+  {
+    DisplayRecorder stoppedAtOnce(env());
+    stoppedAtOnce.start(7, std::nullopt);
+    try {
+      stoppedAtOnce.stop();
+      FAIL() << "stop() should fail";
+    } catch (const StudioError& e) {
+      EXPECT_STREQ(e.what(),
+                   "The recording was stopped before anything was captured, so nothing was kept. "
+                   "Start the recording again.");
+    }
+    EXPECT_FALSE(fs::exists(stoppedAtOnce.folder()));
+  }
   DisplayRecorder recorder(env());
   recorder.start(7, std::nullopt);
-  sleepFor(0.3);
+  sleepFor(1.3);
   try {
     recorder.stop();
     FAIL() << "stop() should fail";
@@ -286,10 +301,11 @@ TEST_F(SyntheticRecording, AFailedAppendEndsTheRecordingAndKeepsWhatWasWritten) 
   const Clip clip = recorder.stop();
   EXPECT_EQ(reports.load(), 1);
   EXPECT_EQ(ended.load(), 1);
-  EXPECT_NE(recorder.warning().find(". The recording was kept up to 00:00 in " + recorder.folder() +
-                                    ". Check the disk and the recordings folder, then record "
-                                    "again.\n"),
-            std::string::npos)
+  EXPECT_NE(
+      recorder.warning().find(". Kept less than a second of the recording in " + recorder.folder() +
+                              ". Check the disk and the recordings folder, then record "
+                              "again.\n"),
+      std::string::npos)
       << recorder.warning();
   // The document lasts as long as the movie holds: 19 frames.
   const auto movie = test::readMovie(fs::path(recorder.folder()) / "screen.mp4");
@@ -330,8 +346,7 @@ TEST_F(SyntheticRecording, AFullFilesystemKeepsTheDocumentEndingWhereTheMovieDoe
   ASSERT_NO_THROW(clip = recorder.stop()) << recorder.warning();
   ASSERT_TRUE(reported);
   EXPECT_LT(reportedAt.load(), stopAt - 0.2);  // while recording, not at the stop
-  EXPECT_NE(recorder.warning().find(" " + disk.reason() + " The recording was kept up to 00:"),
-            std::string::npos)
+  EXPECT_NE(recorder.warning().find(" " + disk.reason() + " Kept 00:"), std::string::npos)
       << recorder.warning();
   EXPECT_NE(recorder.warning().find("Free some disk space, then record again."), std::string::npos);
   EXPECT_EQ(recorder.warning().find("No space left on device"), std::string::npos);
@@ -421,6 +436,30 @@ TEST_F(SyntheticRecording, NothingWrittenFailsButNeverDeletes) {
     }
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(), 3.0);
     EXPECT_TRUE(fs::exists(fs::path(recorder.folder()) / "screen.mp4"));
+  }
+  {
+    // A disk too small for the movie's first fragment: frames were taken, none is kept, and
+    // the error says what to do.
+    platform::DisplayInfo big;
+    big.id = 7;
+    big.frame = {0, 0, 1280, 720};
+    big.primary = true;
+    screen->setDisplays({big});
+    test::SmallDisk disk(dir.path / "tiny", 160 * 1024);
+    if (!disk.mounted()) return;
+    RecorderEnvironment e = env();
+    e.recordingsFolder = (dir.path / "tiny" / "Recordings").string();
+    DisplayRecorder recorder(e);
+    recorder.start(7, std::nullopt);
+    ASSERT_TRUE(waitFor([&] { return recorder.ended(); }, 60));
+    try {
+      recorder.stop();
+      ADD_FAILURE() << "stop() should fail";
+    } catch (const StudioError& e) {
+      EXPECT_EQ(std::string(e.what()),
+                "Could not write the screen recording " + recorder.folder() +
+                    "/screen.mp4. The disk is full. Free some disk space, then record again.");
+    }
   }
 }
 

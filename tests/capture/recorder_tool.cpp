@@ -26,6 +26,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
+#include "support/disk_filler.h"
 #include "support/noise_painter.h"
 
 namespace vantry {
@@ -155,6 +156,59 @@ TEST_F(RecordTool, FailuresPrintTheTranslatedErrorAndExitOne) {
 
   EXPECT_EQ(run({"--seconds"}).exitCode, 64);
   EXPECT_EQ(run({"--display", "1", "--window", "2", "--seconds", "1"}).exitCode, 64);
+}
+
+// A window 1000 x 32767, held by a client of its own (the server takes it along when it
+// dies). The client's pid and the window; the pid is -1 when it could not be made.
+std::pair<pid_t, unsigned long> tallWindow(const std::string& display) {
+  int fds[2];
+  if (pipe(fds) != 0) return {-1, 0};
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    Display* dpy = XOpenDisplay(display.c_str());
+    if (!dpy) _exit(1);
+    const Window w = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 200, 200, 0, 0, 0);
+    XStoreName(dpy, w, "tall");
+    XMapRaised(dpy, w);
+    XResizeWindow(dpy, w, 1000, 32767);
+    XSync(dpy, False);
+    const unsigned long id = w;
+    if (write(fds[1], &id, sizeof id) != sizeof id) _exit(1);
+    for (;;)
+      pause();
+  }
+  close(fds[1]);
+  unsigned long id = 0;
+  const bool made = pid > 0 && read(fds[0], &id, sizeof id) == sizeof id;
+  close(fds[0]);
+  if (!made && pid > 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  return {made ? pid : -1, id};
+}
+
+// The display server dies while the recording starts (its compositing runs out of memory
+// over a window 32767 pixels tall): a failed start like any other, said in words, with no
+// folder left behind and no crash.
+TEST_F(RecordTool, AServerLostWhileTheRecordingStartsFailsTheStart) {
+  test::XvfbProcess starved(1280, 720, {}, std::size_t(128) << 20);
+  ASSERT_FALSE(starved.display().empty());
+  display = starved.display();
+  const auto [client, window] = tallWindow(display);
+  ASSERT_GT(client, 0);
+  const ToolRun r = run({"--window", std::to_string(window), "--seconds", "2"});
+  kill(client, SIGKILL);
+  waitpid(client, nullptr, 0);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err,
+            "The connection to the X11 display server was lost. Make sure your desktop session "
+            "is still running, then try again.\n");
+  EXPECT_TRUE(r.out.empty());
+  std::error_code ec;
+  EXPECT_TRUE(fs::is_empty(home.path / "data" / "Pexilar" / "Recordings", ec));
 }
 
 TEST_F(RecordTool, PreviewWritesPngFrames) {
@@ -312,8 +366,11 @@ TEST_F(RecordTool, ALostXServerEndsTheRecordingAtItsLastFrame) {
   ASSERT_GT(startClock, 0);
   EXPECT_LT(ran, 15.0) << "the recording ran on";
   EXPECT_EQ(r.exitCode, 3) << r.err;
-  EXPECT_NE(r.err.find("The connection to the X11 display server was lost."), std::string::npos)
+  EXPECT_NE(r.err.find("The connection to the X11 display server was lost. Make sure your desktop "
+                       "session is still running, then try again. Kept 00:0"),
+            std::string::npos)
       << r.err;
+  EXPECT_EQ(r.err.find("Kept ", r.err.find("Kept ") + 1), std::string::npos) << r.err;
   const fs::path folder = firstLine(r.out);
   const Clip clip = decodeClipFile((folder / "project.json").string());
   const auto movie = test::readMovie(folder / "screen.mp4");
@@ -349,15 +406,16 @@ TEST_F(RecordTool, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten) {
   const fs::path folder = firstLine(r.out);
   ASSERT_FALSE(folder.empty());
   const std::string movie = (folder / "screen.mp4").string();
-  EXPECT_EQ(r.err.rfind("Could not write the screen recording " + movie + ". " + disk.reason() +
-                            " The recording was kept up to 00:",
-                        0),
-            0u)
+  EXPECT_EQ(
+      r.err.rfind(
+          "Could not write the screen recording " + movie + ". " + disk.reason() + " Kept 00:", 0),
+      0u)
       << r.err;
   EXPECT_NE(r.err.find(" in " + folder.string() + ". Free some disk space, then record again.\n"),
             std::string::npos)
       << r.err;
-  EXPECT_NE(r.err.find("\nKept 00:"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("Kept ", r.err.find("Kept ") + 1), std::string::npos)
+      << "the kept time is said once: " << r.err;
 
   EXPECT_FALSE(fragmentLayout(movie).cut());
   const auto facts = test::readMovie(movie);
@@ -367,6 +425,30 @@ TEST_F(RecordTool, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten) {
   EXPECT_NEAR(clip.duration, facts.end, std::max(facts.longestGap, 1.0 / 60) + 1e-3);
   ASSERT_FALSE(clip.samples.empty());
   EXPECT_LE(clip.samples.get().back().time, clip.duration);
+}
+
+// The disk is full at the stop, with the last fragments of the camera movie and of the
+// screen movie still to be written: they lose out to the document, which is written, and
+// the recording is kept.
+TEST_F(RecordTool, ADiskFullAtTheStopStillEndsWithTheDocument) {
+  test::SmallDisk disk(home.path / "data", 16 * 1024 * 1024);
+  if (!disk.mounted()) GTEST_SKIP() << "needs a real file system to fill";
+  inChild = [] { setenv("VANTRY_SYNTHETIC_CAMERA", "1", 1); };
+  const ToolRun r = run({"--seconds", "60", "--camera", "--mic"}, [&](pid_t pid) {
+    waitForJournal(home.path, 1.5);
+    // Filled while the tool stands still, so that it meets the full disk only in stopping.
+    kill(pid, SIGSTOP);
+    test::fillDisk(home.path / "data" / "filler");
+    kill(pid, SIGTERM);
+    kill(pid, SIGCONT);
+  });
+  EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 3) << r.exitCode << " " << r.err;
+  const fs::path folder = firstLine(r.out);
+  ASSERT_FALSE(folder.empty()) << r.err;
+  const Clip clip = decodeClipFile((folder / "project.json").string());
+  EXPECT_GT(clip.duration, 1.0);
+  EXPECT_TRUE(test::readMovie(folder / "screen.mp4").opened);
+  EXPECT_FALSE(fs::exists(folder / kPointerJournalName));
 }
 
 }  // namespace

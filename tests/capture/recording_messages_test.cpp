@@ -21,7 +21,7 @@ TEST(RecordingMessages, AFullDiskNamesTheFileWhatWasKeptAndWhatToDo) {
     EXPECT_EQ(recordingWriteFailure(RecordingFile::screen, movie, ENOSPC, "No space left on device",
                                     recordingKept(24.7, folder, writeAdvice(ENOSPC))),
               "Could not write the screen recording ~/.local/share/Pexilar/Recordings/A1/"
-              "screen.mp4. The disk is full. The recording was kept up to 00:24 in "
+              "screen.mp4. The disk is full. Kept 00:25 of the recording in "
               "~/.local/share/Pexilar/Recordings/A1. Free some disk space, then record again.");
     // A folder that cannot be made: the recordings folder is named, not a file in it.
     EXPECT_EQ(recordingFolderFailure("/home/ann/.local/share/Pexilar/Recordings", ENOTDIR,
@@ -43,7 +43,27 @@ TEST(RecordingMessages, AFullDiskNamesTheFileWhatWasKeptAndWhatToDo) {
             "请检查磁盘和录制文件夹，然后重新录制。");
   EXPECT_EQ(text.find("Read-only"), std::string::npos);
   EXPECT_EQ(recordingKept(75, folder),
-            "录制已保留到 01:15，保存在 ~/.local/share/Pexilar/Recordings/A1。");
+            "已保留 01:15 的录制，保存在 ~/.local/share/Pexilar/Recordings/A1。");
+}
+
+// A length kept is rounded to the nearest second, and under a second is said so, not "00:00".
+TEST(RecordingMessages, WhatWasKeptIsRoundedOrSaidToBeLessThanASecond) {
+  test::ScopedEnv home("HOME", "/home/ann");
+  {
+    LanguageScope english(AppLanguage::english);
+    EXPECT_EQ(recordingKept(2.99, "/home/ann/A1"), "Kept 00:03 of the recording in ~/A1.");
+    EXPECT_EQ(recordingKept(0.6, "/home/ann/A1", "Record again."),
+              "Kept less than a second of the recording in ~/A1. Record again.");
+    EXPECT_EQ(trackKept(KeptTrack::camera, 1.02), "Kept 00:01 of the camera picture.");
+    EXPECT_EQ(trackKept(KeptTrack::sound, 0.98), "Kept less than a second of the sound.");
+  }
+  LanguageScope chinese(AppLanguage::chinese);
+  EXPECT_EQ(trackKept(KeptTrack::camera, 0), "已保留不到一秒的摄像头画面。");
+  EXPECT_EQ(recordingKept(0.5, "/home/ann/A1"), "已保留不到一秒的录制，保存在 ~/A1。");
+  EXPECT_EQ(
+      lostInputMessage(LostInput::cameraDevice, 59.5, ""),
+      "摄像头在录制中断开了。设备已断开或被拔出。已保留 01:00 的摄像头画面。请检查摄像头，然后重新"
+      "录制。");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// A recording holds whatever was on the screen: its folders and files are their owner's
-// alone, whatever the umask, and a recovered document is no exception. A display recording
-// leaves out the app's own windows and no other program's, and a press in them is no click.
+// A recording holds whatever was on the screen: its folders (and our data folder above them)
+// and files are their owner's alone, whatever the umask, and a recovered document is no
+// exception. A display recording leaves out the app's own windows and no other program's,
+// and a press in them is no click.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -16,6 +17,7 @@
 #include "capture/pointer_journal.h"
 #include "capture/recording_recovery.h"
 #include "platform/synthetic/synthetic_camera.h"
+#include "support/scoped_env.h"
 #include "synthetic_display_fixture.h"
 
 // Last: Xlib's macros clash with the headers above.
@@ -84,6 +86,22 @@ TEST_F(PrivateRecording, FoldersAndFilesAreTheOwnersAloneWhateverTheUmask) {
     ASSERT_EQ(recoverRecordings(recordings.string()).recovered.size(), 1u);
     EXPECT_EQ(modeOf(dropped / "project.json"), 0600u);
   }
+
+  // The data folder above the usual recordings folder is ours as well: closed alike.
+  const fs::path data = root / "data";
+  test::ScopedEnv home("XDG_DATA_HOME", data.c_str());
+  fs::create_directories(data / "Pexilar" / "Recordings");
+  ::chmod((data / "Pexilar").c_str(), 0755);
+  ::chmod((data / "Pexilar" / "Recordings").c_str(), 0755);
+  RecorderEnvironment usual = env();
+  usual.recordingsFolder.clear();
+  DisplayRecorder recorder(usual);
+  recorder.start(7, std::nullopt);
+  EXPECT_EQ(fs::path(recorder.folder()).parent_path(), data / "Pexilar" / "Recordings");
+  EXPECT_EQ(modeOf(data / "Pexilar"), 0700u);
+  EXPECT_EQ(modeOf(data / "Pexilar" / "Recordings"), 0700u);
+  ASSERT_TRUE(waitForClock(recorder));
+  recorder.stop();
 }
 
 // Another program takes windows of ours that were never shown into its own (an

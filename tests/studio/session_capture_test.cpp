@@ -96,9 +96,7 @@ TEST(SessionCapture, AFullDiskStopsTheRecordingAndOpensWhatWasKept) {
   EXPECT_FALSE(after["recording"]);
   const std::string error = after["error"];
   EXPECT_EQ(error.rfind("Could not write the screen recording ", 0), 0u) << error;
-  EXPECT_NE(error.find("/screen.mp4. " + disk.reason() + " The recording was kept up to 00:"),
-            std::string::npos)
-      << error;
+  EXPECT_NE(error.find("/screen.mp4. " + disk.reason() + " Kept 00:"), std::string::npos) << error;
   EXPECT_NE(error.find("Free some disk space, then record again."), std::string::npos);
   // The kept part is the open project.
   EXPECT_GT(after["duration"].get<double>(), 0.5);
@@ -106,6 +104,10 @@ TEST(SessionCapture, AFullDiskStopsTheRecordingAndOpensWhatWasKept) {
   for (const auto& e : fs::directory_iterator(dir.path / "data" / "Pexilar" / "Recordings"))
     folder = e.path();
   ASSERT_TRUE(fs::exists(folder / "project.json"));
+  // Its first edit file found room beside it too.
+  EXPECT_EQ(after["project"], (folder / "edit.json").string());
+  EXPECT_TRUE(fs::exists(folder / "edit.json"));
+  EXPECT_EQ(error.find("Could not save edits"), std::string::npos) << error;
   EXPECT_FALSE(fragmentLayout((folder / "screen.mp4").string()).cut());
   EXPECT_FALSE(fragmentLayout((folder / "camera.mov").string()).cut());
 }

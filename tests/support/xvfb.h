@@ -3,6 +3,7 @@
 #pragma once
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,8 +16,10 @@ namespace vantry::test {
 class XvfbProcess {
  public:
   // One screen of the given size with RANDR and Composite; `extraArgs` go to Xvfb as they
-  // are (for instance "-extension", "MIT-SHM"). display() is empty when it did not start.
-  XvfbProcess(int width, int height, const std::vector<std::string>& extraArgs = {}) {
+  // are (for instance "-extension", "MIT-SHM"); `memoryLimit`, when not 0, is the bytes of
+  // address space the server may use. display() is empty when it did not start.
+  XvfbProcess(int width, int height, const std::vector<std::string>& extraArgs = {},
+              std::size_t memoryLimit = 0) {
     int fds[2];
     if (pipe(fds) != 0) return;
     const std::string geometry = std::to_string(width) + "x" + std::to_string(height) + "x24";
@@ -27,6 +30,10 @@ class XvfbProcess {
       // Keep the test's pipes free: the server may outlive a crashed test.
       if (!std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr))
         _exit(127);
+      if (memoryLimit > 0) {
+        const rlimit limit{memoryLimit, memoryLimit};
+        setrlimit(RLIMIT_AS, &limit);
+      }
       std::vector<std::string> args{
           "Xvfb",       "-displayfd", std::to_string(fds[1]), "-screen",   "0",         geometry,
           "+extension", "RANDR",      "+extension",           "Composite", "-nolisten", "tcp",

@@ -57,6 +57,8 @@ struct MovieWriter::Encoder {
 
   // End of the last complete fragment in the file, bytes (while fragmented).
   int64_t completeBytes = 0;
+  // Pictures go out in fragments closed at key frames.
+  bool fragmented = false;
 
   // Length of the last packet written per stream, in seconds: fragmented files do not give
   // it back when read, and the rewrite needs it for the file to keep its length.
@@ -269,6 +271,7 @@ bool MovieWriter::start() {
   if (rc < 0) return failStart(ff::errorText(rc), rc);
   enc_->headerWritten = true;
   if (fmt->pb) enc_->completeBytes = avio_tell(fmt->pb);
+  enc_->fragmented = settings_.crashSafe && isMovFamily(fmt->oformat) && settings_.video;
 
   std::lock_guard lock(mutex_);
   state_ = State::writing;
@@ -391,258 +394,274 @@ int writePacket(AVFormatContext* fmt, AVPacket* pkt, AVRational from, AVStream* 
 }  // namespace
 
 void MovieWriter::run() {
-  Encoder& e = *enc_;
-  AVFormatContext* fmt = e.fmt.get();
-
-  auto noteWritten = [&](double end) {
-    std::lock_guard lock(mutex_);
-    writtenDuration_ = std::max(writtenDuration_, end);
-  };
-  // While fragmented, a picture is on disk only once the next key frame has closed its
-  // fragment: the muxer keeps the open fragment in memory.
-  const bool fragmented = settings_.crashSafe && isMovFamily(fmt->oformat) && settings_.video;
-
-  // Writes the encoded pictures whose length is known (all of them when `flush`).
-  auto writePending = [&](bool flush) -> bool {
-    while (!e.pending.empty()) {
-      AVPacket* pkt = e.pending.front().get();
-      auto it = e.durations.find(pkt->pts);
-      if (it == e.durations.end() && !flush) break;
-      pkt->duration = it != e.durations.end() ? it->second : e.nominalTicks;
-      if (it != e.durations.end()) e.durations.erase(it);
-      const AVRational tb = e.video->time_base;
-      const int64_t duration = pkt->duration;
-      const double end = ff::toSeconds(pkt->pts + duration, tb);
-      const bool key = pkt->flags & AV_PKT_FLAG_KEY;
-      int rc = writePacket(fmt, pkt, tb, e.videoStream, e.completeBytes);
-      e.pending.pop_front();
-      if (rc < 0) {
-        fail(ff::errorText(rc), rc);
-        return false;
-      }
-      if (fragmented && key) {
-        std::lock_guard lock(mutex_);
-        durableDuration_ = writtenDuration_;
-      }
-      noteWritten(end);
-      e.lastDuration[e.videoStream->index] = ff::toSeconds(duration, tb);
-      std::lock_guard lock(mutex_);
-      ++stats_.packetsWritten;
-    }
-    return true;
-  };
-
-  auto receiveVideo = [&]() -> bool {
-    for (;;) {
-      ff::PacketPtr pkt = ff::makePacket();
-      int rc = avcodec_receive_packet(e.video.get(), pkt.get());
-      if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
-      if (rc < 0) {
-        fail(ff::errorText(rc), rc);
-        return false;
-      }
-      e.pending.push_back(std::move(pkt));
-    }
-  };
-
-  auto receiveAudio = [&]() -> bool {
-    for (;;) {
-      int rc = avcodec_receive_packet(e.audio.get(), e.packet.get());
-      if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
-      if (rc < 0) {
-        fail(ff::errorText(rc), rc);
-        return false;
-      }
-      const AVRational tb = e.audio->time_base;
-      const double end = ff::toSeconds(e.packet->pts + e.packet->duration, tb);
-      e.lastDuration[e.audioStream->index] = ff::toSeconds(e.packet->duration, tb);
-      const int64_t before = e.completeBytes;
-      rc = writePacket(fmt, e.packet.get(), tb, e.audioStream, e.completeBytes);
-      av_packet_unref(e.packet.get());
-      if (rc < 0) {
-        fail(ff::errorText(rc), rc);
-        return false;
-      }
-      if (!settings_.video) {
-        // Sound alone: the file grows when a fragment closes, which holds what came before.
-        if (e.completeBytes > before) {
-          std::lock_guard lock(mutex_);
-          durableDuration_ = writtenDuration_;
-        }
-        noteWritten(end);
-      }
-    }
-  };
-
-  // Sends a software picture, uploading it first for a hardware encoder.
-  auto sendVideo = [&](AVFrame* picture) -> int {
-    if (!e.hwFrames) return avcodec_send_frame(e.video.get(), picture);
-    e.upload = sws_getCachedContext(
-        e.upload, picture->width, picture->height, static_cast<AVPixelFormat>(picture->format),
-        picture->width, picture->height, AV_PIX_FMT_NV12, SWS_POINT, nullptr, nullptr, nullptr);
-    if (!e.upload) return AVERROR(EINVAL);
-    if (!e.nv12) {
-      e.nv12 = ff::makeFrame();
-      e.nv12->format = AV_PIX_FMT_NV12;
-      e.nv12->width = picture->width;
-      e.nv12->height = picture->height;
-      int rc = av_frame_get_buffer(e.nv12.get(), 0);
-      if (rc < 0) return rc;
-    }
-    int rc = av_frame_make_writable(e.nv12.get());
-    if (rc < 0) return rc;
-    sws_scale(e.upload, picture->data, picture->linesize, 0, picture->height, e.nv12->data,
-              e.nv12->linesize);
-    ff::FramePtr hw = ff::makeFrame();
-    rc = av_hwframe_get_buffer(e.hwFrames, hw.get(), 0);
-    if (rc >= 0) rc = av_hwframe_transfer_data(hw.get(), e.nv12.get(), 0);
-    if (rc < 0) return rc;
-    av_frame_copy_props(hw.get(), picture);
-    return avcodec_send_frame(e.video.get(), hw.get());
-  };
-
-  // Encodes a picture that is ready, counts it and writes what the encoder gives back.
-  auto submitVideo = [&](AVFrame* picture) -> bool {
-    const int rc = sendVideo(picture);
-    if (rc < 0) {
-      fail(ff::errorText(rc), rc);
-      return false;
-    }
-    {
-      std::lock_guard lock(mutex_);
-      ++stats_.framesEncoded;
-    }
-    return receiveVideo() && writePending(false);
-  };
-
-  auto encodeVideo = [&](Item& item) -> bool {
-    const VideoTrackSettings& v = *settings_.video;
-    int64_t pts = ff::toTicks(item.time, v.timeBase);
-    if (pts <= e.lastPts) pts = e.lastPts + 1;
-    if (e.lastPts >= 0 && !e.durations.count(e.lastPts)) e.durations[e.lastPts] = pts - e.lastPts;
-    e.lastPts = pts;
-    if (item.duration)
-      e.durations[pts] = std::max<int64_t>(1, ff::toTicks(*item.duration, v.timeBase));
-
-    if (item.frame.picture) {
-      ff::FramePtr ref = ff::makeFrame();
-      int rc = av_frame_ref(ref.get(), item.frame.picture);
-      if (rc < 0) {
-        fail(ff::errorText(rc), rc);
-        return false;
-      }
-      item.frame.owner.reset();
-      ref->pts = pts;
-      return submitVideo(ref.get());
-    }
-    int rc = av_frame_make_writable(e.picture.get());
-    if (rc < 0) {
-      fail(ff::errorText(rc), rc);
-      return false;
-    }
-    const bool direct = item.frame.format == AV_PIX_FMT_BGRA &&
-                        v.encoderFormat == AV_PIX_FMT_YUV420P && item.frame.width == v.width &&
-                        item.frame.height == v.height && v.width % 2 == 0 && v.height % 2 == 0 &&
-                        v.matrix == AVCOL_SPC_BT709;
-    if (direct) {
-      AVFrame* p = e.picture.get();
-      ff::bgraToYuv420Bt709(item.frame.data, item.frame.stride, v.width, v.height, p->data[0],
-                            p->linesize[0], p->data[1], p->linesize[1], p->data[2], p->linesize[2]);
-    } else {
-      SwsContext* sws = sws_getCachedContext(e.sws, item.frame.width, item.frame.height,
-                                             item.frame.format, v.width, v.height, v.encoderFormat,
-                                             SWS_BILINEAR, nullptr, nullptr, nullptr);
-      if (!sws) {
-        fail("unsupported picture format");
-        return false;
-      }
-      if (sws != e.sws) {
-        e.sws = sws;
-        // The matrix the stream is tagged with (the values agree with the scaler's tables).
-        const int* table = sws_getCoefficients(v.matrix);
-        sws_setColorspaceDetails(sws, table, 1, table, 0, 0, 1 << 16, 1 << 16);
-      }
-      const uint8_t* src[4] = {item.frame.data, nullptr, nullptr, nullptr};
-      const int srcStride[4] = {item.frame.stride, 0, 0, 0};
-      sws_scale(sws, src, srcStride, 0, item.frame.height, e.picture->data, e.picture->linesize);
-    }
-    item.frame.owner.reset();  // the pixels are no longer needed
-    e.picture->pts = pts;
-    return submitVideo(e.picture.get());
-  };
-
-  auto sendAudioFrames = [&](bool all) -> bool {
-    const int frameSize = e.audio->frame_size > 0 ? e.audio->frame_size : 1024;
-    while (av_audio_fifo_size(e.fifo) >= frameSize || (all && av_audio_fifo_size(e.fifo) > 0)) {
-      const int n = std::min(frameSize, av_audio_fifo_size(e.fifo));
-      ff::FramePtr frame = ff::makeFrame();
-      frame->nb_samples = n;
-      frame->format = AV_SAMPLE_FMT_FLTP;
-      frame->sample_rate = e.audio->sample_rate;
-      av_channel_layout_copy(&frame->ch_layout, &e.audio->ch_layout);
-      int rc = av_frame_get_buffer(frame.get(), 0);
-      if (rc >= 0) rc = av_audio_fifo_read(e.fifo, reinterpret_cast<void**>(frame->data), n);
-      if (rc < 0) {
-        fail(ff::errorText(rc), rc);
-        return false;
-      }
-      frame->pts = e.audioNextPts;
-      e.audioNextPts += n;
-      rc = avcodec_send_frame(e.audio.get(), frame.get());
-      if (rc < 0) {
-        fail(ff::errorText(rc), rc);
-        return false;
-      }
-      if (!receiveAudio()) return false;
-    }
-    return true;
-  };
-
-  auto encodeAudio = [&](Item& item) -> bool {
-    const int channels = settings_.audio->channels;
-    if (!e.audioStarted) {
-      e.audioStarted = true;
-      e.audioNextPts = std::max<int64_t>(0, std::llround(item.time * e.audio->sample_rate));
-    }
-    for (int c = 0; c < channels; ++c) {
-      e.planes[c].resize(item.sampleFrames);
-      for (int i = 0; i < item.sampleFrames; ++i)
-        e.planes[c][i] = item.samples[static_cast<size_t>(i) * channels + c];
-    }
-    std::vector<void*> data(channels);
-    for (int c = 0; c < channels; ++c)
-      data[c] = e.planes[c].data();
-    if (av_audio_fifo_write(e.fifo, data.data(), item.sampleFrames) < item.sampleFrames) {
-      fail("out of memory");
-      return false;
-    }
-    return sendAudioFrames(false);
-  };
-
-  for (;;) {
-    Item item;
-    {
-      std::unique_lock lock(mutex_);
-      wake_.wait(lock, [&] { return !items_.empty() || stopRequested_; });
-      if (items_.empty() || (stopRequested_ && !drainOnStop_)) break;
-      item = std::move(items_.front());
-      items_.pop_front();
-      if (!item.audio) --queuedVideo_;
-      room_.notify_all();
-      if (state_ != State::writing) continue;  // failed: drop what is still queued
-    }
+  Item item;
+  while (nextItem(item)) {
     if (item.audio)
       encodeAudio(item);
     else
       encodeVideo(item);
   }
+  closeFile();
+}
 
+// Waits for the next picture or sound to encode; false once the writer stops. What is still
+// queued after a failure is dropped.
+bool MovieWriter::nextItem(Item& item) {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [&] { return !items_.empty() || stopRequested_; });
+    if (items_.empty() || (stopRequested_ && !drainOnStop_)) return false;
+    item = std::move(items_.front());
+    items_.pop_front();
+    if (!item.audio) --queuedVideo_;
+    room_.notify_all();
+    if (state_ == State::writing) return true;
+  }
+}
+
+bool MovieWriter::encodeVideo(Item& item) {
+  Encoder& e = *enc_;
+  const VideoTrackSettings& v = *settings_.video;
+  int64_t pts = ff::toTicks(item.time, v.timeBase);
+  if (pts <= e.lastPts) pts = e.lastPts + 1;
+  if (e.lastPts >= 0 && !e.durations.count(e.lastPts)) e.durations[e.lastPts] = pts - e.lastPts;
+  e.lastPts = pts;
+  if (item.duration)
+    e.durations[pts] = std::max<int64_t>(1, ff::toTicks(*item.duration, v.timeBase));
+
+  if (item.frame.picture) {
+    ff::FramePtr ref = ff::makeFrame();
+    int rc = av_frame_ref(ref.get(), item.frame.picture);
+    if (rc < 0) {
+      fail(ff::errorText(rc), rc);
+      return false;
+    }
+    item.frame.owner.reset();
+    ref->pts = pts;
+    return submitVideo(ref.get());
+  }
+  int rc = av_frame_make_writable(e.picture.get());
+  if (rc < 0) {
+    fail(ff::errorText(rc), rc);
+    return false;
+  }
+  const bool direct = item.frame.format == AV_PIX_FMT_BGRA &&
+                      v.encoderFormat == AV_PIX_FMT_YUV420P && item.frame.width == v.width &&
+                      item.frame.height == v.height && v.width % 2 == 0 && v.height % 2 == 0 &&
+                      v.matrix == AVCOL_SPC_BT709;
+  if (direct) {
+    AVFrame* p = e.picture.get();
+    ff::bgraToYuv420Bt709(item.frame.data, item.frame.stride, v.width, v.height, p->data[0],
+                          p->linesize[0], p->data[1], p->linesize[1], p->data[2], p->linesize[2]);
+  } else {
+    SwsContext* sws =
+        sws_getCachedContext(e.sws, item.frame.width, item.frame.height, item.frame.format, v.width,
+                             v.height, v.encoderFormat, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (!sws) {
+      fail("unsupported picture format");
+      return false;
+    }
+    if (sws != e.sws) {
+      e.sws = sws;
+      // The matrix the stream is tagged with (the values agree with the scaler's tables).
+      const int* table = sws_getCoefficients(v.matrix);
+      sws_setColorspaceDetails(sws, table, 1, table, 0, 0, 1 << 16, 1 << 16);
+    }
+    const uint8_t* src[4] = {item.frame.data, nullptr, nullptr, nullptr};
+    const int srcStride[4] = {item.frame.stride, 0, 0, 0};
+    sws_scale(sws, src, srcStride, 0, item.frame.height, e.picture->data, e.picture->linesize);
+  }
+  item.frame.owner.reset();  // the pixels are no longer needed
+  e.picture->pts = pts;
+  return submitVideo(e.picture.get());
+}
+
+// Encodes a picture that is ready, counts it and writes what the encoder gives back.
+bool MovieWriter::submitVideo(AVFrame* picture) {
+  const int rc = sendVideo(picture);
+  if (rc < 0) {
+    fail(ff::errorText(rc), rc);
+    return false;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    ++stats_.framesEncoded;
+  }
+  return receiveVideo() && writePending(false);
+}
+
+// Sends a software picture, uploading it first for a hardware encoder.
+int MovieWriter::sendVideo(AVFrame* picture) {
+  Encoder& e = *enc_;
+  if (!e.hwFrames) return avcodec_send_frame(e.video.get(), picture);
+  e.upload = sws_getCachedContext(
+      e.upload, picture->width, picture->height, static_cast<AVPixelFormat>(picture->format),
+      picture->width, picture->height, AV_PIX_FMT_NV12, SWS_POINT, nullptr, nullptr, nullptr);
+  if (!e.upload) return AVERROR(EINVAL);
+  if (!e.nv12) {
+    e.nv12 = ff::makeFrame();
+    e.nv12->format = AV_PIX_FMT_NV12;
+    e.nv12->width = picture->width;
+    e.nv12->height = picture->height;
+    int rc = av_frame_get_buffer(e.nv12.get(), 0);
+    if (rc < 0) return rc;
+  }
+  int rc = av_frame_make_writable(e.nv12.get());
+  if (rc < 0) return rc;
+  sws_scale(e.upload, picture->data, picture->linesize, 0, picture->height, e.nv12->data,
+            e.nv12->linesize);
+  ff::FramePtr hw = ff::makeFrame();
+  rc = av_hwframe_get_buffer(e.hwFrames, hw.get(), 0);
+  if (rc >= 0) rc = av_hwframe_transfer_data(hw.get(), e.nv12.get(), 0);
+  if (rc < 0) return rc;
+  av_frame_copy_props(hw.get(), picture);
+  return avcodec_send_frame(e.video.get(), hw.get());
+}
+
+// Takes the encoded pictures; they wait in `pending` until their length is known.
+bool MovieWriter::receiveVideo() {
+  Encoder& e = *enc_;
+  for (;;) {
+    ff::PacketPtr pkt = ff::makePacket();
+    int rc = avcodec_receive_packet(e.video.get(), pkt.get());
+    if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
+    if (rc < 0) {
+      fail(ff::errorText(rc), rc);
+      return false;
+    }
+    e.pending.push_back(std::move(pkt));
+  }
+}
+
+// Writes the encoded pictures whose length is known (all of them when `flush`).
+bool MovieWriter::writePending(bool flush) {
+  Encoder& e = *enc_;
+  while (!e.pending.empty()) {
+    AVPacket* pkt = e.pending.front().get();
+    auto it = e.durations.find(pkt->pts);
+    if (it == e.durations.end() && !flush) break;
+    pkt->duration = it != e.durations.end() ? it->second : e.nominalTicks;
+    if (it != e.durations.end()) e.durations.erase(it);
+    const AVRational tb = e.video->time_base;
+    const int64_t duration = pkt->duration;
+    const double end = ff::toSeconds(pkt->pts + duration, tb);
+    const bool key = pkt->flags & AV_PKT_FLAG_KEY;
+    int rc = writePacket(e.fmt.get(), pkt, tb, e.videoStream, e.completeBytes);
+    e.pending.pop_front();
+    if (rc < 0) {
+      fail(ff::errorText(rc), rc);
+      return false;
+    }
+    // While fragmented, a picture is on disk only once the next key frame has closed its
+    // fragment: the muxer keeps the open fragment in memory.
+    if (e.fragmented && key) {
+      std::lock_guard lock(mutex_);
+      durableDuration_ = writtenDuration_;
+    }
+    noteWritten(end);
+    e.lastDuration[e.videoStream->index] = ff::toSeconds(duration, tb);
+    std::lock_guard lock(mutex_);
+    ++stats_.packetsWritten;
+  }
+  return true;
+}
+
+bool MovieWriter::encodeAudio(Item& item) {
+  Encoder& e = *enc_;
+  const int channels = settings_.audio->channels;
+  if (!e.audioStarted) {
+    e.audioStarted = true;
+    e.audioNextPts = std::max<int64_t>(0, std::llround(item.time * e.audio->sample_rate));
+  }
+  for (int c = 0; c < channels; ++c) {
+    e.planes[c].resize(item.sampleFrames);
+    for (int i = 0; i < item.sampleFrames; ++i)
+      e.planes[c][i] = item.samples[static_cast<size_t>(i) * channels + c];
+  }
+  std::vector<void*> data(channels);
+  for (int c = 0; c < channels; ++c)
+    data[c] = e.planes[c].data();
+  if (av_audio_fifo_write(e.fifo, data.data(), item.sampleFrames) < item.sampleFrames) {
+    fail("out of memory");
+    return false;
+  }
+  return sendAudioFrames(false);
+}
+
+// Encodes the sound waiting in whole encoder frames (and the rest too when `all`).
+bool MovieWriter::sendAudioFrames(bool all) {
+  Encoder& e = *enc_;
+  const int frameSize = e.audio->frame_size > 0 ? e.audio->frame_size : 1024;
+  while (av_audio_fifo_size(e.fifo) >= frameSize || (all && av_audio_fifo_size(e.fifo) > 0)) {
+    const int n = std::min(frameSize, av_audio_fifo_size(e.fifo));
+    ff::FramePtr frame = ff::makeFrame();
+    frame->nb_samples = n;
+    frame->format = AV_SAMPLE_FMT_FLTP;
+    frame->sample_rate = e.audio->sample_rate;
+    av_channel_layout_copy(&frame->ch_layout, &e.audio->ch_layout);
+    int rc = av_frame_get_buffer(frame.get(), 0);
+    if (rc >= 0) rc = av_audio_fifo_read(e.fifo, reinterpret_cast<void**>(frame->data), n);
+    if (rc < 0) {
+      fail(ff::errorText(rc), rc);
+      return false;
+    }
+    frame->pts = e.audioNextPts;
+    e.audioNextPts += n;
+    rc = avcodec_send_frame(e.audio.get(), frame.get());
+    if (rc < 0) {
+      fail(ff::errorText(rc), rc);
+      return false;
+    }
+    if (!receiveAudio()) return false;
+  }
+  return true;
+}
+
+// Writes the encoded sound as it comes.
+bool MovieWriter::receiveAudio() {
+  Encoder& e = *enc_;
+  for (;;) {
+    int rc = avcodec_receive_packet(e.audio.get(), e.packet.get());
+    if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
+    if (rc < 0) {
+      fail(ff::errorText(rc), rc);
+      return false;
+    }
+    const AVRational tb = e.audio->time_base;
+    const double end = ff::toSeconds(e.packet->pts + e.packet->duration, tb);
+    e.lastDuration[e.audioStream->index] = ff::toSeconds(e.packet->duration, tb);
+    const int64_t before = e.completeBytes;
+    rc = writePacket(e.fmt.get(), e.packet.get(), tb, e.audioStream, e.completeBytes);
+    av_packet_unref(e.packet.get());
+    if (rc < 0) {
+      fail(ff::errorText(rc), rc);
+      return false;
+    }
+    if (!settings_.video) {
+      // Sound alone: the file grows when a fragment closes, which holds what came before.
+      if (e.completeBytes > before) {
+        std::lock_guard lock(mutex_);
+        durableDuration_ = writtenDuration_;
+      }
+      noteWritten(end);
+    }
+  }
+}
+
+void MovieWriter::noteWritten(double end) {
+  std::lock_guard lock(mutex_);
+  writtenDuration_ = std::max(writtenDuration_, end);
+}
+
+// Whatever happened, puts everything already encoded into the file and closes it properly.
+void MovieWriter::closeFile() {
+  Encoder& e = *enc_;
+  AVFormatContext* fmt = e.fmt.get();
   {
     std::lock_guard lock(mutex_);
     items_.clear();
     queuedVideo_ = 0;
   }
-  // Whatever happened, put everything already encoded into the file and close it properly.
   bool ok = state() == State::writing;
   if (ok && e.video) {
     int rc = avcodec_send_frame(e.video.get(), nullptr);

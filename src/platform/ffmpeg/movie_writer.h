@@ -145,7 +145,19 @@ class MovieWriter {
  private:
   struct Item;
   struct Encoder;
+  // The encoder thread: each picture and sound in turn, then the file closed.
   void run();
+  bool nextItem(Item& item);
+  bool encodeVideo(Item& item);
+  bool submitVideo(AVFrame* picture);
+  int sendVideo(AVFrame* picture);
+  bool receiveVideo();
+  bool writePending(bool flush);
+  bool encodeAudio(Item& item);
+  bool sendAudioFrames(bool all);
+  bool receiveAudio();
+  void noteWritten(double end);
+  void closeFile();
   void fail(const std::string& message, int code = 0);
   void cutBackToCompleteFragments();
   bool finalizeOnThread(bool drain);

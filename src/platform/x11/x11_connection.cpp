@@ -17,6 +17,7 @@
 #endif
 
 #include "localization/localization.h"
+#include "localization/user_message.h"
 
 namespace vantry::platform::x11 {
 namespace {
@@ -86,10 +87,17 @@ std::string noDisplayMessage() {
       "请登录 X11 会话后重试。");
 }
 
+std::string lostDisplayMessage() {
+  return joinSentences(
+      {L("与 X11 显示服务的连接已断开。"), L("请确认桌面会话仍在运行，然后重试。")});
+}
+
 Connection::Connection() {
   installHandlers();
   dpy_ = XOpenDisplay(nullptr);
   if (!dpy_) throw PlatformError(noDisplayMessage());
+  // Before the first request: the library's own handler would end the process.
+  XSetIOErrorExitHandler(dpy_, &Connection::onLostConnection, this);
   // Xwayland answers, but shows neither the Wayland windows nor the pointer over them: it
   // would record black frames. VANTRY_ALLOW_XWAYLAND=1 records its X windows anyway.
   int opcode = 0, event = 0, error = 0;
@@ -99,7 +107,6 @@ Connection::Connection() {
     dpy_ = nullptr;
     throw PlatformError(noDisplayMessage());
   }
-  XSetIOErrorExitHandler(dpy_, &Connection::onLostConnection, this);
   root_ = DefaultRootWindow(dpy_);
 }
 

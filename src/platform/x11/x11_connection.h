@@ -66,5 +66,7 @@ Connection& threadConnection();
 
 // The translated message for "no X display" (for instance a pure Wayland session).
 std::string noDisplayMessage();
+// The translated message for a connection whose server went away, with what to do.
+std::string lostDisplayMessage();
 
 }  // namespace vantry::platform::x11

@@ -96,6 +96,11 @@ void X11FrameStream::stop() {
 
 void X11FrameStream::setUp() {
   Display* dpy = c_->display();
+  // A server that goes away part way (its compositing can die of a huge window) answers
+  // nothing more: what its requests would have returned is never used.
+  const auto stillThere = [this] {
+    if (c_->dead()) throw PlatformError(lostDisplayMessage());
+  };
   int event = 0, error = 0, major = 0, minor = 0;
   Bool pixmaps = False;
   shm_ = XShmQueryExtension(dpy) && XShmQueryVersion(dpy, &major, &minor, &pixmaps);
@@ -107,28 +112,36 @@ void X11FrameStream::setUp() {
     for (const DisplayInfo& d : listDisplays(*c_)) {
       if (d.id == filter_.display) monitor_ = d.frame;
     }
-  } else {
-    if (!windowFrame(*c_, Window(filter_.window))) {
-      throw PlatformError(L("所选窗口已关闭，请重新选择。"));
-    }
+  } else if (!windowFrame(*c_, Window(filter_.window))) {
+    stillThere();
+    throw PlatformError(L("所选窗口已关闭，请重新选择。"));
   }
+  stillThere();
   if (composite_) {
     // Automatic redirection keeps the screen as it is and gives every window its own
     // pixmap; it ends with this connection.
     XCompositeRedirectSubwindows(dpy, c_->root(), CompositeRedirectAutomatic);
+    XSync(dpy, False);
+    stillThere();
   }
 
   const int w = config_.width, h = config_.height;
+  XRenderPictFormat* rootFormat = nullptr;
   if (render_) {
     argb_ = XRenderFindStandardFormat(dpy, PictStandardARGB32);
+    XWindowAttributes ra{};
+    if (XGetWindowAttributes(dpy, c_->root(), &ra))
+      rootFormat = XRenderFindVisualFormat(dpy, ra.visual);
+    stillThere();
+    // Without the formats nothing can be composed: the plain read below serves.
+    if (!argb_ || !rootFormat) render_ = false;
+  }
+  if (render_) {
     target_ = XCreatePixmap(dpy, c_->root(), w, h, 32);
     targetPic_ = XRenderCreatePicture(dpy, target_, argb_, 0, nullptr);
     XRenderPictureAttributes pa{};
     pa.subwindow_mode = IncludeInferiors;
-    XWindowAttributes ra{};
-    XGetWindowAttributes(dpy, c_->root(), &ra);
-    rootPic_ = XRenderCreatePicture(dpy, c_->root(), XRenderFindVisualFormat(dpy, ra.visual),
-                                    CPSubwindowMode, &pa);
+    rootPic_ = XRenderCreatePicture(dpy, c_->root(), rootFormat, CPSubwindowMode, &pa);
     XRenderColor black{0, 0, 0, 0xffff};
     XRenderFillRectangle(dpy, PictOpSrc, targetPic_, &black, 0, 0, w, h);
   }
@@ -158,9 +171,9 @@ void X11FrameStream::setUp() {
       shm_ = false;
     }
   }
-  if (!shm_) composite_ = false;  // the plain read below cannot leave windows out
+  if (!render_ || !shm_) composite_ = false;  // the plain read cannot leave windows out
   XSync(dpy, False);
-  if (c_->dead()) throw PlatformError(noDisplayMessage());
+  stillThere();
 }
 
 void X11FrameStream::tearDown() {
@@ -207,7 +220,7 @@ void X11FrameStream::run(std::stop_token token) {
     if (token.stop_requested()) break;
     const double now = hostTime();
     if (c_->dead()) {
-      fail(L("与 X11 显示服务的连接已断开。"));
+      fail(lostDisplayMessage());
       break;
     }
     checkStillThere(now);
@@ -357,12 +370,15 @@ void X11FrameStream::paintBeneath(const std::vector<Window>& tops,
         data && type == XA_PIXMAP && format == 32 && count == 1) {
       const Pixmap pm = *reinterpret_cast<Pixmap*>(data);
       XWindowAttributes ra{};
-      XGetWindowAttributes(dpy, c_->root(), &ra);
-      Picture bg =
-          XRenderCreatePicture(dpy, pm, XRenderFindVisualFormat(dpy, ra.visual), 0, nullptr);
-      XRenderComposite(dpy, PictOpSrc, bg, None, dst, int(monitor.x), int(monitor.y), 0, 0, 0, 0,
-                       int(monitor.width), int(monitor.height));
-      XRenderFreePicture(dpy, bg);
+      XRenderPictFormat* format = XGetWindowAttributes(dpy, c_->root(), &ra)
+                                      ? XRenderFindVisualFormat(dpy, ra.visual)
+                                      : nullptr;
+      if (format) {
+        Picture bg = XRenderCreatePicture(dpy, pm, format, 0, nullptr);
+        XRenderComposite(dpy, PictOpSrc, bg, None, dst, int(monitor.x), int(monitor.y), 0, 0, 0, 0,
+                         int(monitor.width), int(monitor.height));
+        XRenderFreePicture(dpy, bg);
+      }
     }
     if (data) XFree(data);
   }

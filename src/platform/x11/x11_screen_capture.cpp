@@ -133,6 +133,8 @@ class X11PointerSource : public PointerSource {
     for (int i = 0; i < n; ++i) {
       if (map[i] == 1) leftPhysical_ = i + 1;
     }
+    // A server lost meanwhile fails the start, as one that refused the connection does.
+    if (c_.dead()) throw PlatformError(lostDisplayMessage());
   }
 
  protected:
