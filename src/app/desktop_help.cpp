@@ -17,6 +17,7 @@
 #include "design/theme.h"
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
+#include "studio/studio.h"
 
 namespace vantry {
 
@@ -114,28 +115,21 @@ QWidget* showAccessHelp(QWidget* parent) {
   return help;
 }
 
-void AppDesktop::openFolder(const std::string& path) {
-  if (inner_) {
-    inner_->openFolder(path);
-  } else {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
-  }
+void AppDesktop::openFolder(const std::string& path, DesktopDone done) {
+  if (inner_) return inner_->openFolder(path, std::move(done));
+  const bool opened = QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+  if (done) done(opened);
 }
 
-void AppDesktop::revealFile(const std::string& path) {
-  if (inner_) {
-    inner_->revealFile(path);
-  } else {
-    openFolder(QFileInfo(QString::fromStdString(path)).absolutePath().toStdString());
-  }
+void AppDesktop::revealFile(const std::string& path, DesktopDone done) {
+  if (inner_) return inner_->revealFile(path, std::move(done));
+  openFolder(QFileInfo(QString::fromStdString(path)).absolutePath().toStdString(), std::move(done));
 }
 
-void AppDesktop::openFile(const std::string& path) {
-  if (inner_) {
-    inner_->openFile(path);
-  } else {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
-  }
+void AppDesktop::openFile(const std::string& path, DesktopDone done) {
+  if (inner_) return inner_->openFile(path, std::move(done));
+  const bool opened = QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+  if (done) done(opened);
 }
 
 void AppDesktop::openPermissionHelp() {
@@ -169,10 +163,9 @@ QString privacyNotesPath(AppLanguage language, const QString& programFolder) {
                         programFolder);
 }
 
-bool openPrivacyNotes() {
+void openPrivacyNotes(Studio& studio) {
   const QString path = privacyNotesPath(LanguageSettings::shared().selected());
-  if (path.isEmpty()) return false;
-  return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+  if (!path.isEmpty()) studio.openPrivacyNotes(path.toStdString());
 }
 
 }  // namespace vantry

@@ -161,9 +161,9 @@ class CancelledDialogs final : public StudioDialogs {
 
 class QuietDesktop final : public StudioDesktop {
  public:
-  void openFolder(const std::string&) override {}
-  void revealFile(const std::string&) override {}
-  void openFile(const std::string&) override {}
+  void openFolder(const std::string&, DesktopDone) override {}
+  void revealFile(const std::string&, DesktopDone) override {}
+  void openFile(const std::string&, DesktopDone) override {}
   void openPermissionHelp() override {}
 };
 

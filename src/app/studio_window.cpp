@@ -34,7 +34,7 @@ StudioWindowParts StudioWindowParts::standard() {
   parts.timeline = [](Studio& studio, QWidget* parent) { return new TimelineView(studio, parent); };
   parts.inspector = [](Studio& studio, QWidget* parent) -> QWidget* {
     return new InspectorColumn(
-        studio, [] { openPrivacyNotes(); }, parent);
+        studio, [&studio] { openPrivacyNotes(studio); }, parent);
   };
   parts.windowSheet = [](Studio& studio, QWidget* parent) -> QDialog* {
     return new WindowSheet(studio, parent);
