@@ -8,12 +8,14 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStandardPaths>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include "design/language_settings_view.h"
 #include "design/painting.h"
+#include "design/space_key.h"
 #include "design/theme.h"
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
@@ -92,6 +94,19 @@ void SettingsWindow::open() {
     view_->setWindowTitle(QL("设置"));
     QObject::connect(&LanguageSettings::shared(), &LanguageSettings::changed, view_,
                      [view = view_.data()] { view->setWindowTitle(QL("设置")); });
+    // Closed from the keyboard as a window of its own is; Return picks the language that
+    // holds the focus.
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::ControlModifier | Qt::Key_W)}) {
+      QObject::connect(new QShortcut(keys, view_), &QShortcut::activated, view_, &QWidget::close);
+    }
+    new ReturnKey(view_);
+    // Without a window manager nothing else would give the keyboard back to the window the
+    // settings were opened from.
+    QObject::connect(view_, &QObject::destroyed,
+                     [opener = QPointer<QWidget>(QApplication::activeWindow())] {
+                       if (opener && opener->isVisible()) opener->activateWindow();
+                     });
   }
   view_->show();
   view_->raise();

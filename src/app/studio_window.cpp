@@ -101,6 +101,7 @@ StudioWindow::StudioWindow(Studio& studio, StudioWindowParts parts, QWidget* par
     QAction* playPause = commands_->action(AppCommands::playPause);
     if (playPause->isEnabled()) playPause->trigger();
   });
+  new ReturnKey(this);
   alert_ = new ErrorAlert(studio, this);
   chrome_ = new TransparentWindow(ground, [this] { emit quitRequested(); });
   // Under a sheet the window manager's close still asks to quit, so the flow can say why

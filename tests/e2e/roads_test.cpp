@@ -234,5 +234,50 @@ TEST(Road, LanguageSwitchesEverythingAtOnceAndStaysForTheNextStart) {
   app.shot("next-start");
 }
 
+// Tab lights a control and Return or the keypad's Enter presses it (Space stays play and
+// pause). On a desktop with nothing to open folders and files with, the footer's buttons
+// say so in the alert, naming the place, so that the person can go there themselves.
+TEST(Road, ReturnPressesTheControlTabLitAndWhatCannotOpenIsTold) {
+  AppDriver app("return-key", "english");
+  // No xdg-open or any other opener to be found.
+  const fs::path nothing = app.home() / "no-programs";
+  fs::create_directories(nothing);
+  app.setEnvironment("PATH", nothing.string());
+  ASSERT_TRUE(app.launch()) << app.logText();
+  auto focus = [&] { return app.map().value("focus", std::string()); };
+  auto tabTo = [&](const std::string& name) {
+    for (int presses = 0; presses < 80 && focus() != name; ++presses) {
+      const std::string before = focus();
+      app.key("Tab");
+      app.waitFor([&] { return focus() != before; }, 2s);
+    }
+    return focus() == name;
+  };
+  auto alertText = [&] {
+    const auto text = app.widget("qt_msgbox_informativelabel", "QMessageBox");
+    return text ? text->text : std::string();
+  };
+
+  ASSERT_TRUE(tabTo("revealRecordings")) << "Tab never reached the recordings folder button";
+  app.shot("folder-button-lit");
+  app.key("Return");
+  ASSERT_TRUE(app.waitFor([&] { return !alertText().empty(); }, 5s))
+      << "Return on the folder button told nothing";
+  EXPECT_NE(alertText().find("~/.local/share/Pexilar/Recordings"), std::string::npos)
+      << alertText();
+  EXPECT_TRUE(fs::is_directory(app.recordings()));
+  app.shot("folder-not-opened");
+  app.key("Return");  // the alert's OK
+  ASSERT_TRUE(app.waitFor([&] { return !app.window("QMessageBox"); }, 5s));
+  ASSERT_TRUE(app.waitFor([&] { return app.activeWindow() == "StudioWindow"; }, 5s));
+
+  ASSERT_TRUE(tabTo("privacy")) << "Tab never reached the privacy notes button";
+  app.key("KP_Enter");
+  ASSERT_TRUE(app.waitFor([&] { return !alertText().empty(); }, 5s))
+      << "Enter on the privacy button told nothing";
+  EXPECT_NE(alertText().find("Privacy-en.txt"), std::string::npos) << alertText();
+  app.shot("notes-not-opened");
+}
+
 }  // namespace
 }  // namespace vantry::e2e
