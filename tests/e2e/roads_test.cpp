@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <thread>
 
 #include "e2e/app_driver.h"
@@ -232,6 +234,61 @@ TEST(Road, LanguageSwitchesEverythingAtOnceAndStaysForTheNextStart) {
   EXPECT_TRUE(app.waitFor([&] { return menuTitles(app) == kEnglishMenus; }, 5s));
   EXPECT_EQ(app.widget("liveText")->text, "LIVE");
   app.shot("next-start");
+}
+
+// Qt's own dialogs speak the language chosen a moment ago, both ways, without a restart;
+// Escape and Ctrl+W close the Settings window.
+TEST(Road, QtsOwnDialogsFollowTheLanguageLive) {
+  QTranslator chinese;
+  ASSERT_TRUE(chinese.load(QStringLiteral("qtbase_zh_CN"),
+                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)));
+  ASSERT_EQ(chinese.translate("QPlatformTheme", "Cancel"), QString("取消"));
+  auto qt = [&](bool inChinese, const char* context, const char* text) {
+    const QString shown = inChinese ? chinese.translate(context, text) : QString();
+    return shown.isEmpty() ? std::string(text) : shown.toStdString();
+  };
+  AppDriver app("qt-dialogs-language", "english");
+  ASSERT_TRUE(app.launch()) << app.logText();
+
+  auto switchTo = [&](const std::string& language, const std::string& closing) {
+    app.key("ctrl+comma");
+    ASSERT_TRUE(app.waitForWidget(language, "LanguageSettingsView")) << "Settings did not open";
+    ASSERT_TRUE(app.click(language, "LanguageSettingsView"));
+    ASSERT_TRUE(app.waitFor(
+        [&] { return menuTitles(app) == (language == "english" ? kEnglishMenus : kChineseMenus); },
+        5s));
+    app.key(closing);
+    ASSERT_TRUE(app.waitFor([&] { return !app.window("LanguageSettingsView"); }, 5s))
+        << closing << " left the Settings window open";
+    ASSERT_TRUE(app.waitFor([&] { return app.activeWindow() == "StudioWindow"; }, 5s));
+  };
+  auto fileDialogSpeaks = [&](bool inChinese) {
+    app.key("ctrl+o");
+    ASSERT_TRUE(app.waitForWidget("lookInLabel", "QFileDialog")) << "Ctrl+O opened nothing";
+    EXPECT_EQ(app.widget("lookInLabel", "QFileDialog")->text,
+              qt(inChinese, "QFileDialog", "Look in:"));
+    EXPECT_EQ(app.widget("fileNameLabel", "QFileDialog")->text,
+              qt(inChinese, "QFileDialog", "File &name:"));
+    EXPECT_EQ(app.widget("fileTypeLabel", "QFileDialog")->text,
+              qt(inChinese, "QFileDialog", "Files of type:"));
+    std::vector<std::string> buttons;
+    for (const auto& text :
+         app.widget("buttonBox", "QFileDialog")->raw.value("items", nlohmann::json::array()))
+      buttons.push_back(text.get<std::string>());
+    for (const std::string& button :
+         {qt(inChinese, "QPlatformTheme", "Cancel"), qt(inChinese, "QFileDialog", "&Open")}) {
+      EXPECT_NE(std::find(buttons.begin(), buttons.end(), button), buttons.end())
+          << button << " is not among the dialog's buttons";
+    }
+    app.shot(inChinese ? "file-dialog-chinese" : "file-dialog-english");
+    app.key("Escape");
+    ASSERT_TRUE(app.waitFor([&] { return !app.window("QFileDialog"); }, 5s));
+    ASSERT_TRUE(app.waitFor([&] { return app.activeWindow() == "StudioWindow"; }, 5s));
+  };
+  switchTo("chinese", "Escape");
+  fileDialogSpeaks(true);
+  switchTo("english", "ctrl+w");
+  fileDialogSpeaks(false);
 }
 
 // Tab lights a control and Return or the keypad's Enter presses it (Space stays play and
