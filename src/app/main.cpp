@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
   // also when it changes.
   QtTranslation qtTexts;
   installInterfaceFont();
+  installDarkLook();
   QApplication::setWindowIcon(QIcon::fromTheme(
       QStringLiteral("vantry"), QIcon(sharedFilePath(QStringLiteral("vantry.svg")))));
 

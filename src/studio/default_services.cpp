@@ -81,13 +81,12 @@ void giveBackKeyboard(const QPointer<QWidget>& owner) {
 class QtDialogs : public StudioDialogs {
  public:
   std::optional<std::string> chooseProject() override {
-    // Recordings live under a hidden folder that the dialog would not show from home.
-    const QString recordings = QString::fromStdString(DisplayRecorder::defaultRecordingsFolder());
-    const QString start = QDir(recordings).exists() ? recordings : QDir::homePath();
     const QPointer<QWidget> owner = dialogOwner();
-    QString path = QFileDialog::getOpenFileName(owner, QL("打开项目…"), start,
-                                                QStringLiteral("JSON (*.json)"));
+    const std::unique_ptr<QFileDialog> dialog = projectFileDialog(owner);
+    const bool accepted = dialog->exec() == QDialog::Accepted;
     giveBackKeyboard(owner);
+    if (!accepted || dialog->selectedFiles().isEmpty()) return std::nullopt;
+    const QString path = dialog->selectedFiles().constFirst();
     if (path.isEmpty()) return std::nullopt;
     return path.toStdString();
   }
@@ -217,6 +216,18 @@ class QtScreenNames : public ScreenNames {
 };
 
 }  // namespace
+
+std::unique_ptr<QFileDialog> projectFileDialog(QWidget* owner) {
+  // Recordings live under a hidden folder that the dialog would not show from home.
+  const QString recordings = QString::fromStdString(DisplayRecorder::defaultRecordingsFolder());
+  const QString start = QDir(recordings).exists() ? recordings : QDir::homePath();
+  auto dialog =
+      std::make_unique<QFileDialog>(owner, QL("打开项目…"), start, QStringLiteral("JSON (*.json)"));
+  dialog->setObjectName(QStringLiteral("openProjectDialog"));
+  dialog->setAcceptMode(QFileDialog::AcceptOpen);
+  dialog->setFileMode(QFileDialog::ExistingFile);
+  return dialog;
+}
 
 StudioServices defaultStudioServices() {
   StudioServices services;

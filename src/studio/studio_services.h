@@ -14,6 +14,9 @@
 #include "model/clip.h"
 #include "platform/screen_source.h"
 
+class QFileDialog;
+class QWidget;
+
 namespace vantry {
 
 class Studio;
@@ -192,5 +195,8 @@ std::shared_ptr<StudioCapture> defaultStudioCapture();
 // dialogs and desktop services). Dialog, desktop and screen services need a
 // QGuiApplication.
 StudioServices defaultStudioServices();
+// The file dialog in which those services let the person choose a project (also shown by
+// the shots).
+std::unique_ptr<QFileDialog> projectFileDialog(QWidget* owner);
 
 }  // namespace vantry
