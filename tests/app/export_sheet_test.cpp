@@ -122,6 +122,29 @@ TEST_F(Sheet, ASegmentClickWritesTheOptionAndTheHintAndEstimateFollowAtOnce) {
   EXPECT_EQ(sheet.width(), 600);
 }
 
+// "Estimated Remaining Calculating…" read as one phrase: each value stands apart from its
+// label, in the brighter colour of the text.
+TEST_F(Sheet, TimingValuesReadApartFromTheirLabels) {
+  studio.demo();
+  studio.exportMovie();
+  studio.setExporting(true);
+  studio.setExportProgress(0.005);
+  sheet.show();
+  sheet.refreshNow();
+  for (const auto& [label, value] :
+       {std::pair{"elapsedTitle", "elapsed"}, std::pair{"remainingTitle", "remaining"}}) {
+    auto* title = sheet.control<QLabel>(label);
+    auto* shown = sheet.control<QLabel>(value);
+    ASSERT_TRUE(title && shown) << label;
+    EXPECT_GE(shown->geometry().left(), title->geometry().right() + 4) << label;
+    EXPECT_GT(shown->palette().color(QPalette::WindowText).lightness(),
+              title->palette().color(QPalette::WindowText).lightness() + 40)
+        << label;
+  }
+  EXPECT_EQ(sheet.control<QLabel>("remainingTitle")->text(), QStringLiteral("预计剩余"));
+  EXPECT_EQ(sheet.control<QLabel>("remaining")->text(), QStringLiteral("计算中…"));
+}
+
 TEST_F(Sheet, KeysByContentAndNoneWhileExporting) {
   studio.demo();
   studio.exportMovie();
