@@ -182,17 +182,16 @@ void settle(const std::function<bool()>& done) {
 }
 
 // The window sheet over a listing that has arrived (or, `loading`, not yet): the listing
-// runs on the capture worker, so it is waited for unless held.
+// runs on the capture worker, so it is waited for unless held. The display's live picture
+// comes at once, as it does in the application, so that the sheet is not left connecting.
 void showWindowSheet(Studio& s, StudioWindow& w, bool loading) {
   listingGate().hold(loading);
   s.setUseCamera(false);
   s.setSetupMode(RecordingSource::window);
   s.setShowingRecordingSetup(true);
   w.refreshNow();
-  QElapsedTimer waited;
-  waited.start();
-  while ((!w.windowSheet() || s.loadingSources()) && !loading && waited.elapsed() < 5000)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  s.setLiveScreenImage(syntheticDesktop(1920, 1080));
+  settle([&] { return w.windowSheet() && !s.preparing() && (loading || !s.loadingSources()); });
 }
 void applyRecording(Studio& s, bool busy) {
   s.setLiveScreenImage(syntheticDesktop(1920, 1080));
@@ -300,9 +299,10 @@ QImage fullscreenPicture(Studio& s, bool hidden) {
   FullscreenWindow* window = player->window();
   window->setAttribute(Qt::WA_DontShowOnScreen);
   window->resize(1440, 900);
-  if (hidden) window->hideControlsNow();
   for (int turn = 0; turn < 4; ++turn)
     QApplication::processEvents();
+  // Hidden last: a pointer over the new window (a real display's) shows the controls again.
+  if (hidden) window->hideControlsNow();
   return window->grab().toImage();
 }
 

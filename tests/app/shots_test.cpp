@@ -1,10 +1,22 @@
 // The shots show what the application shows: Qt's own dialogs and the alert in the one dark
-// look.
+// look, the Settings window ticking the language it speaks, the full-screen player without
+// its controls, the window sheet with its live picture come.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QEvent>
+#include <QHoverEvent>
 #include <QImage>
+#include <QRadioButton>
 
 #include "app/shot_states.h"
+#include "app/studio_window.h"
+#include "design/language_settings_view.h"
+#include "localization/language_scope.h"
+#include "localization/qt/language_settings.h"
+#include "player/fullscreen_player.h"
+#include "setup/window_sheet.h"
+#include "studio/studio.h"
 
 namespace vantry {
 namespace {
@@ -36,6 +48,56 @@ TEST(Shots, QtsOwnDialogsAndTheAlertWearTheDarkLook) {
     // Qt's light default draws these grounds at a lightness above 200.
     EXPECT_LT(middleLightness(shot.picture, QSize(300, 120)), 70);
   }
+}
+
+// The shots speak a language without storing it: the Settings picture ticks the language
+// its texts are in, not the stored one.
+TEST(Shots, SettingsTickTheLanguageTheyAreShownIn) {
+  LanguageSettings::shared().setSelected(AppLanguage::english);
+  LanguageScope chinese(AppLanguage::chinese);
+  LanguageSettingsView view;
+  auto* chosen = view.findChild<QRadioButton*>(QStringLiteral("chinese"));
+  ASSERT_NE(chosen, nullptr);
+  EXPECT_TRUE(chosen->isChecked());
+}
+
+// On a real display the pointer over the new window brings the controls back; the hidden
+// picture stays hidden.
+TEST(Shots, TheHiddenPlayerShowsNoControls) {
+  ShotState hidden = shotState("fullscreen-hidden");
+  const auto render = hidden.render;
+  hidden.render = [render](Studio& s, StudioWindow& w) {
+    auto* player = qobject_cast<FullscreenPlayer*>(s.fullscreenController());
+    if (player && player->window()) {
+      QCoreApplication::postEvent(player->window(),
+                                  new QHoverEvent(QEvent::HoverEnter, QPointF(700, 400),
+                                                  QPointF(700, 400), QPointF(-1, -1)));
+    }
+    return render(s, w);
+  };
+  const RenderedShot shot = renderShot(hidden);
+  auto* player = qobject_cast<FullscreenPlayer*>(shot.studio->fullscreenController());
+  ASSERT_TRUE(player && player->window());
+  EXPECT_FALSE(player->window()->controlsShown());
+}
+
+// The sheet gets its live picture at once, as in the application: no state is left
+// "Connecting…".
+TEST(Shots, TheWindowSheetIsNotLeftConnecting) {
+  int sheets = 0;
+  for (const ShotState& state : shotStates()) {
+    if (state.name.rfind("window-sheet-", 0) != 0) continue;
+    SCOPED_TRACE(state.name);
+    ++sheets;
+    const RenderedShot shot = renderShot(state);
+    EXPECT_FALSE(shot.studio->preparing());
+    QWidget* sheet = shot.window->windowSheet();
+    ASSERT_NE(sheet, nullptr);
+    auto* progress = sheet->findChild<QWidget*>(QStringLiteral("progressText"));
+    ASSERT_NE(progress, nullptr);
+    EXPECT_FALSE(progress->isVisible());
+  }
+  EXPECT_GE(sheets, 4);
 }
 
 }  // namespace
