@@ -3,10 +3,8 @@
 // renders instead (the display overlay), one PNG per state in OUT_DIR/<language>/. Animations are
 // frozen and capture is faked; without --language both languages are rendered.
 #include <QApplication>
-#include <QDialog>
 #include <QDir>
-#include <QPainter>
-#include <QPixmap>
+#include <QImage>
 #include <QTemporaryFile>
 
 #include <iostream>
@@ -14,14 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "app/qt_translation.h"
 #include "app/shot_states.h"
-#include "app/studio_window.h"
 #include "command.h"
 #include "design/motion.h"
 #include "design/painting.h"
 #include "localization/qt/language_option.h"
 #include "localization/qt/language_settings.h"
-#include "studio/studio.h"
 
 namespace {
 
@@ -73,6 +70,7 @@ int run(const tool::Args& given) {
   char* argv[] = {name, nullptr};
   QApplication app(argc, argv);
   installInterfaceFont();
+  installDarkLook();
   setAnimationsFrozen(true);
   // The shared setting loads the stored language when first used; load it now so that it
   // cannot override the language of the shots once the first window asks for it.
@@ -80,8 +78,11 @@ int run(const tool::Args& given) {
 
   const AppLanguage previous = currentLanguage();
   int failures = 0;
+  // Qt's own dialogs in the language of each round, as in the application.
+  QTranslator qtTexts;
   for (AppLanguage language : languages) {
     setCurrentLanguage(language);
+    installQtTranslation(language, qtTexts);
     const QString folder = QDir(QString::fromStdString(args[0]))
                                .filePath(QString::fromUtf8(language.rawValue().data(),
                                                            qsizetype(language.rawValue().size())));
@@ -91,34 +92,8 @@ int run(const tool::Args& given) {
       return 1;
     }
     for (const ShotState& state : shotStates()) {
-      // A fresh controller and window per state, so that no state leaks into the next.
-      Studio studio(offscreenStudioServices());
-      StudioWindowParts parts = StudioWindowParts::standard();
-      parts.launchPreview = false;
-      StudioWindow window(studio, parts);
-      window.setAttribute(Qt::WA_DontShowOnScreen);
-      window.resize(1250, 880);
-      window.show();
-      state.apply(studio, window);
-      for (int turn = 0; turn < 4; ++turn)
-        QApplication::processEvents();
-      window.refreshNow();
-      QApplication::processEvents();
       const QString path = QDir(folder).filePath(QString::fromStdString(state.name) + ".png");
-      QPixmap shot =
-          state.render ? QPixmap::fromImage(state.render(studio, window)) : window.grab();
-      for (QDialog* sheet : {window.exportSheet(), window.windowSheet()}) {
-        if (state.render || !sheet || !sheet->isVisible()) continue;
-        // The sheet is a window of its own: drawn over the main window where the window
-        // manager centres it, and placed there first so that it shows what lies behind.
-        const QPoint at((window.width() - sheet->width()) / 2,
-                        (window.height() - sheet->height()) / 2);
-        sheet->move(window.mapToGlobal(at));
-        QApplication::processEvents();
-        QPainter painter(&shot);
-        painter.drawPixmap(at, sheet->grab());
-      }
-      finishShot();
+      const QImage shot = renderShot(state).picture;
       if (!shot.save(path)) {
         std::cerr << "cannot write " << path.toStdString() << "\n";
         ++failures;

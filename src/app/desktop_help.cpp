@@ -8,15 +8,18 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStandardPaths>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include "design/language_settings_view.h"
 #include "design/painting.h"
+#include "design/space_key.h"
 #include "design/theme.h"
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
+#include "studio/studio.h"
 
 namespace vantry {
 
@@ -91,6 +94,19 @@ void SettingsWindow::open() {
     view_->setWindowTitle(QL("设置"));
     QObject::connect(&LanguageSettings::shared(), &LanguageSettings::changed, view_,
                      [view = view_.data()] { view->setWindowTitle(QL("设置")); });
+    // Closed from the keyboard as a window of its own is; Return picks the language that
+    // holds the focus.
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::ControlModifier | Qt::Key_W)}) {
+      QObject::connect(new QShortcut(keys, view_), &QShortcut::activated, view_, &QWidget::close);
+    }
+    new ReturnKey(view_);
+    // Without a window manager nothing else would give the keyboard back to the window the
+    // settings were opened from.
+    QObject::connect(view_, &QObject::destroyed,
+                     [opener = QPointer<QWidget>(QApplication::activeWindow())] {
+                       if (opener && opener->isVisible()) opener->activateWindow();
+                     });
   }
   view_->show();
   view_->raise();
@@ -114,28 +130,21 @@ QWidget* showAccessHelp(QWidget* parent) {
   return help;
 }
 
-void AppDesktop::openFolder(const std::string& path) {
-  if (inner_) {
-    inner_->openFolder(path);
-  } else {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
-  }
+void AppDesktop::openFolder(const std::string& path, DesktopDone done) {
+  if (inner_) return inner_->openFolder(path, std::move(done));
+  const bool opened = QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+  if (done) done(opened);
 }
 
-void AppDesktop::revealFile(const std::string& path) {
-  if (inner_) {
-    inner_->revealFile(path);
-  } else {
-    openFolder(QFileInfo(QString::fromStdString(path)).absolutePath().toStdString());
-  }
+void AppDesktop::revealFile(const std::string& path, DesktopDone done) {
+  if (inner_) return inner_->revealFile(path, std::move(done));
+  openFolder(QFileInfo(QString::fromStdString(path)).absolutePath().toStdString(), std::move(done));
 }
 
-void AppDesktop::openFile(const std::string& path) {
-  if (inner_) {
-    inner_->openFile(path);
-  } else {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
-  }
+void AppDesktop::openFile(const std::string& path, DesktopDone done) {
+  if (inner_) return inner_->openFile(path, std::move(done));
+  const bool opened = QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+  if (done) done(opened);
 }
 
 void AppDesktop::openPermissionHelp() {
@@ -169,10 +178,9 @@ QString privacyNotesPath(AppLanguage language, const QString& programFolder) {
                         programFolder);
 }
 
-bool openPrivacyNotes() {
+void openPrivacyNotes(Studio& studio) {
   const QString path = privacyNotesPath(LanguageSettings::shared().selected());
-  if (path.isEmpty()) return false;
-  return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+  if (!path.isEmpty()) studio.openPrivacyNotes(path.toStdString());
 }
 
 }  // namespace vantry

@@ -17,6 +17,7 @@ class QWidget;
 namespace vantry {
 
 class LanguageSettingsView;
+class Studio;
 
 // One top-level Settings window, raised when it is already open.
 class SettingsWindow {
@@ -35,9 +36,9 @@ QWidget* showAccessHelp(QWidget* parent = nullptr);
 class AppDesktop : public StudioDesktop {
  public:
   explicit AppDesktop(std::shared_ptr<StudioDesktop> inner) : inner_(std::move(inner)) {}
-  void openFolder(const std::string& path) override;
-  void revealFile(const std::string& path) override;
-  void openFile(const std::string& path) override;
+  void openFolder(const std::string& path, DesktopDone done) override;
+  void revealFile(const std::string& path, DesktopDone done) override;
+  void openFile(const std::string& path, DesktopDone done) override;
   void openPermissionHelp() override;
 
  private:
@@ -50,7 +51,8 @@ class AppDesktop : public StudioDesktop {
 QString sharedFilePath(const QString& name, const QString& programFolder = {});
 // The privacy notes of a language ("Privacy.txt", "Privacy-en.txt").
 QString privacyNotesPath(AppLanguage language, const QString& programFolder = {});
-// Opens the notes of the language chosen at the moment of the call; false when missing.
-bool openPrivacyNotes();
+// The notes of the language chosen at the moment of the call, opened through the studio;
+// nothing happens when they are missing.
+void openPrivacyNotes(Studio& studio);
 
 }  // namespace vantry

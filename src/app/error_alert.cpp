@@ -73,6 +73,9 @@ void ErrorAlert::dismiss() {
 }
 
 void ErrorAlert::finished() {
+  // Without a window manager nothing else would give the keyboard back to the window under
+  // the alert, and its keys (Tab, Return, the shortcuts) would be dead.
+  if (box_ && box_->parentWidget()) box_->parentWidget()->window()->activateWindow();
   if (closingForStudio_ || !box_) return;
   const bool help = help_ && box_->clickedButton() == help_;
   box_ = nullptr;

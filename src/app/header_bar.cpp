@@ -112,7 +112,9 @@ HeaderBar::HeaderBar(Studio& studio, std::function<void()> openSettings, QWidget
 
   // Status pill.
   pill_ = new CapsuleBox({Color(0x000000, 0.25), Theme::hairline, 1}, 12, 28, 8, this);
-  pill_->setMaximumWidth(380);
+  // Wide enough for the English notice while recording a display, which at 380 points lost
+  // its end ("Showing live prev…"); the window's default width still leaves the room.
+  pill_->setMaximumWidth(kPillMaxWidth);
   pill_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   dot_ = new StatusDot(Theme::cyan, pill_);
   pill_->row()->addWidget(dot_);

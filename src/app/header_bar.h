@@ -32,6 +32,7 @@ class HeaderBar : public QWidget {
 
  public:
   static constexpr int kHeight = 56;
+  static constexpr int kPillMaxWidth = 420;
   // Linux windows keep their frame: no space is kept for window buttons.
   static constexpr int kLeadingPadding = 16;
 

@@ -1,7 +1,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
-#include <QTranslator>
 
 #include <filesystem>
 #include <memory>
@@ -18,7 +17,6 @@
 #include "capture/recording_recovery.h"
 #include "design/chrome.h"
 #include "design/painting.h"
-#include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
 #include "platform/durable_file.h"
 #include "platform/memory_release.h"
@@ -38,10 +36,11 @@ int main(int argc, char** argv) {
   // Only the quit flow ends the application.
   QApplication::setQuitOnLastWindowClosed(false);
 
-  // The stored language before any thread translates a text; Qt's own dialogs follow it.
-  QTranslator qtTexts;
-  installQtTranslation(LanguageSettings::shared().selected(), qtTexts);
+  // The stored language before any thread translates a text; Qt's own dialogs follow it,
+  // also when it changes.
+  QtTranslation qtTexts;
   installInterfaceFont();
+  installDarkLook();
   QApplication::setWindowIcon(QIcon::fromTheme(
       QStringLiteral("vantry"), QIcon(sharedFilePath(QStringLiteral("vantry.svg")))));
 

@@ -1,5 +1,6 @@
 #include "app/shot_states.h"
 
+#include "app/error_alert.h"
 #include "app/main_column.h"
 #include "app/studio_window.h"
 #include "design/language_settings_view.h"
@@ -15,16 +16,21 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QImage>
 #include <QLinearGradient>
 #include <QMenu>
 #include <QPainter>
+#include <QTemporaryDir>
 #include <QThreadPool>
 
+#include <cerrno>
 #include <condition_variable>
 #include <mutex>
 
 #include "localization/qt/qt_text.h"
+#include "localization/user_message.h"
 #include "studio/studio.h"
 
 namespace vantry {
@@ -161,24 +167,31 @@ class CancelledDialogs final : public StudioDialogs {
 
 class QuietDesktop final : public StudioDesktop {
  public:
-  void openFolder(const std::string&) override {}
-  void revealFile(const std::string&) override {}
-  void openFile(const std::string&) override {}
+  void openFolder(const std::string&, DesktopDone) override {}
+  void revealFile(const std::string&, DesktopDone) override {}
+  void openFile(const std::string&, DesktopDone) override {}
   void openPermissionHelp() override {}
 };
 
+// Runs the event loop until `done` holds, for at most five seconds.
+void settle(const std::function<bool()>& done) {
+  QElapsedTimer waited;
+  waited.start();
+  while (!done() && waited.elapsed() < 5000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
 // The window sheet over a listing that has arrived (or, `loading`, not yet): the listing
-// runs on the capture worker, so it is waited for unless held.
+// runs on the capture worker, so it is waited for unless held. The display's live picture
+// comes at once, as it does in the application, so that the sheet is not left connecting.
 void showWindowSheet(Studio& s, StudioWindow& w, bool loading) {
   listingGate().hold(loading);
   s.setUseCamera(false);
   s.setSetupMode(RecordingSource::window);
   s.setShowingRecordingSetup(true);
   w.refreshNow();
-  QElapsedTimer waited;
-  waited.start();
-  while ((!w.windowSheet() || s.loadingSources()) && !loading && waited.elapsed() < 5000)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  s.setLiveScreenImage(syntheticDesktop(1920, 1080));
+  settle([&] { return w.windowSheet() && !s.preparing() && (loading || !s.loadingSources()); });
 }
 void applyRecording(Studio& s, bool busy) {
   s.setLiveScreenImage(syntheticDesktop(1920, 1080));
@@ -286,10 +299,38 @@ QImage fullscreenPicture(Studio& s, bool hidden) {
   FullscreenWindow* window = player->window();
   window->setAttribute(Qt::WA_DontShowOnScreen);
   window->resize(1440, 900);
-  if (hidden) window->hideControlsNow();
   for (int turn = 0; turn < 4; ++turn)
     QApplication::processEvents();
+  // Hidden last: a pointer over the new window (a real display's) shows the controls again.
+  if (hidden) window->hideControlsNow();
   return window->grab().toImage();
+}
+
+// The project dialog of Ctrl+O as the application opens it, over a made-up folder of
+// recordings instead of the home folder of whoever renders the shots.
+QImage projectDialogPicture(StudioWindow& window) {
+  const std::unique_ptr<QFileDialog> dialog = projectFileDialog(&window);
+  dialog->setAttribute(Qt::WA_DontShowOnScreen);
+  QTemporaryDir folder;
+  for (const char* name :
+       {"Recording 2025-03-14 09.30", "Recording 2025-03-14 16.05", "Recording 2025-03-18 11.12"}) {
+    QDir(folder.path()).mkpath(QString::fromLatin1(name));
+  }
+  QFile(QDir(folder.path()).filePath(QStringLiteral("edit.json"))).open(QIODevice::WriteOnly);
+  dialog->setDirectory(folder.path());
+  dialog->show();
+  auto* listing = dialog->findChild<QFileSystemModel*>();
+  bool loaded = false;
+  if (listing) {
+    QObject::connect(listing, &QFileSystemModel::directoryLoaded, dialog.get(),
+                     [&loaded] { loaded = true; });
+  }
+  settle([&] { return loaded; });
+  for (int turn = 0; turn < 4; ++turn)
+    QApplication::processEvents();
+  QPixmap picture = window.grab();
+  drawDialogOver(picture, window, dialog.get());
+  return picture.toImage();
 }
 
 // The main window with a menu open at `at` (window coordinates; its bottom left corner
@@ -401,6 +442,15 @@ std::vector<ShotState> builtIn() {
          QCoreApplication::processEvents();
          return view.grab().toImage();
        }},
+      {"alert",
+       [](Studio& s, StudioWindow&) {
+         s.setLiveScreenImage(syntheticDesktop(1920, 1080));
+         s.setError(withReason(L("无法打开项目 {0}。", "~/Videos/Lesson/edit.json"),
+                               systemReason(ENOENT)));
+       }},
+      {"file-dialog",
+       [](Studio& s, StudioWindow&) { s.setLiveScreenImage(syntheticDesktop(1920, 1080)); },
+       [](Studio&, StudioWindow& w) { return projectDialogPicture(w); }},
       {"window-sheet-error",
        [](Studio& s, StudioWindow& w) {
          showWindowSheet(s, w, false);
@@ -412,8 +462,57 @@ std::vector<ShotState> builtIn() {
 
 }  // namespace
 
+void drawDialogOver(QPixmap& picture, StudioWindow& window, QDialog* dialog) {
+  if (!dialog || !dialog->isVisible()) return;
+  const QPoint at((window.width() - dialog->width()) / 2, (window.height() - dialog->height()) / 2);
+  dialog->move(window.mapToGlobal(at));
+  QApplication::processEvents();
+  QPainter painter(&picture);
+  painter.drawPixmap(at, dialog->grab());
+}
+
 void finishShot() {
   listingGate().hold(false);
+}
+
+RenderedShot::RenderedShot() = default;
+RenderedShot::RenderedShot(RenderedShot&&) noexcept = default;
+RenderedShot::~RenderedShot() {
+  window.reset();
+  // What the window closed (the display overlays) goes before the controller it shows.
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  studio.reset();
+}
+
+RenderedShot renderShot(const ShotState& state) {
+  // A fresh controller and window per state, so that no state leaks into the next.
+  RenderedShot shot;
+  shot.studio = std::make_unique<Studio>(offscreenStudioServices());
+  StudioWindowParts parts = StudioWindowParts::standard();
+  parts.launchPreview = false;
+  shot.window = std::make_unique<StudioWindow>(*shot.studio, parts);
+  Studio& studio = *shot.studio;
+  StudioWindow& window = *shot.window;
+  window.setAttribute(Qt::WA_DontShowOnScreen);
+  window.resize(1250, 880);
+  window.show();
+  state.apply(studio, window);
+  for (int turn = 0; turn < 4; ++turn)
+    QApplication::processEvents();
+  window.refreshNow();
+  QApplication::processEvents();
+  if (state.render) {
+    shot.picture = state.render(studio, window);
+  } else {
+    QPixmap picture = window.grab();
+    // The sheets and the alert are windows of their own.
+    for (QDialog* dialog :
+         {window.exportSheet(), window.windowSheet(), static_cast<QDialog*>(window.alert()->box())})
+      drawDialogOver(picture, window, dialog);
+    shot.picture = picture.toImage();
+  }
+  finishShot();
+  return shot;
 }
 
 StudioServices offscreenStudioServices() {

@@ -4,11 +4,15 @@
 // its own states here; a state puts a fresh controller (with fake capture, no clock) into
 // the state it shows.
 
+#include <QImage>
+
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-class QImage;
+class QDialog;
+class QPixmap;
 
 namespace vantry {
 
@@ -22,6 +26,20 @@ struct ShotState {
   std::function<QImage(Studio&, StudioWindow&)> render = {};
 };
 
+// A state rendered as `vantry-tool shots` saves it: applied to a fresh controller and main
+// window (1250 x 880, offscreen), with the window's sheets and alert drawn over the window.
+// The controller and window stay for a look at what the picture shows.
+struct RenderedShot {
+  std::unique_ptr<Studio> studio;
+  std::unique_ptr<StudioWindow> window;
+  QImage picture;
+
+  RenderedShot();
+  RenderedShot(RenderedShot&&) noexcept;
+  ~RenderedShot();
+};
+RenderedShot renderShot(const ShotState& state);
+
 // The registered states, in registration order (the main window's own come first).
 std::vector<ShotState>& shotStates();
 // Adds or replaces the state of that name.
@@ -33,6 +51,11 @@ void registerShotState(ShotState state);
 // stay, so the demonstration project renders as it does in the application.
 struct StudioServices;
 StudioServices offscreenStudioServices();
+
+// A dialog of the main window (a sheet, the alert, a file dialog) drawn over `picture` of
+// it, where a window manager centres it; placed there first, so that a sheet shows what
+// lies behind it. Nothing when the dialog is not shown.
+void drawDialogOver(QPixmap& picture, StudioWindow& window, QDialog* dialog);
 
 // Lets the window listing of the offscreen capture finish again (a state may hold it to
 // show the list while it loads). Call after rendering each state.

@@ -34,7 +34,7 @@ StudioWindowParts StudioWindowParts::standard() {
   parts.timeline = [](Studio& studio, QWidget* parent) { return new TimelineView(studio, parent); };
   parts.inspector = [](Studio& studio, QWidget* parent) -> QWidget* {
     return new InspectorColumn(
-        studio, [] { openPrivacyNotes(); }, parent);
+        studio, [&studio] { openPrivacyNotes(studio); }, parent);
   };
   parts.windowSheet = [](Studio& studio, QWidget* parent) -> QDialog* {
     return new WindowSheet(studio, parent);
@@ -101,6 +101,7 @@ StudioWindow::StudioWindow(Studio& studio, StudioWindowParts parts, QWidget* par
     QAction* playPause = commands_->action(AppCommands::playPause);
     if (playPause->isEnabled()) playPause->trigger();
   });
+  new ReturnKey(this);
   alert_ = new ErrorAlert(studio, this);
   chrome_ = new TransparentWindow(ground, [this] { emit quitRequested(); });
   // Under a sheet the window manager's close still asks to quit, so the flow can say why

@@ -4,6 +4,7 @@
 #include <QAbstractSlider>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -96,6 +97,13 @@ QJsonObject describe(QWidget* w, const QString& path) {
   if (!w->accessibleName().isEmpty()) o[QStringLiteral("accessible")] = w->accessibleName();
   if (qobject_cast<QMenuBar*>(w) || qobject_cast<QMenu*>(w))
     o[QStringLiteral("items")] = actionTexts(w);
+  // Qt's own dialogs leave their buttons unnamed.
+  if (auto* box = qobject_cast<QDialogButtonBox*>(w)) {
+    QJsonArray texts;
+    for (const QAbstractButton* button : box->buttons())
+      if (button->isVisible()) texts.append(button->text());
+    o[QStringLiteral("items")] = texts;
+  }
   return o;
 }
 

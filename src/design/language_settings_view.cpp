@@ -119,7 +119,9 @@ LanguageSettingsView::LanguageSettingsView(QWidget* parent) : QWidget(parent) {
 }
 
 void LanguageSettingsView::refresh() {
-  const AppLanguage selected = LanguageSettings::shared().selected();
+  // The language its texts are in: the shared setting's in the application, also the one
+  // a rendering of the shots is in.
+  const AppLanguage selected = currentLanguage();
   setLocale(qtLocale(selected));
   title_->setText(QL("设置"));
   heading_->setText(QL("语言"));

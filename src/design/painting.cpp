@@ -5,10 +5,16 @@
 #include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPalette>
 #include <QPen>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QToolTip>
 #include <QWidget>
 
 #include <algorithm>
+
+#include "design/theme.h"
 
 namespace vantry {
 
@@ -25,6 +31,38 @@ QFont uiFont(double points, QFont::Weight weight) {
 
 void installInterfaceFont() {
   QApplication::setFont(uiFont(13, QFont::Normal));
+}
+
+QPalette darkPalette() {
+  // Controls a shade above the raised ground; Fusion derives its bevels from these two.
+  const QColor button = mixed(Theme::raised, Qt::white, 0.08);
+  QPalette p(button, Theme::raised);
+  p.setColor(QPalette::WindowText, Theme::text);
+  p.setColor(QPalette::Base, Theme::base);
+  p.setColor(QPalette::AlternateBase, mixed(Theme::base, Qt::white, 0.04));
+  p.setColor(QPalette::Text, Theme::text);
+  p.setColor(QPalette::ButtonText, Theme::text);
+  p.setColor(QPalette::BrightText, Qt::white);
+  p.setColor(QPalette::PlaceholderText, Theme::secondary);
+  p.setColor(QPalette::ToolTipBase, Theme::raised);
+  p.setColor(QPalette::ToolTipText, Theme::text);
+  p.setColor(QPalette::Highlight, Theme::cyan);
+  p.setColor(QPalette::HighlightedText, Color(0x05070C));
+  p.setColor(QPalette::Link, Theme::cyan);
+  p.setColor(QPalette::LinkVisited, Theme::violet);
+  for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+    p.setColor(QPalette::Disabled, role, Theme::tertiary);
+  }
+  p.setColor(QPalette::Disabled, QPalette::Highlight, mixed(Theme::raised, Qt::white, 0.16));
+  return p;
+}
+
+void installDarkLook() {
+  if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
+    QApplication::setStyle(fusion);
+  const QPalette palette = darkPalette();
+  QApplication::setPalette(palette);
+  QToolTip::setPalette(palette);
 }
 
 QPainterPath continuousRoundedRect(const QRectF& rect, double radius) {

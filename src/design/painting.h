@@ -9,6 +9,7 @@
 #include <QString>
 
 class QBrush;
+class QPalette;
 class QPainterPath;
 class QPainter;
 class QWidget;
@@ -21,6 +22,13 @@ QFont uiFont(double points, QFont::Weight weight);
 // Makes that font (13 points, regular) the application's default, for labels and dialogs
 // built from plain widgets. Call once the QApplication exists.
 void installInterfaceFont();
+
+// The one dark look as a palette of the theme's colours, for what Qt draws itself: message
+// boxes, file dialogs, tooltips, the menus of text fields.
+QPalette darkPalette();
+// Makes it the application's, tooltips included, under the Fusion style, which draws from
+// the palette alone whatever style the desktop prefers. Call once the QApplication exists.
+void installDarkLook();
 
 // A rounded rectangle with continuous corners: the curvature eases into the straight edges
 // (each corner starts about 1.53 radii from its vertex) instead of a circular arc meeting them

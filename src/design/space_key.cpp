@@ -1,5 +1,6 @@
 #include "design/space_key.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QWidget>
@@ -20,6 +21,23 @@ bool SpaceKey::eventFilter(QObject* watched, QEvent* event) {
   if (!widget || widget->window() != window_) return false;
   if (widget->testAttribute(Qt::WA_InputMethodEnabled)) return false;  // typing
   if (event->type() == QEvent::KeyPress && !key->isAutoRepeat() && onSpace_) onSpace_();
+  return true;
+}
+
+ReturnKey::ReturnKey(QWidget* window) : QObject(window), window_(window) {
+  // A key the focused control ignores travels up to its window, through this filter.
+  window->installEventFilter(this);
+}
+
+bool ReturnKey::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != window_ || event->type() != QEvent::KeyPress) return false;
+  auto* key = static_cast<QKeyEvent*>(event);
+  if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) return false;
+  if (key->modifiers() & ~Qt::KeypadModifier) return false;
+  auto* button = qobject_cast<QAbstractButton*>(QApplication::focusWidget());
+  if (!button || button->window() != window_ || !button->isEnabled() || !button->isVisible())
+    return false;
+  if (!key->isAutoRepeat()) button->click();
   return true;
 }
 

@@ -448,7 +448,11 @@ struct ExportSheet::Parts {
   QLabel* percent;
   ExportBar* bar;
   QLabel* summary;
-  QLabel* timing;
+  // The timing row: each value after its label.
+  QLabel* elapsedTitle;
+  QLabel* elapsed;
+  QLabel* remainingTitle;
+  QLabel* remaining;
   SheetButton* cancel;
   ThumbnailBox* thumbnailBox;
   ElidedLabel* fileName;
@@ -614,11 +618,25 @@ ExportSheet::ExportSheet(Studio& studio, QWidget* parent)
   auto* timingRow = new QHBoxLayout;
   timingRow->setSpacing(0);
   p.summary = text({}, 11, Theme::secondary, progress);
-  p.timing = text({}, 11, Theme::secondary, progress);
-  p.timing->setObjectName(QStringLiteral("timing"));
   timingRow->addWidget(p.summary);
   timingRow->addStretch(1);
-  timingRow->addWidget(p.timing);
+  // A value that is words ("Calculating…") would run into its label in one colour: the
+  // values are brighter and stand a little apart.
+  p.elapsedTitle = text({}, 11, Theme::secondary, progress);
+  p.elapsedTitle->setObjectName(QStringLiteral("elapsedTitle"));
+  p.elapsed = text({}, 11, Theme::text, progress);
+  p.elapsed->setObjectName(QStringLiteral("elapsed"));
+  p.remainingTitle = text({}, 11, Theme::secondary, progress);
+  p.remainingTitle->setObjectName(QStringLiteral("remainingTitle"));
+  p.remaining = text({}, 11, Theme::text, progress);
+  p.remaining->setObjectName(QStringLiteral("remaining"));
+  timingRow->addWidget(p.elapsedTitle);
+  timingRow->addSpacing(5);
+  timingRow->addWidget(p.elapsed);
+  timingRow->addSpacing(16);
+  timingRow->addWidget(p.remainingTitle);
+  timingRow->addSpacing(5);
+  timingRow->addWidget(p.remaining);
   progressStack->addLayout(timingRow);
   progressStack->addSpacing(10);
   auto* cancelRow = new QHBoxLayout;
@@ -825,9 +843,10 @@ void ExportSheet::tickTiming() {
   const auto& started = studio_.exportStartedAt();
   const double elapsed =
       started ? std::max<qint64>(0, started->msecsTo(QDateTime::currentDateTime())) / 1000.0 : 0;
-  parts_->timing->setText(
-      QL("已用时间") + QLatin1Char(' ') + exportTime(elapsed) + QStringLiteral("   ") +
-      QL("预计剩余") + QLatin1Char(' ') +
+  parts_->elapsedTitle->setText(QL("已用时间"));
+  parts_->elapsed->setText(exportTime(elapsed));
+  parts_->remainingTitle->setText(QL("预计剩余"));
+  parts_->remaining->setText(
       exportRemainingText(studio_.exportProgress(), elapsed, studio_.exportCancelling()));
 }
 

@@ -515,6 +515,17 @@ constexpr CatalogRow kPlatformRows[] = {
      "Could not access the microphone. Turn off microphone recording, or make sure the sound "
      "server (PulseAudio or PipeWire) is running."},
     {"打开权限帮助", "Open Access Help"},
+    // When the desktop has no program to open a folder or file with.
+    {"这个桌面没有设置可以打开它的程序。", "This desktop has no program set up to open it."},
+    {"无法打开录制文件夹 {0}。", "Could not open the recordings folder {0}."},
+    {"请在文件管理器中自行打开这个文件夹。", "Please open the folder yourself in a file manager."},
+    {"无法在文件管理器中显示 {0}。", "Could not show {0} in the file manager."},
+    {"影片已保存，请在文件管理器中自行打开它所在的文件夹。",
+     "The movie is saved; please open its folder yourself in a file manager."},
+    {"无法播放 {0}。", "Could not play {0}."},
+    {"请用视频播放器自行打开这个文件。", "Please open the file yourself in a video player."},
+    {"无法打开隐私说明 {0}。", "Could not open the privacy notes {0}."},
+    {"请用文本编辑器自行打开这个文件。", "Please open the file yourself in a text editor."},
     // Why the window sheet's list is empty.
     {"没有符合搜索的窗口。", "No window matches the search."},
     {"没有可以录制的窗口。请先打开要录制的窗口，再刷新列表。",

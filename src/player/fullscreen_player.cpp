@@ -76,6 +76,7 @@ FullscreenWindow::FullscreenWindow(Studio& studio) : QWidget(nullptr), studio_(s
   // of pressing the control that would otherwise have the focus.
   holdKeyboardFocus(this);
   new SpaceKey(this, [this] { studio_.togglePlayback(); });
+  new ReturnKey(this);
 
   connect(&studio_, &Studio::changed, this, &FullscreenWindow::refresh);
   connect(&studio_, &Studio::timeChanged, this, [this] { slider_->setValue(studio_.time()); });

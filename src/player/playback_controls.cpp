@@ -36,6 +36,7 @@ PlayButton::PlayButton(QWidget* parent) : QAbstractButton(parent), hover_(new An
   shadow_ = new ShadowCaster(
       this,
       [this](QPainter& p) {
+        if (!isEnabled()) return;  // no glow on a button that cannot be pressed
         const double h = hover_->value();
         paintShadow(p, rect(), 19, Shadow{faded(Theme::cyan, 0.45 + 0.25 * h), 9 + 5 * h, {}});
       },
@@ -74,21 +75,36 @@ bool PlayButton::hitButton(const QPoint& pos) const {
   return std::hypot(d.x(), d.y()) <= width() / 2.0;
 }
 
+void PlayButton::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::EnabledChange) {
+    update();
+    shadow_->update();
+  }
+  QAbstractButton::changeEvent(event);
+}
+
 void PlayButton::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
   const QRectF r = rect();
+  const bool enabled = isEnabled();
   p.setPen(Qt::NoPen);
-  p.setBrush(Theme::accentDiagonal.over(r));
+  // Disabled (while exporting) it loses its gradient as the primary button does, so that it
+  // no longer looks like it could be pressed.
+  if (enabled) {
+    p.setBrush(Theme::accentDiagonal.over(r));
+  } else {
+    p.setBrush(Color(0xFFFFFF, 0.08));
+  }
   p.drawEllipse(r);
-  if (hover_->value() > 0) {
+  if (enabled && hover_->value() > 0) {
     p.setBrush(Color(0xFFFFFF, 0.15 * hover_->value()));
     p.drawEllipse(r);
   }
   const QString symbol = playing_ ? QStringLiteral("pause.fill") : QStringLiteral("play.fill");
   QRectF box(0, 0, 14, 14);
   box.moveCenter(r.center() + QPointF(playing_ ? 0 : 1.5, 0));
-  paintSymbol(p, symbol, box, isEnabled() ? kPlayInk : faded(kPlayInk, 0.6), 700);
+  paintSymbol(p, symbol, box, enabled ? kPlayInk : Theme::tertiary, 700);
   paintFocusRing(p, this, r, r.width() / 2);
 }
 

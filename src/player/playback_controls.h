@@ -34,6 +34,7 @@ class PlayButton : public QAbstractButton {
   QSize sizeHint() const override { return QSize(38, 38); }
 
  protected:
+  void changeEvent(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;

@@ -81,13 +81,12 @@ void giveBackKeyboard(const QPointer<QWidget>& owner) {
 class QtDialogs : public StudioDialogs {
  public:
   std::optional<std::string> chooseProject() override {
-    // Recordings live under a hidden folder that the dialog would not show from home.
-    const QString recordings = QString::fromStdString(DisplayRecorder::defaultRecordingsFolder());
-    const QString start = QDir(recordings).exists() ? recordings : QDir::homePath();
     const QPointer<QWidget> owner = dialogOwner();
-    QString path = QFileDialog::getOpenFileName(owner, QL("打开项目…"), start,
-                                                QStringLiteral("JSON (*.json)"));
+    const std::unique_ptr<QFileDialog> dialog = projectFileDialog(owner);
+    const bool accepted = dialog->exec() == QDialog::Accepted;
     giveBackKeyboard(owner);
+    if (!accepted || dialog->selectedFiles().isEmpty()) return std::nullopt;
+    const QString path = dialog->selectedFiles().constFirst();
     if (path.isEmpty()) return std::nullopt;
     return path.toStdString();
   }
@@ -120,33 +119,41 @@ class QtDialogs : public StudioDialogs {
 
 class QtDesktop : public StudioDesktop {
  public:
-  void openFolder(const std::string& path) override { openLocal(path); }
+  void openFolder(const std::string& path, DesktopDone done) override {
+    tell(done, openLocal(path));
+  }
   // The freedesktop file-manager interface selects the file; without a session bus or a
   // file manager that answers it, the folder opens instead. The call is asynchronous, since
   // the bus may have to start the file manager first.
-  void revealFile(const std::string& path) override {
+  void revealFile(const std::string& path, DesktopDone done) override {
     const QString file = QString::fromStdString(path);
     const std::string folder = QFileInfo(file).absolutePath().toStdString();
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) return openLocal(folder);
+    if (!bus.isConnected()) return openFolder(folder, std::move(done));
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.FileManager1"),
         QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << QStringList{QUrl::fromLocalFile(file).toString()} << QString();
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), qApp);
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp, [watcher, folder] {
-      watcher->deleteLater();
-      if (watcher->isError()) openLocal(folder);
-    });
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp,
+                     [watcher, folder, done = std::move(done)] {
+                       watcher->deleteLater();
+                       tell(done, !watcher->isError() || openLocal(folder));
+                     });
   }
-  void openFile(const std::string& path) override { openLocal(path); }
+  void openFile(const std::string& path, DesktopDone done) override { tell(done, openLocal(path)); }
   // The help text itself comes with the recording setup.
   void openPermissionHelp() override {}
 
  private:
-  static void openLocal(const std::string& path) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+  // False when the desktop has no program to open the path with (Qt says "Unable to detect
+  // a launcher" in its log, and nothing opens).
+  static bool openLocal(const std::string& path) {
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+  }
+  static void tell(const DesktopDone& done, bool opened) {
+    if (done) done(opened);
   }
 };
 
@@ -209,6 +216,18 @@ class QtScreenNames : public ScreenNames {
 };
 
 }  // namespace
+
+std::unique_ptr<QFileDialog> projectFileDialog(QWidget* owner) {
+  // Recordings live under a hidden folder that the dialog would not show from home.
+  const QString recordings = QString::fromStdString(DisplayRecorder::defaultRecordingsFolder());
+  const QString start = QDir(recordings).exists() ? recordings : QDir::homePath();
+  auto dialog =
+      std::make_unique<QFileDialog>(owner, QL("打开项目…"), start, QStringLiteral("JSON (*.json)"));
+  dialog->setObjectName(QStringLiteral("openProjectDialog"));
+  dialog->setAcceptMode(QFileDialog::AcceptOpen);
+  dialog->setFileMode(QFileDialog::ExistingFile);
+  return dialog;
+}
 
 StudioServices defaultStudioServices() {
   StudioServices services;

@@ -244,10 +244,14 @@ class Studio : public QObject {
   // Drops the project still being opened (quitting); the open project stays as it is.
   void cancelOpening();
   void demo();
+  // What the desktop cannot open (no file manager or default application) is told in
+  // `error`, naming the path so that the person can open it themselves.
   void revealRecordings();
   // The last exported movie in the file manager, or played with the default application.
   void revealExportResult();
   void openExportResult();
+  // The privacy notes the application ships, at `path`, with the default application.
+  void openPrivacyNotes(const std::string& path);
 
   // --- Export ---
   void exportMovie();  // the sheet's opener ("export" in the design)

@@ -8,6 +8,7 @@
 
 #include "capture/display_recorder.h"
 #include "localization/localization.h"
+#include "localization/user_message.h"
 #include "model/demo_project.h"
 #include "model/document_json.h"
 #include "platform/durable_file.h"
@@ -291,20 +292,49 @@ void Studio::demo() {
   setNotice(L("演示项目 · 自动缩放 / 指针跟随 / 人物画中画"));
 }
 
+namespace {
+
+// When the desktop did not take the path, the studio's error names it (in `sentence`), says
+// why and what to do instead (`advice`), so that the person can open it themselves.
+DesktopDone unopenedTold(Studio* studio, const std::string& sentence, const std::string& advice) {
+  std::string message = joinSentences({sentence, L("这个桌面没有设置可以打开它的程序。"), advice});
+  return [studio = QPointer<Studio>(studio), message = std::move(message)](bool opened) {
+    if (!opened && studio) studio->setError(message);
+  };
+}
+
+}  // namespace
+
 void Studio::revealRecordings() {
   std::string folder = services_.recordingsFolder.empty()
                            ? DisplayRecorder::defaultRecordingsFolder()
                            : services_.recordingsFolder;
   platform::makePrivateFolder(folder);
-  if (services_.desktop) services_.desktop->openFolder(folder);
+  if (!services_.desktop) return;
+  services_.desktop->openFolder(folder,
+                                unopenedTold(this, L("无法打开录制文件夹 {0}。", shownPath(folder)),
+                                             L("请在文件管理器中自行打开这个文件夹。")));
 }
 
 void Studio::revealExportResult() {
-  if (exportResultURL_ && services_.desktop) services_.desktop->revealFile(*exportResultURL_);
+  if (!exportResultURL_ || !services_.desktop) return;
+  const std::string& movie = *exportResultURL_;
+  services_.desktop->revealFile(
+      movie, unopenedTold(this, L("无法在文件管理器中显示 {0}。", shownPath(movie)),
+                          L("影片已保存，请在文件管理器中自行打开它所在的文件夹。")));
 }
 
 void Studio::openExportResult() {
-  if (exportResultURL_ && services_.desktop) services_.desktop->openFile(*exportResultURL_);
+  if (!exportResultURL_ || !services_.desktop) return;
+  const std::string& movie = *exportResultURL_;
+  services_.desktop->openFile(movie, unopenedTold(this, L("无法播放 {0}。", shownPath(movie)),
+                                                  L("请用视频播放器自行打开这个文件。")));
+}
+
+void Studio::openPrivacyNotes(const std::string& path) {
+  if (!services_.desktop) return;
+  services_.desktop->openFile(path, unopenedTold(this, L("无法打开隐私说明 {0}。", shownPath(path)),
+                                                 L("请用文本编辑器自行打开这个文件。")));
 }
 
 // --- Leaving for live preview ---

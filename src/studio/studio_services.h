@@ -14,6 +14,9 @@
 #include "model/clip.h"
 #include "platform/screen_source.h"
 
+class QFileDialog;
+class QWidget;
+
 namespace vantry {
 
 class Studio;
@@ -75,15 +78,19 @@ class StudioDialogs {
                                                              const ExportOptions& options) = 0;
 };
 
-// The desktop: file manager, default applications, in-app help.
+// Told, on the main thread and maybe later, whether the desktop took a path: false when it
+// has no program to open it with.
+using DesktopDone = std::function<void(bool opened)>;
+
+// The desktop: file manager, default applications, in-app help. Each call returns at once.
 class StudioDesktop {
  public:
   virtual ~StudioDesktop() = default;
-  virtual void openFolder(const std::string& path) = 0;
-  // Shows a file selected in the file manager, or at least its folder. Returns at once.
-  virtual void revealFile(const std::string& path) = 0;
+  virtual void openFolder(const std::string& path, DesktopDone done) = 0;
+  // Shows a file selected in the file manager, or at least its folder.
+  virtual void revealFile(const std::string& path, DesktopDone done) = 0;
   // Opens a file with the desktop's default application.
-  virtual void openFile(const std::string& path) = 0;
+  virtual void openFile(const std::string& path, DesktopDone done) = 0;
   // The help on display access, the video group and the sound server.
   virtual void openPermissionHelp() = 0;
 };
@@ -188,5 +195,8 @@ std::shared_ptr<StudioCapture> defaultStudioCapture();
 // dialogs and desktop services). Dialog, desktop and screen services need a
 // QGuiApplication.
 StudioServices defaultStudioServices();
+// The file dialog in which those services let the person choose a project (also shown by
+// the shots).
+std::unique_ptr<QFileDialog> projectFileDialog(QWidget* owner);
 
 }  // namespace vantry

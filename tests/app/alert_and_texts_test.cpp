@@ -41,6 +41,23 @@ TEST(QtTexts, QtsOwnDialogsSpeakChineseOnlyInTheChineseInterface) {
   QLocale::setDefault(before);
 }
 
+// Qt's own texts switch with the language at once, both ways, as the app's own texts do.
+TEST(QtTexts, FollowEveryChangeOfTheLanguage) {
+  const QLocale before;
+  LanguageSettings::shared().setSelected(AppLanguage::english);
+  {
+    QtTranslation qtTexts;
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancel");
+    LanguageSettings::shared().setSelected(AppLanguage::chinese);
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QString("取消"));
+    EXPECT_EQ(QLocale().language(), QLocale::Chinese);
+    LanguageSettings::shared().setSelected(AppLanguage::english);
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancel");
+    EXPECT_EQ(QLocale().language(), QLocale::English);
+  }
+  QLocale::setDefault(before);
+}
+
 TEST(Alert, ShowsTheErrorAndClosingClearsIt) {
   LanguageSettings::shared().setSelected(AppLanguage::english);
   WindowFixture f;

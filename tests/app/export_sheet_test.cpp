@@ -122,6 +122,29 @@ TEST_F(Sheet, ASegmentClickWritesTheOptionAndTheHintAndEstimateFollowAtOnce) {
   EXPECT_EQ(sheet.width(), 600);
 }
 
+// "Estimated Remaining Calculating…" read as one phrase: each value stands apart from its
+// label, in the brighter colour of the text.
+TEST_F(Sheet, TimingValuesReadApartFromTheirLabels) {
+  studio.demo();
+  studio.exportMovie();
+  studio.setExporting(true);
+  studio.setExportProgress(0.005);
+  sheet.show();
+  sheet.refreshNow();
+  for (const auto& [label, value] :
+       {std::pair{"elapsedTitle", "elapsed"}, std::pair{"remainingTitle", "remaining"}}) {
+    auto* title = sheet.control<QLabel>(label);
+    auto* shown = sheet.control<QLabel>(value);
+    ASSERT_TRUE(title && shown) << label;
+    EXPECT_GE(shown->geometry().left(), title->geometry().right() + 4) << label;
+    EXPECT_GT(shown->palette().color(QPalette::WindowText).lightness(),
+              title->palette().color(QPalette::WindowText).lightness() + 40)
+        << label;
+  }
+  EXPECT_EQ(sheet.control<QLabel>("remainingTitle")->text(), QStringLiteral("预计剩余"));
+  EXPECT_EQ(sheet.control<QLabel>("remaining")->text(), QStringLiteral("计算中…"));
+}
+
 TEST_F(Sheet, KeysByContentAndNoneWhileExporting) {
   studio.demo();
   studio.exportMovie();
@@ -161,9 +184,16 @@ TEST_F(Sheet, KeysByContentAndNoneWhileExporting) {
 class RecordingDesktop final : public StudioDesktop {
  public:
   std::vector<std::string> revealed, opened;
-  void openFolder(const std::string&) override {}
-  void revealFile(const std::string& path) override { revealed.push_back(path); }
-  void openFile(const std::string& path) override { opened.push_back(path); }
+  bool opens = true;  // false: no file manager and no default application
+  void openFolder(const std::string&, DesktopDone done) override { done(opens); }
+  void revealFile(const std::string& path, DesktopDone done) override {
+    revealed.push_back(path);
+    done(opens);
+  }
+  void openFile(const std::string& path, DesktopDone done) override {
+    opened.push_back(path);
+    done(opens);
+  }
   void openPermissionHelp() override {}
 };
 
@@ -206,6 +236,18 @@ TEST_F(ExportResult, SuccessShowsAStillOfTheExportedMovieAndOpensOrRevealsIt) {
   auto* box = sheet.control<QWidget>("thumbnail");
   QTest::mouseDClick(box, Qt::LeftButton);
   EXPECT_EQ(desktop->opened, std::vector<std::string>{movie});
+  EXPECT_FALSE(studio.error());
+
+  // A desktop that opens nothing: the person learns where the movie is.
+  desktop->opens = false;
+  sheet.control<QAbstractButton>("reveal")->click();
+  ASSERT_TRUE(studio.error());
+  EXPECT_NE(studio.error()->find("无法在文件管理器中显示 " + movie), std::string::npos)
+      << *studio.error();
+  studio.setError(std::nullopt);
+  QTest::mouseDClick(box, Qt::LeftButton);
+  ASSERT_TRUE(studio.error());
+  EXPECT_NE(studio.error()->find("无法播放 " + movie), std::string::npos) << *studio.error();
 
   // A still that arrives after the success content left is dropped.
   ExportSheet late(studio);
@@ -232,7 +274,7 @@ TEST(DesktopReveal, WithoutASessionBusTheFolderOpens) {
   if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) GTEST_SKIP() << "a session bus";
   UrlCatcher catcher;
   QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
-  defaultStudioServices().desktop->revealFile("/tmp/exports/movie.mp4");
+  defaultStudioServices().desktop->revealFile("/tmp/exports/movie.mp4", {});
   QCoreApplication::processEvents();
   QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
   EXPECT_EQ(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/tmp/exports"))});

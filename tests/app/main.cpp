@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
   QCoreApplication::setOrganizationName(QStringLiteral("Vantry"));
   QCoreApplication::setApplicationName(QStringLiteral("Vantry"));
   vantry::installInterfaceFont();
+  vantry::installDarkLook();
   vantry::setAnimationsFrozen(true);
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

@@ -100,6 +100,20 @@ TEST_F(MainWindow, ProjectTitleIsShownAsStoredAndNoticeIsTranslated) {
   LanguageSettings::shared().setSelected(AppLanguage::english);
 }
 
+// The notice while recording a display is read whole at the window's default width, in
+// both languages (the English lost its end to "Showing live prev…").
+TEST_F(MainWindow, TheRecordingNoticeFitsItsPill) {
+  f.recording();
+  for (AppLanguage language : AppLanguage::allCases) {
+    LanguageSettings::shared().setSelected(language);
+    f.s().setNotice(L("正在录制：") + f.s().selectedScreenName() +
+                    L(" · 本窗口不会被录入 · 画面为实时预览"));
+    f.settle();
+    EXPECT_EQ(header()->noticeView()->shownText(), header()->noticeView()->text());
+  }
+  LanguageSettings::shared().setSelected(AppLanguage::english);
+}
+
 TEST(StageGeometry, SixteenByNineInsideTheReader) {
   const QRectF wide = stageRect(QSizeF(1000, 400));
   EXPECT_NEAR(wide.width(), 711.1, 0.1);
@@ -286,6 +300,14 @@ TEST_F(MainWindow, TransportBar) {
   EXPECT_DOUBLE_EQ(f.s().time(), 0);
   EXPECT_FALSE(f.s().playing());  // back to start does not start playing
   EXPECT_EQ(bar->fullScreenButton()->toolTip(), "Full Screen Preview");
+
+  // While exporting the play button cannot be pressed, and no longer looks as if it could.
+  auto fill = [&] { return bar->playButton()->grab().toImage().pixelColor(9, 19).lightness(); };
+  const int pressable = fill();
+  f.s().setExporting(true);
+  f.settle();
+  EXPECT_FALSE(bar->playButton()->isEnabled());
+  EXPECT_LT(fill(), pressable - 60);
 }
 
 TEST_F(MainWindow, DeselectButtonOnlyWithASelectedPresenterBlock) {

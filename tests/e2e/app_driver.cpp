@@ -190,6 +190,10 @@ void AppDriver::storeLanguage(const std::string& language) {
       << "[General]\ninterfaceLanguage=" << language << "\n";
 }
 
+void AppDriver::setEnvironment(const std::string& name, const std::string& value) {
+  environment_[name] = value;
+}
+
 std::optional<std::string> AppDriver::storedLanguage() const {
   std::ifstream in(configHome() / "Vantry" / "Vantry.conf");
   std::string line;
@@ -218,6 +222,8 @@ bool AppDriver::launch(Millis timeout) {
   setVariable(env, "XDG_RUNTIME_DIR", (root_ / "runtime").string());
   setVariable(env, "VANTRY_SYNTHETIC_CAMERA", "1");
   setVariable(env, "VANTRY_WIDGET_MAP", mapFile_.string());
+  for (const auto& [name, value] : environment_)
+    setVariable(env, name, value);
   std::ofstream(log_, std::ios::app) << "---- launch\n";
   app_ = spawn({VANTRY_APP_PATH}, env, log_);
   return waitFor(

@@ -66,6 +66,8 @@ class AppDriver {
 
   // "english" or "chinese", written where the app keeps its settings.
   void storeLanguage(const std::string& language);
+  // A variable of the app's environment from the next launch on.
+  void setEnvironment(const std::string& name, const std::string& value);
   std::optional<std::string> storedLanguage() const;
   // Starts the app; true once its main window is visible and active (within `timeout`).
   bool launch(Millis timeout = 20s);
@@ -134,6 +136,7 @@ class AppDriver {
   pid_t xvfb_ = -1, app_ = -1;
   std::optional<int> exitStatus_;
   std::string display_;
+  std::map<std::string, std::string> environment_;
   _XDisplay* x_ = nullptr;
   int shots_ = 0;
 };

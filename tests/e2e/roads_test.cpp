@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <thread>
 
 #include "e2e/app_driver.h"
@@ -232,6 +234,106 @@ TEST(Road, LanguageSwitchesEverythingAtOnceAndStaysForTheNextStart) {
   EXPECT_TRUE(app.waitFor([&] { return menuTitles(app) == kEnglishMenus; }, 5s));
   EXPECT_EQ(app.widget("liveText")->text, "LIVE");
   app.shot("next-start");
+}
+
+// Qt's own dialogs speak the language chosen a moment ago, both ways, without a restart;
+// Escape and Ctrl+W close the Settings window.
+TEST(Road, QtsOwnDialogsFollowTheLanguageLive) {
+  QTranslator chinese;
+  ASSERT_TRUE(chinese.load(QStringLiteral("qtbase_zh_CN"),
+                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)));
+  ASSERT_EQ(chinese.translate("QPlatformTheme", "Cancel"), QString("取消"));
+  auto qt = [&](bool inChinese, const char* context, const char* text) {
+    const QString shown = inChinese ? chinese.translate(context, text) : QString();
+    return shown.isEmpty() ? std::string(text) : shown.toStdString();
+  };
+  AppDriver app("qt-dialogs-language", "english");
+  ASSERT_TRUE(app.launch()) << app.logText();
+
+  auto switchTo = [&](const std::string& language, const std::string& closing) {
+    app.key("ctrl+comma");
+    ASSERT_TRUE(app.waitForWidget(language, "LanguageSettingsView")) << "Settings did not open";
+    ASSERT_TRUE(app.click(language, "LanguageSettingsView"));
+    ASSERT_TRUE(app.waitFor(
+        [&] { return menuTitles(app) == (language == "english" ? kEnglishMenus : kChineseMenus); },
+        5s));
+    app.key(closing);
+    ASSERT_TRUE(app.waitFor([&] { return !app.window("LanguageSettingsView"); }, 5s))
+        << closing << " left the Settings window open";
+    ASSERT_TRUE(app.waitFor([&] { return app.activeWindow() == "StudioWindow"; }, 5s));
+  };
+  auto fileDialogSpeaks = [&](bool inChinese) {
+    app.key("ctrl+o");
+    ASSERT_TRUE(app.waitForWidget("lookInLabel", "QFileDialog")) << "Ctrl+O opened nothing";
+    EXPECT_EQ(app.widget("lookInLabel", "QFileDialog")->text,
+              qt(inChinese, "QFileDialog", "Look in:"));
+    EXPECT_EQ(app.widget("fileNameLabel", "QFileDialog")->text,
+              qt(inChinese, "QFileDialog", "File &name:"));
+    EXPECT_EQ(app.widget("fileTypeLabel", "QFileDialog")->text,
+              qt(inChinese, "QFileDialog", "Files of type:"));
+    std::vector<std::string> buttons;
+    for (const auto& text :
+         app.widget("buttonBox", "QFileDialog")->raw.value("items", nlohmann::json::array()))
+      buttons.push_back(text.get<std::string>());
+    for (const std::string& button :
+         {qt(inChinese, "QPlatformTheme", "Cancel"), qt(inChinese, "QFileDialog", "&Open")}) {
+      EXPECT_NE(std::find(buttons.begin(), buttons.end(), button), buttons.end())
+          << button << " is not among the dialog's buttons";
+    }
+    app.shot(inChinese ? "file-dialog-chinese" : "file-dialog-english");
+    app.key("Escape");
+    ASSERT_TRUE(app.waitFor([&] { return !app.window("QFileDialog"); }, 5s));
+    ASSERT_TRUE(app.waitFor([&] { return app.activeWindow() == "StudioWindow"; }, 5s));
+  };
+  switchTo("chinese", "Escape");
+  fileDialogSpeaks(true);
+  switchTo("english", "ctrl+w");
+  fileDialogSpeaks(false);
+}
+
+// Tab lights a control and Return or the keypad's Enter presses it (Space stays play and
+// pause). On a desktop with nothing to open folders and files with, the footer's buttons
+// say so in the alert, naming the place, so that the person can go there themselves.
+TEST(Road, ReturnPressesTheControlTabLitAndWhatCannotOpenIsTold) {
+  AppDriver app("return-key", "english");
+  // No xdg-open or any other opener to be found.
+  const fs::path nothing = app.home() / "no-programs";
+  fs::create_directories(nothing);
+  app.setEnvironment("PATH", nothing.string());
+  ASSERT_TRUE(app.launch()) << app.logText();
+  auto focus = [&] { return app.map().value("focus", std::string()); };
+  auto tabTo = [&](const std::string& name) {
+    for (int presses = 0; presses < 80 && focus() != name; ++presses) {
+      const std::string before = focus();
+      app.key("Tab");
+      app.waitFor([&] { return focus() != before; }, 2s);
+    }
+    return focus() == name;
+  };
+  auto alertText = [&] {
+    const auto text = app.widget("qt_msgbox_informativelabel", "QMessageBox");
+    return text ? text->text : std::string();
+  };
+
+  ASSERT_TRUE(tabTo("revealRecordings")) << "Tab never reached the recordings folder button";
+  app.shot("folder-button-lit");
+  app.key("Return");
+  ASSERT_TRUE(app.waitFor([&] { return !alertText().empty(); }, 5s))
+      << "Return on the folder button told nothing";
+  EXPECT_NE(alertText().find("~/.local/share/Pexilar/Recordings"), std::string::npos)
+      << alertText();
+  EXPECT_TRUE(fs::is_directory(app.recordings()));
+  app.shot("folder-not-opened");
+  app.key("Return");  // the alert's OK
+  ASSERT_TRUE(app.waitFor([&] { return !app.window("QMessageBox"); }, 5s));
+  ASSERT_TRUE(app.waitFor([&] { return app.activeWindow() == "StudioWindow"; }, 5s));
+
+  ASSERT_TRUE(tabTo("privacy")) << "Tab never reached the privacy notes button";
+  app.key("KP_Enter");
+  ASSERT_TRUE(app.waitFor([&] { return !alertText().empty(); }, 5s))
+      << "Enter on the privacy button told nothing";
+  EXPECT_NE(alertText().find("Privacy-en.txt"), std::string::npos) << alertText();
+  app.shot("notes-not-opened");
 }
 
 }  // namespace

@@ -109,9 +109,20 @@ class FakeDesktop : public StudioDesktop {
   std::vector<std::string> opened;
   std::vector<std::string> revealed;
   std::vector<std::string> openedFiles;
-  void openFolder(const std::string& path) override { opened.push_back(path); }
-  void revealFile(const std::string& path) override { revealed.push_back(path); }
-  void openFile(const std::string& path) override { openedFiles.push_back(path); }
+  // False: a desktop without a program to open anything with.
+  bool opens = true;
+  void openFolder(const std::string& path, DesktopDone done) override {
+    opened.push_back(path);
+    done(opens);
+  }
+  void revealFile(const std::string& path, DesktopDone done) override {
+    revealed.push_back(path);
+    done(opens);
+  }
+  void openFile(const std::string& path, DesktopDone done) override {
+    openedFiles.push_back(path);
+    done(opens);
+  }
   void openPermissionHelp() override {}
 };
 

@@ -5,10 +5,12 @@
 #include <fstream>
 
 #include "fakes.h"
+#include "localization/language_scope.h"
 #include "localization/localization.h"
 #include "localization/user_message.h"
 #include "model/document_json.h"
 #include "support/file_bytes.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace vantry {
@@ -303,6 +305,30 @@ TEST_F(StudioProjects, RevealMakesTheRecordingsFolder) {
             fs::perms::owner_all);
   ASSERT_EQ(h.desktop->opened.size(), 1u);
   EXPECT_EQ(h.desktop->opened[0], services.recordingsFolder);
+  EXPECT_FALSE(s.error());
+}
+
+// Without a file manager or default application nothing would open and nobody would know:
+// the alert says so, naming the place, so that the person can open it themselves.
+TEST_F(StudioProjects, WhatTheDesktopCannotOpenIsToldWithItsPath) {
+  test::ScopedEnv homeEnv{"HOME", dir.path.c_str()};
+  LanguageScope english(AppLanguage::english);
+  StudioServices services = h.services();
+  services.recordingsFolder = (dir.path / "Vantry" / "Recordings").string();
+  h.desktop->opens = false;
+  Studio s(services);
+  s.revealRecordings();
+  ASSERT_TRUE(s.error());
+  EXPECT_EQ(*s.error(),
+            "Could not open the recordings folder ~/Vantry/Recordings. This desktop has no "
+            "program set up to open it. Please open the folder yourself in a file manager.");
+  s.setError(std::nullopt);
+  LanguageScope chinese(AppLanguage::chinese);
+  s.openPrivacyNotes((dir.path / "share" / "Privacy.txt").string());
+  ASSERT_TRUE(s.error());
+  EXPECT_EQ(*s.error(),
+            "无法打开隐私说明 ~/share/Privacy.txt。这个桌面没有设置可以打开它的程序。"
+            "请用文本编辑器自行打开这个文件。");
 }
 
 }  // namespace
