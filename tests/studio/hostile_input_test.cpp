@@ -15,6 +15,7 @@
 #include "model/document_json.h"
 #include "render/movie_fixtures.h"
 #include "support/file_bytes.h"
+#include "support/fragmented_movie.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
@@ -251,6 +252,34 @@ TEST_F(HostileInput, EachIsRefusedInWordsNamingItsFileAndNothingChanges) {
       fs::remove_all(at);
     }
   }
+}
+
+// A recording cut short inside its last fragment, lying outside the recordings folder: a
+// project naming it reads it up to its last complete fragment and never writes to it.
+TEST_F(HostileInput, ACutMovieElsewhereReadsToItsLastCompleteFragmentAndIsNotWritten) {
+  const fs::path at = folder("elsewhere");
+  const fs::path movie = at / "screen.mp4";
+  test::writeFragmentedMovie(movie);
+  fs::resize_file(movie, test::lastBox(movie, "moof") + 40);
+  Clip clip;
+  clip.title = "Cut";
+  clip.duration = 1;
+  clip.screenPath = movie.string();
+  const fs::path project = writeProject(folder("project"), clip);
+  const test::Written before = test::written(movie);
+
+  auto studio = openStudio();
+  ASSERT_TRUE(openAndWait(*studio, project.string())) << studio->error().value_or("");
+  EXPECT_FALSE(studio->error());
+  // Frame 48 of the fifty whole ones.
+  studio->seek(0.8);
+  FrameSource* frames = studio->screenFrames();
+  ASSERT_TRUE(frames);
+  ASSERT_TRUE(runUntil([&] { return frames->latestTime() == 0.8; }));
+  EXPECT_FALSE(frames->takeError());
+  EXPECT_FALSE(frames->latest().isNull());
+  studio.reset();
+  EXPECT_TRUE(test::written(movie) == before);
 }
 
 TEST_F(HostileInput, AFolderWhoseNameHoldsAColonStillOpens) {
