@@ -8,6 +8,9 @@
 #include <deque>
 #include <utility>
 
+#include "localization/localization.h"
+#include "localization/user_message.h"
+#include "platform/studio_error.h"
 #include "studio/queued_task.h"
 
 namespace vantry {
@@ -105,29 +108,51 @@ EditSettings shownSettings(const Clip& clip) {
   return settings;
 }
 
+// Runs `open`; a pipe or a device in the place of the file at `path` is refused in the
+// words of `key`, which say which file of the project it is.
+template <typename Open>
+auto naming(const char* key, const std::string& path, Open open) -> decltype(open()) {
+  try {
+    return open();
+  } catch (const NotAFileError&) {
+    throw NotAFileError(L(key, shownPath(path)));
+  }
+}
+
 }  // namespace
 
 void Studio::Opener::Shared::openMedia(Opened& opened) const {
   const Clip& clip = opened.clip;
   if (openFrames) {
-    if (clip.screenPath) opened.screen = openFrames(*clip.screenPath);
-    if (clip.cameraPath) opened.camera = openFrames(*clip.cameraPath);
+    if (clip.screenPath)
+      opened.screen = naming("屏幕录像 {0} 不是普通文件，而是管道或设备。", *clip.screenPath,
+                             [&] { return openFrames(*clip.screenPath); });
+    if (clip.cameraPath)
+      opened.camera = naming("摄像头录像 {0} 不是普通文件，而是管道或设备。", *clip.cameraPath,
+                             [&] { return openFrames(*clip.cameraPath); });
   }
-  // A sound that cannot be read leaves the project silent, with the reason shown.
-  opened.voice = openAudio(clip, &opened.audioError);
+  // A sound that cannot be read leaves the project silent, with the reason shown; a pipe or a
+  // device in its place refuses the project, as it does in a movie's.
+  if (clip.audioPath)
+    opened.voice = naming("声音文件 {0} 不是普通文件，而是管道或设备。", *clip.audioPath,
+                          [&] { return openAudio(clip, &opened.audioError, true); });
   opened.settings = shownSettings(clip);
   opened.motion = MotionTimeline(clip, opened.settings);
 }
 
-std::unique_ptr<PlaybackAudio> Studio::Opener::Shared::openAudio(
-    const Clip& clip, std::optional<std::string>* error) const {
+std::unique_ptr<PlaybackAudio> Studio::Opener::Shared::openAudio(const Clip& clip,
+                                                                 std::optional<std::string>* error,
+                                                                 bool refuseNotAFile) const {
   if (!clip.audioPath || !makeAudio) return nullptr;
   try {
     return makeAudio(clip, *clip.audioPath);
+  } catch (const NotAFileError& e) {
+    if (refuseNotAFile) throw;
+    *error = e.what();
   } catch (const std::exception& e) {
     *error = e.what();  // names the file and says what is wrong
-    return nullptr;
   }
+  return nullptr;
 }
 
 }  // namespace vantry

@@ -61,12 +61,13 @@ struct Studio::Opener {
     // Any thread: runs `f` on the main thread; dropped once the controller is gone.
     void toMain(std::function<void()> f);
     // Any thread: opens the movies and the sound of `opened.clip` and bakes its motion.
-    // Throws the reader's translated error.
+    // Throws the reader's translated error; a movie or a sound that is a pipe or a device
+    // throws a NotAFileError that says which of them it is.
     void openMedia(Opened& opened) const;
     // The sound of `clip`, or none: one that cannot be read leaves the project silent, with
-    // `error` saying why.
-    std::unique_ptr<PlaybackAudio> openAudio(const Clip& clip,
-                                             std::optional<std::string>* error) const;
+    // `error` saying why (`refuseNotAFile`: a pipe or a device in its place throws instead).
+    std::unique_ptr<PlaybackAudio> openAudio(const Clip& clip, std::optional<std::string>* error,
+                                             bool refuseNotAFile = false) const;
 
     std::mutex relayMutex;
     QObject* relay = nullptr;  // guarded by relayMutex; none once the controller is gone

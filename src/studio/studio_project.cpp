@@ -8,9 +8,11 @@
 
 #include "capture/display_recorder.h"
 #include "localization/localization.h"
+#include "localization/user_message.h"
 #include "model/demo_project.h"
 #include "model/document_json.h"
 #include "platform/durable_file.h"
+#include "platform/studio_error.h"
 #include "studio/project_opener.h"
 #include "studio/queued_task.h"
 #include "studio/save_worker.h"
@@ -227,6 +229,9 @@ bool Studio::openProjectFile(const std::string& path, std::function<void(bool)> 
       try {
         opened->clip = decodeClipFile(read.string());
         opener->openMedia(*opened);
+      } catch (const NotAFileError& e) {
+        // The project named it: the project is refused, naming the field in words.
+        opened->failure = withReason(L("无法打开项目 {0}。", shownPath(read.string())), e.what());
       } catch (const std::exception& e) {
         opened->failure = std::string(e.what());  // names the file and says what is wrong
       }

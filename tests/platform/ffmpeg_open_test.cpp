@@ -115,10 +115,12 @@ TEST(MediaOpening, APipeSwappedInWhileOpeningIsNeverWaitedOn) {
     int opened = 0, refused = 0;
     for (int i = 0; i < 40; ++i) {
       std::string reason;
-      if (ff::openInput(link.string(), &reason)) {
+      bool pipeNamed = false;
+      if (ff::openInput(link.string(), &reason, &pipeNamed)) {
         ++opened;
       } else {
         EXPECT_EQ(reason, notAFile);
+        EXPECT_TRUE(pipeNamed);
         ++refused;
       }
     }

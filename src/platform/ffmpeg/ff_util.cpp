@@ -140,9 +140,10 @@ int refuseNested(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary
 }
 
 // Why `st` is nothing a movie is read from; none for a regular file.
-std::optional<std::string> notReadable(const struct stat& st) {
+std::optional<std::string> notReadable(const struct stat& st, bool* notAFile) {
   if (S_ISREG(st.st_mode)) return std::nullopt;
   if (S_ISDIR(st.st_mode)) return systemReason(EISDIR);
+  if (notAFile) *notAFile = true;
   return L("它不是普通文件，而是管道或设备。");
 }
 
@@ -186,7 +187,8 @@ std::string failureReason(int code) {
   return withDetail(L("它已损坏或不完整。"), errorText(code));
 }
 
-InputFormatPtr openInput(const std::string& path, std::string* reason) {
+InputFormatPtr openInput(const std::string& path, std::string* reason, bool* notAFile) {
+  if (notAFile) *notAFile = false;
   auto refuse = [&](std::string why) {
     if (reason) *reason = std::move(why);
     return nullptr;
@@ -201,12 +203,12 @@ InputFormatPtr openInput(const std::string& path, std::string* reason) {
   // swapped in is not waited on either.
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return refuse(failureReason(AVERROR(errno)));
-  if (auto why = notReadable(st)) return refuse(*why);
+  if (auto why = notReadable(st, notAFile)) return refuse(*why);
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return refuse(failureReason(AVERROR(errno)));
   auto file = std::make_unique<InputFile>(fd);
   if (::fstat(fd, &st) != 0) return refuse(failureReason(AVERROR(errno)));
-  if (auto why = notReadable(st)) return refuse(*why);
+  if (auto why = notReadable(st, notAFile)) return refuse(*why);
   if (const FragmentLayout layout = fragmentLayout(fd); layout.cut())
     file->end = int64_t(layout.complete);
 

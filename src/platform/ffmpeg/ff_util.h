@@ -61,8 +61,10 @@ std::string errorText(int code);
 // It is never written: a recording cut short inside its last fragment reads as if it ended
 // at its last complete one. Null on failure with `reason` set to why, in words ("It is
 // missing.", "It is damaged or incomplete." with the library's text on a second line); the
-// caller puts the sentence naming the file before it.
-InputFormatPtr openInput(const std::string& path, std::string* reason = nullptr);
+// caller puts the sentence naming the file before it. `notAFile` is set when the path names
+// a pipe or a device rather than a file.
+InputFormatPtr openInput(const std::string& path, std::string* reason = nullptr,
+                         bool* notAFile = nullptr);
 
 // Why the library failed with `code`, in words: the system's reason for an error number,
 // else that the file is damaged, with the library's own text on the second line.

@@ -20,9 +20,10 @@ std::unique_ptr<VideoReader> VideoReader::open(const std::string& path, OpenErro
   };
   std::unique_ptr<VideoReader> r(new VideoReader());
   std::string text;
+  bool notAFile = false;
   // A recording cut short inside its last fragment reads up to its last complete one.
-  r->fmt_ = ff::openInput(path, &text);
-  if (!r->fmt_) return failWith(OpenError::failed, text);
+  r->fmt_ = ff::openInput(path, &text, &notAFile);
+  if (!r->fmt_) return failWith(notAFile ? OpenError::notAFile : OpenError::failed, text);
   const AVCodec* decoder = nullptr;
   const int index = av_find_best_stream(r->fmt_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
   if (index == AVERROR_STREAM_NOT_FOUND) return failWith(OpenError::noVideoTrack, "");
