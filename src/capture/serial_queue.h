@@ -11,12 +11,25 @@
 #include <deque>
 #include <functional>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <type_traits>
 
 namespace vantry {
+
+// Runs `f` on `queue` (anything with a post() of tasks) after everything queued before it
+// and returns its result (or rethrows its exception). Must not be called from the queue
+// itself.
+template <typename Queue, typename F>
+auto runQueued(Queue& queue, F&& f) -> std::invoke_result_t<F> {
+  using R = std::invoke_result_t<F>;
+  auto task = std::make_shared<std::packaged_task<R()>>(std::forward<F>(f));
+  auto result = task->get_future();
+  queue.post([task] { (*task)(); });
+  return result.get();
+}
 
 class SerialQueue {
  public:
@@ -36,11 +49,7 @@ class SerialQueue {
   // rethrows its exception). Must not be called from the queue itself.
   template <typename F>
   auto sync(F&& f) -> std::invoke_result_t<F> {
-    using R = std::invoke_result_t<F>;
-    auto task = std::make_shared<std::packaged_task<R()>>(std::forward<F>(f));
-    auto result = task->get_future();
-    post([task] { (*task)(); });
-    return result.get();
+    return runQueued(*this, std::forward<F>(f));
   }
 
   // First tick now, then every `interval` seconds. Replaces a running timer.

@@ -443,6 +443,12 @@ constexpr CatalogRow kPlatformRows[] = {
     {"其中 {0} 的值类型不对。", "It holds a value of the wrong kind: {0}."},
     {"其中 {0} 的值超出范围。", "It holds a value out of range: {0}."},
     {"其中 {0} 不是本机文件的路径。", "Its {0} is not the path of a file on this computer."},
+    {"屏幕录像 {0} 不是普通文件，而是管道或设备。",
+     "The screen movie {0} is not a regular file but a pipe or a device."},
+    {"摄像头录像 {0} 不是普通文件，而是管道或设备。",
+     "The camera movie {0} is not a regular file but a pipe or a device."},
+    {"声音文件 {0} 不是普通文件，而是管道或设备。",
+     "The sound file {0} is not a regular file but a pipe or a device."},
     // The system's reasons, in the words of the sentence that names the file.
     {"磁盘已满。", "The disk is full."},
     {"磁盘配额已用完。", "Your disk quota is used up."},

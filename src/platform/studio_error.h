@@ -14,4 +14,11 @@ class StudioError : public std::runtime_error {
   std::string message() const { return what(); }
 };
 
+// A movie or sound named for reading that is a pipe or a device rather than a file: refused
+// before anything was read from it. Those who know what named it (a project) say so.
+class NotAFileError : public StudioError {
+ public:
+  using StudioError::StudioError;
+};
+
 }  // namespace vantry

@@ -22,10 +22,11 @@ constexpr auto kPoll = std::chrono::milliseconds(10);
 }  // namespace
 
 std::unique_ptr<EditedAudioPlayer> EditedAudioPlayer::open(const Clip& clip, Setup setup,
-                                                           std::string* error) {
+                                                           std::string* error, bool* notAFile) {
   if (error) error->clear();
+  if (notAFile) *notAFile = false;
   if (!clip.audioPath) return nullptr;
-  std::unique_ptr<AudioSource> file = AudioSource::open(*clip.audioPath, kRate, error);
+  std::unique_ptr<AudioSource> file = AudioSource::open(*clip.audioPath, kRate, error, notAFile);
   if (!file) return nullptr;
   if (!file->hasAudio()) return nullptr;
   std::unique_ptr<EditedAudioPlayer> player(

@@ -64,8 +64,10 @@ class EditedAudioPlayer {
   // Opens `clip.audioPath` and lays it out along the clip's edit, paused at 0.
   // Null without an error when the clip has no audio path or the file holds no sound;
   // null with `error` set when the file cannot be read: what a person is told, naming the
-  // file ("Could not read the sound file ~/x/voice.m4a. It is missing.").
-  static std::unique_ptr<EditedAudioPlayer> open(const Clip& clip, Setup setup, std::string* error);
+  // file ("Could not read the sound file ~/x/voice.m4a. It is missing."). `notAFile` is set
+  // when a pipe or a device stands in the file's place.
+  static std::unique_ptr<EditedAudioPlayer> open(const Clip& clip, Setup setup, std::string* error,
+                                                 bool* notAFile = nullptr);
   ~EditedAudioPlayer();
   EditedAudioPlayer(const EditedAudioPlayer&) = delete;
   EditedAudioPlayer& operator=(const EditedAudioPlayer&) = delete;

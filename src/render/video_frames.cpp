@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "localization/localization.h"
+#include "platform/studio_error.h"
 #include "render/render_error.h"
 #include "render/video_color.h"
 
@@ -21,6 +22,8 @@ VideoFrames::VideoFrames(const std::string& path, int decoderThreads) : path_(pa
   reader_ = VideoReader::open(path, &kind, &error, decoderThreads);
   if (!reader_) {
     if (kind == VideoReader::OpenError::noVideoTrack) fail("", "视频文件没有画面轨道。");
+    if (kind == VideoReader::OpenError::notAFile)
+      throw NotAFileError(withReason(L("无法读取视频 {0}。", shownPath(path_)), error));
     fail(error, "视频无法解码。");
   }
   pending_ = ff::makeFrame();

@@ -17,7 +17,8 @@ class VideoFrames {
  public:
   // Every failure, here and in the reading below, is a StudioError whose text names the
   // movie and says what is wrong ("The video file has no video track.", "It is missing.",
-  // "It is damaged or incomplete." with the library's text on a second line).
+  // "It is damaged or incomplete." with the library's text on a second line); a pipe or a
+  // device in the movie's place is a NotAFileError.
   // `decoderThreads` as VideoReader::open takes it.
   explicit VideoFrames(const std::string& path, int decoderThreads = 0);
   ~VideoFrames();

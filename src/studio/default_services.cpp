@@ -17,6 +17,7 @@
 
 #include "capture/display_recorder.h"
 #include "localization/qt/qt_text.h"
+#include "platform/studio_error.h"
 #include "render/edited_audio_player.h"
 #include "render/export_options.h"
 #include "studio/frame_source.h"
@@ -57,8 +58,10 @@ std::unique_ptr<PlaybackAudio> openEditedAudio(const Clip& clip) {
     postTask(QCoreApplication::instance(), std::move(task));
   };
   std::string failure;
-  auto player = EditedAudioPlayer::open(clip, std::move(setup), &failure);
+  bool notAFile = false;
+  auto player = EditedAudioPlayer::open(clip, std::move(setup), &failure, &notAFile);
   if (!player) {
+    if (notAFile) throw NotAFileError(failure);
     if (!failure.empty()) throw std::runtime_error(failure);
     return nullptr;
   }

@@ -26,7 +26,7 @@ Studio::Studio(StudioServices services, QObject* parent)
   saver_ = std::make_unique<SaveWorker>();
   captureWorker_ = std::make_unique<CaptureWorker>(*this);
   exportRun_ = std::make_unique<ExportRun>();
-  opener_ = std::make_unique<Opener>();
+  opener_ = std::make_unique<Opener>(services_);
 
   saveTimer_ = new QTimer(this);
   saveTimer_->setSingleShot(true);
@@ -50,7 +50,7 @@ Studio::~Studio() {
     saveTimer_->stop();
     saveNow();
   }
-  opener_.reset();  // an open still running is dropped
+  opener_.reset();  // an open still running is dropped, and not waited for
   exportRun_.reset();
   captureWorker_.reset();
   saver_.reset();  // finishes queued writes and joins

@@ -57,7 +57,8 @@ class Studio : public QObject {
   static constexpr int undoLimit = 100;
 
   explicit Studio(StudioServices services = defaultStudioServices(), QObject* parent = nullptr);
-  // Flushes a pending save, stops the clock and joins every worker.
+  // Flushes a pending save, stops the clock and joins every worker, but for an open of a
+  // project that does not return, which is left behind (project_opener.h).
   ~Studio() override;
 
   // --- Published state: getters ---
@@ -306,9 +307,7 @@ class Studio : public QObject {
   // Leaving the open project is refused: while recording or exporting, and while a
   // recording starts or stops (an open of a chosen project may be overtaken).
   bool leavingRefused() const;
-  // Any thread: opens the movies and the sound of `opened.clip` and bakes its motion,
-  // without touching the open project; throws the reader's translated error.
-  void openMedia(Opened& opened) const;
+  // The sound of `clip`, or none, with `error` saying why it could not be read.
   std::unique_ptr<PlaybackAudio> openAudio(const Clip& clip,
                                            std::optional<std::string>* error) const;
   // Main thread: the opened project becomes the open one (busy must be clear).

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "localization/localization.h"
+#include "studio/project_opener.h"
 #include "studio/queued_task.h"
 #include "studio/studio.h"
 
@@ -77,13 +78,7 @@ void Studio::synchronizePlayback() {
 
 std::unique_ptr<PlaybackAudio> Studio::openAudio(const Clip& clip,
                                                  std::optional<std::string>* error) const {
-  if (!clip.audioPath || !services_.makeAudio) return nullptr;
-  try {
-    return services_.makeAudio(clip, *clip.audioPath);
-  } catch (const std::exception& e) {
-    *error = e.what();  // names the file and says what is wrong
-    return nullptr;
-  }
+  return opener_->shared->openAudio(clip, error);
 }
 
 void Studio::configureAudio() {

@@ -12,6 +12,7 @@
 #include "model/demo_project.h"
 #include "model/document_json.h"
 #include "platform/durable_file.h"
+#include "platform/studio_error.h"
 #include "studio/project_opener.h"
 #include "studio/queued_task.h"
 #include "studio/save_worker.h"
@@ -124,43 +125,15 @@ void Studio::autosave() {
 
 // --- Loading ---
 
-namespace {
-
-// The settings a document is shown with: its saved ones, or the defaults; a recording
-// without a camera movie is shown without the camera (the demonstration keeps its own).
-EditSettings shownSettings(const Clip& clip) {
-  EditSettings settings = clip.savedSettings.value_or(EditSettings());
-  if (!clip.cameraPath && !clip.isDemo) settings.showCamera = false;
-  return settings;
-}
-
-}  // namespace
-
-void Studio::Opener::toMain(std::function<void()> f) {
-  postTask(&relay, std::move(f));
-}
-
 bool Studio::leavingRefused() const {
   return recording_ || exporting_ || (busy_ && !opening());
-}
-
-void Studio::openMedia(Opened& opened) const {
-  const Clip& clip = opened.clip;
-  if (services_.openFrames) {
-    if (clip.screenPath) opened.screen = services_.openFrames(*clip.screenPath);
-    if (clip.cameraPath) opened.camera = services_.openFrames(*clip.cameraPath);
-  }
-  // A sound that cannot be read leaves the project silent, with the reason shown.
-  opened.voice = openAudio(clip, &opened.audioError);
-  opened.settings = shownSettings(clip);
-  opened.motion = MotionTimeline(clip, opened.settings);
 }
 
 bool Studio::load(const Clip& clip) {
   Opened opened;
   opened.clip = clip;
   try {
-    openMedia(opened);
+    opener_->shared->openMedia(opened);
   } catch (const std::exception& e) {
     setError(std::string(e.what()));
     return false;
@@ -243,18 +216,22 @@ bool Studio::openProjectFile(const std::string& path, std::function<void(bool)> 
   const std::string url = (recorded ? edits : chosen).string();
   // The project being left is written meanwhile; it is left only once that succeeded.
   auto leaving = submitSave();
-  Opener* opener = opener_.get();
-  const auto generation = opener->begin(Opener::Kind::chosen);
+  // The task holds what it touches: it may outlive the controller (project_opener.h).
+  std::shared_ptr<Opener::Shared> opener = opener_->shared;
+  const auto generation = opener_->begin(Opener::Kind::chosen);
   setBusy(true);
 
-  opener->queue.post([this, opener, generation, chosen, edits, recorded, leaving, url, done] {
+  opener_->queue.postOpen([this, opener, generation, chosen, edits, recorded, leaving, url, done] {
     auto opened = std::make_shared<Opened>();
     if (!opener->superseded(generation)) {
       std::error_code ec;
       const fs::path read = recorded && fs::exists(edits, ec) ? edits : chosen;
       try {
         opened->clip = decodeClipFile(read.string());
-        openMedia(*opened);
+        opener->openMedia(*opened);
+      } catch (const NotAFileError& e) {
+        // The project named it: the project is refused, naming the field in words.
+        opened->failure = withReason(L("无法打开项目 {0}。", shownPath(read.string())), e.what());
       } catch (const std::exception& e) {
         opened->failure = std::string(e.what());  // names the file and says what is wrong
       }

@@ -156,18 +156,19 @@ void Studio::stop() {
 }
 
 void Studio::openRecording(Clip recorded, std::string warning) {
-  Opener* opener = opener_.get();
+  std::shared_ptr<Opener::Shared> opener = opener_->shared;
   SaveWorker* saver = saver_.get();
-  const auto generation = opener->begin(Opener::Kind::recording);
-  opener->queue.post([this, opener, saver, generation, recorded = std::move(recorded),
-                      warning]() mutable {
+  const auto generation = opener_->begin(Opener::Kind::recording);
+  // Our own recording's files; waited for at the end, since it saves through `saver`.
+  opener_->queue.post([this, opener, saver, generation, recorded = std::move(recorded),
+                       warning]() mutable {
     auto opened = std::make_shared<Opened>();
     // The automatic zoom events of the recorded clicks become the project's own.
     recorded.zoomEventsOverride = recorded.defaultZoomEvents();
     opened->clip = std::move(recorded);
     std::optional<std::string> url;
     try {
-      openMedia(*opened);
+      opener->openMedia(*opened);
       // Its edits are kept beside the recording from the start; "project.json" stays as
       // the recorder wrote it.
       if (opened->clip.screenPath && !opener->superseded(generation)) {

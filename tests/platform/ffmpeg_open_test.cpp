@@ -1,6 +1,7 @@
 // The one way a movie or sound is opened: local files only, refused at once otherwise, and
 // the library's log kept to ours.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -10,12 +11,14 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <thread>
 
 #include "localization/localization.h"
 #include "localization/user_message.h"
 #include "platform/ffmpeg/ff_util.h"
 #include "support/file_bytes.h"
+#include "support/fragmented_movie.h"
 #include "support/temp_dir.h"
 
 namespace vantry {
@@ -86,6 +89,53 @@ TEST(MediaOpening, OnlyAbsolutePathsOfLocalFilesAreOpened) {
   writeFile(dir.path / "empty.mp4", "");
   EXPECT_EQ(refusal((dir.path / "empty.mp4").string()).rfind(L("它已损坏或不完整。") + "\n", 0),
             0u);
+}
+
+// A link flipped between a movie and a pipe while it is opened: what was checked is what is
+// read, so each open reads the movie or refuses the pipe, and none waits on the pipe.
+TEST(MediaOpening, APipeSwappedInWhileOpeningIsNeverWaitedOn) {
+  test::TempDir dir("vantry-open");
+  const fs::path movie = dir.path / "movie.mp4", pipe = dir.path / "pipe",
+                 link = dir.path / "a.mp4";
+  test::writeFragmentedMovie(movie);
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  fs::create_symlink(movie, link);
+  std::jthread flipper([&](std::stop_token stop) {
+    const fs::path next = dir.path / "next";
+    for (int i = 1; !stop.stop_requested(); ++i) {
+      std::error_code ec;
+      fs::remove(next, ec);
+      fs::create_symlink(i % 2 ? pipe : movie, next, ec);
+      fs::rename(next, link, ec);  // at once: the link always names one or the other
+    }
+  });
+
+  const std::string notAFile = L("它不是普通文件，而是管道或设备。");
+  auto rounds = std::async(std::launch::async, [&] {
+    int opened = 0, refused = 0;
+    for (int i = 0; i < 40; ++i) {
+      std::string reason;
+      bool pipeNamed = false;
+      if (ff::openInput(link.string(), &reason, &pipeNamed)) {
+        ++opened;
+      } else {
+        EXPECT_EQ(reason, notAFile);
+        EXPECT_TRUE(pipeNamed);
+        ++refused;
+      }
+    }
+    return opened + refused;
+  });
+  // Should an open wait on the pipe after all, writers come to end the wait, and the test
+  // fails rather than hangs.
+  if (rounds.wait_for(std::chrono::seconds(120)) != std::future_status::ready) {
+    ADD_FAILURE() << "an open waited on the pipe";
+    while (rounds.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+      const int writer = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (writer >= 0) ::close(writer);
+    }
+  }
+  EXPECT_EQ(rounds.get(), 40);
 }
 
 // Playlists and lists of files would have the library open what they name.

@@ -1,67 +1,31 @@
 // A recording's movie cut short while it was written (a full disk takes the last partial
 // page, a killed process stops anywhere): cut inside its last fragment's header the whole
-// file does not open; repaired to its last complete fragment, every frame before reads.
+// file would not open; read as if it ended at its last complete fragment, every frame
+// before reads, and the file is left as it is. Repaired on disk (by recovery), the same.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "platform/ffmpeg/ff_util.h"
 #include "platform/ffmpeg/movie_fragments.h"
 #include "platform/ffmpeg/movie_writer.h"
 #include "platform/ffmpeg/video_reader.h"
+#include "support/file_bytes.h"
+#include "support/fragmented_movie.h"
 #include "support/temp_dir.h"
 
 namespace vantry {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Top-level boxes of a file: offset and type.
-std::vector<std::pair<uint64_t, std::string>> boxes(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::vector<std::pair<uint64_t, std::string>> list;
-  uint64_t at = 0;
-  unsigned char h[8];
-  while (in.seekg(std::streamoff(at)) && in.read(reinterpret_cast<char*>(h), 8)) {
-    const uint64_t size = uint64_t(h[0]) << 24 | h[1] << 16 | h[2] << 8 | h[3];
-    list.emplace_back(at, std::string(reinterpret_cast<char*>(h) + 4, 4));
-    if (size < 8) break;
-    at += size;
-  }
-  return list;
-}
-
-uint64_t lastOf(const fs::path& file, const std::string& type) {
-  uint64_t found = 0;
-  for (const auto& [at, t] : boxes(file))
-    if (t == type) found = at;
-  return found;
-}
-
-// Sixty frames in fragments of ten, left fragmented as a recording that never finished.
-void writeFragmented(const fs::path& file) {
-  MovieWriterSettings s;
-  s.path = file.string();
-  VideoTrackSettings v;
-  v.width = 320;
-  v.height = 240;
-  v.keyFrameInterval = 10;
-  v.encoderOptions = {{"preset", "ultrafast"}, {"sc_threshold", "0"}};
-  s.video = v;
-  MovieWriter writer(s);
-  ASSERT_TRUE(writer.start()) << writer.error();
-  auto pixels = std::make_shared<std::vector<uint8_t>>(320 * 240 * 4);
-  for (int i = 0; i < 60; ++i) {
-    std::fill(pixels->begin(), pixels->end(), uint8_t(i * 4));
-    VideoFrameView f{pixels->data(), 320, 240, 320 * 4, AV_PIX_FMT_BGRA, pixels};
-    ASSERT_TRUE(writer.appendVideo(f, i / 60.0, {}, true));
-  }
-  writer.cancel();  // the trailer closes the last fragment; no rewrite
-}
+using test::lastBox;
+using test::writeFragmentedMovie;
+using test::written;
 
 int framesRead(const fs::path& file) {
   VideoReader::OpenError kind;
@@ -78,33 +42,64 @@ int framesRead(const fs::path& file) {
   return frames;
 }
 
-TEST(MovieFragments, ACutInsideTheLastFragmentHeaderIsRepairedWhenOpened) {
+TEST(MovieFragments, ACutInsideTheLastFragmentHeaderReadsToItsLastCompleteFragmentUnwritten) {
   test::TempDir dir;
   const fs::path movie = dir.path / "screen.mp4";
-  writeFragmented(movie);
-  const uint64_t lastFragment = lastOf(movie, "moof");
+  writeFragmentedMovie(movie);
+  const uint64_t lastFragment = lastBox(movie, "moof");
   ASSERT_GT(lastFragment, 0u);
   // 97 bytes into the last fragment's header, as a full disk left it.
   fs::resize_file(movie, lastFragment + 97);
-  EXPECT_FALSE(ff::openInput(movie.string()));
   EXPECT_TRUE(fragmentLayout(movie.string()).cut());
+  const test::Written before = written(movie);
 
-  // Opening cuts it back to where the last complete fragment ends: fifty whole frames.
+  // Every reader sees fifty whole frames, and the file stays as it was.
   EXPECT_EQ(framesRead(movie), 50);
-  EXPECT_EQ(fs::file_size(movie), lastFragment);
+  EXPECT_TRUE(movieHolds(movie.string(), AVMEDIA_TYPE_VIDEO));
+  // Where the fiftieth frame starts, or ends.
+  EXPECT_NEAR(movieEnd(movie.string(), AVMEDIA_TYPE_VIDEO).value_or(0), 49.5 / 60, 0.6 / 60);
+  EXPECT_TRUE(written(movie) == before);
+  EXPECT_TRUE(fragmentLayout(movie.string()).cut());
+}
+
+// Damage further in is no cut: the fragments after it are not dropped, the reader reads
+// what it can of them.
+TEST(MovieFragments, ADamagedBoxBeforeTheEndIsNoCut) {
+  test::TempDir dir;
+  const fs::path movie = dir.path / "screen.mp4";
+  writeFragmentedMovie(movie);
+  const auto boxes = test::movieBoxes(movie);
+  std::vector<uint64_t> data;
+  for (const auto& [at, type] : boxes)
+    if (type == "mdat") data.push_back(at);
+  ASSERT_EQ(data.size(), 6u);
+  // The third fragment's data with a size no box can have, and the file cut in its last.
+  std::string bytes = test::readFile(movie);
+  bytes.replace(data[2], 4, std::string("\0\0\0\4", 4));
+  bytes.resize(lastBox(movie, "moof") + 97);
+  test::writeFile(movie, bytes);
   EXPECT_FALSE(fragmentLayout(movie.string()).cut());
+  const test::Written before = written(movie);
+  EXPECT_GT(framesRead(movie), 20);  // past the damaged box's start
+  EXPECT_TRUE(written(movie) == before);
 }
 
 TEST(MovieFragments, ACutInsideFragmentDataIsCutBackAndAnythingElseIsLeftAlone) {
   test::TempDir dir;
+  auto repairCutMovie = [&](const fs::path& file) {
+    const int folder = ::open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool repaired = vantry::repairCutMovie(folder, file.filename().string());
+    ::close(folder);
+    return repaired;
+  };
   const fs::path movie = dir.path / "camera.mov";
-  writeFragmented(movie);
-  const uint64_t lastFragment = lastOf(movie, "moof");
-  fs::resize_file(movie, lastOf(movie, "mdat") + 12);  // inside its first frame
-  EXPECT_TRUE(repairCutMovie(movie.string()));
+  writeFragmentedMovie(movie);
+  const uint64_t lastFragment = lastBox(movie, "moof");
+  fs::resize_file(movie, lastBox(movie, "mdat") + 12);  // inside its first frame
+  EXPECT_TRUE(repairCutMovie(movie));
   EXPECT_EQ(fs::file_size(movie), lastFragment);
   EXPECT_EQ(framesRead(movie), 50);
-  EXPECT_FALSE(repairCutMovie(movie.string()));  // whole now: nothing to do
+  EXPECT_FALSE(repairCutMovie(movie));  // whole now: nothing to do
 
   // A finished (ordinary) movie cut short is not this kind of damage: left as it is.
   const fs::path finished = dir.path / "finished.mp4";
@@ -125,12 +120,12 @@ TEST(MovieFragments, ACutInsideFragmentDataIsCutBackAndAnythingElseIsLeftAlone) 
   }
   const auto size = fs::file_size(finished) - 100;
   fs::resize_file(finished, size);
-  EXPECT_FALSE(repairCutMovie(finished.string()));
+  EXPECT_FALSE(repairCutMovie(finished));
   EXPECT_EQ(fs::file_size(finished), size);
-  EXPECT_FALSE(repairCutMovie((dir.path / "missing.mp4").string()));
+  EXPECT_FALSE(repairCutMovie(dir.path / "missing.mp4"));
   // A pipe in a movie's place is not waited on.
   ASSERT_EQ(::mkfifo((dir.path / "pipe.mp4").c_str(), 0600), 0);
-  EXPECT_FALSE(repairCutMovie((dir.path / "pipe.mp4").string()));
+  EXPECT_FALSE(repairCutMovie(dir.path / "pipe.mp4"));
 }
 
 }  // namespace

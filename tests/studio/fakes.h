@@ -202,7 +202,7 @@ class OpenGate {
     if (!held_.count(path)) return;
     ++waiting_;
     changed_.notify_all();
-    changed_.wait_for(lock, std::chrono::seconds(3), [&] { return !held_.count(path); });
+    changed_.wait_for(lock, patience, [&] { return !held_.count(path); });
     --waiting_;
   }
   // Waits until an opening is held (at most 3 s); whether one is.
@@ -214,6 +214,8 @@ class OpenGate {
     std::lock_guard lock(mutex_);
     return waiting_ > 0;
   }
+  // How long an opening is held at most.
+  std::chrono::seconds patience{3};
 
  private:
   std::mutex mutex_;

@@ -15,6 +15,7 @@
 #include "model/document_json.h"
 #include "render/movie_fixtures.h"
 #include "support/file_bytes.h"
+#include "support/fragmented_movie.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
@@ -93,12 +94,18 @@ struct HostileInput : ::testing::Test {
 test::TempDir* HostileInput::media_ = nullptr;
 
 TEST_F(HostileInput, EachIsRefusedInWordsNamingItsFileAndNothingChanges) {
-  using Text = std::function<std::string()>;
+  using Text = std::function<std::string(const std::string& named)>;  // the file, as shown
   using Place = std::function<void(const fs::path&)>;
-  auto said = [](const char* key) { return [key] { return L(key); }; };
-  auto system = [](int errnum) { return [errnum] { return systemReason(errnum); }; };
+  auto said = [](const char* key) { return [key](const std::string&) { return L(key); }; };
+  auto system = [](int errnum) {
+    return [errnum](const std::string&) { return systemReason(errnum); };
+  };
   auto range = [](const char* field) {
-    return [field] { return L("其中 {0} 的值超出范围。", field); };
+    return [field](const std::string&) { return L("其中 {0} 的值超出范围。", field); };
+  };
+  // A pipe or a device named by the project: the project is refused, saying which file.
+  auto notAFile = [](const char* key) {
+    return [key](const std::string& named) { return L(key, named); };
   };
   auto bytes = [](std::function<std::string(std::string)> change) {
     return [change](const fs::path& p) { writeFile(p, change(readFile(p))); };
@@ -114,9 +121,9 @@ TEST_F(HostileInput, EachIsRefusedInWordsNamingItsFileAndNothingChanges) {
   struct Row {
     const char* name;
     std::function<void(const fs::path& at, Clip&)> spoil;  // the document, before it is written
-    const char* file;  // in the case's folder: what the message names (and opens, a ".json")
-    Place place;       // what then stands at that file
-    const char* sentence;
+    const char* file;      // in the case's folder: what the message names (and opens, a ".json")
+    Place place;           // what then stands at that file
+    const char* sentence;  // the project's names the document opened
     Text reason;
     bool opens = false;  // a sound that cannot be read leaves the project silent, not closed
   };
@@ -196,16 +203,31 @@ TEST_F(HostileInput, EachIsRefusedInWordsNamingItsFileAndNothingChanges) {
        "project.json",
        {},
        project,
-       [] { return L("其中 {0} 不是本机文件的路径。", "screenPath"); }},
+       [](const std::string&) { return L("其中 {0} 不是本机文件的路径。", "screenPath"); }},
       {"sound through file:",
        [this](const fs::path& at, Clip& c) { c.audioPath = "file:" + makePipe(at / "voice.fifo"); },
        "project.json",
        {},
        project,
-       [] { return L("其中 {0} 不是本机文件的路径。", "audioPath"); }},
+       [](const std::string&) { return L("其中 {0} 不是本机文件的路径。", "audioPath"); }},
       {"truncated movie", {}, "screen.mp4", cut, movie, damaged},
       {"empty movie", {}, "screen.mp4", content(""), movie, damaged},
-      {"fifo movie", {}, "screen.mp4", pipe, movie, notRegular},
+      {"fifo movie",
+       {},
+       "screen.mp4",
+       pipe,
+       project,
+       notAFile("屏幕录像 {0} 不是普通文件，而是管道或设备。")},
+      {"device camera movie",
+       [](const fs::path& at, Clip& c) { c.cameraPath = (at / "camera.mov").string(); },
+       "camera.mov", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }, project,
+       notAFile("摄像头录像 {0} 不是普通文件，而是管道或设备。")},
+      {"fifo sound",
+       {},
+       "voice.m4a",
+       pipe,
+       project,
+       notAFile("声音文件 {0} 不是普通文件，而是管道或设备。")},
       {"missing camera movie",
        [](const fs::path& at, Clip& c) { c.cameraPath = (at / "camera.mov").string(); },
        "camera.mov",
@@ -239,10 +261,13 @@ TEST_F(HostileInput, EachIsRefusedInWordsNamingItsFileAndNothingChanges) {
       const auto before = snapshot(home.path / "open", at);
 
       const bool document = std::string_view(row.file).ends_with(".json");
-      EXPECT_EQ(openAndWait(*studio, (document ? named : at / "project.json").string()), row.opens);
+      const fs::path opened = document ? named : at / "project.json";
+      EXPECT_EQ(openAndWait(*studio, opened.string()), row.opens);
       const std::string error = studio->error().value_or("");
+      const fs::path sentenceNames = row.sentence == project ? opened : named;
       EXPECT_EQ(error.substr(0, error.find('\n')),
-                withReason(L(row.sentence, shownPath(named.string())), row.reason()));
+                withReason(L(row.sentence, shownPath(sentenceNames.string())),
+                           row.reason(shownPath(named.string()))));
       // The library's own text only on a second line, and never raw.
       EXPECT_EQ(error.find("json.exception"), std::string::npos) << error;
       EXPECT_EQ(error.find(" @ 0x"), std::string::npos) << error;
@@ -251,6 +276,34 @@ TEST_F(HostileInput, EachIsRefusedInWordsNamingItsFileAndNothingChanges) {
       fs::remove_all(at);
     }
   }
+}
+
+// A recording cut short inside its last fragment, lying outside the recordings folder: a
+// project naming it reads it up to its last complete fragment and never writes to it.
+TEST_F(HostileInput, ACutMovieElsewhereReadsToItsLastCompleteFragmentAndIsNotWritten) {
+  const fs::path at = folder("elsewhere");
+  const fs::path movie = at / "screen.mp4";
+  test::writeFragmentedMovie(movie);
+  fs::resize_file(movie, test::lastBox(movie, "moof") + 40);
+  Clip clip;
+  clip.title = "Cut";
+  clip.duration = 1;
+  clip.screenPath = movie.string();
+  const fs::path project = writeProject(folder("project"), clip);
+  const test::Written before = test::written(movie);
+
+  auto studio = openStudio();
+  ASSERT_TRUE(openAndWait(*studio, project.string())) << studio->error().value_or("");
+  EXPECT_FALSE(studio->error());
+  // Frame 48 of the fifty whole ones.
+  studio->seek(0.8);
+  FrameSource* frames = studio->screenFrames();
+  ASSERT_TRUE(frames);
+  ASSERT_TRUE(runUntil([&] { return frames->latestTime() == 0.8; }));
+  EXPECT_FALSE(frames->takeError());
+  EXPECT_FALSE(frames->latest().isNull());
+  studio.reset();
+  EXPECT_TRUE(test::written(movie) == before);
 }
 
 TEST_F(HostileInput, AFolderWhoseNameHoldsAColonStillOpens) {

@@ -132,6 +132,26 @@ TEST_F(StudioOpening, ANewerOpenTheDemoOrTheLivePreviewOvertakesAnOpenAndItsRead
   EXPECT_EQ(std::count_if(all.begin(), all.end(), [](const auto& c) { return c.second; }), 0);
 }
 
+// Quitting while a chosen project's movie does not open (a file on a network mount that
+// stopped answering): the controller goes without waiting, and the open left behind ends on
+// its own once the file answers, dropping what it opened.
+TEST_F(StudioOpening, QuittingNeverWaitsForAnOpenThatDoesNotReturn) {
+  ASSERT_TRUE(openAndWait(*studio, project("first")));
+  gate.patience = std::chrono::seconds(120);
+  gate.hold("/stuck/screen.mov");
+  ASSERT_TRUE(studio->openProjectFile(project("stuck")));
+  ASSERT_TRUE(gate.awaitHeld());
+  studio->cancelOpening();  // as the quit flow does
+  studio.reset();
+  EXPECT_TRUE(gate.holding()) << "the controller waited for the open";
+  gate.release();
+  ASSERT_TRUE(runUntil([&] {
+    const auto all = closedReaders();
+    return std::count(all.begin(), all.end(),
+                      std::make_pair(std::string("/stuck/screen.mov"), false));
+  }));
+}
+
 // A real project, read by the FFmpeg readers: the longest turn of the main thread while it
 // opens, against a 1 ms timer.
 TEST(StudioOpeningMovies, TheMainThreadKeepsTurningWhileAProjectOpens) {

@@ -19,11 +19,11 @@ std::string AudioSource::failure(const std::string& path, const std::string& rea
 }
 
 std::unique_ptr<AudioSource> AudioSource::open(const std::string& path, int sampleRate,
-                                               std::string* error) {
+                                               std::string* error, bool* notAFile) {
   std::unique_ptr<AudioSource> s(new AudioSource());
   s->rate_ = sampleRate;
   std::string reason;
-  s->fmt_ = ff::openInput(path, &reason);
+  s->fmt_ = ff::openInput(path, &reason, notAFile);
   if (!s->fmt_) {
     if (error) *error = failure(path, reason);
     return nullptr;

@@ -21,9 +21,9 @@ class AudioSource {
  public:
   // Null with `error` set when the file cannot be opened or holds neither sound nor
   // picture: what a person is told, naming the file (failure()). A movie without sound
-  // gives a source whose hasAudio() is false.
+  // gives a source whose hasAudio() is false. `notAFile` as ff::openInput sets it.
   static std::unique_ptr<AudioSource> open(const std::string& path, int sampleRate,
-                                           std::string* error);
+                                           std::string* error, bool* notAFile = nullptr);
   // The sentence naming the sound file at `path`, followed by `reason` (as read() gives it).
   static std::string failure(const std::string& path, const std::string& reason);
   ~AudioSource();

@@ -1,16 +1,23 @@
 #include "platform/ffmpeg/ff_util.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #include "localization/localization.h"
 #include "localization/user_message.h"
+#include "platform/ffmpeg/movie_fragments.h"
 
 namespace vantry::ff {
 
@@ -62,6 +69,84 @@ void logLine(void* object, int level, const char* format, va_list args) {
 // file names.
 constexpr const char* kContainers = "mov,matroska,avi,wav,mp3,ogg,flac,aac";
 
+// The one descriptor a movie or sound is read through, and where its reading ends: a
+// recording cut short inside its last fragment ends at its last complete one.
+struct InputFile {
+  explicit InputFile(int descriptor) : fd(descriptor) {}
+  ~InputFile() { ::close(fd); }
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  int64_t size() const {
+    if (end) return *end;
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
+  }
+
+  const int fd;
+  int64_t at = 0;
+  std::optional<int64_t> end;
+};
+
+int readInput(void* opaque, uint8_t* buffer, int size) {
+  auto* file = static_cast<InputFile*>(opaque);
+  int64_t wanted = size;
+  if (file->end) wanted = std::min(wanted, *file->end - file->at);
+  if (wanted <= 0) return AVERROR_EOF;
+  for (;;) {
+    const ssize_t n = ::pread(file->fd, buffer, size_t(wanted), off_t(file->at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return AVERROR(errno);
+    if (n == 0) return AVERROR_EOF;
+    file->at += n;
+    return int(n);
+  }
+}
+
+int64_t seekInput(void* opaque, int64_t offset, int whence) {
+  auto* file = static_cast<InputFile*>(opaque);
+  if (whence & AVSEEK_SIZE) return file->size();
+  int64_t to = offset;
+  switch (whence & ~AVSEEK_FORCE) {
+    case SEEK_SET:
+      break;
+    case SEEK_CUR:
+      to += file->at;
+      break;
+    case SEEK_END: {
+      const int64_t size = file->size();
+      if (size < 0) return size;
+      to += size;
+      break;
+    }
+    default:
+      return AVERROR(EINVAL);
+  }
+  if (to < 0) return AVERROR(EINVAL);
+  return file->at = to;
+}
+
+void closeInput(AVIOContext* io) {
+  if (!io) return;
+  delete static_cast<InputFile*>(io->opaque);
+  av_freep(&io->buffer);
+  avio_context_free(&io);
+}
+
+// Whatever a file names from inside it (a reference to another movie, a segment) is not
+// opened: only the file itself is read.
+int refuseNested(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
+  return AVERROR(EPERM);
+}
+
+// Why `st` is nothing a movie is read from; none for a regular file.
+std::optional<std::string> notReadable(const struct stat& st, bool* notAFile) {
+  if (S_ISREG(st.st_mode)) return std::nullopt;
+  if (S_ISDIR(st.st_mode)) return systemReason(EISDIR);
+  if (notAFile) *notAFile = true;
+  return L("它不是普通文件，而是管道或设备。");
+}
+
 }  // namespace
 
 void FormatContextDeleter::operator()(AVFormatContext* c) const {
@@ -71,7 +156,12 @@ void FormatContextDeleter::operator()(AVFormatContext* c) const {
 }
 
 void InputContextDeleter::operator()(AVFormatContext* c) const {
-  if (c) avformat_close_input(&c);
+  if (!c) return;
+  // Every input with an I/O of its own comes from openInput(), which reads through an
+  // InputFile; the library leaves such an I/O to its caller.
+  AVIOContext* io = c->flags & AVFMT_FLAG_CUSTOM_IO ? c->pb : nullptr;
+  avformat_close_input(&c);
+  closeInput(io);
 }
 
 FramePtr makeFrame() {
@@ -97,7 +187,8 @@ std::string failureReason(int code) {
   return withDetail(L("它已损坏或不完整。"), errorText(code));
 }
 
-InputFormatPtr openInput(const std::string& path, std::string* reason) {
+InputFormatPtr openInput(const std::string& path, std::string* reason, bool* notAFile) {
+  if (notAFile) *notAFile = false;
   auto refuse = [&](std::string why) {
     if (reason) *reason = std::move(why);
     return nullptr;
@@ -106,23 +197,46 @@ InputFormatPtr openInput(const std::string& path, std::string* reason) {
   // would be found from wherever the app was started.
   if (!path.starts_with('/') || path.find('\0') != std::string::npos)
     return refuse(L("它不是本机文件的路径。"));
-  // A pipe or a device would block reading for ever.
+  // A pipe would block reading for ever and a device might do something on opening: both
+  // are refused before opening where they can be, and once open by what was opened, which is
+  // what is read (the path may have been replaced meanwhile). Not waiting, so that a pipe
+  // swapped in is not waited on either.
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return refuse(failureReason(AVERROR(errno)));
-  if (S_ISDIR(st.st_mode)) return refuse(systemReason(EISDIR));
-  if (!S_ISREG(st.st_mode)) return refuse(L("它不是普通文件，而是管道或设备。"));
+  if (auto why = notReadable(st, notAFile)) return refuse(*why);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return refuse(failureReason(AVERROR(errno)));
+  auto file = std::make_unique<InputFile>(fd);
+  if (::fstat(fd, &st) != 0) return refuse(failureReason(AVERROR(errno)));
+  if (auto why = notReadable(st, notAFile)) return refuse(*why);
+  if (const FragmentLayout layout = fragmentLayout(fd); layout.cut())
+    file->end = int64_t(layout.complete);
 
-  AVFormatContext* raw = nullptr;
+  constexpr int kBuffer = 64 << 10;
+  auto* buffer = static_cast<unsigned char*>(av_malloc(kBuffer));
+  AVIOContext* io =
+      buffer ? avio_alloc_context(buffer, kBuffer, 0, file.get(), readInput, nullptr, seekInput)
+             : nullptr;
+  if (!io) {
+    av_free(buffer);
+    return refuse(failureReason(AVERROR(ENOMEM)));
+  }
+  file.release();  // the I/O owns it now
+  std::unique_ptr<AVIOContext, void (*)(AVIOContext*)> held(io, closeInput);
+  AVFormatContext* raw = avformat_alloc_context();
+  if (!raw) return refuse(failureReason(AVERROR(ENOMEM)));
+  raw->pb = io;
+  raw->io_open = refuseNested;
   AVDictionary* options = nullptr;
   av_dict_set(&options, "protocol_whitelist", "file", 0);
   av_dict_set(&options, "format_whitelist", kContainers, 0);
-  // Explicitly a file, so that a folder name with a colon is not read as a protocol.
-  const std::string url = "file:" + path;
-  int rc = avformat_open_input(&raw, url.c_str(), nullptr, &options);
+  // The path only helps to tell the format by its extension: nothing is opened by it.
+  int rc = avformat_open_input(&raw, path.c_str(), nullptr, &options);
   av_dict_free(&options);
   // A format off the list is refused as an invalid argument: to a person, not a movie.
   if (rc == AVERROR(EINVAL)) rc = AVERROR_INVALIDDATA;
-  if (rc < 0) return refuse(failureReason(rc));
+  if (rc < 0) return refuse(failureReason(rc));  // the library freed the context, not the I/O
+  held.release();
   InputFormatPtr ctx(raw);
   rc = avformat_find_stream_info(ctx.get(), nullptr);
   if (rc < 0) return refuse(failureReason(rc));

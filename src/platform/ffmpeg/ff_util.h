@@ -24,6 +24,7 @@ struct FormatContextDeleter {
   // with avformat_open_input must use InputContextDeleter instead.
   void operator()(AVFormatContext* c) const;
 };
+// Closes an input from openInput() with the descriptor it reads.
 struct InputContextDeleter {
   void operator()(AVFormatContext* c) const;
 };
@@ -55,10 +56,15 @@ std::string errorText(int code);
 
 // Opens a movie or sound file for reading and finds its streams. Only an absolute local
 // path of a regular file is opened, and only as a file: no other protocol, no address, no
-// pipe or device, and no further file named from inside it. Null on failure with `reason`
-// set to why, in words ("It is missing.", "It is damaged or incomplete." with the
-// library's text on a second line); the caller puts the sentence naming the file before it.
-InputFormatPtr openInput(const std::string& path, std::string* reason = nullptr);
+// pipe or device, and no further file named from inside it. The file is opened once, without
+// waiting, and what is read is what was checked (a link swapped meanwhile changes nothing).
+// It is never written: a recording cut short inside its last fragment reads as if it ended
+// at its last complete one. Null on failure with `reason` set to why, in words ("It is
+// missing.", "It is damaged or incomplete." with the library's text on a second line); the
+// caller puts the sentence naming the file before it. `notAFile` is set when the path names
+// a pipe or a device rather than a file.
+InputFormatPtr openInput(const std::string& path, std::string* reason = nullptr,
+                         bool* notAFile = nullptr);
 
 // Why the library failed with `code`, in words: the system's reason for an error number,
 // else that the file is damaged, with the library's own text on the second line.

@@ -19,37 +19,36 @@ struct Box {
   uint64_t size = 0;  // header included
   char type[4] = {};
   bool is(const char* t) const { return std::memcmp(type, t, 4) == 0; }
+  // Four printable characters, as every box type is; a cut never leaves anything else.
+  bool named() const {
+    return std::all_of(type, type + 4, [](char c) { return c >= 0x20 && c < 0x7f; });
+  }
 };
 
-class File {
+// What stands at a position of the walk.
+enum class At { box, cut, damaged };
+
+class Boxes {
  public:
-  // Without waiting: a pipe or a device in a movie's place must not block the reading.
-  explicit File(const std::string& path)
-      : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)) {}
-  // One opened by the caller, who keeps it.
-  static File borrowing(int fd) { return File(fd, false); }
-  ~File() {
-    if (fd_ >= 0 && owned_) ::close(fd_);
-  }
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-  bool ok() const { return fd_ >= 0; }
-  int descriptor() const { return fd_; }
+  explicit Boxes(int fd) : fd_(fd) {}
   std::optional<uint64_t> size() const {
     struct stat st {};
     if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     return uint64_t(st.st_size);
   }
-  // The box header at `at` when it lies whole inside [at, end); a size of 0 runs to `end`.
-  std::optional<Box> box(uint64_t at, uint64_t end) const {
+  // The box at `at` when it lies whole inside [at, end); a size of 0 runs to `end`. A box
+  // that runs past `end`, or whose header does, was cut there.
+  At box(uint64_t at, uint64_t end, Box& b) const {
     unsigned char h[16];
-    if (end < at + 8 || ::pread(fd_, h, 8, off_t(at)) != 8) return std::nullopt;
-    Box b;
+    if (end < at + 8) return At::cut;
+    if (!readAt(h, 8, at)) return At::damaged;
     b.size = uint64_t(h[0]) << 24 | uint64_t(h[1]) << 16 | uint64_t(h[2]) << 8 | h[3];
     std::memcpy(b.type, h + 4, 4);
+    if (!b.named()) return At::damaged;
     uint64_t header = 8;
     if (b.size == 1) {
-      if (end < at + 16 || ::pread(fd_, h + 8, 8, off_t(at + 8)) != 8) return std::nullopt;
+      if (end < at + 16) return At::cut;
+      if (!readAt(h + 8, 8, at + 8)) return At::damaged;
       b.size = 0;
       for (int i = 8; i < 16; ++i)
         b.size = b.size << 8 | h[i];
@@ -57,27 +56,27 @@ class File {
     } else if (b.size == 0) {
       b.size = end - at;
     }
-    if (b.size < header) return std::nullopt;  // damaged, not merely cut
-    return b;
+    if (b.size < header) return At::damaged;
+    return b.size > end - at ? At::cut : At::box;
   }
 
  private:
-  File(int fd, bool owned) : fd_(fd), owned_(owned) {}
+  bool readAt(unsigned char* into, size_t n, uint64_t at) const {
+    for (;;) {
+      const ssize_t got = ::pread(fd_, into, n, off_t(at));
+      if (got < 0 && errno == EINTR) continue;
+      return got == ssize_t(n);
+    }
+  }
+
   int fd_;
-  bool owned_ = true;
 };
 
 }  // namespace
 
-FragmentLayout fragmentLayout(const std::string& path) {
-  const File file(path);
-  return file.ok() ? fragmentLayout(file.descriptor()) : FragmentLayout{};
-}
-
 FragmentLayout fragmentLayout(int fd) {
   FragmentLayout layout;
-  const File file = File::borrowing(fd);
-  if (!file.ok()) return layout;
+  const Boxes file(fd);
   const auto size = file.size();
   if (!size) return layout;
   layout.size = *size;
@@ -85,26 +84,35 @@ FragmentLayout fragmentLayout(int fd) {
 
   uint64_t at = 0;
   bool fragmentOpen = false;  // a "moof" whose "mdat" has not come yet
+  Box b;
   while (at < layout.size) {
-    const auto b = file.box(at, layout.size);
-    if (!b || b->size > layout.size - at) break;  // cut here
-    const uint64_t end = at + b->size;
-    if (b->is("moov")) {
-      for (uint64_t child = at + 8; child < end;) {
-        const auto c = file.box(child, end);
-        if (!c || c->size > end - child) break;
-        if (c->is("mvex")) layout.fragmented = true;
-        child += c->size;
-      }
+    const At found = file.box(at, layout.size, b);
+    if (found == At::damaged) layout.damaged = true;
+    if (found != At::box) break;
+    const uint64_t end = at + b.size;
+    if (b.is("moov")) {
+      Box c;
+      for (uint64_t child = at + 8; child < end && file.box(child, end, c) == At::box;
+           child += c.size)
+        if (c.is("mvex")) layout.fragmented = true;
     }
-    if (b->is("moof")) {
+    if (b.is("moof")) {
       fragmentOpen = true;
-    } else if (!fragmentOpen || b->is("mdat")) {
+    } else if (!fragmentOpen || b.is("mdat")) {
       fragmentOpen = false;
       layout.complete = end;
     }
     at = end;
   }
+  return layout;
+}
+
+FragmentLayout fragmentLayout(const std::string& path) {
+  // Without waiting: a pipe or a device in a movie's place must not block the reading.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return {};
+  FragmentLayout layout = fragmentLayout(fd);
+  ::close(fd);
   return layout;
 }
 
@@ -133,10 +141,6 @@ bool repairOpened(int fd, std::string* error) {
 
 }  // namespace
 
-bool repairCutMovie(const std::string& path, std::string* error) {
-  return repairOpened(::open(path.c_str(), kRepairFlags), error);
-}
-
 bool repairCutMovie(int folder, const std::string& name, std::string* error) {
   // A plain name only: the file is the folder's own.
   if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
@@ -150,7 +154,6 @@ namespace {
 template <typename Each>
 bool readPackets(const std::string& path, AVMediaType kind, Each each) {
   ff::InputFormatPtr in = ff::openInput(path);
-  if (!in && repairCutMovie(path)) in = ff::openInput(path);
   if (!in) return false;
   const int stream = av_find_best_stream(in.get(), kind, -1, -1, nullptr, 0);
   if (stream < 0) return false;

@@ -1,7 +1,5 @@
 #include "platform/ffmpeg/video_reader.h"
 
-#include "platform/ffmpeg/movie_fragments.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -22,11 +20,10 @@ std::unique_ptr<VideoReader> VideoReader::open(const std::string& path, OpenErro
   };
   std::unique_ptr<VideoReader> r(new VideoReader());
   std::string text;
-  r->fmt_ = ff::openInput(path, &text);
-  // A recording cut short (a full disk, a crash) can end inside its last fragment, which
-  // keeps the whole file from opening: cut back to the last complete fragment and read that.
-  if (!r->fmt_ && repairCutMovie(path)) r->fmt_ = ff::openInput(path, &text);
-  if (!r->fmt_) return failWith(OpenError::failed, text);
+  bool notAFile = false;
+  // A recording cut short inside its last fragment reads up to its last complete one.
+  r->fmt_ = ff::openInput(path, &text, &notAFile);
+  if (!r->fmt_) return failWith(notAFile ? OpenError::notAFile : OpenError::failed, text);
   const AVCodec* decoder = nullptr;
   const int index = av_find_best_stream(r->fmt_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
   if (index == AVERROR_STREAM_NOT_FOUND) return failWith(OpenError::noVideoTrack, "");

@@ -37,11 +37,12 @@ struct PacketPump {
 
 class VideoReader {
  public:
-  enum class OpenError { none, noVideoTrack, failed };
+  enum class OpenError { none, noVideoTrack, notAFile, failed };
 
-  // Null on failure: `kind` tells whether the file has no video track or could not be
-  // opened at all (`error` then says why, in words, as ff::openInput does). `threads` caps the
-  // decoder's threads (0: one a core); each frame thread holds pictures of its own.
+  // Null on failure: `kind` tells whether the file has no video track, is a pipe or a device
+  // rather than a file, or could not be opened at all (`error` then says why, in words, as
+  // ff::openInput does). `threads` caps the decoder's threads (0: one a core); each frame
+  // thread holds pictures of its own.
   static std::unique_ptr<VideoReader> open(const std::string& path, OpenError* kind,
                                            std::string* error, int threads = 0);
   ~VideoReader();
