@@ -447,6 +447,13 @@ constexpr CatalogRow kPlatformRows[] = {
     {"其中的缩放列表", "Its zoom list"},
     {"其中保存的画面设置", "Its saved look"},
     {"其中的一项", "One of its values"},
+    // A save of the project that failed: the file, the reason, what to do.
+    {"项目文件 {0} 无法写入。", "The project file {0} cannot be written."},
+    {"请释放一些磁盘空间。", "Free some disk space."},
+    {"请确认项目所在的文件夹可以写入。", "Make sure the project's folder can be written to."},
+    {"请检查磁盘和项目所在的文件夹。", "Check the disk and the project's folder."},
+    {"在保存成功之前，修改会保留在窗口中。",
+     "Your edits stay in this window until they are saved."},
     // The system's reasons, in the words of the sentence that names the file.
     {"磁盘已满。", "The disk is full."},
     {"磁盘配额已用完。", "Your disk quota is used up."},

@@ -7,6 +7,7 @@
 #include <functional>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -14,16 +15,21 @@
 
 namespace vantry {
 
+// The alert of a failed save, in the interface language: the catalogue's prefix, then the
+// file, the reason and what to do; the system's own text at most on a second line.
+std::string saveFailureAlert(const SaveFailure& failure);
+
 struct Studio::SaveWorker {
-  // The error text of one save, empty on success.
-  using Done = std::function<void(const std::string& error)>;
+  // None on success.
+  using Result = std::optional<SaveFailure>;
+  using Done = std::function<void(const Result&)>;
 
   SaveWorker();
   // Finishes every queued save, then joins.
   ~SaveWorker();
 
   // Queues a write of `clip` to `path`; the result arrives on the worker thread.
-  std::shared_future<std::string> submit(Clip clip, std::string path, Done done = {});
+  std::shared_future<Result> submit(Clip clip, std::string path, Done done = {});
   // Waits until every queued save is written.
   void flush();
   // Number of files written so far (for tests and benchmarks).
@@ -34,7 +40,7 @@ struct Studio::SaveWorker {
     Clip clip;
     std::string path;
     Done done;
-    std::promise<std::string> result;
+    std::promise<Result> result;
   };
   void run();
 

@@ -4,10 +4,12 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <QTimer>
+#include <cerrno>
 #include <filesystem>
 
 #include "capture/display_recorder.h"
 #include "localization/localization.h"
+#include "localization/user_message.h"
 #include "model/demo_project.h"
 #include "model/document_json.h"
 #include "platform/durable_file.h"
@@ -33,9 +35,11 @@ Studio::SaveWorker::~SaveWorker() {
   thread_.join();
 }
 
-std::shared_future<std::string> Studio::SaveWorker::submit(Clip clip, std::string path, Done done) {
+std::shared_future<Studio::SaveWorker::Result> Studio::SaveWorker::submit(Clip clip,
+                                                                          std::string path,
+                                                                          Done done) {
   Job job{std::move(clip), std::move(path), std::move(done), {}};
-  std::shared_future<std::string> result = job.result.get_future().share();
+  std::shared_future<Result> result = job.result.get_future().share();
   {
     std::lock_guard lock(mutex_);
     jobs_.push_back(std::move(job));
@@ -65,26 +69,50 @@ void Studio::SaveWorker::run() {
       jobs_.pop_front();
       writing_ = true;
     }
-    std::string failure;
+    Result failure;
     try {
-      failure = platform::writeFileAtomically(job.path, encodeClip(job.clip));
+      const std::string error = platform::writeFileAtomically(job.path, encodeClip(job.clip));
+      if (!error.empty()) failure = SaveFailure{job.path, systemErrorNumberOf(error), error};
     } catch (const std::exception& e) {
-      failure = e.what();
+      failure = SaveFailure{job.path, 0, e.what()};
     }
     if (job.done) job.done(failure);
     job.result.set_value(failure);
     {
       std::lock_guard lock(mutex_);
-      if (failure.empty()) ++writes_;
+      if (!failure) ++writes_;
       writing_ = false;
     }
     idle_.notify_all();
   }
 }
 
+std::string saveFailureAlert(const SaveFailure& failure) {
+  std::string advice;
+  switch (failure.errnum) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      advice = L("请释放一些磁盘空间。");
+      break;
+    case EROFS:
+    case EACCES:
+    case EPERM:
+      advice = L("请确认项目所在的文件夹可以写入。");
+      break;
+    default:
+      advice = L("请检查磁盘和项目所在的文件夹。");
+      break;
+  }
+  return L("编辑未能保存：") +
+         systemFailure(L("项目文件 {0} 无法写入。", shownPath(failure.path)), failure.errnum,
+                       joinSentences({advice, L("在保存成功之前，修改会保留在窗口中。")}),
+                       failure.detail);
+}
+
 // --- Saving ---
 
-std::optional<std::shared_future<std::string>> Studio::submitSave() {
+std::optional<std::shared_future<Studio::SaveWorker::Result>> Studio::submitSave() {
   saveTimer_->stop();
   if (standby_ || recording_ || !projectURL_) return std::nullopt;
   Clip snapshot = clip_;
@@ -95,9 +123,9 @@ std::optional<std::shared_future<std::string>> Studio::submitSave() {
 bool Studio::saveNow() {
   // Waits for any autosave still being written, then for this one.
   const auto written = submitSave();
-  if (!written) return true;
-  if (const std::string failure = written->get(); !failure.empty()) {
-    setError(L("编辑未能保存：") + failure);
+  saveFailure_ = written ? written->get() : std::nullopt;
+  if (saveFailure_) {
+    setError(saveFailureAlert(*saveFailure_));
     return false;
   }
   return true;
@@ -113,10 +141,10 @@ void Studio::autosave() {
   Clip snapshot = clip_;
   snapshot.savedSettings = settings_;
   QPointer<Studio> self(this);
-  saver_->submit(std::move(snapshot), *projectURL_, [self](const std::string& failure) {
-    if (failure.empty()) return;
+  saver_->submit(std::move(snapshot), *projectURL_, [self](const SaveWorker::Result& failure) {
+    if (!failure) return;
     postTask(self.data(), [self, failure] {
-      if (self) self->setError(L("编辑未能保存：") + failure);
+      if (self) self->setError(saveFailureAlert(*failure));
     });
   });
 }
@@ -258,15 +286,14 @@ bool Studio::openProjectFile(const std::string& path, std::function<void(bool)> 
         opened->failure = std::string(e.what());  // names the file and says what is wrong
       }
     }
-    if (leaving)
-      if (std::string failure = leaving->get(); !failure.empty()) opened->saveFailure = failure;
+    if (leaving) opened->saveFailure = leaving->get();
     opener->toMain([this, generation, opened, url, done] {
       Opened& o = *opened;
       const bool current = generation == opener_->generation;
       if (current) {
         opener_->pending = Opener::Kind::none;
         setBusy(false);
-        if (o.saveFailure) setError(L("编辑未能保存：") + *o.saveFailure);
+        if (o.saveFailure) setError(saveFailureAlert(*o.saveFailure));
         if (o.failure) setError(o.failure);
       }
       // Settings changed while it opened are written before the project is left.

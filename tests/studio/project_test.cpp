@@ -5,10 +5,13 @@
 #include <fstream>
 
 #include "fakes.h"
+#include "localization/language_scope.h"
 #include "localization/localization.h"
 #include "localization/user_message.h"
 #include "model/document_json.h"
 #include "support/file_bytes.h"
+#include "support/scoped_env.h"
+#include "support/small_disk.h"
 #include "support/temp_dir.h"
 
 namespace vantry {
@@ -183,6 +186,38 @@ TEST_F(StudioProjects, AFailedSaveKeepsTheProjectOpen) {
   EXPECT_TRUE(studio->standby());
   EXPECT_FALSE(studio->projectURL());
   EXPECT_EQ(decodeClipFile((folder / "edit.json").string()).title, "Kept");
+}
+
+// A save on a full disk used to say only "Could not save edits: No space left on device".
+TEST_F(StudioProjects, ASaveOnAFullDiskNamesTheFileWhyAndWhatToDo) {
+  test::ScopedEnv homeEnv("HOME", dir.path.c_str());
+  fs::path folder = recording("k");
+  ASSERT_TRUE(openAndWait(*studio, (folder / "project.json").string()));
+  studio->setPresenter(true);
+  const fs::path full = dir.path / "full";
+  test::SmallDisk disk(full, 64 * 1024);
+  disk.fill();
+  disk.limitHere();
+  studio->setProjectURL((full / "edit.json").string());
+  {
+    LanguageScope english(AppLanguage::english);
+    EXPECT_FALSE(studio->saveNow());
+    EXPECT_EQ(studio->error(),
+              "Could not save edits: The project file ~/full/edit.json cannot be "
+              "written. " +
+                  disk.reason() +
+                  " Free some disk space. Your edits stay in this window until "
+                  "they are saved.");
+  }
+  {
+    LanguageScope chinese(AppLanguage::chinese);
+    EXPECT_FALSE(studio->saveNow());
+    EXPECT_EQ(studio->error(), std::string("编辑未能保存：项目文件 ~/full/edit.json 无法写入。") +
+                                   (disk.mounted() ? "磁盘已满。" : "文件太大。") +
+                                   "请释放一些磁盘空间。在保存成功之前，修改会保留在窗口中。");
+  }
+  EXPECT_TRUE(studio->canUndo());  // the edit is still there
+  studio->setProjectURL(std::nullopt);
 }
 
 TEST_F(StudioProjects, AFailedAutosaveShowsItsError) {
