@@ -252,6 +252,7 @@ void QuitFlow::terminateStep() {
     QTimer::singleShot(services_.pollMilliseconds, this, &QuitFlow::terminateStep);
     return;
   }
+  // Only edits that are not in the file yet are written, and only those can be lost.
   if (!s.saveNow() && s.saveFailure()) {
     // Nobody is left to answer a question: standard error is where a terminal or the
     // session's log keeps what is lost.

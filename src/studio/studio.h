@@ -233,7 +233,8 @@ class Studio : public QObject {
 
   // --- Projects and autosave ---
   // Writes the open project now (waits for a save in flight); false when it failed (the
-  // alert is in `error`, the reason in saveFailure()). True when there was nothing to save.
+  // alert is in `error`, the reason in saveFailure()). True when there was nothing to save:
+  // no project file, or no change since the file was last written or read.
   bool saveNow();
   // Why the last saveNow() failed; none once one succeeded or had nothing to write.
   const std::optional<SaveFailure>& saveFailure() const { return saveFailure_; }
@@ -347,6 +348,9 @@ class Studio : public QObject {
   std::vector<Clip> undoStack_;
   std::vector<Clip> redoStack_;
   std::optional<std::string> projectURL_;
+  // Counts the changes of `clip` and `settings`: the project file is up to date when it
+  // was last written or read at the present count.
+  std::uint64_t revision_ = 0;
   std::optional<SaveFailure> saveFailure_;
   bool hasLaunched_ = false;
   MotionSpring presenterSpring_;

@@ -37,8 +37,9 @@ Studio::SaveWorker::~SaveWorker() {
 
 std::shared_future<Studio::SaveWorker::Result> Studio::SaveWorker::submit(Clip clip,
                                                                           std::string path,
+                                                                          std::uint64_t revision,
                                                                           Done done) {
-  Job job{std::move(clip), std::move(path), std::move(done), {}};
+  Job job{std::move(clip), std::move(path), revision, std::move(done), {}};
   std::shared_future<Result> result = job.result.get_future().share();
   {
     std::lock_guard lock(mutex_);
@@ -51,6 +52,16 @@ std::shared_future<Studio::SaveWorker::Result> Studio::SaveWorker::submit(Clip c
 void Studio::SaveWorker::flush() {
   std::unique_lock lock(mutex_);
   idle_.wait(lock, [this] { return jobs_.empty() && !writing_; });
+}
+
+bool Studio::SaveWorker::holds(std::uint64_t revision, const std::string& path) const {
+  std::lock_guard lock(mutex_);
+  return held_ && held_->first == revision && held_->second == path;
+}
+
+void Studio::SaveWorker::markHeld(std::uint64_t revision, std::string path) {
+  std::lock_guard lock(mutex_);
+  held_.emplace(revision, std::move(path));
 }
 
 int Studio::SaveWorker::writes() const {
@@ -80,7 +91,10 @@ void Studio::SaveWorker::run() {
     job.result.set_value(failure);
     {
       std::lock_guard lock(mutex_);
-      if (!failure) ++writes_;
+      if (!failure) {
+        ++writes_;
+        held_.emplace(job.revision, job.path);
+      }
       writing_ = false;
     }
     idle_.notify_all();
@@ -115,13 +129,16 @@ std::string saveFailureAlert(const SaveFailure& failure) {
 std::optional<std::shared_future<Studio::SaveWorker::Result>> Studio::submitSave() {
   saveTimer_->stop();
   if (standby_ || recording_ || !projectURL_) return std::nullopt;
+  // Unchanged since the file was written or read: writing it again could only fail.
+  if (saver_->holds(revision_, *projectURL_)) return std::nullopt;
   Clip snapshot = clip_;
   snapshot.savedSettings = settings_;
-  return saver_->submit(std::move(snapshot), *projectURL_);
+  return saver_->submit(std::move(snapshot), *projectURL_, revision_);
 }
 
 bool Studio::saveNow() {
-  // Waits for any autosave still being written, then for this one.
+  // An autosave still being written may be the one that holds these edits.
+  saver_->flush();
   const auto written = submitSave();
   saveFailure_ = written ? written->get() : std::nullopt;
   if (saveFailure_) {
@@ -138,15 +155,17 @@ void Studio::scheduleSave() {
 
 void Studio::autosave() {
   if (standby_ || recording_ || !projectURL_) return;
+  if (saver_->holds(revision_, *projectURL_)) return;
   Clip snapshot = clip_;
   snapshot.savedSettings = settings_;
   QPointer<Studio> self(this);
-  saver_->submit(std::move(snapshot), *projectURL_, [self](const SaveWorker::Result& failure) {
-    if (!failure) return;
-    postTask(self.data(), [self, failure] {
-      if (self) self->setError(saveFailureAlert(*failure));
-    });
-  });
+  saver_->submit(std::move(snapshot), *projectURL_, revision_,
+                 [self](const SaveWorker::Result& failure) {
+                   if (!failure) return;
+                   postTask(self.data(), [self, failure] {
+                     if (self) self->setError(saveFailureAlert(*failure));
+                   });
+                 });
 }
 
 // --- Loading ---
@@ -304,6 +323,7 @@ bool Studio::openProjectFile(const std::string& path, std::function<void(bool)> 
       }
       install(std::move(o));
       setProjectURL(url);
+      saver_->markHeld(revision_, url);
       setNotice(L("编辑自动保存 · 原始素材保留"));
       if (done) done(true);
     });

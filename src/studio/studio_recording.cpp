@@ -176,7 +176,7 @@ void Studio::openRecording(Clip recorded, std::string warning) {
             (std::filesystem::path(*opened->clip.screenPath).parent_path() / "edit.json").string();
         Clip saved = opened->clip;
         saved.savedSettings = opened->settings;
-        opened->saveFailure = saver->submit(std::move(saved), *url).get();
+        opened->saveFailure = saver->submit(std::move(saved), *url, 0).get();
       }
     } catch (const std::exception& e) {
       opened->failure = e.what();
@@ -198,6 +198,7 @@ void Studio::openRecording(Clip recorded, std::string warning) {
       install(std::move(o));
       captureWorker_->detached.reset();
       if (url) setProjectURL(url);
+      if (url && !saveFailure) saver_->markHeld(revision_, *url);
       setNotice(L("已保存原始录屏与鼠标轨迹 · 调整效果后导出"));
       // Both are said: a recording kept despite a failure is not a plain success, and
       // edits that cannot be saved must not hide behind it.

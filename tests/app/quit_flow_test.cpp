@@ -344,6 +344,25 @@ TEST_F(Quitting, TerminationOnAFullDiskSaysWhatIsLost) {
                       " on quitting; its latest edits are lost. " + disk.reason() + "\n");
 }
 
+// The same signal when the file already holds every edit: it used to be written again, fail,
+// and say that edits were lost.
+TEST_F(Quitting, TerminationOnAFullDiskLosesNothingWhenEverythingIsSaved) {
+  const QString folder = root.filePath("saved");
+  test::SmallDisk disk(folder.toStdString(), 512 * 1024);
+  const QString file = openRecording(folder);
+  ASSERT_TRUE(studio->saveNow());
+  QFile saved(file);
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  const QByteArray before = saved.readAll();
+  saved.close();
+  disk.fill();
+  disk.limitHere();
+  EXPECT_EQ(terminateAndListen(), "");
+  EXPECT_EQ(quits, 1);
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  EXPECT_EQ(saved.readAll(), before);
+}
+
 TEST(QuitPaths, HomeShowsAsTilde) {
   const QString home = QDir::cleanPath(QDir::homePath());
   EXPECT_EQ(QuitFlow::abbreviatedPath(home + "/Videos/a"), "~/Videos/a");
