@@ -172,6 +172,14 @@ void Studio::autosave() {
 
 namespace {
 
+// Whether two paths name one file: the same file where both exist, else the same name in
+// the same folder (a file the save on its way creates).
+bool sameFile(const fs::path& a, const fs::path& b) {
+  std::error_code ec;
+  if (fs::equivalent(a, b, ec)) return true;
+  return a.filename() == b.filename() && fs::equivalent(a.parent_path(), b.parent_path(), ec);
+}
+
 // The settings a document is shown with: its saved ones, or the defaults; a recording
 // without a camera movie is shown without the camera (the demonstration keeps its own).
 EditSettings shownSettings(const Clip& clip) {
@@ -289,12 +297,17 @@ bool Studio::openProjectFile(const std::string& path, std::function<void(bool)> 
   const std::string url = (recorded ? edits : chosen).string();
   // The project being left is written meanwhile; it is left only once that succeeded.
   auto leaving = submitSave();
+  const std::optional<std::string> left = projectURL_;
+  const auto revision = revision_;
   Opener* opener = opener_.get();
   const auto generation = opener->begin(Opener::Kind::chosen);
   setBusy(true);
 
-  opener->queue.post([this, opener, generation, chosen, edits, recorded, leaving, url, done] {
+  opener->queue.post([=, this] {
     auto opened = std::make_shared<Opened>();
+    // The project open now, opened again: it is read once its last edits are written.
+    const bool again = left && (sameFile(*left, url) || sameFile(*left, chosen));
+    if (again && leaving) leaving->wait();
     if (!opener->superseded(generation)) {
       std::error_code ec;
       const fs::path read = recorded && fs::exists(edits, ec) ? edits : chosen;
@@ -306,20 +319,28 @@ bool Studio::openProjectFile(const std::string& path, std::function<void(bool)> 
       }
     }
     if (leaving) opened->saveFailure = leaving->get();
-    opener->toMain([this, generation, opened, url, done] {
+    opener->toMain([this, generation, opened, url, revision, again, done] {
       Opened& o = *opened;
       const bool current = generation == opener_->generation;
       if (current) {
         opener_->pending = Opener::Kind::none;
         setBusy(false);
-        if (o.saveFailure) setError(saveFailureAlert(*o.saveFailure));
-        if (o.failure) setError(o.failure);
+        // Both are said, the save first: its edits are what is at stake.
+        std::string alert = o.saveFailure ? saveFailureAlert(*o.saveFailure) : std::string();
+        if (o.failure) alert = joinMessages(alert, *o.failure);
+        if (!alert.empty()) setError(alert);
       }
       // Settings changed while it opened are written before the project is left.
-      if (!current || o.saveFailure || o.failure || (saveTimer_->isActive() && !saveNow())) {
+      const bool changed = revision_ != revision;
+      if (!current || o.saveFailure || o.failure || (changed && !saveNow())) {
         opener_->release(std::move(o));
         if (done) done(false);
         return;
+      }
+      // Opened again, the project keeps them: the file it was read from holds them now.
+      if (again && changed) {
+        if (settings_.changesMotion(o.settings)) o.motion = MotionTimeline(o.clip, settings_);
+        o.settings = settings_;
       }
       install(std::move(o));
       setProjectURL(url);

@@ -179,6 +179,16 @@ TEST_F(StudioProjects, AFailedSaveKeepsTheProjectOpen) {
   EXPECT_FALSE(openAndWait(*studio, (other / "project.json").string()));
   EXPECT_EQ(studio->clip().title, "Kept");
   EXPECT_TRUE(studio->canUndo());
+  // An open that fails as well used to hide the failed save: both are said, the save first.
+  const fs::path broken = dir.path / "broken.json";
+  writeFile(broken, "{ not json");
+  EXPECT_FALSE(openAndWait(*studio, broken.string()));
+  const std::string both = studio->error().value_or("");
+  EXPECT_EQ(both.rfind(L("编辑未能保存："), 0), 0u) << both;
+  EXPECT_NE(both.find("\n" + L("无法打开项目 {0}。", shownPath(broken.string()))),
+            std::string::npos)
+      << both;
+  EXPECT_EQ(studio->clip().title, "Kept");
 
   // Once the save can succeed, leaving works.
   studio->setProjectURL((folder / "edit.json").string());
