@@ -175,6 +175,8 @@ int main(int argc, char** argv) {
   report("undo", undos, 16);
   report("redo", redos, 16);
   report("autosave (main thread)", saves, 5);
+  studio.seek(30);
+  studio.split();  // saveNow() writes only what changed
   auto write = timed([&] { studio.saveNow(); });
   std::printf("%-22s %6.2f ms (encode and write, waited for)\n", "saveNow", write);
 

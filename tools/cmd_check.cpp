@@ -15,6 +15,7 @@ int run(const vantry::tool::Args& args) {
     std::cout << vantry::encodeClip(vantry::decodeClipFile(args[0])) << "\n";
   } catch (const vantry::DocumentError& e) {
     std::cerr << e.what() << "\n";
+    if (!e.where().empty()) std::cerr << "at " << e.where() << "\n";
     return 1;
   }
   return 0;

@@ -252,12 +252,13 @@ void QuitFlow::terminateStep() {
     QTimer::singleShot(services_.pollMilliseconds, this, &QuitFlow::terminateStep);
     return;
   }
-  if (!s.saveNow() && s.projectURL()) {
+  // Only edits that are not in the file yet are written, and only those can be lost.
+  if (!s.saveNow() && s.saveFailure()) {
     // Nobody is left to answer a question: standard error is where a terminal or the
     // session's log keeps what is lost.
-    std::cerr << withDetail(
-                     L("退出时未能保存项目 {0}，最近的修改已丢失。", shownPath(*s.projectURL())),
-                     shownMessage(s.error().value_or(std::string())))
+    const SaveFailure& why = *s.saveFailure();
+    std::cerr << systemFailure(L("退出时未能保存项目 {0}，最近的修改已丢失。", shownPath(why.path)),
+                               why.errnum, {}, why.detail)
               << std::endl;
   }
   services_.quit();

@@ -123,6 +123,12 @@ std::string appendSentence(std::string message, std::string_view more) {
   return joinSentences({first, more}) + rest;
 }
 
+std::string joinMessages(std::string first, std::string_view second) {
+  if (first.empty()) return std::string(second);
+  if (second.empty()) return first;
+  return first + "\n" + std::string(second);
+}
+
 std::string shownDuration(double seconds) {
   // Huge values are capped well inside the integer range (a million hours still prints).
   constexpr double cap = 3.6e9;

@@ -49,6 +49,10 @@ std::string appendSentence(std::string message, std::string_view more);
 // Chinese. Empty ones are left out.
 std::string joinSentences(std::initializer_list<std::string_view> sentences);
 
+// Two messages shown in one alert, the first first, the second from a line of its own;
+// either may be empty.
+std::string joinMessages(std::string first, std::string_view second);
+
 // A length of time as minutes and seconds ("00:24", "72:05"); negative and non-finite
 // values show as zero.
 std::string shownDuration(double seconds);

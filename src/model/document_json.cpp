@@ -258,51 +258,38 @@ constexpr std::size_t kMostTreeValues = 500'000;
 
 enum class Fault { notAProject, damaged, tooLarge, missing, wrongKind, outOfRange, notALocalPath };
 
-// What is wrong, in the interface language; `field` names the value, `detail` is the JSON
-// library's own text.
+// What is wrong, in the interface language. `field` is where the value stands
+// ("samples[3].x"); the message names the part of the project it belongs to in words. The
+// JSON library's own text is left out: it quotes the bytes around the fault, cut anywhere
+// (inside a character, or in a path with the home folder in full), in English under either
+// language.
 struct ReadFault {
   Fault fault = Fault::damaged;
   std::string field;
-  std::string detail;
 
   std::string describe() const {
-    std::string reason;
+    const std::size_t end = field.find_first_of(".[");
+    const std::string part = documentPartInWords(field.substr(0, end));
+    const bool inside = end != std::string::npos;
     switch (fault) {
       case Fault::notAProject:
-        reason = L("它不是 Vantry 项目。");
-        break;
+        return L("它不是 Vantry 项目。");
       case Fault::damaged:
-        reason = L("它已损坏或不完整。");
-        break;
+        return L("它已损坏或不完整。");
       case Fault::tooLarge:
-        reason = L("它太大，不可能是 Vantry 项目。");
-        break;
+        return L("它太大，不可能是 Vantry 项目。");
       case Fault::missing:
-        reason = L("其中缺少 {0}。", field);
-        break;
+        return inside ? L("{0}不完整。", part) : L("{0}缺失。", part);
       case Fault::wrongKind:
-        reason = L("其中 {0} 的值类型不对。", field);
-        break;
+        return L("{0}格式不对。", part);
       case Fault::outOfRange:
-        reason = L("其中 {0} 的值超出范围。", field);
-        break;
+        return L("{0}超出范围。", part);
       case Fault::notALocalPath:
-        reason = L("其中 {0} 不是本机文件的路径。", field);
-        break;
+        return L("{0}不是本机上的文件。", part);
     }
-    return withDetail(std::move(reason), detail);
+    return L("它已损坏或不完整。");
   }
 };
-
-// The JSON library's description without its error id ("[json.exception.parse_error.101]").
-std::string libraryDetail(const json::exception& e) {
-  std::string_view text = e.what();
-  if (text.starts_with("[json.exception.")) {
-    const auto end = text.find("] ");
-    if (end != std::string_view::npos) text.remove_prefix(end + 2);
-  }
-  return std::string(text);
-}
 
 // Where in the document a value stands, for the error description; built only when
 // a read fails.
@@ -332,7 +319,7 @@ class ReadError : public std::exception {
 };
 
 [[noreturn]] void fail(Fault fault, const Path& path) {
-  throw ReadError(ReadFault{fault, path.text(), {}});
+  throw ReadError(ReadFault{fault, path.text()});
 }
 
 const json& object(const json& value, const Path& path) {
@@ -605,9 +592,8 @@ class DocumentBuilder {
     key_ = std::move(name);
     return true;
   }
-  bool parse_error(std::size_t, const std::string&, const json::exception& e) {
-    failure = ReadFault{Fault::damaged, {}, libraryDetail(e)};
-    return false;
+  bool parse_error(std::size_t, const std::string&, const json::exception&) {
+    return fail(Fault::damaged, "");
   }
 
  private:
@@ -626,7 +612,7 @@ class DocumentBuilder {
   }
 
   bool fail(Fault fault, std::string field) {
-    failure = ReadFault{fault, std::move(field), {}};
+    failure = ReadFault{fault, std::move(field)};
     return false;
   }
   bool failSample(const char* key, Fault fault) {
@@ -757,14 +743,14 @@ class DocumentBuilder {
 Clip readClip(std::string_view bytes) {
   // Anything but a JSON object is some other kind of file; nothing at all is a cut one.
   const auto first = bytes.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) throw ReadError(ReadFault{Fault::damaged, {}, {}});
-  if (bytes[first] != '{') throw ReadError(ReadFault{Fault::notAProject, {}, {}});
+  if (first == std::string_view::npos) throw ReadError(ReadFault{Fault::damaged, {}});
+  if (bytes[first] != '{') throw ReadError(ReadFault{Fault::notAProject, {}});
   DocumentBuilder builder;
   bool parsed = false;
   try {
     parsed = json::sax_parse(bytes.begin(), bytes.end(), &builder);
-  } catch (const json::exception& e) {
-    throw ReadError(ReadFault{Fault::damaged, {}, libraryDetail(e)});
+  } catch (const json::exception&) {
+    throw ReadError(ReadFault{Fault::damaged, {}});
   }
   if (!parsed) throw ReadError(builder.failure.value_or(ReadFault{}));
   const json& doc = builder.root;
@@ -813,7 +799,7 @@ Clip readClip(std::string_view bytes) {
 // Reads at most kLargestDocument + 1 bytes of a regular file; the fault, or none.
 std::optional<std::string> readDocumentBytes(const std::string& path, std::string& bytes) {
   const std::string sentence = L("无法打开项目 {0}。", shownPath(path));
-  const std::string tooLarge = withReason(sentence, ReadFault{Fault::tooLarge, {}, {}}.describe());
+  const std::string tooLarge = withReason(sentence, ReadFault{Fault::tooLarge, {}}.describe());
   // Only a regular file of a document's size is opened at all: a pipe would block for
   // ever, a device might never end or do something on opening.
   auto refusal = [&](const struct stat& st) -> std::optional<std::string> {
@@ -853,6 +839,26 @@ std::optional<std::string> readDocumentBytes(const std::string& path, std::strin
 }
 
 }  // namespace
+
+std::string documentPartInWords(std::string_view key) {
+  if (key == "id") return L("其中的项目标识");
+  if (key == "title") return L("其中的标题");
+  if (key == "duration") return L("其中的时长");
+  if (key == "screenPath") return L("其中的录屏视频");
+  if (key == "cameraPath") return L("其中的摄像头视频");
+  if (key == "audioPath") return L("其中的声音");
+  if (key == "cameraOffset") return L("其中的摄像头时间偏移");
+  if (key == "audioOffset") return L("其中的声音时间偏移");
+  if (key == "cameraSyncAdjustment") return L("其中的摄像头同步调整");
+  if (key == "samples") return L("其中的鼠标轨迹");
+  if (key == "isDemo") return L("其中的演示标记");
+  if (key == "width" || key == "height") return L("其中的画面尺寸");
+  if (key == "keptRanges") return L("其中的片段列表");
+  if (key == "presenterEvents") return L("其中的人物布局列表");
+  if (key == "zoomEventsOverride") return L("其中的缩放列表");
+  if (key == "savedSettings") return L("其中保存的画面设置");
+  return L("其中的一项");
+}
 
 std::string encodeClip(const Clip& clip) {
   checkWritable(clip);
@@ -947,9 +953,9 @@ Clip decodeClip(std::string_view bytes) {
   try {
     return readClip(bytes);
   } catch (const ReadError& e) {
-    throw DocumentError(e.fault().describe());
+    throw DocumentError(e.fault().describe(), e.fault().field);
   } catch (const std::bad_alloc&) {
-    throw DocumentError(ReadFault{Fault::tooLarge, {}, {}}.describe());
+    throw DocumentError(ReadFault{Fault::tooLarge, {}}.describe());
   }
 }
 
@@ -959,7 +965,7 @@ Clip decodeClipFile(const std::string& path) {
   try {
     return decodeClip(bytes);
   } catch (const DocumentError& e) {
-    throw DocumentError(withReason(L("无法打开项目 {0}。", shownPath(path)), e.what()));
+    throw DocumentError(withReason(L("无法打开项目 {0}。", shownPath(path)), e.what()), e.where());
   }
 }
 

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "model/clip.h"
 
@@ -15,7 +16,14 @@ namespace vantry {
 // library's own text at most on a second line.
 class DocumentError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit DocumentError(const std::string& what, std::string where = {})
+      : std::runtime_error(what), where_(std::move(where)) {}
+  // Where in the JSON form the fault stands ("samples[3].clicked"), for tools; empty when
+  // it is not one value.
+  const std::string& where() const { return where_; }
+
+ private:
+  std::string where_;
 };
 
 // Throws DocumentError for a non-finite number or text that is not valid UTF-8;
@@ -27,6 +35,17 @@ std::string encodeClip(const Clip& clip);
 // absolute local path); what() then says what is wrong ("It is damaged or
 // incomplete.").
 Clip decodeClip(std::string_view bytes);
+
+// A part of the document as the subject of a sentence about the project, in words a person
+// knows rather than the JSON key: "Its screen movie" for "screenPath", "Its length" for
+// "duration", "Its sound" for "audioPath". Any other key gives "One of its values".
+std::string documentPartInWords(std::string_view key);
+
+// A part of the document as the subject of a sentence about the project, in words a person
+// knows rather than its JSON key: "Its screen movie" for "screenPath", "Its camera movie"
+// for "cameraPath", "Its sound" for "audioPath", "Its length" for "duration". Any other key
+// gives "One of its values".
+std::string documentPartInWords(std::string_view key);
 
 // Reads and decodes a document file. Only a regular file of a sane size is read (a pipe or
 // a device would block or never end); any failure is a DocumentError whose text names the

@@ -40,7 +40,7 @@ struct Studio::Opened {
   std::unique_ptr<PlaybackAudio> voice;
   std::optional<std::string> audioError;   // the project plays silently, with this alert
   std::optional<std::string> failure;      // the alert's text: nothing was opened
-  std::optional<std::string> saveFailure;  // why a save on the way failed
+  std::optional<SaveFailure> saveFailure;  // why a save on the way failed
 };
 
 struct Studio::Opener {

@@ -63,11 +63,13 @@ Studio::~Studio() {
 
 void Studio::setClip(Clip value) {
   clip_ = std::move(value);
+  ++revision_;
   emit changed();
 }
 
 void Studio::setSettings(EditSettings value) {
   EditSettings previous = std::exchange(settings_, std::move(value));
+  if (settings_ != previous) ++revision_;
   if (settings_.changesMotion(previous)) rebuild();
   scheduleSave();
   emit changed();

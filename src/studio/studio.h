@@ -45,6 +45,14 @@ class FrameRenderer;
 
 enum class RecordingSource { display, window };
 
+// Why a save of the project failed: the file, the system's error number (0 when there is
+// none) and the system's own text, or the encoder's when the document could not be encoded.
+struct SaveFailure {
+  std::string path;
+  int errnum = 0;
+  std::string detail;
+};
+
 // "%02d:%02d" of whole seconds; 00:00 for negative or non-finite values; capped so that
 // huge values never overflow.
 std::string clock(double seconds);
@@ -226,8 +234,11 @@ class Studio : public QObject {
 
   // --- Projects and autosave ---
   // Writes the open project now (waits for a save in flight); false when it failed (the
-  // error is in `error`). True when there was nothing to save.
+  // alert is in `error`, the reason in saveFailure()). True when there was nothing to save:
+  // no project file, or no change since the file was last written or read.
   bool saveNow();
+  // Why the last saveNow() failed; none once one succeeded or had nothing to write.
+  const std::optional<SaveFailure>& saveFailure() const { return saveFailure_; }
   void scheduleSave();
   // All or nothing: false (with `error` set) leaves the open project as it was. Opens the
   // movies on the calling thread (tools and tests); the application opens projects through
@@ -299,7 +310,7 @@ class Studio : public QObject {
   void autosave();
   // Queues a write of the open project without waiting for it; nothing when there is
   // nothing to save.
-  std::optional<std::shared_future<std::string>> submitSave();
+  std::optional<std::shared_future<std::optional<SaveFailure>>> submitSave();
 
   // Opening projects (the worker's part in project_opener.h).
   struct Opened;
@@ -340,6 +351,10 @@ class Studio : public QObject {
   std::vector<Clip> undoStack_;
   std::vector<Clip> redoStack_;
   std::optional<std::string> projectURL_;
+  // Counts the changes of `clip` and `settings`: the project file is up to date when it
+  // was last written or read at the present count.
+  std::uint64_t revision_ = 0;
+  std::optional<SaveFailure> saveFailure_;
   bool hasLaunched_ = false;
   MotionSpring presenterSpring_;
   std::vector<PresenterEvent> recordingLayouts_;

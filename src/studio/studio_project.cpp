@@ -4,6 +4,7 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <QTimer>
+#include <cerrno>
 #include <filesystem>
 
 #include "capture/display_recorder.h"
@@ -35,9 +36,12 @@ Studio::SaveWorker::~SaveWorker() {
   thread_.join();
 }
 
-std::shared_future<std::string> Studio::SaveWorker::submit(Clip clip, std::string path, Done done) {
-  Job job{std::move(clip), std::move(path), std::move(done), {}};
-  std::shared_future<std::string> result = job.result.get_future().share();
+std::shared_future<Studio::SaveWorker::Result> Studio::SaveWorker::submit(Clip clip,
+                                                                          std::string path,
+                                                                          std::uint64_t revision,
+                                                                          Done done) {
+  Job job{std::move(clip), std::move(path), revision, std::move(done), {}};
+  std::shared_future<Result> result = job.result.get_future().share();
   {
     std::lock_guard lock(mutex_);
     jobs_.push_back(std::move(job));
@@ -49,6 +53,16 @@ std::shared_future<std::string> Studio::SaveWorker::submit(Clip clip, std::strin
 void Studio::SaveWorker::flush() {
   std::unique_lock lock(mutex_);
   idle_.wait(lock, [this] { return jobs_.empty() && !writing_; });
+}
+
+bool Studio::SaveWorker::holds(std::uint64_t revision, const std::string& path) const {
+  std::lock_guard lock(mutex_);
+  return held_ && held_->first == revision && held_->second == path;
+}
+
+void Studio::SaveWorker::markHeld(std::uint64_t revision, std::string path) {
+  std::lock_guard lock(mutex_);
+  held_.emplace(revision, std::move(path));
 }
 
 int Studio::SaveWorker::writes() const {
@@ -67,39 +81,69 @@ void Studio::SaveWorker::run() {
       jobs_.pop_front();
       writing_ = true;
     }
-    std::string failure;
+    Result failure;
     try {
-      failure = platform::writeFileAtomically(job.path, encodeClip(job.clip));
+      const std::string error = platform::writeFileAtomically(job.path, encodeClip(job.clip));
+      if (!error.empty()) failure = SaveFailure{job.path, systemErrorNumberOf(error), error};
     } catch (const std::exception& e) {
-      failure = e.what();
+      failure = SaveFailure{job.path, 0, e.what()};
     }
     if (job.done) job.done(failure);
     job.result.set_value(failure);
     {
       std::lock_guard lock(mutex_);
-      if (failure.empty()) ++writes_;
+      if (!failure) {
+        ++writes_;
+        held_.emplace(job.revision, job.path);
+      }
       writing_ = false;
     }
     idle_.notify_all();
   }
 }
 
+std::string saveFailureAlert(const SaveFailure& failure) {
+  std::string advice;
+  switch (failure.errnum) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      advice = L("请释放一些磁盘空间。");
+      break;
+    case EROFS:
+    case EACCES:
+    case EPERM:
+      advice = L("请确认项目所在的文件夹可以写入。");
+      break;
+    default:
+      advice = L("请检查磁盘和项目所在的文件夹。");
+      break;
+  }
+  return L("编辑未能保存：") +
+         systemFailure(L("项目文件 {0} 无法写入。", shownPath(failure.path)), failure.errnum,
+                       joinSentences({advice, L("在保存成功之前，修改会保留在窗口中。")}),
+                       failure.detail);
+}
+
 // --- Saving ---
 
-std::optional<std::shared_future<std::string>> Studio::submitSave() {
+std::optional<std::shared_future<Studio::SaveWorker::Result>> Studio::submitSave() {
   saveTimer_->stop();
   if (standby_ || recording_ || !projectURL_) return std::nullopt;
+  // Unchanged since the file was written or read: writing it again could only fail.
+  if (saver_->holds(revision_, *projectURL_)) return std::nullopt;
   Clip snapshot = clip_;
   snapshot.savedSettings = settings_;
-  return saver_->submit(std::move(snapshot), *projectURL_);
+  return saver_->submit(std::move(snapshot), *projectURL_, revision_);
 }
 
 bool Studio::saveNow() {
-  // Waits for any autosave still being written, then for this one.
+  // An autosave still being written may be the one that holds these edits.
+  saver_->flush();
   const auto written = submitSave();
-  if (!written) return true;
-  if (const std::string failure = written->get(); !failure.empty()) {
-    setError(L("编辑未能保存：") + failure);
+  saveFailure_ = written ? written->get() : std::nullopt;
+  if (saveFailure_) {
+    setError(saveFailureAlert(*saveFailure_));
     return false;
   }
   return true;
@@ -112,18 +156,40 @@ void Studio::scheduleSave() {
 
 void Studio::autosave() {
   if (standby_ || recording_ || !projectURL_) return;
+  if (saver_->holds(revision_, *projectURL_)) return;
   Clip snapshot = clip_;
   snapshot.savedSettings = settings_;
   QPointer<Studio> self(this);
-  saver_->submit(std::move(snapshot), *projectURL_, [self](const std::string& failure) {
-    if (failure.empty()) return;
-    postTask(self.data(), [self, failure] {
-      if (self) self->setError(L("编辑未能保存：") + failure);
-    });
-  });
+  saver_->submit(std::move(snapshot), *projectURL_, revision_,
+                 [self](const SaveWorker::Result& failure) {
+                   if (!failure) return;
+                   postTask(self.data(), [self, failure] {
+                     if (self) self->setError(saveFailureAlert(*failure));
+                   });
+                 });
 }
 
 // --- Loading ---
+
+namespace {
+
+// Whether two paths name one file: the same file where both exist, else the same name in
+// the same folder (a file the save on its way creates).
+bool sameFile(const fs::path& a, const fs::path& b) {
+  std::error_code ec;
+  if (fs::equivalent(a, b, ec)) return true;
+  return a.filename() == b.filename() && fs::equivalent(a.parent_path(), b.parent_path(), ec);
+}
+
+// The settings a document is shown with: its saved ones, or the defaults; a recording
+// without a camera movie is shown without the camera (the demonstration keeps its own).
+EditSettings shownSettings(const Clip& clip) {
+  EditSettings settings = clip.savedSettings.value_or(EditSettings());
+  if (!clip.cameraPath && !clip.isDemo) settings.showCamera = false;
+  return settings;
+}
+
+}  // namespace
 
 bool Studio::leavingRefused() const {
   return recording_ || exporting_ || (busy_ && !opening());
@@ -216,13 +282,19 @@ bool Studio::openProjectFile(const std::string& path, std::function<void(bool)> 
   const std::string url = (recorded ? edits : chosen).string();
   // The project being left is written meanwhile; it is left only once that succeeded.
   auto leaving = submitSave();
+  const std::optional<std::string> left = projectURL_;
+  const auto revision = revision_;
   // The task holds what it touches: it may outlive the controller (project_opener.h).
   std::shared_ptr<Opener::Shared> opener = opener_->shared;
   const auto generation = opener_->begin(Opener::Kind::chosen);
   setBusy(true);
 
-  opener_->queue.postOpen([this, opener, generation, chosen, edits, recorded, leaving, url, done] {
+  opener_->queue.postOpen([this, opener, generation, chosen, edits, recorded, leaving, url, done,
+                           left, revision] {
     auto opened = std::make_shared<Opened>();
+    // The project open now, opened again: it is read once its last edits are written.
+    const bool again = left && (sameFile(*left, url) || sameFile(*left, chosen));
+    if (again && leaving) leaving->wait();
     if (!opener->superseded(generation)) {
       std::error_code ec;
       const fs::path read = recorded && fs::exists(edits, ec) ? edits : chosen;
@@ -236,25 +308,33 @@ bool Studio::openProjectFile(const std::string& path, std::function<void(bool)> 
         opened->failure = std::string(e.what());  // names the file and says what is wrong
       }
     }
-    if (leaving)
-      if (std::string failure = leaving->get(); !failure.empty()) opened->saveFailure = failure;
-    opener->toMain([this, generation, opened, url, done] {
+    if (leaving) opened->saveFailure = leaving->get();
+    opener->toMain([this, generation, opened, url, revision, again, done] {
       Opened& o = *opened;
       const bool current = generation == opener_->generation;
       if (current) {
         opener_->pending = Opener::Kind::none;
         setBusy(false);
-        if (o.saveFailure) setError(L("编辑未能保存：") + *o.saveFailure);
-        if (o.failure) setError(o.failure);
+        // Both are said, the save first: its edits are what is at stake.
+        std::string alert = o.saveFailure ? saveFailureAlert(*o.saveFailure) : std::string();
+        if (o.failure) alert = joinMessages(alert, *o.failure);
+        if (!alert.empty()) setError(alert);
       }
       // Settings changed while it opened are written before the project is left.
-      if (!current || o.saveFailure || o.failure || (saveTimer_->isActive() && !saveNow())) {
+      const bool changed = revision_ != revision;
+      if (!current || o.saveFailure || o.failure || (changed && !saveNow())) {
         opener_->release(std::move(o));
         if (done) done(false);
         return;
       }
+      // Opened again, the project keeps them: the file it was read from holds them now.
+      if (again && changed) {
+        if (settings_.changesMotion(o.settings)) o.motion = MotionTimeline(o.clip, settings_);
+        o.settings = settings_;
+      }
       install(std::move(o));
       setProjectURL(url);
+      saver_->markHeld(revision_, url);
       setNotice(L("编辑自动保存 · 原始素材保留"));
       if (done) done(true);
     });

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "localization/localization.h"
+#include "localization/user_message.h"
 #include "studio/capture_worker.h"
 #include "studio/project_opener.h"
 #include "studio/save_worker.h"
@@ -176,8 +177,7 @@ void Studio::openRecording(Clip recorded, std::string warning) {
             (std::filesystem::path(*opened->clip.screenPath).parent_path() / "edit.json").string();
         Clip saved = opened->clip;
         saved.savedSettings = opened->settings;
-        if (std::string failure = saver->submit(std::move(saved), *url).get(); !failure.empty())
-          opened->saveFailure = failure;
+        opened->saveFailure = saver->submit(std::move(saved), *url, 0).get();
       }
     } catch (const std::exception& e) {
       opened->failure = e.what();
@@ -191,20 +191,20 @@ void Studio::openRecording(Clip recorded, std::string warning) {
       setLiveScreenImage({});
       setLiveCameraImage({});
       if (o.failure) {
-        setError(o.failure);
         reattachProject();
-        if (!warning.empty()) setError(*error_ + "\n" + warning);
+        setError(joinMessages(*o.failure, warning));
         return opener_->release(std::move(o));
       }
       const auto saveFailure = std::move(o.saveFailure);
       install(std::move(o));
       captureWorker_->detached.reset();
       if (url) setProjectURL(url);
+      if (url && !saveFailure) saver_->markHeld(revision_, *url);
       setNotice(L("已保存原始录屏与鼠标轨迹 · 调整效果后导出"));
       // Both are said: a recording kept despite a failure is not a plain success, and
       // edits that cannot be saved must not hide behind it.
-      std::string alert = saveFailure ? L("编辑未能保存：") + *saveFailure : std::string();
-      if (!warning.empty()) alert = alert.empty() ? warning : alert + "\n" + warning;
+      const std::string alert =
+          joinMessages(saveFailure ? saveFailureAlert(*saveFailure) : std::string(), warning);
       if (!alert.empty()) setError(alert);
     });
   });

@@ -16,7 +16,6 @@
 
 #include <csignal>
 #include <deque>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 
@@ -99,6 +98,16 @@ class Quitting : public ::testing::Test {
     const QString file = QDir(folder).filePath("edit.json");
     studio->setProjectURL(file.toStdString());
     return file;
+  }
+
+  // Sends the termination and returns what the flow wrote to standard error until it quit.
+  std::string terminateAndListen() {
+    std::ostringstream said;
+    std::streambuf* before = std::cerr.rdbuf(said.rdbuf());
+    flow->terminate();
+    EXPECT_TRUE(QTest::qWaitFor([this] { return quits > 0; }, 20000)) << "the flow never quit";
+    std::cerr.rdbuf(before);
+    return said.str();
   }
 
   void waitUntilSettled() {
@@ -325,28 +334,33 @@ TEST_F(Quitting, TerminationOnAFullDiskSaysWhatIsLost) {
   const QString folder = root.filePath("full");
   test::SmallDisk disk(folder.toStdString(), 64 * 1024);
   const QString file = openRecording(folder);
-  if (disk.mounted()) {
-    // Everything but a few bytes taken.
-    std::ofstream filler((folder + "/filler").toStdString(), std::ios::binary);
-    const std::string block(4096, 'x');
-    while (filler.write(block.data(), block.size()))
-      filler.flush();
-  }
+  disk.fill();
   disk.limitHere();
-  std::ostringstream said;
-  std::streambuf* before = std::cerr.rdbuf(said.rdbuf());
-  flow->terminate();
-  QTest::qWait(20);
-  std::cerr.rdbuf(before);
+  const std::string said = terminateAndListen();
   EXPECT_EQ(quits, 1);
   EXPECT_EQ(prompts->asked + prompts->quitAnywayAsked, 0);
   EXPECT_FALSE(QFile::exists(file));
-  const std::string text = said.str();
-  EXPECT_EQ(text.rfind("Could not save the project " + file.toStdString() +
-                           " on quitting; its latest edits are lost.\nCould not save edits: ",
-                       0),
-            0u)
-      << text;
+  EXPECT_EQ(said, "Could not save the project " + file.toStdString() +
+                      " on quitting; its latest edits are lost. " + disk.reason() + "\n");
+}
+
+// The same signal when the file already holds every edit: it used to be written again, fail,
+// and say that edits were lost.
+TEST_F(Quitting, TerminationOnAFullDiskLosesNothingWhenEverythingIsSaved) {
+  const QString folder = root.filePath("saved");
+  test::SmallDisk disk(folder.toStdString(), 512 * 1024);
+  const QString file = openRecording(folder);
+  ASSERT_TRUE(studio->saveNow());
+  QFile saved(file);
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  const QByteArray before = saved.readAll();
+  saved.close();
+  disk.fill();
+  disk.limitHere();
+  EXPECT_EQ(terminateAndListen(), "");
+  EXPECT_EQ(quits, 1);
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  EXPECT_EQ(saved.readAll(), before);
 }
 
 TEST(QuitPaths, HomeShowsAsTilde) {

@@ -79,7 +79,7 @@ TEST_F(DocumentTool, CheckPrintsTheCanonicalDocumentOrTheError) {
   const ToolRun bad = run("check '" + write("bad.json", spaced.dump()) + "'");
   EXPECT_EQ(bad.status, 1);
   EXPECT_EQ(bad.out, "");
-  EXPECT_THAT(bad.err, HasSubstr("clicked"));
+  EXPECT_THAT(bad.err, HasSubstr("at samples[0].clicked\n"));
 
   const ToolRun missing = run("check '" + (dir_ / "absent.json").string() + "'");
   EXPECT_EQ(missing.status, 1);

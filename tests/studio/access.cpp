@@ -10,6 +10,10 @@ int StudioTestAccess::writes(Studio& s) {
   return s.saver_->writes();
 }
 
+void StudioTestAccess::occupySaver(Studio& s, const std::string& path, std::function<void()> held) {
+  s.saver_->submit(Clip{}, path, 0, [held = std::move(held)](const auto&) { held(); });
+}
+
 bool StudioTestAccess::savePending(const Studio& s) {
   return s.saveTimer_->isActive();
 }

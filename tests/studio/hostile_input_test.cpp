@@ -100,8 +100,11 @@ TEST_F(HostileInput, EachIsRefusedInWordsNamingItsFileAndNothingChanges) {
   auto system = [](int errnum) {
     return [errnum](const std::string&) { return systemReason(errnum); };
   };
-  auto range = [](const char* field) {
-    return [field](const std::string&) { return L("其中 {0} 的值超出范围。", field); };
+  auto range = [](const char* part) {
+    return [part](const std::string&) { return L("{0}超出范围。", L(part)); };
+  };
+  auto notLocal = [](const char* part) {
+    return [part](const std::string&) { return L("{0}不是本机上的文件。", L(part)); };
   };
   // A pipe or a device named by the project: the project is refused, saying which file.
   auto notAFile = [](const char* key) {
@@ -191,25 +194,25 @@ TEST_F(HostileInput, EachIsRefusedInWordsNamingItsFileAndNothingChanges) {
        "project.json",
        {},
        project,
-       range("duration")},
+       range("其中的时长")},
       {"negative width",
        [](auto&, Clip& c) { c.width = -1920; },
        "project.json",
        {},
        project,
-       range("width")},
+       range("其中的画面尺寸")},
       {"movie at an address",
        [](auto&, Clip& c) { c.screenPath = "http://127.0.0.1:9/screen.mp4?leak=opened"; },
        "project.json",
        {},
        project,
-       [](const std::string&) { return L("其中 {0} 不是本机文件的路径。", "screenPath"); }},
+       notLocal("其中的录屏视频")},
       {"sound through file:",
        [this](const fs::path& at, Clip& c) { c.audioPath = "file:" + makePipe(at / "voice.fifo"); },
        "project.json",
        {},
        project,
-       [](const std::string&) { return L("其中 {0} 不是本机文件的路径。", "audioPath"); }},
+       notLocal("其中的声音")},
       {"truncated movie", {}, "screen.mp4", cut, movie, damaged},
       {"empty movie", {}, "screen.mp4", content(""), movie, damaged},
       {"fifo movie",
@@ -268,9 +271,15 @@ TEST_F(HostileInput, EachIsRefusedInWordsNamingItsFileAndNothingChanges) {
       EXPECT_EQ(error.substr(0, error.find('\n')),
                 withReason(L(row.sentence, shownPath(sentenceNames.string())),
                            row.reason(shownPath(named.string()))));
-      // The library's own text only on a second line, and never raw.
+      // The library's own text only on a second line, and never raw; nothing of the JSON
+      // library's at all (it quoted the bytes around the fault: a path with the home folder
+      // in full, cut inside a character, in English under a Chinese sentence).
       EXPECT_EQ(error.find("json.exception"), std::string::npos) << error;
       EXPECT_EQ(error.find(" @ 0x"), std::string::npos) << error;
+      EXPECT_EQ(error.find(home.path.string()), std::string::npos) << error;
+      if (document) {
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+      }
       EXPECT_EQ(studio->clip().title, row.opens ? "Hostile" : "Open");
       EXPECT_EQ(snapshot(home.path / "open", at), before);
       fs::remove_all(at);

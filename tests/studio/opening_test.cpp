@@ -152,6 +152,43 @@ TEST_F(StudioOpening, QuittingNeverWaitsForAnOpenThatDoesNotReturn) {
   }));
 }
 
+// Opening the project that is open once more used to read its file before the edits still
+// on their way there were written: the older document was installed, and the next save
+// wrote it back. Settings changed while it opened went the same way.
+TEST_F(StudioOpening, OpeningTheOpenProjectAgainKeepsEveryEdit) {
+  const std::string first = project("first");
+  ASSERT_TRUE(openAndWait(*studio, first));
+  studio->seek(5);
+  studio->split();  // its autosave is still waiting
+  // The writer stays busy until the document has been read (at most a few seconds).
+  OpenGate saves;
+  saves.hold("writer");
+  StudioTestAccess::occupySaver(*studio, (dir.path / "elsewhere.json").string(),
+                                [&] { saves.pass("writer"); });
+  h.opening = [&](const std::string&) { saves.release(); };
+  // Named another way, the file is still the one open.
+  ASSERT_TRUE(openAndWait(*studio, (dir.path / "first" / "." / "project.json").string()));
+  EXPECT_EQ(studio->clip().ranges().size(), 2u);
+  EXPECT_EQ(decodeClipFile(editsOf("first")).ranges().size(), 2u);
+
+  h.opening = [this](const std::string& path) { gate.pass(path); };
+  gate.hold("/first/screen.mov");
+  std::optional<bool> opened;
+  ASSERT_TRUE(studio->openProjectFile(first, [&](bool ok) { opened = ok; }));
+  ASSERT_TRUE(gate.awaitHeld());
+  EditSettings look = studio->settings();
+  look.padding = 0.05;
+  look.zoomAmount = 3;
+  studio->setSettings(look);
+  gate.release();
+  ASSERT_TRUE(runUntil([&] { return opened.has_value(); }));
+  EXPECT_TRUE(*opened);
+  EXPECT_EQ(studio->clip().ranges().size(), 2u);
+  EXPECT_EQ(studio->settings(), look);
+  EXPECT_EQ(studio->motion().state(11).zoom, MotionTimeline(studio->clip(), look).state(11).zoom);
+  EXPECT_EQ(decodeClipFile(editsOf("first")).savedSettings, look);
+}
+
 // A real project, read by the FFmpeg readers: the longest turn of the main thread while it
 // opens, against a 1 ms timer.
 TEST(StudioOpeningMovies, TheMainThreadKeepsTurningWhileAProjectOpens) {

@@ -11,6 +11,7 @@
 #include "model/document_json.h"
 #include "support/file_bytes.h"
 #include "support/scoped_env.h"
+#include "support/small_disk.h"
 #include "support/temp_dir.h"
 
 namespace vantry {
@@ -178,6 +179,16 @@ TEST_F(StudioProjects, AFailedSaveKeepsTheProjectOpen) {
   EXPECT_FALSE(openAndWait(*studio, (other / "project.json").string()));
   EXPECT_EQ(studio->clip().title, "Kept");
   EXPECT_TRUE(studio->canUndo());
+  // An open that fails as well used to hide the failed save: both are said, the save first.
+  const fs::path broken = dir.path / "broken.json";
+  writeFile(broken, "{ not json");
+  EXPECT_FALSE(openAndWait(*studio, broken.string()));
+  const std::string both = studio->error().value_or("");
+  EXPECT_EQ(both.rfind(L("编辑未能保存："), 0), 0u) << both;
+  EXPECT_NE(both.find("\n" + L("无法打开项目 {0}。", shownPath(broken.string()))),
+            std::string::npos)
+      << both;
+  EXPECT_EQ(studio->clip().title, "Kept");
 
   // Once the save can succeed, leaving works.
   studio->setProjectURL((folder / "edit.json").string());
@@ -185,6 +196,38 @@ TEST_F(StudioProjects, AFailedSaveKeepsTheProjectOpen) {
   EXPECT_TRUE(studio->standby());
   EXPECT_FALSE(studio->projectURL());
   EXPECT_EQ(decodeClipFile((folder / "edit.json").string()).title, "Kept");
+}
+
+// A save on a full disk used to say only "Could not save edits: No space left on device".
+TEST_F(StudioProjects, ASaveOnAFullDiskNamesTheFileWhyAndWhatToDo) {
+  test::ScopedEnv homeEnv("HOME", dir.path.c_str());
+  fs::path folder = recording("k");
+  ASSERT_TRUE(openAndWait(*studio, (folder / "project.json").string()));
+  studio->setPresenter(true);
+  const fs::path full = dir.path / "full";
+  test::SmallDisk disk(full, 64 * 1024);
+  disk.fill();
+  disk.limitHere();
+  studio->setProjectURL((full / "edit.json").string());
+  {
+    LanguageScope english(AppLanguage::english);
+    EXPECT_FALSE(studio->saveNow());
+    EXPECT_EQ(studio->error(),
+              "Could not save edits: The project file ~/full/edit.json cannot be "
+              "written. " +
+                  disk.reason() +
+                  " Free some disk space. Your edits stay in this window until "
+                  "they are saved.");
+  }
+  {
+    LanguageScope chinese(AppLanguage::chinese);
+    EXPECT_FALSE(studio->saveNow());
+    EXPECT_EQ(studio->error(), std::string("编辑未能保存：项目文件 ~/full/edit.json 无法写入。") +
+                                   (disk.mounted() ? "磁盘已满。" : "文件太大。") +
+                                   "请释放一些磁盘空间。在保存成功之前，修改会保留在窗口中。");
+  }
+  EXPECT_TRUE(studio->canUndo());  // the edit is still there
+  studio->setProjectURL(std::nullopt);
 }
 
 TEST_F(StudioProjects, AFailedAutosaveShowsItsError) {

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "studio/capture_worker.h"
@@ -49,6 +51,9 @@ class StudioTestAccess {
   }
   static void setUseCamera(Studio& s, bool on) { s.useCamera_ = on; }
   static int writes(Studio& s);  // waits for the writer first
+  // Keeps the autosave writer busy until `held` returns (it runs on the writer's thread,
+  // after a write of an empty document to `path`).
+  static void occupySaver(Studio& s, const std::string& path, std::function<void()> held);
   static bool savePending(const Studio& s);
 };
 

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace vantry::test {
@@ -34,6 +35,14 @@ class SmallDisk {
   SmallDisk& operator=(const SmallDisk&) = delete;
 
   bool mounted() const { return mounted_; }
+  // Takes all but a few bytes of a mounted disk with a file named "filler".
+  void fill() const {
+    if (!mounted_) return;
+    std::ofstream filler(dir_ / "filler", std::ios::binary);
+    const std::string block(4096, 'x');
+    while (filler.write(block.data(), block.size()))
+      filler.flush();
+  }
   // The reason the recording's messages give for the disk being full.
   std::string reason() const { return mounted_ ? "The disk is full." : "The file is too large."; }
   // Without a mount: limits this process's files from now until this goes away.
