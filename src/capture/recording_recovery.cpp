@@ -1,5 +1,8 @@
 #include "capture/recording_recovery.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QDateTime>
 #include <algorithm>
 #include <cerrno>
@@ -105,7 +108,15 @@ Clip rebuild(const fs::path& dir, const RecordingLock& lock) {
   // folder as it was locked, never through a link.
   for (const auto& name : {std::optional<std::string>(kMovie), cameraFile, audioFile})
     if (name) repairCutMovie(lock.folder(), *name);
-  const MovieLength movie = movieLength(dir / kMovie);
+  // The movie the document is built on is the folder's own plain file (never a link, nor a
+  // file with a name elsewhere), read through the descriptor that was checked.
+  const int fd = ::openat(lock.folder(), kMovie, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  struct stat st {};
+  const bool own = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                   st.st_uid == ::geteuid() && st.st_nlink == 1;
+  const MovieLength movie =
+      own ? movieLength("/proc/self/fd/" + std::to_string(fd)) : MovieLength{};
+  if (fd >= 0) ::close(fd);
   if (!movie.hasVideo || !(movie.end > 0)) throw StudioError(readFailure(dir / kMovie));
   if (!journal) throw StudioError(withDetail(readFailure(journalPath), error));
 
