@@ -17,6 +17,13 @@ std::atomic<int>& frozenFlag() {
 
 constexpr int kFrameMs = 16;
 
+std::atomic<double> gSlowdown{1.0};
+
+// Seconds of animation time since `clock` started.
+double animationSeconds(const QElapsedTimer& clock) {
+  return clock.nsecsElapsed() / 1e9 / gSlowdown.load();
+}
+
 // x(t) of a cubic Bézier with P0 = 0 and P3 = 1.
 double bezier(double a, double b, double t) {
   const double u = 1 - t;
@@ -45,6 +52,9 @@ bool animationsFrozen() {
 }
 void setAnimationsFrozen(bool frozen) {
   frozenFlag().store(frozen ? 1 : 0);
+}
+void setAnimationsSlowedBy(double factor) {
+  gSlowdown.store(factor > 0 ? factor : 1.0);
 }
 
 double easeOutAt(double t) {
@@ -98,7 +108,7 @@ void Animated::animateTo(double target, const Curve& curve) {
   if (target == target_ && (running() || value_ == target)) return;
   if (running() && curve_.kind == Curve::Kind::spring && curve.kind == Curve::Kind::spring) {
     // Retargeting a moving spring keeps its momentum.
-    const double t = clock_.nsecsElapsed() / 1e9;
+    const double t = animationSeconds(clock_);
     velocity_ = springAt(curve_.response, curve_.damping, from_ - target_, velocity_, t).velocity;
   } else if (curve.kind != Curve::Kind::spring) {
     velocity_ = 0;
@@ -111,7 +121,7 @@ void Animated::animateTo(double target, const Curve& curve) {
 }
 
 void Animated::tick() {
-  const double t = clock_.nsecsElapsed() / 1e9;
+  const double t = animationSeconds(clock_);
   bool done = false;
   if (curve_.kind == Curve::Kind::spring) {
     const SpringState s = springAt(curve_.response, curve_.damping, from_ - target_, velocity_, t);
@@ -142,7 +152,7 @@ Repeating::Repeating(double period, bool autoreverses, QObject* parent)
 double Repeating::phase() const {
   if (!started_) return 0;
   if (animationsFrozen()) return 1;
-  const double t = clock_.nsecsElapsed() / 1e9 / period_;
+  const double t = animationSeconds(clock_) / period_;
   if (!autoreverses_) return easeOutAt(t - std::floor(t));
   const double cycle = std::fmod(t, 2.0);
   const double p = cycle <= 1.0 ? cycle : 2.0 - cycle;
