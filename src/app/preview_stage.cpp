@@ -37,17 +37,33 @@ class StageFrame final : public QWidget {
     shadow_ = new ShadowCaster(
         this,
         [this](QPainter& p) {
-          const bool rec = studio_.recording();
-          paintShadow(p, rect(), kRadius,
+          // The picture covers the stage but for its rounded corners: only the band around
+          // it is drawn (a clip of rectangles, cheap to paint through).
+          const int corner = int(std::ceil(1.53 * kRadius)) + 1;
+          const QRect r = rect();
+          const int reach = shadowReach(Shadow{Qt::black, 30, {0, 14}});
+          p.save();
+          p.setClipRegion(QRegion(r.adjusted(-reach, -reach, reach, reach)) -
+                              QRegion(r.adjusted(corner, 0, -corner, 0)) -
+                              QRegion(r.adjusted(0, corner, 0, -corner)),
+                          Qt::IntersectClip);
+          const bool rec = shown_.recording;
+          paintShadow(p, r, kRadius,
                       Shadow{rec ? faded(Theme::rec, 0.35) : faded(Theme::cyan, 0.1), 30, {}});
-          paintShadow(p, rect(), kRadius, Shadow{Color(0x000000, 0.45), 24, {0, 14}});
+          paintShadow(p, r, kRadius, Shadow{Color(0x000000, 0.45), 24, {0, 14}});
+          p.restore();
         },
         shadowReach(Shadow{Qt::black, 30, {0, 14}}));
   }
 
+  // Repaints only when its look changes: the frame lies over the picture, so each repaint
+  // also repaints the picture and the ground with the stage's shadows under it.
   void refresh() {
+    const Look look{studio_.recording(), studio_.fullscreenPreview()};
+    if (look == shown_) return;
+    if (look.recording != shown_.recording) shadow_->update();
+    shown_ = look;
     update();
-    shadow_->update();
   }
 
  protected:
@@ -55,8 +71,8 @@ class StageFrame final : public QWidget {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF r = rect();
-    if (studio_.fullscreenPreview()) fillRounded(p, r, kRadius, Qt::black);
-    if (studio_.recording()) {
+    if (shown_.black) fillRounded(p, r, kRadius, Qt::black);
+    if (shown_.recording) {
       strokeRoundedInside(p, r, kRadius, faded(Theme::rec, 0.8), 2);
     } else {
       strokeRoundedInside(p, r, kRadius, Theme::glassStroke.over(r), 1);
@@ -64,8 +80,14 @@ class StageFrame final : public QWidget {
   }
 
  private:
+  struct Look {
+    bool recording = false;
+    bool black = false;  // the full-screen player is open
+    friend bool operator==(const Look&, const Look&) = default;
+  };
   Studio& studio_;
   ShadowCaster* shadow_;
+  Look shown_;
 };
 
 QRegion roundedRegion(const QRect& rect, double radius) {

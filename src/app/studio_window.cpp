@@ -1,17 +1,21 @@
 #include "app/studio_window.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QDialog>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QMenuBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "app/app_commands.h"
 #include "app/blocked_close.h"
 #include "app/error_alert.h"
 #include "app/header_bar.h"
 #include "app/main_column.h"
+#include "app/preview_stage.h"
 #include "design/chrome.h"
 #include "design/coalesced_refresh.h"
 #include "design/menus.h"
@@ -22,9 +26,12 @@
 #include "export_sheet/export_sheet.h"
 #include "inspector/inspector_column.h"
 #include "localization/qt/language_settings.h"
+#include "player/playback_controls.h"
+#include "preview/preview_surface.h"
 #include "setup/overlay_controller.h"
 #include "setup/window_sheet.h"
 #include "studio/studio.h"
+#include "timeline/timeline_lanes.h"
 #include "timeline/timeline_view.h"
 
 namespace vantry {
@@ -110,6 +117,11 @@ StudioWindow::StudioWindow(Studio& studio, StudioWindowParts parts, QWidget* par
 
   refresh_ = new CoalescedRefresh(this, [this] { refresh(); });
   connect(&studio_, &Studio::changed, refresh_, &CoalescedRefresh::request);
+  if (auto* surface = qobject_cast<PreviewSurface*>(column_->stage()->picture()))
+    connect(surface, &PreviewSurface::pictureReady, this, [this] {
+      // In a turn of its own: the picture's arrival already took this one.
+      QTimer::singleShot(1, Qt::PreciseTimer, this, &StudioWindow::requestPaint);
+    });
 }
 
 StudioWindow::~StudioWindow() {
@@ -126,10 +138,98 @@ void StudioWindow::refreshNow() {
 
 void StudioWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
+  if (!viewsDrawnOnce_) {
+    viewsDrawnOnce_ = true;
+    QTimer::singleShot(50, this, &StudioWindow::drawHiddenViewsOnce);
+  }
   if (launched_ || !parts_.launchPreview) return;
   launched_ = true;
   // After the window is on screen, so that the first frame never waits for capture.
   QTimer::singleShot(0, this, [this] { studio_.launchPreview(); });
+}
+
+void StudioWindow::drawHiddenViewsOnce() {
+  // The views of an open project are hidden at first. Drawn once offscreen, soon after the
+  // window came up, they find what their first paint needs (glyphs, symbols, shadows)
+  // ready when the first project opens, instead of making that moment stand still.
+  if (!windowHandle() || !windowHandle()->isExposed()) return;
+  for (QWidget* view :
+       {column_->timeline(), static_cast<QWidget*>(column_->controlBar()->transport())}) {
+    if (!view || view->isVisible()) continue;
+    QImage scratch(view->size().expandedTo(view->sizeHint()), QImage::Format_ARGB32_Premultiplied);
+    view->render(&scratch);
+  }
+}
+
+bool StudioWindow::event(QEvent* event) {
+  if (event->type() == QEvent::UpdateRequest) {
+    switch (prepareToPaint()) {
+      case Paint::now:
+        break;
+      case Paint::nextTurn:
+        // This turn of the event loop did its part; the rest waits for a later turn, after
+        // timers and input (which a posted event, or a timer of no delay, would not let by),
+        // so that no single turn does all of it.
+        QTimer::singleShot(1, Qt::PreciseTimer, this, &StudioWindow::requestPaint);
+        return true;
+      case Paint::whenPictureReady:
+        return true;
+    }
+  }
+  return QMainWindow::event(event);
+}
+
+void StudioWindow::requestPaint() {
+  QEvent request(QEvent::UpdateRequest);
+  QCoreApplication::sendEvent(this, &request);
+}
+
+StudioWindow::Paint StudioWindow::prepareToPaint() {
+  // The views follow the controller and are laid out before the window paints, not after:
+  // a change that moves them (a project opens: the timeline comes, the stage shrinks)
+  // would otherwise paint the window twice, first as it was.
+  const bool refreshed = CoalescedRefresh::flushPending();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+  // Views just shown ask for their first paint this way.
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateLater);
+  // A window out of sight paints nothing: nothing to prepare either.
+  if (!windowHandle() || !windowHandle()->isExposed()) {
+    prepared_ = 0;
+    return Paint::now;
+  }
+  // Following a change, composing the stage's new picture, and drawing ahead the shadows
+  // that moved, and the timeline's lanes each take a turn of their own before the paint,
+  // once per paint: a stream of changes (a window being resized) never holds it back long.
+  const auto step = [this](int done) {
+    const bool first = !(prepared_ & done);
+    prepared_ |= done;
+    return first;
+  };
+  if (refreshed && step(kFollowed)) return Paint::nextTurn;
+  if (auto* surface = qobject_cast<PreviewSurface*>(column_->stage()->picture())) {
+    if (!(prepared_ & kComposed)) {
+      switch (surface->prepare()) {
+        case PreviewSurface::Preparation::none:
+          break;
+        case PreviewSurface::Preparation::composed:
+          step(kComposed);
+          return Paint::nextTurn;
+        case PreviewSurface::Preparation::building:
+          step(kComposed);
+          return Paint::whenPictureReady;
+      }
+    }
+  }
+  if (!(prepared_ & kGroundDrawn)) {
+    auto* ground = qobject_cast<AmbientBackground*>(centralWidget());
+    if (ground && ground->shadows()->prepare() && step(kGroundDrawn)) return Paint::nextTurn;
+  }
+  if (!(prepared_ & kLanesDrawn)) {
+    auto* timeline = qobject_cast<TimelineView*>(column_->timeline());
+    if (timeline && timeline->lanes()->prepare() && step(kLanesDrawn)) return Paint::nextTurn;
+  }
+  prepared_ = 0;
+  return Paint::now;
 }
 
 void StudioWindow::refresh() {

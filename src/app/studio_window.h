@@ -74,10 +74,17 @@ class StudioWindow : public QMainWindow {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  bool event(QEvent* event) override;
 
  private:
   void refresh();
   void followSheets();
+  // Before a paint: brings the views up to date and lays them out, and has the stage's new
+  // picture composed; says when the window paints.
+  enum class Paint { now, nextTurn, whenPictureReady };
+  Paint prepareToPaint();
+  void requestPaint();
+  void drawHiddenViewsOnce();
 
   Studio& studio_;
   StudioWindowParts parts_;
@@ -93,6 +100,10 @@ class StudioWindow : public QMainWindow {
   bool overlayShown_ = false;
   bool playerShown_ = false;
   bool launched_ = false;
+  bool viewsDrawnOnce_ = false;
+  // The steps taken to prepare the next paint.
+  static constexpr int kFollowed = 1, kComposed = 2, kGroundDrawn = 4, kLanesDrawn = 8;
+  int prepared_ = 0;
   CoalescedRefresh* refresh_;
 };
 

@@ -87,7 +87,15 @@ void blendAmbientGrid(QImage& image, double width, double height, double scale, 
 
 AmbientBackground::AmbientBackground(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
-  markShadowHost(this);
+  shadows_ = new HostedShadowCache(this, [this](QPainter& p, const QRect& area) {
+    const double scale = devicePixelRatioF();
+    if (cache_.isNull() || cache_.deviceIndependentSize().toSize() != size() ||
+        cache_.devicePixelRatio() != scale) {
+      // Opaque, so that it is copied rather than blended where the shadows are drawn again.
+      cache_ = drawGround(size(), scale).convertToFormat(QImage::Format_RGB32);
+    }
+    p.drawImage(area, cache_, QRectF(QPointF(area.topLeft()) * scale, QSizeF(area.size()) * scale));
+  });
 }
 
 QImage AmbientBackground::drawGround(QSize size, double scale) {
@@ -116,16 +124,8 @@ QImage AmbientBackground::drawGround(QSize size, double scale) {
 }
 
 void AmbientBackground::paintEvent(QPaintEvent* event) {
-  const double scale = devicePixelRatioF();
-  if (cache_.isNull() || cache_.deviceIndependentSize().toSize() != size() ||
-      cache_.devicePixelRatio() != scale) {
-    cache_ = drawGround(size(), scale);
-  }
   QPainter p(this);
-  const QRect exposed = event->rect();
-  p.drawImage(exposed, cache_, QRectF(exposed.topLeft() * scale, QSizeF(exposed.size()) * scale));
-  p.setRenderHint(QPainter::Antialiasing);
-  paintHostedShadows(this, p, exposed);
+  shadows_->paint(p, event->region());
 }
 
 // --- VisualEffectBackground ----------------------------------------------------------------

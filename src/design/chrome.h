@@ -34,7 +34,7 @@ void blendAmbientGrid(QImage& image, double width, double height, double scale,
 
 // Fills the window behind everything else: dark ground, two coloured glows in opposite
 // corners and a faint 32-point grid. The drawing is cached per size. It also paints the
-// shadows of the controls on it.
+// shadows of the controls on it, kept with the ground in one picture.
 class AmbientBackground : public QWidget {
   Q_OBJECT
 
@@ -43,12 +43,14 @@ class AmbientBackground : public QWidget {
 
   // The ground of a window of `size` points at `scale` pixels per point, as painted.
   static QImage drawGround(QSize size, double scale = 1.0);
+  HostedShadowCache* shadows() const { return shadows_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
   QImage cache_;
+  HostedShadowCache* shadows_;
 };
 
 // The dark, always-active material used under sheets. Without a live blur it is an opaque

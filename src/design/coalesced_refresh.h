@@ -15,10 +15,15 @@ class CoalescedRefresh : public QObject {
  public:
   CoalescedRefresh(QObject* owner, std::function<void()> refresh);
 
+  ~CoalescedRefresh() override;
+
   void request();
   // Runs a pending refresh now (tests, and views that must be current before painting).
   void flush();
   bool pending() const { return pending_; }
+  // Runs every pending refresh now: a window about to paint brings its views up to date.
+  // True when there was one.
+  static bool flushPending();
 
  private:
   std::function<void()> refresh_;

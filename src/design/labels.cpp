@@ -108,6 +108,7 @@ StatusDot::StatusDot(QColor color, QWidget* parent)
 }
 
 void StatusDot::setColor(const QColor& color) {
+  if (color == color_) return;
   color_ = color;
   update();
   shadow_->update();

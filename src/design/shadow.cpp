@@ -2,7 +2,6 @@
 
 #include <QCache>
 #include <QEvent>
-#include <QMoveEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QWidget>
@@ -196,7 +195,11 @@ void paintHostedShadows(QWidget* host, QPainter& painter, const QRect& exposed) 
 }
 
 ShadowCaster::ShadowCaster(QWidget* target, Paint paint, int reach)
-    : QObject(target), target_(target), paint_(std::move(paint)), reach_(reach) {
+    : QObject(target),
+      target_(target),
+      paint_(std::move(paint)),
+      reach_(reach),
+      shownGeometry_(target->geometry()) {
   target->installEventFilter(this);
 }
 
@@ -216,10 +219,18 @@ QWidget* ShadowCaster::host() const {
 }
 
 void ShadowCaster::update() {
+  // A control out of sight (on a hidden page) casts nothing to repaint.
+  if (target_->isVisible()) updateArea(target_->geometry());
+}
+
+void ShadowCaster::updateArea(const QRect& geometry) {
   QWidget* h = host();
   if (!h) return;
-  const QRect r(target_->mapTo(h, QPoint(0, 0)), target_->size());
-  h->update(r.adjusted(-reach_, -reach_, reach_, reach_));
+  const QRect r(target_->parentWidget()->mapTo(h, geometry.topLeft()), geometry.size());
+  const QRect area = r.adjusted(-reach_, -reach_, reach_, reach_);
+  if (auto* cache = h->findChild<HostedShadowCache*>(QString(), Qt::FindDirectChildrenOnly))
+    cache->invalidate(area);
+  h->update(area);
 }
 
 void ShadowCaster::paintFor(QWidget* host, QPainter& painter) const {
@@ -232,20 +243,22 @@ void ShadowCaster::paintFor(QWidget* host, QPainter& painter) const {
 bool ShadowCaster::eventFilter(QObject* watched, QEvent* event) {
   if (watched == target_) {
     switch (event->type()) {
-      case QEvent::Move: {
-        if (QWidget* h = host()) {
-          const auto* move = static_cast<QMoveEvent*>(event);
-          const QPoint delta = move->oldPos() - move->pos();
-          const QRect now(target_->mapTo(h, QPoint(0, 0)), target_->size());
-          h->update(now.translated(delta).adjusted(-reach_, -reach_, reach_, reach_));
-        }
+      // Only where the shadow was and is now: a control that moves, changes its size or
+      // shows itself does not repaint the whole host (the window's ground, for most).
+      case QEvent::Move:
+      case QEvent::Resize:
+        updateArea(shownGeometry_);
+        shownGeometry_ = target_->geometry();
         update();
         break;
-      }
-      case QEvent::Resize:
       case QEvent::Show:
+        update();
+        break;
       case QEvent::Hide:
+        updateArea(target_->geometry());
+        break;
       case QEvent::ParentChange:
+        shownGeometry_ = target_->geometry();
         if (QWidget* h = host()) h->update();
         break;
       default:
@@ -253,6 +266,96 @@ bool ShadowCaster::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   return QObject::eventFilter(watched, event);
+}
+
+// --- HostedShadowCache ---------------------------------------------------------------------
+
+HostedShadowCache::HostedShadowCache(QWidget* host, PaintGround ground)
+    : QObject(host), host_(host), ground_(std::move(ground)) {
+  markShadowHost(host);
+}
+
+void HostedShadowCache::invalidate(const QRect& area) {
+  stale_ += area;
+}
+
+void HostedShadowCache::followCasters() {
+  for (auto& [caster, placed] : placed_)
+    placed.seen = false;
+  const auto casters = host_->findChildren<ShadowCaster*>();
+  for (ShadowCaster* caster : casters) {
+    if (caster->host() != host_) continue;
+    QWidget* target = caster->target();
+    QRect area;
+    if (target->isVisibleTo(host_)) {
+      const int reach = caster->reach();
+      area = QRect(target->mapTo(host_, QPoint(0, 0)), target->size())
+                 .adjusted(-reach, -reach, reach, reach);
+    }
+    auto it = placed_.find(caster);
+    if (it != placed_.end() && it->second.caster == caster) {
+      if (it->second.area != area) {
+        stale_ += it->second.area;
+        stale_ += area;
+        it->second.area = area;
+      }
+      it->second.seen = true;
+      continue;
+    }
+    // New, or born where a caster now gone lived.
+    if (it != placed_.end()) stale_ += it->second.area;
+    placed_[caster] = Placed{caster, area, true};
+    stale_ += area;
+  }
+  for (auto it = placed_.begin(); it != placed_.end();) {
+    if (it->second.seen) {
+      ++it;
+    } else {
+      stale_ += it->second.area;
+      it = placed_.erase(it);
+    }
+  }
+}
+
+void HostedShadowCache::follow() {
+  const double scale = host_->devicePixelRatioF();
+  const QSize pixels(std::max(1, int(std::ceil(host_->width() * scale))),
+                     std::max(1, int(std::ceil(host_->height() * scale))));
+  if (picture_.size() != pixels || picture_.devicePixelRatio() != scale) {
+    // Opaque: copied, never blended, onto the window.
+    picture_ = QImage(pixels, QImage::Format_RGB32);
+    picture_.setDevicePixelRatio(scale);
+    stale_ = host_->rect();
+  }
+  followCasters();
+}
+
+void HostedShadowCache::draw(const QRegion& area) {
+  if (area.isEmpty()) return;
+  QPainter p(&picture_);
+  p.setClipRegion(area);
+  const QRect bounds = area.boundingRect();
+  ground_(p, bounds);
+  p.setRenderHint(QPainter::Antialiasing);
+  paintHostedShadows(host_, p, bounds);
+  stale_ -= area;
+}
+
+bool HostedShadowCache::prepare() {
+  if (!host_->isVisible()) return false;
+  follow();
+  if (stale_.isEmpty()) return false;
+  draw(stale_ & host_->rect());
+  stale_ = QRegion();
+  return true;
+}
+
+void HostedShadowCache::paint(QPainter& painter, const QRegion& exposed) {
+  follow();
+  draw(stale_ & exposed);
+  const double scale = picture_.devicePixelRatio();
+  const QRect r = exposed.boundingRect();
+  painter.drawImage(r, picture_, QRectF(QPointF(r.topLeft()) * scale, QSizeF(r.size()) * scale));
 }
 
 }  // namespace vantry

@@ -10,8 +10,10 @@
 #include <QPointF>
 #include <QPointer>
 #include <QRectF>
+#include <QRegion>
 
 #include <functional>
+#include <unordered_map>
 
 class QPainter;
 class QWidget;
@@ -66,9 +68,54 @@ class ShadowCaster : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Repaints the host under the target at `geometry` (in the target's parent) and its shadows.
+  void updateArea(const QRect& geometry);
+
   QWidget* target_;
   Paint paint_;
   int reach_;
+  QRect shownGeometry_;  // the target's geometry when its shadow was last placed
+};
+
+// A host's ground with the shadows it hosts, kept as one opaque picture: a repaint of the
+// host copies from it, and only where a shadow changed, moved, came or went are the ground
+// and the shadows drawn again. The window's ground hosts the shadows of every card on it,
+// which cost far more to draw than to copy. Makes its host a shadow host.
+class HostedShadowCache : public QObject {
+  Q_OBJECT
+
+ public:
+  // Draws the host's ground into the part `area` (host coordinates) of a painter.
+  using PaintGround = std::function<void(QPainter&, const QRect& area)>;
+  HostedShadowCache(QWidget* host, PaintGround ground);
+
+  // Paints `exposed` of the host (host coordinates) from the picture, bringing it up to
+  // date there first.
+  void paint(QPainter& painter, const QRegion& exposed);
+  // Brings all of the picture up to date ahead of a paint (which then only copies); true
+  // when there was something to draw.
+  bool prepare();
+  // The shadows in `area` (host coordinates) changed.
+  void invalidate(const QRect& area);
+
+ private:
+  // Sizes the picture to the host and marks out of date where a hosted shadow now lies
+  // elsewhere, or came or went.
+  void follow();
+  void followCasters();
+  // Draws the ground and the shadows into `area` of the picture.
+  void draw(const QRegion& area);
+
+  struct Placed {
+    QPointer<ShadowCaster> caster;  // null once it is gone
+    QRect area;                     // where its shadow was drawn into the picture
+    bool seen = false;
+  };
+  QWidget* host_;
+  PaintGround ground_;
+  QImage picture_;
+  QRegion stale_;
+  std::unordered_map<const ShadowCaster*, Placed> placed_;
 };
 
 }  // namespace vantry

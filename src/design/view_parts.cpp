@@ -63,6 +63,7 @@ CapsuleBox::CapsuleBox(Look look, int horizontalPadding, int height, int spacing
 }
 
 void CapsuleBox::setLook(const Look& look) {
+  if (look == look_) return;
   look_ = look;
   update();
 }

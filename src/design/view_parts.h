@@ -52,6 +52,7 @@ class CapsuleBox : public QWidget {
     std::optional<QColor> border;
     double borderWidth = 1;
     double radius = -1;  // below 0: a capsule
+    friend bool operator==(const Look&, const Look&) = default;
   };
 
   CapsuleBox(Look look, int horizontalPadding, int height, int spacing, QWidget* parent = nullptr);

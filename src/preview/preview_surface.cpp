@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "capture/serial_queue.h"
 #include "model/camera_layout.h"
 #include "render/export_compositor.h"
 #include "render/frame_renderer.h"
@@ -29,7 +30,10 @@ PreviewSurface::PreviewSurface(Studio* studio, QWidget* parent) : QWidget(parent
   setStudio(studio);
 }
 
-PreviewSurface::~PreviewSurface() = default;
+PreviewSurface::~PreviewSurface() {
+  ++builds_;  // what is still queued is skipped
+  builder_.reset();
+}
 
 void PreviewSurface::setStudio(Studio* studio) {
   if (studio_ == studio) return;
@@ -85,6 +89,74 @@ QRectF PreviewSurface::cameraViewRect() const {
 
 const QImage& PreviewSurface::compose(QSize pixels) {
   return composeFor(pixels, true);
+}
+
+struct PreviewSurface::Build {
+  QSize size;
+  ComposedKey key;
+  std::unique_ptr<ExportCompositor> compositor;
+  QImage composed;
+  QImage underCamera;
+  bool underCameraValid = false;
+};
+
+QSize PreviewSurface::canvasPixels() const {
+  const QRectF target = canvasRect();
+  const double dpr = devicePixelRatioF();
+  return {int(std::lround(target.width() * dpr)), int(std::lround(target.height() * dpr))};
+}
+
+PreviewSurface::Preparation PreviewSurface::prepare() {
+  if (!studio_ || !isVisible()) return Preparation::none;
+  const QSize pixels = canvasPixels();
+  if (pixels.isEmpty()) return Preparation::none;
+  const QSize size = ExportCompositor::composeSize(pixels);
+  if (!compositor_ || compositor_->outputSize() != size) {
+    if (building_ != size) startBuild(size);
+    return Preparation::building;
+  }
+  const int before = compositions_;
+  // As the paint composes: above 1080p at the capped size, scaled into the window there.
+  composeFor(pixels, size == pixels);
+  return compositions_ != before ? Preparation::composed : Preparation::none;
+}
+
+void PreviewSurface::startBuild(QSize size) {
+  building_ = size;
+  auto build = std::make_shared<Build>();
+  build->size = size;
+  Inputs in = inputs();
+  const EditSettings settings = studio_->settings();
+  build->key = ComposedKey{in.screen.cacheKey(), in.camera.cacheKey(), in.state, settings, size};
+  const std::uint64_t number = ++builds_;
+  if (!builder_) builder_ = std::make_unique<SerialQueue>("preview.compose");
+  builder_->post([this, build, in = std::move(in), settings, number] {
+    if (builds_.load() != number) return;  // a newer size was asked for meanwhile
+    build->compositor =
+        std::make_unique<ExportCompositor>(settings, build->size, CompositorStyle::preview());
+    const QImage* screen = in.screen.isNull() ? nullptr : &in.screen;
+    const QImage* camera = in.camera.isNull() ? nullptr : &in.camera;
+    build->compositor->render(screen, camera, in.state, build->composed, &build->underCamera);
+    build->underCameraValid = camera && settings.showCamera;
+    QMetaObject::invokeMethod(
+        this, [this, build] { buildDone(build); }, Qt::QueuedConnection);
+  });
+}
+
+void PreviewSurface::buildDone(const std::shared_ptr<Build>& build) {
+  if (building_ == build->size) building_.reset();
+  // Taken while the canvas still has its size, unless a paint composed at it meanwhile.
+  const bool taken = ExportCompositor::composeSize(canvasPixels()) == build->size &&
+                     (!compositor_ || compositor_->outputSize() != build->size);
+  if (taken) {
+    compositor_ = std::move(build->compositor);
+    composed_ = std::move(build->composed);
+    underCamera_ = std::move(build->underCamera);
+    underCameraValid_ = build->underCameraValid;
+    composedKey_ = build->key;
+    update();
+  }
+  if (taken || !building_) emit pictureReady();
 }
 
 PreviewSurface::Inputs PreviewSurface::inputs() const {
@@ -158,6 +230,7 @@ const QImage& PreviewSurface::composeFor(QSize pixels, bool scaleUp) {
   if (composedKey_ == key && composed_.size() == key.size) return composed_;
   const QImage* screenPicture = screen.isNull() ? nullptr : &screen;
   const QImage* cameraPicture = camera.isNull() ? nullptr : &camera;
+  ++compositions_;
   if (!scaled) {
     // A new camera picture alone (the camera runs while the screen stands still) redraws
     // the bubble only.

@@ -9,6 +9,8 @@
 #include <QImage>
 #include <QPointer>
 #include <QWidget>
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <optional>
 
@@ -21,6 +23,7 @@
 namespace vantry {
 
 class ExportCompositor;
+class SerialQueue;
 
 class PreviewSurface : public QWidget {
   Q_OBJECT
@@ -55,6 +58,16 @@ class PreviewSurface : public QWidget {
   // Composes the current moment at a pixel size without painting (above 1080p composed
   // at the capped size and scaled up).
   const QImage& compose(QSize pixels);
+  // Composes the picture the next paint shows, unless it is composed already, so that a
+  // window can compose in one turn of the event loop and paint in the next. A picture of a
+  // size not composed before is composed on a worker (a new compositor's fresh pictures
+  // cost the main thread page faults): `building` until pictureReady() is emitted.
+  enum class Preparation { none, composed, building };
+  Preparation prepare();
+
+ signals:
+  // The picture prepare() had composed on a worker is ready to be painted.
+  void pictureReady();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -81,6 +94,12 @@ class PreviewSurface : public QWidget {
   bool scaleIntoDevice(QPainter& painter, const QRegion& exposed, const QRectF& target);
   void endDrag();
   void updateCursor(QPointF at);
+  // The device pixels the canvas covers.
+  QSize canvasPixels() const;
+  // A compositor for a new size and its first picture, made on a worker.
+  struct Build;
+  void startBuild(QSize size);
+  void buildDone(const std::shared_ptr<Build>& build);
 
   QPointer<Studio> studio_;
   QMetaObject::Connection connections_[4];
@@ -97,6 +116,7 @@ class PreviewSurface : public QWidget {
   };
   QImage composed_;
   std::optional<ComposedKey> composedKey_;
+  int compositions_ = 0;  // pictures composed so far
   // What lies under the camera picture in composed_ (when a camera picture was drawn), so
   // that a new camera picture alone redraws only the bubble.
   QImage underCamera_;
@@ -105,6 +125,10 @@ class PreviewSurface : public QWidget {
   std::optional<Point> dragStart_;
   std::optional<Point> dragCenter_;
   std::optional<Point> dragOriginal_;
+  std::optional<QSize> building_;         // the size of the newest build asked for
+  std::atomic<std::uint64_t> builds_{0};  // a build started before the newest is skipped
+  // Last: joined first, while everything its results are posted to exists.
+  std::unique_ptr<SerialQueue> builder_;
 };
 
 }  // namespace vantry

@@ -20,6 +20,7 @@
 #include "design/number_text.h"
 #include "design/painting.h"
 #include "design/theme.h"
+#include "localization/localization.h"
 #include "localization/qt/qt_text.h"
 #include "model/timeline_scale.h"
 #include "studio/studio.h"
@@ -114,6 +115,7 @@ bool TimelineLanes::documentChanged() const {
 }
 
 void TimelineLanes::rebuildShapes() {
+  ++shapesBuilt_;
   shownClip_ = studio_.clip();
   duration_ = shownClip_.editedDuration();
   shapes_ =
@@ -127,10 +129,16 @@ void TimelineLanes::relayout() {
   bar->setRange(0, timeline::scrollRange(width_, viewport()->width()));
 }
 
+TimelineLanes::Shown TimelineLanes::shownState() const {
+  return {studio_.selectedSegment(), studio_.selectedZoomID(), studio_.selectedPresenterID(),
+          studio_.settings().zoomAmount};
+}
+
 void TimelineLanes::sync() {
   const double pps = TimelineScale::pixelsPerSecond(clampZoom(studio_.timelineZoom()));
   const bool rescaled = pps != shapes_.pps;
-  if (rescaled || documentChanged()) {
+  const bool rebuilt = rescaled || documentChanged();
+  if (rebuilt) {
     // The time under the anchor (the pointer of a pinch, else the middle) stays in place.
     const double anchor = anchorViewportX_.value_or(viewport()->width() / 2.0);
     const double t = shapes_.pps > 0 ? contentX(anchor) / shapes_.pps : 0;
@@ -141,8 +149,20 @@ void TimelineLanes::sync() {
   anchorViewportX_.reset();
   updateFades();
   // A block that vanished (undo, delete) takes its preview with it.
-  if (drag_ && !eventSpan(shapes_.zoomBlocks, drag_->id)) drag_.reset();
-  if (trim_ && !eventSpan(shapes_.zoomBlocks, trim_->id)) trim_.reset();
+  bool previewGone = false;
+  if (drag_ && !eventSpan(shapes_.zoomBlocks, drag_->id)) {
+    drag_.reset();
+    previewGone = true;
+  }
+  if (trim_ && !eventSpan(shapes_.zoomBlocks, trim_->id)) {
+    trim_.reset();
+    previewGone = true;
+  }
+  // Most published changes show nothing here (a notice, the busy state, the export's
+  // progress): the lanes repaint only for what they draw. The playhead follows on its own.
+  const Shown shown = shownState();
+  if (!rebuilt && !previewGone && shown == shown_) return;
+  shown_ = shown;
   lastPlayheadX_ = playheadX(studio_.time(), shapes_.pps, width_);
   viewport()->update();
 }
@@ -290,11 +310,63 @@ LaneScene TimelineLanes::scene() const {
   return s;
 }
 
+TimelineLanes::PictureKey TimelineLanes::pictureKey() const {
+  PictureKey key{viewport()->size(),
+                 viewport()->devicePixelRatioF(),
+                 scrollOffset(),
+                 shapesBuilt_,
+                 width_,
+                 studio_.time(),
+                 static_cast<int>(AppLanguage::Value(currentLanguage())),
+                 shownState(),
+                 ghost_,
+                 hoverX_};
+  if (drag_) key.drag = std::make_pair(drag_->id, drag_->dx);
+  if (trim_) key.trim = std::make_tuple(trim_->id, trim_->leading, trim_->dx);
+  for (const auto* fades : {&hoverFades_, &selectionFades_}) {
+    for (const auto& [name, fade] : *fades)
+      key.fades.emplace_back(name, fade->value());
+    key.fades.emplace_back(std::string(), -1);  // between the two kinds
+  }
+  return key;
+}
+
+void TimelineLanes::paintScene(QPainter& p, const QRect& area) const {
+  p.translate(contentPadding - scrollOffset(), 0);
+  paintLanes(p, scene(), contentX(area.left()), contentX(area.right() + 1));
+}
+
+bool TimelineLanes::prepare() {
+  if (!viewport()->isVisible() || viewport()->size().isEmpty()) return false;
+  PictureKey key = pictureKey();
+  if (pictureKey_) {
+    // Only the playhead moved (playback): the paint redraws just its strips.
+    PictureKey sameTime = key;
+    sameTime.time = pictureKey_->time;
+    if (*pictureKey_ == sameTime) return false;
+  }
+  const double scale = key.scale;
+  const QSize pixels(int(std::ceil(key.size.width() * scale)),
+                     int(std::ceil(key.size.height() * scale)));
+  if (picture_.size() != pixels) picture_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+  picture_.setDevicePixelRatio(scale);
+  picture_.fill(Qt::transparent);
+  QPainter p(&picture_);
+  paintScene(p, viewport()->rect());
+  pictureKey_ = std::move(key);
+  return true;
+}
+
 void TimelineLanes::paintEvent(QPaintEvent* event) {
   QPainter p(viewport());
   const QRect r = event->rect();
-  p.translate(contentPadding - scrollOffset(), 0);
-  paintLanes(p, scene(), contentX(r.left()), contentX(r.right() + 1));
+  // Drawn ahead for what the lanes show now: copied.
+  if (pictureKey_ && *pictureKey_ == pictureKey()) {
+    const double scale = picture_.devicePixelRatio();
+    p.drawImage(r, picture_, QRectF(QPointF(r.topLeft()) * scale, QSizeF(r.size()) * scale));
+    return;
+  }
+  paintScene(p, r);
 }
 
 // --- Hit testing and hover -----------------------------------------------------------------

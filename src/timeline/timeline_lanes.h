@@ -6,9 +6,15 @@
 #include <QAbstractScrollArea>
 #include <QPointF>
 
+#include <QImage>
+
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "model/clip.h"
 #include "timeline/lane_painter.h"
@@ -61,6 +67,10 @@ class TimelineLanes : public QAbstractScrollArea {
   void playheadMoved();
   // Re-reads the controller after a published change.
   void sync();
+  // Draws what the lanes show now into a picture ahead of a paint, which then only copies
+  // it (a window paints its views in a turn of the event loop of its own); true when it
+  // drew.
+  bool prepare();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -106,7 +116,36 @@ class TimelineLanes : public QAbstractScrollArea {
   double fadeValue(const std::unordered_map<std::string, Animated*>& fades, const std::string& key,
                    double fallback) const;
   std::string keyOf(Row row, std::size_t index) const;
+  // What the lanes draw of the controller besides the document and the playhead.
+  struct Shown {
+    std::optional<Uuid> segment;
+    std::optional<Uuid> zoom;
+    std::optional<PresenterBlock::ID> presenter;
+    double defaultAmount = 0;
+    friend bool operator==(const Shown&, const Shown&) = default;
+  };
+  Shown shownState() const;
   bool selectedBlock(Row row, std::size_t index) const;
+  // Everything a paint of the lanes depends on: a picture drawn for an equal key is what a
+  // paint would draw.
+  struct PictureKey {
+    QSize size;
+    double scale = 1;
+    double scroll = 0;
+    std::uint64_t shapes = 0;
+    double width = 0;
+    double time = 0;
+    int language = 0;
+    Shown shown;
+    std::optional<double> ghost;
+    std::optional<double> hoverX;
+    std::optional<std::pair<Uuid, double>> drag;
+    std::optional<std::tuple<Uuid, bool, double>> trim;
+    std::vector<std::pair<std::string, double>> fades;
+    friend bool operator==(const PictureKey&, const PictureKey&) = default;
+  };
+  PictureKey pictureKey() const;
+  void paintScene(QPainter& painter, const QRect& area) const;
   void endWheelZoom();
   std::optional<QString> toolTipAt(QPointF viewportPos) const;
 
@@ -116,6 +155,10 @@ class TimelineLanes : public QAbstractScrollArea {
   double width_ = 0;
   double duration_ = 0;
   double lastPlayheadX_ = -1;
+  Shown shown_;
+  std::uint64_t shapesBuilt_ = 0;  // counts the shapes built, for the picture's key
+  QImage picture_;
+  std::optional<PictureKey> pictureKey_;
   std::optional<double> anchorViewportX_;  // where the next zoom change stays in place
 
   Press press_;

@@ -3,9 +3,16 @@
 // picker and transport; the mode block under it.
 #include <gtest/gtest.h>
 
+#include <QDeadlineTimer>
+#include <QHash>
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
+#include <QPaintEvent>
+#include <QThread>
+
+#include <string>
+#include <vector>
 
 #include "app/header_bar.h"
 #include "app/main_column.h"
@@ -18,6 +25,8 @@
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
 #include "player/playback_controls.h"
+#include "timeline/timeline_lanes.h"
+#include "timeline/timeline_view.h"
 #include "window_fixture.h"
 
 namespace vantry {
@@ -326,6 +335,122 @@ TEST_F(MainWindow, DeselectButtonOnlyWithASelectedPresenterBlock) {
   EXPECT_FALSE(f.s().selectedPresenterID().has_value());
   EXPECT_FALSE(bar->deselectButton()->isVisible());
   EXPECT_EQ(f.s().presenterFull(), layout);
+}
+
+// Every paint of a window's widgets: the region painted (in window coordinates) and how
+// often each widget painted.
+class RepaintProbe : public QObject {
+ public:
+  explicit RepaintProbe(QWidget* window) : window_(window) { qApp->installEventFilter(this); }
+  ~RepaintProbe() override { qApp->removeEventFilter(this); }
+
+  const QRegion& painted() const { return painted_; }
+  qint64 paintedArea() const {
+    qint64 area = 0;
+    for (const QRect& r : painted_)
+      area += qint64(r.width()) * r.height();
+    return area;
+  }
+  int paints(const QWidget* widget) const { return counts_.value(widget); }
+  // The widgets painted more than once, by class and name.
+  std::vector<std::string> repainted() const {
+    std::vector<std::string> names;
+    for (auto it = counts_.begin(); it != counts_.end(); ++it)
+      if (it.value() > 1)
+        names.push_back(std::string(it.key()->metaObject()->className()) + " " +
+                        it.key()->objectName().toStdString());
+    return names;
+  }
+
+  // Runs the event loop long enough for the window to paint what a change asked for.
+  static void settle() {
+    for (int i = 0; i < 25; ++i) {
+      QApplication::processEvents();
+      QThread::msleep(2);
+    }
+  }
+  // Until `widget` has painted (a few seconds at most), then a little longer, so that a
+  // paint following that one is seen too.
+  void waitForPaintOf(const QWidget* widget) {
+    const QDeadlineTimer deadline(5000);
+    while (!paints(widget) && !deadline.hasExpired()) {
+      QApplication::processEvents();
+      QThread::msleep(2);
+    }
+    settle();
+  }
+
+ protected:
+  bool eventFilter(QObject* object, QEvent* event) override {
+    if (event->type() != QEvent::Paint) return false;
+    auto* widget = qobject_cast<QWidget*>(object);
+    // Hidden views drawn offscreen are not the window's paint.
+    if (!widget || widget->window() != window_ || !widget->isVisible()) return false;
+    painted_ +=
+        static_cast<QPaintEvent*>(event)->region().translated(widget->mapTo(window_, QPoint(0, 0)));
+    ++counts_[widget];
+    return false;
+  }
+
+ private:
+  QWidget* window_;
+  QRegion painted_;
+  QHash<const QWidget*, int> counts_;
+};
+
+struct PaintedWindow : ::testing::Test {
+  void SetUp() override {
+    LanguageSettings::shared().setSelected(AppLanguage::english);
+    RepaintProbe::settle();
+  }
+  Studio& s() { return f.s(); }
+  QWidget* picture() { return f.window->mainColumn()->stage()->picture(); }
+  QWidget* lanes() {
+    return static_cast<TimelineView*>(f.window->mainColumn()->timeline())->lanes()->viewport();
+  }
+  testing::WindowFixture f{StudioWindowParts::standard(), true};
+};
+
+// A published value assigned again, or the busy state at the start of an open, repaints
+// only the controls that show something new: not the window (57 rectangles over header,
+// stage, transport, timeline and inspector for the busy state).
+TEST_F(PaintedWindow, ChangesRepaintOnlyWhatTheyShow) {
+  {
+    RepaintProbe opened(f.window.get());
+    f.project();
+    opened.waitForPaintOf(lanes());
+  }
+  RepaintProbe probe(f.window.get());
+  s().setNotice(s().notice());
+  s().setSettings(s().settings());
+  s().setClip(s().clip());
+  s().setTime(s().time());
+  s().setSelectedPresenterID(std::nullopt);
+  s().setError(std::nullopt);
+  s().setBusy(false);
+  RepaintProbe::settle();
+  EXPECT_TRUE(probe.painted().isEmpty())
+      << probe.painted().boundingRect().width() << " x " << probe.painted().boundingRect().height();
+
+  RecordButton* record = f.window->header()->recordButton();
+  s().setBusy(true);
+  probe.waitForPaintOf(record);
+  EXPECT_EQ(record->text(), "Processing…");
+  EXPECT_EQ(probe.paints(picture()), 0);
+  EXPECT_EQ(probe.paints(lanes()), 0);
+  const QSize window = f.window->size();
+  EXPECT_LT(probe.paintedArea(), qint64(window.width()) * window.height() / 10);
+}
+
+// Opening a project moves the views (the timeline comes, the stage shrinks): they are laid
+// out before the window paints, so each paints once, not first where it was.
+TEST_F(PaintedWindow, AProjectOpeningPaintsEachViewOnce) {
+  RepaintProbe probe(f.window.get());
+  s().demo();
+  s().setPlaying(false);
+  probe.waitForPaintOf(lanes());
+  EXPECT_EQ(probe.paints(picture()), 1);
+  EXPECT_EQ(probe.repainted(), std::vector<std::string>());
 }
 
 }  // namespace

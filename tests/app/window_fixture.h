@@ -17,11 +17,12 @@ struct WindowFixture {
   std::unique_ptr<Studio> studio;
   std::unique_ptr<StudioWindow> window;
 
-  explicit WindowFixture(StudioWindowParts parts = {}) {
+  // `painted`: on the (offscreen) screen, so that its widgets get paint events.
+  explicit WindowFixture(StudioWindowParts parts = {}, bool painted = false) {
     studio = std::make_unique<Studio>(offscreenStudioServices());
     parts.launchPreview = false;
     window = std::make_unique<StudioWindow>(*studio, std::move(parts));
-    window->setAttribute(Qt::WA_DontShowOnScreen);
+    if (!painted) window->setAttribute(Qt::WA_DontShowOnScreen);
     window->resize(1250, 880);
     window->show();
     settle();

@@ -5,6 +5,8 @@
 #include <QPainter>
 
 #include <cmath>
+#include <memory>
+#include <optional>
 
 #include "design/buttons.h"
 #include "design/chrome.h"
@@ -236,6 +238,38 @@ TEST(ShadowPainting, LargeShapesMatchAFullBlur) {
     }
     EXPECT_LE(worst, 3) << "scale " << scale;
   }
+}
+
+// The ground keeps the shadows on it in one picture with itself: a card that moved, grew,
+// changed its shadow or went, and a button carried along by its parent (which tells the
+// button nothing), look as on a ground drawn afresh.
+TEST(ShadowHost, KeptShadowsFollowTheirControls) {
+  struct Scene {
+    std::unique_ptr<AmbientBackground> ground = std::make_unique<AmbientBackground>();
+    QWidget* card = new QWidget(ground.get());
+    QWidget* box = new QWidget(ground.get());
+    Scene(QRect cardAt, bool halo, QPoint boxAt) {
+      ground->setAttribute(Qt::WA_DontShowOnScreen);
+      ground->resize(400, 300);
+      card->setGeometry(cardAt);
+      glass(card, {16, 0.035, halo ? std::optional<QColor>(Theme::violet) : std::nullopt});
+      box->setGeometry(QRect(boxAt, QSize(120, 50)));
+      (new PrimaryButton("Go", {}, {}, box))->setGeometry(10, 10, 90, 30);
+      ground->show();
+      QCoreApplication::processEvents();
+    }
+    QImage image() { return grabOnGround(ground.get()); }
+  };
+  Scene scene({40, 40, 150, 100}, false, {220, 200});
+  (void)scene.image();
+  scene.card->setGeometry(60, 70, 180, 90);
+  glass(scene.card, {16, 0.035, Theme::violet});
+  scene.box->move(200, 150);
+  EXPECT_EQ(scene.image(), Scene({60, 70, 180, 90}, true, {200, 150}).image());
+  scene.card->hide();
+  Scene without({60, 70, 180, 90}, true, {200, 150});
+  without.card->hide();
+  EXPECT_EQ(scene.image(), without.image());
 }
 
 TEST(GlassButtonPixels, ActiveFillAndBorderInTheTint) {
