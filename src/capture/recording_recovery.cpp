@@ -89,9 +89,7 @@ std::string documentFailure(const fs::path& dir) {
 
 // A file named by the journal: one of the folder's own, by a plain name.
 std::optional<std::string> ownFile(const std::optional<std::string>& name) {
-  if (!name || name->empty() || *name == "." || *name == ".." ||
-      name->find('/') != std::string::npos)
-    return std::nullopt;
+  if (!name || !isPlainFileName(*name)) return std::nullopt;
   return name;
 }
 

@@ -181,14 +181,6 @@ bool sameFile(const fs::path& a, const fs::path& b) {
   return a.filename() == b.filename() && fs::equivalent(a.parent_path(), b.parent_path(), ec);
 }
 
-// The settings a document is shown with: its saved ones, or the defaults; a recording
-// without a camera movie is shown without the camera (the demonstration keeps its own).
-EditSettings shownSettings(const Clip& clip) {
-  EditSettings settings = clip.savedSettings.value_or(EditSettings());
-  if (!clip.cameraPath && !clip.isDemo) settings.showCamera = false;
-  return settings;
-}
-
 }  // namespace
 
 bool Studio::leavingRefused() const {

@@ -141,10 +141,13 @@ bool repairOpened(int fd, std::string* error) {
 
 }  // namespace
 
+bool isPlainFileName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
 bool repairCutMovie(int folder, const std::string& name, std::string* error) {
   // A plain name only: the file is the folder's own.
-  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
-    return false;
+  if (!isPlainFileName(name)) return false;
   return repairOpened(::openat(folder, name.c_str(), kRepairFlags), error);
 }
 

@@ -32,6 +32,9 @@ FragmentLayout fragmentLayout(int fd);
 // The same for the file at `path`, opened without waiting (a pipe is not read).
 FragmentLayout fragmentLayout(const std::string& path);
 
+// Whether `name` names a file in a folder itself: not empty, not "." or "..", no "/".
+bool isPlainFileName(const std::string& name);
+
 // When the file `name` (a plain name) in the folder open on `folder` is a fragmented movie
 // whose tail is cut, truncates it to its last complete fragment. True when it was cut back;
 // `error` gets the system's text when the truncation itself failed. Any other file is left
