@@ -62,6 +62,32 @@ TEST(MovieFragments, ACutInsideTheLastFragmentHeaderReadsToItsLastCompleteFragme
   EXPECT_TRUE(fragmentLayout(movie.string()).cut());
 }
 
+// A movie header written with a 64-bit size (its box header 16 bytes long) is walked from
+// where that header ends: its fragments are found, and so is the cut in the last one.
+TEST(MovieFragments, AMovieHeaderWithA64BitSizeStillShowsTheCut) {
+  test::TempDir dir;
+  const fs::path movie = dir.path / "screen.mp4";
+  writeFragmentedMovie(movie);
+  const auto boxes = test::movieBoxes(movie);
+  ASSERT_EQ(boxes.at(1).second, "moov");
+  const uint64_t at = boxes[1].first, size = boxes[2].first - at;
+  std::string header("\0\0\0\1moov", 8);  // a size of 1: the real one follows
+  for (int i = 7; i >= 0; --i)
+    header += char((size + 8) >> (8 * i));
+  std::string bytes = test::readFile(movie);
+  bytes.replace(at, 8, header);
+  const uint64_t lastFragment = lastBox(movie, "moof") + 8;
+  bytes.resize(lastFragment + 97);
+  test::writeFile(movie, bytes);
+  const FragmentLayout layout = fragmentLayout(movie.string());
+  EXPECT_TRUE(layout.fragmented);
+  EXPECT_TRUE(layout.cut());
+  EXPECT_EQ(layout.complete, lastFragment);
+  const test::Written before = written(movie);
+  EXPECT_EQ(framesRead(movie), 50);
+  EXPECT_TRUE(written(movie) == before);
+}
+
 // Damage further in is no cut: the fragments after it are not dropped, the reader reads
 // what it can of them.
 TEST(MovieFragments, ADamagedBoxBeforeTheEndIsNoCut) {

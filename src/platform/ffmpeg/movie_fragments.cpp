@@ -16,7 +16,8 @@ namespace vantry {
 namespace {
 
 struct Box {
-  uint64_t size = 0;  // header included
+  uint64_t size = 0;    // header included
+  uint64_t header = 8;  // 16 with a 64-bit size
   char type[4] = {};
   bool is(const char* t) const { return std::memcmp(type, t, 4) == 0; }
   // Four printable characters, as every box type is; a cut never leaves anything else.
@@ -45,18 +46,18 @@ class Boxes {
     b.size = uint64_t(h[0]) << 24 | uint64_t(h[1]) << 16 | uint64_t(h[2]) << 8 | h[3];
     std::memcpy(b.type, h + 4, 4);
     if (!b.named()) return At::damaged;
-    uint64_t header = 8;
+    b.header = 8;
     if (b.size == 1) {
       if (end < at + 16) return At::cut;
       if (!readAt(h + 8, 8, at + 8)) return At::damaged;
       b.size = 0;
       for (int i = 8; i < 16; ++i)
         b.size = b.size << 8 | h[i];
-      header = 16;
+      b.header = 16;
     } else if (b.size == 0) {
       b.size = end - at;
     }
-    if (b.size < header) return At::damaged;
+    if (b.size < b.header) return At::damaged;
     return b.size > end - at ? At::cut : At::box;
   }
 
@@ -92,7 +93,7 @@ FragmentLayout fragmentLayout(int fd) {
     const uint64_t end = at + b.size;
     if (b.is("moov")) {
       Box c;
-      for (uint64_t child = at + 8; child < end && file.box(child, end, c) == At::box;
+      for (uint64_t child = at + b.header; child < end && file.box(child, end, c) == At::box;
            child += c.size)
         if (c.is("mvex")) layout.fragmented = true;
     }
