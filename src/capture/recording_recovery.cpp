@@ -101,9 +101,9 @@ Clip rebuild(const fs::path& dir, const RecordingLock& lock) {
   const JournalHeader h = journal ? journal->header : JournalHeader{};
   const auto cameraFile = ownFile(h.cameraFile);
   const auto audioFile = ownFile(h.audioFile);
-  // The recording's own files: a tail cut inside a fragment (the process died while the
-  // file was written) is cut back to the last complete one, which reads again. Through the
-  // folder as it was locked, never through a link.
+  // The recording's own files: a tail torn inside a fragment (the process died while the
+  // file was written) is made to end at its last whole frame, which reads again. Through
+  // the folder as it was locked, never through a link.
   for (const auto& name : {std::optional<std::string>(kMovie), cameraFile, audioFile})
     if (name) repairCutMovie(lock.folder(), *name);
   // The movie the document is built on is the folder's own plain file (never a link, nor a

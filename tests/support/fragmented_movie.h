@@ -41,8 +41,8 @@ inline uint64_t lastBox(const std::filesystem::path& file, const std::string& ty
 }
 
 // Sixty frames in fragments of ten, left fragmented as a recording that never finished;
-// frame i is grey at i * 4.
-inline void writeFragmentedMovie(const std::filesystem::path& file) {
+// frame i is grey at i * 4. With sound, as the camera's movie has, in the same fragments.
+inline void writeFragmentedMovie(const std::filesystem::path& file, bool withSound = false) {
   MovieWriterSettings s;
   s.path = file.string();
   VideoTrackSettings v;
@@ -51,6 +51,7 @@ inline void writeFragmentedMovie(const std::filesystem::path& file) {
   v.keyFrameInterval = 10;
   v.encoderOptions = {{"preset", "ultrafast"}, {"sc_threshold", "0"}};
   s.video = v;
+  if (withSound) s.audio = AudioTrackSettings{};
   MovieWriter writer(s);
   ASSERT_TRUE(writer.start()) << writer.error();
   auto pixels = std::make_shared<std::vector<uint8_t>>(320 * 240 * 4);
@@ -58,6 +59,10 @@ inline void writeFragmentedMovie(const std::filesystem::path& file) {
     std::fill(pixels->begin(), pixels->end(), uint8_t(i * 4));
     VideoFrameView f{pixels->data(), 320, 240, 320 * 4, AV_PIX_FMT_BGRA, pixels};
     ASSERT_TRUE(writer.appendVideo(f, i / 60.0, {}, true));
+    if (withSound) {
+      const std::vector<float> sound(800, 0.1f);
+      ASSERT_TRUE(writer.appendAudio(sound.data(), 800, i / 60.0));
+    }
   }
   writer.cancel();  // the trailer closes the last fragment; no rewrite
 }

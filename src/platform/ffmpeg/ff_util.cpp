@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "localization/localization.h"
 #include "localization/user_message.h"
@@ -70,7 +71,8 @@ void logLine(void* object, int level, const char* format, va_list args) {
 constexpr const char* kContainers = "mov,matroska,avi,wav,mp3,ogg,flac,aac";
 
 // The one descriptor a movie or sound is read through, and where its reading ends: a
-// recording cut short inside its last fragment ends at its last complete one.
+// recording cut short inside its last fragment ends at its last whole frame, and that
+// fragment's header is read as saying so.
 struct InputFile {
   explicit InputFile(int descriptor) : fd(descriptor) {}
   ~InputFile() { ::close(fd); }
@@ -86,6 +88,7 @@ struct InputFile {
   const int fd;
   int64_t at = 0;
   std::optional<int64_t> end;
+  std::vector<HeaderPatch> patches;
 };
 
 int readInput(void* opaque, uint8_t* buffer, int size) {
@@ -98,6 +101,7 @@ int readInput(void* opaque, uint8_t* buffer, int size) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return AVERROR(errno);
     if (n == 0) return AVERROR_EOF;
+    applyPatches(file->patches, uint64_t(file->at), buffer, size_t(n));
     file->at += n;
     return int(n);
   }
@@ -209,8 +213,10 @@ InputFormatPtr openInput(const std::string& path, std::string* reason, bool* not
   auto file = std::make_unique<InputFile>(fd);
   if (::fstat(fd, &st) != 0) return refuse(failureReason(AVERROR(errno)));
   if (auto why = notReadable(st, notAFile)) return refuse(*why);
-  if (const FragmentLayout layout = fragmentLayout(fd); layout.cut())
+  if (FragmentLayout layout = fragmentLayout(fd); layout.cut()) {
     file->end = int64_t(layout.complete);
+    file->patches = std::move(layout.patches);
+  }
 
   constexpr int kBuffer = 64 << 10;
   auto* buffer = static_cast<unsigned char*>(av_malloc(kBuffer));

@@ -59,7 +59,7 @@ std::string errorText(int code);
 // pipe or device, and no further file named from inside it. The file is opened once, without
 // waiting, and what is read is what was checked (a link swapped meanwhile changes nothing).
 // It is never written: a recording cut short inside its last fragment reads as if it ended
-// at its last complete one. Null on failure with `reason` set to why, in words ("It is
+// at its last whole frame. Null on failure with `reason` set to why, in words ("It is
 // missing.", "It is damaged or incomplete." with the library's text on a second line); the
 // caller puts the sentence naming the file before it. `notAFile` is set when the path names
 // a pipe or a device rather than a file.

@@ -21,7 +21,7 @@ std::unique_ptr<VideoReader> VideoReader::open(const std::string& path, OpenErro
   std::unique_ptr<VideoReader> r(new VideoReader());
   std::string text;
   bool notAFile = false;
-  // A recording cut short inside its last fragment reads up to its last complete one.
+  // A recording cut short inside its last fragment reads up to its last whole frame.
   r->fmt_ = ff::openInput(path, &text, &notAFile);
   if (!r->fmt_) return failWith(notAFile ? OpenError::notAFile : OpenError::failed, text);
   const AVCodec* decoder = nullptr;
