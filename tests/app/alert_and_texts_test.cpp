@@ -1,22 +1,34 @@
-// The one alert, the Linux texts shown in place of rows that point to another desktop, the
-// Settings window and the privacy notes.
+// The one alert and the quit alerts, the Linux texts shown in place of rows that point to
+// another desktop, the Settings window and the privacy notes.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
+#include <QTextLayout>
+#include <QTimer>
 #include <QTranslator>
+
+#include <algorithm>
+#include <cerrno>
 
 #include "app/desktop_help.h"
 #include "app/error_alert.h"
 #include "app/qt_translation.h"
+#include "app/quit_flow.h"
 #include "localization/localization.h"
 #include "localization/platform_texts.h"
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
+#include "localization/user_message.h"
+#include "support/xcb_child.h"
+#include "support/xvfb.h"
 #include "window_fixture.h"
 
 namespace vantry {
@@ -118,6 +130,89 @@ TEST(Alert, SitsOverTheTopMostModalWindow) {
   f.s().setError(std::nullopt);  // cleared elsewhere: the alert goes, nothing else changes
   f.settle();
   EXPECT_EQ(f.window->alert()->box(), nullptr);
+}
+
+// The lines `label` breaks its text into at its width, as a label wraps plain text.
+QStringList shownLines(const QLabel& label) {
+  QString text = label.text();
+  text.replace(u'\n', QChar::LineSeparator);
+  QTextLayout layout(text, label.font());
+  QTextOption option;
+  option.setWrapMode(QTextOption::WordWrap);
+  layout.setTextOption(option);
+  QStringList lines;
+  layout.beginLayout();
+  for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+    line.setLineWidth(label.contentsRect().width());
+    lines << text.mid(line.textStart(), line.textLength());
+  }
+  layout.endLayout();
+  return lines;
+}
+
+// What a window manager's title bar needs for the alert's title: the title in bold, its
+// buttons and its icon.
+int titleBarWidth(const QMessageBox& box) {
+  QFont bold = box.font();
+  bold.setBold(true);
+  return QFontMetrics(bold).horizontalAdvance(box.windowTitle()) + 150;
+}
+
+// `box`, on a 1920 x 1080 screen, is 440 points wide or more, at most half the screen, holds
+// its title whole and shows `path` on one line.
+void expectFits(QMessageBox& box, const QString& path) {
+  SCOPED_TRACE(box.windowTitle().toStdString());
+  ASSERT_EQ(box.screen()->availableGeometry().width(), 1920);
+  EXPECT_GE(box.width(), 440);
+  EXPECT_LE(box.width(), 960);
+  EXPECT_GE(box.width(), titleBarWidth(box));
+  auto* text = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+  ASSERT_NE(text, nullptr);
+  const QStringList lines = shownLines(*text);
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&path](const QString& line) {
+    return line.contains(path);
+  })) << lines.join(QStringLiteral(" / ")).toStdString();
+}
+
+// Alerts on a real X server's 1920 x 1080 screen were 198 to 285 points wide: paths broke at
+// every slash ("~/" / "damaged/") and window managers cut their titles.
+TEST(AlertWidth, OnAFullHdScreen) {
+  test::XvfbProcess server(1920, 1080);
+  if (server.display().empty()) GTEST_SKIP() << "Xvfb did not start";
+  test::expectChildPasses(server.display(), "AlertOnX.*");
+}
+
+TEST(AlertOnX, WideEnoughForAPathAndTheTitle) {
+  if (QGuiApplication::platformName() != QStringLiteral("xcb"))
+    GTEST_SKIP() << "runs in a child on the xcb platform";
+  const QString path = QStringLiteral("~/Videos/Lessons/damaged/edit.json");
+  for (AppLanguage language : AppLanguage::allCases) {
+    LanguageSettings::shared().setSelected(language);
+    WindowFixture f;
+    f.s().setError(withReason(L("无法打开项目 {0}。", path.toStdString()), systemReason(ENOENT)));
+    f.settle();
+    ASSERT_NE(f.window->alert()->box(), nullptr);
+    expectFits(*f.window->alert()->box(), path);
+    // The longest title, and the box built again for its two buttons.
+    f.s().setScreenPermissionNeeded(true);
+    f.settle();
+    ASSERT_NE(f.window->alert()->helpButton(), nullptr);
+    expectFits(*f.window->alert()->box(), path);
+    f.s().setError(std::nullopt);
+    f.settle();
+
+    const QString folder =
+        QStringLiteral("~/.local/share/Pexilar/Recordings/3F2A1C4E-5B6D-4E7F-8A9B-0C1D2E3F4A5B");
+    auto prompts = messageBoxPrompts({});
+    QTimer::singleShot(0, [&folder] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      expectFits(*box, folder);
+      QTest::keyClick(box, Qt::Key_Escape);
+    });
+    EXPECT_EQ(prompts->askKeep(folder, true), QuitPrompts::Keep::cancel);
+  }
+  LanguageSettings::shared().setSelected(AppLanguage::english);
 }
 
 TEST(PlatformTexts, ReplacedRowsShowLinuxTextsInBothLanguages) {
