@@ -238,6 +238,57 @@ TEST(PlatformTexts, ReplacedRowsShowLinuxTextsInBothLanguages) {
   LanguageSettings::shared().setSelected(AppLanguage::english);
 }
 
+// Closes the access help and lets it go, so that the next test opens a new one.
+void closeHelp(QWidget* help) {
+  help->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Vantry refuses Xwayland, so no text sends a Wayland session there: each says to log in to
+// an X11 session, as the message of a missing display does.
+TEST(PlatformTexts, AWaylandSessionIsToldToLogInToX11) {
+  for (AppLanguage language : AppLanguage::allCases) {
+    LanguageSettings::shared().setSelected(language);
+    const bool english = language == AppLanguage::english;
+    QStringList texts;
+    for (const PlatformReplacement& row : platformReplacements())
+      texts << QString::fromStdString(shownMessage(row.original));
+    QWidget* help = showAccessHelp();
+    for (const QLabel* label : help->findChildren<QLabel*>())
+      texts << label->text();
+    closeHelp(help);
+    int wayland = 0;
+    for (const QString& text : texts) {
+      if (!text.contains("Wayland")) continue;
+      ++wayland;
+      EXPECT_TRUE(text.contains(english ? "log in to an X11 session" : "登录 X11 会话",
+                                Qt::CaseInsensitive))
+          << text.toStdString();
+      EXPECT_FALSE(text.contains(english ? "needs Xwayland" : "需要 Xwayland"))
+          << text.toStdString();
+    }
+    EXPECT_EQ(wayland, 3);  // the two rows of display access and the help's display paragraph
+  }
+  LanguageSettings::shared().setSelected(AppLanguage::english);
+}
+
+// The help's command keeps a line of its own: wrapped with its sentence, it broke at its
+// hyphen ("sudo usermod -" / "aG video").
+TEST(AccessHelp, TheVideoGroupCommandStaysWhole) {
+  QWidget* help = showAccessHelp();
+  QApplication::processEvents();
+  auto* command = help->findChild<QLabel*>(QStringLiteral("videoGroupCommand"));
+  ASSERT_NE(command, nullptr);
+  EXPECT_EQ(command->text(), "sudo usermod -aG video $USER");
+  EXPECT_FALSE(command->wordWrap());
+  EXPECT_GE(command->width(), command->sizeHint().width());
+  EXPECT_GE(help->width(), 440);
+  for (const QLabel* label : help->findChildren<QLabel*>())
+    if (label != command)
+      EXPECT_FALSE(label->text().contains("usermod")) << label->text().toStdString();
+  help->close();
+}
+
 TEST(Settings, OneWindowRaisedWhenOpenAgain) {
   SettingsWindow settings;
   settings.open();
