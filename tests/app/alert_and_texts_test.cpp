@@ -3,20 +3,28 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextLayout>
 #include <QTimer>
 #include <QTranslator>
+#include <QTreeView>
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 
 #include "app/desktop_help.h"
 #include "app/error_alert.h"
@@ -27,6 +35,7 @@
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
 #include "localization/user_message.h"
+#include "studio/studio_services.h"
 #include "support/xcb_child.h"
 #include "support/xvfb.h"
 #include "window_fixture.h"
@@ -67,6 +76,62 @@ TEST(QtTexts, FollowEveryChangeOfTheLanguage) {
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancel");
     EXPECT_EQ(QLocale().language(), QLocale::English);
   }
+  QLocale::setDefault(before);
+}
+
+// The file dialog's list in each language: its sizes and dates in the interface language, as
+// the dialog's own locale says (Qt's model wrote them in the system's: "0 bytes",
+// "14 Mar 2025 09:30:00"), and a folder's type in Chinese.
+TEST(QtTexts, TheFileDialogListsInTheInterfaceLanguage) {
+  const QLocale before;
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  QDir(folder.path()).mkpath(QStringLiteral("Recording 1"));
+  QFile empty(QDir(folder.path()).filePath(QStringLiteral("edit.json")));
+  ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+  ASSERT_TRUE(empty.setFileTime(QDateTime(QDate(2025, 3, 14), QTime(9, 30)),
+                                QFileDevice::FileModificationTime));
+  empty.close();
+  struct Expected {
+    AppLanguage language;
+    const char *size, *modified, *folderType;
+  };
+  for (const Expected& expected :
+       {Expected{AppLanguage::english, "0 bytes", "3/14/25 9:30 AM", "Folder"},
+        Expected{AppLanguage::chinese, "0 字节", "2025/3/14 09:30", "文件夹"}}) {
+    SCOPED_TRACE(std::string(expected.language.rawValue()));
+    LanguageSettings::shared().setSelected(expected.language);
+    QTranslator qtTexts;
+    installQtTranslation(expected.language, qtTexts);
+    const std::unique_ptr<QFileDialog> dialog = projectFileDialog(nullptr);
+    dialog->setAttribute(Qt::WA_DontShowOnScreen);
+    auto* files = dialog->findChild<QFileSystemModel*>();
+    ASSERT_NE(files, nullptr);
+    bool loaded = false;
+    QObject::connect(files, &QFileSystemModel::directoryLoaded, dialog.get(),
+                     [&loaded] { loaded = true; });
+    dialog->setDirectory(folder.path());
+    dialog->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return loaded; }, 5000));
+    // What the list shows.
+    const auto* list = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+    ASSERT_NE(list, nullptr);
+    const QAbstractItemModel* shown = list->model();
+    const QModelIndex root = list->rootIndex();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown->rowCount(root) == 2; }, 5000));
+    for (int row = 0; row < 2; ++row) {
+      const QString name = shown->index(row, 0, root).data().toString();
+      if (name == "edit.json") {
+        EXPECT_EQ(shown->index(row, 1, root).data().toString(), QString(expected.size));
+        EXPECT_EQ(shown->index(row, 3, root).data().toString(), QString(expected.modified));
+      } else {
+        EXPECT_EQ(shown->index(row, 2, root).data().toString(), QString(expected.folderType));
+      }
+    }
+    dialog->close();
+    QCoreApplication::removeTranslator(&qtTexts);
+  }
+  LanguageSettings::shared().setSelected(AppLanguage::english);
   QLocale::setDefault(before);
 }
 
