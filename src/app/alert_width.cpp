@@ -35,7 +35,7 @@ QSpacerItem* widthSpacer(QGridLayout& grid) {
   return nullptr;
 }
 
-int alertWidth(const QMessageBox& box) {
+int alertWidth(QMessageBox& box) {
   const QScreen* screen = box.screen() ? box.screen() : QGuiApplication::primaryScreen();
   const int most = screen ? screen->availableGeometry().width() / 2 : 960;
 
@@ -44,12 +44,14 @@ int alertWidth(const QMessageBox& box) {
   const int forTitle =
       QFontMetrics(titleFont).horizontalAdvance(box.windowTitle()) + kTitleBarChrome;
 
+  // What the box takes beside its text (margins, icon, spacing), from its layout laid out at
+  // a width it fits in (a box not shown yet is narrower).
   int besideText = 0;
-  if (const auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
-    if (QLayout* layout = box.layout()) {
-      layout->activate();
-      besideText = label->geometry().x() + layout->contentsMargins().right();
-    }
+  const auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+  if (QLayout* layout = box.layout(); label && layout) {
+    box.resize(box.size().expandedTo(layout->sizeHint()));
+    layout->setGeometry(box.rect());
+    besideText = box.width() - label->width();
   }
   // Each line as wide as its widest piece between blanks; a line holding a path whole where
   // half the screen allows, since a line breaks after a slash too.
@@ -78,15 +80,18 @@ int alertWidth(const QMessageBox& box) {
 void fitAlertWidth(QMessageBox& box) {
   auto* grid = qobject_cast<QGridLayout*>(box.layout());
   if (!grid) return;
-  const QMargins margins = grid->contentsMargins();
-  const int inside = alertWidth(box) - margins.left() - margins.right();
-  if (QSpacerItem* spacer = widthSpacer(*grid)) {
-    spacer->changeSize(inside, 0, QSizePolicy::Fixed, QSizePolicy::Minimum);
-    grid->invalidate();
-  } else {
-    grid->addItem(new QSpacerItem(inside, 0, QSizePolicy::Fixed, QSizePolicy::Minimum),
-                  grid->rowCount(), 0, 1, grid->columnCount());
+  // Measured without the width it held before.
+  QSpacerItem* spacer = widthSpacer(*grid);
+  if (!spacer) {
+    spacer = new QSpacerItem(0, 0, QSizePolicy::Fixed, QSizePolicy::Minimum);
+    grid->addItem(spacer, grid->rowCount(), 0, 1, grid->columnCount());
   }
+  spacer->changeSize(0, 0, QSizePolicy::Fixed, QSizePolicy::Minimum);
+  grid->invalidate();
+  const QMargins margins = grid->contentsMargins();
+  spacer->changeSize(alertWidth(box) - margins.left() - margins.right(), 0, QSizePolicy::Fixed,
+                     QSizePolicy::Minimum);
+  grid->invalidate();
   // Setting the text again has the box measure itself anew (its width follows its layout's
   // least).
   box.setText(box.text());
