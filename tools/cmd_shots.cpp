@@ -77,9 +77,9 @@ int run(const tool::Args& given) {
       return 64;
     }
   }
-  // Offscreen on one 1920 x 1080 screen named as the faked capture's monitor, which the
-  // display overlays cover, also where the plain offscreen platform is already asked for
-  // (its one screen is 800 x 800 and has no name). Screens of the caller's own are kept.
+  // Always offscreen, on one 1920 x 1080 screen named as the faked capture's monitor, which
+  // the display overlays cover: the plain offscreen platform's one screen is 800 x 800 and has
+  // no name. An offscreen screen layout of the caller's own is kept.
   QTemporaryFile screens;
   if (!qgetenv("QT_QPA_PLATFORM").startsWith("offscreen:")) {
     QByteArray platform = "offscreen";

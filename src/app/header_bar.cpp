@@ -55,7 +55,7 @@ QFont tracked(QFont font, double spacing) {
 // A recording notice in the parts it is shortened by: what is recorded sits between the
 // prefix and the note that this window is left out; the live-preview note after them may go.
 struct RecordingNotice {
-  QString head, name, kept;
+  QString head, name, excluded;
 };
 
 std::optional<RecordingNotice> recordingNotice(const QString& shown) {
@@ -81,14 +81,14 @@ class NoticeText final : public ElidedText {
     const QFontMetrics m = fontMetrics();
     // As the size hint reckons: one point more than the advance.
     const auto fits = [&](const QString& shown) { return m.horizontalAdvance(shown) < width(); };
-    const auto parts = recordingNotice(text());
     if (fits(text())) return text();
+    const auto parts = recordingNotice(text());
     if (!parts) return ElidedText::shownText();
-    const QString kept = parts->head + parts->name + parts->kept;
+    const QString kept = parts->head + parts->name + parts->excluded;
     if (fits(kept)) return kept;
-    const int nameRoom = width() - 1 - m.horizontalAdvance(parts->head + parts->kept);
+    const int nameRoom = width() - 1 - m.horizontalAdvance(parts->head + parts->excluded);
     if (nameRoom < shortestName(m)) return ElidedText::shownText();
-    return parts->head + m.elidedText(parts->name, Qt::ElideMiddle, nameRoom) + parts->kept;
+    return parts->head + m.elidedText(parts->name, Qt::ElideMiddle, nameRoom) + parts->excluded;
   }
 
   // The width of the words the pill keeps while it gives way, with the recorded name whole or
@@ -97,8 +97,9 @@ class NoticeText final : public ElidedText {
     const QFontMetrics m = fontMetrics();
     const auto parts = recordingNotice(text());
     if (!parts) return minimumSizeHint().width();
-    return 1 + (nameAtShortest ? m.horizontalAdvance(parts->head + parts->kept) + shortestName(m)
-                               : m.horizontalAdvance(parts->head + parts->name + parts->kept));
+    return 1 + (nameAtShortest
+                    ? m.horizontalAdvance(parts->head + parts->excluded) + shortestName(m)
+                    : m.horizontalAdvance(parts->head + parts->name + parts->excluded));
   }
 
  private:
@@ -120,8 +121,8 @@ class TitleAndPill final : public QWidget {
                NoticeText* notice, QWidget* parent)
       : QWidget(parent), title_(title), badges_(badges), pill_(pill), notice_(notice) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    for (QWidget* part : std::initializer_list<QWidget*>{title, pill})
-      part->setParent(this);
+    title->setParent(this);
+    pill->setParent(this);
     for (QWidget* badge : badges_)
       badge->setParent(this);
   }
