@@ -1,14 +1,17 @@
-// vantry-tool shots OUT_DIR [--language english|chinese]: renders the main window offscreen,
-// 1250 x 880, in each registered state (standby, demo, recording, ...), or what the state
-// renders instead (the display overlay), one PNG per state in OUT_DIR/<language>/. Animations are
-// frozen and capture is faked; without --language both languages are rendered.
+// vantry-tool shots OUT_DIR [--language english|chinese] [--state NAME]...: renders the main
+// window offscreen, 1250 x 880, in each registered state (standby, demo, recording, ...), or
+// what the state renders instead (the display overlay), one PNG per state in
+// OUT_DIR/<language>/. Animations are frozen and capture is faked; without --language both
+// languages are rendered, without --state every state.
 #include <QApplication>
 #include <QDir>
 #include <QImage>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,7 +27,8 @@ namespace {
 
 using namespace vantry;
 
-constexpr const char* kUsage = "usage: vantry-tool shots OUT_DIR [--language english|chinese]";
+constexpr const char* kUsage =
+    "usage: vantry-tool shots OUT_DIR [--language english|chinese] [--state NAME]...";
 
 int run(const tool::Args& given) {
   std::vector<std::string> args = given;
@@ -48,14 +52,36 @@ int run(const tool::Args& given) {
     }
     languages = {*language};
   }
+  std::set<std::string> wanted;
+  for (std::size_t i = 0; i < args.size();) {
+    if (args[i] != "--state") {
+      ++i;
+      continue;
+    }
+    if (i + 1 == args.size()) {
+      std::cerr << kUsage << "\n";
+      return 64;
+    }
+    wanted.insert(args[i + 1]);
+    args.erase(args.begin() + std::ptrdiff_t(i), args.begin() + std::ptrdiff_t(i) + 2);
+  }
   if (args.size() != 1) {
     std::cerr << kUsage << "\n";
     return 64;
   }
-  // One 1920 x 1080 screen named as the faked capture's monitor, which the display overlays
-  // cover.
+  for (const std::string& name : wanted) {
+    const auto& states = shotStates();
+    if (std::none_of(states.begin(), states.end(),
+                     [&name](const ShotState& state) { return state.name == name; })) {
+      std::cerr << "no shot state \"" << name << "\"\n";
+      return 64;
+    }
+  }
+  // Always offscreen, on one 1920 x 1080 screen named as the faked capture's monitor, which
+  // the display overlays cover: the plain offscreen platform's one screen is 800 x 800 and has
+  // no name. An offscreen screen layout of the caller's own is kept.
   QTemporaryFile screens;
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+  if (!qgetenv("QT_QPA_PLATFORM").startsWith("offscreen:")) {
     QByteArray platform = "offscreen";
     if (screens.open()) {
       screens.write(R"({"screens": [{"name": "DP-1", "x": 0, "y": 0, "width": 1920,
@@ -92,6 +118,7 @@ int run(const tool::Args& given) {
       return 1;
     }
     for (const ShotState& state : shotStates()) {
+      if (!wanted.empty() && !wanted.contains(state.name)) continue;
       const QString path = QDir(folder).filePath(QString::fromStdString(state.name) + ".png");
       const QImage shot = renderShot(state).picture;
       if (!shot.save(path)) {
@@ -106,6 +133,7 @@ int run(const tool::Args& given) {
   return failures == 0 ? 0 : 1;
 }
 
-const tool::Command kCommand{"shots", "shots OUT_DIR [--language english|chinese]", run};
+const tool::Command kCommand{"shots",
+                             "shots OUT_DIR [--language english|chinese] [--state NAME]...", run};
 
 }  // namespace

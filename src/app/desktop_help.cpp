@@ -50,6 +50,13 @@ class AccessHelp final : public QDialog {
       label->setTextInteractionFlags(Qt::TextSelectableByMouse);
       column->addWidget(label);
     }
+    // The command on a line of its own: wrapped with the sentence, it broke at its hyphen.
+    auto* command = new QLabel(QStringLiteral("sudo usermod -aG video $USER"), this);
+    command->setObjectName(QStringLiteral("videoGroupCommand"));
+    command->setFont(Theme::mono(13, QFont::Medium));
+    command->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    command->setContentsMargins(12, 0, 0, 0);
+    column->insertWidget(column->indexOf(paragraphs_[2]) + 1, command);
     ok_ = new QPushButton(this);
     ok_->setDefault(true);
     column->addWidget(ok_, 0, Qt::AlignRight);
@@ -64,10 +71,10 @@ class AccessHelp final : public QDialog {
     title_->setText(QL("权限帮助"));
     paragraphs_[0]->setText(QL("Linux 没有录屏权限开关。录不到画面、摄像头或声音时，请依次检查："));
     paragraphs_[1]->setText(
-        QL("屏幕：Vantry 通过 X11 录屏。请在 X11 桌面会话中运行；Wayland 会话需要 Xwayland，"
-           "并且只能录到 X11 窗口。DISPLAY 必须指向本用户可以访问的显示服务。"));
+        QL("屏幕：Vantry 只能在 X11 桌面会话中录屏，Wayland 会话无法录制，其中的 Xwayland "
+           "也不行。请注销，再登录 X11 会话。DISPLAY 必须指向本用户可以访问的显示服务。"));
     paragraphs_[2]->setText(
-        QL("摄像头：当前用户需要属于 video 组（sudo usermod -aG video $USER，然后重新登录），"
+        QL("摄像头：当前用户需要属于 video 组（用下面的命令加入，然后重新登录），"
            "并且摄像头不能被其他应用占用。"));
     paragraphs_[3]->setText(
         QL("麦克风：需要正在运行的声音服务（PulseAudio，或带 pipewire-pulse 的 PipeWire），"

@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "app/alert_width.h"
 #include "design/coalesced_refresh.h"
 #include "localization/platform_texts.h"
 #include "localization/qt/language_settings.h"
@@ -59,6 +60,7 @@ void ErrorAlert::refresh() {
   // On Linux the button opens the in-app help, not a settings pane.
   if (help_) help_->setText(QL("打开权限帮助"));
   ok_->setText(QL("知道了"));
+  fitAlertWidth(*box_);
   // Shown once it holds its texts, so that it opens at its full size.
   if (!box_->isVisible()) box_->open();
 }

@@ -21,6 +21,7 @@ class PrimaryButton;
 class RecordButton;
 class StatusDot;
 class Studio;
+class TitleAndPill;
 
 // The title shown in the header for the controller's state.
 QString headerTitle(const Studio& studio);
@@ -59,6 +60,7 @@ class HeaderBar : public QWidget {
   void refreshTime();
 
   Studio& studio_;
+  TitleAndPill* titleAndPill_;
   ElidedText* title_;
   CapsuleBox* recChip_;
   ElidedText* recText_;

@@ -10,6 +10,7 @@
 
 #include <iostream>
 
+#include "app/alert_width.h"
 #include "app/trash.h"
 #include "capture/display_recorder.h"
 #include "localization/platform_texts.h"
@@ -21,9 +22,11 @@ namespace vantry {
 
 namespace {
 
-// Asks, then gives the keyboard back to the window the box belongs to: without a window
-// manager nothing else would, and the window's shortcuts would be dead after a Cancel.
+// Asks, wide enough for what the box says, then gives the keyboard back to the window the box
+// belongs to: without a window manager nothing else would, and the window's shortcuts would
+// be dead after a Cancel.
 void ask(QMessageBox& box) {
+  fitAlertWidth(box);
   box.exec();
   if (QWidget* owner = box.parentWidget()) owner->window()->activateWindow();
 }

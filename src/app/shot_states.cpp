@@ -37,6 +37,9 @@ namespace vantry {
 
 namespace {
 
+constexpr platform::DisplayId kLongNamedDisplay = 2;
+constexpr platform::WindowId kTerminalWindow = 0x3400007;
+
 class QuietPreview final : public LivePreview {
  public:
   void start(platform::DisplayId, std::optional<platform::WindowId>) override {}
@@ -66,7 +69,7 @@ std::vector<platform::WindowInfo> shotWindows() {
     return info;
   };
   return {window(0x2a00004, "Firefox", "Vantry — Release notes", 1440, 900),
-          window(0x3400007, "Terminal", "~/projects/vantry — build", 1100, 720),
+          window(kTerminalWindow, "Terminal", "~/projects/vantry — build", 1100, 720),
           window(0x1e00003, "Slides", "Quarterly review.odp", 1600, 1000),
           window(0x2200009, "Inkscape", "logo-draft.svg", 1280, 800),
           window(0x4c00002, "", "Untitled document", 900, 640)};
@@ -130,7 +133,7 @@ class QuietCapture final : public StudioCapture {
     switch (id) {
       case 0x2a00004:
         return applicationIcon(QColor(0x3B82F6), QLatin1Char('F'));
-      case 0x3400007:
+      case kTerminalWindow:
         return applicationIcon(QColor(0x16A34A), QLatin1Char('T'));
       case 0x1e00003:
         return applicationIcon(QColor(0xE11D48), QLatin1Char('S'));
@@ -151,6 +154,8 @@ class FixedScreens final : public ScreenNames {
  public:
   std::optional<std::string> displayName(platform::DisplayId id) const override {
     if (id == 1) return std::string("DP-1");
+    // A name as long as real ones get, for the header's fit.
+    if (id == kLongNamedDisplay) return std::string("DisplayPort-0");
     return std::nullopt;
   }
   platform::DisplayId primaryDisplay() const override { return 1; }
@@ -200,6 +205,15 @@ void applyRecording(Studio& s, bool busy) {
   s.setBusy(busy);
   s.setTime(83.4);
   s.setNotice(L("正在录制：") + s.selectedScreenName() + L(" · 本窗口不会被录入 · 画面为实时预览"));
+}
+
+// Recording the terminal of the window listing, whose name the title and the pill both show.
+void applyWindowRecording(Studio& s) {
+  s.refreshCaptureSources();
+  settle([&] { return !s.loadingSources(); });
+  s.setSelectedWindowID(kTerminalWindow);
+  applyRecording(s, false);
+  s.setLiveScreenImage(syntheticDesktop(1920, 1080).copy(180, 150, 980, 640));
 }
 
 // The demonstration project with the inspector on that tab.
@@ -367,6 +381,12 @@ std::vector<ShotState> builtIn() {
        }},
       {"recording", [](Studio& s, StudioWindow&) { applyRecording(s, false); }},
       {"busy", [](Studio& s, StudioWindow&) { applyRecording(s, true); }},
+      {"recording-long-name",
+       [](Studio& s, StudioWindow&) {
+         s.setSelectedDisplay(kLongNamedDisplay);
+         applyRecording(s, false);
+       }},
+      {"recording-window", [](Studio& s, StudioWindow&) { applyWindowRecording(s); }},
       {"exporting",
        [](Studio& s, StudioWindow&) {
          s.demo();
@@ -454,7 +474,7 @@ std::vector<ShotState> builtIn() {
       {"window-sheet-error",
        [](Studio& s, StudioWindow& w) {
          showWindowSheet(s, w, false);
-         s.setSelectedWindowID(0x3400007);
+         s.setSelectedWindowID(kTerminalWindow);
          s.setSetupError(L("所选窗口已关闭，请重新选择。"));
        }},
   };

@@ -28,7 +28,7 @@ class ElidedText : public QWidget {
   void setColor(const QColor& color);
   QColor color() const { return color_; }
   // The text as painted at the current width.
-  QString shownText() const;
+  virtual QString shownText() const;
 
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;

@@ -514,32 +514,36 @@ constexpr CatalogRow kPlatformRows[] = {
     {"Linux 没有录屏权限开关。录不到画面、摄像头或声音时，请依次检查：",
      "Linux has no recording permission switches. When the screen, camera or sound cannot be "
      "recorded, check the following:"},
-    {"屏幕：Vantry 通过 X11 录屏。请在 X11 桌面会话中运行；Wayland 会话需要 Xwayland，"
-     "并且只能录到 X11 窗口。DISPLAY 必须指向本用户可以访问的显示服务。",
-     "Display: Vantry records through X11. Run it in an X11 desktop session; a Wayland session "
-     "needs Xwayland, and only X11 windows can be recorded. DISPLAY must point to a display "
-     "server this user may access."},
-    {"摄像头：当前用户需要属于 video 组（sudo usermod -aG video $USER，然后重新登录），"
+    {"屏幕：Vantry 只能在 X11 桌面会话中录屏，Wayland 会话无法录制，其中的 Xwayland "
+     "也不行。请注销，再登录 X11 会话。DISPLAY 必须指向本用户可以访问的显示服务。",
+     "Display: Vantry records only in an X11 desktop session; a Wayland session cannot be "
+     "recorded, not even through its Xwayland. Log out and log in to an X11 session. DISPLAY "
+     "must point to a display server this user may access."},
+    {"摄像头：当前用户需要属于 video 组（用下面的命令加入，然后重新登录），"
      "并且摄像头不能被其他应用占用。",
-     "Camera: your user must belong to the video group (sudo usermod -aG video $USER, then log "
-     "in again), and no other app may be using the camera."},
+     "Camera: your user must belong to the video group (join it with the command below, then "
+     "log in again), and no other app may be using the camera."},
     {"麦克风：需要正在运行的声音服务（PulseAudio，或带 pipewire-pulse 的 PipeWire），"
      "并且在声音设置中选中了输入设备。",
      "Microphone: a running sound server is needed (PulseAudio, or PipeWire with "
      "pipewire-pulse) with an input device selected in the sound settings."},
     // Linux texts shown in place of rows that point to another desktop's places.
-    {"读取显示器失败。请确认 Vantry 运行在 X11 桌面会话中（Wayland 会话需要 Xwayland），"
-     "并且 DISPLAY 指向本用户可以访问的显示服务，然后重新打开应用。\n\n",
-     "Could not read the displays. Make sure Vantry runs in an X11 desktop session (a Wayland "
-     "session needs Xwayland) and that DISPLAY points to a display server this user may access, "
-     "then reopen the app.\n\n"},
-    {"Vantry 无法读取屏幕画面。\n\n1. 确认当前是 X11 桌面会话；Wayland 会话中需要 Xwayland。\n2. "
+    {"读取显示器失败。Vantry 只能在 X11 桌面会话中录屏（Wayland 会话无法录制，其中的 "
+     "Xwayland 也不行）。请登录 X11 会话，并确认 DISPLAY 指向本用户可以访问的显示服务，"
+     "然后重新打开应用。\n\n",
+     "Could not read the displays. Vantry can record only in an X11 desktop session (a Wayland "
+     "session cannot be recorded, not even through its Xwayland). Log in to an X11 session, "
+     "make sure DISPLAY points to a display server this user may access, then reopen the "
+     "app.\n\n"},
+    {"Vantry 无法读取屏幕画面。\n\n1. 确认当前是 X11 桌面会话；Wayland 会话无法录制，其中的 "
+     "Xwayland 也不行，请注销，再登录 X11 会话。\n2. "
      "确认 DISPLAY 指向当前的显示服务，并且本用户可以访问它（XAUTHORITY 或 xhost）。\n3. "
      "退出并重新打开 Vantry，再点击开始录屏。",
      "Vantry cannot read the screen.\n\n1. Make sure this is an X11 desktop session; a Wayland "
-     "session needs Xwayland.\n2. Make sure DISPLAY points to the current display server and "
-     "this user may access it (XAUTHORITY or xhost).\n3. Quit and reopen Vantry, then start "
-     "recording again."},
+     "session cannot be recorded, not even through its Xwayland: log out and log in to an X11 "
+     "session.\n2. Make sure DISPLAY points to the current display server and this user may "
+     "access it (XAUTHORITY or xhost).\n3. Quit and reopen Vantry, then start recording "
+     "again."},
     {"无法打开摄像头。请确认当前用户属于 video "
      "组（加入后需重新登录），并且摄像头没有被其他应用占用。",
      "Could not open the camera. Make sure your user belongs to the video group (log in again "

@@ -9,13 +9,15 @@ namespace {
 constexpr PlatformReplacement kReplacements[] = {
     {"读取显示器失败。请在系统设置 → 隐私与安全性 → 屏幕与系统音频录制中允许 "
      "Vantry，授权后重新打开应用。\n\n",
-     "读取显示器失败。请确认 Vantry 运行在 X11 桌面会话中（Wayland 会话需要 Xwayland），"
-     "并且 DISPLAY 指向本用户可以访问的显示服务，然后重新打开应用。\n\n"},
+     "读取显示器失败。Vantry 只能在 X11 桌面会话中录屏（Wayland 会话无法录制，其中的 "
+     "Xwayland 也不行）。请登录 X11 会话，并确认 DISPLAY 指向本用户可以访问的显示服务，"
+     "然后重新打开应用。\n\n"},
     {"macOS 尚未允许 Vantry 录制屏幕。\n\n1. 打开系统设置 → 隐私与安全性 → "
      "屏幕与系统音频录制。\n2. 打开 Vantry 旁边的开关（不是 Corvane）。\n3. 退出并重新打开 "
      "Vantry，再点击开始录屏。\n\n如果列表中没有本应用，可用 + 添加“用户文件夹 → Applications → "
      "Vantry.app”。",
-     "Vantry 无法读取屏幕画面。\n\n1. 确认当前是 X11 桌面会话；Wayland 会话中需要 Xwayland。\n2. "
+     "Vantry 无法读取屏幕画面。\n\n1. 确认当前是 X11 桌面会话；Wayland 会话无法录制，其中的 "
+     "Xwayland 也不行，请注销，再登录 X11 会话。\n2. "
      "确认 DISPLAY 指向当前的显示服务，并且本用户可以访问它（XAUTHORITY 或 xhost）。\n3. "
      "退出并重新打开 Vantry，再点击开始录屏。"},
     {"摄像头权限未开启。请在系统设置 → 隐私与安全性 → 摄像头中允许 Vantry。",

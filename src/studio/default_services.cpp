@@ -8,7 +8,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QGuiApplication>
+#include <QIdentityProxyModel>
 #include <QPointer>
 #include <QScreen>
 #include <QUrl>
@@ -75,6 +77,42 @@ QWidget* dialogOwner() {
   return QApplication::activeWindow();
 }
 
+// Qt's file model writes sizes and dates in the system's locale, whatever the interface
+// language: here they follow the dialog's own locale, the interface language's. Its word for
+// a folder comes from a context that Qt's Chinese catalogue lacks; the dialog's has it.
+class InterfaceLocaleFiles final : public QIdentityProxyModel {
+ public:
+  explicit InterfaceLocaleFiles(QFileDialog* dialog)
+      : QIdentityProxyModel(dialog), dialog_(dialog) {}
+
+  QVariant data(const QModelIndex& index, int role) const override {
+    const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+    if (role != Qt::DisplayRole || !files) return QIdentityProxyModel::data(index, role);
+    const QModelIndex file = mapToSource(index);
+    switch (index.column()) {
+      case kSize:
+        if (files->isDir(file)) break;
+        return dialog_->locale().formattedDataSize(files->size(file));
+      case kType:
+        if (!files->isDir(file)) break;
+        return QCoreApplication::translate("QFileDialog", "Folder");
+      case kModified:
+        return dialog_->locale().toString(files->lastModified(file), QLocale::ShortFormat);
+    }
+    return QIdentityProxyModel::data(index, role);
+  }
+
+ private:
+  // The columns of Qt's file model.
+  enum { kSize = 1, kType = 2, kModified = 3 };
+  QFileDialog* dialog_;
+};
+
+void showInterfaceLocale(QFileDialog& dialog) {
+  dialog.setLocale(qtLocale(currentLanguage()));
+  dialog.setProxyModel(new InterfaceLocaleFiles(&dialog));
+}
+
 // Gives the keyboard back to the dialog's owner once it closes: without a window manager
 // nothing else would, and the owner's keys (Escape, Ctrl+Q) would be dead.
 void giveBackKeyboard(const QPointer<QWidget>& owner) {
@@ -103,6 +141,7 @@ class QtDialogs : public StudioDialogs {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setLabelText(QFileDialog::Accept, QL("开始导出"));
+    showInterfaceLocale(dialog);
     // Only the type of the chosen format: the movie is written as that type whatever the
     // name says.
     dialog.setNameFilter(options.format == ExportOptions::Format::mp4
@@ -229,6 +268,7 @@ std::unique_ptr<QFileDialog> projectFileDialog(QWidget* owner) {
   dialog->setObjectName(QStringLiteral("openProjectDialog"));
   dialog->setAcceptMode(QFileDialog::AcceptOpen);
   dialog->setFileMode(QFileDialog::ExistingFile);
+  showInterfaceLocale(*dialog);
   return dialog;
 }
 

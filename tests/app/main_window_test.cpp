@@ -25,6 +25,7 @@
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
 #include "player/playback_controls.h"
+#include "studio/studio_services.h"
 #include "timeline/timeline_lanes.h"
 #include "timeline/timeline_view.h"
 #include "window_fixture.h"
@@ -119,6 +120,75 @@ TEST_F(MainWindow, TheRecordingNoticeFitsItsPill) {
                     L(" · 本窗口不会被录入 · 画面为实时预览"));
     f.settle();
     EXPECT_EQ(header()->noticeView()->shownText(), header()->noticeView()->text());
+  }
+  LanguageSettings::shared().setSelected(AppLanguage::english);
+}
+
+class NamedDisplay final : public ScreenNames {
+ public:
+  explicit NamedDisplay(std::string name) : name_(std::move(name)) {}
+  std::optional<std::string> displayName(platform::DisplayId) const override { return name_; }
+  platform::DisplayId primaryDisplay() const override { return 1; }
+
+ private:
+  std::string name_;
+};
+
+// Recording at the default window size, with display names as real ones are, or a window:
+// the title stays whole where the header has room for it and the pill's key words, the pill
+// always says what is recorded and that this window is left out, and a pill cut for room
+// holds its whole text as a tooltip. (The title read "Recordi… screen" and the pill lost
+// its end, up to "This window is exc…".)
+TEST(HeaderFit, RecordingTitleWholeAndPillKeepsItsKeyWords) {
+  struct Case {
+    std::string display;  // empty: the terminal window of the listing
+    AppLanguage language;
+    bool titleWhole;
+  };
+  const Case cases[] = {
+      {"screen", AppLanguage::english, true}, {"DisplayPort-0", AppLanguage::english, true},
+      {"", AppLanguage::english, false},  // no room for both: the pill's words go first
+      {"screen", AppLanguage::chinese, true}, {"DisplayPort-0", AppLanguage::chinese, true},
+      {"", AppLanguage::chinese, false},
+  };
+  for (const Case& c : cases) {
+    LanguageSettings::shared().setSelected(c.language);
+    SCOPED_TRACE(c.display + " " + std::string(c.language.rawValue()));
+    StudioServices services = offscreenStudioServices();
+    if (!c.display.empty()) services.screens = std::make_shared<NamedDisplay>(c.display);
+    WindowFixture f({}, false, std::move(services));
+    if (c.display.empty()) {
+      f.s().refreshCaptureSources();
+      QDeadlineTimer listed(5000);
+      while (f.s().loadingSources() && !listed.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+      for (const platform::WindowInfo& window : f.s().captureWindows())
+        if (window.application.name == "Terminal") f.s().setSelectedWindowID(window.id);
+      ASSERT_TRUE(f.s().selectedWindowID().has_value());
+    }
+    const QString name = QString::fromStdString(f.s().selectedScreenName());
+    f.s().setNotice(L("正在录制：") + f.s().selectedScreenName() +
+                    L(" · 本窗口不会被录入 · 画面为实时预览"));
+    f.recording();
+    HeaderBar* header = f.window->header();
+    ASSERT_EQ(header->width(), 1250);
+
+    if (c.titleWhole) EXPECT_EQ(header->titleView()->shownText(), header->title());
+    const bool english = c.language == AppLanguage::english;
+    const QString shown = header->noticeView()->shownText();
+    const QString head = english ? "Recording: " : "正在录制：";
+    EXPECT_TRUE(shown.startsWith(head + (c.display.empty() ? name.first(4) : name)))
+        << shown.toStdString();
+    // Whole, or cut after the note that this window is left out.
+    const QString excluded = english ? "This window is excluded" : "本窗口不会被录入";
+    if (shown != header->noticeView()->text()) {
+      EXPECT_TRUE(shown.endsWith(excluded)) << shown.toStdString();
+      EXPECT_EQ(header->statusPill()->toolTip(), header->noticeView()->text());
+    }
+    if (english && c.display == "screen") {
+      EXPECT_EQ(header->title(), "Recording · screen");
+      EXPECT_EQ(shown, "Recording: screen · This window is excluded");
+    }
   }
   LanguageSettings::shared().setSelected(AppLanguage::english);
 }

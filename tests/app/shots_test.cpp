@@ -1,19 +1,25 @@
 // The shots show what the application shows: Qt's own dialogs and the alert in the one dark
 // look, the Settings window ticking the language it speaks, the full-screen player without
-// its controls, the window sheet with its live picture come.
+// its controls, the window sheet with its live picture come, the header recording a display
+// with a long name and a window, the display overlay over a 1920 x 1080 desktop.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QHoverEvent>
 #include <QImage>
+#include <QProcess>
 #include <QRadioButton>
+#include <QTemporaryDir>
 
+#include "app/header_bar.h"
 #include "app/shot_states.h"
 #include "app/studio_window.h"
 #include "design/language_settings_view.h"
+#include "design/view_parts.h"
 #include "localization/language_scope.h"
 #include "localization/qt/language_settings.h"
+#include "localization/qt/qt_text.h"
 #include "player/fullscreen_player.h"
 #include "setup/window_sheet.h"
 #include "studio/studio.h"
@@ -98,6 +104,43 @@ TEST(Shots, TheWindowSheetIsNotLeftConnecting) {
     EXPECT_FALSE(progress->isVisible());
   }
   EXPECT_GE(sheets, 4);
+}
+
+// Recording a display named as real ones are, and a window, in both languages: what is
+// recorded shows in the title and in the pill.
+TEST(Shots, RecordingALongDisplayNameAndAWindow) {
+  for (AppLanguage language : AppLanguage::allCases) {
+    LanguageScope scope(language);
+    for (const char* name : {"recording-long-name", "recording-window"}) {
+      SCOPED_TRACE(std::string(name) + " " + std::string(language.rawValue()));
+      const RenderedShot shot = renderShot(shotState(name));
+      EXPECT_EQ(shot.studio->selectedWindowID().has_value(),
+                name == std::string("recording-window"));
+      const QString recorded = QString::fromStdString(shot.studio->selectedScreenName());
+      EXPECT_TRUE(recorded == "DisplayPort-0" || recorded.startsWith("Terminal · "))
+          << recorded.toStdString();
+      HeaderBar* header = shot.window->header();
+      EXPECT_EQ(header->title(), QL("正在录制 · ") + recorded);
+      EXPECT_TRUE(
+          header->noticeView()->shownText().startsWith(QL("正在录制：") + recorded.first(4)));
+    }
+  }
+}
+
+// Where the plain offscreen platform is already asked for, as under CTest, the display
+// overlay still covers the promised 1920 x 1080 desktop (it came out 800 x 800).
+TEST(ShotsTool, TheOverlayCoversAFullHdDesktop) {
+  QTemporaryDir out;
+  ASSERT_TRUE(out.isValid());
+  QProcess tool;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  tool.setProcessEnvironment(environment);
+  tool.start(QStringLiteral(VANTRY_TOOL_PATH),
+             {"shots", out.path(), "--language", "english", "--state", "overlay-choosing"});
+  ASSERT_TRUE(tool.waitForFinished(120000));
+  EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+  EXPECT_EQ(QImage(out.filePath("english/overlay-choosing.png")).size(), QSize(1920, 1080));
 }
 
 }  // namespace
