@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -28,6 +29,7 @@
 #include "localization/qt/qt_text.h"
 #include "studio/studio.h"
 #include "studio/studio_services.h"
+#include "window_fixture.h"
 
 namespace vantry {
 
@@ -178,6 +180,45 @@ TEST_F(Sheet, KeysByContentAndNoneWhileExporting) {
 
   key(Qt::Key_Escape);
   EXPECT_FALSE(studio.showingExport());
+}
+
+using testing::pressTab;
+
+// Tab reaches the five choices in order, and the arrows change the one it lights.
+TEST_F(Sheet, TabReachesEveryChoiceAndTheArrowsChangeIt) {
+  studio.demo();
+  studio.exportMovie();
+  sheet.show();
+  sheet.refreshNow();
+  QApplication::setActiveWindow(&sheet);
+  ASSERT_EQ(QApplication::focusWidget(), &sheet) << "no control is lit before Tab";
+  QStringList lit;
+  for (int i = 0; i < 8; ++i)
+    lit << pressTab();
+  EXPECT_EQ(lit, QStringList({"close", "format", "encoding", "resolution", "frameRate", "quality",
+                              "dismiss", "start"}));
+  using O = ExportOptions;
+  EXPECT_EQ(pressTab(Qt::ShiftModifier), "dismiss");
+  EXPECT_EQ(pressTab(Qt::ShiftModifier), "quality");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+  EXPECT_EQ(studio.exportOptions().quality, O::Quality::high);
+  EXPECT_EQ(pressTab(Qt::ShiftModifier), "frameRate");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+  EXPECT_EQ(studio.exportOptions().framesPerSecond, O::FrameRate::fps30);
+  EXPECT_EQ(pressTab(Qt::ShiftModifier), "resolution");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);  // past the last: stays
+  EXPECT_EQ(studio.exportOptions().resolution, O::Resolution::p2160);
+  EXPECT_EQ(pressTab(Qt::ShiftModifier), "encoding");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+  EXPECT_EQ(studio.exportOptions().encoding, O::Encoding::hevc);
+  EXPECT_EQ(pressTab(Qt::ShiftModifier), "format");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+  EXPECT_EQ(studio.exportOptions().format, O::Format::mov);
+  sheet.refreshNow();
+  EXPECT_EQ(sheet.control<QLabel>("hint")->text(),
+            QStringLiteral("HEVC 通常能用更小的文件保持清晰度，但部分旧设备和网站可能不支持。"));
 }
 
 // Records what the sheet asks of the desktop.
