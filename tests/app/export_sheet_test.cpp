@@ -41,6 +41,10 @@ class StudioTestAccess {
     s.exportFailure_ = std::move(failure);
     s.setExporting(false);
   }
+  static void exported(Studio& s, std::string movie) {
+    s.exportResultURL_ = std::move(movie);
+    s.setExporting(false);
+  }
 };
 
 namespace {
@@ -184,6 +188,12 @@ TEST_F(Sheet, KeysByContentAndNoneWhileExporting) {
 
 using testing::pressTab;
 
+bool tabTo(const QString& name) {
+  for (int presses = 0; presses < 12; ++presses)
+    if (pressTab() == name) return true;
+  return false;
+}
+
 // Tab reaches the five choices in order, and the arrows change the one it lights.
 TEST_F(Sheet, TabReachesEveryChoiceAndTheArrowsChangeIt) {
   studio.demo();
@@ -242,6 +252,45 @@ StudioServices recordingServices(std::shared_ptr<RecordingDesktop> desktop) {
   StudioServices services = offscreenStudioServices();
   services.desktop = std::move(desktop);
   return services;
+}
+
+// Return presses the button Tab lit, and elsewhere stays the default action: Cancel lit,
+// it cancels (it began the export); on the finished page the lit reveal reveals (it closed
+// the sheet), and a lit button that goes with its page lights nothing after it.
+using SheetKeys = Chinese;
+
+TEST_F(SheetKeys, ReturnPressesTheLitButton) {
+  auto desktop = std::make_shared<RecordingDesktop>();
+  Studio studio(recordingServices(desktop));
+  ExportSheet sheet(studio);
+  studio.demo();
+  studio.exportMovie();
+  sheet.show();
+  sheet.refreshNow();
+  QApplication::setActiveWindow(&sheet);
+  ASSERT_TRUE(tabTo("dismiss"));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  EXPECT_FALSE(studio.showingExport()) << "Return on the lit Cancel did not cancel";
+
+  studio.exportMovie();
+  StudioTestAccess::exported(studio, "/tmp/exports/Vantry Demo.mp4");
+  sheet.refreshNow();
+  ASSERT_EQ(sheet.content(), ExportSheet::Content::success);
+  ASSERT_TRUE(tabTo("reveal"));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  EXPECT_EQ(desktop->revealed, std::vector<std::string>{"/tmp/exports/Vantry Demo.mp4"});
+  EXPECT_TRUE(studio.showingExport());
+
+  EXPECT_EQ(pressTab(Qt::ShiftModifier), "again");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  sheet.refreshNow();
+  EXPECT_EQ(sheet.content(), ExportSheet::Content::settings);
+  EXPECT_EQ(QApplication::focusWidget(), &sheet);
+  // Nothing lit: Return is the default action again.
+  QTest::keyClick(&sheet, Qt::Key_Return);
+  EXPECT_TRUE(studio.showingExport());
+  QTest::keyClick(&sheet, Qt::Key_Escape);
+  EXPECT_FALSE(studio.showingExport());
 }
 
 using ExportResult = Chinese;
