@@ -356,5 +356,31 @@ TEST(Road, TabReachesTheExportChoicesAndReturnPressesTheLitCancel) {
   EXPECT_FALSE(app.window("QFileDialog")) << "Return on the lit Cancel began the export";
 }
 
+// Settings opens centred over the main window, which keeps it above; nothing in it is lit
+// until Tab, so a Space does not switch the language, and Tab lights the chosen one.
+TEST(Road, SettingsOpensOverTheWindowWithNoLanguageLit) {
+  AppDriver app("settings-keys", "chinese");
+  ASSERT_TRUE(app.launch()) << app.logText();
+  app.key("ctrl+comma");
+  ASSERT_TRUE(app.waitForWidget("chinese", "LanguageSettingsView")) << "Settings did not open";
+  ASSERT_TRUE(app.waitFor([&] { return app.activeWindow() == "LanguageSettingsView"; }, 5s));
+  app.shot("settings");
+  const auto settings = app.window("LanguageSettingsView");
+  const auto main = app.window("StudioWindow");
+  ASSERT_TRUE(settings && main);
+  EXPECT_EQ(settings->raw.value("owner", ""), "StudioWindow");
+  EXPECT_NEAR(settings->rect.centerX(), main->rect.centerX(), 2);
+  EXPECT_NEAR(settings->rect.centerY(), main->rect.centerY(), 2);
+  EXPECT_EQ(focusedControl(app), "");
+  app.key("space");
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(app.storedLanguage(), "chinese") << "a Space switched the language";
+  ASSERT_TRUE(tabTo(app, "chinese"));
+  app.shot("chosen-language-lit");
+  app.key("space");
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(app.storedLanguage(), "chinese");
+}
+
 }  // namespace
 }  // namespace vantry::e2e
