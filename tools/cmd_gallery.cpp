@@ -27,6 +27,7 @@
 #include "design/neon_switch.h"
 #include "design/painting.h"
 #include "design/pill_segment.h"
+#include "design/shadow.h"
 #include "design/theme.h"
 #include "localization/qt/qt_text.h"
 
@@ -96,6 +97,39 @@ QWidget* later(W* widget, std::function<void(W*)> apply) {
 QWidget* disabled(QWidget* w) {
   w->setEnabled(false);
   return w;
+}
+
+// A see-through window that paints the shadows of the control on it.
+class ClearHost final : public QWidget {
+ public:
+  ClearHost() {
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_DontShowOnScreen);
+    markShadowHost(this);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    QPainter p(this);
+    paintHostedShadows(this, p, event->rect());
+  }
+};
+
+// The control as it looks holding the keyboard focus. A window lights one control at a
+// time, so each is lit in a window of its own and shown as a picture of it.
+QWidget* focused(QWidget* control) {
+  ClearHost host;
+  control->setParent(&host);
+  control->adjustSize();
+  control->move(12, 12);
+  host.resize(control->size() + QSize(24, 24));
+  host.show();
+  QApplication::setActiveWindow(&host);
+  control->setFocus(Qt::TabFocusReason);
+  QCoreApplication::processEvents();
+  auto* picture = new QLabel;
+  picture->setPixmap(host.grab());
+  return picture;
 }
 
 // Every symbol at the sizes the controls use, in text colour and in the accent.
@@ -323,6 +357,19 @@ std::vector<std::pair<QString, QWidget*>> sheets() {
                                            return card({10, 0.08, {}});
                                          }}},
                                        3));
+  out.emplace_back("focus-ring",
+                   sheet("Focus ring (reached with Tab)",
+                         {{"glass", [&] { return focused(glassButton({})); }},
+                          {"glass active", [&] { return focused(glassButton({true})); }},
+                          {"icon", [&] { return focused(iconButton(30)); }},
+                          {"primary", [&] { return focused(primary()); }},
+                          {"record", [&] { return focused(record(false)); }},
+                          {"pill segment", [&] { return focused(pill(1)); }},
+                          {"switch off", [&] { return focused(neonSwitch(false)); }},
+                          {"switch on", [&] { return focused(neonSwitch(true)); }},
+                          {"slider 0", [&] { return focused(slider(0)); }},
+                          {"slider 0.6", [&] { return focused(slider(0.6)); }}},
+                         4));
   out.emplace_back("symbols", symbolSheet());
   return out;
 }

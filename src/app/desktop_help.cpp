@@ -8,10 +8,13 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QStandardPaths>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "design/language_settings_view.h"
 #include "design/painting.h"
@@ -94,9 +97,13 @@ QPointer<AccessHelp>& openHelp() {
 
 }  // namespace
 
-void SettingsWindow::open() {
+void SettingsWindow::open(QWidget* over) {
   if (!view_) {
-    view_ = new LanguageSettingsView;
+    if (!over) over = QApplication::activeWindow();
+    if (over) over = over->window();
+    // A window of its own that belongs to the one it was opened from.
+    view_ = new LanguageSettingsView(over);
+    view_->setWindowFlag(Qt::Window);
     view_->setAttribute(Qt::WA_DeleteOnClose);
     view_->setWindowTitle(QL("设置"));
     QObject::connect(&LanguageSettings::shared(), &LanguageSettings::changed, view_,
@@ -108,12 +115,25 @@ void SettingsWindow::open() {
       QObject::connect(new QShortcut(keys, view_), &QShortcut::activated, view_, &QWidget::close);
     }
     new ReturnKey(view_);
+    // Nothing holds the keyboard until Tab: Space on a lit language would switch to it.
+    holdKeyboardFocus(view_);
     // Without a window manager nothing else would give the keyboard back to the window the
     // settings were opened from.
-    QObject::connect(view_, &QObject::destroyed,
-                     [opener = QPointer<QWidget>(QApplication::activeWindow())] {
-                       if (opener && opener->isVisible()) opener->activateWindow();
-                     });
+    QObject::connect(view_, &QObject::destroyed, [opener = QPointer<QWidget>(over)] {
+      if (opener && opener->isVisible()) opener->activateWindow();
+    });
+    // Centred on that window, and kept on its screen.
+    if (over) {
+      view_->adjustSize();
+      const QSize size = view_->frameGeometry().size();
+      QPoint at = over->frameGeometry().center() - QPoint(size.width() / 2, size.height() / 2);
+      if (const QScreen* screen = over->screen()) {
+        const QRect room = screen->availableGeometry();
+        at.setX(std::max(room.left(), std::min(at.x(), room.right() + 1 - size.width())));
+        at.setY(std::max(room.top(), std::min(at.y(), room.bottom() + 1 - size.height())));
+      }
+      view_->move(at);
+    }
   }
   view_->show();
   view_->raise();

@@ -19,10 +19,11 @@ namespace vantry {
 class LanguageSettingsView;
 class Studio;
 
-// One top-level Settings window, raised when it is already open.
+// One Settings window, raised when it is already open. It opens over `over` (kept above it
+// by the window manager, centred on it), or over the active window when none is given.
 class SettingsWindow {
  public:
-  void open();
+  void open(QWidget* over = nullptr);
   QWidget* window() const;
 
  private:

@@ -75,7 +75,7 @@ StudioWindow::StudioWindow(Studio& studio, StudioWindowParts parts, QWidget* par
   stack->setContentsMargins(0, 0, 0, 0);
   stack->setSpacing(0);
   header_ = new HeaderBar(
-      studio, [this] { settings_.open(); }, ground);
+      studio, [this] { settings_.open(this); }, ground);
   stack->addWidget(header_);
 
   auto* columns = new QHBoxLayout;
@@ -100,7 +100,7 @@ StudioWindow::StudioWindow(Studio& studio, StudioWindowParts parts, QWidget* par
   menuBar()->setStyleSheet(menuStyleSheet());
   menuBar()->setObjectName(QStringLiteral("menuBar"));
   commands_ = new AppCommands(this, studio,
-                              {[this] { settings_.open(); }, [this] { emit quitRequested(); }});
+                              {[this] { settings_.open(this); }, [this] { emit quitRequested(); }});
   // The window starts with the keyboard itself: no control shows a focus ring before Tab,
   // and Space only plays and pauses.
   holdKeyboardFocus(ground);

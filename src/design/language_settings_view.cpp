@@ -68,14 +68,19 @@ LanguageSettingsView::LanguageSettingsView(QWidget* parent) : QWidget(parent) {
   pickerRow->setSpacing(12);
   heading_ = new QLabel(this);
   heading_->setObjectName(QStringLiteral("languageHeading"));
+  // Level with the first language's name, which sits inside the room of its focus ring.
+  heading_->setContentsMargins(0, 4, 0, 0);
   pickerRow->addWidget(heading_, 0, Qt::AlignTop);
   auto* radios = new QVBoxLayout;
   radios->setSpacing(6);
   // The platform draws the unchosen mark in shades of the ground, nearly invisible on ink:
-  // a light ring for both, the accent dot inside the chosen one.
+  // a light ring for both, the accent dot inside the chosen one. The keyboard's focus is a
+  // ring of the accent around the whole choice, in place of the platform's thin one.
   const QString marks =
       QStringLiteral(
-          "QRadioButton { spacing: 8px; color: white; }"
+          "QRadioButton { spacing: 8px; color: white; padding: 2px 6px; outline: none;"
+          " border: 2px solid transparent; border-radius: 6px; }"
+          "QRadioButton:focus { border-color: %1; }"
           "QRadioButton::indicator { width: 12px; height: 12px; border-radius: 8px;"
           " border: 2px solid rgba(255,255,255,150); background: rgba(255,255,255,15); }"
           "QRadioButton::indicator:hover { border-color: rgba(255,255,255,220); }"
@@ -129,6 +134,10 @@ void LanguageSettingsView::refresh() {
   if (QAbstractButton* chosen = choices_->button(static_cast<int>(AppLanguage::Value(selected)))) {
     chosen->setChecked(true);
   }
+  // Tab reaches the chosen language alone, so that no Space switches the language; the
+  // arrows go on to the other. A click takes no keyboard focus.
+  for (QAbstractButton* choice : choices_->buttons())
+    choice->setFocusPolicy(choice->isChecked() ? Qt::TabFocus : Qt::NoFocus);
   // Fixed width; the height follows the wrapped caption in the current language.
   const int height = layout()->hasHeightForWidth() ? layout()->heightForWidth(width())
                                                    : layout()->sizeHint().height();

@@ -1,5 +1,6 @@
 #include "design/neon_slider.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -40,6 +41,7 @@ NeonSlider::NeonSlider(double value, double lo, double hi, std::optional<double>
       drag_(new Animated(0, this)) {
   installDesignAccessibility();
   setAttribute(Qt::WA_Hover);
+  setFocusPolicy(Qt::TabFocus);  // a click does not take the keyboard focus
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   setFixedHeight(kHeight);
   shadow_ = new ShadowCaster(
@@ -141,6 +143,8 @@ void NeonSlider::paintEvent(QPaintEvent*) {
   fillRounded(p, rail, 2, Color(0xFFFFFF, 0.1));
   const QRectF fill = fillRect();
   fillRounded(p, fill, 2, tint_.over(fill));
+  // Around the whole slider; the knob passes over it at the ends.
+  paintFocusRing(p, this, rect(), kHeight / 2.0);
   const QRectF knob = knobRect();
   p.setPen(Qt::NoPen);
   p.setBrush(Qt::white);
@@ -176,6 +180,7 @@ void NeonSlider::stateChanged() {
 
 void NeonSlider::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
+  endKeying();
   dragTo(event->position().x());
 }
 
@@ -187,6 +192,78 @@ void NeonSlider::mouseMoveEvent(QMouseEvent* event) {
 void NeonSlider::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return QWidget::mouseReleaseEvent(event);
   endDrag();
+}
+
+std::optional<double> NeonSlider::keyedValue(int key) const {
+  const double s = span(lo_, hi_);
+  const bool stepped = step_ && std::isfinite(*step_) && *step_ > 0;
+  const double single = stepped ? *step_ : s / 100;
+  const double page = std::max(single, s / 10);
+  // A value outside the range moves from the end it is drawn at.
+  const double from = std::isnan(value_) ? hi_ : std::clamp(value_, lo_, hi_);
+  double v;
+  switch (key) {
+    case Qt::Key_Left:
+    case Qt::Key_Down:
+      v = from - single;
+      break;
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+      v = from + single;
+      break;
+    case Qt::Key_PageDown:
+      v = from - page;
+      break;
+    case Qt::Key_PageUp:
+      v = from + page;
+      break;
+    case Qt::Key_Home:
+      v = lo_;
+      break;
+    case Qt::Key_End:
+      v = hi_;
+      break;
+    default:
+      return std::nullopt;
+  }
+  if (stepped) v = *step_ * std::round(v / *step_);
+  return std::max(lo_, std::min(v, hi_));
+}
+
+void NeonSlider::keyPressEvent(QKeyEvent* event) {
+  const auto v = event->modifiers() & ~Qt::KeypadModifier ? std::nullopt : keyedValue(event->key());
+  if (!v) return QWidget::keyPressEvent(event);
+  event->accept();
+  if (dragging_) return;  // the pointer has it
+  if (!keying_) {
+    keying_ = true;
+    emit editingChanged(true);
+  }
+  if (*v == value_) return;
+  value_ = *v;
+  update();
+  shadow_->update();
+  emit valueChanged(*v);
+}
+
+void NeonSlider::keyReleaseEvent(QKeyEvent* event) {
+  // A held key repeats as press and release pairs; only the last release ends the edit.
+  if (keying_ && !event->isAutoRepeat() && keyedValue(event->key())) {
+    event->accept();
+    return endKeying();
+  }
+  QWidget::keyReleaseEvent(event);
+}
+
+void NeonSlider::focusOutEvent(QFocusEvent* event) {
+  endKeying();
+  QWidget::focusOutEvent(event);
+}
+
+void NeonSlider::endKeying() {
+  if (!keying_) return;
+  keying_ = false;
+  emit editingChanged(false);
 }
 
 void NeonSlider::enterEvent(QEnterEvent* event) {
@@ -203,7 +280,10 @@ void NeonSlider::leaveEvent(QEvent* event) {
 
 void NeonSlider::changeEvent(QEvent* event) {
   // A drag cut short by disabling still ends with false.
-  if (event->type() == QEvent::EnabledChange && !isEnabled()) endDrag();
+  if (event->type() == QEvent::EnabledChange && !isEnabled()) {
+    endDrag();
+    endKeying();
+  }
   QWidget::changeEvent(event);
 }
 

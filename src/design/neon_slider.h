@@ -1,7 +1,9 @@
 #pragma once
 
 // A thin horizontal slider: a glowing filled part and a knob that grows under the pointer,
-// with optional snapping to multiples of a step.
+// with optional snapping to multiples of a step. Tab reaches it; the arrows move it by the
+// step (a hundredth of the range without one), Page Up and Page Down by a tenth, Home and End
+// to its ends. A key held down is one edit, as a drag is.
 
 #include <QWidget>
 
@@ -71,6 +73,9 @@ class NeonSlider : public QWidget {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;
   void changeEvent(QEvent* event) override;
@@ -78,6 +83,9 @@ class NeonSlider : public QWidget {
  private:
   void dragTo(double x);
   void endDrag();
+  // Where a key moves the value, or nothing for a key the slider does not use.
+  std::optional<double> keyedValue(int key) const;
+  void endKeying();
   void stateChanged();
   void paintShadows(QPainter& painter);
   QRectF fillRect() const;
@@ -89,6 +97,7 @@ class NeonSlider : public QWidget {
   std::optional<double> step_;
   Gradient tint_;
   bool dragging_ = false;
+  bool keying_ = false;  // a key press began an edit that its release ends
   bool hovering_ = false;
   Animated* knob_;  // shown knob size
   Animated* drag_;  // 0 resting ... 1 dragging, for the glows

@@ -179,7 +179,9 @@ void handCursor(QWidget* widget) {
 
 void paintFocusRing(QPainter& painter, const QWidget* widget, const QRectF& rect, double radius) {
   if (!widget->hasFocus()) return;
-  strokeRoundedInside(painter, rect, radius, QColor::fromRgbF(0.31f, 0.847f, 1.0f, 0.7f), 1.5);
+  strokeRoundedInside(painter, rect, radius, Theme::cyan, kFocusBand);
+  strokeRoundedInside(painter, rect.adjusted(kFocusBand, kFocusBand, -kFocusBand, -kFocusBand),
+                      std::max(0.0, radius - kFocusBand), Theme::base, kFocusBand);
 }
 
 void scaleAbout(QPainter& painter, const QRectF& rect, double scale) {

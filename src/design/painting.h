@@ -51,8 +51,11 @@ QColor mixed(const QColor& from, const QColor& to, double t);
 // otherwise; follows later enable and disable changes. Layout and look are untouched.
 void handCursor(QWidget* widget);
 
-// The keyboard focus ring of a control (only reached with Tab): the accent at 0.7, 1.5
-// points, inside the shape.
+// The keyboard focus ring of a control (only reached with Tab), inside the shape: a band of
+// the accent at its edge, where it meets what lies around the control, and a dark band within
+// it, where it meets the control's face. Whatever the face (dark glass, the accent gradients,
+// white), one of the two bands stands out from it.
+inline constexpr double kFocusBand = 2;  // points, each band
 void paintFocusRing(QPainter& painter, const QWidget* widget, const QRectF& rect, double radius);
 
 // Scales the painter about the centre of `rect`.

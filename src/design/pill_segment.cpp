@@ -1,6 +1,7 @@
 #include "design/pill_segment.h"
 
 #include <QFontMetricsF>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -27,6 +28,25 @@ const Curve kSpring = Curve::spring(0.28, 0.85);
 
 }  // namespace
 
+std::optional<int> arrowChoice(const QKeyEvent& key, int selected, int count) {
+  if (count <= 0 || (key.modifiers() & ~Qt::KeypadModifier)) return std::nullopt;
+  int step;
+  switch (key.key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+      step = -1;
+      break;
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+      step = 1;
+      break;
+    default:
+      return std::nullopt;
+  }
+  if (selected < 0 || selected >= count) return step > 0 ? 0 : count - 1;
+  return std::clamp(selected + step, 0, count - 1);
+}
+
 PillSegment::PillSegment(std::vector<Item> items, QVariant selection, QColor tint, QWidget* parent)
     : QWidget(parent),
       items_(std::move(items)),
@@ -36,6 +56,7 @@ PillSegment::PillSegment(std::vector<Item> items, QVariant selection, QColor tin
       pillW_(new Animated(0, this)) {
   installDesignAccessibility();
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  setFocusPolicy(Qt::TabFocus);  // a click does not take the keyboard focus
   connect(pillX_, &Animated::changed, this, qOverload<>(&QWidget::update));
   connect(pillW_, &Animated::changed, this, qOverload<>(&QWidget::update));
   handCursor(this);
@@ -181,6 +202,7 @@ void PillSegment::paintEvent(QPaintEvent*) {
                Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                fm.elidedText(item.title, Qt::ElideRight, room + 0.5));
   }
+  paintFocusRing(p, this, r, 9);
 }
 
 void PillSegment::mousePressEvent(QMouseEvent* event) {
@@ -194,6 +216,13 @@ void PillSegment::mouseReleaseEvent(QMouseEvent* event) {
   const bool click = index >= 0 && index == pressed_;
   pressed_ = -1;
   if (click) choose(index);
+}
+
+void PillSegment::keyPressEvent(QKeyEvent* event) {
+  const auto next = arrowChoice(*event, selectedIndex(), static_cast<int>(items_.size()));
+  if (!next) return QWidget::keyPressEvent(event);
+  event->accept();
+  if (*next != selectedIndex()) choose(*next);
 }
 
 void PillSegment::choose(int index) {

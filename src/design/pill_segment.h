@@ -1,19 +1,27 @@
 #pragma once
 
 // A segmented picker whose selected segment wears a tinted pill that springs from segment
-// to segment.
+// to segment. Tab reaches it and the arrow keys choose the segment before or after.
 
 #include <QColor>
 #include <QVariant>
 #include <QWidget>
 
+#include <optional>
 #include <vector>
 
 #include "design/theme.h"
 
+class QKeyEvent;
+
 namespace vantry {
 
 class Animated;
+
+// The item an arrow key moves a segmented choice to from `selected` (-1: none chosen) among
+// `count` items: Left and Up the one before, Right and Down the one after, never past either
+// end; from none, the first or the last. Nothing for any other key.
+std::optional<int> arrowChoice(const QKeyEvent& key, int selected, int count);
 
 class PillSegment : public QWidget {
   Q_OBJECT
@@ -55,6 +63,7 @@ class PillSegment : public QWidget {
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 
  private:

@@ -3,6 +3,8 @@
 #include <QKeyEvent>
 #include <QVariant>
 
+#include "design/space_key.h"
+
 namespace vantry {
 
 void Sheet::reject() {
@@ -18,6 +20,7 @@ void Sheet::keyPressEvent(QKeyEvent* event) {
   const bool escape = event->key() == Qt::Key_Escape;
   if (!enter && !escape) return QDialog::keyPressEvent(event);
   event->accept();
+  if (pressFocusedButton(this, *event)) return;
   pressed(enter ? Key::enter : Key::escape);
 }
 

@@ -3,7 +3,8 @@
 // A sheet over the main window that the controller shows and hides. Escape and the window's
 // close ask the controller to dismiss it, which it refuses while it works; the window closing
 // the sheet for the controller (property "closedForStudio") always closes it, even while the
-// controller works. Enter and Escape are taken from the window and handed to the sheet.
+// controller works. Enter and Escape are taken from the window and handed to the sheet;
+// Enter on a button that holds the keyboard focus presses that button instead.
 
 #include <QDialog>
 

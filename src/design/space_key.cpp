@@ -31,13 +31,16 @@ ReturnKey::ReturnKey(QWidget* window) : QObject(window), window_(window) {
 
 bool ReturnKey::eventFilter(QObject* watched, QEvent* event) {
   if (watched != window_ || event->type() != QEvent::KeyPress) return false;
-  auto* key = static_cast<QKeyEvent*>(event);
-  if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) return false;
-  if (key->modifiers() & ~Qt::KeypadModifier) return false;
+  return pressFocusedButton(window_, *static_cast<QKeyEvent*>(event));
+}
+
+bool pressFocusedButton(QWidget* window, const QKeyEvent& key) {
+  if (key.key() != Qt::Key_Return && key.key() != Qt::Key_Enter) return false;
+  if (key.modifiers() & ~Qt::KeypadModifier) return false;
   auto* button = qobject_cast<QAbstractButton*>(QApplication::focusWidget());
-  if (!button || button->window() != window_ || !button->isEnabled() || !button->isVisible())
+  if (!button || button->window() != window || !button->isEnabled() || !button->isVisible())
     return false;
-  if (!key->isAutoRepeat()) button->click();
+  if (!key.isAutoRepeat()) button->click();
   return true;
 }
 

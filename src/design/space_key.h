@@ -11,6 +11,7 @@
 
 #include <functional>
 
+class QKeyEvent;
 class QWidget;
 
 namespace vantry {
@@ -43,6 +44,11 @@ class ReturnKey : public QObject {
  private:
   QWidget* window_;
 };
+
+// What Return (or the keypad's Enter) without other modifiers does in `window` when one of
+// its buttons holds the keyboard focus: clicks it, once per press (a held key repeats
+// nothing). False, doing nothing, for any other key or focus.
+bool pressFocusedButton(QWidget* window, const QKeyEvent& key);
 
 // Makes `widget` hold the keyboard focus itself, so that no control of its window starts
 // with the focus (and a focus ring) before the person presses Tab.

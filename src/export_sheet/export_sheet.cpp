@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QMouseEvent>
@@ -26,6 +27,7 @@
 #include "design/icons.h"
 #include "design/motion.h"
 #include "design/painting.h"
+#include "design/pill_segment.h"
 #include "design/shadow.h"
 #include "design/theme.h"
 #include "localization/platform_texts.h"
@@ -104,7 +106,8 @@ QWidget* rule(QWidget* parent) {
 }
 
 // The sheet's compact picker: equal items on a faint ground, the chosen one on a chip that
-// slides to a clicked item in 0.16 s and jumps when the value changes from outside.
+// slides to a clicked item (or one the arrow keys chose) in 0.16 s and jumps when the value
+// changes from outside.
 class QuietSegment final : public QWidget {
  public:
   using Item = std::pair<QVariant, QString>;
@@ -112,6 +115,7 @@ class QuietSegment final : public QWidget {
   QuietSegment(std::vector<Item> items, QWidget* parent)
       : QWidget(parent), items_(std::move(items)), chip_(new Animated(0, this)) {
     installDesignAccessibility();
+    setFocusPolicy(Qt::TabFocus);  // a click does not take the keyboard focus
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     connect(chip_, &Animated::changed, this, qOverload<>(&QWidget::update));
     handCursor(this);
@@ -210,6 +214,13 @@ class QuietSegment final : public QWidget {
                  QFontMetricsF(font).elidedText(items_[static_cast<std::size_t>(i)].second,
                                                 Qt::ElideRight, box.width()));
     }
+    paintFocusRing(p, this, rect(), 8);
+  }
+  void keyPressEvent(QKeyEvent* event) override {
+    const auto next = arrowChoice(*event, selectedIndex(), static_cast<int>(items_.size()));
+    if (!next) return QWidget::keyPressEvent(event);
+    event->accept();
+    if (*next != selectedIndex()) choose(*next);
   }
   void mousePressEvent(QMouseEvent* event) override {
     pressed_ = event->button() == Qt::LeftButton ? itemAt(event->position()) : -1;
@@ -591,6 +602,7 @@ ExportSheet::ExportSheet(Studio& studio, QWidget* parent)
   actions->addLayout(estimateStack);
   actions->addStretch(1);
   auto* dismiss = quietButton(QL("取消"), settings);
+  dismiss->setObjectName(QStringLiteral("dismiss"));
   connect(dismiss, &QAbstractButton::clicked, this, [this] { studio_.dismissExport(); });
   auto* start = solidButton(QL("导出…"), settings);
   start->setObjectName(QStringLiteral("start"));

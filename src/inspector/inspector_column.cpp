@@ -1,5 +1,6 @@
 #include "inspector/inspector_column.h"
 
+#include <QApplication>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -126,6 +127,7 @@ class SwatchButton : public QAbstractButton {
  public:
   SwatchButton(int index, QWidget* parent) : QAbstractButton(parent), index_(index) {
     setCheckable(true);
+    setFocusPolicy(Qt::TabFocus);  // a click does not take the keyboard focus
     setFixedHeight(46);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     handCursor(this);
@@ -152,6 +154,9 @@ class SwatchButton : public QAbstractButton {
       paintSymbol(painter, u"checkmark.circle.fill",
                   QRectF(r.right() - 17, r.bottom() - 17, 12, 12), Qt::white);
     }
+    // In the margin around the face, so that it hides none of the palette.
+    const double ring = 2 * kFocusBand;
+    paintFocusRing(painter, this, r.adjusted(-ring, -ring, ring, ring), 9 + ring);
   }
 
  private:
@@ -164,6 +169,7 @@ class CornerButton : public QAbstractButton {
   CornerButton(CameraCorner corner, QWidget* parent) : QAbstractButton(parent) {
     setCheckable(true);
     setFixedSize(44, 30);
+    setFocusPolicy(Qt::TabFocus);  // a click does not take the keyboard focus
     handCursor(this);
     setAccessibleName(QString::fromStdString(label(corner)));
     // The chosen corner glows mint around its face, beyond the button's own rectangle.
@@ -194,6 +200,7 @@ class CornerButton : public QAbstractButton {
     }
     paintSymbol(painter, u"person.fill", QRectF(r.center().x() - 5, r.center().y() - 5, 10, 10),
                 isChecked() ? QColor(Qt::white) : Theme::tertiary);
+    paintFocusRing(painter, this, QRectF(rect()), 6);
   }
 
  private:
@@ -281,6 +288,13 @@ InspectorColumn::InspectorColumn(Studio& studio, std::function<void()> openPriva
   fadeIn_ = new Animated(1, this);
   connect(fadeIn_, &Animated::changed, this, [this] { followFade(); });
   build();
+  // A control lit by Tab comes into view; the scroll area itself does that only for Tab
+  // pressed inside it.
+  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    auto* scroll = control<QScrollArea>("tabScroll");
+    if (now && scroll && scroll->widget() && scroll->widget()->isAncestorOf(now))
+      scroll->ensureWidgetVisible(now, 0, 18);
+  });
   connect(&studio_, &Studio::changed, refresh_, &CoalescedRefresh::request);
   // Every title is set once when built: a new language builds the column anew, on the tab
   // that was open.
@@ -335,6 +349,8 @@ void InspectorColumn::build() {
 
   auto* scroll = new QScrollArea(this);
   scroll->setObjectName(QStringLiteral("tabScroll"));
+  // Not a stop of its own: Tab goes straight to the controls in it.
+  scroll->setFocusPolicy(Qt::NoFocus);
   scroll->setFrameShape(QFrame::NoFrame);
   scroll->setWidgetResizable(true);
   // Hidden bars still scroll with the wheel.
@@ -541,6 +557,7 @@ QWidget* InspectorColumn::buildPresenter() {
   auto* mirror = makeSwitch(QL("镜像摄像头"), "mirrorCamera", overlay);
   auto* size = new InspectorSliderRow(QL("人物大小"), 0.13, 0.28, overlay);
   size->setObjectName(QStringLiteral("cameraSize"));
+  size->slider()->setObjectName(QStringLiteral("cameraSizeSlider"));
   overlay->card()->addWidget(showCamera);
   overlay->card()->addWidget(mirror);
   overlay->card()->addWidget(size);
@@ -570,6 +587,11 @@ QWidget* InspectorColumn::buildPresenter() {
       writeSetting([](EditSettings& s) { s.cameraPosition.reset(); });
     });
   }
+  // Tab goes through the corners as they are read: top left, top right, bottom left, bottom
+  // right.
+  QWidget::setTabOrder(corners[3], corners[2]);
+  QWidget::setTabOrder(corners[2], corners[1]);
+  QWidget::setTabOrder(corners[1], corners[0]);
   position->card()->setSpacing(8);
   position->card()->addWidget(frame);
   auto* cornerText = makeLabel({}, 10.5, Theme::secondary, position);
@@ -658,6 +680,7 @@ QWidget* InspectorColumn::buildCanvas() {
       new InspectorSection(QStringLiteral("square.dashed"), QL("画面留白"), Theme::cyan, page);
   auto* slider = new InspectorSliderRow(QL("画面留白"), 0, 0.08, padding);
   slider->setObjectName(QStringLiteral("padding"));
+  slider->slider()->setObjectName(QStringLiteral("paddingSlider"));
   padding->card()->addWidget(slider);
   // A preset glides to its padding, as the picture's frame does; a drag takes over at once.
   auto* glide = new Animated(0, padding);

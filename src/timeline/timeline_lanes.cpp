@@ -52,6 +52,8 @@ QString presenterHelp() {
 TimelineLanes::TimelineLanes(Studio& studio, QWidget* parent)
     : QAbstractScrollArea(parent), studio_(studio), shownClip_(studio.clip()) {
   setFrameShape(QFrame::NoFrame);
+  // Tab reaches it (the arrows scroll it); a click on a block does not light it.
+  setFocusPolicy(Qt::TabFocus);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setFixedHeight(static_cast<int>(areaHeight));
@@ -364,9 +366,21 @@ void TimelineLanes::paintEvent(QPaintEvent* event) {
   if (pictureKey_ && *pictureKey_ == pictureKey()) {
     const double scale = picture_.devicePixelRatio();
     p.drawImage(r, picture_, QRectF(QPointF(r.topLeft()) * scale, QSizeF(r.size()) * scale));
-    return;
+  } else {
+    paintScene(p, r);
   }
-  paintScene(p, r);
+  p.setRenderHint(QPainter::Antialiasing);
+  paintFocusRing(p, this, QRectF(viewport()->rect()), 6);
+}
+
+void TimelineLanes::focusInEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusInEvent(event);
+  viewport()->update();
+}
+
+void TimelineLanes::focusOutEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusOutEvent(event);
+  viewport()->update();
 }
 
 // --- Hit testing and hover -----------------------------------------------------------------

@@ -83,6 +83,8 @@ class TimelineLanes : public QAbstractScrollArea {
   void scrollContentsBy(int dx, int dy) override;
   bool viewportEvent(QEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
 
  private:
   enum class PressKind { none, scrub, segment, zoomLane, zoomBlock, trim, presenterBlock };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -28,6 +29,7 @@
 #include "localization/qt/qt_text.h"
 #include "studio/studio.h"
 #include "studio/studio_services.h"
+#include "window_fixture.h"
 
 namespace vantry {
 
@@ -37,6 +39,10 @@ class StudioTestAccess {
   static void endExport(Studio& s, bool cancelled, std::optional<std::string> failure) {
     s.exportCancelled_ = cancelled;
     s.exportFailure_ = std::move(failure);
+    s.setExporting(false);
+  }
+  static void exported(Studio& s, std::string movie) {
+    s.exportResultURL_ = std::move(movie);
     s.setExporting(false);
   }
 };
@@ -180,6 +186,51 @@ TEST_F(Sheet, KeysByContentAndNoneWhileExporting) {
   EXPECT_FALSE(studio.showingExport());
 }
 
+using testing::pressTab;
+
+bool tabTo(const QString& name) {
+  for (int presses = 0; presses < 12; ++presses)
+    if (pressTab() == name) return true;
+  return false;
+}
+
+// Tab reaches the five choices in order, and the arrows change the one it lights.
+TEST_F(Sheet, TabReachesEveryChoiceAndTheArrowsChangeIt) {
+  studio.demo();
+  studio.exportMovie();
+  sheet.show();
+  sheet.refreshNow();
+  QApplication::setActiveWindow(&sheet);
+  ASSERT_EQ(QApplication::focusWidget(), &sheet) << "no control is lit before Tab";
+  QStringList lit;
+  for (int i = 0; i < 8; ++i)
+    lit << pressTab();
+  EXPECT_EQ(lit, QStringList({"close", "format", "encoding", "resolution", "frameRate", "quality",
+                              "dismiss", "start"}));
+  using O = ExportOptions;
+  EXPECT_EQ(pressTab(Qt::ShiftModifier), "dismiss");
+  EXPECT_EQ(pressTab(Qt::ShiftModifier), "quality");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+  EXPECT_EQ(studio.exportOptions().quality, O::Quality::high);
+  EXPECT_EQ(pressTab(Qt::ShiftModifier), "frameRate");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+  EXPECT_EQ(studio.exportOptions().framesPerSecond, O::FrameRate::fps30);
+  EXPECT_EQ(pressTab(Qt::ShiftModifier), "resolution");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);  // past the last: stays
+  EXPECT_EQ(studio.exportOptions().resolution, O::Resolution::p2160);
+  EXPECT_EQ(pressTab(Qt::ShiftModifier), "encoding");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+  EXPECT_EQ(studio.exportOptions().encoding, O::Encoding::hevc);
+  EXPECT_EQ(pressTab(Qt::ShiftModifier), "format");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+  EXPECT_EQ(studio.exportOptions().format, O::Format::mov);
+  sheet.refreshNow();
+  EXPECT_EQ(sheet.control<QLabel>("hint")->text(),
+            QStringLiteral("HEVC 通常能用更小的文件保持清晰度，但部分旧设备和网站可能不支持。"));
+}
+
 // Records what the sheet asks of the desktop.
 class RecordingDesktop final : public StudioDesktop {
  public:
@@ -201,6 +252,45 @@ StudioServices recordingServices(std::shared_ptr<RecordingDesktop> desktop) {
   StudioServices services = offscreenStudioServices();
   services.desktop = std::move(desktop);
   return services;
+}
+
+// Return presses the button Tab lit, and elsewhere stays the default action: Cancel lit,
+// it cancels (it began the export); on the finished page the lit reveal reveals (it closed
+// the sheet), and a lit button that goes with its page lights nothing after it.
+using SheetKeys = Chinese;
+
+TEST_F(SheetKeys, ReturnPressesTheLitButton) {
+  auto desktop = std::make_shared<RecordingDesktop>();
+  Studio studio(recordingServices(desktop));
+  ExportSheet sheet(studio);
+  studio.demo();
+  studio.exportMovie();
+  sheet.show();
+  sheet.refreshNow();
+  QApplication::setActiveWindow(&sheet);
+  ASSERT_TRUE(tabTo("dismiss"));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  EXPECT_FALSE(studio.showingExport()) << "Return on the lit Cancel did not cancel";
+
+  studio.exportMovie();
+  StudioTestAccess::exported(studio, "/tmp/exports/Vantry Demo.mp4");
+  sheet.refreshNow();
+  ASSERT_EQ(sheet.content(), ExportSheet::Content::success);
+  ASSERT_TRUE(tabTo("reveal"));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  EXPECT_EQ(desktop->revealed, std::vector<std::string>{"/tmp/exports/Vantry Demo.mp4"});
+  EXPECT_TRUE(studio.showingExport());
+
+  EXPECT_EQ(pressTab(Qt::ShiftModifier), "again");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  sheet.refreshNow();
+  EXPECT_EQ(sheet.content(), ExportSheet::Content::settings);
+  EXPECT_EQ(QApplication::focusWidget(), &sheet);
+  // Nothing lit: Return is the default action again.
+  QTest::keyClick(&sheet, Qt::Key_Return);
+  EXPECT_TRUE(studio.showingExport());
+  QTest::keyClick(&sheet, Qt::Key_Escape);
+  EXPECT_FALSE(studio.showingExport());
 }
 
 using ExportResult = Chinese;

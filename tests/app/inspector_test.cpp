@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 
 #include <QImage>
 #include <QLabel>
@@ -252,6 +253,57 @@ TEST_F(Inspector, FooterShowsTheExportOnlyWhileItRuns) {
   f.s().setExportProgress(1);
   EXPECT_EQ(control<QLabel>("exportPercent")->text(), QStringLiteral("100%"));
   EXPECT_EQ(f.window->inspectorColumn()->width(), StudioWindow::kInspectorWidth);
+}
+
+// Tab goes from the tab strip straight to the settings (the scroll area is no stop of its
+// own) and brings each one it lights into view; the keys work what it lit.
+TEST_F(Inspector, TabReachesEverySettingInViewAndTheKeysWorkIt) {
+  using testing::pressTab;
+  selectFirstZoom();
+  f.window->resize(1250, 560);  // the motion tab runs past the bottom
+  f.settle();
+  QApplication::setActiveWindow(f.window.get());
+  auto* scroll = control<QScrollArea>("tabScroll");
+  const auto reach = [&](const char* from) {
+    control<QWidget>(from)->setFocus(Qt::TabFocusReason);
+    QStringList lit;
+    for (QString name; (name = pressTab()) != "revealRecordings" && lit.size() < 20;) {
+      lit << name;
+      QWidget* control = QApplication::focusWidget();
+      if (scroll->isAncestorOf(control)) {
+        EXPECT_EQ(control->visibleRegion().boundingRect(), control->rect()) << name.toStdString();
+      }
+    }
+    return lit;
+  };
+  EXPECT_EQ(reach("tab0"), QStringList({"tab1", "tab2", "tab3", "zoomAmount", "zoomPresets",
+                                        "zoomRemove", "zoomEnabled", "follow",
+                                        "defaultAmountSlider", "smoothnessSlider", "holdSlider"}));
+
+  auto* smoothness = control<NeonSlider>("smoothnessSlider");
+  QTest::keyClick(smoothness, Qt::Key_End);
+  EXPECT_EQ(f.s().settings().smoothness, 1.0);
+  QTest::keyClick(smoothness, Qt::Key_Left);
+  EXPECT_NEAR(f.s().settings().smoothness, 0.99, 1e-12);
+  // The zoom's own level moves by its step, one undo step for a key pressed and let go.
+  const double level = control<NeonSlider>("zoomAmount")->value();
+  QTest::keyClick(control<NeonSlider>("zoomAmount"), Qt::Key_Right);
+  EXPECT_NEAR(f.s().selectedZoom()->amount.value_or(0), level + 0.05, 1e-9);
+  EXPECT_EQ(f.s().undoStack().size(), 1u);
+  QTest::keyClick(control<QWidget>("zoomPresets"), Qt::Key_Right);  // from none, the first
+  EXPECT_EQ(f.s().selectedZoom()->amount, std::optional<double>(1.5));
+
+  column()->setTab(InspectorTab::presenter);
+  EXPECT_EQ(reach("tab3"),
+            QStringList({"showCamera", "mirrorCamera", "cameraSizeSlider", "corner_topLeft",
+                         "corner_topRight", "corner_bottomLeft", "corner_bottomRight"}));
+  column()->setTab(InspectorTab::canvas);
+  EXPECT_EQ(reach("tab3"),
+            QStringList({"swatch0", "swatch1", "swatch2", "paddingSlider", "paddingPreset0",
+                         "paddingPreset1", "paddingPreset2", "paddingPreset3"}));
+  QTest::keyClick(control<NeonSlider>("paddingSlider"), Qt::Key_Home);
+  QTest::keyClick(control<NeonSlider>("paddingSlider"), Qt::Key_PageUp);
+  EXPECT_NEAR(f.s().settings().padding, 0.008, 1e-12);  // a tenth of 0...0.08
 }
 
 TEST_F(Inspector, ATabFadesInAndTheHiddenBarsStillScrollWithTheWheel) {

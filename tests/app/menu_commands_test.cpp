@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
+#include <QWindow>
 
 #include <map>
 
@@ -195,6 +196,31 @@ TEST_F(Typed, DeleteAndBackspaceBothDeleteTheSelectedClip) {
   f.settle();
   type(Qt::Key_Backspace);
   EXPECT_EQ(f.s().clip().ranges().size(), 1u);
+}
+
+// Ctrl+, opens Settings over the window it was typed in (which keeps it above), and no
+// language holds the keyboard before Tab: a Space switches nothing, and Tab lights the
+// chosen language, where Space changes nothing either.
+TEST_F(Typed, SettingsOpenOverTheWindowWithNoLanguageLit) {
+  LanguageSettings::shared().setSelected(AppLanguage::chinese);
+  type(Qt::Key_Comma, Qt::ControlModifier);
+  QWidget* settings = f.window->settingsWindow().window();
+  ASSERT_TRUE(settings && settings->isVisible() && settings->windowHandle());
+  EXPECT_EQ(settings->windowHandle()->transientParent(), f.window->windowHandle());
+  QApplication::setActiveWindow(settings);
+  QApplication::processEvents();
+  EXPECT_EQ(QApplication::focusWidget(), settings);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+  EXPECT_EQ(LanguageSettings::shared().selected(), AppLanguage::chinese);
+  EXPECT_EQ(testing::pressTab(), "chinese");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+  EXPECT_EQ(LanguageSettings::shared().selected(), AppLanguage::chinese);
+  // The arrows choose the other, as radio buttons do.
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+  EXPECT_EQ(LanguageSettings::shared().selected(), AppLanguage::english);
+  EXPECT_EQ(QApplication::focusWidget()->objectName(), "english");
+  settings->close();
+  LanguageSettings::shared().setSelected(AppLanguage::english);
 }
 
 TEST_F(Typed, SpaceNeverEatsATypedSpace) {

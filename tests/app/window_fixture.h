@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QTest>
 
 #include <memory>
 
@@ -12,6 +13,14 @@
 #include "studio/studio.h"
 
 namespace vantry::testing {
+
+// Presses Tab (or Shift+Tab) on the control that holds the keyboard; the name of the one
+// that holds it then.
+inline QString pressTab(Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, modifiers);
+  QWidget* lit = QApplication::focusWidget();
+  return lit ? lit->objectName() : QString();
+}
 
 struct WindowFixture {
   std::unique_ptr<Studio> studio;

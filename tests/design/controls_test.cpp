@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEnterEvent>
 #include <QFontMetricsF>
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 #include <cmath>
@@ -91,6 +92,34 @@ TEST(PillSegmentSelection, BoundValueDrivesTheHighlight) {
   EXPECT_EQ(chosen.count(), 0);  // setting the binding is not a user choice
   pill.resize(152, 30);
   EXPECT_EQ(pill.pillRect(), pill.segmentRect(1));
+}
+
+// Tab reaches it; the arrows choose the segment before or after, stopping at the ends, and
+// from no selection start at an end.
+TEST(PillSegmentSelection, ArrowKeysChooseTheNeighbour) {
+  PillSegment pill(threeItems(), QString("screen"));
+  pill.resize(302, 30);
+  EXPECT_EQ(pill.focusPolicy(), Qt::TabFocus);
+  SignalLog chosen(&pill, &PillSegment::selectionChanged);
+  const auto press = [&pill](int key) {
+    QKeyEvent e(QEvent::KeyPress, key, Qt::NoModifier);
+    QCoreApplication::sendEvent(&pill, &e);
+    return e.isAccepted();
+  };
+  press(Qt::Key_Right);
+  EXPECT_EQ(pill.selection().toString(), "both");
+  press(Qt::Key_Down);
+  EXPECT_EQ(pill.selection().toString(), "camera");
+  EXPECT_TRUE(press(Qt::Key_Right));  // the last: stays, and the key goes no further
+  EXPECT_EQ(pill.selection().toString(), "camera");
+  press(Qt::Key_Up);
+  EXPECT_EQ(pill.selection().toString(), "both");
+  ASSERT_EQ(chosen.count(), 3);
+  EXPECT_EQ(chosen[2][0].toString(), "both");
+  pill.setSelection(QString("nothing"));
+  press(Qt::Key_Left);
+  EXPECT_EQ(pill.selection().toString(), "camera");
+  EXPECT_FALSE(press(Qt::Key_Return));  // left to the window
 }
 
 TEST(PillSegmentLayout, LongTitlesBorrowRoomBeforeBeingCut) {

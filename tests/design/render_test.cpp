@@ -5,12 +5,14 @@
 #include <QPainter>
 
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <optional>
 
 #include "design/buttons.h"
 #include "design/chrome.h"
 #include "design/icons.h"
+#include "design/neon_slider.h"
 #include "design/neon_switch.h"
 #include "design/painting.h"
 #include "design/pill_segment.h"
@@ -323,6 +325,55 @@ TEST(FocusRing, ShownOnlyWithTheKeyboardFocus) {
   EXPECT_GT(qBlue(ring), qBlue(before) + 80);
   EXPECT_GT(qGreen(ring), qRed(ring) + 40);
   delete host;
+}
+
+// The ring's two bands, from the theme's colours: the accent band stands out from every
+// ground a control sits on, the dark band from every light face (the accent gradients, the
+// mint pill, white knobs and buttons), and the two from each other.
+TEST(FocusRing, BandsStandOutFromTheThemesGroundsAndFaces) {
+  for (const QColor ground : {Theme::base, Theme::raised, Color(0x111317)})
+    EXPECT_GE(contrastRatio(Theme::cyan, ground), 3) << ground.name().toStdString();
+  for (const QColor face :
+       {Theme::cyan, Theme::violet, Theme::mint, Theme::text, QColor(Qt::white)})
+    EXPECT_GE(contrastRatio(Theme::base, face), 3) << face.name().toStdString();
+  EXPECT_GE(contrastRatio(Theme::cyan, Theme::base), 3);
+}
+
+// Lit by Tab, each kind of control changes two points or more by 3:1 at its edge, and the
+// ring stands out 3:1 from what is around it: on dark glass, on the gradient capsules, on a
+// switch that is on or off, around a slider and a segmented choice.
+TEST(FocusRing, TwoPointsThatStandOutOnEveryKindOfControl) {
+  const auto whole = [](QWidget* w) { return w->rect(); };
+  const auto track = [](QWidget* w) { return static_cast<NeonSwitch*>(w)->trackRect().toRect(); };
+  struct Case {
+    const char* name;
+    std::function<QWidget*()> make;
+    std::function<QRect(QWidget*)> ring;
+  };
+  const Case cases[] = {
+      {"glass", [] { return new GlassButton("Split", "scissors"); }, whole},
+      {"primary", [] { return new PrimaryButton("Export Video", "square.and.arrow.up"); }, whole},
+      {"record", [] { return new RecordButton("New Recording"); }, whole},
+      {"switch on", [] { return new NeonSwitch("Auto Zoom", true); }, track},
+      {"switch off", [] { return new NeonSwitch("Auto Zoom", false); }, track},
+      {"slider", [] { return new NeonSlider(0.5, 0, 1); }, whole},
+      {"pill segment",
+       [] {
+         return new PillSegment({{false, "Screen + Camera", {}}, {true, "Full Presenter", {}}},
+                                false, Theme::mint);
+       },
+       whole},
+  };
+  for (const Case& c : cases) {
+    QWidget* control = c.make();
+    control->resize(control->sizeHint().expandedTo(QSize(200, 0)));
+    QWidget* host = probeHost(control);
+    const RingMeasure ring = measureFocusRing(host, control, c.ring(control));
+    delete host;
+    if (!ring.lit) GTEST_SKIP() << "no focus on this platform";
+    EXPECT_GE(ring.band, 2) << c.name;
+    EXPECT_GE(ring.outside, 3) << c.name;
+  }
 }
 
 TEST(PrimaryButtonPixels, GradientRunsCyanToViolet) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 #include <cmath>
@@ -99,6 +100,63 @@ class SliderWidget : public ::testing::Test {
   QWidget* host = nullptr;
   NeonSlider* slider = nullptr;
 };
+
+// A key as the keyboard sends it; a held key repeats as press and release pairs marked as
+// repeats.
+bool sendKey(QWidget* to, QEvent::Type type, int key, bool repeat = false) {
+  QKeyEvent e(type, key, Qt::NoModifier, QString(), repeat);
+  QCoreApplication::sendEvent(to, &e);
+  return e.isAccepted();
+}
+
+void tapKey(QWidget* to, int key) {
+  sendKey(to, QEvent::KeyPress, key);
+  sendKey(to, QEvent::KeyRelease, key);
+}
+
+// Tab reaches the slider; the arrows move it a hundredth of the range, Page Up and Page
+// Down a tenth, Home and End to its ends; a key held down is one edit, as a drag is.
+TEST_F(SliderWidget, KeysMoveItAndAHeldKeyIsOneEdit) {
+  EXPECT_EQ(slider->focusPolicy(), Qt::TabFocus);
+  SignalLog editing(slider, &NeonSlider::editingChanged);
+  sendKey(slider, QEvent::KeyPress, Qt::Key_Right);
+  sendKey(slider, QEvent::KeyRelease, Qt::Key_Right, true);
+  sendKey(slider, QEvent::KeyPress, Qt::Key_Right, true);
+  sendKey(slider, QEvent::KeyRelease, Qt::Key_Right);
+  EXPECT_NEAR(slider->value(), 0.52, 1e-12);
+  ASSERT_EQ(editing.count(), 2);
+  EXPECT_TRUE(editing[0][0].toBool());
+  EXPECT_FALSE(editing[1][0].toBool());
+
+  tapKey(slider, Qt::Key_PageDown);
+  EXPECT_NEAR(slider->value(), 0.42, 1e-12);
+  tapKey(slider, Qt::Key_Down);
+  EXPECT_NEAR(slider->value(), 0.41, 1e-12);
+  tapKey(slider, Qt::Key_PageUp);
+  EXPECT_NEAR(slider->value(), 0.51, 1e-12);
+  tapKey(slider, Qt::Key_Home);
+  EXPECT_EQ(slider->value(), 0.0);
+  SignalLog values(slider, &NeonSlider::valueChanged);
+  tapKey(slider, Qt::Key_Left);  // already at the end
+  EXPECT_EQ(slider->value(), 0.0);
+  EXPECT_EQ(values.count(), 0);
+  tapKey(slider, Qt::Key_End);
+  EXPECT_EQ(slider->value(), 1.0);
+  EXPECT_EQ(editing.count(), 14);  // each key pressed and let go once more
+  // A key it has no use for goes on to the window.
+  EXPECT_FALSE(sendKey(slider, QEvent::KeyPress, Qt::Key_A));
+}
+
+// With a step, the arrows move by the step and every value stays on it.
+TEST(SliderKeys, SteppedMovesByTheStep) {
+  NeonSlider zoom(2.0, 1.1, 4.0, 0.05);
+  tapKey(&zoom, Qt::Key_Right);
+  EXPECT_NEAR(zoom.value(), 2.05, 1e-9);
+  tapKey(&zoom, Qt::Key_PageUp);  // a tenth of the range, 0.29, on the step
+  EXPECT_NEAR(zoom.value(), 2.35, 1e-9);
+  tapKey(&zoom, Qt::Key_Home);
+  EXPECT_NEAR(zoom.value(), 1.1, 1e-9);
+}
 
 TEST_F(SliderWidget, PressWithoutMovementSetsTheValueAndBracketsTheEdit) {
   SignalLog editing(slider, &NeonSlider::editingChanged);

@@ -33,6 +33,19 @@ void desktopClick(AppDriver& app, Spot spot) {
   app.release();
 }
 
+std::string focusedControl(const AppDriver& app) {
+  return app.map().value("focus", std::string());
+}
+
+bool tabTo(AppDriver& app, const std::string& name) {
+  for (int presses = 0; presses < 80 && focusedControl(app) != name; ++presses) {
+    const std::string before = focusedControl(app);
+    app.key("Tab");
+    app.waitFor([&] { return focusedControl(app) != before; }, 2s);
+  }
+  return focusedControl(app) == name;
+}
+
 fs::path recordByKeyboard(AppDriver& app, Millis length, int clicks,
                           const std::function<void()>& whileRecording, StopWith stop) {
   const size_t before = recordingFolders(app.recordings()).size();

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <string>
 
 #include "e2e/app_driver.h"
 
@@ -19,6 +20,12 @@ Spot desktopSpot(const AppDriver& app, int index = 0);
 
 // Holds the button long enough for the app's pointer sampling to see the click.
 void desktopClick(AppDriver& app, Spot spot);
+
+// The name of the control that holds the keyboard ("" for none or an unnamed one).
+std::string focusedControl(const AppDriver& app);
+// Presses Tab until the control named `name` holds the keyboard; false when 80 presses did
+// not get there.
+bool tabTo(AppDriver& app, const std::string& name);
 
 // How recordByKeyboard() ends the recording.
 enum class StopWith { keyboard, stopButton };

@@ -301,21 +301,12 @@ TEST(Road, ReturnPressesTheControlTabLitAndWhatCannotOpenIsTold) {
   fs::create_directories(nothing);
   app.setEnvironment("PATH", nothing.string());
   ASSERT_TRUE(app.launch()) << app.logText();
-  auto focus = [&] { return app.map().value("focus", std::string()); };
-  auto tabTo = [&](const std::string& name) {
-    for (int presses = 0; presses < 80 && focus() != name; ++presses) {
-      const std::string before = focus();
-      app.key("Tab");
-      app.waitFor([&] { return focus() != before; }, 2s);
-    }
-    return focus() == name;
-  };
   auto alertText = [&] {
     const auto text = app.widget("qt_msgbox_informativelabel", "QMessageBox");
     return text ? text->text : std::string();
   };
 
-  ASSERT_TRUE(tabTo("revealRecordings")) << "Tab never reached the recordings folder button";
+  ASSERT_TRUE(tabTo(app, "revealRecordings")) << "Tab never reached the recordings folder button";
   app.shot("folder-button-lit");
   app.key("Return");
   ASSERT_TRUE(app.waitFor([&] { return !alertText().empty(); }, 5s))
@@ -328,12 +319,67 @@ TEST(Road, ReturnPressesTheControlTabLitAndWhatCannotOpenIsTold) {
   ASSERT_TRUE(app.waitFor([&] { return !app.window("QMessageBox"); }, 5s));
   ASSERT_TRUE(app.waitFor([&] { return app.activeWindow() == "StudioWindow"; }, 5s));
 
-  ASSERT_TRUE(tabTo("privacy")) << "Tab never reached the privacy notes button";
+  ASSERT_TRUE(tabTo(app, "privacy")) << "Tab never reached the privacy notes button";
   app.key("KP_Enter");
   ASSERT_TRUE(app.waitFor([&] { return !alertText().empty(); }, 5s))
       << "Enter on the privacy button told nothing";
   EXPECT_NE(alertText().find("Privacy-en.txt"), std::string::npos) << alertText();
   app.shot("notes-not-opened");
+}
+
+// In the export sheet Tab reaches the choices and the arrows change them; Return on the
+// Cancel that Tab lit cancels, where it used to open the save dialog and start the export.
+TEST(Road, TabReachesTheExportChoicesAndReturnPressesTheLitCancel) {
+  AppDriver app("export-keys", "english");
+  ASSERT_TRUE(app.launch()) << app.logText();
+  ASSERT_TRUE(app.waitForWidget("viewDemo"));
+  ASSERT_TRUE(app.click("viewDemo"));
+  ASSERT_TRUE(app.waitForWidget("timeline")) << "the demonstration did not open";
+  app.key("ctrl+e");
+  ASSERT_TRUE(app.waitForWidget("encoding", "ExportSheet")) << "Ctrl+E opened no export sheet";
+  const auto hint = [&] {
+    const auto label = app.widget("hint", "ExportSheet");
+    return label ? label->text : std::string();
+  };
+  const std::string h264 = hint();
+  ASSERT_TRUE(tabTo(app, "encoding")) << "Tab never reached the encoding";
+  app.key("Right");
+  EXPECT_TRUE(app.waitFor([&] { return hint() != h264 && hint().find("HEVC") == 0; }, 5s))
+      << "the arrow did not choose HEVC: " << hint();
+  app.shot("hevc-chosen-by-keys");
+  ASSERT_TRUE(tabTo(app, "dismiss")) << "Tab never reached Cancel";
+  app.shot("cancel-lit");
+  app.key("Return");
+  EXPECT_TRUE(app.waitFor([&] { return !app.window("ExportSheet"); }, 5s))
+      << "Return on the lit Cancel left the sheet open";
+  std::this_thread::sleep_for(1s);  // a save dialog would be up by now
+  EXPECT_FALSE(app.window("QFileDialog")) << "Return on the lit Cancel began the export";
+}
+
+// Settings opens centred over the main window, which keeps it above; nothing in it is lit
+// until Tab, so a Space does not switch the language, and Tab lights the chosen one.
+TEST(Road, SettingsOpensOverTheWindowWithNoLanguageLit) {
+  AppDriver app("settings-keys", "chinese");
+  ASSERT_TRUE(app.launch()) << app.logText();
+  app.key("ctrl+comma");
+  ASSERT_TRUE(app.waitForWidget("chinese", "LanguageSettingsView")) << "Settings did not open";
+  ASSERT_TRUE(app.waitFor([&] { return app.activeWindow() == "LanguageSettingsView"; }, 5s));
+  app.shot("settings");
+  const auto settings = app.window("LanguageSettingsView");
+  const auto main = app.window("StudioWindow");
+  ASSERT_TRUE(settings && main);
+  EXPECT_EQ(settings->raw.value("owner", ""), "StudioWindow");
+  EXPECT_NEAR(settings->rect.centerX(), main->rect.centerX(), 2);
+  EXPECT_NEAR(settings->rect.centerY(), main->rect.centerY(), 2);
+  EXPECT_EQ(focusedControl(app), "");
+  app.key("space");
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(app.storedLanguage(), "chinese") << "a Space switched the language";
+  ASSERT_TRUE(tabTo(app, "chinese"));
+  app.shot("chosen-language-lit");
+  app.key("space");
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(app.storedLanguage(), "chinese");
 }
 
 }  // namespace
