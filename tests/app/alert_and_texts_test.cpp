@@ -343,8 +343,9 @@ TEST(AccessHelp, TheVideoGroupCommandStaysWhole) {
   EXPECT_GE(command->width(), command->sizeHint().width());
   EXPECT_GE(help->width(), 440);
   for (const QLabel* label : help->findChildren<QLabel*>())
-    if (label != command)
+    if (label != command) {
       EXPECT_FALSE(label->text().contains("usermod")) << label->text().toStdString();
+    }
   closeHelp(help);
 }
 

@@ -173,7 +173,9 @@ TEST(HeaderFit, RecordingTitleWholeAndPillKeepsItsKeyWords) {
     HeaderBar* header = f.window->header();
     ASSERT_EQ(header->width(), 1250);
 
-    if (c.titleWhole) EXPECT_EQ(header->titleView()->shownText(), header->title());
+    if (c.titleWhole) {
+      EXPECT_EQ(header->titleView()->shownText(), header->title());
+    }
     const bool english = c.language == AppLanguage::english;
     const QString shown = header->noticeView()->shownText();
     const QString head = english ? "Recording: " : "正在录制：";
