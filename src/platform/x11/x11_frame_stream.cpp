@@ -77,7 +77,7 @@ X11FrameStream::~X11FrameStream() {
 
 void X11FrameStream::start() {
   stop();
-  c_ = std::make_unique<Connection>();
+  c_ = std::make_unique<Connection>(true);  // made for a display or window listed just before
   setUp();
   ended_ = false;
   thread_ = std::jthread([this](std::stop_token token) { run(token); });
@@ -97,14 +97,13 @@ void X11FrameStream::stop() {
 void X11FrameStream::setUp() {
   Display* dpy = c_->display();
   // A server that goes away part way (its compositing can die of a huge window) answers
-  // nothing more: what its requests would have returned is never used.
-  const auto stillThere = [this] {
-    if (c_->dead()) throw PlatformError(lostDisplayMessage());
-  };
+  // nothing more: each step that asks it is checked before what it returned is used.
   int event = 0, error = 0, major = 0, minor = 0;
   Bool pixmaps = False;
   shm_ = XShmQueryExtension(dpy) && XShmQueryVersion(dpy, &major, &minor, &pixmaps);
+  c_->stillThere();
   render_ = XRenderQueryExtension(dpy, &event, &error);
+  c_->stillThere();
   composite_ = canCompose(*c_);
 
   if (filter_.kind == ContentFilter::Kind::display) {
@@ -113,16 +112,16 @@ void X11FrameStream::setUp() {
       if (d.id == filter_.display) monitor_ = d.frame;
     }
   } else if (!windowFrame(*c_, Window(filter_.window))) {
-    stillThere();
+    c_->stillThere();
     throw PlatformError(L("所选窗口已关闭，请重新选择。"));
   }
-  stillThere();
+  c_->stillThere();
   if (composite_) {
     // Automatic redirection keeps the screen as it is and gives every window its own
     // pixmap; it ends with this connection.
     XCompositeRedirectSubwindows(dpy, c_->root(), CompositeRedirectAutomatic);
     XSync(dpy, False);
-    stillThere();
+    c_->stillThere();
   }
 
   const int w = config_.width, h = config_.height;
@@ -132,7 +131,7 @@ void X11FrameStream::setUp() {
     XWindowAttributes ra{};
     if (XGetWindowAttributes(dpy, c_->root(), &ra))
       rootFormat = XRenderFindVisualFormat(dpy, ra.visual);
-    stillThere();
+    c_->stillThere();
     // Without the formats nothing can be composed: the plain read below serves.
     if (!argb_ || !rootFormat) render_ = false;
   }
@@ -173,7 +172,7 @@ void X11FrameStream::setUp() {
   }
   if (!render_ || !shm_) composite_ = false;  // the plain read cannot leave windows out
   XSync(dpy, False);
-  stillThere();
+  c_->stillThere();
 }
 
 void X11FrameStream::tearDown() {
