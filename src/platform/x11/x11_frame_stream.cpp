@@ -45,10 +45,6 @@ Fit fitInside(double w, double h, int frameW, int frameH) {
   return f;
 }
 
-bool intersects(const Rect& a, const Rect& b) {
-  return a.x < b.maxX() && b.x < a.maxX() && a.y < b.maxY() && b.y < a.maxY();
-}
-
 }  // namespace
 
 bool canCompose(Connection& c) {
@@ -291,7 +287,7 @@ bool X11FrameStream::displaySource(Source& src) {
   src.height = int(monitor_.height);
   if (!composite_) return true;
   const std::vector<Window> tops = stackedTopLevels();
-  const std::vector<XRectangle> own = ownAreas(tops, monitor_);
+  const std::vector<ShownPart> own = ownAreas(tops, monitor_);
   if (own.empty()) return true;  // nothing of ours on this display: the screen as it is
   // Our windows are painted over from what lies beneath them, in a picture of our own.
   Display* dpy = c_->display();
@@ -323,8 +319,8 @@ std::vector<Window> X11FrameStream::stackedTopLevels() {
   return tops;
 }
 
-std::vector<XRectangle> X11FrameStream::ownAreas(const std::vector<Window>& tops,
-                                                 const Rect& monitor) {
+std::vector<ShownPart> X11FrameStream::ownAreas(const std::vector<Window>& tops,
+                                                const Rect& monitor) {
   const double now = hostTime();
   ownTops_.clear();
   if (std::any_of(filter_.excludedApplications.begin(), filter_.excludedApplications.end(),
@@ -335,26 +331,36 @@ std::vector<XRectangle> X11FrameStream::ownAreas(const std::vector<Window>& tops
     own_.keepOnly(tops);
   }
 
-  std::vector<XRectangle> own;
+  std::vector<ShownPart> areas;
   for (Window w : tops) {
     if (!ownTops_.contains(w)) continue;
-    XWindowAttributes a{};
-    if (!XGetWindowAttributes(c_->display(), w, &a) || a.map_state != IsViewable) continue;
-    const Rect r{double(a.x), double(a.y), double(a.width + 2 * a.border_width),
-                 double(a.height + 2 * a.border_width)};
-    if (!intersects(r, monitor)) continue;
-    own.push_back({short(r.x - monitor.x), short(r.y - monitor.y), (unsigned short)r.width,
-                   (unsigned short)r.height});
+    for (ShownPart& part : own_.parts(*c_, w, monitor)) {
+      part.rect.x -= monitor.x;
+      part.rect.y -= monitor.y;
+      areas.push_back(part);
+    }
   }
-  return own;
+  return areas;
 }
 
 void X11FrameStream::paintBeneath(const std::vector<Window>& tops,
-                                  const std::vector<XRectangle>& own, const Rect& monitor,
+                                  const std::vector<ShownPart>& areas, const Rect& monitor,
                                   Picture dst) {
   Display* dpy = c_->display();
-  XserverRegion region =
-      XFixesCreateRegion(dpy, const_cast<XRectangle*>(own.data()), int(own.size()));
+  // Laid in order: another program's window inside ours takes its place out again, and one
+  // of ours over that puts it back.
+  XserverRegion region = XFixesCreateRegion(dpy, nullptr, 0);
+  for (const ShownPart& part : areas) {
+    XRectangle r{short(part.rect.x), short(part.rect.y), (unsigned short)part.rect.width,
+                 (unsigned short)part.rect.height};
+    XserverRegion piece = XFixesCreateRegion(dpy, &r, 1);
+    if (part.own) {
+      XFixesUnionRegion(dpy, region, region, piece);
+    } else {
+      XFixesSubtractRegion(dpy, region, region, piece);
+    }
+    XFixesDestroyRegion(dpy, piece);
+  }
   XFixesSetPictureClipRegion(dpy, dst, 0, 0, region);
   XRenderColor black{0, 0, 0, 0xffff};
   XRenderFillRectangle(dpy, PictOpSrc, dst, &black, 0, 0, int(monitor.width), int(monitor.height));
@@ -390,7 +396,7 @@ void X11FrameStream::paintBeneath(const std::vector<Window>& tops,
     }
     const Rect r{double(a.x), double(a.y), double(a.width + 2 * a.border_width),
                  double(a.height + 2 * a.border_width)};
-    if (!intersects(r, monitor)) continue;
+    if (r.intersected(monitor).empty()) continue;
     XRenderPictFormat* format = XRenderFindVisualFormat(dpy, a.visual);
     if (!format) continue;
     const Pixmap pm = XCompositeNameWindowPixmap(dpy, w);

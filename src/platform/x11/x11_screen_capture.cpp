@@ -162,10 +162,10 @@ class X11PointerSource : public PointerSource {
     raw.leftDown = (mask & Button1Mask) != 0;
     // The reply above came after every event the server sent before it.
     raw.presses = drain();
-    // Only while the button is down, and remembered per window: the sampler runs 60 times a
-    // second.
+    // Only while the button is down, and whose a top-level is remembered per window: the
+    // sampler runs 60 times a second.
     if (tellsOwnWindows() && (raw.leftDown || raw.presses > 0) && child != None) {
-      raw.overOwnWindow = own_.isOwn(c_, child, hostTime());
+      raw.overOwnWindow = own_.showsOwnAt(c_, child, raw.location, hostTime());
     }
     return raw;
   }
