@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -52,8 +53,12 @@ class CuttingXProxy {
       throw std::runtime_error("could not make the proxy's display");
     shared_ = new (shared) Shared;
     std::fflush(nullptr);  // or the child repeats what is still buffered
+    const pid_t test = getpid();
     pid_ = fork();
     if (pid_ == 0) {
+      // Gone with the test, however it ends.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != test) _exit(0);
       run();
       _exit(0);
     }
