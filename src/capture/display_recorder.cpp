@@ -546,7 +546,12 @@ std::vector<std::string> DisplayRecorder::finishCompanions() {
 // Why nothing can be kept of a recording whose movie holds no frame.
 StudioError DisplayRecorder::nothingKept(const Captured& captured, double stopAsked) {
   if (sink_) sink_->cancel();
-  if (!captured.troubles.empty()) return StudioError(captured.troubles.front().alone());
+  if (!captured.troubles.empty()) {
+    // The screen ended before it handed over a frame (its server was lost): the recording
+    // never began, and goes as a failed start does.
+    if (captured.ended() && framesTaken_.load() == 0) removeUnrecordedFolder();
+    return StudioError(captured.troubles.front().alone());
+  }
   // Frames came but the writer never took one: the screen was readable, the file was not.
   if (framesTaken_.load() > 0) {
     return StudioError(recordingWriteFailure(RecordingFile::screen, moviePath(),

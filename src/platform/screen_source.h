@@ -8,6 +8,7 @@
 // Written so that both the X11 backend and a synthetic test source can stand behind it.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -43,6 +44,11 @@ struct Rect {
   bool empty() const { return !(width > 0) || !(height > 0); }
   // Half-open: the right and bottom edges are outside.
   bool contains(Point p) const { return p.x >= x && p.y >= y && p.x < maxX() && p.y < maxY(); }
+  // The area both cover; empty() when they do not meet.
+  Rect intersected(const Rect& o) const {
+    const double left = std::max(x, o.x), top = std::max(y, o.y);
+    return {left, top, std::min(maxX(), o.maxX()) - left, std::min(maxY(), o.maxY()) - top};
+  }
   bool operator==(const Rect&) const = default;
 };
 

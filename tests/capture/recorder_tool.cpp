@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <stop_token>
 #include <thread>
 
@@ -28,6 +29,7 @@
 
 #include "support/disk_filler.h"
 #include "support/noise_painter.h"
+#include "support/x_proxy.h"
 
 namespace vantry {
 namespace {
@@ -87,6 +89,13 @@ class RecordTool : public ::testing::Test {
 
 std::string firstLine(const std::string& text) {
   return text.substr(0, text.find('\n'));
+}
+
+// Whether the process has ended (a zombie waiting for us, or gone).
+bool hasEnded(pid_t pid) {
+  const std::string stat = test::readText("/proc/" + std::to_string(pid) + "/stat");
+  const auto close = stat.rfind(')');
+  return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] == 'Z';
 }
 
 // The journal of the one recording under `home`, once it holds `seconds` of samples.
@@ -211,20 +220,106 @@ TEST_F(RecordTool, AServerLostWhileTheRecordingStartsFailsTheStart) {
   EXPECT_TRUE(fs::is_empty(home.path / "data" / "Pexilar" / "Recordings", ec));
 }
 
+// How a start that lost its display may end: failed, said in one sentence, exit 1, nothing
+// left in the recordings; or, the start done, as a recording with its document. Never a
+// crash, a silent exit or a folder without a document. Lines Xlib writes itself (it makes up
+// the answers a lost server never gave, and says so) are the library's.
+void expectAStartThatLostItsDisplay(const ToolRun& r, const fs::path& recordings) {
+  std::vector<std::string> ours;
+  std::istringstream lines(r.err);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("Xlib: ", 0) != 0) ours.push_back(line);
+  }
+  std::vector<fs::path> folders;
+  std::error_code ec;
+  for (fs::directory_iterator it(recordings, ec), e; !ec && it != e; it.increment(ec))
+    folders.push_back(it->path());
+  if (r.exitCode == 1) {
+    ASSERT_EQ(ours.size(), 1u) << r.err;
+    EXPECT_TRUE(ours[0] ==
+                    "The connection to the X11 display server was lost. Make sure your desktop "
+                    "session is still running, then try again." ||
+                ours[0] ==
+                    "The recording was stopped before anything was captured, so nothing was "
+                    "kept. Start the recording again.")
+        << r.err;
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_TRUE(folders.empty()) << folders.front();
+  } else {
+    EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 3) << r.exitCode << ": " << r.err;
+    ASSERT_EQ(folders.size(), 1u) << r.err;
+    EXPECT_EQ(firstLine(r.out), folders[0].string());
+    EXPECT_TRUE(fs::exists(folders[0] / "project.json")) << r.err;
+  }
+}
+
+// The display is cut off after the server's first answer to the tool, then after its
+// second, and so on through the whole start and stop, whichever of its connections the
+// answer was for: at every step the start fails in words and leaves nothing, or has done.
+TEST_F(RecordTool, ADisplayCutOffAtEveryStepOfTheStartFailsItInWords) {
+  const fs::path recordings = home.path / "data" / "Pexilar" / "Recordings";
+  const std::string server = display;
+  // What the X libraries were making for a lost server they drop: not this test's matter.
+  inChild = [] { setenv("ASAN_OPTIONS", "detect_leaks=0:abort_on_error=0", 1); };
+  long answers = 0;
+  {
+    test::CuttingXProxy counting(server, -1);
+    display = counting.display();
+    run({"--seconds", "0"});
+    answers = counting.answers();
+  }
+  ASSERT_GT(answers, 30);
+  fs::remove_all(recordings);
+  // The first: no display to be reached at all, said as such.
+  {
+    test::CuttingXProxy proxy(server, 0);
+    display = proxy.display();
+    const ToolRun r = run({"--seconds", "0"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(firstLine(r.err).rfind("Could not connect to the X11 display server.", 0), 0u)
+        << r.err;
+  }
+  for (long n = 1; n <= answers; ++n) {
+    SCOPED_TRACE("cut after " + std::to_string(n) + " of " + std::to_string(answers) + " answers");
+    test::CuttingXProxy proxy(server, n);
+    display = proxy.display();
+    expectAStartThatLostItsDisplay(run({"--seconds", "0"}), recordings);
+    fs::remove_all(recordings);
+  }
+}
+
+// A real server killed at moments through the start (after the recording's folder, its first
+// step, has appeared): the same.
+TEST_F(RecordTool, AServerKilledWhileTheRecordingStartsFailsItInWords) {
+  const fs::path recordings = home.path / "data" / "Pexilar" / "Recordings";
+  inChild = [] { setenv("ASAN_OPTIONS", "detect_leaks=0:abort_on_error=0", 1); };
+  for (const int ms : {0, 5, 10, 20, 35, 50, 75, 100, 150, 250}) {
+    SCOPED_TRACE("killed " + std::to_string(ms) + " ms after the folder appeared");
+    test::XvfbProcess server(640, 480);
+    ASSERT_FALSE(server.display().empty());
+    display = server.display();
+    const ToolRun r = run({"--seconds", "2"}, [&](pid_t pid) {
+      const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+      std::error_code ec;
+      while (std::chrono::steady_clock::now() < end && !hasEnded(pid) &&
+             (!fs::exists(recordings, ec) || fs::is_empty(recordings, ec)))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+      kill(server.pid(), SIGKILL);
+    });
+    expectAStartThatLostItsDisplay(r, recordings);
+    fs::remove_all(recordings);
+  }
+}
+
 TEST_F(RecordTool, PreviewWritesPngFrames) {
   const fs::path out = home.path / "preview";
-  // The pointer keeps moving until the tool has ended (a zombie waiting for us): a still
-  // screen is handed on only once.
-  auto ended = [](pid_t pid) {
-    const std::string stat = test::readText("/proc/" + std::to_string(pid) + "/stat");
-    const auto close = stat.rfind(')');
-    return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] == 'Z';
-  };
+  // The pointer keeps moving until the tool has ended: a still screen is handed on only once.
   const ToolRun r = run({"--preview-seconds", "1", "--preview-out", out.string()}, [&](pid_t pid) {
     Display* dpy = XOpenDisplay(display.c_str());
     if (!dpy) return;
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    for (int i = 0; std::chrono::steady_clock::now() < end && !ended(pid); ++i) {
+    for (int i = 0; std::chrono::steady_clock::now() < end && !hasEnded(pid); ++i) {
       XTestFakeMotionEvent(dpy, -1, 200 + i % 500, 300, 0);  // a new place every time
       XSync(dpy, False);
       std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -106,8 +106,9 @@ TEST_F(PrivateRecording, FoldersAndFilesAreTheOwnersAloneWhateverTheUmask) {
 
 // Another program takes windows of ours that were never shown into its own (an
 // override-redirect window, or the window manager's frame around its own window) and marks
-// them as client windows. Its windows are recorded, and pressed, as they are; ours and the
-// manager's frame around them are painted out, and a press there is no click.
+// them as client windows, and puts a window of its own inside one of ours. Its windows are
+// recorded, and pressed, as they are, wherever they are; ours and the manager's frame around
+// them are painted out, and a press there is no click.
 TEST(XvfbPrivacy, OnlyTheAppsOwnWindowsAreLeftOutAndUnclickedWhateverAnotherProgramHoldsOfOurs) {
   for (const bool managed : {false, true}) {
     SCOPED_TRACE(managed ? "with a window manager" : "without a window manager");
@@ -135,6 +136,10 @@ TEST(XvfbPrivacy, OnlyTheAppsOwnWindowsAreLeftOutAndUnclickedWhateverAnotherProg
     XReparentWindow(other, takenIntoOwn, holder, 0, 0);
     testing::FakeWindowManager::setWmState(other, takenIntoOwn);
     XMapRaised(other, holder);
+    const Window intruder =
+        XCreateSimpleWindow(other, DefaultRootWindow(other), 0, 0, 50, 30, 0, 0, 0xff00ff);
+    XReparentWindow(other, intruder, main.id(), 100, 60);
+    XMapWindow(other, intruder);
     std::optional<testing::ColourWindow> notes;
     if (wm) {
       notes.emplace(other, 300, 260, 160, 100, 0x00ffff, "Notes", "Notes");
@@ -179,6 +184,7 @@ TEST(XvfbPrivacy, OnlyTheAppsOwnWindowsAreLeftOutAndUnclickedWhateverAnotherProg
     std::vector<Spot> spots = {{120, 100, false, 0x0000ff},  // ours: what lies beneath
                                {120, 50, false, 0x0000ff},   // its title strip, when framed
                                {380, 90, true, 0xff8000},    // the other program's window
+                               {165, 125, true, 0xff00ff},   // ...and its window inside ours
                                {560, 440, true, 0x0000ff}};  // the desk
     if (managed) {
       spots.push_back({380, 330, true, 0x00ffff});  // the other's managed window...

@@ -4,6 +4,7 @@
 #include <X11/Xutil.h>
 
 #include <poll.h>
+#include <setjmp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -29,9 +30,45 @@ int countError(Display*, XErrorEvent*) {
   return 0;
 }
 
+// Set while XOpenDisplay runs on this thread: a server lost then would meet the library's
+// own exit handler, which ends the process (ours is set only once the display is returned).
+thread_local sigjmp_buf* tOpening = nullptr;
+thread_local Display* tLostWhileOpening = nullptr;
+
 // Called before the per-connection exit handler; that handler keeps the process alive.
-int quietIOError(Display*) {
+int quietIOError(Display* dpy) {
+  if (tOpening) {
+    tLostWhileOpening = dpy;
+    siglongjmp(*tOpening, 1);
+  }
   return 0;
+}
+
+// Xlib keeps a lost display locked, and closing one whose server is gone runs into the loss
+// half-way: only the socket is released.
+void giveUp(Display* dpy) {
+  close(ConnectionNumber(dpy));
+#if defined(__SANITIZE_ADDRESS__)
+  // Its memory is given up on purpose with the server: the leak checker is told so, and
+  // it still reports every other display and Xlib structure left behind.
+  __lsan_ignore_object(dpy);
+#endif
+}
+
+// XOpenDisplay; null with `lost` set when the server went away while answering it.
+Display* openDisplay(bool& lost) {
+  sigjmp_buf opening;
+  if (sigsetjmp(opening, 0) != 0) {
+    // Back from the handler, out of the library's frames: nothing of ours was left in them.
+    tOpening = nullptr;
+    lost = true;
+    giveUp(tLostWhileOpening);
+    return nullptr;
+  }
+  tOpening = &opening;
+  Display* dpy = XOpenDisplay(nullptr);
+  tOpening = nullptr;
+  return dpy;
 }
 
 void installHandlers() {
@@ -92,17 +129,24 @@ std::string lostDisplayMessage() {
       {L("与 X11 显示服务的连接已断开。"), L("请确认桌面会话仍在运行，然后重试。")});
 }
 
-Connection::Connection() {
+Connection::Connection(bool reachedBefore) {
   installHandlers();
-  dpy_ = XOpenDisplay(nullptr);
-  if (!dpy_) throw PlatformError(noDisplayMessage());
-  // Before the first request: the library's own handler would end the process.
+  bool lost = false;
+  dpy_ = openDisplay(lost);
+  if (!dpy_) throw PlatformError(lost || reachedBefore ? lostDisplayMessage() : noDisplayMessage());
+  // Before our first request: the library's own handler would end the process.
   XSetIOErrorExitHandler(dpy_, &Connection::onLostConnection, this);
   // Xwayland answers, but shows neither the Wayland windows nor the pointer over them: it
   // would record black frames. VANTRY_ALLOW_XWAYLAND=1 records its X windows anyway.
   int opcode = 0, event = 0, error = 0;
-  if (XQueryExtension(dpy_, "XWAYLAND", &opcode, &event, &error) &&
-      !getenv("VANTRY_ALLOW_XWAYLAND")) {
+  const bool xwayland = XQueryExtension(dpy_, "XWAYLAND", &opcode, &event, &error);
+  // A lost server's answer is whatever lay in memory.
+  if (dead_) {
+    giveUp(dpy_);
+    dpy_ = nullptr;
+    throw PlatformError(lostDisplayMessage());
+  }
+  if (xwayland && !getenv("VANTRY_ALLOW_XWAYLAND")) {
     XCloseDisplay(dpy_);
     dpy_ = nullptr;
     throw PlatformError(noDisplayMessage());
@@ -121,18 +165,15 @@ bool Connection::peerGone() const {
 
 Connection::~Connection() {
   if (!dpy_) return;
-  // Xlib keeps a lost display locked, and closing one whose server is gone runs into the
-  // loss half-way: only the socket is released then.
   if (peerGone()) {
-    close(ConnectionNumber(dpy_));
-#if defined(__SANITIZE_ADDRESS__)
-    // Its memory is given up on purpose with the server: the leak checker is told so, and
-    // it still reports every other display and Xlib structure left behind.
-    __lsan_ignore_object(dpy_);
-#endif
+    giveUp(dpy_);
   } else {
     XCloseDisplay(dpy_);
   }
+}
+
+void Connection::stillThere() const {
+  if (dead_) throw PlatformError(lostDisplayMessage());
 }
 
 void Connection::onLostConnection(Display*, void* self) {
@@ -236,8 +277,10 @@ Connection& threadConnection() {
   const char* env = getenv("DISPLAY");
   const std::string wanted = env ? env : "";
   if (!connection || connection->peerGone() || openedFor != wanted) {
+    // A display that went away since is lost, not missing, when it cannot be reached again.
+    const bool lost = connection && openedFor == wanted;
     connection.reset();
-    connection = std::make_unique<Connection>();
+    connection = std::make_unique<Connection>(lost);
     openedFor = wanted;
   }
   return *connection;

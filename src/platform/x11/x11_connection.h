@@ -2,7 +2,8 @@
 // the pointer.
 //
 // One X connection, used by one thread at a time. X protocol errors never end the
-// process: they are counted per thread, and a lost connection only marks itself dead.
+// process: they are counted per thread, and a lost connection only marks itself dead, even
+// when it is lost while it is being opened.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -18,8 +19,10 @@ namespace vantry::platform::x11 {
 
 class Connection {
  public:
-  // Throws PlatformError with a translated message when no X display can be reached.
-  Connection();
+  // Throws PlatformError with a translated message when no X display can be reached, or when
+  // it goes away while the connection is opened. `reachedBefore`: the display was reached
+  // before, so one that cannot be reached now was lost.
+  explicit Connection(bool reachedBefore = false);
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
@@ -27,6 +30,10 @@ class Connection {
   Display* display() const { return dpy_; }
   Window root() const { return root_; }
   bool dead() const { return dead_.load(); }
+  // Throws PlatformError with the lost-connection message once the server has gone: what a
+  // lost server's requests returned is never to be used (Xlib makes up the answers it did
+  // not get).
+  void stillThere() const;
   // Lost, or the server has hung up without our having noticed yet.
   bool peerGone() const;
   Atom atom(const char* name);

@@ -45,10 +45,6 @@ Fit fitInside(double w, double h, int frameW, int frameH) {
   return f;
 }
 
-bool intersects(const Rect& a, const Rect& b) {
-  return a.x < b.maxX() && b.x < a.maxX() && a.y < b.maxY() && b.y < a.maxY();
-}
-
 }  // namespace
 
 bool canCompose(Connection& c) {
@@ -77,7 +73,7 @@ X11FrameStream::~X11FrameStream() {
 
 void X11FrameStream::start() {
   stop();
-  c_ = std::make_unique<Connection>();
+  c_ = std::make_unique<Connection>(true);  // made for a display or window listed just before
   setUp();
   ended_ = false;
   thread_ = std::jthread([this](std::stop_token token) { run(token); });
@@ -97,14 +93,13 @@ void X11FrameStream::stop() {
 void X11FrameStream::setUp() {
   Display* dpy = c_->display();
   // A server that goes away part way (its compositing can die of a huge window) answers
-  // nothing more: what its requests would have returned is never used.
-  const auto stillThere = [this] {
-    if (c_->dead()) throw PlatformError(lostDisplayMessage());
-  };
+  // nothing more: each step that asks it is checked before what it returned is used.
   int event = 0, error = 0, major = 0, minor = 0;
   Bool pixmaps = False;
   shm_ = XShmQueryExtension(dpy) && XShmQueryVersion(dpy, &major, &minor, &pixmaps);
+  c_->stillThere();
   render_ = XRenderQueryExtension(dpy, &event, &error);
+  c_->stillThere();
   composite_ = canCompose(*c_);
 
   if (filter_.kind == ContentFilter::Kind::display) {
@@ -113,16 +108,16 @@ void X11FrameStream::setUp() {
       if (d.id == filter_.display) monitor_ = d.frame;
     }
   } else if (!windowFrame(*c_, Window(filter_.window))) {
-    stillThere();
+    c_->stillThere();
     throw PlatformError(L("所选窗口已关闭，请重新选择。"));
   }
-  stillThere();
+  c_->stillThere();
   if (composite_) {
     // Automatic redirection keeps the screen as it is and gives every window its own
     // pixmap; it ends with this connection.
     XCompositeRedirectSubwindows(dpy, c_->root(), CompositeRedirectAutomatic);
     XSync(dpy, False);
-    stillThere();
+    c_->stillThere();
   }
 
   const int w = config_.width, h = config_.height;
@@ -132,7 +127,7 @@ void X11FrameStream::setUp() {
     XWindowAttributes ra{};
     if (XGetWindowAttributes(dpy, c_->root(), &ra))
       rootFormat = XRenderFindVisualFormat(dpy, ra.visual);
-    stillThere();
+    c_->stillThere();
     // Without the formats nothing can be composed: the plain read below serves.
     if (!argb_ || !rootFormat) render_ = false;
   }
@@ -173,7 +168,7 @@ void X11FrameStream::setUp() {
   }
   if (!render_ || !shm_) composite_ = false;  // the plain read cannot leave windows out
   XSync(dpy, False);
-  stillThere();
+  c_->stillThere();
 }
 
 void X11FrameStream::tearDown() {
@@ -292,7 +287,7 @@ bool X11FrameStream::displaySource(Source& src) {
   src.height = int(monitor_.height);
   if (!composite_) return true;
   const std::vector<Window> tops = stackedTopLevels();
-  const std::vector<XRectangle> own = ownAreas(tops, monitor_);
+  const std::vector<ShownPart> own = ownAreas(tops, monitor_);
   if (own.empty()) return true;  // nothing of ours on this display: the screen as it is
   // Our windows are painted over from what lies beneath them, in a picture of our own.
   Display* dpy = c_->display();
@@ -324,8 +319,8 @@ std::vector<Window> X11FrameStream::stackedTopLevels() {
   return tops;
 }
 
-std::vector<XRectangle> X11FrameStream::ownAreas(const std::vector<Window>& tops,
-                                                 const Rect& monitor) {
+std::vector<ShownPart> X11FrameStream::ownAreas(const std::vector<Window>& tops,
+                                                const Rect& monitor) {
   const double now = hostTime();
   ownTops_.clear();
   if (std::any_of(filter_.excludedApplications.begin(), filter_.excludedApplications.end(),
@@ -336,26 +331,36 @@ std::vector<XRectangle> X11FrameStream::ownAreas(const std::vector<Window>& tops
     own_.keepOnly(tops);
   }
 
-  std::vector<XRectangle> own;
+  std::vector<ShownPart> areas;
   for (Window w : tops) {
     if (!ownTops_.contains(w)) continue;
-    XWindowAttributes a{};
-    if (!XGetWindowAttributes(c_->display(), w, &a) || a.map_state != IsViewable) continue;
-    const Rect r{double(a.x), double(a.y), double(a.width + 2 * a.border_width),
-                 double(a.height + 2 * a.border_width)};
-    if (!intersects(r, monitor)) continue;
-    own.push_back({short(r.x - monitor.x), short(r.y - monitor.y), (unsigned short)r.width,
-                   (unsigned short)r.height});
+    for (ShownPart& part : own_.parts(*c_, w, monitor)) {
+      part.rect.x -= monitor.x;
+      part.rect.y -= monitor.y;
+      areas.push_back(part);
+    }
   }
-  return own;
+  return areas;
 }
 
 void X11FrameStream::paintBeneath(const std::vector<Window>& tops,
-                                  const std::vector<XRectangle>& own, const Rect& monitor,
+                                  const std::vector<ShownPart>& areas, const Rect& monitor,
                                   Picture dst) {
   Display* dpy = c_->display();
-  XserverRegion region =
-      XFixesCreateRegion(dpy, const_cast<XRectangle*>(own.data()), int(own.size()));
+  // Laid in order: another program's window inside ours takes its place out again, and one
+  // of ours over that puts it back.
+  XserverRegion region = XFixesCreateRegion(dpy, nullptr, 0);
+  for (const ShownPart& part : areas) {
+    XRectangle r{short(part.rect.x), short(part.rect.y), (unsigned short)part.rect.width,
+                 (unsigned short)part.rect.height};
+    XserverRegion piece = XFixesCreateRegion(dpy, &r, 1);
+    if (part.own) {
+      XFixesUnionRegion(dpy, region, region, piece);
+    } else {
+      XFixesSubtractRegion(dpy, region, region, piece);
+    }
+    XFixesDestroyRegion(dpy, piece);
+  }
   XFixesSetPictureClipRegion(dpy, dst, 0, 0, region);
   XRenderColor black{0, 0, 0, 0xffff};
   XRenderFillRectangle(dpy, PictOpSrc, dst, &black, 0, 0, int(monitor.width), int(monitor.height));
@@ -391,7 +396,7 @@ void X11FrameStream::paintBeneath(const std::vector<Window>& tops,
     }
     const Rect r{double(a.x), double(a.y), double(a.width + 2 * a.border_width),
                  double(a.height + 2 * a.border_width)};
-    if (!intersects(r, monitor)) continue;
+    if (r.intersected(monitor).empty()) continue;
     XRenderPictFormat* format = XRenderFindVisualFormat(dpy, a.visual);
     if (!format) continue;
     const Pixmap pm = XCompositeNameWindowPixmap(dpy, w);

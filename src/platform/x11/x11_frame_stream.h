@@ -57,10 +57,11 @@ class X11FrameStream : public FrameStream {
   bool displaySource(Source& src);
   bool windowSource(Source& src);
   std::vector<Window> stackedTopLevels();
-  // Where the application's own windows cover the display, relative to its origin.
-  std::vector<XRectangle> ownAreas(const std::vector<Window>& tops, const Rect& monitor);
-  // Paints, inside `own`, what lies beneath those windows.
-  void paintBeneath(const std::vector<Window>& tops, const std::vector<XRectangle>& own,
+  // What the application's own top-levels show on the display, back to front, relative to
+  // its origin: their own windows, and other programs' windows inside them.
+  std::vector<ShownPart> ownAreas(const std::vector<Window>& tops, const Rect& monitor);
+  // Paints, where the own parts of `areas` show, what lies beneath those windows.
+  void paintBeneath(const std::vector<Window>& tops, const std::vector<ShownPart>& areas,
                     const Rect& monitor, Picture dst);
   void drawCursor(FrameBuffer& out, const Rect& area, double scale, int offX, int offY);
   void checkStillThere(double now);

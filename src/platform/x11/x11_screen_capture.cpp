@@ -1,5 +1,6 @@
 #include "platform/x11/x11_screen_capture.h"
 
+#include <X11/extensions/XInput.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/Xfixes.h>
 #include <unistd.h>
@@ -51,7 +52,7 @@ ShareableContent X11ScreenCapture::shareableContent() {
     content.displays = listDisplays(c);
     content.windows = listWindows(c);
     if (!c.dead()) break;
-    if (attempt == 1) throw PlatformError(noDisplayMessage());
+    if (attempt == 1) throw PlatformError(lostDisplayMessage());
   }
   std::map<std::tuple<std::string, std::int64_t, bool>, bool> seen;
   for (const WindowInfo& w : content.windows) {
@@ -117,8 +118,17 @@ class X11PointerSource : public PointerSource {
  public:
   X11PointerSource() {
     Display* dpy = c_.display();
+    // A server lost meanwhile fails the start, as one that refused the connection does.
     int event = 0, error = 0;
-    if (XQueryExtension(dpy, "XInputExtension", &xiOpcode_, &event, &error)) {
+    const bool xi = XQueryExtension(dpy, "XInputExtension", &xiOpcode_, &event, &error);
+    c_.stillThere();
+    if (xi) {
+      // libXi's first request asks the version, and its other calls read that answer
+      // unchecked: asked on its own first, a server lost there is seen before they run.
+      XExtensionVersion* version = XGetExtensionVersion(dpy, "XInputExtension");
+      if (version && version != reinterpret_cast<XExtensionVersion*>(NoSuchExtension))
+        XFree(version);
+      c_.stillThere();
       int major = 2, minor = 2;
       if (XIQueryVersion(dpy, &major, &minor) == Success) {
         std::array<unsigned char, XIMaskLen(XI_LASTEVENT)> bits{};
@@ -130,11 +140,10 @@ class X11PointerSource : public PointerSource {
     // Raw events carry physical buttons; the logical left one may sit elsewhere.
     std::array<unsigned char, 256> map{};
     const int n = XGetPointerMapping(dpy, map.data(), int(map.size()));
+    c_.stillThere();
     for (int i = 0; i < n; ++i) {
       if (map[i] == 1) leftPhysical_ = i + 1;
     }
-    // A server lost meanwhile fails the start, as one that refused the connection does.
-    if (c_.dead()) throw PlatformError(lostDisplayMessage());
   }
 
  protected:
@@ -153,10 +162,10 @@ class X11PointerSource : public PointerSource {
     raw.leftDown = (mask & Button1Mask) != 0;
     // The reply above came after every event the server sent before it.
     raw.presses = drain();
-    // Only while the button is down, and remembered per window: the sampler runs 60 times a
-    // second.
+    // Only while the button is down, and whose a top-level is remembered per window: the
+    // sampler runs 60 times a second.
     if (tellsOwnWindows() && (raw.leftDown || raw.presses > 0) && child != None) {
-      raw.overOwnWindow = own_.isOwn(c_, child, hostTime());
+      raw.overOwnWindow = own_.showsOwnAt(c_, child, raw.location, hostTime());
     }
     return raw;
   }
@@ -180,7 +189,7 @@ class X11PointerSource : public PointerSource {
     return rawPresses_ ? presses : 0;
   }
 
-  Connection c_;
+  Connection c_{true};  // made for a display listed just before
   OwnTopLevels own_;
   int xiOpcode_ = -1;
   bool rawPresses_ = false;

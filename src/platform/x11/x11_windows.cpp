@@ -264,6 +264,67 @@ bool OwnTopLevels::isOwn(Connection& c, Window top, double now) {
   return own;
 }
 
+namespace {
+
+// A window's area with its border, and the inside of that, in root coordinates; `origin` is
+// where its parent's inside starts.
+struct Placed {
+  Rect outer, inside;
+};
+
+Placed placed(const XWindowAttributes& a, Point origin) {
+  const double border = a.border_width;
+  const Rect outer{origin.x + a.x, origin.y + a.y, a.width + 2 * border, a.height + 2 * border};
+  return {outer, {outer.x + border, outer.y + border, double(a.width), double(a.height)}};
+}
+
+// The viewable windows inside `w` (its inside starts at `origin`), clipped to `clip`, back to
+// front: the application's and the manager's with what lies inside them, another program's
+// whole.
+void addPartsWithin(Connection& c, Window w, Point origin, const Rect& clip,
+                    const std::optional<ClientRange>& manager, int depth,
+                    std::vector<ShownPart>& parts) {
+  for (const Window k : children(c, w)) {
+    XWindowAttributes a{};
+    if (!XGetWindowAttributes(c.display(), k, &a) || a.map_state != IsViewable ||
+        a.c_class != InputOutput) {
+      continue;
+    }
+    const Placed p = placed(a, origin);
+    const Rect shown = p.outer.intersected(clip);
+    if (shown.empty()) continue;
+    const bool own = (manager && manager->made(k)) || isThisApplication(c, k);
+    parts.push_back({shown, own});
+    if (own && depth > 0) {
+      addPartsWithin(c, k, {p.inside.x, p.inside.y}, p.inside.intersected(shown), manager,
+                     depth - 1, parts);
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<ShownPart> OwnTopLevels::parts(Connection& c, Window top, const Rect& area) {
+  XWindowAttributes a{};
+  if (!XGetWindowAttributes(c.display(), top, &a) || a.map_state != IsViewable) return {};
+  const Placed p = placed(a, {0, 0});
+  const Rect shown = p.outer.intersected(area);
+  if (shown.empty()) return {};
+  std::vector<ShownPart> parts{{shown, true}};
+  // Deep enough for a toolkit's windows inside a manager's frame.
+  addPartsWithin(c, top, {p.inside.x, p.inside.y}, p.inside.intersected(shown), manager_, 8, parts);
+  return parts;
+}
+
+bool OwnTopLevels::showsOwnAt(Connection& c, Window top, Point at, double now) {
+  if (!isOwn(c, top, now)) return false;
+  const std::vector<ShownPart> shown = parts(c, top, {at.x, at.y, 1, 1});
+  for (auto part = shown.rbegin(); part != shown.rend(); ++part) {
+    if (part->rect.contains(at)) return part->own;
+  }
+  return false;
+}
+
 void OwnTopLevels::keepOnly(const std::vector<Window>& tops) {
   std::erase_if(known_, [&](const auto& entry) {
     return std::find(tops.begin(), tops.end(), entry.first) == tops.end();

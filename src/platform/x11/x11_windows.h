@@ -69,18 +69,33 @@ bool isThisApplication(Connection& c, Window w);
 // manager that holds no selection can be impersonated through the root property alone.
 std::optional<ClientRange> windowManager(Connection& c);
 
-// Whether the top-level window `top` shows this application (and is left out of a display
-// capture): made by one of its instances, or a frame of the window manager around a client
-// window (WM_STATE) of an instance that holds no other program's window. A top-level of any
-// other client never counts, whatever it holds: any client may reparent any window into its
-// own and set WM_STATE on it.
+// Whether the top-level window `top` shows this application (and its own parts are left out
+// of a display capture): made by one of its instances, or a frame of the window manager
+// around a client window (WM_STATE) of an instance that holds no other program's window. A
+// top-level of any other client never counts, whatever it holds: any client may reparent any
+// window into its own and set WM_STATE on it.
 bool isOwnTopLevel(Connection& c, Window top, const std::optional<ClientRange>& manager);
+
+// A piece of what a top-level window of the application's shows, in root coordinates: a
+// window of its own (or of the window manager's, around or inside it), or a window of
+// another program that lies inside it (any client may reparent its window into one of
+// ours). Only the own parts are left out of a capture.
+struct ShownPart {
+  Rect rect;
+  bool own = true;
+};
 
 // isOwnTopLevel() remembered for each top-level window and asked again every two seconds (a
 // new frame gets its client a moment later), with the window manager looked up as often.
 class OwnTopLevels {
  public:
   bool isOwn(Connection& c, Window top, double now);
+  // The parts the own top-level `top` shows within `area`, back to front (a later one lies
+  // over those before it), the whole top-level first; empty when it is not viewable there.
+  // Asked afresh every time.
+  std::vector<ShownPart> parts(Connection& c, Window top, const Rect& area);
+  // Whether `top` is own and shows one of its own windows at `at` (root coordinates).
+  bool showsOwnAt(Connection& c, Window top, Point at, double now);
   // Forgets every window but these (the top-levels there are now).
   void keepOnly(const std::vector<Window>& tops);
   void clear() { known_.clear(); }
