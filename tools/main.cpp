@@ -6,6 +6,7 @@
 #include "localization/localization.h"
 #include "localization/qt/language_settings.h"
 #include "platform/memory_release.h"
+#include "studio/studio.h"
 
 namespace vantry::tool {
 
@@ -36,7 +37,7 @@ int main(int argc, char** argv) {
   vantry::setCurrentLanguage(vantry::AppLanguage::load());
   const std::string name = argv[1];
   for (const auto& c : commands) {
-    if (c.name == name) return c.run(Args(argv + 2, argv + argc));
+    if (c.name == name) return vantry::Studio::exitStatus(c.run(Args(argv + 2, argv + argc)));
   }
   std::cerr << "vantry-tool: unknown command \"" << name << "\"\n";
   return 64;

@@ -25,9 +25,10 @@
 #include "render/movie_exporter.h"
 #include "studio/studio.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int runApplication(int argc, char** argv) {
   using namespace vantry;
-  platform::configureAllocator();
   QApplication app(argc, argv);
   claimOwnWindows();
   QApplication::setOrganizationName("Vantry");
@@ -72,9 +73,10 @@ int main(int argc, char** argv) {
   startWidgetMapFromEnvironment(&app);
 
   // Recordings whose process died while recording are rebuilt from their pointer journal,
-  // off the main thread; one notice says what was recovered.
+  // off the main thread; one notice says what was recovered. Quitting stops it between two
+  // recordings: the rest wait for the next start.
   // Working folders of exports that were killed are swept at the same time.
-  std::jthread recovery([&studio] {
+  std::jthread recovery([&studio](std::stop_token stop) {
     // Recordings made before, under a wider umask or by an older version, are closed to the
     // other users of this machine: our data folder and the recordings folder, where they are.
     const std::filesystem::path recordings = DisplayRecorder::defaultRecordingsFolder();
@@ -88,10 +90,17 @@ int main(int argc, char** argv) {
       // A folder that cannot be listed is left for the next start.
     }
     const std::string notice =
-        recoveryNotice(recoverRecordings(DisplayRecorder::defaultRecordingsFolder()));
+        recoveryNotice(recoverRecordings(DisplayRecorder::defaultRecordingsFolder(), stop));
     if (!notice.empty())
       QMetaObject::invokeMethod(
           &studio, [&studio, notice] { studio.setNotice(notice); }, Qt::QueuedConnection);
   });
   return QApplication::exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  vantry::platform::configureAllocator();
+  return vantry::Studio::exitStatus(runApplication(argc, argv));
 }

@@ -4,12 +4,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
+
+#include "platform/screen_source.h"
 
 namespace vantry {
 
@@ -56,6 +57,7 @@ std::string headerLine(const JournalHeader& h) {
   if (h.audioFile) j["audioFile"] = *h.audioFile;
   if (h.cameraOffset && std::isfinite(*h.cameraOffset)) j["cameraOffset"] = *h.cameraOffset;
   if (h.audioOffset && std::isfinite(*h.audioOffset)) j["audioOffset"] = *h.audioOffset;
+  if (h.startTime && std::isfinite(*h.startTime)) j["startTime"] = *h.startTime;
   return j.dump() + "\n";
 }
 
@@ -65,8 +67,13 @@ PointerJournalWriter::~PointerJournalWriter() {
   close();
 }
 
-bool PointerJournalWriter::open(const std::string& path, const JournalHeader& header) {
+bool PointerJournalWriter::open(const std::string& path, JournalHeader header) {
   close();
+  if (!header.startTime) {
+    const double wall =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    header.startTime = wall - (platform::hostTime() - header.startClock);
+  }
   fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
   if (fd_ < 0) {
     error_ = std::strerror(errno);
@@ -137,19 +144,36 @@ void PointerJournalWriter::close() {
   reserved_ = 0;
 }
 
-void releaseDocumentReserve(const std::string& folder) {
-  std::error_code ignored;
-  std::filesystem::remove(std::filesystem::path(folder) / kDocumentReserveName, ignored);
+void releaseDocumentReserve(int folder) {
+  ::unlinkat(folder, kDocumentReserveName, 0);
 }
 
 std::optional<JournalContents> readPointerJournal(const std::string& path, std::string* error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (error) *error = std::strerror(errno);
+    return std::nullopt;
+  }
+  auto contents = readPointerJournal(fd, error);
+  ::close(fd);
+  return contents;
+}
+
+std::optional<JournalContents> readPointerJournal(int fd, std::string* error) {
   auto fail = [&](std::string text) -> std::optional<JournalContents> {
     if (error) *error = std::move(text);
     return std::nullopt;
   };
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return fail(std::strerror(errno));
-  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  std::string bytes;
+  char buffer[65536];
+  for (off_t at = 0;;) {
+    const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return fail(std::strerror(errno));
+    if (n == 0) break;
+    bytes.append(buffer, size_t(n));
+    at += n;
+  }
   const size_t newline = bytes.find('\n');
   if (newline == std::string::npos) return fail("incomplete header");
 
@@ -164,6 +188,7 @@ std::optional<JournalContents> readPointerJournal(const std::string& path, std::
     if (j.contains("audioFile")) out.header.audioFile = j["audioFile"].get<std::string>();
     if (j.contains("cameraOffset")) out.header.cameraOffset = j["cameraOffset"].get<double>();
     if (j.contains("audioOffset")) out.header.audioOffset = j["audioOffset"].get<double>();
+    if (j.contains("startTime")) out.header.startTime = j["startTime"].get<double>();
   } catch (const std::exception& e) {
     return fail(e.what());
   }

@@ -30,6 +30,9 @@ struct JournalHeader {
   int64_t width = 0;
   int64_t height = 0;
   double startClock = 0;  // host-clock instant of time 0
+  // The same instant on the wall clock (seconds since the epoch), which file times are
+  // compared with; the writer sets it when it is none. Journals of earlier versions have none.
+  std::optional<double> startTime;
   // File names inside the recording folder (not paths: the folder may have moved).
   std::optional<std::string> cameraFile;
   std::optional<std::string> audioFile;
@@ -46,7 +49,7 @@ class PointerJournalWriter {
 
   // Creates the file and writes the header, and the space reserve beside it. False with
   // error() set when the journal cannot be written (a missing reserve is no failure).
-  bool open(const std::string& path, const JournalHeader& header);
+  bool open(const std::string& path, JournalHeader header);
   // Keeps the sample for the next write.
   void add(const PointerSample& sample);
   // Hands what is kept to the file. After a failed write (a full disk) the journal stops:
@@ -73,8 +76,9 @@ class PointerJournalWriter {
   void growReserve();
 };
 
-// Gives back the space reserved beside a journal in `folder` (after a crash).
-void releaseDocumentReserve(const std::string& folder);
+// Gives back the space reserved beside a journal in the folder open as `folder` (after a
+// crash).
+void releaseDocumentReserve(int folder);
 
 struct JournalContents {
   JournalHeader header;
@@ -85,5 +89,7 @@ struct JournalContents {
 // Reads a journal; nullopt with `error` set when the file cannot be read or its header is
 // not whole.
 std::optional<JournalContents> readPointerJournal(const std::string& path, std::string* error);
+// The same from the regular file open as `fd`, from its start.
+std::optional<JournalContents> readPointerJournal(int fd, std::string* error);
 
 }  // namespace vantry

@@ -6,7 +6,7 @@
 #include <QDateTime>
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 
@@ -30,20 +30,97 @@ namespace {
 constexpr const char* kMovie = "screen.mp4";
 constexpr const char* kDocument = "project.json";
 
+// How far a recording may run past its journal's last sample: the journal is written every
+// half second, and a busy writer queue may fall behind by a little more.
+constexpr double kJournalLag = 2.0;
+// How far the wall clock may have been set back while the files were written.
+constexpr double kClockSlack = 2.0;
+
+// A file of the folder's own, opened through the folder's descriptor for reading: a regular
+// file of this user with no second name, never a link, nor waited on. -1 otherwise.
+class OwnFile {
+ public:
+  OwnFile(int folder, const std::string& name) {
+    fd_ = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    error_ = fd_ < 0 ? errno : 0;
+    if (fd_ >= 0 && (::fstat(fd_, &st_) != 0 || !S_ISREG(st_.st_mode) ||
+                     st_.st_uid != ::geteuid() || st_.st_nlink != 1)) {
+      ::close(fd_);
+      fd_ = -1;
+      error_ = EINVAL;
+    }
+  }
+  ~OwnFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  OwnFile(const OwnFile&) = delete;
+  OwnFile& operator=(const OwnFile&) = delete;
+
+  bool opened() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  // Why it was not opened: the system's text.
+  std::string error() const { return std::strerror(error_); }
+  const struct stat& status() const { return st_; }
+  // The opened file itself, by a name FFmpeg can open.
+  std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+
+ private:
+  int fd_ = -1;
+  int error_ = 0;
+  struct stat st_ {};
+};
+
+// Whether the folder's own file `name` holds packets of `kind` (a disk that filled before
+// the first fragment leaves none): a companion file is part of the document only then.
+bool holds(int folder, const std::string& name, AVMediaType kind) {
+  const OwnFile file(folder, name);
+  return file.opened() && movieHolds(file.path(), kind);
+}
+
+double seconds(const struct timespec& t) {
+  return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// The wall-clock time the file open as `fd` was made at, where the file system keeps it.
+std::optional<double> bornAt(int fd) {
+  struct statx sx {};
+  if (::statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &sx) != 0 || !(sx.stx_mask & STATX_BTIME))
+    return std::nullopt;
+  return double(sx.stx_btime.tv_sec) + double(sx.stx_btime.tv_nsec) / 1e9;
+}
+
+// The longest the recording can have lasted, by what the folder itself says rather than by
+// what any box of the movie claims: its pointer track was sampled as long as it recorded,
+// and its files were written from its time 0 (the journal's header, or the journal's birth)
+// to its last moment. None when nothing says.
+std::optional<double> longestPossible(const JournalContents& journal, const OwnFile& journalFile,
+                                      const OwnFile& movieFile) {
+  std::optional<double> longest;
+  if (!journal.samples.empty()) longest = journal.samples.back().time + kJournalLag;
+  const std::optional<double> start =
+      journal.header.startTime ? journal.header.startTime : bornAt(journalFile.fd());
+  if (start) {
+    const double lastWrite =
+        std::max(seconds(journalFile.status().st_mtim), seconds(movieFile.status().st_mtim));
+    const double span = lastWrite - *start + kClockSlack;
+    if (span > 0) longest = std::max(longest.value_or(0), span);
+  }
+  return longest;
+}
+
 struct MovieLength {
-  bool opened = false;
   bool hasVideo = false;
   double end = 0;  // end of the last whole video packet
   int width = 0;
   int height = 0;
 };
 
-// Reads packet times only (no decoding); a torn last fragment ends the reading there.
-MovieLength movieLength(const fs::path& file) {
+// Reads packet times only (no decoding); a torn last fragment ends the reading there. With
+// `longest`, a packet that claims to start later is passed over and none ends later.
+MovieLength movieLength(const std::string& file, std::optional<double> longest) {
   MovieLength m;
-  ff::InputFormatPtr in = ff::openInput(file.string());
+  ff::InputFormatPtr in = ff::openInput(file);
   if (!in) return m;
-  m.opened = true;
   const int vi = av_find_best_stream(in.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
   if (vi < 0) return m;
   m.width = in->streams[vi]->codecpar->width;
@@ -52,39 +129,27 @@ MovieLength movieLength(const fs::path& file) {
   ff::PacketPtr pkt = ff::makePacket();
   while (av_read_frame(in.get(), pkt.get()) >= 0) {
     if (pkt->stream_index == vi && pkt->pts != AV_NOPTS_VALUE) {
-      m.hasVideo = true;
-      m.end = std::max(m.end, ff::toSeconds(pkt->pts + std::max<int64_t>(pkt->duration, 0), tb));
+      const double start = ff::toSeconds(pkt->pts, tb);
+      double end = ff::toSeconds(pkt->pts + std::max<int64_t>(pkt->duration, 0), tb);
+      if (longest) end = std::min(end, *longest);
+      if (!longest || start <= *longest) {
+        m.hasVideo = true;
+        m.end = std::max(m.end, end);
+      }
     }
     av_packet_unref(pkt.get());
   }
   return m;
 }
 
-// A companion file is part of the document only when it opens as a movie whose stream of
-// that kind holds something (a disk that filled before the first fragment leaves none).
-bool opensAsMovie(const fs::path& file, AVMediaType kind) {
-  std::error_code ec;
-  if (!fs::exists(file, ec)) return false;
-  return movieHolds(file.string(), kind);
-}
-
-// The time of day the journal was last written: about when the recording ended.
-QTime lastWritten(const fs::path& file) {
-  std::error_code ec;
-  const auto when = fs::last_write_time(file, ec);
-  if (ec) return QTime::currentTime();
-  const auto system = std::chrono::file_clock::to_sys(when);
-  const auto ms =
-      std::chrono::duration_cast<std::chrono::milliseconds>(system.time_since_epoch()).count();
+// The time of day the file was last written.
+QTime lastWritten(const struct stat& st) {
+  const qint64 ms = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
   return QDateTime::fromMSecsSinceEpoch(ms).time();
 }
 
 std::string readFailure(const fs::path& file) {
   return L("无法读取文件 {0}。", shownPath(file.string()));
-}
-
-std::string documentFailure(const fs::path& dir) {
-  return L("无法写入文件 {0}。", shownPath((dir / kDocument).string()));
 }
 
 // A file named by the journal: one of the folder's own, by a plain name.
@@ -93,44 +158,55 @@ std::optional<std::string> ownFile(const std::optional<std::string>& name) {
   return name;
 }
 
-// Rebuilds the document of `dir`, which `lock` holds.
+// Movies, pointer journal and no document: the folder open as `folder` is one a recording
+// left behind (or one still being made).
+bool needsRecoveryIn(int folder) {
+  struct stat st {};
+  return ::fstatat(folder, kMovie, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+         ::fstatat(folder, kPointerJournalName, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+         ::fstatat(folder, kDocument, &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+}
+
+// Rebuilds the document of `dir`, which `lock` holds. Every file is read through the folder's
+// descriptor; on any failure no document is written and nothing removed.
 Clip rebuild(const fs::path& dir, const RecordingLock& lock) {
+  const int folder = lock.folder();
   const fs::path journalPath = dir / kPointerJournalName;
-  std::string error;
-  const auto journal = readPointerJournal(journalPath.string(), &error);
-  const JournalHeader h = journal ? journal->header : JournalHeader{};
+  const OwnFile journalFile(folder, kPointerJournalName);
+  std::string error = journalFile.error();
+  auto journal = journalFile.opened() ? readPointerJournal(journalFile.fd(), &error) : std::nullopt;
+  if (!journal) throw StudioError(withDetail(readFailure(journalPath), error));
+  const JournalHeader& h = journal->header;
   const auto cameraFile = ownFile(h.cameraFile);
   const auto audioFile = ownFile(h.audioFile);
+  // The movie the document is built on is the folder's own plain file (never a link, nor a
+  // file with a name elsewhere), read through the descriptor that was checked. How long the
+  // recording can have lasted is taken before a repair writes it.
+  const OwnFile movieFile(folder, kMovie);
+  const std::optional<double> longest =
+      movieFile.opened() ? longestPossible(*journal, journalFile, movieFile) : std::nullopt;
   // The recording's own files: a tail torn inside a fragment (the process died while the
   // file was written) is made to end at its last whole frame, which reads again. Through
   // the folder as it was locked, never through a link.
   for (const auto& name : {std::optional<std::string>(kMovie), cameraFile, audioFile})
-    if (name) repairCutMovie(lock.folder(), *name);
-  // The movie the document is built on is the folder's own plain file (never a link, nor a
-  // file with a name elsewhere), read through the descriptor that was checked.
-  const int fd = ::openat(lock.folder(), kMovie, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  struct stat st {};
-  const bool own = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                   st.st_uid == ::geteuid() && st.st_nlink == 1;
+    if (name) repairCutMovie(folder, *name);
   const MovieLength movie =
-      own ? movieLength("/proc/self/fd/" + std::to_string(fd)) : MovieLength{};
-  if (fd >= 0) ::close(fd);
+      movieFile.opened() ? movieLength(movieFile.path(), longest) : MovieLength{};
   if (!movie.hasVideo || !(movie.end > 0)) throw StudioError(readFailure(dir / kMovie));
-  if (!journal) throw StudioError(withDetail(readFailure(journalPath), error));
 
   Clip clip;
   clip.id = Uuid::random();
-  clip.title = DisplayRecorder::titleAt(lastWritten(journalPath));
+  clip.title = DisplayRecorder::titleAt(lastWritten(journalFile.status()));
   clip.duration = movie.end;
   clip.screenPath = fs::absolute(dir / kMovie).string();
   clip.isDemo = false;
   clip.width = h.width > 0 ? h.width : movie.width;
   clip.height = h.height > 0 ? h.height : movie.height;
-  if (cameraFile && opensAsMovie(dir / *cameraFile, AVMEDIA_TYPE_VIDEO)) {
+  if (cameraFile && holds(folder, *cameraFile, AVMEDIA_TYPE_VIDEO)) {
     clip.cameraPath = fs::absolute(dir / *cameraFile).string();
     clip.cameraOffset = h.cameraOffset;
   }
-  if (audioFile && opensAsMovie(dir / *audioFile, AVMEDIA_TYPE_AUDIO)) {
+  if (audioFile && holds(folder, *audioFile, AVMEDIA_TYPE_AUDIO)) {
     clip.audioPath = fs::absolute(dir / *audioFile).string();
     clip.audioOffset = h.audioOffset;
   }
@@ -142,32 +218,38 @@ Clip rebuild(const fs::path& dir, const RecordingLock& lock) {
   }
   clip.samples = std::move(samples);
 
-  const std::string failedDocument = documentFailure(dir);
+  // A document the app would refuse is no recovery: nothing is written, the journal stays.
   std::string bytes;
   try {
     bytes = encodeClip(clip);
   } catch (const std::exception& e) {
-    throw StudioError(withDetail(failedDocument, e.what()));
+    throw StudioError(appendSentence(
+        withReason(L("无法用 {0} 中的录屏重建出可以打开的项目。", shownPath(dir.string())),
+                   e.what()),
+        L("录制的文件都原样保留。")));
   }
-  error = platform::writeFileAtomically(dir / kDocument, bytes);
-  if (!error.empty())
-    throw StudioError(systemFailure(failedDocument, systemErrorNumberOf(error), {}, error));
-  std::error_code ignored;
-  fs::remove(journalPath, ignored);
+  // The space held for the document goes back for it: room on a full disk.
+  releaseDocumentReserve(folder);
+  error = platform::writeFileAtomicallyAt(folder, kDocument, bytes);
+  if (!error.empty()) {
+    throw StudioError(systemFailure(L("无法写入文件 {0}。", shownPath((dir / kDocument).string())),
+                                    systemErrorNumberOf(error), {}, error));
+  }
+  ::unlinkat(folder, kPointerJournalName, 0);
   return clip;
 }
 
 }  // namespace
 
 bool needsRecovery(const std::string& folder) {
-  std::error_code ec;
-  const fs::path f(folder);
-  return fs::is_regular_file(f / kMovie, ec) && fs::is_regular_file(f / kPointerJournalName, ec) &&
-         !fs::exists(f / kDocument, ec);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool needs = needsRecoveryIn(fd);
+  ::close(fd);
+  return needs;
 }
 
 std::optional<Clip> recoverRecording(const std::string& folder) {
-  if (!needsRecovery(folder)) return std::nullopt;
   const fs::path dir(folder);
   // Held while this works: a recording still being made holds it, and so does another
   // recovery of the same folder.
@@ -175,26 +257,15 @@ std::optional<Clip> recoverRecording(const std::string& folder) {
   int errnum = 0;
   if (!lock.tryTake(dir, &errnum)) {
     if (errnum == 0 || errnum == ENOENT) return std::nullopt;
-    throw StudioError(systemFailure(documentFailure(dir), errnum));
+    if (errnum == ELOOP)
+      throw StudioError(L("录制文件夹 {0} 是符号链接，不会从它恢复。", shownPath(folder)));
+    throw StudioError(systemFailure(L("无法打开录屏文件夹 {0}。", shownPath(folder)), errnum));
   }
-  if (!needsRecovery(folder)) return std::nullopt;  // recovered meanwhile
-  // The space held for the document goes back whatever comes of this: room for the
-  // document on a full disk, and nothing kept for ever by a folder that cannot be rebuilt.
-  releaseDocumentReserve(folder);
-  try {
-    return rebuild(dir, lock);
-  } catch (const std::exception&) {
-    // No picture at all: nothing was recorded, and the journal alone opens nothing.
-    const MovieLength movie = movieLength(dir / kMovie);
-    if (movie.opened && !movie.hasVideo) {
-      std::error_code ignored;
-      fs::remove(dir / kPointerJournalName, ignored);
-    }
-    throw;
-  }
+  if (!needsRecoveryIn(lock.folder())) return std::nullopt;
+  return rebuild(dir, lock);
 }
 
-RecoveryReport recoverRecordings(const std::string& recordingsFolder) {
+RecoveryReport recoverRecordings(const std::string& recordingsFolder, std::stop_token stop) {
   RecoveryReport report;
   std::error_code ec;
   std::vector<std::pair<fs::file_time_type, fs::path>> folders;
@@ -207,6 +278,8 @@ RecoveryReport recoverRecordings(const std::string& recordingsFolder) {
   }
   std::sort(folders.begin(), folders.end());
   for (const auto& [when, folder] : folders) {
+    // The rest wait for the next start.
+    if (stop.stop_requested()) break;
     try {
       // A recording still being made is left alone, and not spoken of.
       if (auto clip = recoverRecording(folder.string()))

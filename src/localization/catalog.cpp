@@ -412,6 +412,17 @@ constexpr CatalogRow kPlatformRows[] = {
     {"请检查麦克风和声音服务，然后重新录制。",
      "Check the microphone and the sound server, then record again."},
     {"已恢复 {0} 个意外中断的录屏。", "Recovered interrupted recordings: {0}."},
+    {"无法用 {0} 中的录屏重建出可以打开的项目。",
+     "Could not rebuild a project that opens from the recording in {0}."},
+    {"录制的文件都原样保留。", "The recording's files are all kept as they are."},
+    {"录制文件夹 {0} 是符号链接，不会从它恢复。",
+     "The recording folder {0} is a symbolic link; nothing is recovered through it."},
+    {"无法打开录屏文件夹 {0}。", "Could not open the recording's folder {0}."},
+    {"{0} 不是文件夹。请给出一段录屏的文件夹，或存放录屏的文件夹。",
+     "{0} is not a folder. Name the folder of a recording, or the folder that holds the "
+     "recordings."},
+    {"{0} 中没有需要恢复的录屏：没有意外中断的录屏，或它仍在录制中。",
+     "Nothing to recover in {0}: it holds no interrupted recording, or one still being made."},
     {"无法恢复 {0} 中意外中断的录屏。"
      "文件仍保留在那里：可以打开该文件夹取回需要的内容，或将其删除。",
      "Could not recover the interrupted recording in {0}. Its files are kept there: open the "

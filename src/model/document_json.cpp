@@ -20,10 +20,87 @@ namespace {
 
 using nlohmann::json;
 
+// ---------------------------------------------------------------- limits
+
+// What no recording can be, held by the reader and the writer alike: a document the reader
+// would refuse is never written. The limits are far beyond any real recording, so that they
+// refuse only a damaged or hostile document.
+constexpr double kLongestRecording = 100.0 * 3600;  // seconds, about four days
+constexpr std::int64_t kLargestFrameSide = 32768;   // X11 addresses no larger screen
+// A one-hour recording's document is about 19 MB.
+constexpr std::uintmax_t kLargestDocument = std::uintmax_t{256} << 20;
+// Values kept in the tree besides the pointer track (ranges, events, settings): enough for
+// hundreds of thousands of edits, and few enough that a hostile array cannot exhaust memory.
+constexpr std::size_t kMostTreeValues = 500'000;
+
+// A length of the recording in seconds.
+bool isRecordingLength(double v) {
+  return v >= 0 && v <= kLongestRecording;
+}
+
+// An offset between the recording's files in seconds: either sign, but no larger than any
+// recording is long. Times within the recording are not limited: the editing operations
+// clamp them to its length.
+bool isOffset(double v) {
+  return std::abs(v) <= kLongestRecording;
+}
+
+// A side of the captured frame in pixels.
+bool isFrameSide(std::int64_t v) {
+  return v >= 1 && v <= kLargestFrameSide;
+}
+
+// A movie or sound of the recording: an absolute local path, never anything the media
+// library would take for an address (a URL, "pipe:", "file:") or a path relative to
+// wherever the app was started.
+bool isLocalMediaPath(std::string_view text) {
+  return text.starts_with('/') && text.find('\0') == std::string_view::npos;
+}
+
+enum class Fault { notAProject, damaged, tooLarge, missing, wrongKind, outOfRange, notALocalPath };
+
+// What is wrong, in the interface language. `field` is where the value stands
+// ("samples[3].x"); the message names the part of the project it belongs to in words. The
+// JSON library's own text is left out: it quotes the bytes around the fault, cut anywhere
+// (inside a character, or in a path with the home folder in full), in English under either
+// language.
+struct ReadFault {
+  Fault fault = Fault::damaged;
+  std::string field;
+
+  std::string describe() const {
+    const std::size_t end = field.find_first_of(".[");
+    const std::string part = documentPartInWords(field.substr(0, end));
+    const bool inside = end != std::string::npos;
+    switch (fault) {
+      case Fault::notAProject:
+        return L("它不是 Vantry 项目。");
+      case Fault::damaged:
+        return L("它已损坏或不完整。");
+      case Fault::tooLarge:
+        return L("它太大，不可能是 Vantry 项目。");
+      case Fault::missing:
+        return inside ? L("{0}不完整。", part) : L("{0}缺失。", part);
+      case Fault::wrongKind:
+        return L("{0}格式不对。", part);
+      case Fault::outOfRange:
+        return L("{0}超出范围。", part);
+      case Fault::notALocalPath:
+        return L("{0}不是本机上的文件。", part);
+    }
+    return L("它已损坏或不完整。");
+  }
+};
+
 // ---------------------------------------------------------------- writing
 
+[[noreturn]] void refuse(Fault fault, const std::string& field) {
+  throw DocumentError(ReadFault{fault, field}.describe(), field);
+}
+
+// As the reader refuses a number that is not finite.
 [[noreturn]] void refuseNumber(const std::string& where) {
-  throw DocumentError("cannot write the document: " + where + " is not a finite number");
+  refuse(Fault::outOfRange, where);
 }
 
 void checkFinite(double v, const std::string& where) {
@@ -89,6 +166,27 @@ void checkWritable(const Clip& clip) {
   }
 }
 
+void checkLocalPath(const std::optional<std::string>& path, const char* field) {
+  if (path && !isLocalMediaPath(*path)) refuse(Fault::notALocalPath, field);
+}
+
+void checkOffset(const std::optional<double>& v, const char* field) {
+  if (v && !isOffset(*v)) refuse(Fault::outOfRange, field);
+}
+
+// What the reader would refuse in a document that is otherwise writable.
+void checkWithinLimits(const Clip& clip) {
+  if (!isRecordingLength(clip.duration)) refuse(Fault::outOfRange, "duration");
+  checkLocalPath(clip.screenPath, "screenPath");
+  checkLocalPath(clip.cameraPath, "cameraPath");
+  checkLocalPath(clip.audioPath, "audioPath");
+  checkOffset(clip.cameraOffset, "cameraOffset");
+  checkOffset(clip.audioOffset, "audioOffset");
+  checkOffset(clip.cameraSyncAdjustment, "cameraSyncAdjustment");
+  if (!isFrameSide(clip.width)) refuse(Fault::outOfRange, "width");
+  if (!isFrameSide(clip.height)) refuse(Fault::outOfRange, "height");
+}
+
 // Compact JSON straight into one string: the pointer track of a long recording is
 // hundreds of thousands of objects, too many for a tree of json values.
 class Writer {
@@ -107,7 +205,7 @@ class Writer {
   }
 
   void open(char bracket) {
-    separate();
+    value();
     out_ += bracket;
     first_ = true;
   }
@@ -118,7 +216,7 @@ class Writer {
   }
 
   void number(double v) {
-    separate();
+    value();
     char buffer[32];
     const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
     std::string_view text(buffer, static_cast<std::size_t>(end - buffer));
@@ -128,19 +226,19 @@ class Writer {
   }
 
   void integer(std::int64_t v) {
-    separate();
+    value();
     char buffer[24];
     const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
     out_.append(buffer, end);
   }
 
   void boolean(bool v) {
-    separate();
+    value();
     out_ += v ? "true" : "false";
   }
 
   void string(const std::string& text, std::string_view where) {
-    separate();
+    value();
     try {
       out_ += json(text).dump(-1, ' ', false, json::error_handler_t::strict);
     } catch (const json::exception& e) {
@@ -150,14 +248,14 @@ class Writer {
 
   // Text known to be plain ASCII without quotes or backslashes.
   void plain(std::string_view text) {
-    separate();
+    value();
     out_ += '"';
     out_ += text;
     out_ += '"';
   }
 
   void uuid(const Uuid& id) {
-    separate();
+    value();
     out_ += '"';
     out_ += id.toString();
     out_ += '"';
@@ -170,7 +268,17 @@ class Writer {
     close(']');
   }
 
+  // The values written so far outside the pointer track, which the reader keeps in its
+  // tree and counts against its limit.
+  std::size_t treeValues() const { return values_; }
+  void countValues(bool on) { counting_ = on; }
+
  private:
+  void value() {
+    separate();
+    if (counting_) ++values_;
+  }
+
   // Places the comma between members; a value right after its key needs none.
   void separate() {
     if (pendingValue_) {
@@ -185,6 +293,8 @@ class Writer {
   std::string out_;
   bool first_ = true;
   bool pendingValue_ = false;
+  std::size_t values_ = 0;
+  bool counting_ = true;
 };
 
 void writeSettings(Writer& w, const EditSettings& s) {
@@ -245,51 +355,6 @@ void writeOptional(Writer& w, const char* key, const std::optional<std::string>&
 }
 
 // ---------------------------------------------------------------- reading
-
-// What no recording can be. The limits are far beyond any real recording, so that they
-// refuse only a damaged or hostile document.
-constexpr double kLongestRecording = 100.0 * 3600;  // seconds, about four days
-constexpr std::int64_t kLargestFrameSide = 32768;   // X11 addresses no larger screen
-// A one-hour recording's document is about 19 MB.
-constexpr std::uintmax_t kLargestDocument = std::uintmax_t{256} << 20;
-// Values kept in the tree besides the pointer track (ranges, events, settings): enough for
-// hundreds of thousands of edits, and few enough that a hostile array cannot exhaust memory.
-constexpr std::size_t kMostTreeValues = 500'000;
-
-enum class Fault { notAProject, damaged, tooLarge, missing, wrongKind, outOfRange, notALocalPath };
-
-// What is wrong, in the interface language. `field` is where the value stands
-// ("samples[3].x"); the message names the part of the project it belongs to in words. The
-// JSON library's own text is left out: it quotes the bytes around the fault, cut anywhere
-// (inside a character, or in a path with the home folder in full), in English under either
-// language.
-struct ReadFault {
-  Fault fault = Fault::damaged;
-  std::string field;
-
-  std::string describe() const {
-    const std::size_t end = field.find_first_of(".[");
-    const std::string part = documentPartInWords(field.substr(0, end));
-    const bool inside = end != std::string::npos;
-    switch (fault) {
-      case Fault::notAProject:
-        return L("它不是 Vantry 项目。");
-      case Fault::damaged:
-        return L("它已损坏或不完整。");
-      case Fault::tooLarge:
-        return L("它太大，不可能是 Vantry 项目。");
-      case Fault::missing:
-        return inside ? L("{0}不完整。", part) : L("{0}缺失。", part);
-      case Fault::wrongKind:
-        return L("{0}格式不对。", part);
-      case Fault::outOfRange:
-        return L("{0}超出范围。", part);
-      case Fault::notALocalPath:
-        return L("{0}不是本机上的文件。", part);
-    }
-    return L("它已损坏或不完整。");
-  }
-};
 
 // Where in the document a value stands, for the error description; built only when
 // a read fails.
@@ -361,12 +426,9 @@ double number(const json& value, const Path& path) {
   return v;
 }
 
-// An offset between the recording's files in seconds: either sign, but no larger than any
-// recording is long. Times within the recording are not limited: the editing operations
-// clamp them to its length.
 double offset(const json& value, const Path& path) {
   const double v = number(value, path);
-  if (std::abs(v) > kLongestRecording) fail(Fault::outOfRange, path);
+  if (!isOffset(v)) fail(Fault::outOfRange, path);
   return v;
 }
 
@@ -391,10 +453,9 @@ std::int64_t integer(const json& value, const Path& path) {
   fail(Fault::wrongKind, path);
 }
 
-// A side of the captured frame in pixels.
 std::int64_t frameSide(const json& value, const Path& path) {
   const std::int64_t v = integer(value, path);
-  if (v < 1 || v > kLargestFrameSide) fail(Fault::outOfRange, path);
+  if (!isFrameSide(v)) fail(Fault::outOfRange, path);
   return v;
 }
 
@@ -495,15 +556,11 @@ std::optional<double> optionalOffset(const json& obj, const char* key, const Pat
   return std::nullopt;
 }
 
-// A movie or sound of the recording: an absolute local path, never anything the media
-// library would take for an address (a URL, "pipe:", "file:") or a path relative to
-// wherever the app was started.
 std::optional<std::string> optionalMediaPath(const json& obj, const char* key, const Path& path) {
   const json* v = optional(obj, key);
   if (!v) return std::nullopt;
   std::string text = string(*v, path / key);
-  if (!text.starts_with('/') || text.find('\0') != std::string::npos)
-    fail(Fault::notALocalPath, path / key);
+  if (!isLocalMediaPath(text)) fail(Fault::notALocalPath, path / key);
   return text;
 }
 
@@ -764,8 +821,7 @@ Clip readClip(std::string_view bytes) {
   clip.id = uuid(required(doc, "id", root), root / "id");
   clip.title = string(required(doc, "title", root), root / "title");
   clip.duration = number(required(doc, "duration", root), root / "duration");
-  if (clip.duration < 0 || clip.duration > kLongestRecording)
-    fail(Fault::outOfRange, root / "duration");
+  if (!isRecordingLength(clip.duration)) fail(Fault::outOfRange, root / "duration");
   clip.screenPath = optionalMediaPath(doc, "screenPath", root);
   clip.cameraPath = optionalMediaPath(doc, "cameraPath", root);
   clip.audioPath = optionalMediaPath(doc, "audioPath", root);
@@ -862,6 +918,7 @@ std::string documentPartInWords(std::string_view key) {
 
 std::string encodeClip(const Clip& clip) {
   checkWritable(clip);
+  checkWithinLimits(clip);
   Writer w;
   w.reserve(512 + clip.samples.size() * 64);
   w.open('{');
@@ -878,6 +935,7 @@ std::string encodeClip(const Clip& clip) {
   writeOptional(w, "audioOffset", clip.audioOffset);
   writeOptional(w, "cameraSyncAdjustment", clip.cameraSyncAdjustment);
   w.key("samples");
+  w.countValues(false);  // the reader takes the track aside, not into its tree
   writeList(w, clip.samples.get(), [&](const PointerSample& s) {
     w.open('{');
     w.key("time");
@@ -890,6 +948,7 @@ std::string encodeClip(const Clip& clip) {
     w.boolean(s.clicked);
     w.close('}');
   });
+  w.countValues(true);
   w.key("isDemo");
   w.boolean(clip.isDemo);
   w.key("width");
@@ -946,7 +1005,10 @@ std::string encodeClip(const Clip& clip) {
     writeSettings(w, *clip.savedSettings);
   }
   w.close('}');
-  return w.take();
+  if (w.treeValues() > kMostTreeValues) refuse(Fault::tooLarge, "");
+  std::string bytes = w.take();
+  if (bytes.size() > kLargestDocument) refuse(Fault::tooLarge, "");
+  return bytes;
 }
 
 Clip decodeClip(std::string_view bytes) {

@@ -26,8 +26,10 @@ class DocumentError : public std::runtime_error {
   std::string where_;
 };
 
-// Throws DocumentError for a non-finite number or text that is not valid UTF-8;
-// nothing is produced then.
+// Throws DocumentError for a non-finite number or text that is not valid UTF-8, and for
+// anything decodeClip() would refuse (a value out of range, a media path that is not an
+// absolute local path, a document too large), with the words and the place decodeClip()
+// would give; nothing is produced then.
 std::string encodeClip(const Clip& clip);
 
 // Throws DocumentError when the bytes are not a valid document, or hold what no recording

@@ -67,12 +67,22 @@ mode_t currentUmask() {
   return 077;  // unknown: the narrowest the owner can still use
 }
 
-std::optional<mode_t> modeToKeep(const fs::path& target) {
-  // lstat: a link's target is someone else's file, and its mode is not ours to copy.
+namespace {
+
+// `target` is a path, or with `folder` open a name inside that folder; AT_FDCWD for a path.
+std::optional<mode_t> modeToKeepAt(int folder, const fs::path& target) {
+  // Not followed: a link's target is someone else's file, and its mode is not ours to copy.
   struct stat st {};
-  if (::lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (::fstatat(folder, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+    return std::nullopt;
   // Never wider than the umask allows, whatever the file before was given.
   return st.st_mode & 0777 & ~currentUmask();
+}
+
+}  // namespace
+
+std::optional<mode_t> modeToKeep(const fs::path& target) {
+  return modeToKeepAt(AT_FDCWD, target);
 }
 
 namespace {
@@ -82,17 +92,18 @@ struct Beside {
   int fd = -1;
 };
 
-// The hidden file beside `target`, open for writing: every later step goes through `fd`,
-// since in a shared folder the name may meanwhile lead somewhere else.
-Beside createBeside(const fs::path& target) {
+// The hidden file beside `target` (in `folder`, as for modeToKeepAt), open for writing: every
+// later step goes through `fd`, since in a shared folder the name may meanwhile lead
+// somewhere else.
+Beside createBeside(int folder, const fs::path& target) {
   const std::string ext = target.extension().string();
-  const std::optional<mode_t> kept = modeToKeep(target);
+  const std::optional<mode_t> kept = modeToKeepAt(folder, target);
   for (int attempt = 0; attempt < 100; ++attempt) {
     const fs::path name =
         target.parent_path() / ("." + target.stem().string() + "." + unguessable() + ext);
     // O_EXCL never follows a link planted under that name. The umask applies to 0600, so a
     // new file is no wider than the person's own choice nor than a recording's.
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int fd = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       return {};
@@ -100,7 +111,7 @@ Beside createBeside(const fs::path& target) {
     if (kept && ::fchmod(fd, *kept) != 0) {
       const int err = errno;
       ::close(fd);
-      ::unlink(name.c_str());
+      ::unlinkat(folder, name.c_str(), 0);
       errno = err;
       return {};
     }
@@ -120,18 +131,44 @@ int syncAndIdentify(int fd, struct stat* identity) {
 // Renames `written` over `target` when it still names the file `identity` says; in a shared
 // folder the name may have been swapped for something else, and that is not ours to put in
 // place. Returns 0 or the error number.
-int renameIfOurs(const struct stat& identity, const fs::path& written, const fs::path& target) {
+int renameIfOurs(const struct stat& identity, const fs::path& written, const fs::path& target,
+                 int folder = AT_FDCWD) {
   struct stat named {};
-  if (::lstat(written.c_str(), &named) != 0) return errno;
+  if (::fstatat(folder, written.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) return errno;
   if (named.st_dev != identity.st_dev || named.st_ino != identity.st_ino) return ENOENT;
-  if (std::rename(written.c_str(), target.c_str()) != 0) return errno;
+  if (::renameat(folder, written.c_str(), folder, target.c_str()) != 0) return errno;
   return 0;
+}
+
+// Writes `bytes` in place of `target` in `folder` (as for modeToKeepAt); 0 or the error
+// number. The caller makes the rename durable.
+int writeInPlace(int folder, const fs::path& target, std::string_view bytes) {
+  if (const int fault = injectedFault(target)) return fault;
+  const Beside tmp = createBeside(folder, target);
+  if (tmp.fd < 0) return errno;
+  // Written through the descriptor O_EXCL gave, never by name again.
+  int err = 0;
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t w = ::write(tmp.fd, bytes.data() + done, bytes.size() - done);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      err = errno;
+      break;
+    }
+    done += std::size_t(w);
+  }
+  struct stat identity {};
+  if (!err) err = syncAndIdentify(tmp.fd, &identity);
+  if (::close(tmp.fd) != 0 && !err) err = errno;
+  if (!err) err = renameIfOurs(identity, tmp.name, target, folder);
+  if (err) ::unlinkat(folder, tmp.name.c_str(), 0);
+  return err;
 }
 
 }  // namespace
 
 fs::path makeFileBeside(const fs::path& target) {
-  const Beside made = createBeside(target);
+  const Beside made = createBeside(AT_FDCWD, target);
   if (made.fd >= 0) ::close(made.fd);
   return made.name;
 }
@@ -192,29 +229,14 @@ void failWritesForTesting(const std::string& fileName, int error) {
 }
 
 std::string writeFileAtomically(const fs::path& path, std::string_view bytes) {
-  if (const int fault = injectedFault(path)) return systemError(fault);
-  const Beside tmp = createBeside(path);
-  if (tmp.fd < 0) return systemError(errno);
-  // Written through the descriptor O_EXCL gave, never by name again.
-  int err = 0;
-  for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t w = ::write(tmp.fd, bytes.data() + done, bytes.size() - done);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      err = errno;
-      break;
-    }
-    done += std::size_t(w);
-  }
-  struct stat identity {};
-  if (!err) err = syncAndIdentify(tmp.fd, &identity);
-  if (::close(tmp.fd) != 0 && !err) err = errno;
-  if (!err) err = renameIfOurs(identity, tmp.name, path);
-  if (err) {
-    ::unlink(tmp.name.c_str());
-    return systemError(err);
-  }
+  if (const int err = writeInPlace(AT_FDCWD, path, bytes)) return systemError(err);
   syncFolder(path.parent_path());
+  return {};
+}
+
+std::string writeFileAtomicallyAt(int folder, const std::string& name, std::string_view bytes) {
+  if (const int err = writeInPlace(folder, name, bytes)) return systemError(err);
+  ::fsync(folder);
   return {};
 }
 

@@ -24,6 +24,11 @@ std::optional<mode_t> modeToKeep(const std::filesystem::path& target);
 // system's error text, empty on success.
 std::string writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
+// The same for the file `name` (a plain name) in the folder open as `folder` (for reading):
+// every step goes through that descriptor, so a folder moved or swapped for a link meanwhile
+// changes nothing of where the file goes.
+std::string writeFileAtomicallyAt(int folder, const std::string& name, std::string_view bytes);
+
 // Creates an empty hidden file beside `target` with the same extension (some writers choose
 // the format by it) and the permissions writeFileAtomically() would give it. Empty on
 // failure, with errno set.

@@ -3,8 +3,11 @@
 #include "studio/project_opener.h"
 
 #include <pthread.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <utility>
 
@@ -17,12 +20,23 @@ namespace vantry {
 
 // --- The worker ---
 
+namespace {
+
+// Workers left running an open when their controller went; each counts itself out once
+// it ended.
+std::atomic<int> gOpensLeft{0};
+
+}  // namespace
+
 struct Studio::Opener::Queue::State {
   void run() {
     std::unique_lock lock(mutex);
     for (;;) {
       wake.wait(lock, [this] { return quit || !tasks.empty(); });
-      if (tasks.empty()) return;
+      if (tasks.empty()) {
+        if (left) gOpensLeft.fetch_sub(1);
+        return;
+      }
       auto [task, open] = std::move(tasks.front());
       tasks.pop_front();
       running = open ? Running::open : Running::other;
@@ -47,6 +61,7 @@ struct Studio::Opener::Queue::State {
   std::deque<std::pair<std::function<void()>, bool>> tasks;
   Running running = Running::none;
   bool quit = false;
+  bool left = false;  // the controller went while an open ran
 };
 
 Studio::Opener::Queue::Queue() : state_(std::make_shared<State>()) {
@@ -64,6 +79,10 @@ Studio::Opener::Queue::~Queue() {
            (state_->running == State::Running::none && state_->tasks.empty());
   });
   const bool opening = state_->running == State::Running::open;
+  if (opening) {
+    state_->left = true;
+    gOpensLeft.fetch_add(1);
+  }
   lock.unlock();
   if (opening)
     thread_.detach();
@@ -77,6 +96,14 @@ void Studio::Opener::Queue::push(std::function<void()> task, bool open) {
     state_->tasks.emplace_back(std::move(task), open);
   }
   state_->wake.notify_all();
+}
+
+int Studio::exitStatus(int status) {
+  if (gOpensLeft.load() > 0) {
+    std::fflush(nullptr);
+    ::_exit(status);
+  }
+  return status;
 }
 
 // --- The opener ---

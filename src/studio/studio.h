@@ -255,6 +255,11 @@ class Studio : public QObject {
   bool opening() const;
   // Drops the project still being opened (quitting); the open project stays as it is.
   void cancelOpening();
+  // What main() returns once every controller is gone: `status`. While an open left running
+  // on storage that stopped answering may still return, the process ends here instead, at
+  // once with `status` (stdio flushed, no static destructors), so that the open's tail never
+  // runs among them.
+  static int exitStatus(int status);
   void demo();
   // What the desktop cannot open (no file manager or default application) is told in
   // `error`, naming the path so that the person can open it themselves.

@@ -7,17 +7,25 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include "capture/pointer_journal.h"
+#include "capture/recording_lock.h"
 #include "capture/recording_recovery.h"
 #include "localization/user_message.h"
 #include "model/document_json.h"
+#include "movie_boxes.h"
 #include "platform/durable_file.h"
 #include "platform/ffmpeg/movie_fragments.h"
+#include "platform/screen_source.h"
 #include "platform/studio_error.h"
 #include "support/disk_filler.h"
 #include "synthetic_display_fixture.h"
@@ -32,7 +40,10 @@ void sleepFor(double seconds) {
 }
 
 struct KeptRecording : test::SyntheticDisplayRecording {
-  ~KeptRecording() override { platform::failWritesForTesting("", 0); }
+  ~KeptRecording() override {
+    platform::failWritesForTesting("", 0);
+    RecordingLock::failLocksForTesting(0);
+  }
 
   bool waitForClock(const DisplayRecorder& recorder) {
     for (int i = 0; i < 600 && !recorder.startClock(); ++i)
@@ -257,8 +268,9 @@ TEST_F(KeptRecording, ARecorderThatDiesBeforeItsStopIsRebuiltFromMovieAndJournal
 // leaves it cut inside its last fragment's header: FFmpeg then refuses the whole file. The
 // recovery cuts it back to the last complete fragment and keeps every frame before; but
 // only a movie of the recording folder itself, never a file reached through a link or one
-// with a second name elsewhere. A folder that cannot be recovered keeps its files but gives
-// back the space held for its document, and the notice names it.
+// with a second name elsewhere, and only a journal of its own. A folder that cannot be
+// recovered keeps every file, its journal and the space held for its document among them,
+// and the notice names it.
 TEST_F(KeptRecording, AMovieCutInsideItsLastFragmentIsRecoveredToTheFragmentBefore) {
   // Where the fragments of the movie start.
   auto fragments = [](const fs::path& movie) {
@@ -304,8 +316,38 @@ TEST_F(KeptRecording, AMovieCutInsideItsLastFragmentIsRecoveredToTheFragmentBefo
             "Could not recover the interrupted recording in " + shownPath(folder.string()) +
                 ". Its files are kept there: open the folder to keep what you need, or delete it.");
   EXPECT_TRUE(fs::exists(folder / kPointerJournalName));
-  EXPECT_FALSE(fs::exists(folder / kDocumentReserveName));
+  EXPECT_TRUE(fs::exists(folder / kDocumentReserveName));
+  // Linked to a movie that holds no picture (cut before its first fragment): still not
+  // measured through the link, and the journal stays.
   fs::remove(movie);
+  const fs::path empty = root / "empty.mp4";
+  std::string head = test::readText(outside);
+  head.resize(written.front());
+  std::ofstream(empty, std::ios::binary) << head;
+  fs::create_symlink(empty, movie);
+  EXPECT_THROW(recoverRecording(folder.string()), StudioError);
+  EXPECT_TRUE(fs::exists(folder / kPointerJournalName));
+  EXPECT_TRUE(fs::exists(folder / kDocumentReserveName));
+  // A journal of the folder's own only: one linked from elsewhere is not read.
+  fs::remove(movie);
+  fs::rename(outside, movie);
+  const fs::path journal = folder / kPointerJournalName;
+  const fs::path journalAway = root / "journal-away";
+  fs::rename(journal, journalAway);
+  fs::create_symlink(journalAway, journal);
+  try {
+    recoverRecording(folder.string());
+    ADD_FAILURE() << "a linked journal was read";
+  } catch (const StudioError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("Could not read the file " + journal.string() + ".", 0),
+              0u)
+        << e.what();
+  }
+  EXPECT_FALSE(fs::exists(folder / "project.json"));
+  EXPECT_TRUE(fs::is_symlink(journal));
+  fs::remove(journal);
+  fs::rename(journalAway, journal);
+  fs::rename(movie, outside);
   fs::create_hard_link(outside, movie);
   EXPECT_THROW(recoverRecording(folder.string()), StudioError);
   EXPECT_EQ(fs::file_size(outside), cut);
@@ -329,6 +371,114 @@ TEST_F(KeptRecording, AMovieCutInsideItsLastFragmentIsRecoveredToTheFragmentBefo
   EXPECT_NEAR(clip.duration, facts.end, 1e-3);
   EXPECT_GT(clip.duration, 0.9);  // at least the first second's fragment
   EXPECT_TRUE(fs::exists(folder / "project.json"));
+}
+
+// A killed recording recovered an hour later, its last whole fragment damaged to claim that
+// it starts ten minutes late. The project is no longer than the folder says the recording
+// can have lasted (its track, and its files' times since its start, with two seconds of
+// slack), also when the repair of the torn tail writes the movie at recovery; and it opens.
+TEST_F(KeptRecording, AFragmentClaimingMinutesMakesNoProjectLongerThanTheRecordingRan) {
+  fs::path folder;
+  double startClock = 0;
+  auto moofs = [](const std::string& bytes) {
+    std::vector<test::BoxAt> found;
+    for (const auto& box : test::boxesIn(bytes, 0, bytes.size()))
+      if (box.type == "moof") found.push_back(box);
+    return found;
+  };
+  {
+    DisplayRecorder recorder(env());
+    recorder.start(7, std::nullopt);
+    ASSERT_TRUE(waitForClock(recorder));
+    startClock = *recorder.startClock();
+    folder = recorder.folder();
+    for (int i = 0; i < 6000 && moofs(test::readText(folder / "screen.mp4")).size() < 3; ++i)
+      sleepFor(0.01);
+  }  // dropped without stop(), as a killed process leaves it
+  const double ran = platform::hostTime() - startClock;
+  const fs::path movie = folder / "screen.mp4";
+  std::string bytes = test::readText(movie);
+  const auto moov = test::boxOf(test::boxesIn(bytes, 0, bytes.size()), "moov");
+  ASSERT_TRUE(moov);
+  const auto trak = test::boxOf(test::boxesIn(bytes, *moov), "trak");
+  ASSERT_TRUE(trak);
+  const auto mdia = test::boxOf(test::boxesIn(bytes, *trak), "mdia");
+  ASSERT_TRUE(mdia);
+  const auto mdhd = test::boxOf(test::boxesIn(bytes, *mdia), "mdhd");
+  ASSERT_TRUE(mdhd);
+  const uint64_t ticks = test::bigEndian(bytes, mdhd->at + (bytes[mdhd->at + 8] ? 28 : 20), 4);
+  const std::vector<test::BoxAt> fragments = moofs(bytes);
+  ASSERT_GE(fragments.size(), 3u);
+  const auto traf = test::boxOf(test::boxesIn(bytes, fragments[fragments.size() - 2]), "traf");
+  ASSERT_TRUE(traf);
+  const auto tfdt = test::boxOf(test::boxesIn(bytes, *traf), "tfdt");
+  ASSERT_TRUE(tfdt);
+  ASSERT_EQ(bytes[tfdt->at + 8], 1) << "a 64-bit decode time";
+  const uint64_t at = tfdt->at + 12;
+  test::putBigEndian(bytes, at, 8, test::bigEndian(bytes, at, 8) + 600 * ticks);
+  bytes.resize(fragments.back().at + 97);  // torn inside its last fragment
+  test::damageInPlace(movie, bytes);
+  ASSERT_GT(test::readMovie(movie).end, 600.0);
+  // An hour ago: the journal's start and the files' times.
+  const fs::path journal = folder / kPointerJournalName;
+  std::string track = test::readText(journal);
+  const size_t key = track.find("\"startTime\":");
+  ASSERT_NE(key, std::string::npos);
+  const size_t value = key + 12;
+  const size_t after = track.find_first_of(",}", value);
+  char earlier[64];
+  std::snprintf(earlier, sizeof earlier, "%.17g", std::stod(track.substr(value)) - 3600);
+  track.replace(value, after - value, earlier);
+  test::damageInPlace(journal, track);
+  for (const fs::path& file : {journal, movie}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    struct timespec times[2] = {st.st_atim, st.st_mtim};
+    times[1].tv_sec -= 3600;
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+  }
+
+  const Clip clip = recoverRecording(folder.string()).value();
+  EXPECT_NO_THROW(decodeClipFile((folder / "project.json").string()));
+  EXPECT_GT(clip.duration, 0.0);
+  EXPECT_LE(clip.duration, ran + 2.0);
+  EXPECT_FALSE(fs::exists(journal));
+}
+
+// Where the file system keeps no locks (flock fails with ENOLCK, as on an NFS home without a
+// lock daemon) a recording still starts; a recovery leaves its folder alone while it was
+// written within the last minute, as a live recording's is, and rebuilds it once quiet.
+TEST_F(KeptRecording, WithoutLocksARecordingStartsAndRecoveryWaitsForItsFolderToFallQuiet) {
+  RecordingLock::failLocksForTesting(ENOLCK);
+  fs::path folder;
+  {
+    DisplayRecorder recorder(env());
+    ASSERT_NO_THROW(recorder.start(7, std::nullopt));
+    ASSERT_TRUE(waitForClock(recorder));
+    folder = recorder.folder();
+    for (int i = 0; i < 6000 && recorder.stats().framesWritten < 90; ++i)
+      sleepFor(0.005);
+    EXPECT_TRUE(recoverRecordings((root / "Recordings").string()).empty());
+    EXPECT_FALSE(fs::exists(folder / "project.json"));
+  }  // dropped without stop(), as a killed process leaves it
+  // Its writer might still be alive.
+  EXPECT_FALSE(recoverRecording(folder.string()));
+  EXPECT_TRUE(fs::exists(folder / kPointerJournalName));
+
+  // Two minutes later.
+  const auto aged = [](const fs::path& p) {
+    struct stat st {};
+    ASSERT_EQ(::lstat(p.c_str(), &st), 0);
+    struct timespec times[2] = {st.st_atim, st.st_mtim};
+    times[1].tv_sec -= 120;
+    ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+  };
+  for (const auto& entry : fs::directory_iterator(folder))
+    aged(entry.path());
+  aged(folder);
+  ASSERT_TRUE(recoverRecording(folder.string()));
+  EXPECT_NO_THROW(decodeClipFile((folder / "project.json").string()));
+  EXPECT_FALSE(fs::exists(folder / kPointerJournalName));
 }
 
 TEST(PointerJournal, ATornOrDamagedTailIsIgnoredAndATornHeaderIsRefused) {

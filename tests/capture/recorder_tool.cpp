@@ -3,6 +3,7 @@
 // lost X server, a full disk), and PNG frames in preview mode.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,8 +18,8 @@
 #include <thread>
 
 #include "capture/pointer_journal.h"
-#include "capture/recording_lock.h"
 #include "model/document_json.h"
+#include "movie_boxes.h"
 #include "platform/ffmpeg/movie_fragments.h"
 #include "platform/screen_source.h"
 #include "recorder_support.h"
@@ -338,7 +339,9 @@ TEST_F(RecordTool, PreviewWritesPngFrames) {
 }
 
 // kill -9 in the middle of a recording, then `recover`: the project opens with the movie up
-// to its last whole fragment, the pointer track up to there, and the click.
+// to its last whole fragment, the pointer track up to there, and the click. A FIFO planted
+// as the lock file of earlier versions misleads nothing, and the folder may be named through
+// a symbolic link on the command line.
 TEST_F(RecordTool, AKilledRecordingIsRecoveredWithItsTrackAndClicks) {
   std::optional<fs::path> journal;
   double killedAt = 0;
@@ -364,15 +367,23 @@ TEST_F(RecordTool, AKilledRecordingIsRecoveredWithItsTrackAndClicks) {
   ASSERT_TRUE(journal) << killed.err;
   const fs::path folder = journal->parent_path();
   EXPECT_FALSE(fs::exists(folder / "project.json"));
-  // The lock died with its process: it holds nothing.
-  EXPECT_TRUE(fs::exists(folder / kRecordingLockName));
+  fs::remove(folder / ".recording.lock");
+  ASSERT_EQ(mkfifo((folder / ".recording.lock").c_str(), 0600), 0);
 
   command = "recover";
-  const ToolRun recovered = run({folder.string()});
+  // Something that is no folder is named as such.
+  const fs::path file = folder / "screen.mp4";
+  const ToolRun notAFolder = run({file.string()});
+  EXPECT_EQ(notAFolder.exitCode, 1);
+  EXPECT_EQ(notAFolder.err, file.string() +
+                                " is not a folder. Name the folder of a recording, or the folder "
+                                "that holds the recordings.\n");
+  const fs::path link = home.path / "that-recording";
+  fs::create_directory_symlink(folder, link);
+  const ToolRun recovered = run({link.string()});
   ASSERT_EQ(recovered.exitCode, 0) << recovered.err;
   EXPECT_EQ(firstLine(recovered.out), folder.string());
   EXPECT_FALSE(fs::exists(folder / kPointerJournalName));
-  EXPECT_FALSE(fs::exists(folder / kRecordingLockName));
   const Clip clip = decodeClipFile((folder / "project.json").string());
   const auto movie = test::readMovie(folder / "screen.mp4");
   EXPECT_NEAR(clip.duration, movie.end, 1e-3);
@@ -391,13 +402,87 @@ TEST_F(RecordTool, AKilledRecordingIsRecoveredWithItsTrackAndClicks) {
   EXPECT_EQ(clicks, 1);
 
   // Once recovered, a second run has nothing to do.
-  EXPECT_EQ(run({folder.string()}).exitCode, 1);
+  const ToolRun again = run({folder.string()});
+  EXPECT_EQ(again.exitCode, 1);
+  EXPECT_EQ(again.err, "Nothing to recover in " + folder.string() +
+                           ": it holds no interrupted recording, or one still being made.\n");
+}
+
+// A killed recording damaged where no cut leaves damage: no single box decides how long it
+// was, and only a document that opens is written. The journal's header claiming a frame a
+// billion pixels wide: no document, and journal and reserve stay. The second fragment's
+// start (its tfdt) pushed 2^40 ticks ahead: the project is as long as the frames the folder
+// can hold, and opens.
+TEST_F(RecordTool, RecoveryWritesOnlyADocumentThatOpensAndBelievesNoSingleBox) {
+  std::optional<fs::path> journal;
+  double killedAt = 0;
+  double startClock = 0;
+  auto fragments = [](const fs::path& movie) {
+    int count = 0;
+    for (const auto& box : test::boxesIn(test::readFile(movie), 0, fs::file_size(movie)))
+      count += box.type == "moof";
+    return count;
+  };
+  const ToolRun killed = run({"--seconds", "60"}, [&](pid_t pid) {
+    journal = waitForJournal(home.path, 0.5);
+    if (journal) {
+      startClock = readPointerJournal(journal->string(), nullptr)->header.startClock;
+      const fs::path movie = journal->parent_path() / "screen.mp4";
+      for (int i = 0; i < 3000 && fragments(movie) < 3; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    killedAt = platform::hostTime();
+    kill(pid, SIGKILL);
+  });
+  ASSERT_TRUE(journal) << killed.err;
+  const fs::path folder = journal->parent_path();
+  const fs::path movie = folder / "screen.mp4";
+  ASSERT_GE(fragments(movie), 3);
+
+  const std::string header = test::readFile(*journal);
+  const size_t width = header.find("\"width\":640");
+  ASSERT_NE(width, std::string::npos);
+  std::string wide = header;
+  wide.replace(width, 11, "\"width\":1e9");
+  test::damageInPlace(*journal, wide);
+  command = "recover";
+  const ToolRun refused = run({folder.string()});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(refused.err, "Could not rebuild a project that opens from the recording in " +
+                             folder.string() +
+                             ". Its frame size is out of range. The recording's files are all "
+                             "kept as they are.\n");
+  EXPECT_FALSE(fs::exists(folder / "project.json"));
+  EXPECT_TRUE(test::readFile(*journal) == wide) << "the journal changed";
+  EXPECT_TRUE(fs::exists(folder / kDocumentReserveName));
+  test::damageInPlace(*journal, header);
+
+  std::string bytes = test::readFile(movie);
+  std::vector<test::BoxAt> moofs;
+  for (const auto& box : test::boxesIn(bytes, 0, bytes.size()))
+    if (box.type == "moof") moofs.push_back(box);
+  const auto traf = test::boxOf(test::boxesIn(bytes, moofs[1]), "traf");
+  ASSERT_TRUE(traf);
+  const auto tfdt = test::boxOf(test::boxesIn(bytes, *traf), "tfdt");
+  ASSERT_TRUE(tfdt);
+  ASSERT_EQ(bytes[tfdt->at + 8], 1) << "a 64-bit decode time";
+  const uint64_t at = tfdt->at + 12;
+  test::putBigEndian(bytes, at, 8, test::bigEndian(bytes, at, 8) + (uint64_t(1) << 40));
+  test::damageInPlace(movie, bytes);
+
+  const ToolRun recovered = run({folder.string()});
+  ASSERT_EQ(recovered.exitCode, 0) << recovered.err;
+  const Clip clip = decodeClipFile((folder / "project.json").string());
+  EXPECT_GT(clip.duration, 0.9);
+  EXPECT_LE(clip.duration, killedAt - startClock);
+  EXPECT_FALSE(fs::exists(folder / kPointerJournalName));
 }
 
 // `recover` run by a second process while a recording is made: the recording's folder looks
 // just like an interrupted one, but its lock says it is not. It is passed over without a
 // word: no document written into it, its journal and reserve kept, its movie not cut; and
-// the recording goes on and ends whole.
+// the recording goes on and ends whole. The lock is the folder's own: no file name removed
+// or planted in it (as the lock file of earlier versions) changes that.
 TEST_F(RecordTool, RecoverLeavesARecordingStillBeingMadeAlone) {
   const fs::path recordings = home.path / "data" / "Pexilar" / "Recordings";
   fs::path folder;
@@ -408,8 +493,14 @@ TEST_F(RecordTool, RecoverLeavesARecordingStillBeingMadeAlone) {
     if (journal) {
       folder = journal->parent_path();
       const uintmax_t before = fs::file_size(folder / "screen.mp4");
+      const fs::path oldLock = folder / ".recording.lock";
+      fs::remove(oldLock);
       command = "recover";
       recovered = run({recordings.string()});
+      fs::create_symlink(home.path / "elsewhere", oldLock);
+      const ToolRun planted = run({recordings.string()});
+      EXPECT_EQ(planted.out + planted.err, "");
+      fs::remove(oldLock);
       command = "record";
       EXPECT_FALSE(fs::exists(folder / "project.json"));
       EXPECT_TRUE(fs::exists(folder / kDocumentReserveName));
@@ -440,7 +531,7 @@ TEST_F(RecordTool, RecoverLeavesARecordingStillBeingMadeAlone) {
   ASSERT_FALSE(clip.samples.empty());
   EXPECT_GT(clip.samples.get().back().time, clip.duration - 0.6);
   // Done with: nothing of the recording's own is left beside its files.
-  for (const char* name : {kPointerJournalName, kDocumentReserveName, kRecordingLockName})
+  for (const char* name : {kPointerJournalName, kDocumentReserveName, ".recording.lock"})
     EXPECT_FALSE(fs::exists(folder / name)) << name;
 }
 

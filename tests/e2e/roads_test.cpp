@@ -2,8 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QLibraryInfo>
 #include <QTranslator>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "e2e/app_driver.h"
@@ -142,6 +151,78 @@ TEST(Road, QuitKeepsTheRecordingByDefaultOrMovesItToTheTrash) {
   EXPECT_TRUE(fs::exists(trashed / "screen.mp4")) << trashed;
   EXPECT_TRUE(fs::exists(app.trash() / "info" / (deleted.filename().string() + ".trashinfo")));
   EXPECT_TRUE(fs::exists(kept / "project.json")) << "the kept recording went too";
+}
+
+// A recording killed as it recorded, made by the recording tool on the app's display into
+// the app's data folder; its folder once a fragment of its movie and some of its pointer
+// track are on disk, or empty.
+fs::path killedRecording(const AppDriver& app) {
+  const pid_t child = fork();
+  if (child == 0) {
+    setenv("DISPLAY", app.displayName().c_str(), 1);
+    setenv("HOME", app.home().c_str(), 1);
+    setenv("XDG_DATA_HOME", app.dataHome().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", app.configHome().c_str(), 1);
+    freopen("/dev/null", "w", stdout);
+    execl(VANTRY_TOOL_PATH, VANTRY_TOOL_PATH, "record", "--seconds", "60", nullptr);
+    _exit(127);
+  }
+  fs::path found;
+  AppDriver::waitFor(
+      [&] {
+        for (const fs::path& folder : recordingFolders(app.recordings())) {
+          std::error_code ec;
+          std::ifstream movie(folder / "screen.mp4", std::ios::binary);
+          const std::string bytes{std::istreambuf_iterator<char>(movie), {}};
+          if (bytes.find("moof") != std::string::npos &&
+              fs::file_size(folder / "pointer-samples.partial", ec) > 1000) {
+            found = folder;
+            return true;
+          }
+        }
+        return false;
+      },
+      60s, 100ms);
+  ::kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  return found;
+}
+
+// Ctrl+Q while the start-up recovery works through many interrupted recordings: the app
+// ends at once, between two of them, and those not reached wait for the next start.
+TEST(Road, QuittingDuringStartUpRecoveryEndsAtOnceAndLeavesTheRestForTheNextStart) {
+  AppDriver app("quit-during-recovery", "english");
+  const fs::path killed = killedRecording(app);
+  ASSERT_FALSE(killed.empty());
+  constexpr int kCopies = 1500;
+  std::vector<fs::path> copies;
+  for (int i = 0; i < kCopies; ++i) {
+    const fs::path copy = app.recordings() / ("interrupted-" + std::to_string(i));
+    fs::create_directory(copy);
+    for (const char* name : {"screen.mp4", "pointer-samples.partial"})
+      fs::copy_file(killed / name, copy / name);
+    copies.push_back(copy);
+  }
+  auto recovered = [&] {
+    return int(std::count_if(copies.begin(), copies.end(),
+                             [](const fs::path& f) { return fs::exists(f / "project.json"); }));
+  };
+
+  ASSERT_TRUE(app.launch(60s)) << app.logText();
+  const auto asked = std::chrono::steady_clock::now();
+  app.key("ctrl+q");
+  ASSERT_TRUE(app.waitForExit(60s)) << "the app did not end";
+  const auto took = std::chrono::steady_clock::now() - asked;
+  const int first = recovered();
+  EXPECT_LT(first, kCopies) << "the app waited for every recovery";
+  EXPECT_LT(took, 30s) << std::chrono::duration_cast<Millis>(took).count() << " ms";
+
+  // The next start goes on with the rest.
+  ASSERT_TRUE(app.launch(60s)) << app.logText();
+  EXPECT_TRUE(app.waitFor([&] { return recovered() > first; }, 60s));
+  app.key("ctrl+q");
+  EXPECT_TRUE(app.waitForExit(60s));
+  EXPECT_LT(recovered(), kCopies);
 }
 
 // Space opens nothing, while waiting to record or recording; it plays and pauses the

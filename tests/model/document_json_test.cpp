@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -169,6 +170,66 @@ TEST(DocumentJsonWriting, NonFiniteNumbersAnywhereRefuseTheWholeWrite) {
     spoiled[5].cameraSyncAdjustment = v;
     for (const Clip& clip : spoiled)
       EXPECT_THROW(encodeClip(clip), DocumentError);
+  }
+}
+
+// A document the reader would refuse is never written: the writer holds the same limits
+// and refuses in the reader's words, naming the same place. (A recovery once wrote a
+// duration of 18325202.66 s that the app then refused.)
+TEST(DocumentJsonWriting, WhatTheReaderWouldRefuseIsNeverWritten) {
+  LanguageScope chinese(AppLanguage::chinese);
+  struct Case {
+    const char* pointer;
+    json value;
+    std::function<void(Clip&)> spoil;
+  };
+  const Case cases[] = {
+      {"/duration", 18325202.66, [](Clip& c) { c.duration = 18325202.66; }},
+      {"/duration", -1, [](Clip& c) { c.duration = -1; }},
+      {"/width", 0, [](Clip& c) { c.width = 0; }},
+      {"/height", 1'000'000, [](Clip& c) { c.height = 1'000'000; }},
+      {"/cameraOffset", 1e300, [](Clip& c) { c.cameraOffset = 1e300; }},
+      {"/cameraSyncAdjustment", -1e7, [](Clip& c) { c.cameraSyncAdjustment = -1e7; }},
+      {"/screenPath", "Recordings/a/screen.mp4",
+       [](Clip& c) { c.screenPath = "Recordings/a/screen.mp4"; }},
+      {"/audioPath", std::string("/tmp/a\0b", 8),
+       [](Clip& c) { c.audioPath = std::string("/tmp/a\0b", 8); }},
+  };
+  for (const Case& c : cases) {
+    json doc = validDocument();
+    doc[json::json_pointer(c.pointer)] = c.value;
+    Clip clip = fullClip();
+    c.spoil(clip);
+    try {
+      encodeClip(clip);
+      ADD_FAILURE() << "written: " << c.pointer;
+    } catch (const DocumentError& e) {
+      EXPECT_EQ(e.what(), readError(doc)) << c.pointer;
+      EXPECT_EQ(e.where(), failedAt(doc)) << c.pointer;
+    }
+  }
+  // Right at the limits: written, and read back. The full document holds 500,000 values
+  // besides its pointer track with 124,986 kept ranges (four values each), the most the
+  // reader keeps; one range more is refused by both.
+  Clip edge = fullClip();
+  edge.duration = 100.0 * 3600;
+  edge.width = 32768;
+  edge.height = 1;
+  edge.cameraOffset = -100.0 * 3600;
+  edge.keptRanges = std::vector<SourceRange>(124'986, SourceRange{kClipID, 0, 1});
+  EXPECT_NO_THROW(decodeClip(encodeClip(edge)));
+  edge.keptRanges->push_back(SourceRange{kClipID, 0, 1});
+  json doc = validDocument();
+  const json range = doc["keptRanges"][0];
+  doc["keptRanges"] = json::array();
+  for (std::size_t i = 0; i < edge.keptRanges->size(); ++i)
+    doc["keptRanges"].push_back(range);
+  try {
+    encodeClip(edge);
+    ADD_FAILURE() << "a document too large to read was written";
+  } catch (const DocumentError& e) {
+    EXPECT_EQ(e.what(), L("它太大，不可能是 Vantry 项目。"));
+    EXPECT_EQ(e.what(), readError(doc));
   }
 }
 

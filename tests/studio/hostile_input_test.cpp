@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <nlohmann/json.hpp>
+#include <utility>
 
 #include "fakes.h"
 #include "localization/language_scope.h"
@@ -80,8 +82,22 @@ struct HostileInput : ::testing::Test {
     clip.audioPath = (at / "voice.m4a").string();
     return clip;
   }
+  // The document as a hostile party writes it: our writer refuses what no recording can be,
+  // so such values go into its JSON form by hand.
   fs::path writeProject(const fs::path& at, const Clip& clip) {
-    writeFile(at / "project.json", encodeClip(clip));
+    Clip sane = clip;
+    sane.duration = 1;
+    sane.width = 1920;
+    for (auto* path : {&sane.screenPath, &sane.cameraPath, &sane.audioPath})
+      if (*path) *path = "/";
+    nlohmann::json doc = nlohmann::json::parse(encodeClip(sane));
+    doc["duration"] = clip.duration;
+    doc["width"] = clip.width;
+    for (const auto& [key, path] : {std::pair{"screenPath", clip.screenPath},
+                                    {"cameraPath", clip.cameraPath},
+                                    {"audioPath", clip.audioPath}})
+      if (path) doc[key] = *path;
+    writeFile(at / "project.json", doc.dump());
     return at / "project.json";
   }
   std::string makePipe(const fs::path& path) {

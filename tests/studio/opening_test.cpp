@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -159,6 +160,42 @@ TEST_F(StudioOpening, QuittingNeverWaitsForAnOpenThatDoesNotReturn) {
     return std::count(all.begin(), all.end(),
                       std::make_pair(std::string("/stuck/screen.mov"), false));
   }));
+}
+
+// Set while a process ends with an open stuck: what it would run among its static
+// destructors.
+StudioOpening* gStuckAtTheEnd = nullptr;
+
+// Lets the stuck open go on and waits for its tail (its readers closed); the process ends
+// with status 3 when it ran.
+void releaseTheStuckOpen() {
+  gStuckAtTheEnd->gate.release();
+  for (int i = 0; i < 500; ++i) {
+    for (const auto& [path, onMain] : gStuckAtTheEnd->closedReaders())
+      if (path == "/stuck/screen.mov") std::_Exit(3);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+// The process ends while an open is stuck (storage that stopped answering): the open may
+// return at any moment, and its tail (readers closed, a result posted) must not run while
+// the static objects it uses are destroyed. The process ends at once with its status, and
+// runs neither the tail nor the static destructors.
+TEST_F(StudioOpening, TheProcessEndsWithoutRunningTheTailOfAnOpenStillStuck) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        gate.patience = std::chrono::seconds(120);
+        gate.hold("/stuck/screen.mov");
+        studio->openProjectFile(project("stuck"));
+        if (!gate.awaitHeld()) std::_Exit(4);
+        studio->cancelOpening();
+        studio.reset();
+        gStuckAtTheEnd = this;
+        std::atexit(releaseTheStuckOpen);
+        std::exit(Studio::exitStatus(5));
+      },
+      ::testing::ExitedWithCode(5), "");
 }
 
 // Opening the project that is open once more used to read its file before the edits still
