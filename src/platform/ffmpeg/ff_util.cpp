@@ -17,6 +17,7 @@
 
 #include "localization/localization.h"
 #include "localization/user_message.h"
+#include "platform/durable_file.h"
 #include "platform/ffmpeg/movie_fragments.h"
 
 namespace vantry::ff {
@@ -133,6 +134,59 @@ void closeInput(AVIOContext* io) {
   avio_context_free(&io);
 }
 
+// The one descriptor a movie is written through, and where the muxer writes next.
+struct OutputFile {
+  explicit OutputFile(int descriptor) : fd(descriptor) {}
+  ~OutputFile() { ::close(fd); }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  const int fd;
+  int64_t at = 0;
+};
+
+// The library's writing callback took a buffer it may change until version 61.
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+using WrittenBytes = const uint8_t*;
+#else
+using WrittenBytes = uint8_t*;
+#endif
+
+int writeOutput(void* opaque, WrittenBytes buffer, int size) {
+  auto* file = static_cast<OutputFile*>(opaque);
+  for (int done = 0; done < size;) {
+    const ssize_t n = ::pwrite(file->fd, buffer + done, size_t(size - done), off_t(file->at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return AVERROR(errno);
+    done += int(n);
+    file->at += n;
+  }
+  return size;
+}
+
+int64_t seekOutput(void* opaque, int64_t offset, int whence) {
+  auto* file = static_cast<OutputFile*>(opaque);
+  struct stat st {};
+  const bool fromEnd = (whence & AVSEEK_SIZE) || (whence & ~AVSEEK_FORCE) == SEEK_END;
+  if (fromEnd && ::fstat(file->fd, &st) != 0) return AVERROR(errno);
+  if (whence & AVSEEK_SIZE) return int64_t(st.st_size);
+  int64_t to = offset;
+  switch (whence & ~AVSEEK_FORCE) {
+    case SEEK_SET:
+      break;
+    case SEEK_CUR:
+      to += file->at;
+      break;
+    case SEEK_END:
+      to += int64_t(st.st_size);
+      break;
+    default:
+      return AVERROR(EINVAL);
+  }
+  if (to < 0) return AVERROR(EINVAL);
+  return file->at = to;
+}
+
 // Whatever a file names from inside it (a reference to another movie, a segment) is not
 // opened: only the file itself is read.
 int refuseNested(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
@@ -151,7 +205,7 @@ std::optional<std::string> notReadable(const struct stat& st, bool* notAFile) {
 
 void FormatContextDeleter::operator()(AVFormatContext* c) const {
   if (!c) return;
-  if (c->pb && !(c->oformat && (c->oformat->flags & AVFMT_NOFILE))) avio_closep(&c->pb);
+  if (!(c->oformat && (c->oformat->flags & AVFMT_NOFILE))) closeOutput(c);
   avformat_free_context(c);
 }
 
@@ -241,6 +295,45 @@ InputFormatPtr openInput(const std::string& path, std::string* reason, bool* not
   rc = avformat_find_stream_info(ctx.get(), nullptr);
   if (rc < 0) return refuse(failureReason(rc));
   return ctx;
+}
+
+int openOutput(AVFormatContext* fmt, const std::string& path) {
+  const int fd = platform::openPrivateFile(path);
+  if (fd < 0) return AVERROR(errno);
+  auto file = std::make_unique<OutputFile>(fd);
+  constexpr int kBuffer = 64 << 10;
+  auto* buffer = static_cast<unsigned char*>(av_malloc(kBuffer));
+  AVIOContext* io =
+      buffer ? avio_alloc_context(buffer, kBuffer, 1, file.get(), nullptr, writeOutput, seekOutput)
+             : nullptr;
+  if (!io) {
+    av_free(buffer);
+    return AVERROR(ENOMEM);
+  }
+  file.release();  // the I/O owns it now
+  fmt->pb = io;
+  // Marks the I/O as ours: the library never closes it, closeOutput() does.
+  fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
+  return 0;
+}
+
+int outputDescriptor(const AVFormatContext* fmt) {
+  if (!fmt || !fmt->pb || !(fmt->flags & AVFMT_FLAG_CUSTOM_IO)) return -1;
+  return static_cast<const OutputFile*>(fmt->pb->opaque)->fd;
+}
+
+void closeOutput(AVFormatContext* fmt) {
+  if (!fmt || !fmt->pb) return;
+  if (!(fmt->flags & AVFMT_FLAG_CUSTOM_IO)) {
+    avio_closep(&fmt->pb);
+    return;
+  }
+  AVIOContext* io = fmt->pb;
+  fmt->pb = nullptr;
+  avio_flush(io);
+  delete static_cast<OutputFile*>(io->opaque);
+  av_freep(&io->buffer);
+  avio_context_free(&io);
 }
 
 int64_t toTicks(double seconds, AVRational tb) {
