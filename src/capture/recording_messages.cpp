@@ -32,15 +32,28 @@ std::string recordingFolderFailure(const std::string& recordingsFolder, int errn
                        L("请确认这个位置可以写入，然后重新录制。"), detail);
 }
 
+namespace {
+
+bool outOfSpace(int errnum) {
+  return errnum == ENOSPC || errnum == EDQUOT || errnum == EFBIG;
+}
+
+}  // namespace
+
 std::string writeAdvice(int errnum) {
-  switch (errnum) {
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-      return L("请释放一些磁盘空间，然后重新录制。");
-    default:
-      return L("请检查磁盘和录制文件夹，然后重新录制。");
-  }
+  return outOfSpace(errnum) ? L("请释放一些磁盘空间，然后重新录制。")
+                            : L("请检查磁盘和录制文件夹，然后重新录制。");
+}
+
+std::string recoveryAdvice(int errnum, const std::string& folder) {
+  const std::string shown = shownPath(folder);
+  return outOfSpace(errnum) ? L("录制保存在 {0}，腾出空间后重新打开 Vantry 即可恢复。", shown)
+                            : L("录制保存在 {0}，检查磁盘后重新打开 Vantry 即可恢复。", shown);
+}
+
+std::string recordingFolderRemoved(const std::string& folder) {
+  return L("录制文件夹 {0} 在录制中被删除了，这段录制没有保留任何内容。请重新录制。",
+           shownPath(folder));
 }
 
 namespace {

@@ -31,6 +31,13 @@ std::string trackKept(KeptTrack track, double seconds);
 // What to do after a write of the recording's files failed with `errnum`.
 std::string writeAdvice(int errnum);
 
+// The document of the recording in `folder` could not be written (for `errnum`): where the
+// recording is kept and how it comes back.
+std::string recoveryAdvice(int errnum, const std::string& folder);
+
+// The recording's folder was removed while it recorded: nothing of it is left.
+std::string recordingFolderRemoved(const std::string& folder);
+
 // The camera or the microphone went away part way: what is gone, what of its track was
 // kept, what to do.
 enum class LostInput { cameraDevice, microphoneDevice, soundServer };

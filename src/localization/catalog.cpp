@@ -397,6 +397,11 @@ constexpr CatalogRow kPlatformRows[] = {
      "recording again."},
     {"录制保存在 {0}，腾出空间后重新打开 Vantry 即可恢复。",
      "The recording is kept in {0}; free some space and reopen Vantry to recover it."},
+    {"录制保存在 {0}，检查磁盘后重新打开 Vantry 即可恢复。",
+     "The recording is kept in {0}; check the disk, then reopen Vantry to recover it."},
+    {"录制文件夹 {0} 在录制中被删除了，这段录制没有保留任何内容。请重新录制。",
+     "The recording folder {0} was removed during the recording, so nothing of it was kept. "
+     "Record again."},
     {"已保留 {0} 的摄像头画面。", "Kept {0} of the camera picture."},
     {"已保留不到一秒的摄像头画面。", "Kept less than a second of the camera picture."},
     {"已保留 {0} 的声音。", "Kept {0} of the sound."},

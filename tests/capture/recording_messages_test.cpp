@@ -44,6 +44,10 @@ TEST(RecordingMessages, AFullDiskNamesTheFileWhatWasKeptAndWhatToDo) {
   EXPECT_EQ(text.find("Read-only"), std::string::npos);
   EXPECT_EQ(recordingKept(75, folder),
             "已保留 01:15 的录制，保存在 ~/.local/share/Pexilar/Recordings/A1。");
+  // A document that could not be written for want of anything but space: no space to free.
+  EXPECT_EQ(
+      recoveryAdvice(EROFS, folder),
+      "录制保存在 ~/.local/share/Pexilar/Recordings/A1，检查磁盘后重新打开 Vantry 即可恢复。");
 }
 
 // A length kept is rounded to the nearest second, and under a second is said so, not "00:00".
