@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <type_traits>
 #include <utility>
 
 #include "localization/localization.h"
@@ -70,6 +71,37 @@ void logLine(void* object, int level, const char* format, va_list args) {
 // file names.
 constexpr const char* kContainers = "mov,matroska,avi,wav,mp3,ogg,flac,aac";
 
+// The size of the file open as `fd`, or an FFmpeg error.
+int64_t descriptorSize(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
+}
+
+// Where one of the library's seeks in a file now at `at` lands (AVSEEK_SIZE: the file's size,
+// which `size()` gives); the new place or an FFmpeg error.
+template <typename Size>
+int64_t seekIn(int64_t& at, int64_t offset, int whence, Size size) {
+  if (whence & AVSEEK_SIZE) return size();
+  int64_t to = offset;
+  switch (whence & ~AVSEEK_FORCE) {
+    case SEEK_SET:
+      break;
+    case SEEK_CUR:
+      to += at;
+      break;
+    case SEEK_END: {
+      const int64_t end = size();
+      if (end < 0) return end;
+      to += end;
+      break;
+    }
+    default:
+      return AVERROR(EINVAL);
+  }
+  if (to < 0) return AVERROR(EINVAL);
+  return at = to;
+}
+
 // The one descriptor a movie or sound is read through, and where its reading ends: a
 // recording cut short inside its last fragment ends at its last complete one.
 struct InputFile {
@@ -78,11 +110,7 @@ struct InputFile {
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
-  int64_t size() const {
-    if (end) return *end;
-    struct stat st {};
-    return ::fstat(fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
-  }
+  int64_t size() const { return end ? *end : descriptorSize(fd); }
 
   const int fd;
   int64_t at = 0;
@@ -106,25 +134,7 @@ int readInput(void* opaque, uint8_t* buffer, int size) {
 
 int64_t seekInput(void* opaque, int64_t offset, int whence) {
   auto* file = static_cast<InputFile*>(opaque);
-  if (whence & AVSEEK_SIZE) return file->size();
-  int64_t to = offset;
-  switch (whence & ~AVSEEK_FORCE) {
-    case SEEK_SET:
-      break;
-    case SEEK_CUR:
-      to += file->at;
-      break;
-    case SEEK_END: {
-      const int64_t size = file->size();
-      if (size < 0) return size;
-      to += size;
-      break;
-    }
-    default:
-      return AVERROR(EINVAL);
-  }
-  if (to < 0) return AVERROR(EINVAL);
-  return file->at = to;
+  return seekIn(file->at, offset, whence, [file] { return file->size(); });
 }
 
 void closeInput(AVIOContext* io) {
@@ -166,25 +176,22 @@ int writeOutput(void* opaque, WrittenBytes buffer, int size) {
 
 int64_t seekOutput(void* opaque, int64_t offset, int whence) {
   auto* file = static_cast<OutputFile*>(opaque);
-  struct stat st {};
-  const bool fromEnd = (whence & AVSEEK_SIZE) || (whence & ~AVSEEK_FORCE) == SEEK_END;
-  if (fromEnd && ::fstat(file->fd, &st) != 0) return AVERROR(errno);
-  if (whence & AVSEEK_SIZE) return int64_t(st.st_size);
-  int64_t to = offset;
-  switch (whence & ~AVSEEK_FORCE) {
-    case SEEK_SET:
-      break;
-    case SEEK_CUR:
-      to += file->at;
-      break;
-    case SEEK_END:
-      to += int64_t(st.st_size);
-      break;
-    default:
-      return AVERROR(EINVAL);
-  }
-  if (to < 0) return AVERROR(EINVAL);
-  return file->at = to;
+  return seekIn(file->at, offset, whence, [file] { return descriptorSize(file->fd); });
+}
+
+// The library's I/O through the one descriptor of `file`; null when out of memory.
+template <typename File>
+AVIOContext* ioOver(File* file) {
+  constexpr int kBuffer = 64 << 10;
+  constexpr bool writing = std::is_same_v<File, OutputFile>;
+  auto* buffer = static_cast<unsigned char*>(av_malloc(kBuffer));
+  AVIOContext* io =
+      buffer ? avio_alloc_context(buffer, kBuffer, writing ? 1 : 0, file,
+                                  writing ? nullptr : readInput, writing ? writeOutput : nullptr,
+                                  writing ? seekOutput : seekInput)
+             : nullptr;
+  if (!io) av_free(buffer);
+  return io;
 }
 
 // Whatever a file names from inside it (a reference to another movie, a segment) is not
@@ -266,15 +273,8 @@ InputFormatPtr openInput(const std::string& path, std::string* reason, bool* not
   if (const FragmentLayout layout = fragmentLayout(fd); layout.cut())
     file->end = int64_t(layout.complete);
 
-  constexpr int kBuffer = 64 << 10;
-  auto* buffer = static_cast<unsigned char*>(av_malloc(kBuffer));
-  AVIOContext* io =
-      buffer ? avio_alloc_context(buffer, kBuffer, 0, file.get(), readInput, nullptr, seekInput)
-             : nullptr;
-  if (!io) {
-    av_free(buffer);
-    return refuse(failureReason(AVERROR(ENOMEM)));
-  }
+  AVIOContext* io = ioOver(file.get());
+  if (!io) return refuse(failureReason(AVERROR(ENOMEM)));
   file.release();  // the I/O owns it now
   std::unique_ptr<AVIOContext, void (*)(AVIOContext*)> held(io, closeInput);
   AVFormatContext* raw = avformat_alloc_context();
@@ -301,15 +301,8 @@ int openOutput(AVFormatContext* fmt, const std::string& path) {
   const int fd = platform::openPrivateFile(path);
   if (fd < 0) return AVERROR(errno);
   auto file = std::make_unique<OutputFile>(fd);
-  constexpr int kBuffer = 64 << 10;
-  auto* buffer = static_cast<unsigned char*>(av_malloc(kBuffer));
-  AVIOContext* io =
-      buffer ? avio_alloc_context(buffer, kBuffer, 1, file.get(), nullptr, writeOutput, seekOutput)
-             : nullptr;
-  if (!io) {
-    av_free(buffer);
-    return AVERROR(ENOMEM);
-  }
+  AVIOContext* io = ioOver(file.get());
+  if (!io) return AVERROR(ENOMEM);
   file.release();  // the I/O owns it now
   fmt->pb = io;
   // Marks the I/O as ours: the library never closes it, closeOutput() does.
