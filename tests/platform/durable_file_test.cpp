@@ -147,6 +147,11 @@ TEST(DurableFile, AFolderIsNarrowedNeverThroughALinkAndOnlyWhenItIsTheUsers) {
   EXPECT_EQ(makePrivateFolder(dir.path / "Recordings" / "ABC"), "");
   EXPECT_EQ(modeOf(shared / "ABC"), S_IFDIR | 0700);
   EXPECT_EQ(modeOf(shared), S_IFDIR | 0755);
+  // Nor is a movie written through a link at its name.
+  const Victim victim(elsewhere.path / "victim");
+  fs::create_symlink(victim.path, dir.path / "Recordings" / "ABC" / "screen.mp4");
+  EXPECT_EQ(openPrivateFile(dir.path / "Recordings" / "ABC" / "screen.mp4"), -1);
+  EXPECT_TRUE(victim.untouched());
   // A link that leads to no folder is no place for one.
   fs::create_symlink(elsewhere.path / "missing", dir.path / "Dangling");
   EXPECT_NE(makePrivateFolder(dir.path / "Dangling"), "");
