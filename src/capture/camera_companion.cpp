@@ -17,6 +17,12 @@ double recordingTime(double at, std::optional<double> startClock) {
   return startClock ? std::max(at - *startClock, 0.0) : 0.0;
 }
 
+// The same for the end of what a file kept; none when it kept nothing.
+std::optional<double> keptTime(std::optional<double> until, std::optional<double> startClock) {
+  if (!until) return std::nullopt;
+  return recordingTime(*until, startClock);
+}
+
 std::string joinLines(std::string text, const std::string& line) {
   return text.empty() ? line : text + "\n" + line;
 }
@@ -74,10 +80,13 @@ std::optional<std::string> CameraCompanion::finish() {
     warning = e.what();
   }
   if (const auto failed = camera_->writeFailure()) {
-    // The file ends at its last complete fragment: say how much of the camera that is.
-    const double kept = recordingTime(failed->keptUntil, startClock_);
-    warning = recordingWriteFailure(RecordingFile::camera, path_, failed->errnum, failed->detail,
-                                    trackKept(KeptTrack::camera, kept));
+    // The file ends at its last complete fragment: say how much of the camera, and of the
+    // microphone's sound that lives in it, that is.
+    const auto picture = keptTime(failed->keptUntil, startClock_);
+    warning = recordingWriteFailure(
+        RecordingFile::camera, path_, failed->errnum, failed->detail,
+        microphone_ ? cameraAndSoundKept(picture, keptTime(failed->soundKeptUntil, startClock_))
+                    : trackKept(KeptTrack::camera, picture));
   }
   // A movie that cannot be read is left out of the project (complete()); say so.
   if (!warning && !cameraMovieReadable(path_)) warning = L("无法读取文件 {0}。", shownPath(path_));
@@ -166,7 +175,7 @@ std::optional<std::string> VoiceCompanion::finish() {
   if (!failed) return std::nullopt;
   return recordingWriteFailure(
       RecordingFile::voice, microphone_.path(), failed->errnum, failed->detail,
-      trackKept(KeptTrack::sound, recordingTime(failed->keptUntil, startClock_)));
+      trackKept(KeptTrack::sound, keptTime(failed->keptUntil, startClock_)));
 }
 
 void VoiceCompanion::complete(Clip& clip, double startClock, CaptureTimings& timings) {

@@ -316,12 +316,16 @@ std::optional<TrackWriteFailure> CameraRecorder::writeFailure() const {
   if (state != MovieWriter::State::failed) return std::nullopt;
   // Read from the file: with sound beside the pictures, what reached it is not known exactly
   // while writing.
-  const double kept = movieEnd(path_, AVMEDIA_TYPE_VIDEO).value_or(0);
+  const std::optional<double> picture = movieEnd(path_, AVMEDIA_TYPE_VIDEO);
+  const std::optional<double> sound =
+      recordsMicrophone() ? movieEnd(path_, AVMEDIA_TYPE_AUDIO) : std::nullopt;
   std::lock_guard lock(mutex_);
   TrackWriteFailure f;
   f.errnum = writer_->errorNumber();
   f.detail = writeFailure_.empty() ? writer_->error() : writeFailure_;
-  f.keptUntil = startedAt_.value_or(0) + kept;
+  const double start = startedAt_.value_or(0);
+  if (picture) f.keptUntil = start + *picture;
+  if (sound) f.soundKeptUntil = start + *sound;
   return f;
 }
 

@@ -4,6 +4,7 @@
 #include <QStandardPaths>
 #include <QTime>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -630,10 +631,13 @@ void DisplayRecorder::writeDocument(const Clip& clip) {
   journal_.close();
   const std::string error = platform::writeFileAtomically(folder / "project.json", bytes);
   if (!error.empty()) {
-    throw StudioError(systemFailure(
-        failed, systemErrorNumberOf(error),
-        L("录制保存在 {0}，腾出空间后重新打开 Vantry 即可恢复。", shownPath(folder.string())),
-        error));
+    const int errnum = systemErrorNumberOf(error);
+    // Gone with everything in it: there is nothing left to recover.
+    std::error_code ec;
+    if (errnum == ENOENT &&
+        std::filesystem::symlink_status(folder, ec).type() == std::filesystem::file_type::not_found)
+      throw StudioError(recordingFolderRemoved(folder.string()));
+    throw StudioError(systemFailure(failed, errnum, recoveryAdvice(errnum, folder), error));
   }
   std::error_code ignored;
   std::filesystem::remove(folder / kPointerJournalName, ignored);

@@ -118,8 +118,12 @@ std::optional<TrackWriteFailure> MicrophoneRecorder::writeFailure() const {
   std::lock_guard lock(mutex_);
   if (failure_.empty() || !writer_) return std::nullopt;
   const auto begin = track_ ? track_->beginTime() : std::nullopt;
-  return TrackWriteFailure{writer_->errorNumber(), failure_,
-                           begin.value_or(0) + writer_->writtenDuration()};
+  TrackWriteFailure f;
+  f.errnum = writer_->errorNumber();
+  f.detail = failure_;
+  if (const double kept = writer_->writtenDuration(); kept > 0)
+    f.keptUntil = begin.value_or(0) + kept;
+  return f;
 }
 
 std::optional<std::string> MicrophoneRecorder::stop() {
@@ -130,9 +134,11 @@ std::optional<std::string> MicrophoneRecorder::stop() {
   if (const auto lost = loss())
     text = lostInputMessage(lost->what, lost->keptUntil - begin, lost->detail);
   if (const auto failed = writeFailure()) {
+    std::optional<double> kept;
+    if (failed->keptUntil) kept = *failed->keptUntil - begin;
     const std::string line =
         recordingWriteFailure(RecordingFile::voice, path_, failed->errnum, failed->detail,
-                              trackKept(KeptTrack::sound, failed->keptUntil - begin));
+                              trackKept(KeptTrack::sound, kept));
     text = text.empty() ? line : text + "\n" + line;
   }
   if (text.empty()) return std::nullopt;

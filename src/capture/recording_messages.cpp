@@ -32,15 +32,28 @@ std::string recordingFolderFailure(const std::string& recordingsFolder, int errn
                        L("请确认这个位置可以写入，然后重新录制。"), detail);
 }
 
+namespace {
+
+bool outOfSpace(int errnum) {
+  return errnum == ENOSPC || errnum == EDQUOT || errnum == EFBIG;
+}
+
+}  // namespace
+
 std::string writeAdvice(int errnum) {
-  switch (errnum) {
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-      return L("请释放一些磁盘空间，然后重新录制。");
-    default:
-      return L("请检查磁盘和录制文件夹，然后重新录制。");
-  }
+  return outOfSpace(errnum) ? L("请释放一些磁盘空间，然后重新录制。")
+                            : L("请检查磁盘和录制文件夹，然后重新录制。");
+}
+
+std::string recoveryAdvice(int errnum, const std::string& folder) {
+  const std::string shown = shownPath(folder);
+  return outOfSpace(errnum) ? L("录制保存在 {0}，腾出空间后重新打开 Vantry 即可恢复。", shown)
+                            : L("录制保存在 {0}，检查磁盘后重新打开 Vantry 即可恢复。", shown);
+}
+
+std::string recordingFolderRemoved(const std::string& folder) {
+  return L("录制文件夹 {0} 在录制中被删除了，这段录制没有保留任何内容。请重新录制。",
+           shownPath(folder));
 }
 
 namespace {
@@ -64,16 +77,23 @@ std::string recordingKept(double seconds, const std::string& folder, std::string
                         advice});
 }
 
-std::string trackKept(KeptTrack track, double seconds) {
-  const bool brief = underASecond(seconds);
-  switch (track) {
-    case KeptTrack::camera:
-      return brief ? L("已保留不到一秒的摄像头画面。")
-                   : L("已保留 {0} 的摄像头画面。", roundedDuration(seconds));
-    case KeptTrack::sound:
-      break;
-  }
-  return brief ? L("已保留不到一秒的声音。") : L("已保留 {0} 的声音。", roundedDuration(seconds));
+std::string trackKept(KeptTrack track, std::optional<double> seconds) {
+  const bool camera = track == KeptTrack::camera;
+  if (!seconds) return camera ? L("没有保留任何摄像头画面。") : L("没有保留任何声音。");
+  if (underASecond(*seconds))
+    return camera ? L("已保留不到一秒的摄像头画面。") : L("已保留不到一秒的声音。");
+  const std::string shown = roundedDuration(*seconds);
+  return camera ? L("已保留 {0} 的摄像头画面。", shown) : L("已保留 {0} 的声音。", shown);
+}
+
+std::string cameraAndSoundKept(std::optional<double> picture, std::optional<double> sound) {
+  if (!picture && !sound) return L("摄像头画面和声音都没有保留。");
+  if (picture && sound && underASecond(*picture) && underASecond(*sound))
+    return L("已保留不到一秒的摄像头画面和声音。");
+  if (picture && sound && !underASecond(*picture) && !underASecond(*sound) &&
+      roundedDuration(*picture) == roundedDuration(*sound))
+    return L("已保留 {0} 的摄像头画面和声音。", roundedDuration(*picture));
+  return joinSentences({trackKept(KeptTrack::camera, picture), trackKept(KeptTrack::sound, sound)});
 }
 
 std::string lostInputMessage(LostInput what, double keptSeconds, std::string_view detail) {

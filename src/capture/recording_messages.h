@@ -4,6 +4,7 @@
 // force.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,12 +25,23 @@ std::string recordingFolderFailure(const std::string& recordingsFolder, int errn
 // is rounded to the nearest second, or said to be less than a second.
 std::string recordingKept(double seconds, const std::string& folder, std::string_view advice = {});
 
-// "Kept 00:25 of the camera picture." (or of the sound), the length as above.
+// "Kept 00:25 of the camera picture." (or of the sound), the length as above; none: the file
+// holds nothing of it.
 enum class KeptTrack { camera, sound };
-std::string trackKept(KeptTrack track, double seconds);
+std::string trackKept(KeptTrack track, std::optional<double> seconds);
+// The same for a camera movie that carries the microphone's sound too: one sentence when both
+// kept as much ("Kept 00:25 of the camera picture and the sound."), else one for each.
+std::string cameraAndSoundKept(std::optional<double> picture, std::optional<double> sound);
 
 // What to do after a write of the recording's files failed with `errnum`.
 std::string writeAdvice(int errnum);
+
+// The document of the recording in `folder` could not be written (for `errnum`): where the
+// recording is kept and how it comes back.
+std::string recoveryAdvice(int errnum, const std::string& folder);
+
+// The recording's folder was removed while it recorded: nothing of it is left.
+std::string recordingFolderRemoved(const std::string& folder);
 
 // The camera or the microphone went away part way: what is gone, what of its track was
 // kept, what to do.
@@ -46,8 +58,12 @@ struct InputLoss {
 // A file of the camera or the microphone that could no longer be written.
 struct TrackWriteFailure {
   int errnum = 0;
-  std::string detail;    // the library's own words
-  double keptUntil = 0;  // host clock: the end of what the file holds
+  std::string detail;  // the library's own words
+  // Host clock: the end of what the file holds (of the picture in a camera movie); none when
+  // it holds nothing.
+  std::optional<double> keptUntil;
+  // A camera movie with the microphone: the end of its sound, none when it holds none.
+  std::optional<double> soundKeptUntil;
 };
 
 }  // namespace vantry

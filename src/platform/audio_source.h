@@ -30,6 +30,8 @@ enum class AudioFailure {
   ServerLost,    // the sound server went away while recording
 };
 
+// Its text is the sound server's own words (a person reads them only after a sentence of
+// ours); its kind says what failed.
 class AudioError : public std::runtime_error {
  public:
   AudioError(AudioFailure kind, const std::string& detail)

@@ -173,29 +173,83 @@ fs::path makeFileBeside(const fs::path& target) {
   return made.name;
 }
 
-void preparePrivateFile(const fs::path& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd >= 0) ::close(fd);
+int openPrivateFile(const fs::path& path) {
+  // A file this process holds open already (an unnamed working file) is named by its entry
+  // in /proc, which is a link by nature and leads to that very file.
+  const int own = path.parent_path() == "/proc/self/fd" ? 0 : O_NOFOLLOW;
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | own | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+  if (fd < 0) return -1;
+  // Emptied only once it is known to be a file.
+  struct stat st {};
+  int err = ::fstat(fd, &st) != 0 ? errno : 0;
+  if (!err && !S_ISREG(st.st_mode)) err = EINVAL;
+  if (!err && ::ftruncate(fd, 0) != 0) err = errno;
+  if (!err && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) err = errno;
+  if (err) {
+    ::close(fd);
+    errno = err;
+    return -1;
+  }
+  return fd;
 }
+
+namespace {
+
+// Narrows the folder at `folder` to rwx------ through one descriptor, never through a link,
+// and only a folder of this user's. `made`: this call has just created it, so that anything
+// else found there now was put in its place. 0 or the error number.
+int narrowFolder(const fs::path& folder, bool made) {
+  // O_PATH opens whatever is there, a link itself included, without touching it.
+  const int fd = ::open(folder.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return errno;
+  struct stat st {};
+  int err = ::fstat(fd, &st) != 0 ? errno : 0;
+  if (!err && S_ISLNK(st.st_mode)) {
+    // A link in place of a folder that was there already is the person's own arrangement:
+    // what it leads to is used as it is, and given no mode.
+    const int target = made ? -1 : ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    err = made ? EEXIST : target < 0 ? errno : 0;
+    if (target >= 0) ::close(target);
+  } else if (!err && !S_ISDIR(st.st_mode)) {
+    err = ENOTDIR;
+  } else if (!err && st.st_uid == ::geteuid() && (st.st_mode & 07777) != 0700) {
+    // One made before, by an older version or under a wider umask, is closed now. A file
+    // system without modes (a FAT stick) refuses, and the recording still goes there.
+    const int dir = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+      ::fchmod(dir, 0700);
+      ::close(dir);
+    } else {
+      // Its owner may not read it (a umask that took the owner's own bits): the
+      // descriptor's own entry is the same folder.
+      ::chmod(("/proc/self/fd/" + std::to_string(fd)).c_str(), 0700);
+    }
+  }
+  ::close(fd);
+  return err;
+}
+
+}  // namespace
 
 std::string makePrivateFolder(const fs::path& folder) {
   std::vector<fs::path> missing;
-  std::error_code ec;
-  for (fs::path p = folder; !p.empty() && !fs::exists(p, ec); p = p.parent_path()) {
+  struct stat st {};
+  for (fs::path p = folder; !p.empty() && ::lstat(p.c_str(), &st) != 0 && errno == ENOENT;
+       p = p.parent_path()) {
     missing.push_back(p);
     if (p == p.parent_path()) break;
   }
+  bool madeIt = false;
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-    if (::mkdir(it->c_str(), 0700) != 0 && errno != EEXIST) return systemError(errno);
+    madeIt = ::mkdir(it->c_str(), 0700) == 0;
+    if (!madeIt && errno != EEXIST) return systemError(errno);
     // A umask that takes the owner's own bits away would lock the owner out.
-    ::chmod(it->c_str(), 0700);
+    if (madeIt)
+      if (const int err = narrowFolder(*it, true)) return systemError(err);
   }
-  struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0) return systemError(errno);
-  if (!S_ISDIR(st.st_mode)) return systemError(ENOTDIR);
-  // One made before, by an older version or under a wider umask, is closed now. A file
-  // system without modes (a FAT stick) refuses, and the recording still goes there.
-  if (st.st_uid == ::geteuid() && (st.st_mode & 07777) != 0700) ::chmod(folder.c_str(), 0700);
+  if (!madeIt)
+    if (const int err = narrowFolder(folder, false)) return systemError(err);
   return {};
 }
 

@@ -34,14 +34,18 @@ std::string writeFileAtomicallyAt(int folder, const std::string& name, std::stri
 // failure, with errno set.
 std::filesystem::path makeFileBeside(const std::filesystem::path& target);
 
-// Makes an empty file at `path`, readable by its owner alone within the umask, unless
-// something is there already; a writer that then opens it by name keeps that mode.
-// Failures are left for that writer to meet.
-void preparePrivateFile(const std::filesystem::path& path);
+// Opens `path` for writing, emptied, through one descriptor that every later step uses: a
+// new file is readable by its owner alone (rw------- narrowed by the umask), an existing one
+// keeps its mode. Never through a link (but for a file this process holds open, named as
+// /proc/self/fd/N), and only a regular file (a pipe put there is not waited on). The
+// descriptor, or -1 with errno set.
+int openPrivateFile(const std::filesystem::path& path);
 
 // Creates `folder`, and every missing folder above it, as rwx------ whatever the umask, and
-// narrows an existing `folder` of ours to rwx------. Folders above it that exist already
-// are left alone. Returns the system's error text, empty on success.
+// narrows an existing `folder` of this user's to rwx------, through one descriptor. Folders
+// above it that exist already are left alone, and so is a symbolic link at `folder` with
+// what it leads to (it must lead to a folder). Returns the system's error text, empty on
+// success.
 std::string makePrivateFolder(const std::filesystem::path& folder);
 
 // fsyncs `written`, renames it over `target` and syncs the folder. Only a regular file is

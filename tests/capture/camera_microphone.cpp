@@ -1,5 +1,6 @@
 // The camera movie with the microphone's track, recorded for real from the test script's
-// sound server (a null sink whose monitor is the default source).
+// sound server (a null sink whose monitor is the default source), and what its warning says
+// when a full disk stops it.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -7,11 +8,14 @@
 #include <filesystem>
 #include <thread>
 
+#include "capture/camera_companion.h"
 #include "capture/camera_recorder.h"
 #include "capture/mic_media.h"
 #include "platform/pulse_tone.h"
 #include "platform/screen_source.h"
 #include "platform/synthetic/synthetic_camera.h"
+#include "recorder_support.h"
+#include "support/small_disk.h"
 
 using namespace vantry;
 
@@ -53,4 +57,36 @@ TEST(CameraRecorderWithMicrophone, SoundTrackLinesUpWithThePicture) {
   const double heard = *recorder.startedAt() + sound.start + double(index) / sound.sampleRate;
   EXPECT_NEAR(heard, onset, 0.060) << "off by " << (heard - onset) * 1000 << " ms";
   std::filesystem::remove_all(dir);
+}
+
+// The camera movie, which also holds the microphone's sound, meets a full disk: the warning
+// says what is kept of both, and "nothing" where nothing is.
+TEST(CameraRecorderWithMicrophone, AMovieThatCannotBeWrittenSaysWhatOfThePictureAndTheSoundIsKept) {
+  test::PrivateSoundServer server;
+  if (!server.ok()) GTEST_SKIP() << "no sound server can be started here";
+  test::TonePlayer player;  // the sound flows from the first moment
+  for (const std::size_t room : {std::size_t(48) << 10, std::size_t(400) << 10}) {
+    SCOPED_TRACE(std::to_string(room) + " bytes of room");
+    test::RecorderTempDir dir;
+    test::SmallDisk disk(dir.path / "small", room);
+    if (!disk.mounted()) GTEST_SKIP() << "needs a real file system to fill";
+    auto camera = std::make_shared<CameraRecorder>(
+        [] { return std::make_unique<platform::SyntheticCamera>(); });
+    CameraCompanion companion(camera, true);
+    companion.prepare((dir.path / "small").string());
+    // Long enough for the larger disk to fill too.
+    std::this_thread::sleep_for(std::chrono::milliseconds(4000));
+    EXPECT_FALSE(companion.stop(camera->startedAt()));
+    const std::optional<std::string> warning = companion.finish();
+    ASSERT_TRUE(warning);
+    const std::string file = "Could not write the camera recording " +
+                             (dir.path / "small" / "camera.mov").string() + ". The disk is full. ";
+    if (room < (100 << 10)) {
+      EXPECT_EQ(*warning, file + "Kept nothing of the camera picture or the sound.");
+    } else {
+      EXPECT_EQ(warning->rfind(file + "Kept 00:0", 0), 0u) << *warning;
+      EXPECT_NE(warning->find(" the sound."), std::string::npos) << *warning;
+      EXPECT_EQ(warning->find("nothing"), std::string::npos) << *warning;
+    }
+  }
 }

@@ -1,4 +1,5 @@
-// "voice.m4a" recorded for real from the test script's sound server.
+// "voice.m4a" recorded for real from the test script's sound server, and a server that dies
+// part way.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,6 +9,7 @@
 
 #include "capture/mic_media.h"
 #include "capture/microphone_recorder.h"
+#include "localization/language_scope.h"
 #include "localization/localization.h"
 #include "platform/pulse_tone.h"
 #include "platform/screen_source.h"
@@ -71,4 +73,43 @@ TEST(MicrophoneRecorder, NoSoundServerMeansNoMicrophoneAndNoFile) {
   }
   EXPECT_EQ(message, L("没有找到麦克风。"));
   EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+// The sound server is killed part way: the warning is ours, in the interface language, and
+// the server's own words follow on a line of their own.
+TEST(MicrophoneRecorder, ASoundServerKilledPartWayIsToldInTheUsersLanguage) {
+  for (const AppLanguage language : {AppLanguage::english, AppLanguage::chinese}) {
+    LanguageScope scope(language);
+    test::PrivateSoundServer server;
+    if (!server.ok()) GTEST_SKIP() << "no sound server can be started here";
+    TempDir dir;
+    MicrophoneRecorder mic;
+    mic.prepare((dir.path / "voice.m4a").string());
+    const double begin = platform::hostTime();
+    ASSERT_TRUE(mic.record(begin));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    server.kill();
+    for (int i = 0; i < 500 && !mic.loss(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(mic.loss());
+    const std::optional<std::string> warning = mic.stop();
+    ASSERT_TRUE(warning);
+    const std::size_t line = warning->find('\n');
+    ASSERT_NE(line, std::string::npos) << *warning;
+    const std::string ours = warning->substr(0, line);
+    if (language == AppLanguage::english) {
+      EXPECT_EQ(ours.rfind("The microphone was lost during the recording. The sound server "
+                           "stopped. Kept ",
+                           0),
+                0u)
+          << ours;
+      EXPECT_TRUE(ours.ends_with(
+          " of the sound. Check the microphone and the sound server, then record again."))
+          << ours;
+    } else {
+      EXPECT_EQ(ours.rfind("麦克风在录制中断开了。声音服务已停止。已保留", 0), 0u) << ours;
+      EXPECT_TRUE(ours.ends_with("的声音。请检查麦克风和声音服务，然后重新录制。")) << ours;
+    }
+    EXPECT_EQ(warning->substr(line + 1), "Connection terminated");
+  }
 }

@@ -20,6 +20,7 @@
 #include "capture/pointer_journal.h"
 #include "capture/recording_lock.h"
 #include "capture/recording_recovery.h"
+#include "localization/language_scope.h"
 #include "localization/user_message.h"
 #include "model/document_json.h"
 #include "movie_boxes.h"
@@ -150,6 +151,33 @@ TEST_F(KeptRecording, TheDocumentIsWrittenFirstAndTheDiagnosticOnlyWarns) {
     EXPECT_NEAR(clip.duration, test::readMovie(folder / "screen.mp4").end, 1e-3);
     EXPECT_GT(clip.duration, 0.7);
     EXPECT_GT(clip.samples.size(), 20u);
+  }
+}
+
+// The person deletes the recording's folder while it records: the stop says that it was
+// removed and that nothing is kept, in either language; no space is to be freed and nothing
+// is to be recovered.
+TEST_F(KeptRecording, AFolderRemovedWhileRecordingIsSaidToBeGone) {
+  for (const AppLanguage language : {AppLanguage::english, AppLanguage::chinese}) {
+    LanguageScope scope(language);
+    DisplayRecorder recorder(env());
+    recorder.start(7, std::nullopt);
+    ASSERT_TRUE(waitForClock(recorder));
+    sleepFor(0.6);
+    const fs::path folder = recorder.folder();
+    fs::remove_all(folder);
+    try {
+      recorder.stop();
+      FAIL() << "stop() should fail";
+    } catch (const StudioError& e) {
+      EXPECT_EQ(e.what(), language == AppLanguage::english
+                              ? "The recording folder " + folder.string() +
+                                    " was removed during the recording, so nothing of it was "
+                                    "kept. Record again."
+                              : "录制文件夹 " + folder.string() +
+                                    " 在录制中被删除了，这段录制没有保留任何内容。请重新录制。");
+    }
+    EXPECT_FALSE(fs::exists(folder));
   }
 }
 

@@ -44,6 +44,10 @@ TEST(RecordingMessages, AFullDiskNamesTheFileWhatWasKeptAndWhatToDo) {
   EXPECT_EQ(text.find("Read-only"), std::string::npos);
   EXPECT_EQ(recordingKept(75, folder),
             "已保留 01:15 的录制，保存在 ~/.local/share/Pexilar/Recordings/A1。");
+  // A document that could not be written for want of anything but space: no space to free.
+  EXPECT_EQ(
+      recoveryAdvice(EROFS, folder),
+      "录制保存在 ~/.local/share/Pexilar/Recordings/A1，检查磁盘后重新打开 Vantry 即可恢复。");
 }
 
 // A length kept is rounded to the nearest second, and under a second is said so, not "00:00".
@@ -57,7 +61,19 @@ TEST(RecordingMessages, WhatWasKeptIsRoundedOrSaidToBeLessThanASecond) {
     EXPECT_EQ(trackKept(KeptTrack::camera, 1.02), "Kept 00:01 of the camera picture.");
     EXPECT_EQ(trackKept(KeptTrack::sound, 0.98), "Kept less than a second of the sound.");
   }
+  {
+    // A camera movie holds the microphone's sound too: both are named, "nothing" where the
+    // file holds none of it.
+    LanguageScope english(AppLanguage::english);
+    EXPECT_EQ(cameraAndSoundKept(2.4, 1.6), "Kept 00:02 of the camera picture and the sound.");
+    EXPECT_EQ(cameraAndSoundKept(3.2, std::nullopt),
+              "Kept 00:03 of the camera picture. Kept nothing of the sound.");
+    EXPECT_EQ(cameraAndSoundKept(0.4, 0.2),
+              "Kept less than a second of the camera picture and the sound.");
+    EXPECT_EQ(trackKept(KeptTrack::sound, std::nullopt), "Kept nothing of the sound.");
+  }
   LanguageScope chinese(AppLanguage::chinese);
+  EXPECT_EQ(cameraAndSoundKept(std::nullopt, std::nullopt), "摄像头画面和声音都没有保留。");
   EXPECT_EQ(trackKept(KeptTrack::camera, 0), "已保留不到一秒的摄像头画面。");
   EXPECT_EQ(recordingKept(0.5, "/home/ann/A1"), "已保留不到一秒的录制，保存在 ~/A1。");
   EXPECT_EQ(

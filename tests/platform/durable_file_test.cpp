@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -119,14 +120,50 @@ TEST(DurableFile, PrivateFoldersWhateverTheUmaskAndOnlyTheNamedOneIsNarrowed) {
     EXPECT_EQ(fs::status(dir.path).permissions() & fs::perms::all,
               fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                   fs::perms::others_read | fs::perms::others_exec);
-    // A media file made ready for a writer that opens it by name.
-    preparePrivateFile(data / "screen.mp4");
+    // A media file opened for its writer.
+    const int fd = openPrivateFile(data / "screen.mp4");
+    EXPECT_GE(fd, 0);
+    ::close(fd);
     EXPECT_EQ(fs::status(data / "screen.mp4").permissions() & fs::perms::all,
               (fs::perms::owner_read | fs::perms::owner_write) & ~fs::perms(mask));
     ::umask(old);
   }
   std::ofstream(dir.path / "file") << "x";
   EXPECT_NE(makePrivateFolder(dir.path / "file"), "");
+}
+
+// Narrowed through one descriptor: a link where the folder is gives neither itself nor what it
+// leads to a mode (a folder of recordings may lead to one the person shares), nor does
+// another user's folder.
+TEST(DurableFile, AFolderIsNarrowedNeverThroughALinkAndOnlyWhenItIsTheUsers) {
+  test::TempDir dir, elsewhere;
+  const fs::path shared = elsewhere.path / "shared";
+  fs::create_directory(shared);
+  ::chmod(shared.c_str(), 0755);
+  fs::create_directory_symlink(shared, dir.path / "Recordings");
+  EXPECT_EQ(makePrivateFolder(dir.path / "Recordings"), "");
+  EXPECT_EQ(modeOf(shared), S_IFDIR | 0755);
+  // A recording made in it is private all the same.
+  EXPECT_EQ(makePrivateFolder(dir.path / "Recordings" / "ABC"), "");
+  EXPECT_EQ(modeOf(shared / "ABC"), S_IFDIR | 0700);
+  EXPECT_EQ(modeOf(shared), S_IFDIR | 0755);
+  // Nor is a movie written through a link at its name.
+  const Victim victim(elsewhere.path / "victim");
+  fs::create_symlink(victim.path, dir.path / "Recordings" / "ABC" / "screen.mp4");
+  EXPECT_EQ(openPrivateFile(dir.path / "Recordings" / "ABC" / "screen.mp4"), -1);
+  EXPECT_TRUE(victim.untouched());
+  // A link that leads to no folder is no place for one.
+  fs::create_symlink(elsewhere.path / "missing", dir.path / "Dangling");
+  EXPECT_NE(makePrivateFolder(dir.path / "Dangling"), "");
+  EXPECT_FALSE(fs::exists(elsewhere.path / "missing"));
+
+  const fs::path theirs = dir.path / "theirs";
+  fs::create_directory(theirs);
+  ::chmod(theirs.c_str(), 0755);
+  if (::chown(theirs.c_str(), ::geteuid() + 1, ::getegid()) != 0)
+    GTEST_SKIP() << "another user's folder needs root to make";
+  EXPECT_EQ(makePrivateFolder(theirs), "");
+  EXPECT_EQ(modeOf(theirs), S_IFDIR | 0755);
 }
 
 TEST(DurableFile, FailureSaysWhyAndLeavesTheOldStateAlone) {

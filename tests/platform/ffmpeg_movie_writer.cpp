@@ -216,7 +216,10 @@ VideoFrameView noiseFrame(int w, int h, unsigned seed) {
 }
 
 TEST(FfmpegMovieWriter, FullDiskIsReportedAtOnceAndTheFileKeepsWhatWasWritten) {
-  TempDir dir;
+  TempDir dir, elsewhere;
+  // Another file, which a link put at the movie's name while it is written leads to.
+  const fs::path victim = elsewhere.path / "victim";
+  std::ofstream(victim) << std::string(2'500'000, 'v');
   std::vector<VideoFrameView> frames;
   for (int i = 0; i < 8; ++i)
     frames.push_back(noiseFrame(640, 480, unsigned(i + 1)));
@@ -233,6 +236,8 @@ TEST(FfmpegMovieWriter, FullDiskIsReportedAtOnceAndTheFileKeepsWhatWasWritten) {
   {
     FileSizeLimit limit(2'000'000);
     ASSERT_TRUE(writer.start()) << writer.error();
+    fs::rename(dir.path / "full.mp4", dir.path / "moved.mp4");
+    fs::create_symlink(victim, dir.path / "full.mp4");
     for (int i = 0; i < 600 && calls.load() == 0; ++i)
       writer.appendVideo(frames[i % frames.size()], i / 60.0, {}, true);
     for (int i = 0; i < 200 && calls.load() == 0; ++i)
@@ -248,14 +253,16 @@ TEST(FfmpegMovieWriter, FullDiskIsReportedAtOnceAndTheFileKeepsWhatWasWritten) {
   EXPECT_EQ(calls.load(), 1);
   EXPECT_EQ(writer.errorNumber(), EFBIG);
   // The write that failed took what still fitted, part of a fragment: the file is cut back
-  // to the end of the last complete one (a file ending inside one does not open at all).
-  const FragmentLayout layout = fragmentLayout((dir.path / "full.mp4").string());
+  // to the end of the last complete one (a file ending inside one does not open at all),
+  // the writer's own file, not what its name leads to now.
+  EXPECT_EQ(fs::file_size(victim), 2'500'000u);
+  const FragmentLayout layout = fragmentLayout((dir.path / "moved.mp4").string());
   EXPECT_TRUE(layout.fragmented);
   EXPECT_LT(layout.size, 2'000'000u);
   EXPECT_EQ(layout.complete, layout.size);
   // What the writer says it kept is what the file holds: its frames, the last one lasting
   // its frame (a fragmented file does not give that length back when read).
-  Probe p = probe(dir.path / "full.mp4");
+  Probe p = probe(dir.path / "moved.mp4");
   EXPECT_TRUE(p.hasVideo);
   EXPECT_GT(p.videoPackets, 0);
   EXPECT_NEAR(writer.writtenDuration(), p.videoEnd + 1.0 / 60, 1e-3);

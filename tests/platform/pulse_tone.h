@@ -73,19 +73,25 @@ class PrivateSoundServer {
   }
 
   ~PrivateSoundServer() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status = 0;
-      waitpid(pid_, &status, 0);
-    }
+    stop(SIGTERM);
     if (!dir_.empty()) std::filesystem::remove_all(dir_);
   }
+
+  // Ends the server at once, as a crash would.
+  void kill() { stop(SIGKILL); }
 
   // False when no daemon could be started here (no pulseaudio installed).
   bool ok() const { return ok_; }
 
  private:
   static bool ready() { return std::system("pactl info >/dev/null 2>&1") == 0; }
+  void stop(int signal) {
+    if (pid_ <= 0) return;
+    ::kill(pid_, signal);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = 0;
+  }
 
   std::string dir_;
   pid_t pid_ = 0;

@@ -13,11 +13,13 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "localization/localization.h"
 #include "localization/user_message.h"
+#include "platform/durable_file.h"
 #include "platform/ffmpeg/movie_fragments.h"
 
 namespace vantry::ff {
@@ -70,6 +72,37 @@ void logLine(void* object, int level, const char* format, va_list args) {
 // file names.
 constexpr const char* kContainers = "mov,matroska,avi,wav,mp3,ogg,flac,aac";
 
+// The size of the file open as `fd`, or an FFmpeg error.
+int64_t descriptorSize(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
+}
+
+// Where one of the library's seeks in a file now at `at` lands (AVSEEK_SIZE: the file's size,
+// which `size()` gives); the new place or an FFmpeg error.
+template <typename Size>
+int64_t seekIn(int64_t& at, int64_t offset, int whence, Size size) {
+  if (whence & AVSEEK_SIZE) return size();
+  int64_t to = offset;
+  switch (whence & ~AVSEEK_FORCE) {
+    case SEEK_SET:
+      break;
+    case SEEK_CUR:
+      to += at;
+      break;
+    case SEEK_END: {
+      const int64_t end = size();
+      if (end < 0) return end;
+      to += end;
+      break;
+    }
+    default:
+      return AVERROR(EINVAL);
+  }
+  if (to < 0) return AVERROR(EINVAL);
+  return at = to;
+}
+
 // The one descriptor a movie or sound is read through, and where its reading ends: a
 // recording cut short inside its last fragment ends at its last whole frame, and that
 // fragment's header is read as saying so.
@@ -79,11 +112,7 @@ struct InputFile {
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
-  int64_t size() const {
-    if (end) return *end;
-    struct stat st {};
-    return ::fstat(fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
-  }
+  int64_t size() const { return end ? *end : descriptorSize(fd); }
 
   const int fd;
   int64_t at = 0;
@@ -109,25 +138,7 @@ int readInput(void* opaque, uint8_t* buffer, int size) {
 
 int64_t seekInput(void* opaque, int64_t offset, int whence) {
   auto* file = static_cast<InputFile*>(opaque);
-  if (whence & AVSEEK_SIZE) return file->size();
-  int64_t to = offset;
-  switch (whence & ~AVSEEK_FORCE) {
-    case SEEK_SET:
-      break;
-    case SEEK_CUR:
-      to += file->at;
-      break;
-    case SEEK_END: {
-      const int64_t size = file->size();
-      if (size < 0) return size;
-      to += size;
-      break;
-    }
-    default:
-      return AVERROR(EINVAL);
-  }
-  if (to < 0) return AVERROR(EINVAL);
-  return file->at = to;
+  return seekIn(file->at, offset, whence, [file] { return file->size(); });
 }
 
 void closeInput(AVIOContext* io) {
@@ -135,6 +146,56 @@ void closeInput(AVIOContext* io) {
   delete static_cast<InputFile*>(io->opaque);
   av_freep(&io->buffer);
   avio_context_free(&io);
+}
+
+// The one descriptor a movie is written through, and where the muxer writes next.
+struct OutputFile {
+  explicit OutputFile(int descriptor) : fd(descriptor) {}
+  ~OutputFile() { ::close(fd); }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  const int fd;
+  int64_t at = 0;
+};
+
+// The library's writing callback took a buffer it may change until version 61.
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+using WrittenBytes = const uint8_t*;
+#else
+using WrittenBytes = uint8_t*;
+#endif
+
+int writeOutput(void* opaque, WrittenBytes buffer, int size) {
+  auto* file = static_cast<OutputFile*>(opaque);
+  for (int done = 0; done < size;) {
+    const ssize_t n = ::pwrite(file->fd, buffer + done, size_t(size - done), off_t(file->at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return AVERROR(errno);
+    done += int(n);
+    file->at += n;
+  }
+  return size;
+}
+
+int64_t seekOutput(void* opaque, int64_t offset, int whence) {
+  auto* file = static_cast<OutputFile*>(opaque);
+  return seekIn(file->at, offset, whence, [file] { return descriptorSize(file->fd); });
+}
+
+// The library's I/O through the one descriptor of `file`; null when out of memory.
+template <typename File>
+AVIOContext* ioOver(File* file) {
+  constexpr int kBuffer = 64 << 10;
+  constexpr bool writing = std::is_same_v<File, OutputFile>;
+  auto* buffer = static_cast<unsigned char*>(av_malloc(kBuffer));
+  AVIOContext* io =
+      buffer ? avio_alloc_context(buffer, kBuffer, writing ? 1 : 0, file,
+                                  writing ? nullptr : readInput, writing ? writeOutput : nullptr,
+                                  writing ? seekOutput : seekInput)
+             : nullptr;
+  if (!io) av_free(buffer);
+  return io;
 }
 
 // Whatever a file names from inside it (a reference to another movie, a segment) is not
@@ -155,7 +216,7 @@ std::optional<std::string> notReadable(const struct stat& st, bool* notAFile) {
 
 void FormatContextDeleter::operator()(AVFormatContext* c) const {
   if (!c) return;
-  if (c->pb && !(c->oformat && (c->oformat->flags & AVFMT_NOFILE))) avio_closep(&c->pb);
+  if (!(c->oformat && (c->oformat->flags & AVFMT_NOFILE))) closeOutput(c);
   avformat_free_context(c);
 }
 
@@ -218,15 +279,8 @@ InputFormatPtr openInput(const std::string& path, std::string* reason, bool* not
     file->patches = std::move(layout.patches);
   }
 
-  constexpr int kBuffer = 64 << 10;
-  auto* buffer = static_cast<unsigned char*>(av_malloc(kBuffer));
-  AVIOContext* io =
-      buffer ? avio_alloc_context(buffer, kBuffer, 0, file.get(), readInput, nullptr, seekInput)
-             : nullptr;
-  if (!io) {
-    av_free(buffer);
-    return refuse(failureReason(AVERROR(ENOMEM)));
-  }
+  AVIOContext* io = ioOver(file.get());
+  if (!io) return refuse(failureReason(AVERROR(ENOMEM)));
   file.release();  // the I/O owns it now
   std::unique_ptr<AVIOContext, void (*)(AVIOContext*)> held(io, closeInput);
   AVFormatContext* raw = avformat_alloc_context();
@@ -247,6 +301,38 @@ InputFormatPtr openInput(const std::string& path, std::string* reason, bool* not
   rc = avformat_find_stream_info(ctx.get(), nullptr);
   if (rc < 0) return refuse(failureReason(rc));
   return ctx;
+}
+
+int openOutput(AVFormatContext* fmt, const std::string& path) {
+  const int fd = platform::openPrivateFile(path);
+  if (fd < 0) return AVERROR(errno);
+  auto file = std::make_unique<OutputFile>(fd);
+  AVIOContext* io = ioOver(file.get());
+  if (!io) return AVERROR(ENOMEM);
+  file.release();  // the I/O owns it now
+  fmt->pb = io;
+  // Marks the I/O as ours: the library never closes it, closeOutput() does.
+  fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
+  return 0;
+}
+
+int outputDescriptor(const AVFormatContext* fmt) {
+  if (!fmt || !fmt->pb || !(fmt->flags & AVFMT_FLAG_CUSTOM_IO)) return -1;
+  return static_cast<const OutputFile*>(fmt->pb->opaque)->fd;
+}
+
+void closeOutput(AVFormatContext* fmt) {
+  if (!fmt || !fmt->pb) return;
+  if (!(fmt->flags & AVFMT_FLAG_CUSTOM_IO)) {
+    avio_closep(&fmt->pb);
+    return;
+  }
+  AVIOContext* io = fmt->pb;
+  fmt->pb = nullptr;
+  avio_flush(io);
+  delete static_cast<OutputFile*>(io->opaque);
+  av_freep(&io->buffer);
+  avio_context_free(&io);
 }
 
 int64_t toTicks(double seconds, AVRational tb) {

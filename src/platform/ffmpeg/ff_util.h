@@ -66,6 +66,15 @@ std::string errorText(int code);
 InputFormatPtr openInput(const std::string& path, std::string* reason = nullptr,
                          bool* notAFile = nullptr);
 
+// Makes the output `fmt` write to `path` through one descriptor of ours
+// (platform::openPrivateFile: emptied, private when new, never through a link), which the
+// context then owns until closeOutput(). 0 or an FFmpeg error.
+int openOutput(AVFormatContext* fmt, const std::string& path);
+// The descriptor an output from openOutput() writes to; -1 for any other.
+int outputDescriptor(const AVFormatContext* fmt);
+// Flushes and closes the output of `fmt`, however it was opened.
+void closeOutput(AVFormatContext* fmt);
+
 // Why the library failed with `code`, in words: the system's reason for an error number,
 // else that the file is damaged, with the library's own text on the second line.
 std::string failureReason(int code);

@@ -245,8 +245,8 @@ bool MovieWriter::start() {
 
   if (!(fmt->oformat->flags & AVFMT_NOFILE)) {
     // Recordings and working files are their owner's alone; FFmpeg would make it rw-r--r--.
-    platform::preparePrivateFile(settings_.path);
-    rc = avio_open(&fmt->pb, settings_.path.c_str(), AVIO_FLAG_WRITE);
+    // Written through one descriptor, which also cuts the file back after a failure.
+    rc = ff::openOutput(fmt, settings_.path);
     if (rc < 0) return failStart(ff::errorText(rc), rc);
   }
   AVDictionary* opts = nullptr;
@@ -685,21 +685,24 @@ void MovieWriter::closeFile() {
     }
     e.headerWritten = false;
   }
-  if (fmt->pb) avio_closep(&fmt->pb);
   if (state() == State::failed) cutBackToCompleteFragments();
+  ff::closeOutput(fmt);
 }
 
 // A write that failed part way (a full disk takes the last partial page) leaves the file
 // ending inside a fragment, and such a file does not open at all. Cut back to where the last
-// complete one ends, everything before it plays.
+// complete one ends, everything before it plays. On the file's own descriptor, before it
+// closes: the name may lead somewhere else by now.
 void MovieWriter::cutBackToCompleteFragments() {
   if (!settings_.crashSafe || !enc_->fmt || !isMovFamily(enc_->fmt->oformat)) return;
   if (enc_->completeBytes <= 0) return;
+  const int fd = ff::outputDescriptor(enc_->fmt.get());
+  if (fd >= 0) avio_flush(enc_->fmt->pb);  // nothing buffered may land after the cut
   struct stat st {};
-  if (::stat(settings_.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
   if (st.st_size <= enc_->completeBytes) return;
   // Truncating only frees space, so it works on a full disk too.
-  [[maybe_unused]] const int rc = ::truncate(settings_.path.c_str(), off_t(enc_->completeBytes));
+  [[maybe_unused]] const int rc = ::ftruncate(fd, off_t(enc_->completeBytes));
 }
 
 bool MovieWriter::finish() {
@@ -762,7 +765,7 @@ bool MovieWriter::rewriteSeekable() {
       s->time_base = in->streams[i]->time_base;
       s->avg_frame_rate = in->streams[i]->avg_frame_rate;
     }
-    if (avio_open(&out->pb, tmp.c_str(), AVIO_FLAG_WRITE) < 0) return false;
+    if (ff::openOutput(out.get(), tmp) < 0) return false;
     AVDictionary* opts = nullptr;
     av_dict_set(&opts, "movflags", "+write_colr", 0);
     int rc = avformat_write_header(out.get(), &opts);
@@ -818,7 +821,7 @@ bool MovieWriter::rewriteSeekable() {
     }
     if (av_write_trailer(out.get()) < 0) return false;
     if (out->pb->error < 0) return false;
-    avio_closep(&out->pb);
+    ff::closeOutput(out.get());
     return true;
   }();
 

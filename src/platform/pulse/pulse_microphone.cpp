@@ -20,8 +20,10 @@ AudioFailure failureFor(pa_context* c, AudioFailure otherwise) {
   return otherwise;
 }
 
-std::string contextError(pa_context* c, const char* what) {
-  return std::string(what) + ": " + pa_strerror(c ? pa_context_errno(c) : PA_ERR_UNKNOWN);
+// The server's own words for what went wrong. What failed is the error's kind, which the
+// recorder puts in words of the interface language.
+std::string serverText(pa_context* c) {
+  return pa_strerror(c ? pa_context_errno(c) : PA_ERR_UNKNOWN);
 }
 
 }  // namespace
@@ -39,8 +41,7 @@ PulseMicrophone::~PulseMicrophone() {
 void PulseMicrophone::contextState(pa_context* c, void* self) {
   auto* me = static_cast<PulseMicrophone*>(self);
   if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(c)) && me->streaming_ && !me->stopping_) {
-    me->reportFailure(
-        AudioError(AudioFailure::ServerLost, contextError(c, "the sound server left")));
+    me->reportFailure(AudioError(AudioFailure::ServerLost, serverText(c)));
   }
   pa_threaded_mainloop_signal(me->loop_, 0);
 }
@@ -52,7 +53,7 @@ void PulseMicrophone::streamState(pa_stream* s, void* self) {
     // The stream also fails when the whole server goes away: say which it was.
     const bool serverGone = !PA_CONTEXT_IS_GOOD(pa_context_get_state(me->context_));
     me->reportFailure(AudioError(serverGone ? AudioFailure::ServerLost : AudioFailure::Stopped,
-                                 contextError(me->context_, "the microphone stream failed")));
+                                 serverText(me->context_)));
   }
   pa_threaded_mainloop_signal(me->loop_, 0);
 }
@@ -131,7 +132,7 @@ void PulseMicrophone::start(ChunkHandler chunks, ErrorHandler errors) {
   }
   pa_context_set_state_callback(context_, &PulseMicrophone::contextState, this);
   if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-    AudioError error(AudioFailure::NoServer, contextError(context_, "sound server"));
+    AudioError error(AudioFailure::NoServer, serverText(context_));
     teardown();
     throw error;
   }
@@ -145,8 +146,7 @@ void PulseMicrophone::start(ChunkHandler chunks, ErrorHandler errors) {
     const pa_context_state_t state = pa_context_get_state(context_);
     if (state == PA_CONTEXT_READY) break;
     if (!PA_CONTEXT_IS_GOOD(state)) {
-      AudioError error(failureFor(context_, AudioFailure::NoServer),
-                       contextError(context_, "sound server"));
+      AudioError error(failureFor(context_, AudioFailure::NoServer), serverText(context_));
       pa_threaded_mainloop_unlock(loop_);
       teardown();
       throw error;
@@ -156,7 +156,7 @@ void PulseMicrophone::start(ChunkHandler chunks, ErrorHandler errors) {
 
   stream_ = pa_stream_new(context_, "Microphone", &kSpec, nullptr);
   if (!stream_) {
-    AudioError error(AudioFailure::CannotOpen, contextError(context_, "record stream"));
+    AudioError error(AudioFailure::CannotOpen, serverText(context_));
     pa_threaded_mainloop_unlock(loop_);
     teardown();
     throw error;
@@ -174,7 +174,7 @@ void PulseMicrophone::start(ChunkHandler chunks, ErrorHandler errors) {
                                        PA_STREAM_AUTO_TIMING_UPDATE);
   if (pa_stream_connect_record(stream_, source_.empty() ? nullptr : source_.c_str(), &attr, flags) <
       0) {
-    AudioError error(AudioFailure::CannotOpen, contextError(context_, "record stream"));
+    AudioError error(AudioFailure::CannotOpen, serverText(context_));
     pa_threaded_mainloop_unlock(loop_);
     teardown();
     throw error;
@@ -183,8 +183,7 @@ void PulseMicrophone::start(ChunkHandler chunks, ErrorHandler errors) {
     const pa_stream_state_t state = pa_stream_get_state(stream_);
     if (state == PA_STREAM_READY) break;
     if (!PA_STREAM_IS_GOOD(state)) {
-      AudioError error(failureFor(context_, AudioFailure::CannotOpen),
-                       contextError(context_, "record stream"));
+      AudioError error(failureFor(context_, AudioFailure::CannotOpen), serverText(context_));
       pa_threaded_mainloop_unlock(loop_);
       teardown();
       throw error;
