@@ -293,6 +293,12 @@ double MonitorOverlayView::fade() const {
   return fade_->value();
 }
 
+void MonitorOverlayView::release() {
+  disconnect(&studio_, nullptr, this, nullptr);
+  disconnect(&overlay_, nullptr, this, nullptr);
+  disconnect(&LanguageSettings::shared(), nullptr, this, nullptr);
+}
+
 void MonitorOverlayView::buildControls() {
   controls_ = new ControlBar(this);
   auto* row = new QHBoxLayout(controls_);

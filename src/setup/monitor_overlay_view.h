@@ -97,6 +97,10 @@ class MonitorOverlayView : public QWidget {
   // Paint opacity of the whole overlay (the fades).
   void fadeTo(double opacity, double seconds);
   double fade() const;
+  // The overlay is closing: it stops following the studio, the controller and the
+  // language, so that while it fades or waits for its deletion it never reaches a studio
+  // that has gone.
+  void release();
 
  protected:
   void paintEvent(QPaintEvent* event) override;

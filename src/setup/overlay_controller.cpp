@@ -202,6 +202,8 @@ void RecordingOverlayController::show(Studio& studio) {
 
   studioConnection_ =
       connect(&studio, &Studio::changed, this, &RecordingOverlayController::studioChanged);
+  connect(&studio, &QObject::destroyed, this, &RecordingOverlayController::studioDestroyed,
+          Qt::UniqueConnection);
   publish();
   if (!studio.standby() || studio.selectedWindowID()) {
     studio.setSelectedWindowID(std::nullopt);
@@ -221,6 +223,13 @@ void RecordingOverlayController::studioChanged() {
   }
 }
 
+void RecordingOverlayController::studioDestroyed(QObject* studio) {
+  // Overlays never outlive the studio they show: with it they go at once.
+  if (studio_ && studio_.data() != studio) return;
+  stopTask();
+  close(false);
+}
+
 void RecordingOverlayController::close(bool animated) {
   std::vector<OverlayWindow*> taken;
   taken.swap(windows_);
@@ -229,6 +238,9 @@ void RecordingOverlayController::close(bool animated) {
     closing_.emplace_back(window);
     window->onCancel = nullptr;
     window->onConfirm = nullptr;
+    window->view()->release();
+    // While it fades it still paints the camera picture: out of sight should the studio go.
+    if (studio_) connect(studio_.data(), &QObject::destroyed, window, &QWidget::hide);
     // Offscreen overlays have nothing to show fading: they go at once.
     if (animated && window->isVisible() && !offscreen_) {
       window->view()->fadeTo(0.0, 0.18);

@@ -125,6 +125,7 @@ class RecordingOverlayController : public QObject {
   void watchBusy();
   void setOverlaysHidden(bool hidden);
   void studioChanged();
+  void studioDestroyed(QObject* studio);
   void publish();
 
   QPointer<Studio> studio_;

@@ -8,6 +8,7 @@
 
 #include "design/motion.h"
 #include "design/painting.h"
+#include "support/environment_kept.h"
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -23,5 +24,6 @@ int main(int argc, char** argv) {
   vantry::installDarkLook();
   vantry::setAnimationsFrozen(true);
   testing::InitGoogleTest(&argc, argv);
+  vantry::test::EnvironmentKept::install();
   return RUN_ALL_TESTS();
 }

@@ -28,6 +28,7 @@
 #include "model/demo_project.h"
 #include "model/document_json.h"
 #include "studio/studio.h"
+#include "support/scoped_env.h"
 #include "support/small_disk.h"
 
 namespace vantry {
@@ -395,7 +396,10 @@ TEST(QuitDialogs, DeleteConfirmationDefaultsToCancel) {
 }
 
 TEST(Trash, MovesAFolderIntoTheTrashFilesFolder) {
-  // XDG_DATA_HOME is private to these tests (see main.cpp).
+  // A data home of its own: the Trash made there must not be found by later tests.
+  QTemporaryDir home;
+  ASSERT_TRUE(home.isValid());
+  const test::ScopedEnv dataHome("XDG_DATA_HOME", home.path().toLocal8Bit().constData());
   QTemporaryDir place;
   const QString folder = place.filePath("take one");
   ASSERT_TRUE(QDir().mkpath(folder));

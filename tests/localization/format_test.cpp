@@ -13,6 +13,7 @@
 
 #include "language_scope.h"
 #include "localization/localization.h"
+#include "support/scoped_env.h"
 
 namespace vantry {
 namespace {
@@ -129,8 +130,22 @@ TEST(Format, MismatchesNeverCrashOrLoseText) {
   EXPECT_EQ(LF("%.2f%%", 12.345), "12.35%");
 }
 
-// Builds a German locale (decimal comma) in a private folder; empty when impossible.
-std::string commaLocale(QTemporaryDir& folder) {
+// Puts the process's locale back however the test ends: the programs that later tests
+// start inherit none of it.
+class LocaleRestored {
+ public:
+  LocaleRestored() : saved_(std::setlocale(LC_ALL, nullptr)) {}
+  ~LocaleRestored() { std::setlocale(LC_ALL, saved_.c_str()); }
+  LocaleRestored(const LocaleRestored&) = delete;
+  LocaleRestored& operator=(const LocaleRestored&) = delete;
+
+ private:
+  std::string saved_;
+};
+
+// Builds a German locale (decimal comma) in a private folder, which `locpath` names while
+// it lives; empty when impossible.
+std::string commaLocale(QTemporaryDir& folder, test::ScopedEnv& locpath) {
   if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) return "de_DE.UTF-8";
   if (!folder.isValid()) return {};
   const QString target = folder.filePath(QStringLiteral("de_DE.UTF-8"));
@@ -139,14 +154,15 @@ std::string commaLocale(QTemporaryDir& folder) {
                          QStringLiteral("UTF-8"), target}) != 0) {
     return {};
   }
-  setenv("LOCPATH", folder.path().toLocal8Bit().constData(), 1);
+  locpath.set(folder.path().toLocal8Bit().constData());
   return "de_DE.UTF-8";
 }
 
 TEST(Format, IgnoresTheProcessLocale) {
+  const LocaleRestored locale;
   QTemporaryDir folder;
-  const std::string name = commaLocale(folder);
-  const std::string saved = std::setlocale(LC_ALL, nullptr);
+  test::ScopedEnv locpath("LOCPATH");
+  const std::string name = commaLocale(folder, locpath);
   if (name.empty() || !std::setlocale(LC_ALL, name.c_str())) {
     GTEST_SKIP() << "no locale with a decimal comma could be made";
   }
@@ -155,7 +171,6 @@ TEST(Format, IgnoresTheProcessLocale) {
   EXPECT_EQ(LF("%.1f 秒", 2.5), "2.5 s");
   EXPECT_EQ(LF("，%.2f 至 %.2f 秒", 1234.5, 0.25), ", 1234.50–0.25 s");
   EXPECT_EQ(L("{0}", 2.5), "2.5");
-  std::setlocale(LC_ALL, saved.c_str());
 }
 
 TEST(Format, ConcurrentCallsAgree) {

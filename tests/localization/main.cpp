@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <cstdlib>
 
+#include "support/environment_kept.h"
+
 int main(int argc, char** argv) {
   QTemporaryDir config;
   if (!config.isValid()) return 1;
@@ -15,5 +17,6 @@ int main(int argc, char** argv) {
   QCoreApplication::setOrganizationName(QStringLiteral("Vantry"));
   QCoreApplication::setApplicationName(QStringLiteral("Vantry"));
   testing::InitGoogleTest(&argc, argv);
+  vantry::test::EnvironmentKept::install();
   return RUN_ALL_TESTS();
 }

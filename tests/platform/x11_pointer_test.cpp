@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "platform/x11/x11_screen_capture.h"
+#include "support/scoped_env.h"
+#include "support/x_relay.h"
 #include "x11_test_server.h"
 
 namespace vantry {
@@ -55,6 +57,46 @@ TEST(X11Pointer, ATapBetweenTwoReadsIsLatched) {
   XTestFakeButtonEvent(x.display(), 3, False, CurrentTime);
   XSync(x.display(), False);
   EXPECT_EQ(pointer->read().pressesSinceLastRead, 0);
+}
+
+// On a busy machine the sampler may lose the processor between the reply to its position
+// query and reading its events: a press made meanwhile is read along with that reply. It
+// belongs to the next reading, with the place it was made at, never to the place before.
+TEST(X11Pointer, APressMadeAfterThePositionWasReadCountsAtTheNextReading) {
+  PrivateXServer x;
+  test::XRelay relay(x.name());
+  ASSERT_FALSE(relay.display().empty());
+  platform::x11::X11ScreenCapture capture;
+  std::unique_ptr<platform::PointerSource> pointer;
+  {
+    const test::ScopedEnv display("DISPLAY", relay.display().c_str());
+    pointer = capture.createPointerSource();
+  }
+  x.movePointer(10, 10);
+  EXPECT_FALSE(pointer->read().leftDown);
+
+  relay.hold(true);
+  platform::PointerState first;
+  std::jthread reading([&] { first = pointer->read(); });
+  const struct LetGo {
+    test::XRelay& relay;
+    ~LetGo() { relay.hold(false); }
+  } letGo{relay};
+  constexpr std::size_t kReply = 32;  // bytes of the position's reply
+  ASSERT_TRUE(relay.waitForKept(kReply - 1)) << "the position's reply";
+  x.movePointer(300, 200);
+  x.button(true);
+  x.button(false);
+  ASSERT_TRUE(relay.waitForKept(kReply)) << "the press after it";
+  relay.hold(false);
+  reading.join();
+  EXPECT_EQ(first.location, (platform::Point{10, 10}));
+  EXPECT_FALSE(first.leftDown) << "the press was told at the place before it";
+  EXPECT_EQ(first.pressesSinceLastRead, 0);
+  const auto second = pointer->read();
+  EXPECT_EQ(second.location, (platform::Point{300, 200}));
+  EXPECT_TRUE(second.leftDown);
+  EXPECT_EQ(second.pressesSinceLastRead, 1);
 }
 
 // A source that loses the pointer now and then.

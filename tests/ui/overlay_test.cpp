@@ -8,9 +8,11 @@
 #include <QKeyEvent>
 #include <QScreen>
 
+#include <algorithm>
 #include <memory>
 
 #include "design/pill_segment.h"
+#include "localization/qt/language_settings.h"
 #include "setup/monitor_overlay_view.h"
 #include "setup/overlay_controller.h"
 #include "ui/overlay_support.h"
@@ -244,6 +246,26 @@ TEST_F(OverlayFixture, ChoosingWindowModeFromTheSourcePill) {
   EXPECT_EQ(studio->setupMode(), RecordingSource::display);
   view->sourcePill()->choose(1);
   EXPECT_EQ(studio->setupMode(), RecordingSource::window);
+}
+
+// The main window closes the overlays as it goes, and its studio goes right after it: what
+// still fades or waits for deletion never reaches that studio, neither by painting nor when
+// the language changes.
+TEST_F(OverlayFixture, ClosedOverlaysNeverReachTheStudioThatWent) {
+  overlay->setOffscreen(false);
+  overlay->show(*studio);
+  std::vector<QPointer<OverlayWindow>> windows(overlay->windows().begin(),
+                                               overlay->windows().end());
+  ASSERT_FALSE(windows.empty());
+  overlay->hide();
+  ASSERT_TRUE(windows.front()->isVisible()) << "fading out";
+  studio.reset();
+  for (const QPointer<OverlayWindow>& w : windows)
+    EXPECT_FALSE(w && w->isVisible()) << "still painting a studio that went";
+  LanguageSettings::shared().setSelected(LanguageSettings::shared().selected());
+  EXPECT_TRUE(waitUntil([&windows] {
+    return std::all_of(windows.begin(), windows.end(), [](auto& w) { return w.isNull(); });
+  }));
 }
 
 TEST_F(OverlayFixture, TheCameraThumbnailIsMirroredExactlyWhenTheSettingMirrors) {

@@ -153,17 +153,19 @@ class X11PointerSource : public PointerSource {
     Window root = 0, child = 0;
     int rx = 0, ry = 0, wx = 0, wy = 0;
     unsigned int mask = 0;
+    const unsigned long query = NextRequest(dpy);
     if (!XQueryPointer(dpy, c_.root(), &root, &child, &rx, &ry, &wx, &wy, &mask) || c_.dead()) {
-      drain();
+      drain(0);
       return std::nullopt;
     }
     Raw raw;
     raw.location = {double(rx), double(ry)};
     raw.leftDown = (mask & Button1Mask) != 0;
-    // The reply above came after every event the server sent before it.
-    raw.presses = drain();
-    // Only while the button is down, and whose a top-level is remembered per window: the
-    // sampler runs 60 times a second.
+    // Only the presses made before the position was read: one made since (this thread lost
+    // the processor between the reply and here) counts at the next read, where it was made.
+    raw.presses = drain(query);
+    // Only while the button is down, and whose top-level is remembered per window: the sampler runs
+    // 60 times a second.
     if (tellsOwnWindows() && (raw.leftDown || raw.presses > 0) && child != None) {
       raw.overOwnWindow = own_.showsOwnAt(c_, child, raw.location, hostTime());
     }
@@ -171,11 +173,16 @@ class X11PointerSource : public PointerSource {
   }
 
  private:
-  int drain() {
+  // Counts the left-button presses among the events the server sent before it handled
+  // request `before`, and leaves later ones queued; 0 takes every event. An event carries the
+  // serial of the last request the server had handled when it was sent.
+  int drain(unsigned long before) {
     Display* dpy = c_.display();
     int presses = 0;
     while (!c_.dead() && XEventsQueued(dpy, QueuedAlready) > 0) {
       XEvent ev;
+      XPeekEvent(dpy, &ev);
+      if (before != 0 && long(ev.xany.serial - before) >= 0) break;
       XNextEvent(dpy, &ev);
       XGenericEventCookie* cookie = &ev.xcookie;
       if (cookie->type != GenericEvent || cookie->extension != xiOpcode_) continue;
