@@ -427,10 +427,11 @@ void DisplayRecorder::tick() {
   samples_.push_back(PointerSample{t, at.x, at.y, clicked});
   ticks_.fetch_add(1, std::memory_order_relaxed);
   lastPressed_ = pressed;
-  // Twice a second into the journal: a crash loses at most the last half second.
+  // Twice a second of recording time into the journal, however many ticks a busy machine
+  // skipped: a crash loses at most the last half second.
   journal_.add(samples_.back());
-  if (++journalKept_ >= 30) {
-    journalKept_ = 0;
+  if (t - journalWritten_ >= 0.5) {
+    journalWritten_ = t;
     journal_.write();
   }
 }

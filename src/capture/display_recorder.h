@@ -227,7 +227,7 @@ class DisplayRecorder {
   CaptureTimings timings_;
   bool streamEnded_ = false;  // ended by itself
   bool journalTried_ = false;
-  int journalKept_ = 0;  // samples kept since the last journal write
+  double journalWritten_ = 0;  // recording time of the last journal write
   PointerJournalWriter journal_;
 
   std::atomic<int64_t> framesTaken_{0};

@@ -1,14 +1,17 @@
 // What a recording keeps when something goes wrong: a pointer reader that cannot open, a
 // task that throws, a document or diagnostic that cannot be written, a disk filled while
 // the movies are completed, a recorder that dies before its stop (rebuilt from the movie
-// and the pointer journal), and a torn journal.
+// and the pointer journal, which keeps up with the recording however few its ticks), and a
+// torn journal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -290,6 +293,44 @@ TEST_F(KeptRecording, ARecorderThatDiesBeforeItsStopIsRebuiltFromMovieAndJournal
   EXPECT_TRUE(again.empty());
   EXPECT_EQ(recoveryNotice(again), "");
   EXPECT_TRUE(recoverRecordings((root / "missing").string()).empty());
+}
+
+// A busy machine: every tick takes 40 ms, so that the queue skips those due meanwhile and
+// thirty ticks span more than a second. At each tick it notes how far the journal on disk is
+// behind the sample of the tick before, which was read after that tick began.
+struct SlowCompanion : RecordingCompanion {
+  std::string journal;
+  double before = 0;  // host-clock start of the tick before
+  double worstLag = 0;
+  double lastChecked = 0;  // recording time of the last sample checked
+  void prepare(const std::string& folder) override {
+    journal = (fs::path(folder) / kPointerJournalName).string();
+  }
+  void abandon() override {}
+  void tick(double now, CaptureTimings&) override {
+    if (before > 0) {
+      const auto kept = readPointerJournal(journal, nullptr);
+      ASSERT_TRUE(kept);
+      const double written = kept->samples.empty() ? 0 : kept->samples.back().time;
+      lastChecked = before - kept->header.startClock;
+      worstLag = std::max(worstLag, lastChecked - written);
+    }
+    before = now;
+    sleepFor(0.04);
+  }
+  std::optional<std::string> stop(std::optional<double>) override { return std::nullopt; }
+  void complete(Clip&, double, CaptureTimings&) override {}
+};
+
+TEST_F(KeptRecording, HoweverFewTheTicksAKilledRecordingLosesAtMostHalfASecondOfItsTrack) {
+  auto slow = std::make_shared<SlowCompanion>();
+  DisplayRecorder recorder(env());
+  recorder.start(7, std::nullopt, {slow});
+  ASSERT_TRUE(waitForClock(recorder));
+  sleepFor(2.0);
+  recorder.stop();
+  EXPECT_GT(slow->lastChecked, 1.5);
+  EXPECT_LT(slow->worstLag, 0.5);
 }
 
 // A process that died while the movie was written (or a full disk before this was mended)

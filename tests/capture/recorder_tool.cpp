@@ -31,7 +31,7 @@
 
 #include "support/disk_filler.h"
 #include "support/noise_painter.h"
-#include "support/x_proxy.h"
+#include "support/x_relay.h"
 
 namespace vantry {
 namespace {
@@ -265,7 +265,7 @@ TEST_F(RecordTool, ADisplayCutOffAtEveryStepOfTheStartFailsItInWords) {
   inChild = [] { setenv("ASAN_OPTIONS", "detect_leaks=0:abort_on_error=0", 1); };
   long answers = 0;
   {
-    test::CuttingXProxy counting(server, -1);
+    test::XRelay counting(server);
     display = counting.display();
     run({"--seconds", "0"});
     answers = counting.answers();
@@ -274,8 +274,8 @@ TEST_F(RecordTool, ADisplayCutOffAtEveryStepOfTheStartFailsItInWords) {
   fs::remove_all(recordings);
   // The first: no display to be reached at all, said as such.
   {
-    test::CuttingXProxy proxy(server, 0);
-    display = proxy.display();
+    test::XRelay relay(server, 0);
+    display = relay.display();
     const ToolRun r = run({"--seconds", "0"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(firstLine(r.err).rfind("Could not connect to the X11 display server.", 0), 0u)
@@ -283,8 +283,8 @@ TEST_F(RecordTool, ADisplayCutOffAtEveryStepOfTheStartFailsItInWords) {
   }
   for (long n = 1; n <= answers; ++n) {
     SCOPED_TRACE("cut after " + std::to_string(n) + " of " + std::to_string(answers) + " answers");
-    test::CuttingXProxy proxy(server, n);
-    display = proxy.display();
+    test::XRelay relay(server, n);
+    display = relay.display();
     expectAStartThatLostItsDisplay(run({"--seconds", "0"}), recordings);
     fs::remove_all(recordings);
   }
