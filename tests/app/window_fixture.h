@@ -18,8 +18,9 @@ struct WindowFixture {
   std::unique_ptr<StudioWindow> window;
 
   // `painted`: on the (offscreen) screen, so that its widgets get paint events.
-  explicit WindowFixture(StudioWindowParts parts = {}, bool painted = false) {
-    studio = std::make_unique<Studio>(offscreenStudioServices());
+  explicit WindowFixture(StudioWindowParts parts = {}, bool painted = false,
+                         StudioServices services = offscreenStudioServices()) {
+    studio = std::make_unique<Studio>(std::move(services));
     parts.launchPreview = false;
     window = std::make_unique<StudioWindow>(*studio, std::move(parts));
     if (!painted) window->setAttribute(Qt::WA_DontShowOnScreen);
