@@ -134,9 +134,10 @@ PreviewSurface::Preparation PreviewSurface::prepare() {
     if (building_ != size) startBuild(size);
     return Preparation::building;
   }
-  // A new frame or the sound's clock would move the moment before the paint's turn, and the
-  // paint would compose it again: while playing, the paint composes, once.
-  if (studio_->playing()) return Preparation::none;
+  // While the picture moves on its own (playing, or the live capture), a new frame or the
+  // sound's clock would move the moment before the paint's turn, and the paint would compose
+  // it again: the paint composes, once.
+  if (studio_->playing() || studio_->live()) return Preparation::none;
   const int before = compositions_;
   try {
     // As the paint composes: above 1080p at the capped size, scaled into the window there.

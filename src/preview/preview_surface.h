@@ -61,11 +61,11 @@ class PreviewSurface : public QWidget {
   // at the capped size and scaled up).
   const QImage& compose(QSize pixels);
   // Composes the picture the next paint shows, unless it is composed already, so that a
-  // window can compose in one turn of the event loop and paint in the next; not while
-  // playing, when the moment moves between the two turns and the paint would compose
-  // again. A picture of a size not composed before is composed on a worker (a new
-  // compositor's fresh pictures cost the main thread page faults): `building` until
-  // pictureReady() is emitted, which it is whether the picture was made or not.
+  // window can compose in one turn of the event loop and paint in the next; not while the
+  // picture moves on its own (playing, the live capture), when the moment moves between the
+  // two turns and the paint would compose again. A picture of a size not composed before is
+  // composed on a worker (a new compositor's fresh pictures cost the main thread page faults):
+  // `building` until pictureReady() is emitted, which it is whether the picture was made or not.
   enum class Preparation { none, composed, building };
   Preparation prepare();
 

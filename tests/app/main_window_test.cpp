@@ -440,14 +440,14 @@ struct PaintedWindow : ::testing::Test {
       clip.samples.edit().push_back({i / 60.0, 0.2 + 0.004 * i, 0.3 + 0.002 * i, false});
     return clip;
   }
-  // Plays `clip` from its start for up to two seconds; the stage's compositions and paints.
+  // Plays `clip` from its start to its end; the stage's compositions and paints.
   std::pair<int, int> play(const Clip& clip) {
     EXPECT_TRUE(s().load(clip)) << s().error().value_or("");
     RepaintProbe::settle();
     RepaintProbe probe(f.window.get());
     const int before = surface()->compositions();
     s().togglePlayback();
-    const QDeadlineTimer deadline(2000);
+    const QDeadlineTimer deadline(20000);
     while (s().playing() && !deadline.hasExpired()) {
       QApplication::processEvents();
       QThread::msleep(1);
