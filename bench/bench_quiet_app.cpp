@@ -3,12 +3,13 @@
 // sound server of PULSE_SERVER. Four scenes, each measured over the same span: standby with
 // a still screen, standby with a screen that changes every frame, recording with camera and
 // microphone (the recorded movie is read back for its frame rate and gaps), and playing
-// that recording as a project. Prints cores used (per-thread CPU time, which a loaded
-// machine does not inflate), resident memory, and the split by thread; the main thread is
-// split further into composing the preview, painting the rest of the window, and the
-// remainder (clock, controller, events). The encoders' worker threads carry the name of the
-// thread that opened them ("studio.setup" while recording). Run a Release build through
-// bench/quiet_app.sh, which starts a private Xvfb and sound server:
+// that recording as a project, with its sound as the clock and without. Prints cores used
+// (per-thread CPU time, which a loaded machine does not inflate), resident memory, and the split by
+// thread; the main thread is split further into composing the preview, painting the rest of the
+// window, and the remainder (clock, controller, events), and how many pictures the stage composed
+// for each paint of it. The encoders' worker threads carry the name of the thread that opened them
+// ("studio.setup" while recording). Run a Release build through bench/quiet_app.sh, which starts a
+// private Xvfb and sound server:
 //   bench/quiet_app.sh [SECONDS]   (default 20)
 #include <QApplication>
 #include <QPaintEvent>
@@ -41,7 +42,9 @@ extern "C" {
 #include <thread>
 #include <vector>
 
+#include "app/main_column.h"
 #include "app/own_windows.h"
+#include "app/preview_stage.h"
 #include "app/studio_window.h"
 #include "cpu_time.h"
 #include "design/painting.h"
@@ -103,6 +106,7 @@ class MeteredApplication : public QApplication {
   double composeSeconds = 0;  // the preview surface's paint events
   double repaintSeconds = 0;  // whole repaints of top-level windows (preview included)
   int previewPaints = 0;
+  PreviewSurface* stage = nullptr;  // the main window's picture
   // Paint events by widget class: count and seconds (BENCH_PAINTS=1 prints them).
   std::map<std::string, std::pair<int, double>> paints;
 
@@ -219,6 +223,7 @@ struct Scene {
   double cores = 0, rss = 0, server = 0;
   double compose = 0, repaint = 0;
   int paints = 0;
+  int compositions = 0;                    // by the main window's stage
   std::map<std::string, double> byThread;  // cores
   std::map<std::string, std::pair<int, double>> paintsByClass;
 };
@@ -228,6 +233,7 @@ Scene measure(MeteredApplication& app, const std::string& name, double seconds) 
   const auto before = threadTimes();
   const double composeBefore = app.composeSeconds, repaintBefore = app.repaintSeconds;
   const int paintsBefore = app.previewPaints;
+  const int compositionsBefore = app.stage->compositions();
   const auto classesBefore = app.paints;
   const double serverBefore = server > 0 ? bench::processCpuSeconds(server) : 0;
   const auto start = Clock::now();
@@ -258,6 +264,7 @@ Scene measure(MeteredApplication& app, const std::string& name, double seconds) 
   scene.compose = (app.composeSeconds - composeBefore) / wall;
   scene.repaint = (app.repaintSeconds - repaintBefore) / wall;
   scene.paints = app.previewPaints - paintsBefore;
+  scene.compositions = app.stage->compositions() - compositionsBefore;
   for (const auto& [name, entry] : app.paints) {
     const auto was = classesBefore.find(name);
     const auto old = was != classesBefore.end() ? was->second : std::pair<int, double>{};
@@ -271,6 +278,8 @@ void print(const Scene& s, double seconds) {
   std::printf("\n== %s ==\n", s.name.c_str());
   std::printf("  cores %.3f   rss %.0f MB   X server %.3f cores   preview paints %.1f/s\n", s.cores,
               s.rss, s.server, s.paints / seconds);
+  std::printf("  compositions per preview paint %.2f (%d for %d)\n",
+              s.paints ? double(s.compositions) / s.paints : 0.0, s.compositions, s.paints);
   const double main = s.byThread.count("main") ? s.byThread.at("main") : 0;
   std::printf(
       "  main %.3f = compose (preview paint) %.3f + paint (rest of window) %.3f + "
@@ -358,6 +367,7 @@ int main(int argc, char** argv) {
   StudioWindow window(studio, StudioWindowParts::standard());
   window.show();
   window.activateWindow();
+  app.stage = qobject_cast<PreviewSurface*>(window.mainColumn()->stage()->picture());
 
   double load[3] = {};
   getloadavg(load, 3);
@@ -404,18 +414,33 @@ int main(int argc, char** argv) {
   }
   if (const auto screen = studio.clip().screenPath) readBack(*screen);
 
-  runFor(2);
-  studio.seek(0);
-  studio.togglePlayback();
-  runFor(0.5);
-  scenes.push_back(measure(app, "playing the recording (1080p60 project)", seconds));
-  print(scenes.back(), seconds);
-  studio.togglePlayback();
+  // The recording is long enough for each playing span: it is played from its start each time.
+  const auto play = [&](const std::string& name) {
+    runFor(2);
+    studio.seek(0);
+    studio.togglePlayback();
+    runFor(0.5);
+    scenes.push_back(measure(app, name, seconds));
+    print(scenes.back(), seconds);
+    if (studio.playing()) studio.togglePlayback();
+  };
+  play("playing the recording with sound");
+  Clip silent = studio.clip();
+  silent.audioPath.reset();
+  if (!studio.load(silent)) {
+    std::fprintf(stderr, "the recording did not open without its sound: %s\n",
+                 studio.error().value_or("").c_str());
+    return 1;
+  }
+  play("playing the recording without sound");
 
-  std::printf("\nscene                                      cores   main  compose   rss MB\n");
+  std::printf(
+      "\nscene                                      cores   main  compose   rss MB  "
+      "compositions/paint\n");
   for (const Scene& s : scenes)
-    std::printf("%-42s %6.3f %6.3f %7.3f %8.0f\n", s.name.c_str(), s.cores,
-                s.byThread.count("main") ? s.byThread.at("main") : 0.0, s.compose, s.rss);
+    std::printf("%-42s %6.3f %6.3f %7.3f %8.0f %8.2f\n", s.name.c_str(), s.cores,
+                s.byThread.count("main") ? s.byThread.at("main") : 0.0, s.compose, s.rss,
+                s.paints ? double(s.compositions) / s.paints : 0.0);
   getloadavg(load, 3);
   std::printf("load average at the end %.2f %.2f %.2f\n", load[0], load[1], load[2]);
   return 0;

@@ -173,6 +173,7 @@ bool StudioWindow::event(QEvent* event) {
         QTimer::singleShot(1, Qt::PreciseTimer, this, &StudioWindow::requestPaint);
         return true;
       case Paint::whenPictureReady:
+        // The stage's worker answers whatever becomes of the picture: then the window paints.
         return true;
     }
   }
@@ -197,9 +198,10 @@ StudioWindow::Paint StudioWindow::prepareToPaint() {
     prepared_ = 0;
     return Paint::now;
   }
-  // Following a change, composing the stage's new picture, and drawing ahead the shadows
-  // that moved, and the timeline's lanes each take a turn of their own before the paint,
-  // once per paint: a stream of changes (a window being resized) never holds it back long.
+  // Following a change, composing the stage's new picture (not while it moves on its own:
+  // the paint composes it), and drawing ahead the shadows that moved, and the timeline's
+  // lanes each take a turn of their own before the paint, once per paint: a stream of changes
+  // (a window being resized) never holds it back long.
   const auto step = [this](int done) {
     const bool first = !(prepared_ & done);
     prepared_ |= done;

@@ -166,10 +166,19 @@ Shadow glassShadow(const GlassStyle& style) {
   return {Color(0x000000, 0.35), 18, {0, 10}};
 }
 
+namespace {
+// The thinnest dark material over the ambient ground, then the white wash.
+QColor glassMaterial() {
+  return Color(0x0E1220, 0.42);
+}
+QColor glassWash(const GlassStyle& style) {
+  return Color(0xFFFFFF, style.tint);
+}
+}  // namespace
+
 void paintGlass(QPainter& painter, const QRectF& rect, const GlassStyle& style) {
-  // The thinnest dark material over the ambient ground, then the white wash.
-  fillRounded(painter, rect, style.radius, Color(0x0E1220, 0.42));
-  fillRounded(painter, rect, style.radius, Color(0xFFFFFF, style.tint));
+  fillRounded(painter, rect, style.radius, glassMaterial());
+  fillRounded(painter, rect, style.radius, glassWash(style));
   strokeRoundedInside(painter, rect, style.radius, Theme::glassStroke.over(rect), 1);
 }
 
@@ -218,7 +227,21 @@ bool GlassSurface::eventFilter(QObject* watched, QEvent* event) {
     p.setRenderHint(QPainter::Antialiasing);
     const QRegion& region = static_cast<QPaintEvent*>(event)->region();
     p.setClipRegion(region);
-    paintGlass(p, widget_->rect(), style_);
+    // A part clear of the rounded corners and the edge line (the strips of a moving playhead)
+    // is flat glass: filled as rectangles, not through the rounded shape.
+    const QRect r = widget_->rect();
+    const int corner = int(std::ceil(1.53 * style_.radius)) + 1;
+    if (region
+            .subtracted(QRegion(r.adjusted(corner, 1, -corner, -1)) +
+                        QRegion(r.adjusted(1, corner, -1, -corner)))
+            .isEmpty()) {
+      for (const QRect& part : region) {
+        p.fillRect(part, glassMaterial());
+        p.fillRect(part, glassWash(style_));
+      }
+    } else {
+      paintGlass(p, r, style_);
+    }
     paintHostedShadows(widget_, p, region.boundingRect());
   }
   return false;

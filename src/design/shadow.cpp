@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_set>
 #include <vector>
 
 #include "design/painting.h"
@@ -16,7 +17,18 @@ namespace vantry {
 
 namespace {
 
-const char* const kHostProperty = "vantryShadowHost";
+// The widgets marked as shadow hosts: asked on every paint, found faster than a property.
+std::unordered_set<const QWidget*>& shadowHosts() {
+  static std::unordered_set<const QWidget*> hosts;
+  return hosts;
+}
+
+// Every shadow caster alive: a host follows its own on each paint without searching its
+// whole tree for them.
+std::vector<ShadowCaster*>& liveCasters() {
+  static std::vector<ShadowCaster*> casters;
+  return casters;
+}
 
 // One pass of a box blur of odd width along rows (or columns when vertical) of an Alpha8
 // image, in place.
@@ -173,25 +185,28 @@ void paintShadow(QPainter& painter, const QRectF& shape, double cornerRadius,
 }
 
 void markShadowHost(QWidget* host) {
-  host->setProperty(kHostProperty, true);
+  if (!shadowHosts().insert(host).second) return;
+  QObject::connect(host, &QObject::destroyed, [host] { shadowHosts().erase(host); });
 }
 
 bool isShadowHost(const QWidget* widget) {
-  return widget && widget->property(kHostProperty).toBool();
+  return widget && shadowHosts().count(widget);
 }
 
 void paintHostedShadows(QWidget* host, QPainter& painter, const QRect& exposed) {
-  const auto casters = host->findChildren<ShadowCaster*>();
-  for (const ShadowCaster* caster : casters) {
+  const auto shows = [&](const ShadowCaster* caster) {
     QWidget* target = caster->target();
-    if (!target || !target->isVisibleTo(host) || caster->host() != host) continue;
-    if (!exposed.isEmpty()) {
-      const int reach = caster->reach();
-      const QRect area(target->mapTo(host, QPoint(0, 0)), target->size());
-      if (!area.adjusted(-reach, -reach, reach, reach).intersects(exposed)) continue;
-    }
-    caster->paintFor(host, painter);
-  }
+    if (!target || !target->isVisibleTo(host) || caster->host() != host) return false;
+    if (exposed.isEmpty()) return true;
+    const int reach = caster->reach();
+    const QRect area(target->mapTo(host, QPoint(0, 0)), target->size());
+    return area.adjusted(-reach, -reach, reach, reach).intersects(exposed);
+  };
+  // Most paints lie clear of every shadow on the host: told without walking its tree.
+  if (std::none_of(liveCasters().begin(), liveCasters().end(), shows)) return;
+  // In the order of the tree, which is the order they overlap in.
+  for (const ShadowCaster* caster : host->findChildren<ShadowCaster*>())
+    if (shows(caster)) caster->paintFor(host, painter);
 }
 
 ShadowCaster::ShadowCaster(QWidget* target, Paint paint, int reach)
@@ -201,6 +216,12 @@ ShadowCaster::ShadowCaster(QWidget* target, Paint paint, int reach)
       reach_(reach),
       shownGeometry_(target->geometry()) {
   target->installEventFilter(this);
+  liveCasters().push_back(this);
+}
+
+ShadowCaster::~ShadowCaster() {
+  auto& casters = liveCasters();
+  casters.erase(std::find(casters.begin(), casters.end(), this));
 }
 
 void ShadowCaster::setReach(int reach) {
@@ -282,8 +303,7 @@ void HostedShadowCache::invalidate(const QRect& area) {
 void HostedShadowCache::followCasters() {
   for (auto& [caster, placed] : placed_)
     placed.seen = false;
-  const auto casters = host_->findChildren<ShadowCaster*>();
-  for (ShadowCaster* caster : casters) {
+  for (ShadowCaster* caster : liveCasters()) {
     if (caster->host() != host_) continue;
     QWidget* target = caster->target();
     QRect area;

@@ -53,6 +53,7 @@ class ShadowCaster : public QObject {
  public:
   using Paint = std::function<void(QPainter&)>;
   ShadowCaster(QWidget* target, Paint paint, int reach);
+  ~ShadowCaster() override;
 
   QWidget* target() const { return target_; }
   int reach() const { return reach_; }

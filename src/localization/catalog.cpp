@@ -382,6 +382,8 @@ constexpr CatalogRow kPlatformRows[] = {
     {"无法写入文件 {0}。", "Could not write the file {0}."},
     {"无法读取文件 {0}。", "Could not read the file {0}."},
     {"录制时发生意外错误。", "An unexpected error occurred while recording."},
+    {"预览画面未能合成，舞台上先保留上一幅画面。",
+     "The preview picture could not be composed; the stage keeps the last picture for now."},
     {"配音文件无法写入。", "Could not write the voice file."},
     // A recording's failures: the file or folder, then what was kept and what to do.
     {"无法写入录屏文件 {0}。", "Could not write the screen recording {0}."},

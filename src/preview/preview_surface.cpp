@@ -6,8 +6,12 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+#include <iostream>
+#include <new>
 
 #include "capture/serial_queue.h"
+#include "localization/localization.h"
+#include "localization/user_message.h"
 #include "model/camera_layout.h"
 #include "render/export_compositor.h"
 #include "render/frame_renderer.h"
@@ -20,6 +24,17 @@ namespace {
 
 constexpr double kCanvasWidth = 1920;
 constexpr double kCanvasHeight = 1080;
+
+// What the exception being handled says, for the log.
+std::string thrownText() {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return {};
+  }
+}
 
 }  // namespace
 
@@ -98,6 +113,7 @@ struct PreviewSurface::Build {
   QImage composed;
   QImage underCamera;
   bool underCameraValid = false;
+  std::optional<std::string> failure;  // what the composition threw
 };
 
 QSize PreviewSurface::canvasPixels() const {
@@ -112,12 +128,24 @@ PreviewSurface::Preparation PreviewSurface::prepare() {
   if (pixels.isEmpty()) return Preparation::none;
   const QSize size = ExportCompositor::composeSize(pixels);
   if (!compositor_ || compositor_->outputSize() != size) {
+    // After a failed build the paint tries this size itself, and keeps the last picture
+    // should that fail too.
+    if (failedBuild_ == size) return Preparation::none;
     if (building_ != size) startBuild(size);
     return Preparation::building;
   }
+  // While the picture moves on its own (playing, or the live capture), a new frame or the
+  // sound's clock would move the moment before the paint's turn, and the paint would compose
+  // it again: the paint composes, once.
+  if (studio_->playing() || studio_->live()) return Preparation::none;
   const int before = compositions_;
-  // As the paint composes: above 1080p at the capped size, scaled into the window there.
-  composeFor(pixels, size == pixels);
+  try {
+    // As the paint composes: above 1080p at the capped size, scaled into the window there.
+    composeFor(pixels, size == pixels);
+  } catch (...) {
+    compositionFailed(thrownText());
+    return Preparation::none;
+  }
   return compositions_ != before ? Preparation::composed : Preparation::none;
 }
 
@@ -132,19 +160,49 @@ void PreviewSurface::startBuild(QSize size) {
   if (!builder_) builder_ = std::make_unique<SerialQueue>("preview.compose");
   builder_->post([this, build, in = std::move(in), settings, number] {
     if (builds_.load() != number) return;  // a newer size was asked for meanwhile
-    build->compositor =
-        std::make_unique<ExportCompositor>(settings, build->size, CompositorStyle::preview());
-    const QImage* screen = in.screen.isNull() ? nullptr : &in.screen;
-    const QImage* camera = in.camera.isNull() ? nullptr : &in.camera;
-    build->compositor->render(screen, camera, in.state, build->composed, &build->underCamera);
-    build->underCameraValid = camera && settings.showCamera;
+    // The window waits for this picture: it hears back whatever happens.
+    try {
+      failIfAsked();
+      build->compositor =
+          std::make_unique<ExportCompositor>(settings, build->size, CompositorStyle::preview());
+      const QImage* screen = in.screen.isNull() ? nullptr : &in.screen;
+      const QImage* camera = in.camera.isNull() ? nullptr : &in.camera;
+      build->compositor->render(screen, camera, in.state, build->composed, &build->underCamera);
+      build->underCameraValid = camera && settings.showCamera;
+    } catch (...) {
+      build->failure = thrownText();
+    }
     QMetaObject::invokeMethod(
         this, [this, build] { buildDone(build); }, Qt::QueuedConnection);
   });
 }
 
+void PreviewSurface::failIfAsked() const {
+  if (failForTesting_) throw std::bad_alloc();
+}
+
+void PreviewSurface::compositionMade() {
+  failing_ = false;
+  failedBuild_.reset();
+}
+
+void PreviewSurface::compositionFailed(const std::string& detail) {
+  composedKey_.reset();
+  underCameraValid_ = false;
+  if (failing_) return;
+  failing_ = true;
+  std::cerr << withDetail(L("预览画面未能合成，舞台上先保留上一幅画面。"), detail) << std::endl;
+}
+
 void PreviewSurface::buildDone(const std::shared_ptr<Build>& build) {
   if (building_ == build->size) building_.reset();
+  if (build->failure) {
+    failedBuild_ = build->size;
+    compositionFailed(*build->failure);
+    update();
+    if (!building_) emit pictureReady();
+    return;
+  }
   // Taken while the canvas still has its size, unless a paint composed at it meanwhile.
   const bool taken = ExportCompositor::composeSize(canvasPixels()) == build->size &&
                      (!compositor_ || compositor_->outputSize() != build->size);
@@ -154,6 +212,7 @@ void PreviewSurface::buildDone(const std::shared_ptr<Build>& build) {
     underCamera_ = std::move(build->underCamera);
     underCameraValid_ = build->underCameraValid;
     composedKey_ = build->key;
+    compositionMade();
     update();
   }
   if (taken || !building_) emit pictureReady();
@@ -230,6 +289,7 @@ const QImage& PreviewSurface::composeFor(QSize pixels, bool scaleUp) {
   if (composedKey_ == key && composed_.size() == key.size) return composed_;
   const QImage* screenPicture = screen.isNull() ? nullptr : &screen;
   const QImage* cameraPicture = camera.isNull() ? nullptr : &camera;
+  failIfAsked();
   ++compositions_;
   if (!scaled) {
     // A new camera picture alone (the camera runs while the screen stands still) redraws
@@ -245,12 +305,14 @@ const QImage& PreviewSurface::composeFor(QSize pixels, bool scaleUp) {
       compositor_->render(screenPicture, cameraPicture, state, composed_, &underCamera_);
       underCameraValid_ = cameraPicture && s.settings().showCamera;
     }
+    compositionMade();
     return composed_;
   }
   composedKey_ = std::move(key);
   underCameraValid_ = false;
   if (composed_.size() != pixels) composed_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
   compositor_->renderScaled(screenPicture, cameraPicture, state, composed_);
+  compositionMade();
   return composed_;
 }
 
@@ -293,12 +355,21 @@ void PreviewSurface::paintEvent(QPaintEvent* event) {
     painter.fillRect(rect(), Qt::black);
     return;
   }
-  // Above 1080p the picture is scaled straight into the window's pixels where that can be
-  // done: no full-size copy is made, and none is blended.
-  if (ExportCompositor::composeSize(pixels) != pixels &&
-      scaleIntoDevice(painter, event->region(), target))
+  try {
+    // Above 1080p the picture is scaled straight into the window's pixels where that can be
+    // done: no full-size copy is made, and none is blended.
+    if (ExportCompositor::composeSize(pixels) != pixels &&
+        scaleIntoDevice(painter, event->region(), target))
+      return;
+    compose(pixels);
+  } catch (...) {
+    compositionFailed(thrownText());
+  }
+  // The stage stays empty until a first picture was made.
+  if (composed_.isNull()) {
+    painter.fillRect(rect(), Qt::black);
     return;
-  compose(pixels);
+  }
   // The composition is opaque: drawn as such it is copied rather than blended.
   const QImage opaque(composed_.constBits(), composed_.width(), composed_.height(),
                       composed_.bytesPerLine(), QImage::Format_RGB32);

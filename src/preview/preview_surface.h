@@ -55,18 +55,27 @@ class PreviewSurface : public QWidget {
   // The picture as the last paint composed it (for tests and the benchmark); above 1080p
   // possibly at the capped size, scaled only on the screen.
   const QImage& composed() const { return composed_; }
+  // Pictures composed so far (tests and the benchmark count them against paints).
+  int compositions() const { return compositions_; }
   // Composes the current moment at a pixel size without painting (above 1080p composed
   // at the capped size and scaled up).
   const QImage& compose(QSize pixels);
   // Composes the picture the next paint shows, unless it is composed already, so that a
-  // window can compose in one turn of the event loop and paint in the next. A picture of a
-  // size not composed before is composed on a worker (a new compositor's fresh pictures
-  // cost the main thread page faults): `building` until pictureReady() is emitted.
+  // window can compose in one turn of the event loop and paint in the next; not while the
+  // picture moves on its own (playing, the live capture), when the moment moves between the
+  // two turns and the paint would compose again. A picture of a size not composed before is
+  // composed on a worker (a new compositor's fresh pictures cost the main thread page faults):
+  // `building` until pictureReady() is emitted, which it is whether the picture was made or not.
   enum class Preparation { none, composed, building };
   Preparation prepare();
 
+  // For tests: every composition from now on fails as one that runs out of memory would
+  // (false ends it).
+  void failCompositionsForTesting(bool fail) { failForTesting_ = fail; }
+
  signals:
-  // The picture prepare() had composed on a worker is ready to be painted.
+  // The picture prepare() had composed on a worker is ready to be painted, or could not be
+  // made: the paint shows what there is.
   void pictureReady();
 
  protected:
@@ -100,6 +109,11 @@ class PreviewSurface : public QWidget {
   struct Build;
   void startBuild(QSize size);
   void buildDone(const std::shared_ptr<Build>& build);
+  void failIfAsked() const;
+  void compositionMade();
+  // A composition threw: the picture stays as it was but is no longer taken for any moment,
+  // and the first failure after a success is logged.
+  void compositionFailed(const std::string& detail);
 
   QPointer<Studio> studio_;
   QMetaObject::Connection connections_[4];
@@ -125,7 +139,10 @@ class PreviewSurface : public QWidget {
   std::optional<Point> dragStart_;
   std::optional<Point> dragCenter_;
   std::optional<Point> dragOriginal_;
-  std::optional<QSize> building_;         // the size of the newest build asked for
+  std::optional<QSize> building_;     // the size of the newest build asked for
+  std::optional<QSize> failedBuild_;  // the paint composes this size itself
+  bool failing_ = false;              // the last composition failed (and was logged)
+  std::atomic<bool> failForTesting_{false};
   std::atomic<std::uint64_t> builds_{0};  // a build started before the newest is skipped
   // Last: joined first, while everything its results are posted to exists.
   std::unique_ptr<SerialQueue> builder_;

@@ -369,8 +369,17 @@ void paintLanes(QPainter& p, const LaneScene& scene, double from, double to) {
   if (scene.hoverX)
     p.fillRect(QRectF(*scene.hoverX, rulerHeight, 1, stackHeight - rulerHeight),
                Color(0xFFFFFF, 0.18));
+  if (scene.playhead) paintLanePlayhead(p, scene, from, to);
+  p.restore();
+}
+
+void paintLanePlayhead(QPainter& p, const LaneScene& scene, double from, double to) {
+  if (!scene.shapes) return;
   const double x = playheadX(scene.time, scene.shapes->pps, scene.width);
-  if (x >= from - 14 && x <= to + 14) paintPlayhead(p, x);
+  if (x < from - 14 || x > to + 14) return;
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing);
+  paintPlayhead(p, x);
   p.restore();
 }
 

@@ -49,6 +49,7 @@ struct LaneScene {
   std::optional<double> hoverX;
   std::optional<ZoomDrag> drag;
   std::optional<ZoomTrim> trim;
+  bool playhead = true;  // false: everything but the playhead
   // Hover and selection fades of each block; without it the look follows the selection.
   std::function<BlockLook(Row, std::size_t)> look;
 };
@@ -59,6 +60,8 @@ Rect liveZoomRect(const LaneScene& scene, const ZoomShape& shape);
 QRectF playheadStrip(double x);
 
 void paintLanes(QPainter& painter, const LaneScene& scene, double from, double to);
+// The playhead alone, over lanes drawn without it.
+void paintLanePlayhead(QPainter& painter, const LaneScene& scene, double from, double to);
 
 // Pieces shared with the header column.
 void paintLaneBackground(QPainter& painter, const QRectF& rect);

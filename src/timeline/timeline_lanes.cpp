@@ -318,7 +318,6 @@ TimelineLanes::PictureKey TimelineLanes::pictureKey() const {
                  scrollOffset(),
                  shapesBuilt_,
                  width_,
-                 studio_.time(),
                  static_cast<int>(AppLanguage::Value(currentLanguage())),
                  shownState(),
                  ghost_,
@@ -333,20 +332,19 @@ TimelineLanes::PictureKey TimelineLanes::pictureKey() const {
   return key;
 }
 
-void TimelineLanes::paintScene(QPainter& p, const QRect& area) const {
+void TimelineLanes::paintScene(QPainter& p, const QRect& area, bool playhead) const {
   p.translate(contentPadding - scrollOffset(), 0);
-  paintLanes(p, scene(), contentX(area.left()), contentX(area.right() + 1));
+  LaneScene s = scene();
+  s.playhead = playhead;
+  paintLanes(p, s, contentX(area.left()), contentX(area.right() + 1));
 }
 
 bool TimelineLanes::prepare() {
   if (!viewport()->isVisible() || viewport()->size().isEmpty()) return false;
   PictureKey key = pictureKey();
-  if (pictureKey_) {
-    // Only the playhead moved (playback): the paint redraws just its strips.
-    PictureKey sameTime = key;
-    sameTime.time = pictureKey_->time;
-    if (*pictureKey_ == sameTime) return false;
-  }
+  // The playhead is not in the picture: while it moves alone (playback) the paint copies
+  // its strips and draws it over them.
+  if (pictureKey_ == key) return false;
   const double scale = key.scale;
   const QSize pixels(int(std::ceil(key.size.width() * scale)),
                      int(std::ceil(key.size.height() * scale)));
@@ -354,7 +352,7 @@ bool TimelineLanes::prepare() {
   picture_.setDevicePixelRatio(scale);
   picture_.fill(Qt::transparent);
   QPainter p(&picture_);
-  paintScene(p, viewport()->rect());
+  paintScene(p, viewport()->rect(), false);
   pictureKey_ = std::move(key);
   return true;
 }
@@ -362,12 +360,22 @@ bool TimelineLanes::prepare() {
 void TimelineLanes::paintEvent(QPaintEvent* event) {
   QPainter p(viewport());
   const QRect r = event->rect();
-  // Drawn ahead for what the lanes show now: copied.
+  // Drawn ahead for what the lanes show now: copied, with the playhead over it.
   if (pictureKey_ && *pictureKey_ == pictureKey()) {
     const double scale = picture_.devicePixelRatio();
     p.drawImage(r, picture_, QRectF(QPointF(r.topLeft()) * scale, QSizeF(r.size()) * scale));
+    LaneScene playhead;
+    playhead.shapes = &shapes_;
+    playhead.width = width_;
+    playhead.time = studio_.time();
+    p.save();
+    p.translate(contentPadding - scrollOffset(), 0);
+    paintLanePlayhead(p, playhead, contentX(r.left()), contentX(r.right() + 1));
+    p.restore();
   } else {
+    p.save();
     paintScene(p, r);
+    p.restore();
   }
   p.setRenderHint(QPainter::Antialiasing);
   paintFocusRing(p, this, QRectF(viewport()->rect()), 6);

@@ -128,15 +128,14 @@ class TimelineLanes : public QAbstractScrollArea {
   };
   Shown shownState() const;
   bool selectedBlock(Row row, std::size_t index) const;
-  // Everything a paint of the lanes depends on: a picture drawn for an equal key is what a
-  // paint would draw.
+  // Everything a paint of the lanes depends on but the playhead: a picture drawn for an equal
+  // key is what a paint would draw under it.
   struct PictureKey {
     QSize size;
     double scale = 1;
     double scroll = 0;
     std::uint64_t shapes = 0;
     double width = 0;
-    double time = 0;
     int language = 0;
     Shown shown;
     std::optional<double> ghost;
@@ -147,7 +146,7 @@ class TimelineLanes : public QAbstractScrollArea {
     friend bool operator==(const PictureKey&, const PictureKey&) = default;
   };
   PictureKey pictureKey() const;
-  void paintScene(QPainter& painter, const QRect& area) const;
+  void paintScene(QPainter& painter, const QRect& area, bool playhead = true) const;
   void endWheelZoom();
   std::optional<QString> toolTipAt(QPointF viewportPos) const;
 

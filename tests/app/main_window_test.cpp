@@ -11,6 +11,7 @@
 #include <QPaintEvent>
 #include <QThread>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@
 #include "localization/qt/language_settings.h"
 #include "localization/qt/qt_text.h"
 #include "player/playback_controls.h"
+#include "preview/preview_surface.h"
+#include "render/movie_fixtures.h"
 #include "studio/studio_services.h"
 #include "timeline/timeline_lanes.h"
 #include "timeline/timeline_view.h"
@@ -470,6 +473,13 @@ class RepaintProbe : public QObject {
   QHash<const QWidget*, int> counts_;
 };
 
+// The offscreen services with the frame clock running, so that a project plays.
+StudioServices runningClock() {
+  StudioServices services = offscreenStudioServices();
+  services.startClock = true;
+  return services;
+}
+
 struct PaintedWindow : ::testing::Test {
   void SetUp() override {
     LanguageSettings::shared().setSelected(AppLanguage::english);
@@ -477,10 +487,49 @@ struct PaintedWindow : ::testing::Test {
   }
   Studio& s() { return f.s(); }
   QWidget* picture() { return f.window->mainColumn()->stage()->picture(); }
+  PreviewSurface* surface() { return static_cast<PreviewSurface*>(picture()); }
   QWidget* lanes() {
     return static_cast<TimelineView*>(f.window->mainColumn()->timeline())->lanes()->viewport();
   }
-  testing::WindowFixture f{StudioWindowParts::standard(), true};
+  // A recording of 1280 x 720 at 60 frames a second, every frame a new picture, with its
+  // sound or without, and a pointer that moves all the time: every tick moves the moment.
+  Clip recording(bool sound) {
+    static testing::TempDir media;
+    static const bool made = [] {
+      testing::makeIndexedMovie(media.file("screen.mp4"), 150, 60, 1280, 720);
+      testing::makeToneSound(media.file("voice.m4a"), 2.5, {0.5, 1.5});
+      return true;
+    }();
+    EXPECT_TRUE(made);
+    Clip clip;
+    clip.title = "Lesson";
+    clip.duration = 2.5;
+    clip.width = 1280;
+    clip.height = 720;
+    clip.screenPath = media.file("screen.mp4");
+    if (sound) clip.audioPath = media.file("voice.m4a");
+    for (int i = 0; i <= 150; ++i)
+      clip.samples.edit().push_back({i / 60.0, 0.2 + 0.004 * i, 0.3 + 0.002 * i, false});
+    return clip;
+  }
+  // Plays `clip` from its start to its end; the stage's compositions and paints.
+  std::pair<int, int> play(const Clip& clip) {
+    EXPECT_TRUE(s().load(clip)) << s().error().value_or("");
+    RepaintProbe::settle();
+    RepaintProbe probe(f.window.get());
+    const int before = surface()->compositions();
+    s().togglePlayback();
+    const QDeadlineTimer deadline(20000);
+    while (s().playing() && !deadline.hasExpired()) {
+      QApplication::processEvents();
+      QThread::msleep(1);
+    }
+    const int paints = probe.paints(picture());
+    const int compositions = surface()->compositions() - before;
+    if (s().playing()) s().togglePlayback();
+    return {compositions, paints};
+  }
+  testing::WindowFixture f{StudioWindowParts::standard(), true, runningClock()};
 };
 
 // A published value assigned again, or the busy state at the start of an open, repaints
@@ -523,6 +572,52 @@ TEST_F(PaintedWindow, AProjectOpeningPaintsEachViewOnce) {
   probe.waitForPaintOf(lanes());
   EXPECT_EQ(probe.paints(picture()), 1);
   EXPECT_EQ(probe.repainted(), std::vector<std::string>());
+}
+
+// Playing composes the stage's picture once for each paint of it, with the sound as the
+// clock and without. The picture composed a turn ahead of the paint was composed again by the
+// paint whenever a new frame or the clock moved the moment in between (1.57 and 2.27
+// compositions a paint).
+TEST_F(PaintedWindow, PlayingComposesOncePerPaintWithoutSound) {
+  const auto [compositions, paints] = play(recording(false));
+  EXPECT_GE(paints, 10);
+  EXPECT_LE(compositions, paints);
+}
+
+TEST_F(PaintedWindow, PlayingComposesOncePerPaintWithSound) {
+  const auto [compositions, paints] = play(recording(true));
+  EXPECT_GE(paints, 10);
+  EXPECT_LE(compositions, paints);
+}
+
+// A composition that fails, on the worker that makes the first picture of a new size and then
+// in the paint, leaves the window painting: the stage keeps its last picture, the failure is
+// logged once, and the picture comes back once compositions work again. The window used to
+// wait for the worker's picture for ever, and painted nothing more.
+TEST_F(PaintedWindow, AFailedCompositionLeavesTheWindowPainting) {
+  const QImage last = surface()->composed();
+  ASSERT_FALSE(last.isNull());
+  surface()->failCompositionsForTesting(true);
+  ::testing::internal::CaptureStderr();
+  RepaintProbe probe(f.window.get());
+  f.project();  // the timeline comes and the stage shrinks: a new size, first made on the worker
+  probe.waitForPaintOf(lanes());
+  s().setNotice("Still painting");
+  probe.waitForPaintOf(f.window->header()->noticeView());
+  const std::string log = ::testing::internal::GetCapturedStderr();
+  EXPECT_GE(probe.paints(lanes()), 1);
+  EXPECT_GE(probe.paints(picture()), 1);
+  EXPECT_GE(probe.paints(f.window->header()->noticeView()), 1);
+  EXPECT_EQ(surface()->composed().cacheKey(), last.cacheKey());
+  const std::string sentence = L("预览画面未能合成，舞台上先保留上一幅画面。");
+  const auto logged = log.find(sentence);
+  EXPECT_NE(logged, std::string::npos) << log;
+  EXPECT_EQ(log.find(sentence, logged + 1), std::string::npos) << log;
+
+  surface()->failCompositionsForTesting(false);
+  s().setTime(0.5);
+  RepaintProbe::settle();
+  EXPECT_EQ(surface()->composed().size(), picture()->size() * picture()->devicePixelRatioF());
 }
 
 }  // namespace
