@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -53,12 +55,17 @@ inline void writeFragmentedMovie(const std::filesystem::path& file) {
   s.video = v;
   MovieWriter writer(s);
   ASSERT_TRUE(writer.start()) << writer.error();
-  auto pixels = std::make_shared<std::vector<uint8_t>>(320 * 240 * 4);
   for (int i = 0; i < 60; ++i) {
-    std::fill(pixels->begin(), pixels->end(), uint8_t(i * 4));
+    // A buffer of its own: the encoder thread may still read the frames before it.
+    auto pixels = std::make_shared<std::vector<uint8_t>>(320 * 240 * 4, uint8_t(i * 4));
     VideoFrameView f{pixels->data(), 320, 240, 320 * 4, AV_PIX_FMT_BGRA, pixels};
     ASSERT_TRUE(writer.appendVideo(f, i / 60.0, {}, true));
   }
+  // Cancelling drops what still waits for the encoder: all sixty first.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (writer.stats().framesEncoded < 60 && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_EQ(writer.stats().framesEncoded, 60);
   writer.cancel();  // the trailer closes the last fragment; no rewrite
 }
 
