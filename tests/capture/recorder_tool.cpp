@@ -240,7 +240,8 @@ TEST_F(RecordTool, PreviewWritesPngFrames) {
     const std::string bytes = test::readText(entry.path());
     EXPECT_EQ(bytes.substr(1, 3), "PNG");
   }
-  EXPECT_GE(pngs, 3);  // about 15 a second
+  // A picture for each place of the pointer, at most fifteen a second: more than the first.
+  EXPECT_GE(pngs, 2);
 }
 
 // kill -9 in the middle of a recording, then `recover`: the project opens with the movie up
