@@ -3,8 +3,6 @@
 // and a newer open or a leave overtakes an open still running.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
 #include <QTimer>
 
 #include <algorithm>
@@ -21,6 +19,7 @@
 #include "model/document_json.h"
 #include "platform/ffmpeg/movie_writer.h"
 #include "studio/frame_source.h"
+#include "support/stall_clock.h"
 #include "support/temp_dir.h"
 
 namespace vantry {
@@ -39,42 +38,6 @@ constexpr bool kTimed = true;
 double msSince(Clock::time_point t) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
 }
-
-// A clock that runs while the thread that made it works or waits (on a lock, a future, a
-// read), either of which stalls a main thread, and stands while a loaded machine keeps the
-// thread queued for a processor: the wall clock less the scheduler's queueing delay
-// (/proc/thread-self/schedstat: nanoseconds on a processor, then queued).
-class StallClock {
- public:
-  StallClock() : fd_(::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC)) {}
-  ~StallClock() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  StallClock(const StallClock&) = delete;
-  StallClock& operator=(const StallClock&) = delete;
-
-  bool available() const { return queued() >= 0; }
-  double milliseconds() const {
-    // Read again when the thread was queued between the two readings of the delay.
-    for (;;) {
-      const double before = queued();
-      const double wall = msSince(Clock::time_point());
-      const double after = queued();
-      if (before == after) return wall - after;
-    }
-  }
-
- private:
-  // Milliseconds the thread has waited for a processor; -1 when the kernel does not say.
-  double queued() const {
-    char text[128] = {};
-    unsigned long long cpu = 0, queued = 0;
-    const ssize_t n = ::pread(fd_, text, sizeof text - 1, 0);
-    if (n <= 0 || std::sscanf(text, "%llu %llu", &cpu, &queued) != 2) return -1;
-    return double(queued) / 1e6;
-  }
-  int fd_;
-};
 
 // The calling thread's own CPU time.
 double threadMilliseconds() {
@@ -282,7 +245,7 @@ TEST(StudioOpeningMovies, TheMainThreadKeepsTurningWhileAProjectOpens) {
   Studio studio(services);
   // The main thread's longest time between two turns of a 1 ms timer that it did not spend
   // queued for a processor (work or waiting), and its CPU time in that turn.
-  const StallClock stall;
+  const test::StallClock stall;
   ASSERT_TRUE(stall.available()) << "the kernel gives no scheduler statistics";
   double longest = 0;
   double longestCpu = 0;
