@@ -12,6 +12,7 @@
 #include "render/export_compositor.h"
 #include "render/frame_renderer.h"
 #include "render/kernels/pixel_kernels.h"
+#include "studio/queued_task.h"
 #include "studio/studio.h"
 
 namespace vantry {
@@ -138,8 +139,7 @@ void PreviewSurface::startBuild(QSize size) {
     const QImage* camera = in.camera.isNull() ? nullptr : &in.camera;
     build->compositor->render(screen, camera, in.state, build->composed, &build->underCamera);
     build->underCameraValid = camera && settings.showCamera;
-    QMetaObject::invokeMethod(
-        this, [this, build] { buildDone(build); }, Qt::QueuedConnection);
+    postTask(this, [this, build] { buildDone(build); });
   });
 }
 

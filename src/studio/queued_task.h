@@ -20,7 +20,9 @@ namespace detail {
 
 // The task as Qt keeps it. Qt builds its holder around it (in our code) and only then posts
 // it: declared handed over when that copy is complete, so that everything written before,
-// the holder too, counts as written before the receiving thread runs or drops it.
+// the holder too, counts as written before the receiving thread runs or drops it. Whichever
+// thread lets go of the holder last destroys it, possibly the sender: once run, the task is
+// declared handed back.
 class HandedOverTask {
  public:
   explicit HandedOverTask(std::function<void()> task) : task_(std::move(task)) {}
@@ -35,6 +37,7 @@ class HandedOverTask {
   void operator()() {
     __tsan_acquire(this);
     task_();
+    __tsan_release(this);
   }
 
  private:
