@@ -33,6 +33,7 @@
 #include "localization/platform_texts.h"
 #include "localization/qt/qt_text.h"
 #include "render/video_frames.h"
+#include "studio/queued_task.h"
 #include "studio/studio.h"
 
 namespace vantry {
@@ -840,14 +841,11 @@ void ExportSheet::followThumbnail(const std::optional<std::string>& url) {
   QPointer<ExportSheet> sheet(this);
   QThreadPool::globalInstance()->start([sheet, request, path = *url] {
     std::optional<QImage> still = movieThumbnail(path);
-    QMetaObject::invokeMethod(
-        qApp,
-        [sheet, request, still = std::move(still)] {
-          if (!sheet || sheet->thumbnailRequest_ != request) return;
-          sheet->thumbnail_ = still.value_or(QImage());
-          sheet->parts_->thumbnailBox->setImage(sheet->thumbnail_);
-        },
-        Qt::QueuedConnection);
+    postTask(qApp, [sheet, request, still = std::move(still)] {
+      if (!sheet || sheet->thumbnailRequest_ != request) return;
+      sheet->thumbnail_ = still.value_or(QImage());
+      sheet->parts_->thumbnailBox->setImage(sheet->thumbnail_);
+    });
   });
 }
 

@@ -16,6 +16,7 @@
 #include "render/export_compositor.h"
 #include "render/frame_renderer.h"
 #include "render/kernels/pixel_kernels.h"
+#include "studio/queued_task.h"
 #include "studio/studio.h"
 
 namespace vantry {
@@ -172,8 +173,7 @@ void PreviewSurface::startBuild(QSize size) {
     } catch (...) {
       build->failure = thrownText();
     }
-    QMetaObject::invokeMethod(
-        this, [this, build] { buildDone(build); }, Qt::QueuedConnection);
+    postTask(this, [this, build] { buildDone(build); });
   });
 }
 

@@ -7,7 +7,6 @@
 #include <QMetaObject>
 #include <QObject>
 #include <functional>
-#include <memory>
 #include <utility>
 
 #if defined(__SANITIZE_THREAD__)
@@ -16,16 +15,44 @@
 
 namespace vantry {
 
+#if defined(__SANITIZE_THREAD__)
+namespace detail {
+
+// The task as Qt keeps it. Qt builds its holder around it (in our code) and only then posts
+// it: declared handed over when that copy is complete, so that everything written before,
+// the holder too, counts as written before the receiving thread runs or drops it. Whichever
+// thread lets go of the holder last destroys it, possibly the sender: once run, the task is
+// declared handed back.
+class HandedOverTask {
+ public:
+  explicit HandedOverTask(std::function<void()> task) : task_(std::move(task)) {}
+  HandedOverTask(HandedOverTask&& other) noexcept : task_(std::move(other.task_)) {
+    __tsan_release(this);
+  }
+  HandedOverTask(const HandedOverTask&) = delete;
+  HandedOverTask& operator=(const HandedOverTask&) = delete;
+  HandedOverTask& operator=(HandedOverTask&&) = delete;
+  ~HandedOverTask() { __tsan_acquire(this); }
+
+  void operator()() {
+    __tsan_acquire(this);
+    task_();
+    __tsan_release(this);
+  }
+
+ private:
+  std::function<void()> task_;
+};
+
+}  // namespace detail
+#endif
+
 inline void postTask(QObject* target, std::function<void()> task) {
 #if defined(__SANITIZE_THREAD__)
-  auto handOver = std::make_shared<char>();
-  __tsan_release(handOver.get());
-  task = [handOver, inner = std::move(task)] {
-    __tsan_acquire(handOver.get());
-    inner();
-  };
-#endif
+  QMetaObject::invokeMethod(target, detail::HandedOverTask(std::move(task)), Qt::QueuedConnection);
+#else
   QMetaObject::invokeMethod(target, std::move(task), Qt::QueuedConnection);
+#endif
 }
 
 }  // namespace vantry

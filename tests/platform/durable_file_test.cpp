@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -90,10 +91,14 @@ TEST(DurableFile, ALinkAtTheNameOrInPlaceOfTheHiddenFileCannotRedirectTheWrite) 
       }
     }
   });
-  while (swaps < 20)
+  // Bounded, so that a writer leaving no hidden file to swap fails the test rather than
+  // hanging it; twenty swaps take well under a second.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (swaps < 20 && std::chrono::steady_clock::now() < end)
     writeFileAtomically(document, "ours");
   done = true;
   other.join();
+  EXPECT_GE(swaps, 20) << "no hidden file to put a link in place of";
   EXPECT_EQ(setIds, 0);
   EXPECT_TRUE(victim.untouched());
   // Whatever the last swap left at the name, the next write puts a private file there.

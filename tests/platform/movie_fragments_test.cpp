@@ -104,6 +104,27 @@ int framesRead(const fs::path& file) {
   return frames;
 }
 
+// The fixture the cuts below are made in: frame i is grey at i * 4, each frame its own
+// (the encoder reads a frame on its own thread after it was handed over).
+TEST(MovieFragments, TheFixtureMovieHoldsTheGreyOfEachFrame) {
+  test::TempDir dir;
+  const fs::path movie = dir.path / "screen.mp4";
+  writeFragmentedMovie(movie);
+  VideoReader::OpenError kind;
+  std::string error;
+  auto reader = VideoReader::open(movie.string(), &kind, &error);
+  ASSERT_TRUE(reader) << error;
+  ff::FramePtr frame;
+  double seconds = 0;
+  int i = 0;
+  for (; reader->next(frame, seconds, &error); ++i) {
+    // Limited-range luma of the grey in the middle of the picture.
+    const int luma = frame->data[0][120 * frame->linesize[0] + 160];
+    EXPECT_NEAR(luma, 16 + i * 4 * 219.0 / 255, 2) << "frame " << i;
+  }
+  EXPECT_EQ(i, 60) << error;
+}
+
 TEST(MovieFragments, ACutInsideTheLastFragmentHeaderReadsToItsLastCompleteFragmentUnwritten) {
   test::TempDir dir;
   const fs::path movie = dir.path / "screen.mp4";

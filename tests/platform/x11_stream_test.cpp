@@ -286,20 +286,20 @@ TEST(X11DisplayStream, FramesArePacedAtAbsoluteDeadlinesOnTheHostClock) {
   stream->stop();
   stopped = true;
   const double after = platform::hostTime();
-  // Never faster than the grid over the time the stream really ran (the sleep above may
-  // overrun on a loaded machine), and not far behind it.
-  const double ran = after - before;
-  ASSERT_GE(double(stamps.size()), ran * 30.0);
-  EXPECT_LE(double(stamps.size()), ran * 60.0 + 2.0);
+  // Enough gaps to judge (sixty on an idle machine; a loaded one drops deadlines it missed).
+  ASSERT_GE(stamps.size(), 10u);
   EXPECT_GE(stamps.front(), before);
   EXPECT_LE(stamps.back(), after);
-  for (std::size_t i = 1; i < stamps.size(); ++i)
+  // Never ahead of the grid: frame i comes no sooner than i periods after the start.
+  const double period = 1.0 / 60.0;
+  for (std::size_t i = 1; i < stamps.size(); ++i) {
     EXPECT_GT(stamps[i], stamps[i - 1]);
+    EXPECT_GE(stamps[i], before + double(i) * period - 1e-4) << "frame " << i;
+  }
   // Each stamp is its wake-up instant: deadline plus a lateness that a loaded machine makes
   // large and irregular. On a fixed grid a late wake-up is followed by a shorter gap (the
   // next deadline did not move), so about half the gaps fall below one period whatever the
   // load. A stream that slept a whole period after each grab has every gap above it.
-  const double period = 1.0 / 60.0;
   int shortGaps = 0;
   for (std::size_t i = 1; i < stamps.size(); ++i)
     if (stamps[i] - stamps[i - 1] < period) ++shortGaps;

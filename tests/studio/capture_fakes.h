@@ -273,7 +273,14 @@ class FakeCapture : public StudioCapture {
   platform::ShareableContent shareableContent() override {
     log.add("content");
     if (contentError) throw platform::PlatformError(*contentError);
+    std::lock_guard lock(contentMutex_);
     return content;
+  }
+  // Changes the displays listed while the controller's worker may be listing them (set
+  // `content` itself only before the controller is made).
+  void setDisplays(std::vector<platform::DisplayInfo> displays) {
+    std::lock_guard lock(contentMutex_);
+    content.displays = std::move(displays);
   }
   platform::ApplicationInfo ownApplication() override { return own; }
   std::unique_ptr<LivePreview> makePreview() override {
@@ -301,6 +308,9 @@ class FakeCapture : public StudioCapture {
     auto found = windowIcons.find(id);
     return found == windowIcons.end() ? QImage() : found->second;
   }
+
+ private:
+  std::mutex contentMutex_;
 };
 
 }  // namespace testing

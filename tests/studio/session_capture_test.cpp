@@ -5,10 +5,14 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include "platform/ffmpeg/movie_fragments.h"
+#include "support/disk_filler.h"
+#include "support/fragmented_movie.h"
 #include "support/shell.h"
 #include "support/small_disk.h"
 #include "support/temp_dir.h"
@@ -71,16 +75,35 @@ TEST(SessionCapture, RecordsOpensTheRecordingAndExportsItOrCancels) {
 TEST(SessionCapture, AFullDiskStopsTheRecordingAndOpensWhatWasKept) {
   test::TempDir dir{"vantry-session-full"};
   test::XvfbProcess xvfb(640, 480);
-  ASSERT_FALSE(xvfb.display().empty());
-  test::SmallDisk disk(dir.path / "data", 2 * 1024 * 1024);
+  ASSERT_FALSE(xvfb.display().empty()) << xvfb.failure();
+  // Full once a fragment of the noisy screen is on disk: a loaded machine writes its first
+  // fragment late and large, and a disk that the movie alone fills may then hold none.
+  // (Without a mount, the movie runs into the size limit.)
+  test::SmallDisk disk(dir.path / "data", 16 * 1024 * 1024);
   const fs::path script = dir.path / "script.txt";
   std::ofstream(script) << "prepare --camera --mic\nrecord 60\n";
   test::NoisePainter noise(xvfb.display());
   const auto begin = std::chrono::steady_clock::now();
-  const auto run = test::runShell(disk.shellPrefix() + "DISPLAY=" + xvfb.display() +
-                                  " VANTRY_SYNTHETIC_CAMERA=1 XDG_DATA_HOME='" +
-                                  (dir.path / "data").string() + "' " + VANTRY_TOOL_PATH +
-                                  " session --demo '" + script.string() + "' 2>/dev/null");
+  auto session = std::async(std::launch::async, [&] {
+    return test::runShell(disk.shellPrefix() + "DISPLAY=" + xvfb.display() +
+                          " VANTRY_SYNTHETIC_CAMERA=1 XDG_DATA_HOME='" +
+                          (dir.path / "data").string() + "' " + VANTRY_TOOL_PATH +
+                          " session --demo '" + script.string() + "' 2>/dev/null");
+  });
+  if (disk.mounted()) {
+    const fs::path recordings = dir.path / "data" / "Pexilar" / "Recordings";
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    fs::path movie;
+    while (movie.empty() && std::chrono::steady_clock::now() < end) {
+      std::error_code ec;
+      for (fs::directory_iterator it(recordings, ec), e; !ec && it != e; it.increment(ec))
+        movie = it->path() / "screen.mp4";
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (!movie.empty()) test::waitForFragments(movie, dir.path / "copy.mp4");
+    test::fillDisk(dir.path / "data" / "filler");
+  }
+  const auto run = session.get();
   const double ran =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
   ASSERT_EQ(run.status, 0) << run.out;

@@ -107,8 +107,7 @@ TEST_F(OverlayFixture, APointerThatEnteredBeforeTheDisplaysWereListedStartsItsDi
   overlay->setHovered(0);
   const QRect g = w->targetScreen()->geometry();
   const double k = w->targetScreen()->devicePixelRatio();
-  capture->content.displays = {
-      {7, "", {g.x() * k, g.y() * k, g.width() * k, g.height() * k}, true, 1}};
+  capture->setDisplays({{7, "", {g.x() * k, g.y() * k, g.width() * k, g.height() * k}, true, 1}});
   studio->refreshCaptureSources();
   ASSERT_TRUE(waitUntil([this] { return firstId() == 7u; }));
   EXPECT_EQ(overlay->hovered(), 7u);
