@@ -65,7 +65,7 @@ int run(const tool::Args& given) {
     wanted.insert(args[i + 1]);
     args.erase(args.begin() + std::ptrdiff_t(i), args.begin() + std::ptrdiff_t(i) + 2);
   }
-  if (args.size() != 1) {
+  if (args.size() != 1 || args[0].rfind("--", 0) == 0) {  // an option, not a folder
     std::cerr << kUsage << "\n";
     return 64;
   }
