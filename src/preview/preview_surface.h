@@ -55,7 +55,8 @@ class PreviewSurface : public QWidget {
   // The picture as the last paint composed it (for tests and the benchmark); above 1080p
   // possibly at the capped size, scaled only on the screen.
   const QImage& composed() const { return composed_; }
-  // Pictures composed so far (tests and the benchmark count them against paints).
+  // Pictures composed so far (tests and the benchmark count them against paints); one
+  // composed ahead while playing counts when the stage takes it.
   int compositions() const { return compositions_; }
   // Composes the current moment at a pixel size without painting (above 1080p composed
   // at the capped size and scaled up).
@@ -101,6 +102,9 @@ class PreviewSurface : public QWidget {
   // Scales the capped picture into the exposed part of a raster paint device; false when
   // the painter does not paint into a plain image.
   bool scaleIntoDevice(QPainter& painter, const QRegion& exposed, const QRectF& target);
+  // Copies the picture, composed at the device's size, into the exposed part of such a
+  // device; false when it cannot.
+  bool copyIntoDevice(QPainter& painter, const QRegion& exposed, const QRectF& target);
   void endDrag();
   void updateCursor(QPointF at);
   // The device pixels the canvas covers.
@@ -110,6 +114,13 @@ class PreviewSurface : public QWidget {
   void startBuild(QSize size);
   void buildDone(const std::shared_ptr<Build>& build);
   void failIfAsked() const;
+  // While playing, each new moment is composed on the worker and painted once it is ready:
+  // the main thread only paints. One picture at a time, and the next only after the last
+  // was painted, so that no picture is composed that is not shown.
+  struct Ahead;
+  bool composesAhead() const;
+  void composeAhead();
+  void composedAhead(const std::shared_ptr<Ahead>& ahead);
   void compositionMade();
   // A composition threw: the picture stays as it was but is no longer taken for any moment,
   // and the first failure after a success is logged.
@@ -144,6 +155,15 @@ class PreviewSurface : public QWidget {
   bool failing_ = false;              // the last composition failed (and was logged)
   std::atomic<bool> failForTesting_{false};
   std::atomic<std::uint64_t> builds_{0};  // a build started before the newest is skipped
+  // Composing ahead: the worker's own compositor, the pictures it composes into next, and
+  // whether a picture is on its way, waits for its paint, or a newer moment came meanwhile.
+  std::unique_ptr<ExportCompositor> aheadCompositor_;  // used on the worker only
+  QImage spare_;
+  QImage spareUnder_;
+  bool aheadBusy_ = false;
+  bool aheadUnpainted_ = false;
+  bool aheadAgain_ = false;
+  std::atomic<bool> closing_{false};
   // Last: joined first, while everything its results are posted to exists.
   std::unique_ptr<SerialQueue> builder_;
 };
