@@ -4,8 +4,10 @@
 #include <QMouseEvent>
 #include <QPaintEngine>
 #include <QPainter>
+#include <QScopeGuard>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iostream>
 #include <new>
 
@@ -325,7 +327,6 @@ void PreviewSurface::composedAhead(const std::shared_ptr<Ahead>& ahead) {
     compositionFailed(*ahead->failure);
     update();
   } else if (composesAhead() && ahead->key.size == canvasPixels()) {
-    ++compositions_;
     spare_ = std::exchange(composed_, std::move(ahead->composed));
     spareUnder_ = std::exchange(underCamera_, std::move(ahead->underCamera));
     underCameraValid_ = ahead->underCameraValid;
@@ -446,16 +447,15 @@ bool PreviewSurface::copyIntoDevice(QPainter& painter, const QRegion& exposed,
   if (canvas.size().toSize() != composed_.size() || canvas.topLeft() != QPointF(origin))
     return false;
   const QRect inside = store->rect() & QRect(origin, composed_.size());
-  // Only where exposed, and opaque as the painter draws it, but row by row: the painter would
-  // hand a picture this large to a pool of threads, which costs more than the copy.
+  // Only where exposed, row by row, the raw values as the painter draws the picture opaque:
+  // the painter would hand a picture this large to a pool of threads, costing more than the copy.
   for (const QRect& r : exposed) {
     const QRect pixels = toDevice.mapRect(QRectF(r)).toAlignedRect() & inside;
     for (int y = pixels.top(); y <= pixels.bottom(); ++y)
-      kernels::copyOpaque(
-          reinterpret_cast<uint32_t*>(store->scanLine(y)) + pixels.left(),
-          reinterpret_cast<const uint32_t*>(composed_.constScanLine(y - origin.y())) +
-              (pixels.left() - origin.x()),
-          pixels.width());
+      std::memcpy(
+          store->scanLine(y) + std::size_t(pixels.left()) * 4,
+          composed_.constScanLine(y - origin.y()) + std::size_t(pixels.left() - origin.x()) * 4,
+          std::size_t(pixels.width()) * 4);
   }
   return true;
 }
@@ -473,9 +473,13 @@ void PreviewSurface::paintEvent(QPaintEvent* event) {
   // While playing, the worker brings each new moment and the paint shows the newest it
   // brought; a newer moment that came meanwhile is composed while this one is drawn.
   const bool ahead = composesAhead();
-  if (std::exchange(aheadUnpainted_, false) && ahead && std::exchange(aheadAgain_, false))
-    composeAhead();
+  if (std::exchange(aheadUnpainted_, false) && ahead && composed_.size() == pixels) {
+    ++compositions_;
+    if (std::exchange(aheadAgain_, false)) composeAhead();
+  }
   if (!ahead || composed_.size() != pixels) {
+    const int before = compositions_;
+    const auto counted = qScopeGuard([&] { paintCompositions_ += compositions_ - before; });
     try {
       // Above 1080p the picture is scaled straight into the window's pixels where that can
       // be done: no full-size copy is made, and none is blended.

@@ -56,8 +56,11 @@ class PreviewSurface : public QWidget {
   // possibly at the capped size, scaled only on the screen.
   const QImage& composed() const { return composed_; }
   // Pictures composed so far (tests and the benchmark count them against paints); one
-  // composed ahead while playing counts when the stage takes it.
+  // composed ahead while playing counts when a paint shows it (one that the end of playing
+  // overtook is dropped uncounted).
   int compositions() const { return compositions_; }
+  // Of these, the pictures a paint composed itself, on the main thread.
+  int paintCompositions() const { return paintCompositions_; }
   // Composes the current moment at a pixel size without painting (above 1080p composed
   // at the capped size and scaled up).
   const QImage& compose(QSize pixels);
@@ -142,6 +145,7 @@ class PreviewSurface : public QWidget {
   QImage composed_;
   std::optional<ComposedKey> composedKey_;
   int compositions_ = 0;  // pictures composed so far
+  int paintCompositions_ = 0;
   // What lies under the camera picture in composed_ (when a camera picture was drawn), so
   // that a new camera picture alone redraws only the bubble.
   QImage underCamera_;

@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
+#include <QPainter>
 #include <memory>
 
 #include "model/camera_layout.h"
@@ -227,6 +228,31 @@ TEST_F(SurfaceFixture, AboveFullHdTheCappedPictureIsScaledIntoTheExposedPixelsOn
   EXPECT_EQ(painted.pixel(part.left() - 1, part.top()), QColor(Qt::magenta).rgb());
   EXPECT_EQ(painted.pixel(part.right() + 1, part.bottom()), QColor(Qt::magenta).rgb());
   EXPECT_EQ(painted.pixel(part.left(), part.bottom() + 1), QColor(Qt::magenta).rgb());
+}
+
+// Within 1080p the composed picture is copied into the exposed pixels, as the painter draws it
+// opaque: the raw values (edges may fall a shade short of opaque).
+TEST_F(SurfaceFixture, WithinFullHdThePictureIsCopiedOpaqueIntoTheExposedPixelsOnly) {
+  studio->demo();
+  studio->setPlaying(false);
+  studio->seek(4.2);
+  surface->resize(1600, 900);
+  QImage painted(1600, 900, QImage::Format_ARGB32_Premultiplied);
+  painted.fill(Qt::transparent);
+  surface->render(&painted);
+  const QImage composed = surface->composed();
+  ASSERT_EQ(composed.size(), QSize(1600, 900));
+  QImage expected(composed.size(), QImage::Format_ARGB32_Premultiplied);
+  QPainter(&expected).drawImage(
+      0, 0, QImage(composed.constBits(), 1600, 900, composed.bytesPerLine(), QImage::Format_RGB32));
+  EXPECT_EQ(painted, expected);
+  painted.fill(Qt::transparent);
+  const QRect part(301, 500, 700, 41);
+  surface->render(&painted, part.topLeft(), QRegion(part));
+  EXPECT_EQ(painted.copy(part), expected.copy(part));
+  EXPECT_EQ(painted.pixel(part.left() - 1, part.top()), 0u);
+  EXPECT_EQ(painted.pixel(part.right() + 1, part.bottom()), 0u);
+  EXPECT_EQ(painted.pixel(part.left(), part.bottom() + 1), 0u);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Pictures in 32-bit BGRA: bilinear sampling into the output, plain or composited under a
-// rounded clip; the clip against a base; a filled rounded rectangle; the copy around a hole;
-// an opaque copy.
+// rounded clip; the clip against a base; a filled rounded rectangle; the copy around a hole.
 // The horizontal pass gathers eight pixels at a time with AVX2, scalar where the processor
 // lacks it (the same bytes); a doubled picture reads neighbouring pixels instead. The vertical
 // blend and the compositing rows are plain loops built for AVX2 and for the rest
@@ -320,12 +319,6 @@ void copyOutside(QImage& out, const QImage& src, const QRect& hole) {
     const int right = hole.right() + 1;
     if (right < w) std::memcpy(dst + right, from + right, static_cast<size_t>(w - right) * 4);
   }
-}
-
-VANTRY_TARGET_CLONES void copyOpaque(uint32_t* __restrict out, const uint32_t* __restrict src,
-                                     int n) {
-  for (int k = 0; k < n; ++k)
-    out[k] = src[k] | 0xFF000000u;
 }
 
 }  // namespace vantry::kernels

@@ -97,8 +97,6 @@ void clipToRoundedRect(QImage& out, const QImage& base, const RoundedRect& clip,
 void fillRoundedRect(QImage& out, const RoundedRect& r, uint32_t argb, std::vector<uint8_t>& edge);
 // Copies `src` to `out` everywhere except inside `hole` (same sizes).
 void copyOutside(QImage& out, const QImage& src, const QRect& hole);
-// Copies `n` pixels, made opaque (as a picture drawn as RGB32 is).
-void copyOpaque(uint32_t* out, const uint32_t* src, int n);
 
 // ---- Planar YUV 4:2:0 (8 bits, the encoder's own format) ----
 
