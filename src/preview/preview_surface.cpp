@@ -41,6 +41,14 @@ std::string thrownText() {
 }  // namespace
 
 PreviewSurface::PreviewSurface(Studio* studio, QWidget* parent) : QWidget(parent) {
+  aheadWait_ = new QTimer(this);
+  aheadWait_->setSingleShot(true);
+  aheadWait_->setTimerType(Qt::PreciseTimer);
+  // About half a frame of a 60 Hz clock: the pictures of a tick are read well within it.
+  aheadWait_->setInterval(8);
+  connect(aheadWait_, &QTimer::timeout, this, [this] {
+    if (composesAhead()) composeAhead(true);
+  });
   setAttribute(Qt::WA_OpaquePaintEvent);
   setMouseTracking(true);
   setFocusPolicy(Qt::ClickFocus);
@@ -284,7 +292,13 @@ bool PreviewSurface::composesAhead() const {
   return !pixels.isEmpty() && ExportCompositor::composeSize(pixels) == pixels;
 }
 
-void PreviewSurface::composeAhead() {
+bool PreviewSurface::picturesComing() const {
+  for (const FrameSource* frames : {studio_->screenFrames(), studio_->cameraFrames()})
+    if (frames && frames->reading()) return true;
+  return false;
+}
+
+void PreviewSurface::composeAhead(bool waited) {
   Inputs in = inputs();
   const EditSettings settings = studio_->settings();
   ComposedKey key{in.screen.cacheKey(), in.camera.cacheKey(), in.state, settings, canvasPixels()};
@@ -293,6 +307,11 @@ void PreviewSurface::composeAhead() {
     aheadAgain_ = true;
     return;
   }
+  if (!waited && picturesComing()) {
+    if (!aheadWait_->isActive()) aheadWait_->start();
+    return;
+  }
+  aheadWait_->stop();
   aheadBusy_ = true;
   auto ahead = std::make_shared<Ahead>();
   ahead->key = std::move(key);

@@ -8,6 +8,7 @@
 
 #include <QImage>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <atomic>
 #include <cstdint>
@@ -120,9 +121,12 @@ class PreviewSurface : public QWidget {
   // While playing, each new moment is composed on the worker and painted once it is ready:
   // the main thread only paints. One picture at a time, and the next only after the last
   // was painted, so that no picture is composed that is not shown.
+  // A moment whose pictures are still being read waits for them (the screen's and the
+  // camera's of one tick make one picture, not two or three), a little while at most.
   struct Ahead;
   bool composesAhead() const;
-  void composeAhead();
+  bool picturesComing() const;
+  void composeAhead(bool waited = false);
   void composedAhead(const std::shared_ptr<Ahead>& ahead);
   void compositionMade();
   // A composition threw: the picture stays as it was but is no longer taken for any moment,
@@ -167,6 +171,7 @@ class PreviewSurface : public QWidget {
   bool aheadBusy_ = false;
   bool aheadUnpainted_ = false;
   bool aheadAgain_ = false;
+  QTimer* aheadWait_ = nullptr;  // composes a moment whose pictures came too late
   std::atomic<bool> closing_{false};
   // Last: joined first, while everything its results are posted to exists.
   std::unique_ptr<SerialQueue> builder_;

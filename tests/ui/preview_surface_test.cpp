@@ -2,6 +2,7 @@
 // Escape, and where the demonstration art may appear.
 #include <gtest/gtest.h>
 
+#include <QDeadlineTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -154,6 +155,55 @@ TEST_F(SurfaceFixture, RepaintsOnlyWhatTheChangeShows) {
   ASSERT_EQ(probe.regions.size(), 1u);
   EXPECT_EQ(probe.regions[0].boundingRect(), surface->rect());
   surface->removeEventFilter(&probe);
+}
+
+// While playing, a tick's moment waits for the screen's and the camera's pictures being read
+// for it, and the three make one picture (composed on the worker), not one each.
+TEST_F(SurfaceFixture, PlayingComposesTheMomentAndThePicturesOfATickOnce) {
+  Clip clip;
+  clip.title = "Lesson";
+  clip.duration = 4;
+  clip.screenPath = "/rec/screen.mov";
+  clip.cameraPath = "/rec/camera.mov";
+  for (int i = 0; i <= 40; ++i)  // a pointer that moves all the time
+    clip.samples.edit().push_back({i / 10.0, 0.2 + 0.01 * i, 0.3 + 0.005 * i, false});
+  ASSERT_TRUE(studio->load(clip));
+  testing::FakeFrames* screen = h.frames.at("/rec/screen.mov");
+  testing::FakeFrames* camera = h.frames.at("/rec/camera.mov");
+  auto picture = [](QSize size, QColor color) {
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(color);
+    return image;
+  };
+  auto deliver = [](testing::FakeFrames* frames, QImage image) {
+    frames->picture = std::move(image);
+    frames->busy = false;
+    frames->onReady();
+  };
+  deliver(screen, picture({1920, 1080}, Qt::red));
+  deliver(camera, picture({640, 360}, Qt::green));
+  // Until the surface shows the moment's picture (as a paint would compose it), painted.
+  auto settle = [&](int from) {
+    const QImage expected = PreviewSurface(studio.get()).compose(QSize(960, 540));
+    const QDeadlineTimer deadline(10000);
+    while ((surface->composed() != expected || surface->compositions() == from) &&
+           !deadline.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return surface->composed() == expected;
+  };
+  ASSERT_TRUE(settle(surface->compositions()));
+  studio->setPlaying(true);
+
+  const int before = surface->compositions();
+  const int paintsBefore = surface->paintCompositions();
+  screen->busy = camera->busy = true;
+  studio->setTime(1.5);
+  deliver(screen, picture({1920, 1080}, Qt::blue));
+  QCoreApplication::sendPostedEvents();  // the screen's picture arrives first
+  deliver(camera, picture({640, 360}, Qt::yellow));
+  EXPECT_TRUE(settle(before));
+  EXPECT_EQ(surface->compositions() - before, 1);
+  EXPECT_EQ(surface->paintCompositions(), paintsBefore);
 }
 
 TEST_F(SurfaceFixture, TheBubbleIsNotDraggableWithoutAPictureWhileExportingOrFullFrame) {
