@@ -434,6 +434,18 @@ QImage* rasterDevice(QPainter& painter) {
   return store;
 }
 
+// Calls `write` with each exposed rectangle in device pixels, cut to `inside`: whatever lies
+// above the rest was not repainted.
+template <class Write>
+void forExposedPixels(const QPainter& painter, const QRegion& exposed, const QRect& inside,
+                      Write&& write) {
+  const QTransform toDevice = painter.deviceTransform();
+  for (const QRect& r : exposed) {
+    const QRect pixels = toDevice.mapRect(QRectF(r)).toAlignedRect() & inside;
+    if (!pixels.isEmpty()) write(pixels);
+  }
+}
+
 }  // namespace
 
 bool PreviewSurface::scaleIntoDevice(QPainter& painter, const QRegion& exposed,
@@ -446,12 +458,9 @@ bool PreviewSurface::scaleIntoDevice(QPainter& painter, const QRegion& exposed,
   if (picture.isNull()) return false;
   const kernels::Placement placement =
       kernels::placementFor(canvas, picture.width(), picture.height(), false);
-  const QRect inside = store->rect() & canvas.toAlignedRect();
-  // Only the exposed part: whatever lies above the rest was not repainted.
-  for (const QRect& r : exposed) {
-    const QRect pixels = toDevice.mapRect(QRectF(r)).toAlignedRect() & inside;
-    if (!pixels.isEmpty()) kernels::samplePicture(*store, picture, placement, pixels, columns_);
-  }
+  forExposedPixels(painter, exposed, store->rect() & canvas.toAlignedRect(), [&](QRect pixels) {
+    kernels::samplePicture(*store, picture, placement, pixels, columns_);
+  });
   return true;
 }
 
@@ -465,17 +474,16 @@ bool PreviewSurface::copyIntoDevice(QPainter& painter, const QRegion& exposed,
   // Whole device pixels only: elsewhere the painter places the picture.
   if (canvas.size().toSize() != composed_.size() || canvas.topLeft() != QPointF(origin))
     return false;
-  const QRect inside = store->rect() & QRect(origin, composed_.size());
-  // Only where exposed, row by row, the raw values as the painter draws the picture opaque:
-  // the painter would hand a picture this large to a pool of threads, costing more than the copy.
-  for (const QRect& r : exposed) {
-    const QRect pixels = toDevice.mapRect(QRectF(r)).toAlignedRect() & inside;
-    for (int y = pixels.top(); y <= pixels.bottom(); ++y)
-      std::memcpy(
-          store->scanLine(y) + std::size_t(pixels.left()) * 4,
-          composed_.constScanLine(y - origin.y()) + std::size_t(pixels.left() - origin.x()) * 4,
-          std::size_t(pixels.width()) * 4);
-  }
+  // Row by row, the raw values as the painter draws the picture opaque: the painter would
+  // hand a picture this large to a pool of threads, costing more than the copy.
+  forExposedPixels(
+      painter, exposed, store->rect() & QRect(origin, composed_.size()), [&](QRect pixels) {
+        for (int y = pixels.top(); y <= pixels.bottom(); ++y)
+          std::memcpy(
+              store->scanLine(y) + std::size_t(pixels.left()) * 4,
+              composed_.constScanLine(y - origin.y()) + std::size_t(pixels.left() - origin.x()) * 4,
+              std::size_t(pixels.width()) * 4);
+      });
   return true;
 }
 

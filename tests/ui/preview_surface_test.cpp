@@ -254,55 +254,38 @@ TEST_F(SurfaceFixture, DemonstrationArtShowsOnlyInTheDemonstrationProject) {
   EXPECT_EQ(centre(size), 0xF4F6FAu);
 }
 
-TEST_F(SurfaceFixture, AboveFullHdTheCappedPictureIsScaledIntoTheExposedPixelsOnly) {
-  studio->demo();
-  studio->setPlaying(false);
-  studio->seek(4.2);
-  surface->resize(3840, 2160);
-  // What the surface paints into a plain image equals the composed and scaled picture.
-  QImage painted(3840, 2160, QImage::Format_RGB32);
+// What the surface paints into a plain image at `size` is the composed picture (scaled above
+// 1080p), the raw premultiplied values (edges may fall a shade short of opaque); a repaint of
+// `part` writes that part and nothing around it (a control above the rest is not repainted
+// with it).
+void expectPaintedPicture(PreviewSurface& surface, Studio& studio, QSize size, QRect part) {
+  studio.demo();
+  studio.setPlaying(false);
+  studio.seek(4.2);
+  surface.resize(size);
+  QImage painted(size, QImage::Format_RGB32);
   painted.fill(Qt::magenta);
-  surface->render(&painted);
-  // The raw premultiplied values (edges may fall a shade short of opaque).
-  const QImage& scaled = surface->compose(QSize(3840, 2160));
-  const QImage expected = QImage(scaled.constBits(), scaled.width(), scaled.height(),
-                                 scaled.bytesPerLine(), QImage::Format_RGB32)
+  surface.render(&painted);
+  const QImage& picture = surface.compose(size);
+  const QImage expected = QImage(picture.constBits(), picture.width(), picture.height(),
+                                 picture.bytesPerLine(), QImage::Format_RGB32)
                               .copy();
   EXPECT_EQ(painted, expected);
-  // A repaint of a part writes that part and nothing around it (a control above the rest
-  // is not repainted with it).
   painted.fill(Qt::magenta);
-  const QRect part(1001, 1500, 900, 82);
-  surface->render(&painted, part.topLeft(), QRegion(part));
+  surface.render(&painted, part.topLeft(), QRegion(part));
   EXPECT_EQ(painted.copy(part), expected.copy(part));
   EXPECT_EQ(painted.pixel(part.left() - 1, part.top()), QColor(Qt::magenta).rgb());
   EXPECT_EQ(painted.pixel(part.right() + 1, part.bottom()), QColor(Qt::magenta).rgb());
   EXPECT_EQ(painted.pixel(part.left(), part.bottom() + 1), QColor(Qt::magenta).rgb());
 }
 
-// Within 1080p the composed picture is copied into the exposed pixels, as the painter draws it
-// opaque: the raw values (edges may fall a shade short of opaque).
-TEST_F(SurfaceFixture, WithinFullHdThePictureIsCopiedOpaqueIntoTheExposedPixelsOnly) {
-  studio->demo();
-  studio->setPlaying(false);
-  studio->seek(4.2);
-  surface->resize(1600, 900);
-  QImage painted(1600, 900, QImage::Format_ARGB32_Premultiplied);
-  painted.fill(Qt::transparent);
-  surface->render(&painted);
-  const QImage composed = surface->composed();
-  ASSERT_EQ(composed.size(), QSize(1600, 900));
-  QImage expected(composed.size(), QImage::Format_ARGB32_Premultiplied);
-  QPainter(&expected).drawImage(
-      0, 0, QImage(composed.constBits(), 1600, 900, composed.bytesPerLine(), QImage::Format_RGB32));
-  EXPECT_EQ(painted, expected);
-  painted.fill(Qt::transparent);
-  const QRect part(301, 500, 700, 41);
-  surface->render(&painted, part.topLeft(), QRegion(part));
-  EXPECT_EQ(painted.copy(part), expected.copy(part));
-  EXPECT_EQ(painted.pixel(part.left() - 1, part.top()), 0u);
-  EXPECT_EQ(painted.pixel(part.right() + 1, part.bottom()), 0u);
-  EXPECT_EQ(painted.pixel(part.left(), part.bottom() + 1), 0u);
+TEST_F(SurfaceFixture, AboveFullHdTheCappedPictureIsScaledIntoTheExposedPixelsOnly) {
+  expectPaintedPicture(*surface, *studio, QSize(3840, 2160), QRect(1001, 1500, 900, 82));
+}
+
+// Within 1080p the picture is copied in rather than drawn by the painter.
+TEST_F(SurfaceFixture, WithinFullHdThePictureIsCopiedIntoTheExposedPixelsOnly) {
+  expectPaintedPicture(*surface, *studio, QSize(1600, 900), QRect(301, 500, 700, 41));
 }
 
 }  // namespace
