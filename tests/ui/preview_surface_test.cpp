@@ -158,15 +158,17 @@ TEST_F(SurfaceFixture, RepaintsOnlyWhatTheChangeShows) {
 }
 
 // While playing, a tick's moment waits for the screen's and the camera's pictures being read
-// for it, and the three make one picture (composed on the worker), not one each.
+// for it, and the three make one picture, not one each: composed on the worker, the very
+// picture a paint would compose (here zoomed in).
 TEST_F(SurfaceFixture, PlayingComposesTheMomentAndThePicturesOfATickOnce) {
   Clip clip;
   clip.title = "Lesson";
   clip.duration = 4;
   clip.screenPath = "/rec/screen.mov";
   clip.cameraPath = "/rec/camera.mov";
-  for (int i = 0; i <= 40; ++i)  // a pointer that moves all the time
-    clip.samples.edit().push_back({i / 10.0, 0.2 + 0.01 * i, 0.3 + 0.005 * i, false});
+  // A pointer that moves all the time, and a click that zooms in.
+  for (int i = 0; i <= 40; ++i)
+    clip.samples.edit().push_back({i / 10.0, 0.2 + 0.01 * i, 0.3 + 0.005 * i, i == 10});
   ASSERT_TRUE(studio->load(clip));
   testing::FakeFrames* screen = h.frames.at("/rec/screen.mov");
   testing::FakeFrames* camera = h.frames.at("/rec/camera.mov");
@@ -202,6 +204,7 @@ TEST_F(SurfaceFixture, PlayingComposesTheMomentAndThePicturesOfATickOnce) {
   QCoreApplication::sendPostedEvents();  // the screen's picture arrives first
   deliver(camera, picture({640, 360}, Qt::yellow));
   EXPECT_TRUE(settle(before));
+  EXPECT_GT(studio->state().zoom, 1.2);
   EXPECT_EQ(surface->compositions() - before, 1);
   EXPECT_EQ(surface->paintCompositions(), paintsBefore);
 }
