@@ -4,8 +4,10 @@
 #include <QMouseEvent>
 #include <QPaintEngine>
 #include <QPainter>
+#include <QScopeGuard>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iostream>
 #include <new>
 
@@ -40,6 +42,14 @@ std::string thrownText() {
 }  // namespace
 
 PreviewSurface::PreviewSurface(Studio* studio, QWidget* parent) : QWidget(parent) {
+  aheadWait_ = new QTimer(this);
+  aheadWait_->setSingleShot(true);
+  aheadWait_->setTimerType(Qt::PreciseTimer);
+  // About half a frame of a 60 Hz clock: the pictures of a tick are read well within it.
+  aheadWait_->setInterval(8);
+  connect(aheadWait_, &QTimer::timeout, this, [this] {
+    if (composesAhead()) composeAhead(true);
+  });
   setAttribute(Qt::WA_OpaquePaintEvent);
   setMouseTracking(true);
   setFocusPolicy(Qt::ClickFocus);
@@ -48,6 +58,7 @@ PreviewSurface::PreviewSurface(Studio* studio, QWidget* parent) : QWidget(parent
 
 PreviewSurface::~PreviewSurface() {
   ++builds_;  // what is still queued is skipped
+  closing_ = true;
   builder_.reset();
 }
 
@@ -249,6 +260,7 @@ PreviewSurface::Inputs PreviewSurface::inputs() const {
 }
 
 void PreviewSurface::studioChanged() {
+  if (composesAhead()) return composeAhead();
   if (!studio_ || !composedKey_ || !isVisible()) return update();
   const Inputs in = inputs();
   ComposedKey key{in.screen.cacheKey(), in.camera.cacheKey(), in.state, studio_->settings(),
@@ -263,6 +275,91 @@ void PreviewSurface::studioChanged() {
   if (key == *composedKey_ && underCameraValid_ && unscaled && !in.camera.isNull())
     return update(cameraViewRect().toAlignedRect().adjusted(-2, -2, 2, 2));
   update();
+}
+
+struct PreviewSurface::Ahead {
+  ComposedKey key;
+  QImage composed;
+  QImage underCamera;
+  bool underCameraValid = false;
+  std::optional<std::string> failure;  // what the composition threw
+};
+
+bool PreviewSurface::composesAhead() const {
+  if (!studio_ || !studio_->playing() || studio_->live() || !isVisible()) return false;
+  // Above 1080p the paint scales the picture into the window: it composes itself.
+  const QSize pixels = canvasPixels();
+  return !pixels.isEmpty() && ExportCompositor::composeSize(pixels) == pixels;
+}
+
+bool PreviewSurface::picturesComing() const {
+  for (const FrameSource* frames : {studio_->screenFrames(), studio_->cameraFrames()})
+    if (frames && frames->reading()) return true;
+  return false;
+}
+
+void PreviewSurface::composeAhead(bool waited) {
+  Inputs in = inputs();
+  const EditSettings settings = studio_->settings();
+  ComposedKey key{in.screen.cacheKey(), in.camera.cacheKey(), in.state, settings, canvasPixels()};
+  if (composedKey_ == key && composed_.size() == key.size) return;
+  if (aheadBusy_ || aheadUnpainted_) {
+    aheadAgain_ = true;
+    return;
+  }
+  if (!waited && picturesComing()) {
+    if (!aheadWait_->isActive()) aheadWait_->start();
+    return;
+  }
+  aheadWait_->stop();
+  aheadBusy_ = true;
+  auto ahead = std::make_shared<Ahead>();
+  ahead->key = std::move(key);
+  ahead->composed = std::move(spare_);
+  ahead->underCamera = std::move(spareUnder_);
+  if (!builder_) builder_ = std::make_unique<SerialQueue>("preview.compose");
+  builder_->post([this, ahead, in = std::move(in), settings] {
+    if (closing_) return;
+    try {
+      failIfAsked();
+      const QSize size = ahead->key.size;
+      if (!aheadCompositor_ || aheadCompositor_->outputSize() != size)
+        aheadCompositor_ =
+            std::make_unique<ExportCompositor>(settings, size, CompositorStyle::preview());
+      else if (!(aheadCompositor_->settings() == settings))
+        aheadCompositor_->setSettings(settings);
+      const QImage* screen = in.screen.isNull() ? nullptr : &in.screen;
+      const QImage* camera = in.camera.isNull() ? nullptr : &in.camera;
+      aheadCompositor_->render(screen, camera, in.state, ahead->composed, &ahead->underCamera);
+      ahead->underCameraValid = camera && settings.showCamera;
+    } catch (...) {
+      ahead->failure = thrownText();
+    }
+    QMetaObject::invokeMethod(
+        this, [this, ahead] { composedAhead(ahead); }, Qt::QueuedConnection);
+  });
+}
+
+void PreviewSurface::composedAhead(const std::shared_ptr<Ahead>& ahead) {
+  aheadBusy_ = false;
+  if (ahead->failure) {
+    compositionFailed(*ahead->failure);
+    update();
+  } else if (composesAhead() && ahead->key.size == canvasPixels()) {
+    spare_ = std::exchange(composed_, std::move(ahead->composed));
+    spareUnder_ = std::exchange(underCamera_, std::move(ahead->underCamera));
+    underCameraValid_ = ahead->underCameraValid;
+    composedKey_ = ahead->key;
+    compositionMade();
+    aheadUnpainted_ = true;
+    update();
+    return;
+  } else {
+    // Playing stopped or the stage changed size meanwhile: the paint composes what is due.
+    spare_ = std::move(ahead->composed);
+    spareUnder_ = std::move(ahead->underCamera);
+  }
+  if (std::exchange(aheadAgain_, false)) studioChanged();
 }
 
 const QImage& PreviewSurface::composeFor(QSize pixels, bool scaleUp) {
@@ -316,32 +413,77 @@ const QImage& PreviewSurface::composeFor(QSize pixels, bool scaleUp) {
   return composed_;
 }
 
-bool PreviewSurface::scaleIntoDevice(QPainter& painter, const QRegion& exposed,
-                                     const QRectF& target) {
+namespace {
+
+// The plain image a raster painter paints into, when it is one that can be written straight
+// (what the window shows), with a transform that only scales and moves.
+QImage* rasterDevice(QPainter& painter) {
   QPaintEngine* engine = painter.paintEngine();
   QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
-  if (!device || device->devType() != QInternal::Image) return false;
+  if (!device || device->devType() != QInternal::Image) return nullptr;
   auto* store = static_cast<QImage*>(device);
   const QImage::Format format = store->format();
   // A shared image would detach on writing: the window would not see the pixels.
   if (!store->isDetached() ||
       (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied &&
        format != QImage::Format_ARGB32))
-    return false;
+    return nullptr;
   const QTransform toDevice = painter.deviceTransform();
   if (toDevice.type() > QTransform::TxScale || toDevice.m11() <= 0 || toDevice.m22() <= 0)
-    return false;
+    return nullptr;
+  return store;
+}
+
+// Calls `write` with each exposed rectangle in device pixels, cut to `inside`: whatever lies
+// above the rest was not repainted.
+template <class Write>
+void forExposedPixels(const QPainter& painter, const QRegion& exposed, const QRect& inside,
+                      Write&& write) {
+  const QTransform toDevice = painter.deviceTransform();
+  for (const QRect& r : exposed) {
+    const QRect pixels = toDevice.mapRect(QRectF(r)).toAlignedRect() & inside;
+    if (!pixels.isEmpty()) write(pixels);
+  }
+}
+
+}  // namespace
+
+bool PreviewSurface::scaleIntoDevice(QPainter& painter, const QRegion& exposed,
+                                     const QRectF& target) {
+  QImage* store = rasterDevice(painter);
+  if (!store) return false;
+  const QTransform toDevice = painter.deviceTransform();
   const QRectF canvas = toDevice.mapRect(target);
   const QImage& picture = composeFor(canvas.size().toSize(), false);
   if (picture.isNull()) return false;
   const kernels::Placement placement =
       kernels::placementFor(canvas, picture.width(), picture.height(), false);
-  const QRect inside = store->rect() & canvas.toAlignedRect();
-  // Only the exposed part: whatever lies above the rest was not repainted.
-  for (const QRect& r : exposed) {
-    const QRect pixels = toDevice.mapRect(QRectF(r)).toAlignedRect() & inside;
-    if (!pixels.isEmpty()) kernels::samplePicture(*store, picture, placement, pixels, columns_);
-  }
+  forExposedPixels(painter, exposed, store->rect() & canvas.toAlignedRect(), [&](QRect pixels) {
+    kernels::samplePicture(*store, picture, placement, pixels, columns_);
+  });
+  return true;
+}
+
+bool PreviewSurface::copyIntoDevice(QPainter& painter, const QRegion& exposed,
+                                    const QRectF& target) {
+  QImage* store = rasterDevice(painter);
+  if (!store) return false;
+  const QTransform toDevice = painter.deviceTransform();
+  const QRectF canvas = toDevice.mapRect(target);
+  const QPoint origin(int(std::lround(canvas.x())), int(std::lround(canvas.y())));
+  // Whole device pixels only: elsewhere the painter places the picture.
+  if (canvas.size().toSize() != composed_.size() || canvas.topLeft() != QPointF(origin))
+    return false;
+  // Row by row, the raw values as the painter draws the picture opaque: the painter would
+  // hand a picture this large to a pool of threads, costing more than the copy.
+  forExposedPixels(
+      painter, exposed, store->rect() & QRect(origin, composed_.size()), [&](QRect pixels) {
+        for (int y = pixels.top(); y <= pixels.bottom(); ++y)
+          std::memcpy(
+              store->scanLine(y) + std::size_t(pixels.left()) * 4,
+              composed_.constScanLine(y - origin.y()) + std::size_t(pixels.left() - origin.x()) * 4,
+              std::size_t(pixels.width()) * 4);
+      });
   return true;
 }
 
@@ -355,21 +497,33 @@ void PreviewSurface::paintEvent(QPaintEvent* event) {
     painter.fillRect(rect(), Qt::black);
     return;
   }
-  try {
-    // Above 1080p the picture is scaled straight into the window's pixels where that can be
-    // done: no full-size copy is made, and none is blended.
-    if (ExportCompositor::composeSize(pixels) != pixels &&
-        scaleIntoDevice(painter, event->region(), target))
-      return;
-    compose(pixels);
-  } catch (...) {
-    compositionFailed(thrownText());
+  // While playing, the worker brings each new moment and the paint shows the newest it
+  // brought; a newer moment that came meanwhile is composed while this one is drawn.
+  const bool ahead = composesAhead();
+  if (std::exchange(aheadUnpainted_, false) && ahead && composed_.size() == pixels) {
+    ++compositions_;
+    if (std::exchange(aheadAgain_, false)) composeAhead();
+  }
+  if (!ahead || composed_.size() != pixels) {
+    const int before = compositions_;
+    const auto counted = qScopeGuard([&] { paintCompositions_ += compositions_ - before; });
+    try {
+      // Above 1080p the picture is scaled straight into the window's pixels where that can
+      // be done: no full-size copy is made, and none is blended.
+      if (ExportCompositor::composeSize(pixels) != pixels &&
+          scaleIntoDevice(painter, event->region(), target))
+        return;
+      compose(pixels);
+    } catch (...) {
+      compositionFailed(thrownText());
+    }
   }
   // The stage stays empty until a first picture was made.
   if (composed_.isNull()) {
     painter.fillRect(rect(), Qt::black);
     return;
   }
+  if (copyIntoDevice(painter, event->region(), target)) return;
   // The composition is opaque: drawn as such it is copied rather than blended.
   const QImage opaque(composed_.constBits(), composed_.width(), composed_.height(),
                       composed_.bytesPerLine(), QImage::Format_RGB32);

@@ -8,6 +8,7 @@
 
 #include <QImage>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <atomic>
 #include <cstdint>
@@ -55,8 +56,12 @@ class PreviewSurface : public QWidget {
   // The picture as the last paint composed it (for tests and the benchmark); above 1080p
   // possibly at the capped size, scaled only on the screen.
   const QImage& composed() const { return composed_; }
-  // Pictures composed so far (tests and the benchmark count them against paints).
+  // Pictures composed so far (tests and the benchmark count them against paints); one
+  // composed ahead while playing counts when a paint shows it (one that the end of playing
+  // overtook is dropped uncounted).
   int compositions() const { return compositions_; }
+  // Of these, the pictures a paint composed itself, on the main thread.
+  int paintCompositions() const { return paintCompositions_; }
   // Composes the current moment at a pixel size without painting (above 1080p composed
   // at the capped size and scaled up).
   const QImage& compose(QSize pixels);
@@ -101,6 +106,9 @@ class PreviewSurface : public QWidget {
   // Scales the capped picture into the exposed part of a raster paint device; false when
   // the painter does not paint into a plain image.
   bool scaleIntoDevice(QPainter& painter, const QRegion& exposed, const QRectF& target);
+  // Copies the picture, composed at the device's size, into the exposed part of such a
+  // device; false when it cannot.
+  bool copyIntoDevice(QPainter& painter, const QRegion& exposed, const QRectF& target);
   void endDrag();
   void updateCursor(QPointF at);
   // The device pixels the canvas covers.
@@ -110,6 +118,16 @@ class PreviewSurface : public QWidget {
   void startBuild(QSize size);
   void buildDone(const std::shared_ptr<Build>& build);
   void failIfAsked() const;
+  // While playing, each new moment is composed on the worker and painted once it is ready:
+  // the main thread only paints. One picture at a time, and the next only after the last
+  // was painted, so that no picture is composed that is not shown.
+  // A moment whose pictures are still being read waits for them (the screen's and the
+  // camera's of one tick make one picture, not two or three), a little while at most.
+  struct Ahead;
+  bool composesAhead() const;
+  bool picturesComing() const;
+  void composeAhead(bool waited = false);
+  void composedAhead(const std::shared_ptr<Ahead>& ahead);
   void compositionMade();
   // A composition threw: the picture stays as it was but is no longer taken for any moment,
   // and the first failure after a success is logged.
@@ -131,6 +149,7 @@ class PreviewSurface : public QWidget {
   QImage composed_;
   std::optional<ComposedKey> composedKey_;
   int compositions_ = 0;  // pictures composed so far
+  int paintCompositions_ = 0;
   // What lies under the camera picture in composed_ (when a camera picture was drawn), so
   // that a new camera picture alone redraws only the bubble.
   QImage underCamera_;
@@ -144,6 +163,16 @@ class PreviewSurface : public QWidget {
   bool failing_ = false;              // the last composition failed (and was logged)
   std::atomic<bool> failForTesting_{false};
   std::atomic<std::uint64_t> builds_{0};  // a build started before the newest is skipped
+  // Composing ahead: the worker's own compositor, the pictures it composes into next, and
+  // whether a picture is on its way, waits for its paint, or a newer moment came meanwhile.
+  std::unique_ptr<ExportCompositor> aheadCompositor_;  // used on the worker only
+  QImage spare_;
+  QImage spareUnder_;
+  bool aheadBusy_ = false;
+  bool aheadUnpainted_ = false;
+  bool aheadAgain_ = false;
+  QTimer* aheadWait_ = nullptr;  // composes a moment whose pictures came too late
+  std::atomic<bool> closing_{false};
   // Last: joined first, while everything its results are posted to exists.
   std::unique_ptr<SerialQueue> builder_;
 };

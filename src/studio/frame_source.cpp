@@ -40,6 +40,11 @@ double ThreadedFrameSource::latestTime() const {
   return latestTime_;
 }
 
+bool ThreadedFrameSource::reading() const {
+  std::lock_guard lock(mutex_);
+  return busy_ || wanted_;
+}
+
 std::optional<std::string> ThreadedFrameSource::takeError() {
   std::lock_guard lock(mutex_);
   return std::exchange(error_, std::nullopt);
@@ -54,6 +59,7 @@ void ThreadedFrameSource::run() {
       if (quit_) return;
       seconds = *wanted_;
       wanted_.reset();
+      busy_ = true;
     }
     std::optional<QImage> picture;
     std::optional<std::string> failure;
@@ -66,6 +72,7 @@ void ThreadedFrameSource::run() {
     {
       std::lock_guard lock(mutex_);
       served_ = seconds;
+      busy_ = false;
       if (failure) {
         if (!failing_) {
           error_ = failure;

@@ -27,6 +27,7 @@ class ThreadedFrameSource : public FrameSource {
   QImage latest() const override;
   double latestTime() const override;
   std::optional<std::string> takeError() override;
+  bool reading() const override;
 
  private:
   void run();
@@ -40,6 +41,7 @@ class ThreadedFrameSource : public FrameSource {
   double latestTime_ = -1;
   std::optional<std::string> error_;
   bool failing_ = false;
+  bool busy_ = false;  // the worker reads a request
   bool quit_ = false;
   std::thread thread_;
 };

@@ -39,6 +39,8 @@ class FrameSource {
   // A reading failure (translated text), reported once: taking it clears it until the
   // next failure after a new request.
   virtual std::optional<std::string> takeError() = 0;
+  // A request is still being read (its picture, if a new one, is on its way).
+  virtual bool reading() const { return false; }
   // Called on any thread when a requested picture or a failure arrived (the controller
   // posts a repaint to the main thread).
   std::function<void()> onReady;

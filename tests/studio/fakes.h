@@ -40,8 +40,11 @@ class FakeFrames : public FrameSource {
   ~FakeFrames() override {
     if (onClose) onClose();
   }
+  QImage picture;     // what latest() gives
+  bool busy = false;  // reading() says so
   void request(double seconds) override { requests.push_back(seconds); }
-  QImage latest() const override { return {}; }
+  QImage latest() const override { return picture; }
+  bool reading() const override { return busy; }
   double latestTime() const override { return requests.empty() ? -1 : requests.back(); }
   std::optional<std::string> takeError() override { return std::exchange(pendingError, {}); }
   // A reading failure arriving from the worker.

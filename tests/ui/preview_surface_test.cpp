@@ -2,9 +2,11 @@
 // Escape, and where the demonstration art may appear.
 #include <gtest/gtest.h>
 
+#include <QDeadlineTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
+#include <QPainter>
 #include <memory>
 
 #include "model/camera_layout.h"
@@ -155,6 +157,58 @@ TEST_F(SurfaceFixture, RepaintsOnlyWhatTheChangeShows) {
   surface->removeEventFilter(&probe);
 }
 
+// While playing, a tick's moment waits for the screen's and the camera's pictures being read
+// for it, and the three make one picture, not one each: composed on the worker, the very
+// picture a paint would compose (here zoomed in).
+TEST_F(SurfaceFixture, PlayingComposesTheMomentAndThePicturesOfATickOnce) {
+  Clip clip;
+  clip.title = "Lesson";
+  clip.duration = 4;
+  clip.screenPath = "/rec/screen.mov";
+  clip.cameraPath = "/rec/camera.mov";
+  // A pointer that moves all the time, and a click that zooms in.
+  for (int i = 0; i <= 40; ++i)
+    clip.samples.edit().push_back({i / 10.0, 0.2 + 0.01 * i, 0.3 + 0.005 * i, i == 10});
+  ASSERT_TRUE(studio->load(clip));
+  testing::FakeFrames* screen = h.frames.at("/rec/screen.mov");
+  testing::FakeFrames* camera = h.frames.at("/rec/camera.mov");
+  auto picture = [](QSize size, QColor color) {
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(color);
+    return image;
+  };
+  auto deliver = [](testing::FakeFrames* frames, QImage image) {
+    frames->picture = std::move(image);
+    frames->busy = false;
+    frames->onReady();
+  };
+  deliver(screen, picture({1920, 1080}, Qt::red));
+  deliver(camera, picture({640, 360}, Qt::green));
+  // Until the surface shows the moment's picture (as a paint would compose it), painted.
+  auto settle = [&](int from) {
+    const QImage expected = PreviewSurface(studio.get()).compose(QSize(960, 540));
+    const QDeadlineTimer deadline(10000);
+    while ((surface->composed() != expected || surface->compositions() == from) &&
+           !deadline.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return surface->composed() == expected;
+  };
+  ASSERT_TRUE(settle(surface->compositions()));
+  studio->setPlaying(true);
+
+  const int before = surface->compositions();
+  const int paintsBefore = surface->paintCompositions();
+  screen->busy = camera->busy = true;
+  studio->setTime(1.5);
+  deliver(screen, picture({1920, 1080}, Qt::blue));
+  QCoreApplication::sendPostedEvents();  // the screen's picture arrives first
+  deliver(camera, picture({640, 360}, Qt::yellow));
+  EXPECT_TRUE(settle(before));
+  EXPECT_GT(studio->state().zoom, 1.2);
+  EXPECT_EQ(surface->compositions() - before, 1);
+  EXPECT_EQ(surface->paintCompositions(), paintsBefore);
+}
+
 TEST_F(SurfaceFixture, TheBubbleIsNotDraggableWithoutAPictureWhileExportingOrFullFrame) {
   // Live preview: only with a live camera picture.
   EXPECT_FALSE(surface->canDragCamera());
@@ -203,30 +257,38 @@ TEST_F(SurfaceFixture, DemonstrationArtShowsOnlyInTheDemonstrationProject) {
   EXPECT_EQ(centre(size), 0xF4F6FAu);
 }
 
-TEST_F(SurfaceFixture, AboveFullHdTheCappedPictureIsScaledIntoTheExposedPixelsOnly) {
-  studio->demo();
-  studio->setPlaying(false);
-  studio->seek(4.2);
-  surface->resize(3840, 2160);
-  // What the surface paints into a plain image equals the composed and scaled picture.
-  QImage painted(3840, 2160, QImage::Format_RGB32);
+// What the surface paints into a plain image at `size` is the composed picture (scaled above
+// 1080p), the raw premultiplied values (edges may fall a shade short of opaque); a repaint of
+// `part` writes that part and nothing around it (a control above the rest is not repainted
+// with it).
+void expectPaintedPicture(PreviewSurface& surface, Studio& studio, QSize size, QRect part) {
+  studio.demo();
+  studio.setPlaying(false);
+  studio.seek(4.2);
+  surface.resize(size);
+  QImage painted(size, QImage::Format_RGB32);
   painted.fill(Qt::magenta);
-  surface->render(&painted);
-  // The raw premultiplied values (edges may fall a shade short of opaque).
-  const QImage& scaled = surface->compose(QSize(3840, 2160));
-  const QImage expected = QImage(scaled.constBits(), scaled.width(), scaled.height(),
-                                 scaled.bytesPerLine(), QImage::Format_RGB32)
+  surface.render(&painted);
+  const QImage& picture = surface.compose(size);
+  const QImage expected = QImage(picture.constBits(), picture.width(), picture.height(),
+                                 picture.bytesPerLine(), QImage::Format_RGB32)
                               .copy();
   EXPECT_EQ(painted, expected);
-  // A repaint of a part writes that part and nothing around it (a control above the rest
-  // is not repainted with it).
   painted.fill(Qt::magenta);
-  const QRect part(1001, 1500, 900, 82);
-  surface->render(&painted, part.topLeft(), QRegion(part));
+  surface.render(&painted, part.topLeft(), QRegion(part));
   EXPECT_EQ(painted.copy(part), expected.copy(part));
   EXPECT_EQ(painted.pixel(part.left() - 1, part.top()), QColor(Qt::magenta).rgb());
   EXPECT_EQ(painted.pixel(part.right() + 1, part.bottom()), QColor(Qt::magenta).rgb());
   EXPECT_EQ(painted.pixel(part.left(), part.bottom() + 1), QColor(Qt::magenta).rgb());
+}
+
+TEST_F(SurfaceFixture, AboveFullHdTheCappedPictureIsScaledIntoTheExposedPixelsOnly) {
+  expectPaintedPicture(*surface, *studio, QSize(3840, 2160), QRect(1001, 1500, 900, 82));
+}
+
+// Within 1080p the picture is copied in rather than drawn by the painter.
+TEST_F(SurfaceFixture, WithinFullHdThePictureIsCopiedIntoTheExposedPixelsOnly) {
+  expectPaintedPicture(*surface, *studio, QSize(1600, 900), QRect(301, 500, 700, 41));
 }
 
 }  // namespace

@@ -181,7 +181,25 @@ void scaledRows(const QImage& src, const Placement& p, int x0, int n, int y0, in
     return slot[victim];
   };
   const int srcH = src.height();
+  const auto [low, high] = std::minmax_element(columns.index.begin(), columns.index.end());
+  const std::pair<int, int> reach{*low, *high + step};  // the source columns read
+  // A shrunk picture's rows lie apart, past what the processor fetches ahead on its own:
+  // the next output row's two are asked for while this one is made.
+  auto fetch = [&](int y) {
+    if (y > y1) return;
+    const int i = sourceRow(p, y, srcH).first;
+    for (int r = i; r <= std::min(i + 1, srcH - 1); ++r) {
+      if (r == cached[0] || r == cached[1]) continue;
+      const auto* row = reinterpret_cast<const uint32_t*>(src.constScanLine(r));
+      for (uintptr_t at = reinterpret_cast<uintptr_t>(row + reach.first) & ~uintptr_t{63};
+           at <= reinterpret_cast<uintptr_t>(row + reach.second); at += 64)
+        __builtin_prefetch(reinterpret_cast<const void*>(at));
+    }
+  };
+  fetch(y0);
+  fetch(y0 + 1);
   for (int y = y0; y <= y1; ++y) {
+    fetch(y + 2);
     const auto [i, w] = sourceRow(p, y, srcH);
     if (w == 0) {
       onRow(y, scaled(i), nullptr, 0u);
