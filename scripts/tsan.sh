@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Builds with ThreadSanitizer in build/tsan and runs the platform, capture, render and
-# controller tests under it, with the private X server and sound server of the ordinary test
-# run. First a seeded race must be reported: a checker that stays silent there (its
-# suppressions hiding our own code, say) proves nothing. Slow (a separate build, every
-# memory access checked): run by hand. Arguments go to each test program (for example
-# --gtest_filter=Exporter.*). Fails on any report, and on a failed test.
+# Builds with ThreadSanitizer in build/tsan and runs the platform, capture, render,
+# controller and app tests under it, with the private X server and sound server of the
+# ordinary test run. First a seeded race must be reported: a checker that stays silent
+# there (its suppressions hiding our own code, say) proves nothing. Slow (a separate build,
+# every memory access checked): run by hand. Arguments go to each test program (for
+# example --gtest_filter=Exporter.*). Fails on any report, and on a failed test.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$root/build/tsan"
@@ -17,7 +17,9 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTRY
   "${launcher[@]}"
 
 programs=(vantry_platform_tests vantry_capture_tests vantry_render_tests)
-[[ -d "$root/tests/studio" ]] && programs+=(vantry_studio_tests)
+for layer in studio app; do
+  [[ -d "$root/tests/$layer" ]] && programs+=("vantry_${layer}_tests")
+done
 cmake --build "$build" -j "$jobs" --target vantry_seeded_race "${programs[@]}"
 
 source "$root/scripts/test-services.sh"

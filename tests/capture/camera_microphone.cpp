@@ -74,8 +74,13 @@ TEST(CameraRecorderWithMicrophone, AMovieThatCannotBeWrittenSaysWhatOfThePicture
         [] { return std::make_unique<platform::SyntheticCamera>(); });
     CameraCompanion companion(camera, true);
     companion.prepare((dir.path / "small").string());
-    // Long enough for the larger disk to fill too.
-    std::this_thread::sleep_for(std::chrono::milliseconds(4000));
+    // Until the disk is full (a slow machine encodes late), and the recorder has met it.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::error_code ec;
+    while (std::filesystem::space(dir.path / "small", ec).available >= (16 << 10) &&
+           std::chrono::steady_clock::now() < end)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_FALSE(companion.stop(camera->startedAt()));
     const std::optional<std::string> warning = companion.finish();
     ASSERT_TRUE(warning);
