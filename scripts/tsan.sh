@@ -26,7 +26,7 @@ source "$root/scripts/test-services.sh"
 start_test_services
 trap stop_test_services EXIT
 
-export TSAN_OPTIONS="suppressions=$root/scripts/tsan.supp second_deadlock_stack=1 exitcode=66"
+export TSAN_OPTIONS="suppressions=$root/scripts/tsan.supp second_deadlock_stack=1 exitcode=66 die_after_fork=0"
 export QT_QPA_PLATFORM=offscreen
 # ThreadSanitizer needs the fixed memory layout that address randomisation breaks on
 # newer kernels.
