@@ -335,8 +335,7 @@ void PreviewSurface::composeAhead(bool waited) {
     } catch (...) {
       ahead->failure = thrownText();
     }
-    QMetaObject::invokeMethod(
-        this, [this, ahead] { composedAhead(ahead); }, Qt::QueuedConnection);
+    postTask(this, [this, ahead] { composedAhead(ahead); });
   });
 }
 
