@@ -43,8 +43,7 @@ class OwnFile {
   OwnFile(int folder, const std::string& name) {
     fd_ = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     error_ = fd_ < 0 ? errno : 0;
-    if (fd_ >= 0 && (::fstat(fd_, &st_) != 0 || !S_ISREG(st_.st_mode) ||
-                     st_.st_uid != ::geteuid() || st_.st_nlink != 1)) {
+    if (fd_ >= 0 && (::fstat(fd_, &st_) != 0 || !platform::isOwnSingleFile(st_))) {
       ::close(fd_);
       fd_ = -1;
       error_ = EINVAL;

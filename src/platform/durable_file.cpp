@@ -194,6 +194,10 @@ int openPrivateFile(const fs::path& path) {
   return fd;
 }
 
+bool isOwnSingleFile(const struct stat& st) {
+  return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_nlink == 1;
+}
+
 namespace {
 
 // Narrows the folder at `folder` to rwx------ through one descriptor, never through a link,
@@ -221,8 +225,9 @@ int narrowFolder(const fs::path& folder, bool made) {
       ::fchmod(dir, 0700);
       ::close(dir);
     } else {
-      // Its owner may not read it (a umask that took the owner's own bits): the
-      // descriptor's own entry is the same folder.
+      // Its owner may not read it (a umask that took the owner's own bits), and fchmod
+      // refuses an O_PATH descriptor. The descriptor's entry in /proc is no name looked up
+      // again: it leads to the very folder opened and checked above, whatever is renamed.
       ::chmod(("/proc/self/fd/" + std::to_string(fd)).c_str(), 0700);
     }
   }

@@ -2,6 +2,7 @@
 // fsynced, renamed over it, and the rename made durable by syncing the folder.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <filesystem>
@@ -40,6 +41,10 @@ std::filesystem::path makeFileBeside(const std::filesystem::path& target);
 // /proc/self/fd/N), and only a regular file (a pipe put there is not waited on). The
 // descriptor, or -1 with errno set.
 int openPrivateFile(const std::filesystem::path& path);
+
+// Whether the file whose status is `st` is a regular file of this user's with no other name:
+// one that may be read as the folder's own and written without changing a file elsewhere.
+bool isOwnSingleFile(const struct stat& st);
 
 // Creates `folder`, and every missing folder above it, as rwx------ whatever the umask, and
 // narrows an existing `folder` of this user's to rwx------, through one descriptor. Folders

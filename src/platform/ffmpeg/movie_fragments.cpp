@@ -1,5 +1,6 @@
 #include "platform/ffmpeg/movie_fragments.h"
 
+#include "platform/durable_file.h"
 #include "platform/ffmpeg/ff_util.h"
 
 #include <fcntl.h>
@@ -379,8 +380,7 @@ bool repairOpened(int fd, std::string* error) {
   if (fd < 0) return false;
   struct stat st {};
   bool repaired = false;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-      st.st_nlink == 1) {
+  if (::fstat(fd, &st) == 0 && platform::isOwnSingleFile(st)) {
     const FragmentLayout layout = fragmentLayout(fd);
     if (layout.cut() && layout.complete > 0) {
       // In an order that leaves the file, stopped after any step, cut no worse than before:
