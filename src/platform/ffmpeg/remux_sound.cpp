@@ -81,7 +81,7 @@ RemuxResult remuxWithSound(const std::string& videoPath, const std::string& outp
     if (rc < 0) return failed(rc);
   }
 
-  rc = avio_open(&out->pb, outputPath.c_str(), AVIO_FLAG_WRITE);
+  rc = ff::openOutput(out.get(), outputPath);
   if (rc < 0) return failed(rc);
   AVDictionary* opts = nullptr;
   av_dict_set(&opts, "movflags", "+write_colr", 0);
@@ -200,7 +200,7 @@ RemuxResult remuxWithSound(const std::string& videoPath, const std::string& outp
   rc = av_write_trailer(out.get());
   if (rc >= 0 && out->pb->error < 0) rc = out->pb->error;
   if (rc < 0) return failed(rc);
-  avio_closep(&out->pb);
+  ff::closeOutput(out.get());
   return RemuxResult::ok;
 }
 

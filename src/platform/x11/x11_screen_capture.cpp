@@ -164,8 +164,8 @@ class X11PointerSource : public PointerSource {
     // Only the presses made before the position was read: one made since (this thread lost
     // the processor between the reply and here) counts at the next read, where it was made.
     raw.presses = drain(query);
-    // Only while the button is down, and whose top-level is remembered per window: the sampler runs
-    // 60 times a second.
+    // Only while the button is down, and whose top-level is remembered per window: the
+    // sampler runs 60 times a second.
     if (tellsOwnWindows() && (raw.leftDown || raw.presses > 0) && child != None) {
       raw.overOwnWindow = own_.showsOwnAt(c_, child, raw.location, hostTime());
     }
