@@ -359,29 +359,34 @@ TEST(CompositorStyle, ComposeSizeAndScaledRendering) {
 }
 
 TEST(CompositorStyle, ScalingSamplesTheSameOnEveryRoad) {
-  // Wide rows are sampled eight at a time, and a doubled picture (a 1080p composition on a
-  // 2160p screen) takes a quicker road still; strips narrower than eight take the plain
-  // one. Both edges and both phases of the doubled pairs are covered.
+  // Wide rows are sampled eight at a time (picked from neighbouring pixels when shrunk less
+  // than twice, gathered when more), and a doubled picture (a 1080p composition on a 2160p
+  // screen) takes a quicker road still; strips narrower than eight take the plain one. Both
+  // edges, both directions and both phases of the doubled pairs are covered.
   QImage src(61, 17, QImage::Format_ARGB32_Premultiplied);
   for (int y = 0; y < src.height(); ++y)
     for (int x = 0; x < src.width(); ++x)
       src.setPixel(x, y,
                    qRgba((x * 37 + y * 11) % 256, (x * x + y * 7) % 256, (x * y * 5) % 256, 255));
-  for (const QRectF placed : {QRectF(0, 0, 122, 34), QRectF(1, 0, 122, 34), QRectF(4, 0, 122, 34),
-                              QRectF(0.3, 0, 57.7, 34), QRectF(-9.5, 0, 190, 34)}) {
-    const auto p = kernels::placementFor(placed, src.width(), src.height(), false);
-    QImage whole(130, 34, QImage::Format_ARGB32_Premultiplied), strips = whole;
-    whole.fill(0);
-    strips.fill(0);
-    kernels::ColumnTable columns;
-    for (const QRect rect : {QRect(0, 0, 130, 34), QRect(3, 0, 127, 34)}) {
-      kernels::samplePicture(whole, src, p, rect, columns);
-      for (int x = rect.left(); x <= rect.right(); x += 7)
-        kernels::samplePicture(strips, src, p, QRect(x, 0, std::min(7, rect.right() + 1 - x), 34),
-                               columns);
-      EXPECT_EQ(whole, strips) << placed.x() << " " << placed.width() << " from " << rect.left();
+  for (const QRectF placed :
+       {QRectF(0, 0, 122, 34), QRectF(1, 0, 122, 34), QRectF(4, 0, 122, 34),
+        QRectF(0.3, 0, 57.7, 34), QRectF(-9.5, 0, 190, 34), QRectF(2.5, 0, 38.1, 34),
+        QRectF(90, 0, 33, 34), QRectF(1, 0, 24.4, 34), QRectF(-3, 0, 140, 34)})
+    for (const bool mirrored : {false, true}) {
+      const auto p = kernels::placementFor(placed, src.width(), src.height(), mirrored);
+      QImage whole(130, 34, QImage::Format_ARGB32_Premultiplied), strips = whole;
+      whole.fill(0);
+      strips.fill(0);
+      kernels::ColumnTable columns;
+      for (const QRect rect : {QRect(0, 0, 130, 34), QRect(3, 0, 127, 34)}) {
+        kernels::samplePicture(whole, src, p, rect, columns);
+        for (int x = rect.left(); x <= rect.right(); x += 7)
+          kernels::samplePicture(strips, src, p, QRect(x, 0, std::min(7, rect.right() + 1 - x), 34),
+                                 columns);
+        EXPECT_EQ(whole, strips) << placed.x() << " " << placed.width() << " from " << rect.left()
+                                 << (mirrored ? " mirrored" : "");
+      }
     }
-  }
 }
 
 // Random bytes.

@@ -1,8 +1,9 @@
 // Pictures in 32-bit BGRA: bilinear sampling into the output, plain or composited under a
 // rounded clip; the clip against a base; a filled rounded rectangle; the copy around a hole.
-// The horizontal pass gathers eight pixels at a time with AVX2, scalar where the processor
-// lacks it (the same bytes); a doubled picture reads neighbouring pixels instead. The vertical
-// blend and the compositing rows are plain loops built for AVX2 and for the rest
+// The horizontal pass takes eight pixels at a time with AVX2, picked from sixteen neighbouring
+// ones where they lie that close (shrunk less than twice) and gathered elsewhere, scalar where
+// the processor lacks AVX2 (the same bytes); a doubled picture reads neighbouring pixels instead.
+// The vertical blend and the compositing rows are plain loops built for AVX2 and for the rest
 // (VANTRY_TARGET_CLONES).
 #include "render/kernels/pixel_kernels.h"
 
@@ -38,22 +39,44 @@ void horizontalRowScalar(const uint32_t* __restrict row, const int32_t* __restri
   }
 }
 
-// Eight samples at a time: the two neighbours of each gathered, the blend on 16-bit lanes
-// (at most 255 · 256 each) in the same arithmetic as the scalar pass.
-__attribute__((target("avx2"))) void horizontalRowGathered(const uint32_t* row,
+// Lane i of lo:hi (0..15) for each lane of `at`.
+__attribute__((target("avx2"))) inline __m256i pick(__m256i lo, __m256i hi, __m256i at) {
+  return _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, at),
+                            _mm256_permutevar8x32_epi32(hi, at),
+                            _mm256_cmpgt_epi32(at, _mm256_set1_epi32(7)));
+}
+
+// Eight samples at a time: the two neighbours of each picked from two registers of source
+// pixels when all sixteen lie within them and the row, else gathered (several times slower);
+// the blend on 16-bit lanes (at most 255 · 256 each) in the same arithmetic as the scalar
+// pass.
+__attribute__((target("avx2"))) void horizontalRowGathered(const uint32_t* row, int srcW,
                                                            const int32_t* index,
                                                            const uint16_t* weight, int step,
                                                            uint32_t* out, int n) {
   const __m256i low = _mm256_set1_epi16(0x00FF);
   const __m256i high = _mm256_set1_epi16(static_cast<int16_t>(0xFF00));
   const __m256i full = _mm256_set1_epi16(256);
+  const __m256i next = _mm256_set1_epi32(step);
   const auto* left = reinterpret_cast<const int*>(row);
   const auto* right = reinterpret_cast<const int*>(row + step);
   int k = 0;
   for (; k + 8 <= n; k += 8) {
     const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(index + k));
-    const __m256i a = _mm256_i32gather_epi32(left, at, 4);
-    const __m256i b = _mm256_i32gather_epi32(right, at, 4);
+    __m256i a, b;
+    // The columns run one way (both ways for a mirrored picture): the ends bound them.
+    const int from = std::min(index[k], index[k + 7]);
+    const int to = std::max(index[k], index[k + 7]) + step;
+    if (to - from < 16 && from + 16 <= srcW) {
+      const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + from));
+      const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + from + 8));
+      const __m256i relative = _mm256_sub_epi32(at, _mm256_set1_epi32(from));
+      a = pick(lo, hi, relative);
+      b = pick(lo, hi, _mm256_add_epi32(relative, next));
+    } else {
+      a = _mm256_i32gather_epi32(left, at, 4);
+      b = _mm256_i32gather_epi32(right, at, 4);
+    }
     const __m256i w32 =
         _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + k)));
     const __m256i w = _mm256_or_si256(w32, _mm256_slli_epi32(w32, 16));
@@ -71,11 +94,11 @@ __attribute__((target("avx2"))) void horizontalRowGathered(const uint32_t* row,
   horizontalRowScalar(row, index + k, weight + k, step, out + k, n - k);
 }
 
-void horizontalRow(const uint32_t* row, const int32_t* index, const uint16_t* weight, int step,
-                   uint32_t* out, int n) {
+void horizontalRow(const uint32_t* row, int srcW, const int32_t* index, const uint16_t* weight,
+                   int step, uint32_t* out, int n) {
   static const bool gathers = __builtin_cpu_supports("avx2");
   if (gathers)
-    horizontalRowGathered(row, index, weight, step, out, n);
+    horizontalRowGathered(row, srcW, index, weight, step, out, n);
   else
     horizontalRowScalar(row, index, weight, step, out, n);
 }
@@ -169,12 +192,13 @@ void scaledRows(const QImage& src, const Placement& p, int x0, int n, int y0, in
     const int victim = cached[0] < cached[1] ? 0 : 1;
     const auto* row = reinterpret_cast<const uint32_t*>(src.constScanLine(sourceRow));
     uint32_t* out = slot[victim];
+    const int srcW = src.width();
     if (run.pairs == 0) {
-      horizontalRow(row, columns.index.data(), columns.weight.data(), step, out, n);
+      horizontalRow(row, srcW, columns.index.data(), columns.weight.data(), step, out, n);
     } else {
-      horizontalRow(row, columns.index.data(), columns.weight.data(), step, out, run.start);
+      horizontalRow(row, srcW, columns.index.data(), columns.weight.data(), step, out, run.start);
       doubledRow(row + run.first, run.w0, run.w1, out + run.start, run.pairs);
-      horizontalRow(row, columns.index.data() + runEnd, columns.weight.data() + runEnd, step,
+      horizontalRow(row, srcW, columns.index.data() + runEnd, columns.weight.data() + runEnd, step,
                     out + runEnd, n - runEnd);
     }
     cached[victim] = sourceRow;
