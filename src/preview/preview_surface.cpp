@@ -57,6 +57,7 @@ PreviewSurface::PreviewSurface(Studio* studio, QWidget* parent) : QWidget(parent
 }
 
 PreviewSurface::~PreviewSurface() {
+  if (studio_) studio_->setStageWidth(this, 0);
   ++builds_;  // what is still queued is skipped
   closing_ = true;
   builder_.reset();
@@ -67,6 +68,7 @@ void PreviewSurface::setStudio(Studio* studio) {
   for (auto& c : connections_)
     disconnect(c);
   if (dragging()) endDrag();
+  if (studio_) studio_->setStageWidth(this, 0);
   studio_ = studio;
   if (studio) {
     connections_[0] = connect(studio, &Studio::changed, this, [this] { studioChanged(); });
@@ -75,6 +77,15 @@ void PreviewSurface::setStudio(Studio* studio) {
     connections_[3] = connect(studio, &Studio::liveFrame, this, [this] { studioChanged(); });
   }
   update();
+}
+
+void PreviewSurface::reportStageWidth() {
+  if (studio_) studio_->setStageWidth(this, isVisible() ? canvasPixels().width() : 0);
+}
+
+void PreviewSurface::hideEvent(QHideEvent* event) {
+  reportStageWidth();
+  QWidget::hideEvent(event);
 }
 
 void PreviewSurface::setFit(Fit fit) {
@@ -496,6 +507,7 @@ void PreviewSurface::paintEvent(QPaintEvent* event) {
     painter.fillRect(rect(), Qt::black);
     return;
   }
+  reportStageWidth();
   // While playing, the worker brings each new moment and the paint shows the newest it
   // brought; a newer moment that came meanwhile is composed while this one is drawn.
   const bool ahead = composesAhead();

@@ -89,8 +89,11 @@ class PreviewSurface : public QWidget {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
+  // Tells the controller how wide the canvas shows the screen now (nothing while hidden).
+  void reportStageWidth();
   // The pictures and the state of the controller's current moment.
   struct Inputs {
     QImage screen;

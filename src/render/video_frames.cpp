@@ -28,6 +28,7 @@ VideoFrames::VideoFrames(const std::string& path, int decoderThreads) : path_(pa
   }
   pending_ = ff::makeFrame();
   candidate_ = ff::makeFrame();
+  shown_ = ff::makeFrame();
   reset(0);
 }
 
@@ -53,6 +54,7 @@ void VideoFrames::reset(double seconds) {
   failure_.clear();
   if (!readPending(&error)) fail(error, "视频无法解码。");
   currentImage_.reset();
+  av_frame_unref(shown_.get());
   currentPlanes_.reset();
   currentTime_ = -1;
 }
@@ -104,11 +106,12 @@ bool VideoFrames::advance(double t, double& candidateTime) {
   return haveCandidate;
 }
 
-void VideoFrames::convert(AVFrame* frame, double time) {
+void VideoFrames::convert(AVFrame* frame, double time, bool halve) {
   // Sized from the picture itself: a stream may change size part-way.
   const bool turned = reader_->rotation() % 180 != 0;
-  const int w = turned ? frame->height : frame->width;
-  const int h = turned ? frame->width : frame->height;
+  halve = halve && VideoReader::canHalve(frame);
+  const int w = (turned ? frame->height : frame->width) / (halve ? 2 : 1);
+  const int h = (turned ? frame->width : frame->height) / (halve ? 2 : 1);
   QImage buffer = w > 0 && h > 0 ? takeBuffer(w, h) : QImage();
   if (buffer.isNull()) {
     av_frame_unref(frame);
@@ -116,19 +119,29 @@ void VideoFrames::convert(AVFrame* frame, double time) {
   }
   // The pool keeps a reference: detach-free writing is fine since nobody else holds it.
   uchar* bits = const_cast<uchar*>(buffer.constBits());
-  if (reader_->convert(frame, bits, static_cast<int>(buffer.bytesPerLine()))) {
+  const int stride = static_cast<int>(buffer.bytesPerLine());
+  if (halve ? reader_->convertHalved(frame, bits, stride) : reader_->convert(frame, bits, stride)) {
     ++conversions_;
     currentImage_ = buffer;
+    currentHalved_ = halve;
     currentTime_ = time;
   }
-  av_frame_unref(frame);
+  // Kept, so that the picture can be converted again at the other size.
+  if (frame != shown_.get()) {
+    av_frame_unref(shown_.get());
+    av_frame_move_ref(shown_.get(), frame);
+  }
 }
 
-std::optional<QImage> VideoFrames::image(double t) {
+std::optional<QImage> VideoFrames::image(double t, int shownWidth) {
+  const bool halve = shownWidth > 0 && shownWidth * 2 <= width();
   double when = 0;
   if (advance(t, when)) {
-    convert(candidate_.get(), when);
+    convert(candidate_.get(), when, halve);
     currentPlanes_.reset();
+  } else if (currentImage_ && shown_->buf[0] &&
+             currentHalved_ != (halve && VideoReader::canHalve(shown_.get()))) {
+    convert(shown_.get(), currentTime_, halve);
   } else if (!currentImage_ && currentPlanes_) {
     // The last picture was handed out as planes.
     ff::FramePtr copy = ff::makeFrame();
@@ -148,6 +161,7 @@ VideoFrames::Picture VideoFrames::picture(double t) {
       av_frame_move_ref(planes.get(), candidate_.get());
       currentPlanes_ = std::move(planes);
       currentImage_.reset();
+      av_frame_unref(shown_.get());
       currentTime_ = when;
     } else {
       convert(candidate_.get(), when);

@@ -26,7 +26,10 @@ class VideoFrames {
   // Restarts decoding at a source time.
   void reset(double seconds);
   // The picture shown at a time, or nothing when the movie has yielded no picture yet.
-  std::optional<QImage> image(double seconds);
+  // `shownWidth`: the widest the picture is shown (0: at its full size); a picture that
+  // twice that width would fit in comes halved (VideoReader::convertHalved), and the same
+  // picture asked for at the other size is converted again.
+  std::optional<QImage> image(double seconds, int shownWidth = 0);
   // The same picture; the same object for as long as the picture does not change.
   std::optional<QImage> frame(double seconds) { return image(seconds); }
 
@@ -55,7 +58,8 @@ class VideoFrames {
   // Decodes up to the picture shown at `t`; true with that picture in candidate_ when it is
   // a new one.
   bool advance(double t, double& candidateTime);
-  void convert(AVFrame* frame, double time);
+  // Converts a decoded picture, halved when asked and possible, and keeps it as shown_.
+  void convert(AVFrame* frame, double time, bool halve = false);
   QImage takeBuffer(int width, int height);
 
   std::string path_;
@@ -65,6 +69,8 @@ class VideoFrames {
   double pendingTime_ = 0;
   ff::FramePtr candidate_;
   std::optional<QImage> currentImage_;
+  ff::FramePtr shown_;                            // the decoded planes of currentImage_
+  bool currentHalved_ = false;                    // currentImage_ is at half size
   std::shared_ptr<const AVFrame> currentPlanes_;  // instead of the image, for picture()
   double currentTime_ = -1;
   double lastRequest_ = -1;

@@ -20,12 +20,13 @@ ThreadedFrameSource::~ThreadedFrameSource() {
   thread_.join();
 }
 
-void ThreadedFrameSource::request(double seconds) {
+void ThreadedFrameSource::request(double seconds, int shownWidth) {
+  const Wish wish{seconds, shownWidth};
   {
     std::lock_guard lock(mutex_);
     // The picture already shown, or already asked for, needs no second reading.
-    if ((served_ == seconds && !wanted_) || wanted_ == seconds) return;
-    wanted_ = seconds;
+    if ((served_ == wish && !wanted_) || wanted_ == wish) return;
+    wanted_ = wish;
   }
   wake_.notify_one();
 }
@@ -52,26 +53,27 @@ std::optional<std::string> ThreadedFrameSource::takeError() {
 
 void ThreadedFrameSource::run() {
   for (;;) {
-    double seconds = 0;
+    Wish wish;
     {
       std::unique_lock lock(mutex_);
       wake_.wait(lock, [this] { return quit_ || wanted_; });
       if (quit_) return;
-      seconds = *wanted_;
+      wish = *wanted_;
       wanted_.reset();
       busy_ = true;
     }
+    const double seconds = wish.first;
     std::optional<QImage> picture;
     std::optional<std::string> failure;
     try {
-      picture = reader_(seconds);
+      picture = reader_(seconds, wish.second);
     } catch (const std::exception& e) {
       failure = e.what();
     }
     bool news = false;
     {
       std::lock_guard lock(mutex_);
-      served_ = seconds;
+      served_ = wish;
       busy_ = false;
       if (failure) {
         if (!failing_) {
@@ -97,7 +99,7 @@ std::unique_ptr<FrameSource> openMovieFrames(const std::string& path) {
   // at one thread a core); two decode a 1440p recording at well over 60 frames a second.
   auto frames = std::make_shared<VideoFrames>(path, 2);
   return std::make_unique<ThreadedFrameSource>(
-      [frames](double seconds) { return frames->image(seconds); });
+      [frames](double seconds, int shownWidth) { return frames->image(seconds, shownWidth); });
 }
 
 }  // namespace vantry

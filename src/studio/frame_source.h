@@ -16,14 +16,14 @@ namespace vantry {
 // read in between.
 class ThreadedFrameSource : public FrameSource {
  public:
-  // Reads the picture at a time; nothing when the movie has none yet. Throws a translated
-  // error. Called on the worker only.
-  using Reader = std::function<std::optional<QImage>(double seconds)>;
+  // Reads the picture at a time, for a width as request() takes it; nothing when the movie
+  // has none yet. Throws a translated error. Called on the worker only.
+  using Reader = std::function<std::optional<QImage>(double seconds, int shownWidth)>;
 
   explicit ThreadedFrameSource(Reader reader);
   ~ThreadedFrameSource() override;
 
-  void request(double seconds) override;
+  void request(double seconds, int shownWidth = 0) override;
   QImage latest() const override;
   double latestTime() const override;
   std::optional<std::string> takeError() override;
@@ -35,8 +35,10 @@ class ThreadedFrameSource : public FrameSource {
   Reader reader_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
-  std::optional<double> wanted_;
-  std::optional<double> served_;
+  // A request: the time and the width.
+  using Wish = std::pair<double, int>;
+  std::optional<Wish> wanted_;
+  std::optional<Wish> served_;
   QImage latest_;
   double latestTime_ = -1;
   std::optional<std::string> error_;

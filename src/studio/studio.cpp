@@ -81,6 +81,7 @@ void Studio::setTime(double value) {
 }
 
 void Studio::setPlaying(bool value) {
+  const bool stopped = playing_ && !value;
   playing_ = value;
   if (playing_) {
     playbackAnchorTime_ = time_;
@@ -88,6 +89,8 @@ void Studio::setPlaying(bool value) {
   } else if (voice_) {
     voice_->pause();
   }
+  // The still picture is read whole again.
+  if (stopped) requestFrames();
   emit changed();
 }
 

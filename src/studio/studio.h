@@ -21,6 +21,7 @@
 #include <QPointer>
 #include <functional>
 #include <future>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -172,6 +173,10 @@ class Studio : public QObject {
   bool canEdit() const { return !editRefused(); }
   const MotionTimeline& motion() const { return motion_; }
   const FrameRenderer& renderer() const { return *renderer_; }
+  // A stage shows the whole screen picture, unzoomed, this many device pixels wide (0: it
+  // shows none now). While playing, the screen's pictures are read no larger than the
+  // widest stage needs at the zoom of the moment; at rest they are read whole.
+  void setStageWidth(const void* stage, int pixels);
   // Frame sources of the open project (null without a movie), for the preview surface.
   FrameSource* screenFrames() const { return source_.get(); }
   FrameSource* cameraFrames() const { return face_.get(); }
@@ -305,6 +310,8 @@ class Studio : public QObject {
   void stopForSelection();
   // Asks the frame sources for the pictures at the playhead.
   void requestFrames();
+  // The width the screen's picture is read for at a source time (0: whole).
+  int screenWidthShown(double source) const;
   // A frame source delivered a picture or a failure (main thread).
   void framesArrived();
   void setSeeking(bool value) { seeking_ = value; }
@@ -407,6 +414,7 @@ class Studio : public QObject {
   MotionTimeline motion_;
   std::unique_ptr<FrameSource> source_;
   std::unique_ptr<FrameSource> face_;
+  std::map<const void*, int> stageWidths_;
   std::unique_ptr<PlaybackAudio> voice_;
   FrameClock* clock_ = nullptr;
   QTimer* saveTimer_ = nullptr;

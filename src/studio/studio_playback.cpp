@@ -27,10 +27,29 @@ void Studio::togglePlayback() {
   if (playing_) synchronizePlayback();
 }
 
+void Studio::setStageWidth(const void* stage, int pixels) {
+  if (pixels > 0)
+    stageWidths_[stage] = pixels;
+  else
+    stageWidths_.erase(stage);
+}
+
+int Studio::screenWidthShown(double source) const {
+  if (!playing_) return 0;
+  int widest = 0;
+  for (const auto& [stage, pixels] : stageWidths_)
+    widest = std::max(widest, pixels);
+  if (widest == 0) return 0;
+  // The zoom a quarter second ahead too: a zoom that starts finds its pictures whole.
+  const double zoom =
+      std::max({1.0, motion_.state(source).zoom, motion_.state(source + 0.25).zoom});
+  return static_cast<int>(std::ceil(widest * zoom));
+}
+
 void Studio::requestFrames() {
   if (!source_ && !face_) return;
   double s = clip_.sourceTime(time_);
-  if (source_) source_->request(s);
+  if (source_) source_->request(s, screenWidthShown(s));
   if (face_) face_->request(clip_.cameraTime(s));
 }
 

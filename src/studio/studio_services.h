@@ -31,8 +31,9 @@ using HostClock = std::function<double()>;
 class FrameSource {
  public:
   virtual ~FrameSource() = default;
-  // Asks for the picture at a source time; returns at once.
-  virtual void request(double seconds) = 0;
+  // Asks for the picture at a source time; returns at once. `shownWidth`: the widest the
+  // picture is shown (0: at its full size); a smaller picture at least that wide may come.
+  virtual void request(double seconds, int shownWidth = 0) = 0;
   // The newest decoded picture (null until one arrived) and the time it was asked for.
   virtual QImage latest() const = 0;
   virtual double latestTime() const = 0;

@@ -251,6 +251,41 @@ TEST_F(VideoFramesTest, PicturesThatChangeSizePartWay) {
   }
 }
 
+// A picture shown at most half as wide comes halved, each pixel the mean of its 2 x 2 block;
+// the same moment asked for at full size is converted again from the decoded planes, without
+// decoding. A width whose half is odd halves its chroma with a last block of one column.
+TEST_F(VideoFramesTest, APictureShownSmallComesHalved) {
+  VideoFrames frames(dir_->file("indexed.mp4"));
+  EXPECT_EQ(frames.image(7 / 60.0, 161)->size(), QSize(320, 180));  // more than half: whole
+  const QImage half = *frames.image(8 / 60.0, 160);
+  ASSERT_EQ(half.size(), QSize(160, 90));
+  EXPECT_EQ(testing::readIndex(half, half.rect()), 8);
+  const int seeks = frames.seeks(), conversions = frames.conversions();
+  const QImage whole = *frames.image(8 / 60.0);
+  ASSERT_EQ(whole.size(), QSize(320, 180));
+  EXPECT_EQ(frames.seeks(), seeks);
+  EXPECT_EQ(frames.conversions(), conversions + 1);
+  for (int y = 0; y < 90; y += 7)
+    for (int x = 0; x < 160; x += 3) {
+      int mean = 0;
+      for (int k = 0; k < 4; ++k)
+        mean += qGreen(whole.pixel(2 * x + k % 2, 2 * y + k / 2));
+      ASSERT_NEAR(qGreen(half.pixel(x, y)), mean / 4, 3) << x << "," << y;
+    }
+
+  testing::makeIndexedMovie(dir_->file("narrow.mp4"), 10, 60, 326, 182);
+  VideoFrames narrow(dir_->file("narrow.mp4"));
+  const QImage small = *narrow.image(9 / 60.0, 100);
+  ASSERT_EQ(small.size(), QSize(163, 91));
+  EXPECT_EQ(testing::readIndex(small, small.rect()), 9);
+  const QColor edge = small.pixelColor(162, 90);  // the mid-grey background
+  EXPECT_NEAR(edge.red(), 128, 3);
+  EXPECT_NEAR(edge.blue(), 128, 3);
+
+  rotatedCopy(dir_->file("indexed.mp4"), dir_->file("turned-half.mp4"));
+  EXPECT_EQ(VideoFrames(dir_->file("turned-half.mp4")).image(0, 90)->size(), QSize(90, 160));
+}
+
 TEST_F(VideoFramesTest, SoundOnlyFileHasNoVideoTrack) {
   try {
     VideoFrames frames(dir_->file("sound.m4a"));

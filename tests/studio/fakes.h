@@ -40,9 +40,13 @@ class FakeFrames : public FrameSource {
   ~FakeFrames() override {
     if (onClose) onClose();
   }
-  QImage picture;     // what latest() gives
-  bool busy = false;  // reading() says so
-  void request(double seconds) override { requests.push_back(seconds); }
+  QImage picture;           // what latest() gives
+  bool busy = false;        // reading() says so
+  std::vector<int> widths;  // the shown width of each request
+  void request(double seconds, int shownWidth = 0) override {
+    requests.push_back(seconds);
+    widths.push_back(shownWidth);
+  }
   QImage latest() const override { return picture; }
   bool reading() const override { return busy; }
   double latestTime() const override { return requests.empty() ? -1 : requests.back(); }

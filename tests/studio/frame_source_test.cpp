@@ -22,7 +22,7 @@ struct HeldReader {
   std::function<bool(double)> fails = [](double) { return false; };
 
   ThreadedFrameSource::Reader reader() {
-    return [this](double t) -> std::optional<QImage> {
+    return [this](double t, int) -> std::optional<QImage> {
       std::unique_lock lock(mutex);
       reads.push_back(t);
       changed.notify_all();
@@ -70,6 +70,8 @@ TEST(ThreadedFrames, TheNewestRequestWinsOverOnesStillWaiting) {
   EXPECT_EQ(source.latest().pixel(0, 0) & 0xffffff, 3u);
   source.request(3);  // already shown: no second reading
   EXPECT_EQ(held.reads.size(), 2u);
+  source.request(3, 100);  // the same moment for another width is read again
+  held.waitForReads(3);
 }
 
 TEST(ThreadedFrames, AFailureIsReportedOnceUntilAPictureArrives) {
@@ -99,7 +101,7 @@ TEST(ThreadedFrames, AControllerGoesAwayWhileItsReadersDeliver) {
   testing::Harness h;
   StudioServices services = h.services();
   services.openFrames = [](const std::string&) -> std::unique_ptr<FrameSource> {
-    return std::make_unique<ThreadedFrameSource>([](double t) -> std::optional<QImage> {
+    return std::make_unique<ThreadedFrameSource>([](double t, int) -> std::optional<QImage> {
       QImage image(2, 2, QImage::Format_RGB32);
       image.fill(static_cast<uint>(t * 10));
       return image;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QPointer>
+#include <algorithm>
+#include <cmath>
 
 #include "fakes.h"
 #include "localization/localization.h"
@@ -25,6 +27,35 @@ TEST_F(StudioPlayback, SeeksClampAndClearThePresenterSelection) {
   EXPECT_EQ(studio->time(), 20);
   // The readers are asked for the pictures at the playhead's source and camera times.
   EXPECT_EQ(h.frames["/rec/screen.mov"]->requests.back(), 20);
+}
+
+// While playing, the screen is read for the widest stage at the zoom of the moment or of a
+// quarter second on; at rest, and again once playing stops, whole. The camera is read whole.
+TEST_F(StudioPlayback, TheScreenIsReadAsWideAsTheStagesShowIt) {
+  FakeFrames* screen = h.frames["/rec/screen.mov"];
+  FakeFrames* camera = h.frames["/rec/camera.mov"];
+  const int wide = 0, narrow = 0;
+  studio->setStageWidth(&wide, 800);
+  studio->setStageWidth(&narrow, 600);
+  studio->seek(0.5);
+  EXPECT_EQ(screen->widths.back(), 0);
+  studio->togglePlayback();
+  EXPECT_EQ(screen->widths.back(), 800);
+  const auto zoomAt = [&](double t) { return studio->motion().state(t).zoom; };
+  ASSERT_GT(zoomAt(3), 1.2);  // the click at 2 s zooms in
+  studio->seek(1.9);
+  EXPECT_EQ(screen->widths.back(), int(std::ceil(800 * std::max(zoomAt(1.9), zoomAt(2.15)))));
+  EXPECT_GT(screen->widths.back(), 800);
+  studio->setStageWidth(&wide, 0);
+  studio->seek(3);
+  EXPECT_EQ(screen->widths.back(), int(std::ceil(600 * std::max(zoomAt(3), zoomAt(3.25)))));
+  const std::size_t asked = screen->requests.size();
+  studio->togglePlayback();
+  ASSERT_EQ(screen->requests.size(), asked + 1);
+  EXPECT_EQ(screen->requests.back(), 3);
+  EXPECT_EQ(screen->widths.back(), 0);
+  for (int width : camera->widths)
+    EXPECT_EQ(width, 0);
 }
 
 TEST_F(StudioPlayback, OnlyTheNewestSeekStartsTheSound) {

@@ -4,12 +4,42 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/cpu_dispatch.h"
+
 extern "C" {
 #include <libavutil/display.h>
 #include <libavutil/imgutils.h>
 }
 
 namespace vantry {
+
+namespace {
+
+// One row of blocks: each sample the rounded mean of two neighbours in each of two rows.
+VANTRY_TARGET_CLONES void halveRow(const uint8_t* __restrict a, const uint8_t* __restrict b,
+                                   uint8_t* __restrict out, int n) {
+  for (int x = 0; x < n; ++x)
+    out[x] = static_cast<uint8_t>((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
+}
+
+// A plane halved into dstW x dstH; a block past an odd last column or row of the source
+// takes that column or row twice.
+void halvePlane(const uint8_t* src, int srcStride, int srcW, int srcH, uint8_t* dst, int dstStride,
+                int dstW, int dstH) {
+  const int whole = std::min(dstW, srcW / 2);
+  for (int y = 0; y < dstH; ++y) {
+    const uint8_t* a = src + std::ptrdiff_t(std::min(2 * y, srcH - 1)) * srcStride;
+    const uint8_t* b = src + std::ptrdiff_t(std::min(2 * y + 1, srcH - 1)) * srcStride;
+    uint8_t* out = dst + std::ptrdiff_t(y) * dstStride;
+    halveRow(a, b, out, whole);
+    for (int x = whole; x < dstW; ++x) {
+      const int l = std::min(2 * x, srcW - 1), r = std::min(2 * x + 1, srcW - 1);
+      out[x] = static_cast<uint8_t>((a[l] + a[r] + b[l] + b[r] + 2) >> 2);
+    }
+  }
+}
+
+}  // namespace
 
 std::unique_ptr<VideoReader> VideoReader::open(const std::string& path, OpenError* kind,
                                                std::string* error, int threads) {
@@ -198,6 +228,36 @@ bool VideoReader::convert(const AVFrame* frame, uint8_t* dst, int stride) {
   if (!convertGeneral(frame, target, targetStride, space, range)) return false;
   if (!rotation_) return true;
   return rotate(target, w, h, dst, stride);
+}
+
+bool VideoReader::canHalve(const AVFrame* frame) {
+  return (frame->format == AV_PIX_FMT_YUV420P || frame->format == AV_PIX_FMT_YUVJ420P) &&
+         frame->width >= 4 && frame->height >= 4 && frame->width % 2 == 0 && frame->height % 2 == 0;
+}
+
+bool VideoReader::convertHalved(const AVFrame* frame, uint8_t* dst, int stride) {
+  if (!canHalve(frame)) return false;
+  // Halved as planes: four times less to convert than the whole picture.
+  const int w = frame->width / 2, h = frame->height / 2;
+  if (!halved_ || halved_->width != w || halved_->height != h || halved_->format != frame->format) {
+    halved_ = ff::makeFrame();
+    if (!halved_) return false;
+    halved_->width = w;
+    halved_->height = h;
+    halved_->format = frame->format;
+    if (av_frame_get_buffer(halved_.get(), 0) < 0) {
+      halved_.reset();
+      return false;
+    }
+  }
+  halvePlane(frame->data[0], frame->linesize[0], frame->width, frame->height, halved_->data[0],
+             halved_->linesize[0], w, h);
+  for (int i = 1; i < 3; ++i)
+    halvePlane(frame->data[i], frame->linesize[i], (frame->width + 1) / 2, (frame->height + 1) / 2,
+               halved_->data[i], halved_->linesize[i], (w + 1) / 2, (h + 1) / 2);
+  halved_->color_range = frame->color_range;
+  halved_->colorspace = frame->colorspace;
+  return convert(halved_.get(), dst, stride);
 }
 
 bool VideoReader::convertGeneral(const AVFrame* frame, uint8_t* target, int targetStride, int space,
