@@ -7,6 +7,8 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include "model/camera_layout.h"
@@ -207,6 +209,14 @@ TEST_F(SurfaceFixture, PlayingComposesTheMomentAndThePicturesOfATickOnce) {
   EXPECT_GT(studio->state().zoom, 1.2);
   EXPECT_EQ(surface->compositions() - before, 1);
   EXPECT_EQ(surface->paintCompositions(), paintsBefore);
+
+  // The screen is read for the width the surface shows it at, zoomed; a hidden one shows none.
+  studio->seek(1.5);
+  const double zoom = std::max(studio->motion().state(1.5).zoom, studio->motion().state(1.75).zoom);
+  EXPECT_EQ(screen->widths.back(), int(std::ceil(960 * zoom)));
+  surface->hide();
+  studio->seek(1.5);
+  EXPECT_EQ(screen->widths.back(), 0);
 }
 
 TEST_F(SurfaceFixture, TheBubbleIsNotDraggableWithoutAPictureWhileExportingOrFullFrame) {
